@@ -1,0 +1,276 @@
+#include "device/reader_commands.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace tollwick {
+namespace {
+
+constexpr uint16_t kTestTimeoutMs = 150;
+constexpr uint16_t kReplyTimeoutMs = 350;
+constexpr uint16_t kGapTimeoutMs = 50;
+constexpr int kScanTries = 50;
+
+void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+bool ReaderCommands::Send(std::initializer_list<uint8_t> bytes) {
+    for (uint8_t b : bytes) link_.LinkPutByte(CurrentPort(), b);
+    if (link_.LinkFlush(CurrentPort()) != 0) {
+        MarkDisconnected();
+        return false;
+    }
+    return true;
+}
+
+bool ReaderCommands::Get(uint8_t& byte, uint16_t timeoutMs) {
+    return link_.LinkGetByte(CurrentPort(), &byte, timeoutMs) == 0;
+}
+
+void ReaderCommands::DiscardUntilGap(uint16_t timeoutMs) {
+    uint8_t byte = 0;
+    while (Get(byte, timeoutMs)) {
+    }
+}
+
+int ReaderCommands::TestReader(int port) {
+    link_.LinkPutByte(port, kEsc);
+    link_.LinkPutByte(port, 'e');
+    if (link_.LinkFlush(port) != 0) return -1;
+    link_.LinkWaitInput(port, kReplyTimeoutMs);
+    uint8_t byte = 0;
+    if (link_.LinkGetByte(port, &byte, kTestTimeoutMs) != 0 || byte != kEsc) return 0;
+    if (link_.LinkGetByte(port, &byte, kTestTimeoutMs) != 0 || byte != 'y') {
+        link_.LinkClose(port);
+        return 0;
+    }
+    return 1;
+}
+
+void ReaderCommands::Connected(int port) {
+    PauseMs(5);
+    currentPort_.store(port, std::memory_order_release);
+    writePending_ = -1;
+    erasePending_ = -1;
+    ResetReader();
+}
+
+int ReaderCommands::ConnectPort(int port) {
+    if (link_.LinkOpen(port, 9600, 8, 0) != 0 || TestReader(port) != 1) {
+        MarkDisconnected();
+        return -1;
+    }
+    Connected(port);
+    return port;
+}
+
+int ReaderCommands::ConnectScan() {
+    for (int port = 1; port <= kScanTries; ++port) {
+        if (link_.LinkOpen(port, 9600, 8, 0) != 0) continue;
+        const int answered = TestReader(port);
+        if (answered < 0) {
+            MarkDisconnected();
+            return -1;
+        }
+        if (answered == 1) {
+            Connected(port);
+            return port;
+        }
+    }
+    return -1;
+}
+
+int ReaderCommands::ResetReader() {
+    if (!IsConnected()) return -1;
+    if (!Send({kEsc, 'a'})) return -1;
+    writePending_ = -1;
+    erasePending_ = -1;
+    return kReaderOk;
+}
+
+int ReaderCommands::StartRawRead() {
+    if (!IsConnected()) return -1;
+    if (!Send({kEsc, 'm'})) return -1;
+    return kReaderOk;
+}
+
+int ReaderCommands::WaitWriteStatus() {
+    if (writePending_ == -1) return -1;
+    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
+    uint8_t first = 0;
+    uint8_t second = 0;
+    if (!Get(first, kReplyTimeoutMs)) return 0;
+    if (!Get(second, kReplyTimeoutMs)) return 0;
+    return (first == kEsc && second == '0') ? kReaderOk : -2;
+}
+
+int ReaderCommands::ReceiveTracks(CardTracks& card) {
+    if (!IsConnected()) return -1;
+    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
+    uint8_t block[kReadBlockCapacity];
+    if (!Get(block[0], kReplyTimeoutMs)) return kNoSwipe;
+    std::size_t n = 1;
+    // The block ends at the first 50 ms gap; bytes beyond the buffer are not read.
+    while (n < kReadBlockCapacity && Get(block[n], kGapTimeoutMs)) ++n;
+    return SplitReadBlock(block, n, card) == SplitResult::kOk ? kReaderOk : kSplitFailed;
+}
+
+int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
+    if (!IsConnected()) return -1;
+    for (auto& text : texts) {
+        text.back() = 0;
+        for (char& ch : text) {
+            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+        }
+    }
+    // Encode first: a track that cannot be carried, or a block larger than the link's queue,
+    // is refused before anything is sent.
+    std::array<std::vector<uint8_t>, 3> data;
+    const bool raw = IsRawTrackSet(settings);
+    std::size_t blockSize = 4;
+    for (std::size_t t = 0; t < 3; ++t) {
+        const std::string_view text(texts[t].data(), strnlen(texts[t].data(), texts[t].size()));
+        auto encoded = raw ? EncodeRawTrack(text) : EncodeTrack(text, settings[t]);
+        if (!encoded || encoded->size() > 255) return kTooLong;
+        data[t] = std::move(*encoded);
+        blockSize += 3 + data[t].size();
+    }
+    if (blockSize > kOutputQueueSize) return kTooLong;
+
+    if (link_.LinkOpen(CurrentPort(), 9600, 8, 0) != 0) {
+        MarkDisconnected();
+        return -1;
+    }
+    const int port = CurrentPort();
+    for (uint8_t b : {kEsc, uint8_t{'n'}, kEsc, uint8_t{'s'}}) link_.LinkPutByte(port, b);
+    for (std::size_t t = 0; t < 3; ++t) {
+        link_.LinkPutByte(port, kEsc);
+        link_.LinkPutByte(port, static_cast<uint8_t>(t + 1));
+        link_.LinkPutByte(port, static_cast<uint8_t>(data[t].size()));
+        for (uint8_t b : data[t]) link_.LinkPutByte(port, b);
+    }
+    if (link_.LinkFlush(port) != 0) {
+        MarkDisconnected();
+        return -1;
+    }
+    // Whatever the reader sends at once is dropped.
+    link_.LinkWaitInput(port, kReplyTimeoutMs);
+    DiscardUntilGap(kGapTimeoutMs);
+    writePending_ = 0;
+    return kReaderOk;
+}
+
+int ReaderCommands::EraseTracks(uint8_t mask) {
+    if (!IsConnected()) return -1;
+    if (link_.LinkOpen(CurrentPort(), 9600, 8, 0) != 0) {
+        MarkDisconnected();
+        return -1;
+    }
+    if (!Send({kEsc, 'c', mask})) return -1;
+    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
+    uint8_t byte = 0;
+    // Silence means the reader took the command and waits for a card; any byte is a refusal.
+    if (!Get(byte, kGapTimeoutMs)) {
+        erasePending_ = 0;
+        return kReaderOk;
+    }
+    if (!Get(byte, kGapTimeoutMs)) return -1;
+    DiscardUntilGap(kGapTimeoutMs);
+    return -1;
+}
+
+int ReaderCommands::WaitEraseStatus() {
+    if (erasePending_ == -1) return -1;
+    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
+    uint8_t first = 0;
+    uint8_t second = 0;
+    if (!Get(first, kReplyTimeoutMs)) return 0;
+    if (!Get(second, kReplyTimeoutMs)) return -2;
+    if (first == kEsc && second == '0') return kReaderOk;
+    DiscardUntilGap(kGapTimeoutMs);
+    return -2;
+}
+
+int ReaderCommands::SetTrack2Density(bool high) {
+    if (!IsConnected()) return -1;
+    if (link_.LinkOpen(CurrentPort(), 9600, 8, 0) != 0) {
+        MarkDisconnected();
+        return -1;
+    }
+    if (!Send({kEsc, 'b', static_cast<uint8_t>(high ? 0xD2 : 0x4B)})) return -1;
+    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
+    uint8_t first = 0;
+    uint8_t second = 0;
+    if (!Get(first, kReplyTimeoutMs)) return 0;
+    if (!Get(second, kReplyTimeoutMs)) return -2;
+    if (first == kEsc && second == '0') return kReaderOk;
+    DiscardUntilGap(kGapTimeoutMs);
+    return -2;
+}
+
+// Sends ESC and the command byte and takes the ESC and the reply byte: 48 with the reply byte,
+// -4 when the first byte is missing or not ESC, -3 when the second is missing, -1 not connected.
+int ReaderCommands::SimpleReplyCommand(uint8_t command, uint8_t& reply) {
+    if (!IsConnected()) return -1;
+    if (!Send({kEsc, command})) return -1;
+    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
+    uint8_t first = 0;
+    if (!Get(first, kReplyTimeoutMs) || first != kEsc) return -4;
+    if (!Get(reply, kReplyTimeoutMs)) return -3;
+    return kReaderOk;
+}
+
+int ReaderCommands::SetHiCo() {
+    uint8_t reply = 0;
+    const int result = SimpleReplyCommand('x', reply);
+    if (result != kReaderOk) return result;
+    return reply == 0x00 ? kReaderOk : -3;
+}
+
+int ReaderCommands::SetLoCo() {
+    uint8_t reply = 0;
+    const int result = SimpleReplyCommand('y', reply);
+    if (result != kReaderOk) return result;
+    return reply == 0x00 ? kReaderOk : -3;
+}
+
+int ReaderCommands::QueryCoercivity(int& result) {
+    uint8_t reply = 0;
+    const int status = SimpleReplyCommand('d', reply);
+    if (status != kReaderOk) return status;
+    if (reply == 'H') {
+        result = kHiCo;
+    } else if (reply == 'L') {
+        result = kLoCo;
+    } else {
+        return -3;
+    }
+    return kReaderOk;
+}
+
+void ReaderCommands::BeepOn() {
+    if (IsConnected()) Send({kEsc, 0x88});
+}
+
+void ReaderCommands::BeepOff() {
+    if (IsConnected()) Send({kEsc, 0x89});
+}
+
+int ReaderCommands::ReadVersion(char* buffer, std::size_t capacity) {
+    uint8_t reply = 0;
+    const int status = SimpleReplyCommand('v', reply);
+    if (status != kReaderOk) return status;
+    if (reply != 'R') return -3;
+    std::size_t stored = 0;
+    uint8_t byte = 0;
+    // The text ends at the first 350 ms gap; fill bytes of the last report come with it.
+    while (Get(byte, kReplyTimeoutMs)) {
+        if (stored + 1 < capacity) buffer[stored++] = static_cast<char>(byte);
+    }
+    return kReaderOk;
+}
+
+}  // namespace tollwick

@@ -1,0 +1,64 @@
+// The report channel: a serial-port-shaped byte stream over the reader's HID reports.
+//
+// Outgoing bytes are queued and sent as 9-byte output reports (report id 0 and 8 data bytes,
+// the last report zero-filled); every byte of an input report after the report id is stream
+// data, fill included. The port, baud rate, data bits and parity arguments are kept for the
+// callers' sake and have no effect.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "device/hid_backend.h"
+
+namespace tollwick {
+
+inline constexpr uint16_t kReaderVendorPrimary = 0x0801;
+inline constexpr uint16_t kReaderVendorSecondary = 0x0802;
+inline constexpr uint16_t kReaderProduct = 0x0005;
+
+inline constexpr std::size_t kOutputQueueSize = 512;
+inline constexpr std::size_t kInputRingSize = 1024;
+inline constexpr int kMaxInputReportLength = 200;
+inline constexpr int kOutputReportLength = 9;
+
+// LinkGetByte's result when nothing arrived in time.
+inline constexpr int kLinkNoByte = 255;
+
+class ReaderLink {
+public:
+    explicit ReaderLink(HidBackend& backend);
+    ~ReaderLink();
+    ReaderLink(const ReaderLink&) = delete;
+    ReaderLink& operator=(const ReaderLink&) = delete;
+
+    // 0 when a reader was found and opened, -1 when none was found. Empties both queues.
+    int LinkOpen(int port, int baud, int dataBits, int parity);
+    // Queues one byte; 0. A byte beyond the 512-byte queue is refused with -1 and the next flush
+    // then sends nothing, so a cut-off command never reaches the reader.
+    int LinkPutByte(int port, uint8_t byte);
+    // Drains stale input, sends the queue; 0, or -1 when a report write failed (handle dropped).
+    int LinkFlush(int port);
+    // 0 with one stream byte in *byte; 255 when no report came within timeoutMs or the read failed.
+    int LinkGetByte(int port, uint8_t* byte, uint16_t timeoutMs);
+    int LinkWaitInput(int port, int timeoutMs);
+    int LinkClose(int port);
+
+    bool IsOpen() const { return device_ != nullptr; }
+
+private:
+    HidBackend& backend_;
+    std::unique_ptr<HidDevice> device_;
+    std::array<uint8_t, kOutputQueueSize> queue_{};
+    uint16_t queueCount_ = 0;
+    bool queueOverflow_ = false;
+    std::array<uint8_t, kInputRingSize> ring_{};
+    uint16_t ringFill_ = 0;
+    uint16_t ringRead_ = 0;
+
+    std::unique_ptr<HidDevice> FindDevice(uint16_t vendorId, uint16_t productId, int index);
+    void EmptyQueues();
+};
+
+}  // namespace tollwick

@@ -1,0 +1,148 @@
+// The virtual reader: a model of the VK3300S on the far side of the report channel.
+//
+// It answers every command byte for byte, keeps density, coercivity and beeper, records written
+// bit streams on virtual cards and plays them back in the read block format. Input reports have
+// a configurable length and a reply or read block arrives in one go, without gaps. A swipe is
+// an event (Swipe), or happens by itself a while after the reader is armed (auto-swipe).
+// Faults can be injected: unplug and replug, silence, wrong reply bytes, rejected writes and
+// erases, slow replies. Thread-safe: swipes and faults may come from any thread.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/hid_backend.h"
+#include "device/virtual/deck.h"
+
+namespace tollwick {
+
+class VirtualReader {
+public:
+    struct Options {
+        uint16_t vendorId = 0x0801;
+        uint16_t productId = 0x0005;
+        int inputReportLength = 9;  // report id included; 2 to 200
+        std::string version = "EVU1.07";
+    };
+    enum class Armed { kIdle, kRead, kWrite, kErase };
+
+    VirtualReader();
+    explicit VirtualReader(Options options, Deck deck = Deck{});
+    ~VirtualReader();
+
+    // --- The deck ---
+    Deck GetDeck() const;
+    void SetDeck(Deck deck);
+    std::size_t CardCount() const;
+    std::optional<VirtualCard> Card(std::size_t index) const;
+
+    // --- Events ---
+    // Swipes card `index` (0-based). Returns false when no such card or the reader is unplugged.
+    // A swipe while nothing is armed reads nothing, as on the real reader.
+    bool Swipe(std::size_t index);
+    // After every arming, swipe the next card after delay; the card index advances by one per
+    // swipe when `advance` is set. Disabled by std::nullopt.
+    void SetAutoSwipe(std::optional<std::size_t> firstCard, std::chrono::milliseconds delay,
+                      bool advance);
+    std::optional<std::size_t> NextAutoSwipeCard() const;
+    void Unplug();
+    void Plug();
+    bool IsPlugged() const;
+
+    // --- Faults ---
+    void SetSilent(bool silent);            // no reply, no read block, no status
+    void SetWrongReplies(bool wrong);       // every reply's second byte is '!'
+    void SetRejectWrites(bool reject);      // a swiped card is not written; status ESC 'A'
+    void SetRejectErases(bool reject);      // the erase command is refused at once
+    void SetReplyDelay(std::chrono::milliseconds delay);
+    void SetInputReportLength(int length);
+
+    // --- State, for the window and tests ---
+    Armed ArmedFor() const;
+    int Density() const;     // bits per inch last set (210 until set)
+    bool HighCoercivity() const;
+    bool BeeperOn() const;
+    const Options& GetOptions() const { return options_; }
+    // Output reports received so far (each as sent, report id included); taken and cleared.
+    std::vector<std::vector<uint8_t>> TakeOutputReports();
+    // Called with the card index after each card the reader changed (write or erase).
+    void SetOnCardChanged(std::function<void(std::size_t)> callback);
+
+    friend class VirtualBackend;
+    friend class VirtualDevice;
+
+private:
+    struct Report {
+        std::vector<uint8_t> bytes;
+        std::chrono::steady_clock::time_point availableAt;
+    };
+
+    Options options_;
+    mutable std::mutex mutex_;
+    std::condition_variable inputReady_;
+    Deck deck_;
+    std::deque<Report> input_;
+    std::vector<std::vector<uint8_t>> outputLog_;
+    bool plugged_ = true;
+    uint64_t generation_ = 1;  // changes on every replug: old handles go stale
+    bool silent_ = false;
+    bool wrongReplies_ = false;
+    bool rejectWrites_ = false;
+    bool rejectErases_ = false;
+    std::chrono::milliseconds replyDelay_{0};
+    Armed armed_ = Armed::kIdle;
+    std::array<std::vector<uint8_t>, 3> pendingWrite_;  // write order, per track; empty = untouched
+    uint8_t pendingEraseMask_ = 0;
+    int density_ = 210;
+    bool highCoercivity_ = true;
+    bool beeper_ = true;
+    std::optional<std::size_t> autoCard_;
+    bool autoAdvance_ = false;
+    std::chrono::milliseconds autoDelay_{100};
+    std::optional<std::chrono::steady_clock::time_point> autoSwipeAt_;
+    std::function<void(std::size_t)> onCardChanged_;
+
+    // Command parser over the output stream.
+    std::vector<uint8_t> command_;
+    std::chrono::steady_clock::time_point lastOutput_{};
+
+    // Host side, called by VirtualDevice.
+    bool HostWrite(uint64_t generation, const uint8_t* report, std::size_t length);
+    int HostRead(uint64_t generation, uint8_t* buffer, std::size_t capacity, int timeoutMs);
+    int HostInputReportLength(uint64_t generation) const;
+    int HostOutputReportLength(uint64_t generation) const;
+
+    void TakeByteLocked(uint8_t byte);
+    bool CommandCompleteLocked() const;
+    void ExecuteLocked();
+    void ReplyLocked(std::vector<uint8_t> bytes);
+    void ArmLocked(Armed what);
+    bool SwipeLocked(std::size_t index, std::vector<std::size_t>& changed);
+    void RunDueAutoSwipeLocked(std::vector<std::size_t>& changed);
+    void NotifyChanged(const std::vector<std::size_t>& changed);
+};
+
+// A HID backend over any number of virtual readers.
+class VirtualBackend final : public HidBackend {
+public:
+    VirtualBackend() = default;
+    explicit VirtualBackend(VirtualReader& reader) { Attach(reader); }
+    void Attach(VirtualReader& reader) { readers_.push_back(&reader); }
+
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override;
+    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override;
+
+private:
+    std::vector<VirtualReader*> readers_;
+};
+
+}  // namespace tollwick

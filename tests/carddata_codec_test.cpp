@@ -1,0 +1,219 @@
+// Track encoding and decoding, checked against known bit patterns of the reader's raw mode.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "carddata/hex.h"
+#include "carddata/track_codec.h"
+
+namespace tollwick {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TrackBuffer RawBuffer(const Bytes& bytes) {
+    TrackBuffer buffer{};
+    std::memcpy(buffer.data(), bytes.data(), bytes.size());
+    return buffer;
+}
+
+std::string TextOf(const TrackBuffer& buffer) { return std::string(buffer.data()); }
+
+Bytes ToReadOrder(const Bytes& written) {
+    Bytes read;
+    for (uint8_t b : written) read.push_back(ReverseBits(b));
+    return read;
+}
+
+constexpr TrackSettings kTrack2Iso{5, kParityOdd, ';', '?'};
+constexpr TrackSettings kTrack1Iso{7, kParityOdd, '%', '?'};
+
+TEST(Encode, KnownTracksComeOutByteForByte) {
+    EXPECT_EQ(EncodeTrack("1234", kTrack2Iso), (Bytes{0x2B, 0x88, 0x49, 0x3E, 0x04}));
+    EXPECT_EQ(EncodeTrack("A1", kTrack1Iso), (Bytes{0xC5, 0x70, 0xF4, 0xA3, 0x02}));
+    // Even parity: the LRC's data bits are 0 and it gets no parity bit.
+    const auto even = EncodeTrack("1234", {5, kParityEven, ';', '?'});
+    ASSERT_TRUE(even);
+    EXPECT_EQ((*even)[4] & 0x04, 0);  // the 35th bit, the LRC's parity bit
+    EXPECT_EQ(EncodeTrack("", kTrack2Iso), Bytes{});
+}
+
+TEST(Encode, ParityRulesPerBpc) {
+    // With no parity, data characters carry no bit but sentinels still get one when their ones
+    // are odd: ';' (1011) gets 0x10, '?' (1111) does not.
+    EXPECT_EQ(SentinelCode(';', {5, kParityNone, ';', '?'}), 0x1B);
+    EXPECT_EQ(SentinelCode('?', {5, kParityNone, ';', '?'}), 0x0F);
+    // 4 and 6 bits per character never carry a parity bit, whatever the parity code.
+    EXPECT_EQ(SentinelCode(';', {4, kParityOdd, ';', '?'}), 0x0B);
+    EXPECT_EQ(SentinelCode('%', {6, kParityEven, '%', '?'}), 0x05);
+    // Packing length: (count * bpc + 7) / 8 bytes.
+    EXPECT_EQ(EncodeTrack("12345", {4, kParityOdd, ';', '?'})->size(), 4u);  // 8 chars * 4 bits
+    EXPECT_EQ(EncodeTrack("AB", {6, kParityNone, '%', '?'})->size(), 4u);     // 5 * 6 = 30 bits
+    // The count of characters travels in one byte: 252 characters fit, 253 do not.
+    EXPECT_TRUE(EncodeTrack(std::string(252, '1'), kTrack2Iso));
+    EXPECT_FALSE(EncodeTrack(std::string(253, '1'), kTrack2Iso));
+}
+
+TEST(Decode, KnownTrackAndTrailingZeros) {
+    TrackBuffer buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20});
+    EXPECT_FALSE(DecodeTrack(buffer, kTrack2Iso));
+    EXPECT_EQ(TextOf(buffer), ";1234?");
+    buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20, 0x00, 0x00, 0x00});
+    EXPECT_FALSE(DecodeTrack(buffer, kTrack2Iso));
+    EXPECT_EQ(TextOf(buffer), ";1234?");
+}
+
+TEST(Decode, EveryBitOfTheCharactersIsChecked) {
+    const Bytes good = {0xD4, 0x11, 0x92, 0x7C, 0x20};
+    for (int bit = 0; bit < 40; ++bit) {
+        Bytes bad = good;
+        bad[static_cast<std::size_t>(bit / 8)] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
+        TrackBuffer buffer = RawBuffer(bad);
+        const bool failed = DecodeTrack(buffer, kTrack2Iso);
+        if (bit < 35) {
+            EXPECT_TRUE(failed) << "bit " << bit;
+            // A failed track keeps its raw bytes.
+            EXPECT_EQ(std::memcmp(buffer.data(), bad.data(), bad.size()), 0) << "bit " << bit;
+        } else {
+            EXPECT_FALSE(failed) << "bit " << bit;
+        }
+    }
+}
+
+TEST(Decode, EmptyAndTooShortTracksReadAsNoData) {
+    TrackBuffer empty{};
+    EXPECT_FALSE(DecodeTrack(empty, kTrack2Iso));
+    EXPECT_EQ(TextOf(empty), "{NO DATA}");
+    // Bits without an end sentinel fail.
+    TrackBuffer noise = RawBuffer({0xFF, 0x00, 0xFF});
+    EXPECT_TRUE(DecodeTrack(noise, kTrack2Iso));
+}
+
+TEST(Codec, RoundTripEveryFormat) {
+    struct Case {
+        TrackSettings settings;
+        std::string text;
+    };
+    const Case cases[] = {
+        {{5, kParityOdd, ';', '?'}, "4000001234567899=2912101"},
+        {{5, kParityEven, ';', '?'}, "0123456789:<=>"},
+        {{5, kParityNone, ';', '?'}, "31415926"},
+        {{4, kParityOdd, ';', '?'}, "8675309"},
+        {{4, kParityNone, '1', '0'}, "23456789"},
+        {{7, kParityOdd, '%', '?'}, "B4000001234567899^DOE/JOHN^2912"},
+        {{7, kParityEven, '%', '?'}, "HELLO WORLD 0123"},
+        {{7, kParityNone, '%', '?'}, "NO PARITY HERE"},
+        {{6, kParityNone, '%', '?'}, "CASACRAMENTO^ROE$JANE^"},
+        {{6, kParityOdd, '!', '/'}, "ANY TEXT 42"},
+        {{7, kParityOdd, '%', 'S'}, "ABC"},  // a letter as end sentinel
+    };
+    for (const Case& c : cases) {
+        const auto written = EncodeTrack(c.text, c.settings);
+        ASSERT_TRUE(written) << c.text;
+        TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
+        ASSERT_FALSE(DecodeTrack(buffer, c.settings)) << c.text;
+        EXPECT_EQ(TextOf(buffer), std::string(1, c.settings.startSentinel) + c.text + c.settings.endSentinel);
+    }
+}
+
+TEST(Codec, EndSentinelOutsideTheAlphabetEndsTheText) {
+    // '~' has the 6-bit code of '>': it is written and found as that code, and the text ends
+    // there instead of running on into the LRC and leftover bits.
+    const TrackSettings tilde{7, kParityOdd, '%', '~'};
+    const auto written = EncodeTrack("AB", tilde);
+    ASSERT_TRUE(written);
+    TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
+    ASSERT_FALSE(DecodeTrack(buffer, tilde));
+    EXPECT_EQ(TextOf(buffer), "%AB>");
+}
+
+TEST(Codec, RawType) {
+    CardTracks card;
+    card.track[0] = RawBuffer({0x01, 0xA0, 0x00, 0x00});
+    const TrackSet raw{{{8, 0, '%', '?'}, {8, 0, ';', '?'}, {8, 0, ';', '?'}}};
+    EXPECT_EQ(DecodeTracks(card, raw), 0);
+    EXPECT_EQ(card.Text(0), "01A0");
+    EXPECT_EQ(card.Text(1), "");  // no bytes: empty text, not a placeholder
+
+    EXPECT_EQ(EncodeRawTrack("01A0"), (Bytes{0x80, 0x05}));
+    EXPECT_EQ(EncodeRawTrack("ABC"), (Bytes{0xD5}));
+
+    // Read text given back to the writer is the same bit stream again.
+    const Bytes stream = {0x3C, 0x00, 0xFF, 0x81};
+    CardTracks again;
+    again.track[2] = RawBuffer(stream);
+    DecodeTracks(again, raw);
+    EXPECT_EQ(ToReadOrder(*EncodeRawTrack(std::string(again.Text(2)))), stream);
+
+    // 128 bytes would make 256 characters: refused, not cut.
+    CardTracks big;
+    big.track[1].fill(0x11);
+    big.track[1][200] = 0;
+    big.track[1].back() = 0;
+    EXPECT_EQ(DecodeTracks(big, raw), 2);
+}
+
+TEST(Hex, Conversions) {
+    const uint8_t bytes[] = {0x00, 0x9F, 0xA0, 0xFF};
+    char text[9];
+    BytesToHex(bytes, 4, text);
+    EXPECT_STREQ(text, "009FA0FF");
+    BytesToHex(bytes, 0, text);
+    EXPECT_STREQ(text, "");
+
+    uint8_t out[2] = {};
+    HexToBytes("1a2B", 4, out);
+    EXPECT_EQ(out[0], 0x1A);
+    EXPECT_EQ(out[1], 0x2B);
+    HexToBytes("G1", 2, out);
+    EXPECT_EQ(out[0], 0xF1);
+    HexToBytes("ABC", 3, out);
+    EXPECT_EQ(out[0], 0xAB);
+    EXPECT_EQ(out[1], 0xCF);
+}
+
+TEST(Split, ReadBlocks) {
+    CardTracks card;
+    // Only a track-1 block: tracks 2 and 3 decode as no data without errors.
+    const Bytes onlyTrack1 = {0x1B, 's', 0x1B, 0x01, 0x02, 0xAA, 0xBB, 0x00, '?', 0x1C, '0'};
+    ASSERT_EQ(SplitReadBlock(onlyTrack1.data(), onlyTrack1.size(), card), SplitResult::kOk);
+    EXPECT_EQ(RawLength(card.track[0]), 2u);
+    EXPECT_EQ(RawLength(card.track[1]), 0u);
+
+    // Order 2, 1 fails at the track-2 block, with every buffer cleared.
+    card.SetText(0, "OLD");
+    const Bytes outOfOrder = {0x1B, 's', 0x1B, 0x02, 0x01, 0x11, 0x1B, 0x01, 0x01, 0x22, 0, 0, 0, 0};
+    EXPECT_EQ(SplitReadBlock(outOfOrder.data(), outOfOrder.size(), card), SplitResult::kBadTrackOrder);
+    EXPECT_EQ(RawLength(card.track[0]), 0u);
+
+    // A bad header leaves the buffers untouched.
+    card.SetText(1, "KEEP");
+    const Bytes bad = {0x1B, 'x', 0x1B, 0x01, 0x01, 0x22, 0, 0, 0, 0};
+    EXPECT_EQ(SplitReadBlock(bad.data(), bad.size(), card), SplitResult::kBadHeader);
+    EXPECT_EQ(card.Text(1), "KEEP");
+
+    // A length running past the bytes received copies only what was received.
+    const Bytes truncated = {0x1B, 's', 0x1B, 0x01, 0xFF, 0x11, 0x22, 0x33, 0x44, 0x55};
+    EXPECT_EQ(SplitReadBlock(truncated.data(), truncated.size(), card), SplitResult::kOk);
+    EXPECT_EQ(RawLength(card.track[0]), 5u);
+}
+
+TEST(Split, BuiltBlocksSplitWhateverTheFill) {
+    // The reader's block followed by any number of zero fill bytes splits to the same tracks.
+    const std::array<Bytes, 3> tracks = {Bytes{0x1B, 0x01, 0x00, 0x7F}, Bytes{}, Bytes(255, 0x1B)};
+    const Bytes block = BuildReadBlock(tracks);
+    for (std::size_t fill = 0; fill < 200; ++fill) {
+        Bytes padded = block;
+        padded.resize(block.size() + fill, 0);
+        CardTracks card;
+        ASSERT_EQ(SplitReadBlock(padded.data(), padded.size(), card), SplitResult::kOk) << fill;
+        EXPECT_EQ(RawLength(card.track[0]), 4u);
+        EXPECT_EQ(RawLength(card.track[1]), 0u);
+        EXPECT_EQ(RawLength(card.track[2]), 255u);
+    }
+}
+
+}  // namespace
+}  // namespace tollwick
