@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "cli/cli_app.h"
+
+int main(int argc, char** argv) { return tollwick::RunCli(argc, argv); }

@@ -1,0 +1,48 @@
+#include "jobs/startup_connection.h"
+
+#include <cstring>
+
+#include "settings/stored_settings.h"
+
+namespace tollwick {
+
+StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile, Track2Density density,
+                                   ConnectDetail detail) {
+    StartupConnection result;
+    const std::string storedPort = profile.Read("PORTNUM", "");
+    if (!storedPort.empty()) result.port = reader.ConnectPort(StoredTextToInt(storedPort));
+    if (result.port < 0) result.port = reader.ConnectScan();
+    if (result.port < 0) return result;
+
+    result.densityResult = reader.SetTrack2Density(density == Track2Density::k210);
+    StorePort(profile, result.port);
+    if (detail == ConnectDetail::kDensityOnly) return result;
+    int coercivity = kHiCo;
+    if (reader.QueryCoercivity(coercivity) == kReaderOk) {
+        result.coercivity = coercivity;
+        if (detail == ConnectDetail::kFullHiCo) reader.SetHiCo();
+    }
+    char version[20] = {};
+    if (reader.ReadVersion(version, sizeof version) == kReaderOk) {
+        result.versionRead = true;
+        result.version.assign(version, strnlen(version, sizeof version));
+        result.beepSupported = VersionSupportsBeep(version);
+    }
+    return result;
+}
+
+std::string ConnectionLine(int port, std::string_view version) {
+    return "COM" + std::to_string(port) + " 9600,8,N,1  VK3300 " + std::string(version);
+}
+
+bool VersionSupportsBeep(const char (&version)[20]) {
+    static constexpr char kLastWithoutBeep[] = "EVU1.06";
+    for (int i = 0; i < 7; ++i) {
+        const auto have = static_cast<unsigned char>(version[i]);
+        const auto base = static_cast<unsigned char>(kLastWithoutBeep[i]);
+        if (have != base) return have > base;
+    }
+    return false;
+}
+
+}  // namespace tollwick
