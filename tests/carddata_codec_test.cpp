@@ -19,7 +19,9 @@ TrackBuffer RawBuffer(const Bytes& bytes) {
     return buffer;
 }
 
-std::string TextOf(const TrackBuffer& buffer) { return std::string(buffer.data()); }
+std::string TextOf(const TrackBuffer& buffer) {
+    return std::string(buffer.data());
+}
 
 Bytes ToReadOrder(const Bytes& written) {
     Bytes read;
@@ -50,7 +52,7 @@ TEST(Encode, ParityRulesPerBpc) {
     EXPECT_EQ(SentinelCode('%', {6, kParityEven, '%', '?'}), 0x05);
     // Packing length: (count * bpc + 7) / 8 bytes.
     EXPECT_EQ(EncodeTrack("12345", {4, kParityOdd, ';', '?'})->size(), 4u);  // 8 chars * 4 bits
-    EXPECT_EQ(EncodeTrack("AB", {6, kParityNone, '%', '?'})->size(), 4u);     // 5 * 6 = 30 bits
+    EXPECT_EQ(EncodeTrack("AB", {6, kParityNone, '%', '?'})->size(), 4u);    // 5 * 6 = 30 bits
     // The count of characters travels in one byte: 252 characters fit, 253 do not.
     EXPECT_TRUE(EncodeTrack(std::string(252, '1'), kTrack2Iso));
     EXPECT_FALSE(EncodeTrack(std::string(253, '1'), kTrack2Iso));
@@ -114,7 +116,8 @@ TEST(Codec, RoundTripEveryFormat) {
         ASSERT_TRUE(written) << c.text;
         TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
         ASSERT_FALSE(DecodeTrack(buffer, c.settings)) << c.text;
-        EXPECT_EQ(TextOf(buffer), std::string(1, c.settings.startSentinel) + c.text + c.settings.endSentinel);
+        EXPECT_EQ(TextOf(buffer),
+                  std::string(1, c.settings.startSentinel) + c.text + c.settings.endSentinel);
     }
 }
 
@@ -184,8 +187,10 @@ TEST(Split, ReadBlocks) {
 
     // Order 2, 1 fails at the track-2 block, with every buffer cleared.
     card.SetText(0, "OLD");
-    const Bytes outOfOrder = {0x1B, 's', 0x1B, 0x02, 0x01, 0x11, 0x1B, 0x01, 0x01, 0x22, 0, 0, 0, 0};
-    EXPECT_EQ(SplitReadBlock(outOfOrder.data(), outOfOrder.size(), card), SplitResult::kBadTrackOrder);
+    const Bytes outOfOrder = {0x1B, 's',  0x1B, 0x02, 0x01, 0x11, 0x1B,
+                              0x01, 0x01, 0x22, 0,    0,    0,    0};
+    EXPECT_EQ(SplitReadBlock(outOfOrder.data(), outOfOrder.size(), card),
+              SplitResult::kBadTrackOrder);
     EXPECT_EQ(RawLength(card.track[0]), 0u);
 
     // A bad header leaves the buffers untouched.

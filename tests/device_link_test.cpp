@@ -1,1 +1,166 @@
+// The report channel: report boundaries and fill, device choice, stream bytes, timeouts.
 #include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "device/reader_link.h"
+#include "device/virtual/virtual_reader.h"
+#include "scripted_backend.h"
+
+namespace tollwick {
+namespace {
+
+using testing::ScriptedBackend;
+using testing::ScriptedState;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+TEST(ReaderLink, ReportBoundariesAndFill) {
+    ScriptedState s;
+    ScriptedBackend backend(s);
+    ReaderLink link(backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+
+    for (uint8_t b = 1; b <= 8; ++b) link.LinkPutByte(1, b);
+    ASSERT_EQ(link.LinkFlush(1), 0);
+    ASSERT_EQ(s.output.size(), 1u);
+    EXPECT_EQ(s.output[0], (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8}));
+
+    s.output.clear();
+    for (uint8_t b = 1; b <= 9; ++b) link.LinkPutByte(1, b);
+    ASSERT_EQ(link.LinkFlush(1), 0);
+    ASSERT_EQ(s.output.size(), 2u);
+    EXPECT_EQ(s.output[1], (Bytes{0, 9, 0, 0, 0, 0, 0, 0, 0}));
+
+    // An empty flush sends nothing but still drains stale input and empties the ring.
+    s.output.clear();
+    s.Send({0x1B, 'y', 'x', 'x', 'x', 'x', 'x', 'x'});
+    uint8_t byte = 0;
+    ASSERT_EQ(link.LinkGetByte(1, &byte, 50), 0);  // one byte taken, seven left in the ring
+    s.Send({0x42});                                // a stale report still waiting
+    ASSERT_EQ(link.LinkFlush(1), 0);
+    EXPECT_TRUE(s.output.empty());
+    EXPECT_TRUE(s.input.empty());
+    EXPECT_EQ(link.LinkGetByte(1, &byte, 1), kLinkNoByte);
+}
+
+TEST(ReaderLink, StreamBytesOfEveryReportLength) {
+    for (int length : {2, 3, 9, 64, 65, 200}) {
+        ScriptedState s;
+        s.inputLength = length;
+        ScriptedBackend backend(s);
+        ReaderLink link(backend);
+        ASSERT_EQ(link.LinkOpen(7, 9600, 8, 'N'), 0);
+        Bytes stream;
+        for (int i = 0; i < 300; ++i) stream.push_back(static_cast<uint8_t>(i * 7 + 1));
+        s.Send(stream);
+        // Every byte after the report id is stream data, fill included.
+        const std::size_t total = s.input.size() * static_cast<std::size_t>(length - 1);
+        Bytes got;
+        uint8_t byte = 0;
+        while (link.LinkGetByte(7, &byte, 1) == 0) got.push_back(byte);
+        ASSERT_EQ(got.size(), total) << length;
+        EXPECT_TRUE(std::equal(stream.begin(), stream.end(), got.begin())) << length;
+        EXPECT_TRUE(std::all_of(got.begin() + 300, got.end(), [](uint8_t b) { return b == 0; }));
+    }
+}
+
+TEST(ReaderLink, RefusesReportsOutsideTheBounds) {
+    for (int length : {1, 201, 4096}) {
+        ScriptedState s;
+        s.inputLength = length;
+        ScriptedBackend backend(s);
+        ReaderLink link(backend);
+        ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+        s.input.push_back(Bytes(static_cast<std::size_t>(std::max(length, 1)), 0x55));
+        uint8_t byte = 0;
+        EXPECT_EQ(link.LinkGetByte(1, &byte, 1), kLinkNoByte) << length;
+    }
+}
+
+TEST(ReaderLink, ChoosesTheReaderByVendorAndProduct) {
+    ScriptedState s;
+    s.devices = {{"other-product", 0x0801, 0x0006},
+                 {"second-vendor", 0x0802, 0x0005},
+                 {"first-vendor", 0x0801, 0x0005}};
+    ScriptedBackend backend(s);
+    ReaderLink link(backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    EXPECT_EQ(s.opened, std::vector<std::string>{"first-vendor"});
+
+    s.devices = {{"other-product", 0x0801, 0x0006}, {"second-vendor", 0x0802, 0x0005}};
+    s.opened.clear();
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    EXPECT_EQ(s.opened, std::vector<std::string>{"second-vendor"});
+
+    s.devices = {{"other-product", 0x0801, 0x0006}};
+    EXPECT_EQ(link.LinkOpen(1, 9600, 8, 0), -1);
+    EXPECT_FALSE(link.IsOpen());
+}
+
+TEST(ReaderLink, QueueOverflowIsRefusedNotSentCut) {
+    ScriptedState s;
+    ScriptedBackend backend(s);
+    ReaderLink link(backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    for (int i = 0; i < 512; ++i) ASSERT_EQ(link.LinkPutByte(1, 0x11), 0);
+    EXPECT_EQ(link.LinkPutByte(1, 0x22), -1);
+    EXPECT_EQ(link.LinkFlush(1), -1);
+    EXPECT_TRUE(s.output.empty());
+    // The next command goes out whole.
+    link.LinkPutByte(1, 0x1B);
+    link.LinkPutByte(1, 'a');
+    EXPECT_EQ(link.LinkFlush(1), 0);
+    EXPECT_EQ(s.output.size(), 1u);
+}
+
+TEST(ReaderLink, FailedWriteDropsTheHandle) {
+    ScriptedState s;
+    ScriptedBackend backend(s);
+    ReaderLink link(backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    s.failWrites = true;
+    link.LinkPutByte(1, 0x1B);
+    EXPECT_EQ(link.LinkFlush(1), -1);
+    EXPECT_FALSE(link.IsOpen());
+}
+
+TEST(ReaderLink, TimeoutIsNeverShorterThanAsked) {
+    VirtualReader reader;
+    VirtualBackend backend(reader);
+    ReaderLink link(backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    for (uint16_t timeout : {1, 20, 150}) {
+        uint8_t byte = 0;
+        const auto start = Clock::now();
+        EXPECT_EQ(link.LinkGetByte(1, &byte, timeout), kLinkNoByte);
+        const auto elapsed = Clock::now() - start;
+        EXPECT_GE(elapsed, std::chrono::milliseconds(timeout));
+        EXPECT_LT(elapsed, std::chrono::milliseconds(timeout + 250));
+    }
+}
+
+TEST(ReaderLink, ReopensAfterReplug) {
+    VirtualReader reader;
+    VirtualBackend backend(reader);
+    ReaderLink link(backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    reader.Unplug();
+    reader.Plug();
+    // The old handle is stale: the flush finds the reader anew and the report goes out.
+    link.LinkPutByte(1, 0x1B);
+    link.LinkPutByte(1, 'e');
+    EXPECT_EQ(link.LinkFlush(1), 0);
+    uint8_t byte = 0;
+    EXPECT_EQ(link.LinkGetByte(1, &byte, 100), 0);
+    EXPECT_EQ(byte, 0x1B);
+
+    reader.Unplug();
+    link.LinkPutByte(1, 0x1B);
+    link.LinkPutByte(1, 'e');
+    EXPECT_EQ(link.LinkFlush(1), -1);
+    EXPECT_FALSE(link.IsOpen());
+}
+
+}  // namespace
+}  // namespace tollwick

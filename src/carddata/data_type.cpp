@@ -61,7 +61,8 @@ TrackSettings DecodeStoredTrack(const StoredTrackKeys& keys, int index) {
     const std::string_view starts = StartSentinelList(s.bpc);
     const std::string_view ends = EndSentinelList(s.bpc);
     int ss = StoredTextToInt(keys.startSentinel);
-    if (ss < 0 || ss >= static_cast<int>(starts.size())) ss = StoredTextToInt(defaults.startSentinel);
+    if (ss < 0 || ss >= static_cast<int>(starts.size()))
+        ss = StoredTextToInt(defaults.startSentinel);
     int es = StoredTextToInt(keys.endSentinel);
     if (es < 0 || es >= static_cast<int>(ends.size())) es = StoredTextToInt(defaults.endSentinel);
     if (es >= static_cast<int>(ends.size())) es = static_cast<int>(ends.size()) - 1;
@@ -79,10 +80,18 @@ std::string UserTypeLabel(int index, const StoredTrackKeys& keys, Track2Density 
         (index == 1 && bpcIndex != 0) ? std::to_string(static_cast<int>(density)) : "210";
     std::string format;
     switch (bpcIndex) {
-        case 0: format = "4 BPC None Parity"; break;
-        case 1: format = "5 BPC " + parityWord + " Parity"; break;
-        case 2: format = "6 BPC None Parity"; break;
-        default: format = "7 BPC " + parityWord + " Parity"; break;
+        case 0:
+            format = "4 BPC None Parity";
+            break;
+        case 1:
+            format = "5 BPC " + parityWord + " Parity";
+            break;
+        case 2:
+            format = "6 BPC None Parity";
+            break;
+        default:
+            format = "7 BPC " + parityWord + " Parity";
+            break;
     }
     return track + " " + bpi + " BPI " + format;
 }
@@ -93,26 +102,33 @@ DataTypeLayout LayoutFor(DataType type, Track2Density density, const TrackSet& c
     switch (type) {
         case DataType::kIso:
             layout.settings = kIsoTrackSet;
-            layout.labels = {"Track1 210 BPI 7 BPC Odd Parity", Track2Label(density, "5 BPC Odd Parity"),
+            layout.labels = {"Track1 210 BPI 7 BPC Odd Parity",
+                             Track2Label(density, "5 BPC Odd Parity"),
                              "Track3 210 BPI 5 BPC Odd Parity"};
             layout.limits = {76, density == Track2Density::k210 ? 104 : 37, 104};
             break;
         case DataType::kAamva:
-            layout.settings = {{{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {7, kParityOdd, '%', '?'}}};
-            layout.labels = {"Track1 210 BPI 7 BPC ODD Parity", Track2Label(density, "5 BPC ODD Parity"),
+            layout.settings = {
+                {{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {7, kParityOdd, '%', '?'}}};
+            layout.labels = {"Track1 210 BPI 7 BPC ODD Parity",
+                             Track2Label(density, "5 BPC ODD Parity"),
                              "Track3 210 BPI 7 BPC ODD Parity"};
             layout.limits = {140, 140, 140};
             break;
         case DataType::kCaDmv:
-            layout.settings = {{{6, kParityNone, '%', '?'}, {5, kParityOdd, ';', '?'}, {6, kParityNone, '!', '?'}}};
-            layout.labels = {"Track1 210 BPI 6 BPC NONE Parity", Track2Label(density, "5 BPC ODD Parity"),
+            layout.settings = {{{6, kParityNone, '%', '?'},
+                                {5, kParityOdd, ';', '?'},
+                                {6, kParityNone, '!', '?'}}};
+            layout.labels = {"Track1 210 BPI 6 BPC NONE Parity",
+                             Track2Label(density, "5 BPC ODD Parity"),
                              "Track3 210 BPI 6 BPC NONE Parity"};
             layout.limits = {140, 140, 140};
             break;
         case DataType::kRaw:
             layout.settings = current;
             for (auto& s : layout.settings) s.bpc = 8;
-            layout.labels = {"Track1 210 BPI 8 BPC None Parity", Track2Label(density, "8 BPC None Parity"),
+            layout.labels = {"Track1 210 BPI 8 BPC None Parity",
+                             Track2Label(density, "8 BPC None Parity"),
                              "Track3 210 BPI 8 BPC None Parity"};
             layout.limits = {140, 140, 140};
             break;

@@ -3,7 +3,9 @@
 namespace tollwick {
 namespace {
 
-char HexDigit(unsigned value) { return static_cast<char>(value < 10 ? '0' + value : 'A' + value - 10); }
+char HexDigit(unsigned value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'A' + value - 10);
+}
 
 unsigned DigitValue(char ch) {
     if (ch >= '0' && ch <= '9') return static_cast<unsigned>(ch - '0');

@@ -8,8 +8,8 @@ bool AcceptsTrackCharacter(char ch, const TrackSettings& settings, DataType type
     return settings.bpc <= 5 ? InNarrowAlphabet(ch) : InWideAlphabet(ch);
 }
 
-std::optional<std::size_t> FirstRefusedCharacter(std::string_view text, const TrackSettings& settings,
-                                                 DataType type) {
+std::optional<std::size_t> FirstRefusedCharacter(std::string_view text,
+                                                 const TrackSettings& settings, DataType type) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (!AcceptsTrackCharacter(text[i], settings, type)) return i;
     }

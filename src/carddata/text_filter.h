@@ -15,7 +15,7 @@ namespace tollwick {
 bool AcceptsTrackCharacter(char ch, const TrackSettings& settings, DataType type);
 
 // Position of the first character the track refuses, if any.
-std::optional<std::size_t> FirstRefusedCharacter(std::string_view text, const TrackSettings& settings,
-                                                 DataType type);
+std::optional<std::size_t> FirstRefusedCharacter(std::string_view text,
+                                                 const TrackSettings& settings, DataType type);
 
 }  // namespace tollwick

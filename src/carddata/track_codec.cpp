@@ -11,10 +11,18 @@ namespace {
 
 constexpr uint8_t kEsc = 0x1B;
 
-bool HasParityBit(int bpc) { return bpc == 5 || bpc == 7; }
-uint8_t ParityBitOf(int bpc) { return bpc == 5 ? 0x10 : 0x40; }
-uint8_t DataMask(int bpc) { return bpc < 6 ? 0x0F : 0x3F; }
-bool EvenOnes(uint8_t v) { return std::popcount(static_cast<unsigned>(v)) % 2 == 0; }
+bool HasParityBit(int bpc) {
+    return bpc == 5 || bpc == 7;
+}
+uint8_t ParityBitOf(int bpc) {
+    return bpc == 5 ? 0x10 : 0x40;
+}
+uint8_t DataMask(int bpc) {
+    return bpc < 6 ? 0x0F : 0x3F;
+}
+bool EvenOnes(uint8_t v) {
+    return std::popcount(static_cast<unsigned>(v)) % 2 == 0;
+}
 
 // Data characters and the LRC: odd parity sets the bit when the ones are even, even parity
 // when they are odd, and no parity adds nothing.
@@ -63,7 +71,8 @@ uint8_t SentinelCode(char sentinel, const TrackSettings& settings) {
                               EffectiveParity(settings));
 }
 
-std::optional<std::vector<uint8_t>> EncodeTrack(std::string_view text, const TrackSettings& settings) {
+std::optional<std::vector<uint8_t>> EncodeTrack(std::string_view text,
+                                                const TrackSettings& settings) {
     if (text.empty()) return std::vector<uint8_t>{};
     if (text.size() + 3 > kMaxEncodedCharacters) return std::nullopt;
     const int bpc = settings.bpc;
@@ -135,7 +144,8 @@ bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
     for (std::size_t bit = 0; bit < totalBits; ++bit) {
         const uint8_t byte = static_cast<uint8_t>(buffer[bit / 8]);
         if (byte & (0x80u >> (bit % 8))) {
-            area[bit / static_cast<std::size_t>(bpc)] |= static_cast<uint8_t>(1u << (bit % static_cast<std::size_t>(bpc)));
+            area[bit / static_cast<std::size_t>(bpc)] |=
+                static_cast<uint8_t>(1u << (bit % static_cast<std::size_t>(bpc)));
         }
     }
     const std::size_t complete = totalBits / static_cast<std::size_t>(bpc);

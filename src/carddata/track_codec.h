@@ -26,7 +26,8 @@ uint8_t SentinelCode(char sentinel, const TrackSettings& settings);
 // Encodes one track text (already upper case, without sentinels) into the bytes that follow the
 // length byte in the write block: first bit in bit 0 of the first byte. An empty text gives no
 // bytes. Returns nothing when the text is too long for one track.
-std::optional<std::vector<uint8_t>> EncodeTrack(std::string_view text, const TrackSettings& settings);
+std::optional<std::vector<uint8_t>> EncodeTrack(std::string_view text,
+                                                const TrackSettings& settings);
 
 // Raw Type: the hexadecimal text's bytes with the bit order of each byte reversed (read order to
 // write order). Returns nothing when the text has more than 255 bytes.

@@ -52,6 +52,8 @@ std::string_view EndSentinelList(int bpc) {
     return bpc < 6 ? kNarrowEndSentinels : kWideEndSentinels;
 }
 
-int BpcByIndex(int index) { return index >= 0 && index <= 3 ? 4 + index : 0; }
+int BpcByIndex(int index) {
+    return index >= 0 && index <= 3 ? 4 + index : 0;
+}
 
 }  // namespace tollwick

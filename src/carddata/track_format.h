@@ -26,12 +26,13 @@ struct TrackSettings {
 using TrackSet = std::array<TrackSettings, 3>;
 
 // The ISO formats, which are also the formats in force at start-up.
-inline constexpr TrackSet kIsoTrackSet{{{7, kParityOdd, '%', '?'},
-                                        {5, kParityOdd, ';', '?'},
-                                        {5, kParityOdd, ';', '?'}}};
+inline constexpr TrackSet kIsoTrackSet{
+    {{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {5, kParityOdd, ';', '?'}}};
 
 // Raw Type is recognised by 8 bits per character on track 1.
-inline bool IsRawTrackSet(const TrackSet& set) { return set[0].bpc == 8; }
+inline bool IsRawTrackSet(const TrackSet& set) {
+    return set[0].bpc == 8;
+}
 
 // Track-2 recording density in bits per inch; tracks 1 and 3 are always 210.
 enum class Track2Density : int { k75 = 75, k210 = 210 };
@@ -54,7 +55,9 @@ struct CardTracks {
 // Placeholder texts; a track text beginning with '{' is never track data.
 inline constexpr std::string_view kNoDataText = "{NO DATA}";
 std::string_view TrackErrorMarker(int index);  // "{Trace1 data error}" ... for index 0..2
-inline bool IsPlaceholder(std::string_view text) { return !text.empty() && text.front() == '{'; }
+inline bool IsPlaceholder(std::string_view text) {
+    return !text.empty() && text.front() == '{';
+}
 
 // Bytes in a raw track buffer: the buffer less its trailing zero bytes.
 std::size_t RawLength(const TrackBuffer& buffer);

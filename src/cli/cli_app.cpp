@@ -41,11 +41,13 @@ struct GlobalOptions {
     bool json = false;
 };
 
-void Fail(const std::string& message) { std::cerr << "tollwick-cli: " << message << "\n"; }
+void Fail(const std::string& message) {
+    std::cerr << "tollwick-cli: " << message << "\n";
+}
 
 // The reader behind the commands: the USB reader, or the virtual one with its deck.
 class Session {
-public:
+  public:
     explicit Session(const GlobalOptions& options) : options_(options) {}
 
     // Sets up the backend; false (with a message) when the deck cannot be had.
@@ -68,32 +70,38 @@ public:
                      std::to_string(deck.cards.size()));
                 return false;
             }
-            virtualReader_ = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
-            virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1), kSimulatedSwipeDelay,
-                                         false);
+            virtualReader_ =
+                std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
+            virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
+                                         kSimulatedSwipeDelay, false);
             backend_ = std::make_unique<VirtualBackend>(*virtualReader_);
         }
         link_ = std::make_unique<ReaderLink>(*backend_);
         reader_ = std::make_unique<ReaderCommands>(*link_);
-        profile_ = std::make_unique<ProfileStore>(options_.profilePath.empty() ? DefaultProfilePath()
-                                                                               : std::filesystem::path(options_.profilePath));
+        profile_ = std::make_unique<ProfileStore>(
+            options_.profilePath.empty() ? DefaultProfilePath()
+                                         : std::filesystem::path(options_.profilePath));
         return true;
     }
 
     // Connects as the desktop program does at start-up; false (with a message) without a reader.
     bool Connect(StartupConnection* details = nullptr) {
         const ConnectDetail detail = details ? ConnectDetail::kFull : ConnectDetail::kDensityOnly;
-        StartupConnection result = ConnectAtStartup(*reader_, *profile_, StoredDensity(*profile_), detail);
+        StartupConnection result =
+            ConnectAtStartup(*reader_, *profile_, StoredDensity(*profile_), detail);
         if (details) *details = result;
         if (result.Connected()) return true;
         if (options_.simulate) {
             Fail("the virtual reader did not answer");
         } else if (!backend_->Enumerate(kReaderVendorPrimary, kReaderProduct).empty() ||
                    !backend_->Enumerate(kReaderVendorSecondary, kReaderProduct).empty()) {
-            Fail("a VK3300S reader is plugged in but cannot be opened or did not answer; check the "
-                 "permissions of its /dev/hidraw node (see README: udev rule)");
+            Fail(
+                "a VK3300S reader is plugged in but cannot be opened or did not answer; check the "
+                "permissions of its /dev/hidraw node (see README: udev rule)");
         } else {
-            Fail("no reader found: plug in the VK3300S (USB 0801:0005 or 0802:0005), or try --simulate");
+            Fail(
+                "no reader found: plug in the VK3300S (USB 0801:0005 or 0802:0005), or try "
+                "--simulate");
         }
         return false;
     }
@@ -112,7 +120,7 @@ public:
     ReaderCommands& Reader() { return *reader_; }
     ProfileStore& Profile() { return *profile_; }
 
-private:
+  private:
     const GlobalOptions& options_;
     std::unique_ptr<VirtualReader> virtualReader_;
     std::unique_ptr<HidBackend> backend_;
@@ -126,7 +134,9 @@ DataTypeLayout LayoutInForce(const GlobalOptions& options, ProfileStore& profile
     return LayoutFor(type, StoredDensity(profile), kIsoTrackSet, ReadUserKeys(profile));
 }
 
-bool TimedOut(Clock::time_point deadline) { return deadline != Clock::time_point{} && Clock::now() >= deadline; }
+bool TimedOut(Clock::time_point deadline) {
+    return deadline != Clock::time_point{} && Clock::now() >= deadline;
+}
 
 Clock::time_point DeadlineAfter(double seconds) {
     if (seconds <= 0) return {};
@@ -135,7 +145,8 @@ Clock::time_point DeadlineAfter(double seconds) {
 
 std::string JsonText(std::string_view text) {
     // Raw bytes of a failed track never reach here: failed tracks carry their marker.
-    return nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return nlohmann::json(std::string(text))
+        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // --- Commands ---
@@ -143,7 +154,8 @@ std::string JsonText(std::string_view text) {
 int CmdInfo(Session& session, const GlobalOptions& options) {
     StartupConnection details;
     if (!session.Connect(&details)) return kExitNoReader;
-    const char* coercivity = !details.coercivity ? "unknown" : (*details.coercivity == kHiCo ? "Hi-Co" : "Lo-Co");
+    const char* coercivity =
+        !details.coercivity ? "unknown" : (*details.coercivity == kHiCo ? "Hi-Co" : "Lo-Co");
     const int density = static_cast<int>(StoredDensity(session.Profile()));
     if (options.json) {
         nlohmann::json out = {{"port", details.port},
@@ -159,7 +171,8 @@ int CmdInfo(Session& session, const GlobalOptions& options) {
                   << "Firmware: " << (details.versionRead ? details.version : "(no answer)") << "\n"
                   << "Coercivity: " << coercivity << "\n"
                   << "Track-2 density: " << density << " BPI"
-                  << (details.densityResult == kReaderOk ? "" : " (reader did not confirm)") << "\n";
+                  << (details.densityResult == kReaderOk ? "" : " (reader did not confirm)")
+                  << "\n";
     }
     return kExitDone;
 }
@@ -193,8 +206,10 @@ int CmdRead(Session& session, const GlobalOptions& options, double timeoutSecond
         if (errors & (1u << t)) card.SetText(t, TrackErrorMarker(t));
     }
     if (options.json) {
-        std::cout << "{\"track1\": " << JsonText(card.Text(0)) << ", \"track2\": " << JsonText(card.Text(1))
-                  << ", \"track3\": " << JsonText(card.Text(2)) << ", \"errors\": " << int{errors} << "}\n";
+        std::cout << "{\"track1\": " << JsonText(card.Text(0))
+                  << ", \"track2\": " << JsonText(card.Text(1))
+                  << ", \"track3\": " << JsonText(card.Text(2)) << ", \"errors\": " << int{errors}
+                  << "}\n";
     } else {
         for (int t = 0; t < 3; ++t) std::cout << "Track" << t + 1 << ": " << card.Text(t) << "\n";
     }
@@ -202,12 +217,12 @@ int CmdRead(Session& session, const GlobalOptions& options, double timeoutSecond
 }
 
 // Checks one text to write against the track's format; the message says what is wrong.
-std::optional<std::string> CheckTrackText(int index, const std::string& text, const TrackSettings& settings,
-                                          DataType type, int limit) {
+std::optional<std::string> CheckTrackText(int index, const std::string& text,
+                                          const TrackSettings& settings, DataType type, int limit) {
     const std::string track = "--track" + std::to_string(index + 1);
     if (static_cast<int>(text.size()) > limit) {
-        return track + ": " + std::to_string(text.size()) + " characters, this track holds at most " +
-               std::to_string(limit);
+        return track + ": " + std::to_string(text.size()) +
+               " characters, this track holds at most " + std::to_string(limit);
     }
     if (auto refused = FirstRefusedCharacter(text, settings, type)) {
         const char ch = text[*refused];
@@ -232,8 +247,8 @@ std::optional<std::string> CheckTrackText(int index, const std::string& text, co
     return std::nullopt;
 }
 
-int CmdWrite(Session& session, const GlobalOptions& options, const std::array<std::string, 3>& texts,
-             double timeoutSeconds) {
+int CmdWrite(Session& session, const GlobalOptions& options,
+             const std::array<std::string, 3>& texts, double timeoutSeconds) {
     ProfileStore& profile = session.Profile();
     const DataType type = DataTypeFromName(options.format).value_or(DataType::kIso);
     const DataTypeLayout layout = LayoutInForce(options, profile);
@@ -243,8 +258,8 @@ int CmdWrite(Session& session, const GlobalOptions& options, const std::array<st
         for (char& ch : text) {
             if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         }
-        if (auto problem = CheckTrackText(t, text, layout.settings[static_cast<std::size_t>(t)], type,
-                                          layout.limits[static_cast<std::size_t>(t)])) {
+        if (auto problem = CheckTrackText(t, text, layout.settings[static_cast<std::size_t>(t)],
+                                          type, layout.limits[static_cast<std::size_t>(t)])) {
             Fail(*problem);
             return kExitUsage;
         }
@@ -282,8 +297,10 @@ int CmdWrite(Session& session, const GlobalOptions& options, const std::array<st
         std::this_thread::sleep_for(kPollPause);
     }
     if (!session.SaveDeckIfKept()) return kExitNoReader;
-    if (!options.json) std::cout << "Write OK\n";
-    else std::cout << "{\"written\": true}\n";
+    if (!options.json)
+        std::cout << "Write OK\n";
+    else
+        std::cout << "{\"written\": true}\n";
     return kExitDone;
 }
 
@@ -321,8 +338,10 @@ int CmdErase(Session& session, const GlobalOptions& options, const std::vector<i
         std::this_thread::sleep_for(kPollPause);
     }
     if (!session.SaveDeckIfKept()) return kExitNoReader;
-    if (options.json) std::cout << "{\"erased\": " << int{mask} << "}\n";
-    else std::cout << "Erase OK\n";
+    if (options.json)
+        std::cout << "{\"erased\": " << int{mask} << "}\n";
+    else
+        std::cout << "Erase OK\n";
     return kExitDone;
 }
 
@@ -355,14 +374,16 @@ int CmdBeep(Session& session, const std::string& value) {
     StartupConnection details;
     if (!session.Connect(&details)) return kExitNoReader;
     ReaderCommands& reader = session.Reader();
-    if (value == "on") reader.BeepOn();
-    else reader.BeepOff();
+    if (value == "on")
+        reader.BeepOn();
+    else
+        reader.BeepOff();
     if (!reader.IsConnected()) {
         Fail("the link to the reader failed");
         return kExitNoReader;
     }
-    std::cout << "Beeper " << value << (details.beepSupported ? "" : " (this firmware may not support it)")
-              << "\n";
+    std::cout << "Beeper " << value
+              << (details.beepSupported ? "" : " (this firmware may not support it)") << "\n";
     return kExitDone;
 }
 
@@ -449,12 +470,14 @@ int CmdDecode(const CodecOptions& o, const std::vector<std::string>& hexes) {
             return kExitUsage;
         }
         TrackBuffer buffer{};
-        HexToBytes(hex.c_str(), static_cast<int>(hex.size()), reinterpret_cast<uint8_t*>(buffer.data()));
+        HexToBytes(hex.c_str(), static_cast<int>(hex.size()),
+                   reinterpret_cast<uint8_t*>(buffer.data()));
         buffers.push_back(buffer);
     }
     bool anyFailed = false;
     for (TrackBuffer& buffer : buffers) {
-        const bool failed = settings->bpc == 8 ? DecodeRawTrack(buffer) : DecodeTrack(buffer, *settings);
+        const bool failed =
+            settings->bpc == 8 ? DecodeRawTrack(buffer) : DecodeTrack(buffer, *settings);
         anyFailed |= failed;
         std::cout << (failed ? std::string("{ERROR}") : std::string(buffer.data())) << "\n";
     }
@@ -464,14 +487,19 @@ int CmdDecode(const CodecOptions& o, const std::vector<std::string>& hexes) {
 }  // namespace
 
 int RunCli(int argc, char** argv) {
-    CLI::App app{"tollwick-cli: read, write and erase magnetic stripe cards with the VK3300S reader/writer"};
+    CLI::App app{
+        "tollwick-cli: read, write and erase magnetic stripe cards with the VK3300S reader/writer"};
     app.require_subcommand(1);
     app.fallthrough();  // global options may also follow the command
     GlobalOptions g;
     app.add_flag("--simulate", g.simulate, "Use the virtual reader instead of the USB reader");
-    app.add_option("--deck", g.deckPath, "Keep the virtual reader's cards in this JSON file (created when missing)");
-    app.add_option("--card", g.card, "Card of the deck that is swiped (from 1)")->check(CLI::PositiveNumber);
-    app.add_option("--profile", g.profilePath, "Settings file (default: $TOLLWICK_PROFILE, else ~/.config/Tollwick/Tollwick.ini)");
+    app.add_option("--deck", g.deckPath,
+                   "Keep the virtual reader's cards in this JSON file (created when missing)");
+    app.add_option("--card", g.card, "Card of the deck that is swiped (from 1)")
+        ->check(CLI::PositiveNumber);
+    app.add_option(
+        "--profile", g.profilePath,
+        "Settings file (default: $TOLLWICK_PROFILE, else ~/.config/Tollwick/Tollwick.ini)");
     app.add_option("--format", g.format, "Data type whose track formats are in force")
         ->check(CLI::IsMember({"iso", "aamva", "cadmv", "user", "raw"}));
     app.add_flag("--json", g.json, "Print results as JSON");
@@ -479,11 +507,14 @@ int RunCli(int argc, char** argv) {
     double timeout = 30;
     const auto timeoutHelp = "Seconds to wait for a swipe (0: no limit)";
 
-    auto* info = app.add_subcommand("info", "Connect as at start-up, send the density, print port, firmware and coercivity");
-    auto* read = app.add_subcommand("read", "Arm a raw read, wait for one swipe, print the three tracks");
+    auto* info = app.add_subcommand(
+        "info", "Connect as at start-up, send the density, print port, firmware and coercivity");
+    auto* read =
+        app.add_subcommand("read", "Arm a raw read, wait for one swipe, print the three tracks");
     read->add_option("--timeout", timeout, timeoutHelp)->check(CLI::NonNegativeNumber);
     std::array<std::string, 3> texts;
-    auto* write = app.add_subcommand("write", "Write one card (texts without sentinels), wait for the reader's status");
+    auto* write = app.add_subcommand(
+        "write", "Write one card (texts without sentinels), wait for the reader's status");
     write->add_option("--track1", texts[0], "Track 1 text");
     write->add_option("--track2", texts[1], "Track 2 text");
     write->add_option("--track3", texts[2], "Track 3 text");
@@ -500,24 +531,31 @@ int RunCli(int argc, char** argv) {
     density->add_option("BPI", bpi, "75 or 210")->required()->check(CLI::IsMember({75, 210}));
     std::string coercivityValue;
     auto* coercivity = app.add_subcommand("coercivity", "Switch the reader to Hi-Co or Lo-Co");
-    coercivity->add_option("LEVEL", coercivityValue, "hi or lo")->required()->check(CLI::IsMember({"hi", "lo"}));
+    coercivity->add_option("LEVEL", coercivityValue, "hi or lo")
+        ->required()
+        ->check(CLI::IsMember({"hi", "lo"}));
     std::string beepValue;
     auto* beep = app.add_subcommand("beep", "Switch the reader's beeper on or off");
-    beep->add_option("STATE", beepValue, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+    beep->add_option("STATE", beepValue, "on or off")
+        ->required()
+        ->check(CLI::IsMember({"on", "off"}));
 
     CodecOptions codec;
     std::vector<std::string> codecArgs;
     auto addCodecOptions = [&codec](CLI::App* cmd, bool withStart) {
         cmd->add_option("--bpc", codec.bpc, "Bits per character, parity included (4-7; 8: raw hex)")
             ->check(CLI::Range(4, 8));
-        cmd->add_option("--parity", codec.parity, "odd, even or none")->check(CLI::IsMember({"odd", "even", "none"}));
+        cmd->add_option("--parity", codec.parity, "odd, even or none")
+            ->check(CLI::IsMember({"odd", "even", "none"}));
         if (withStart) cmd->add_option("--ss", codec.ss, "Start sentinel");
         cmd->add_option("--es", codec.es, "End sentinel");
     };
-    auto* encode = app.add_subcommand("encode", "Print the bytes written for each TEXT, as upper-case hex");
+    auto* encode =
+        app.add_subcommand("encode", "Print the bytes written for each TEXT, as upper-case hex");
     addCodecOptions(encode, true);
     encode->add_option("TEXT", codecArgs, "Track texts without sentinels")->required();
-    auto* decode = app.add_subcommand("decode", "Print the track text decoded from each HEX (bytes as read)");
+    auto* decode =
+        app.add_subcommand("decode", "Print the track text decoded from each HEX (bytes as read)");
     addCodecOptions(decode, false);
     decode->add_option("HEX", codecArgs, "Track bytes as read, in hex")->required();
 

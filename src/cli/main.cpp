@@ -1,3 +1,5 @@
 #include "cli/cli_app.h"
 
-int main(int argc, char** argv) { return tollwick::RunCli(argc, argv); }
+int main(int argc, char** argv) {
+    return tollwick::RunCli(argc, argv);
+}

@@ -18,7 +18,7 @@ struct HidDeviceInfo {
 
 // One open HID interface. Reports carry the report id in byte 0 in both directions.
 class HidDevice {
-public:
+  public:
     virtual ~HidDevice() = default;
     // Report lengths in bytes, report id included; 0 when they cannot be had (device gone).
     // An input length of 0 from a live device means "as long as each report arrives".
@@ -32,7 +32,7 @@ public:
 };
 
 class HidBackend {
-public:
+  public:
     virtual ~HidBackend() = default;
     // The present HID interfaces with this vendor and product, in the system's order.
     virtual std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) = 0;

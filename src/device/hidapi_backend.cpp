@@ -11,7 +11,7 @@ namespace {
 constexpr int kReaderOutputReportLength = 9;
 
 class HidapiDevice final : public HidDevice {
-public:
+  public:
     explicit HidapiDevice(hid_device* device) : device_(device) {}
     ~HidapiDevice() override { hid_close(device_); }
 
@@ -40,13 +40,13 @@ public:
         return n + 1;
     }
 
-private:
+  private:
     hid_device* device_;
     bool failed_ = false;
 };
 
 class HidapiBackend final : public HidBackend {
-public:
+  public:
     HidapiBackend() { initialised_ = hid_init() == 0; }
     ~HidapiBackend() override {
         if (initialised_) hid_exit();
@@ -72,12 +72,14 @@ public:
         return std::make_unique<HidapiDevice>(device);
     }
 
-private:
+  private:
     bool initialised_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<HidBackend> MakeHidapiBackend() { return std::make_unique<HidapiBackend>(); }
+std::unique_ptr<HidBackend> MakeHidapiBackend() {
+    return std::make_unique<HidapiBackend>();
+}
 
 }  // namespace tollwick

@@ -13,7 +13,9 @@ constexpr uint16_t kReplyTimeoutMs = 350;
 constexpr uint16_t kGapTimeoutMs = 50;
 constexpr int kScanTries = 50;
 
-void PauseMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void PauseMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace
 

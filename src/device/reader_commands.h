@@ -31,7 +31,7 @@ enum Coercivity : int { kLoCo = 0, kHiCo = 1 };
 using TrackTexts = std::array<TrackBuffer, 3>;
 
 class ReaderCommands {
-public:
+  public:
     explicit ReaderCommands(ReaderLink& link) : link_(link) {}
 
     // --- Connection and reset ---
@@ -66,7 +66,7 @@ public:
 
     ReaderLink& Link() { return link_; }
 
-private:
+  private:
     ReaderLink& link_;
     std::atomic<int> currentPort_{-1};
     std::atomic<int> writePending_{-1};

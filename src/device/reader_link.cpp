@@ -8,7 +8,8 @@ namespace tollwick {
 ReaderLink::ReaderLink(HidBackend& backend) : backend_(backend) {}
 ReaderLink::~ReaderLink() = default;
 
-std::unique_ptr<HidDevice> ReaderLink::FindDevice(uint16_t vendorId, uint16_t productId, int index) {
+std::unique_ptr<HidDevice> ReaderLink::FindDevice(uint16_t vendorId, uint16_t productId,
+                                                  int index) {
     if (index < 1) return nullptr;
     int matches = 0;
     for (const HidDeviceInfo& info : backend_.Enumerate(vendorId, productId)) {
@@ -81,9 +82,11 @@ int ReaderLink::LinkGetByte(int /*port*/, uint8_t* byte, uint16_t timeoutMs) {
     // A device whose reports fall outside 2..200 bytes cannot be carried.
     if (length != 0 && (length < 2 || length > kMaxInputReportLength)) return kLinkNoByte;
     uint8_t scratch[kMaxInputReportLength + 1] = {};
-    const int got = device_->ReadReport(scratch, length != 0 ? static_cast<std::size_t>(length)
-                                                             : static_cast<std::size_t>(kMaxInputReportLength),
-                                        timeoutMs);
+    const int got =
+        device_->ReadReport(scratch,
+                            length != 0 ? static_cast<std::size_t>(length)
+                                        : static_cast<std::size_t>(kMaxInputReportLength),
+                            timeoutMs);
     if (got <= 0) return kLinkNoByte;
     if (length == 0) length = got;
     if (length < 2) return kLinkNoByte;
@@ -94,8 +97,12 @@ int ReaderLink::LinkGetByte(int /*port*/, uint8_t* byte, uint16_t timeoutMs) {
     return 0;
 }
 
-int ReaderLink::LinkWaitInput(int /*port*/, int /*timeoutMs*/) { return 0; }
+int ReaderLink::LinkWaitInput(int /*port*/, int /*timeoutMs*/) {
+    return 0;
+}
 
-int ReaderLink::LinkClose(int /*port*/) { return 0; }
+int ReaderLink::LinkClose(int /*port*/) {
+    return 0;
+}
 
 }  // namespace tollwick

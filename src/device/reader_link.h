@@ -27,7 +27,7 @@ inline constexpr int kOutputReportLength = 9;
 inline constexpr int kLinkNoByte = 255;
 
 class ReaderLink {
-public:
+  public:
     explicit ReaderLink(HidBackend& backend);
     ~ReaderLink();
     ReaderLink(const ReaderLink&) = delete;
@@ -47,7 +47,7 @@ public:
 
     bool IsOpen() const { return device_ != nullptr; }
 
-private:
+  private:
     HidBackend& backend_;
     std::unique_ptr<HidDevice> device_;
     std::array<uint8_t, kOutputQueueSize> queue_{};

@@ -6,8 +6,8 @@
 
 namespace tollwick {
 
-StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile, Track2Density density,
-                                   ConnectDetail detail) {
+StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile,
+                                   Track2Density density, ConnectDetail detail) {
     StartupConnection result;
     const std::string storedPort = profile.Read("PORTNUM", "");
     if (!storedPort.empty()) result.port = reader.ConnectPort(StoredTextToInt(storedPort));

@@ -17,8 +17,8 @@ struct StartupConnection {
     int densityResult = 0;          // SetTrack2Density's result
     std::optional<int> coercivity;  // what the reader answered before any switch
     bool versionRead = false;
-    std::string version;            // the firmware version text, without trailing zeros
-    bool beepSupported = false;     // firmware newer than EVU1.06 has the beeper commands
+    std::string version;         // the firmware version text, without trailing zeros
+    bool beepSupported = false;  // firmware newer than EVU1.06 has the beeper commands
 
     bool Connected() const { return port >= 0; }
 };
@@ -28,8 +28,8 @@ enum class ConnectDetail {
     kFullHiCo,    // as kFull, and switch to Hi-Co after a successful query (the desktop start-up)
     kDensityOnly  // connect and send the density only: the version's 350 ms gap is spared
 };
-StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile, Track2Density density,
-                                   ConnectDetail detail);
+StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile,
+                                   Track2Density density, ConnectDetail detail);
 
 // "COM3 9600,8,N,1  VK3300 EVU1.07"
 std::string ConnectionLine(int port, std::string_view version);

@@ -42,37 +42,45 @@ VirtualCard CardFromTexts(std::string name, const std::array<std::string, 3>& te
                           const TrackSet& settings) {
     VirtualCard card{std::move(name), {}};
     for (std::size_t t = 0; t < 3; ++t) {
-        auto written = IsRawTrackSet(settings) ? EncodeRawTrack(texts[t]) : EncodeTrack(texts[t], settings[t]);
+        auto written =
+            IsRawTrackSet(settings) ? EncodeRawTrack(texts[t]) : EncodeTrack(texts[t], settings[t]);
         if (written) card.tracks[t] = WrittenToRecorded(*written);
     }
     return card;
 }
 
 Deck SampleDeck() {
-    constexpr TrackSet kAamva{{{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {7, kParityOdd, '%', '?'}}};
-    constexpr TrackSet kCaDmv{{{6, kParityNone, '%', '?'}, {5, kParityOdd, ';', '?'}, {6, kParityNone, '!', '?'}}};
-    constexpr TrackSet kRaw{{{8, kParityOdd, '%', '?'}, {8, kParityOdd, ';', '?'}, {8, kParityOdd, ';', '?'}}};
+    constexpr TrackSet kAamva{
+        {{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {7, kParityOdd, '%', '?'}}};
+    constexpr TrackSet kCaDmv{
+        {{6, kParityNone, '%', '?'}, {5, kParityOdd, ';', '?'}, {6, kParityNone, '!', '?'}}};
+    constexpr TrackSet kRaw{
+        {{8, kParityOdd, '%', '?'}, {8, kParityOdd, ';', '?'}, {8, kParityOdd, ';', '?'}}};
     Deck deck;
     deck.cards.push_back({"Blank card 1", {}});
     deck.cards.push_back({"Blank card 2", {}});
     deck.cards.push_back({"Blank card 3", {}});
-    deck.cards.push_back(CardFromTexts(
-        "ISO bank card",
-        {"B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000", "4000001234567899=29121010000000000000",
-         "011234567890123445=724724000000000000030300000000000000000000"},
-        kIsoTrackSet));
-    deck.cards.push_back(CardFromTexts(
-        "AAMVA licence",
-        {"CASACRAMENTO^DOE$JOHN$Q^123 MAIN ST^", "6360141234567890=2912198001010",
-         "#!!95814  C    M     180 75BRNBRN"},
-        kAamva));
-    deck.cards.push_back(CardFromTexts("CA DMV licence",
-                                       {"CASACRAMENTO^ROE$JANE^456 OAK AVE^", "6360141234567891=2912198502020",
-                                        "#95814  C F 165 60BLKBRN"},
-                                       kCaDmv));
-    deck.cards.push_back(CardFromTexts("Raw bytes", {"0123456789ABCDEF", "DEADBEEF", "00FF00FF"}, kRaw));
+    deck.cards.push_back(
+        CardFromTexts("ISO bank card",
+                      {"B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000",
+                       "4000001234567899=29121010000000000000",
+                       "011234567890123445=724724000000000000030300000000000000000000"},
+                      kIsoTrackSet));
+    deck.cards.push_back(
+        CardFromTexts("AAMVA licence",
+                      {"CASACRAMENTO^DOE$JOHN$Q^123 MAIN ST^", "6360141234567890=2912198001010",
+                       "#!!95814  C    M     180 75BRNBRN"},
+                      kAamva));
+    deck.cards.push_back(
+        CardFromTexts("CA DMV licence",
+                      {"CASACRAMENTO^ROE$JANE^456 OAK AVE^", "6360141234567891=2912198502020",
+                       "#95814  C F 165 60BLKBRN"},
+                      kCaDmv));
+    deck.cards.push_back(
+        CardFromTexts("Raw bytes", {"0123456789ABCDEF", "DEADBEEF", "00FF00FF"}, kRaw));
     VirtualCard damaged = CardFromTexts(
-        "Damaged card", {"B4000001234567899^DAMAGED/CARD^2912101", "4000001234567899=2912101", "0112345678"},
+        "Damaged card",
+        {"B4000001234567899^DAMAGED/CARD^2912101", "4000001234567899=2912101", "0112345678"},
         kIsoTrackSet);
     damaged.tracks[1][3] ^= 0x10;  // one flipped bit on track 2: parity and LRC fail
     deck.cards.push_back(std::move(damaged));
@@ -104,14 +112,16 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
     for (const auto& entry : doc["cards"]) {
         if (!entry.is_object()) return fail("a card is not an object");
         VirtualCard card;
-        if (entry.contains("name") && entry["name"].is_string()) card.name = entry["name"].get<std::string>();
+        if (entry.contains("name") && entry["name"].is_string())
+            card.name = entry["name"].get<std::string>();
         for (std::size_t t = 0; t < 3; ++t) {
             const std::string key = "track" + std::to_string(t + 1);
             if (!entry.contains(key)) continue;
             if (!entry[key].is_string()) return fail(key + " is not a hex string");
             auto bytes = FromHex(entry[key].get<std::string>());
-            if (!bytes) return fail(key + " of card " + std::to_string(deck.cards.size() + 1) +
-                                    " is not hex of at most 255 bytes");
+            if (!bytes)
+                return fail(key + " of card " + std::to_string(deck.cards.size() + 1) +
+                            " is not hex of at most 255 bytes");
             card.tracks[t] = std::move(*bytes);
         }
         if (card.name.empty()) card.name = "Card " + std::to_string(deck.cards.size() + 1);

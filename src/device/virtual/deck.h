@@ -35,7 +35,8 @@ std::string DeckToJson(const Deck& deck);
 std::optional<Deck> DeckFromJson(const std::string& json, std::string* error = nullptr);
 
 // Loads the deck file, or creates it with the sample deck when missing.
-std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error = nullptr);
+std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path,
+                                     std::string* error = nullptr);
 // Writes atomically (temp file and rename).
 bool SaveDeck(const std::filesystem::path& path, const Deck& deck, std::string* error = nullptr);
 

@@ -18,8 +18,9 @@ constexpr auto kCommandTimeout = std::chrono::milliseconds(100);
 
 // A host handle on the reader; it goes stale when the reader is unplugged or plugged in again.
 class VirtualDevice final : public HidDevice {
-public:
-    VirtualDevice(VirtualReader& reader, uint64_t generation) : reader_(reader), generation_(generation) {}
+  public:
+    VirtualDevice(VirtualReader& reader, uint64_t generation)
+        : reader_(reader), generation_(generation) {}
     int InputReportLength() override { return reader_.HostInputReportLength(generation_); }
     int OutputReportLength() override { return reader_.HostOutputReportLength(generation_); }
     bool WriteReport(const uint8_t* report, std::size_t length, int /*timeoutMs*/) override {
@@ -29,14 +30,15 @@ public:
         return reader_.HostRead(generation_, buffer, capacity, timeoutMs);
     }
 
-private:
+  private:
     VirtualReader& reader_;
     uint64_t generation_;
 };
 
 VirtualReader::VirtualReader() : VirtualReader(Options{}, SampleDeck()) {}
 
-VirtualReader::VirtualReader(Options options, Deck deck) : options_(std::move(options)), deck_(std::move(deck)) {}
+VirtualReader::VirtualReader(Options options, Deck deck)
+    : options_(std::move(options)), deck_(std::move(deck)) {}
 
 VirtualReader::~VirtualReader() = default;
 
@@ -73,8 +75,8 @@ bool VirtualReader::Swipe(std::size_t index) {
     return done;
 }
 
-void VirtualReader::SetAutoSwipe(std::optional<std::size_t> firstCard, std::chrono::milliseconds delay,
-                                 bool advance) {
+void VirtualReader::SetAutoSwipe(std::optional<std::size_t> firstCard,
+                                 std::chrono::milliseconds delay, bool advance) {
     std::lock_guard lock(mutex_);
     autoCard_ = firstCard;
     autoDelay_ = delay;
@@ -207,7 +209,8 @@ bool VirtualReader::HostWrite(uint64_t generation, const uint8_t* report, std::s
     return true;
 }
 
-int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
+int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t capacity,
+                            int timeoutMs) {
     std::vector<std::size_t> changed;
     int result = 0;
     {
@@ -434,7 +437,8 @@ std::vector<HidDeviceInfo> VirtualBackend::Enumerate(uint16_t vendorId, uint16_t
         VirtualReader& reader = *readers_[i];
         std::lock_guard lock(reader.mutex_);
         if (!reader.plugged_) continue;
-        if (reader.options_.vendorId != vendorId || reader.options_.productId != productId) continue;
+        if (reader.options_.vendorId != vendorId || reader.options_.productId != productId)
+            continue;
         found.push_back({"virtual:" + std::to_string(i), vendorId, productId});
     }
     return found;

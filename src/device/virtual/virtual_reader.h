@@ -26,7 +26,7 @@
 namespace tollwick {
 
 class VirtualReader {
-public:
+  public:
     struct Options {
         uint16_t vendorId = 0x0801;
         uint16_t productId = 0x0005;
@@ -59,16 +59,16 @@ public:
     bool IsPlugged() const;
 
     // --- Faults ---
-    void SetSilent(bool silent);            // no reply, no read block, no status
-    void SetWrongReplies(bool wrong);       // every reply's second byte is '!'
-    void SetRejectWrites(bool reject);      // a swiped card is not written; status ESC 'A'
-    void SetRejectErases(bool reject);      // the erase command is refused at once
+    void SetSilent(bool silent);        // no reply, no read block, no status
+    void SetWrongReplies(bool wrong);   // every reply's second byte is '!'
+    void SetRejectWrites(bool reject);  // a swiped card is not written; status ESC 'A'
+    void SetRejectErases(bool reject);  // the erase command is refused at once
     void SetReplyDelay(std::chrono::milliseconds delay);
     void SetInputReportLength(int length);
 
     // --- State, for the window and tests ---
     Armed ArmedFor() const;
-    int Density() const;     // bits per inch last set (210 until set)
+    int Density() const;  // bits per inch last set (210 until set)
     bool HighCoercivity() const;
     bool BeeperOn() const;
     const Options& GetOptions() const { return options_; }
@@ -80,7 +80,7 @@ public:
     friend class VirtualBackend;
     friend class VirtualDevice;
 
-private:
+  private:
     struct Report {
         std::vector<uint8_t> bytes;
         std::chrono::steady_clock::time_point availableAt;
@@ -133,7 +133,7 @@ private:
 
 // A HID backend over any number of virtual readers.
 class VirtualBackend final : public HidBackend {
-public:
+  public:
     VirtualBackend() = default;
     explicit VirtualBackend(VirtualReader& reader) { Attach(reader); }
     void Attach(VirtualReader& reader) { readers_.push_back(&reader); }
@@ -141,7 +141,7 @@ public:
     std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override;
     std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override;
 
-private:
+  private:
     std::vector<VirtualReader*> readers_;
 };
 

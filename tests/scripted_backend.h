@@ -1,0 +1,93 @@
+// A HID backend whose device answers from a script: tests put input reports in, and read the
+// output reports the channel sent.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/hid_backend.h"
+
+namespace tollwick::testing {
+
+struct ScriptedState {
+    std::vector<HidDeviceInfo> devices{{"scripted:0", 0x0801, 0x0005}};
+    std::deque<std::vector<uint8_t>> input;  // whole reports, report id first
+    std::vector<std::vector<uint8_t>> output;
+    int inputLength = 9;
+    int outputLength = 9;
+    bool failWrites = false;
+    std::vector<std::string> opened;
+    std::deque<std::vector<uint8_t>>
+        replies;  // one reply per output report, queued when it is written
+
+    // Queues stream bytes as reports of inputLength, zero-filled.
+    void Reply(const std::vector<uint8_t>& bytes) { replies.push_back(bytes); }
+    void Send(const std::vector<uint8_t>& bytes) {
+        const std::size_t per = static_cast<std::size_t>(inputLength - 1);
+        for (std::size_t pos = 0; pos < bytes.size(); pos += per) {
+            std::vector<uint8_t> report(static_cast<std::size_t>(inputLength), 0);
+            for (std::size_t i = 0; i < per && pos + i < bytes.size(); ++i)
+                report[i + 1] = bytes[pos + i];
+            input.push_back(report);
+        }
+    }
+    std::vector<uint8_t> SentBytes() const {  // data bytes of every output report, fill included
+        std::vector<uint8_t> all;
+        for (const auto& r : output) all.insert(all.end(), r.begin() + 1, r.end());
+        return all;
+    }
+};
+
+class ScriptedDevice final : public HidDevice {
+  public:
+    explicit ScriptedDevice(ScriptedState& s) : s_(s) {}
+    int InputReportLength() override { return s_.inputLength; }
+    int OutputReportLength() override { return s_.outputLength; }
+    bool WriteReport(const uint8_t* report, std::size_t length, int) override {
+        if (s_.failWrites) return false;
+        s_.output.emplace_back(report, report + length);
+        if (!s_.replies.empty()) {
+            s_.Send(s_.replies.front());
+            s_.replies.pop_front();
+        }
+        return true;
+    }
+    int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
+        if (s_.input.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            return 0;
+        }
+        const auto report = s_.input.front();
+        s_.input.pop_front();
+        for (std::size_t i = 0; i < report.size() && i < capacity; ++i) buffer[i] = report[i];
+        return static_cast<int>(report.size());
+    }
+
+  private:
+    ScriptedState& s_;
+};
+
+class ScriptedBackend final : public HidBackend {
+  public:
+    explicit ScriptedBackend(ScriptedState& s) : s_(s) {}
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
+        std::vector<HidDeviceInfo> found;
+        for (const auto& d : s_.devices) {
+            if (d.vendorId == vendorId && d.productId == productId) found.push_back(d);
+        }
+        return found;
+    }
+    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
+        s_.opened.push_back(info.path);
+        return std::make_unique<ScriptedDevice>(s_);
+    }
+
+  private:
+    ScriptedState& s_;
+};
+
+}  // namespace tollwick::testing
