@@ -20,7 +20,7 @@ std::filesystem::path DefaultProfilePath();
 // backslashes, quotes and '=' included; blanks around a value are not kept). Nothing is cached:
 // every call goes to the file, so edits by other programs between calls are seen.
 class ProfileStore {
-public:
+  public:
     static constexpr std::string_view kSection = "MSR";
     // The profile calls read a value through a buffer of this many bytes, terminator included.
     static constexpr std::size_t kValueBufferSize = 4096;
@@ -50,7 +50,7 @@ public:
     // Writes several keys in one replacement of the file: all of them land, or none.
     bool Write(std::span<const Entry> entries);
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

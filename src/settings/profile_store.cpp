@@ -1,0 +1,279 @@
+#include "settings/profile_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+// Only the narrow-character store is used; no conversion library is needed for it. Debian's
+// SimpleIni.h keeps the template bodies behind SI_IMPLEMENTATION (its shared library carries
+// prebuilt copies and pulls in ICU); defining it here uses the header alone.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+namespace tollwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kSectionName = "MSR";
+
+// A profile holds a few short lines. Anything larger is not ours: it is neither parsed nor
+// rewritten (which also keeps a profile path pointing at a huge file from stalling the program).
+constexpr std::size_t kMaxProfileBytes = std::size_t{1} << 20;
+
+// A new profile may hold the password, so only its owner can read it.
+constexpr mode_t kNewFileMode = 0600;
+
+enum class FileState { kMissing, kRead, kUnusable };
+
+struct FileContents {
+    FileState state = FileState::kMissing;
+    std::string bytes;
+    mode_t mode = kNewFileMode;
+};
+
+std::string_view EnvText(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string_view(value) : std::string_view();
+}
+
+FileContents ReadProfileFile(const fs::path& path) {
+    FileContents contents;
+    // O_NONBLOCK keeps a FIFO given as the profile from blocking the open; it has no effect on
+    // a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        contents.state =
+            (errno == ENOENT || errno == ENOTDIR) ? FileState::kMissing : FileState::kUnusable;
+        return contents;
+    }
+    contents.state = FileState::kUnusable;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<std::size_t>(info.st_size) <= kMaxProfileBytes) {
+        contents.mode = info.st_mode & 07777;
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            if (n == 0) {
+                contents.state = FileState::kRead;
+                break;
+            }
+            contents.bytes.append(buffer, static_cast<std::size_t>(n));
+            if (contents.bytes.size() > kMaxProfileBytes) break;  // grew while being read
+        }
+    }
+    ::close(fd);
+    if (contents.state != FileState::kRead) contents.bytes.clear();
+    return contents;
+}
+
+// A line that opens a section name but never closes it is a line of garbage, and the current
+// section goes on after it. SimpleIni would instead file the following keys under a section named
+// by the rest of the file, so such lines are blanked before parsing. Garbage lines are not kept
+// by a rewrite in any case.
+std::string WithoutBrokenSectionLines(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = bytes.size();
+        const std::string_view line = bytes.substr(start, end - start);
+        const std::size_t first = line.find_first_not_of(" \t");
+        const bool broken = first != std::string_view::npos && line[first] == '[' &&
+                            line.find(']', first) == std::string_view::npos;
+        if (!broken) out += line;
+        if (end < bytes.size()) out += bytes[end];
+        start = end + 1;
+    }
+    return out;
+}
+
+// Parsed as the Windows profile calls see a file: case-insensitive names, values verbatim
+// without quote processing, every duplicate key kept (the first one is the one read).
+class Ini {
+  public:
+    Ini() : ini_(/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false) {
+        ini_.SetSpaces(false);
+        ini_.SetQuotes(false);
+        ini_.SetAllowKeyOnly(false);
+    }
+    bool Load(const std::string& bytes) {
+        const std::string clean = WithoutBrokenSectionLines(bytes);
+        return ini_.LoadData(clean.data(), clean.size()) >= 0;
+    }
+    CSimpleIniA& operator*() { return ini_; }
+    CSimpleIniA* operator->() { return &ini_; }
+
+  private:
+    CSimpleIniA ini_;
+};
+
+// A key must come back as the same key when the file is parsed again.
+bool StorableKey(std::string_view key) {
+    if (key.empty()) return false;
+    if (key.find_first_of(std::string_view("=\r\n\0", 4)) != std::string_view::npos) return false;
+    const char first = key.front();
+    const char last = key.back();
+    if (first == '[' || first == ';' || first == '#') return false;
+    return first != ' ' && first != '\t' && last != ' ' && last != '\t';
+}
+
+// A value lives on one line.
+bool StorableText(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+// Every line end of `text` becomes CR LF or LF.
+std::string WithLineEnds(std::string_view text, bool crlf) {
+    std::string out;
+    out.reserve(text.size() + (crlf ? text.size() / 8 : 0));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (ch == '\r' || ch == '\n') {
+            if (ch == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out += crlf ? "\r\n" : "\n";
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Replaces `target` with `bytes` so that a crash leaves either the old or the new file: the
+// bytes go to a temporary file in the same folder, reach the disk, and the rename swaps it in.
+bool ReplaceFile(const fs::path& target, std::string_view bytes, mode_t mode) {
+    fs::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (!fs::is_directory(folder, ec)) return false;
+
+    std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Make the rename itself durable; the new file is in place either way.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+}  // namespace
+
+fs::path DefaultProfilePath() {
+    if (const std::string_view file = EnvText("TOLLWICK_PROFILE"); !file.empty()) {
+        return fs::path(file);
+    }
+    const fs::path tail = fs::path("Tollwick") / "Tollwick.ini";
+    // A relative XDG_CONFIG_HOME is invalid by the XDG rules and is ignored.
+    if (const fs::path config(EnvText("XDG_CONFIG_HOME")); config.is_absolute()) {
+        return config / tail;
+    }
+    fs::path home(EnvText("HOME"));
+    if (home.empty()) {
+        std::vector<char> buffer(16384);
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr && found->pw_dir != nullptr) {
+            home = found->pw_dir;
+        }
+    }
+    if (home.empty()) return fs::path("Tollwick.ini");
+    return home / ".config" / tail;
+}
+
+ProfileStore::ProfileStore(fs::path path) : path_(std::move(path)) {}
+
+std::string ProfileStore::Read(std::string_view key,
+                               std::optional<std::string_view> defaultText) const {
+    std::string result(defaultText.value_or(std::string_view()));
+    const FileContents contents = ReadProfileFile(path_);
+    if (contents.state == FileState::kRead) {
+        Ini ini;
+        if (ini.Load(contents.bytes)) {
+            const std::string name(key);
+            if (const char* value = ini->GetValue(kSectionName, name.c_str(), nullptr)) {
+                result = value;
+            }
+        }
+    }
+    // The Windows profile call copies at most kValueBufferSize - 1 characters into its buffer
+    // (the last byte holds the terminator); a longer value reads cut short, here as there.
+    if (result.size() >= kValueBufferSize) result.resize(kValueBufferSize - 1);
+    return result;
+}
+
+bool ProfileStore::Write(std::string_view key, std::string_view text) {
+    const Entry entry{key, text};
+    return Write(std::span<const Entry>(&entry, 1));
+}
+
+bool ProfileStore::Write(std::span<const Entry> entries) {
+    for (const Entry& entry : entries) {
+        if (!StorableKey(entry.key) || !StorableText(entry.text)) return false;
+    }
+    // Through a symbolic link the file it names is replaced, not the link.
+    fs::path target = path_;
+    std::error_code ec;
+    if (fs::is_symlink(path_, ec)) {
+        fs::path resolved = fs::weakly_canonical(path_, ec);
+        if (!ec) target = std::move(resolved);
+    }
+
+    const FileContents contents = ReadProfileFile(target);
+    if (contents.state == FileState::kUnusable) return false;
+    // The parser stops at a zero byte; rewriting such a file (a UTF-16 file, for one) would
+    // drop everything after it.
+    if (contents.bytes.find('\0') != std::string::npos) return false;
+
+    Ini ini;
+    if (!ini.Load(contents.bytes)) return false;
+    for (const Entry& entry : entries) {
+        const std::string name(entry.key);
+        const std::string value(entry.text);
+        // Replacing drops any duplicates of the key and keeps the place and comment of the first.
+        if (ini->SetValue(kSectionName, name.c_str(), value.c_str(), nullptr, true) < 0) {
+            return false;
+        }
+    }
+    std::string saved;
+    // The byte order mark is written again only when the file had one.
+    if (ini->Save(saved, /*addSignature=*/true) < 0) return false;
+    const bool crlf = contents.bytes.find("\r\n") != std::string::npos;
+    return ReplaceFile(target, WithLineEnds(saved, crlf), contents.mode);
+}
+
+}  // namespace tollwick

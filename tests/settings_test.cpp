@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "settings/profile_store.h"
+#include "settings/stored_settings.h"
+
+namespace tollwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ProfileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "tollwick-settings-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        path_ = dir_ / "Tollwick.ini";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
+    void PutMsr(const std::string& lines) { Put("[MSR]\n" + lines); }
+    std::string File() const {
+        std::ifstream in(path_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+    fs::path dir_;
+    fs::path path_;
+    ProfileStore store_{fs::path()};
+    ProfileStore& Store() { return store_ = ProfileStore(path_); }
+};
+
+// --- Reading -------------------------------------------------------------------------------
+
+TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefaultButAnEmptyValueDoesNot) {
+    EXPECT_EQ(Store().Read("PORTNUM", "7"), "7");
+    EXPECT_EQ(Store().Read("PORTNUM"), "");
+    Put("[Other]\nPORTNUM=3\n");
+    EXPECT_EQ(Store().Read("PORTNUM", "7"), "7");
+    PutMsr("PWD=\n");
+    EXPECT_EQ(Store().Read("PWD", "x"), "");
+    EXPECT_EQ(Store().Read("BPISET", "0"), "0");
+}
+
+TEST_F(ProfileTest, ReadsLikeTheProfileCalls) {
+    ProfileStore store(path_);
+    Put("[msr]\nportnum=4\nPortNum=9\nPWD=" + std::string(5000, 'x') + "\n");
+    EXPECT_EQ(store.Read("PORTNUM"), "4");       // names ignore case; the first duplicate counts
+    EXPECT_EQ(store.Read("PWD").size(), 4095u);  // read through a 4096-byte buffer
+    PutMsr("PORTNUM=5\n");
+    EXPECT_EQ(store.Read("PORTNUM"), "5");  // nothing cached
+}
+
+TEST_F(ProfileTest, ToleratesBomCrlfAndGarbageLines) {
+    Put("\xEF\xBB\xBFjunk line\r\n[MSR]\r\n=novalue\r\n[broken\r\n\x01\xFF\r\nPWD = a b \r\n");
+    EXPECT_EQ(Store().Read("PWD"), "a b");
+}
+
+// --- Writing -------------------------------------------------------------------------------
+
+TEST_F(ProfileTest, ValuesRoundTripVerbatim) {
+    for (const std::string value : {"a;b,c\\d=e f", "#x", "[y]", "\"q\"", "<<<END", "%d %s"}) {
+        ASSERT_TRUE(Store().Write("PWD", value));
+        EXPECT_EQ(Store().Read("PWD"), value);
+    }
+    EXPECT_NE(File().find("PWD=%d %s\n"), std::string::npos);
+}
+
+TEST_F(ProfileTest, WriteKeepsEverythingElseAndReplacesInPlace) {
+    Put("; about this file\n\n[Other]\nPath=C:\\dir;x, y\n[MSR]\n; port\nportnum=3\nportnum=5\n"
+        "BPISET=1\n");
+    ASSERT_TRUE(Store().Write("PORTNUM", "8"));
+    const std::string file = File();
+    EXPECT_EQ(file.rfind("; about this file\n", 0), 0u) << file;
+    EXPECT_NE(file.find("[Other]\nPath=C:\\dir;x, y\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("[MSR]\n\n; port\nPORTNUM=8\nBPISET=1\n"), std::string::npos) << file;
+    EXPECT_EQ(file.find("portnum"), std::string::npos) << file;
+}
+
+TEST_F(ProfileTest, WriteKeepsBomAndCrlf) {
+    Put("\xEF\xBB\xBF[MSR]\r\nBPISET=1\r\n");
+    ASSERT_TRUE(Store().Write("PWD", "p"));
+    EXPECT_EQ(File(), "\xEF\xBB\xBF[MSR]\r\nBPISET=1\r\nPWD=p\r\n");
+}
+
+TEST_F(ProfileTest, WriteCreatesTheFolderAndLeavesNoTemporaryFile) {
+    path_ = dir_ / "a" / "b" / "Tollwick.ini";
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Store().Write("PORTNUM", std::to_string(i)));
+    EXPECT_EQ(std::distance(fs::directory_iterator(path_.parent_path()), {}), 1);
+    EXPECT_EQ(Store().Read("PORTNUM"), "2");
+}
+
+TEST_F(ProfileTest, WriteKeepsFileModeAndSymbolicLink) {
+    const fs::path real = dir_ / "real.ini";
+    std::ofstream(real) << "[MSR]\n";
+    ::chmod(real.c_str(), 0640);
+    fs::create_symlink(real, path_);
+    ASSERT_TRUE(Store().Write("PWD", "s"));
+    EXPECT_TRUE(fs::is_symlink(path_));
+    EXPECT_EQ(Store().Read("PWD"), "s");
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouched) {
+    const std::string withZero = std::string("[MSR]\nA=1\n\0B=2\n", 16);
+    Put(withZero);
+    EXPECT_FALSE(Store().Write("PWD", "x"));  // a rewrite would lose what follows the zero
+    EXPECT_EQ(File(), withZero);
+    PutMsr("PWD=old\n");
+    EXPECT_FALSE(Store().Write("PWD", "a\n[Other]"));
+    EXPECT_FALSE(Store().Write("P=X", "1"));
+    EXPECT_EQ(File(), "[MSR]\nPWD=old\n");
+    path_ = path_ / "below-a-file.ini";
+    EXPECT_FALSE(Store().Write("PWD", "x"));
+}
+
+TEST(DefaultProfilePathTest, EnvironmentChoosesTheFile) {
+    ::setenv("HOME", "/home/op", 1);
+    ::setenv("XDG_CONFIG_HOME", "", 1);
+    ::setenv("TOLLWICK_PROFILE", "", 1);
+    EXPECT_EQ(DefaultProfilePath(), fs::path("/home/op/.config/Tollwick/Tollwick.ini"));
+    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(DefaultProfilePath(), fs::path("/cfg/Tollwick/Tollwick.ini"));
+    ::setenv("TOLLWICK_PROFILE", "/tmp/x.ini", 1);
+    EXPECT_EQ(DefaultProfilePath(), fs::path("/tmp/x.ini"));
+}
+
+// --- Typed settings ------------------------------------------------------------------------
+
+TEST_F(ProfileTest, DensityIsATextComparisonWithZero) {
+    EXPECT_EQ(StoredDensity(Store()), Track2Density::k75);  // no file
+    for (const auto& [text, bpi] : {std::pair{"", 210}, {"0", 75}, {"1", 210}, {"00", 210}}) {
+        PutMsr(std::string("BPISET=") + text + "\n");
+        EXPECT_EQ(static_cast<int>(StoredDensity(Store())), bpi) << '"' << text << '"';
+    }
+    PutMsr("PWD=x\n");
+    EXPECT_EQ(StoredDensity(Store()), Track2Density::k75);  // missing key
+    StoreDensity(Store(), Track2Density::k210);
+    EXPECT_EQ(Store().Read("BPISET"), "1");
+}
+
+TEST_F(ProfileTest, PortEmptyIsNoneOtherwiseDecimal) {
+    EXPECT_EQ(StoredPort(Store()), std::nullopt);
+    for (const auto& [text, port] : {std::pair<const char*, std::optional<int>>{"", std::nullopt},
+                                     {"0", 0},
+                                     {" 12abc", 12},
+                                     {"-3", -3},
+                                     {"abc", 0}}) {
+        PutMsr(std::string("PORTNUM=") + text + "\n");
+        EXPECT_EQ(StoredPort(Store()), port) << '"' << text << '"';
+    }
+}
+
+TEST_F(ProfileTest, NoProfileGivesIsoUserFormatsAndNoPassword) {
+    EXPECT_EQ(UserTypeSettings(Store()), kIsoTrackSet);
+    EXPECT_EQ(StoredPassword(Store()), "");
+    StorePassword(Store(), "Ab;=\\ 1");
+    EXPECT_EQ(StoredPassword(Store()), "Ab;=\\ 1");
+}
+
+TEST_F(ProfileTest, StoredBpcChoosesTheSentinelList) {
+    PutMsr("TR1BPC=1\nTR1SS=5\nTR1ES=40\nTR3BPC=3\nTR3SS=5\nTR3ES=55\n");
+    const TrackSet set = UserTypeSettings(Store());
+    EXPECT_EQ(set[0].bpc, 5);
+    EXPECT_EQ(set[0].startSentinel, ';');
+    EXPECT_EQ(set[0].endSentinel, '?');  // 40 is past the narrow list; default 30 is too
+    EXPECT_EQ(set[2].bpc, 7);
+    EXPECT_EQ(set[2].startSentinel, '+');
+    EXPECT_EQ(set[2].endSentinel, 'S');  // position 55 is the second 'S'
+}
+
+TEST_F(ProfileTest, PositionsOutsideTheirListsFallBackPerKey) {
+    PutMsr("TR1BPC=-1\nTR1PARITY=2\nTR1SS=32\nTR2BPC=9\nTR2SS=9\nTR2ES=-1\nTR3BPC=x\nTR3SS=x\n");
+    const TrackSet set = UserTypeSettings(Store());
+    EXPECT_EQ(set[0], (TrackSettings{7, kParityOdd, '%', '?'}));
+    EXPECT_EQ(set[1], (TrackSettings{5, kParityOdd, ';', '?'}));
+    // Text without digits reads as position 0, which is inside every list.
+    EXPECT_EQ(set[2], (TrackSettings{4, kParityOdd, '1', '?'}));
+}
+
+TEST_F(ProfileTest, UserKeysAreWrittenAsDecimalPositions) {
+    WriteUserKeys(Store(), {{{2, 0, 0, 14}, {0, 1, 7, 0}, {3, 1, -1, 55}}});
+    EXPECT_EQ(ReadUserKeys(Store())[2].startSentinel, "-1");
+    const TrackSet set = UserTypeSettings(Store());
+    EXPECT_EQ(set[0], (TrackSettings{6, kParityOdd, '!', '/'}));
+    EXPECT_EQ(set[1], (TrackSettings{4, kParityEven, '?', '0'}));
+    EXPECT_EQ(set[2], (TrackSettings{7, kParityEven, '+', 'S'}));  // default SS "5", wide list
+}
+
+}  // namespace
+}  // namespace tollwick
