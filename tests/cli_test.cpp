@@ -1,6 +1,7 @@
 // tollwick-cli as scripts use it: outputs and exit statuses, on the virtual reader.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <sys/wait.h>
 
 namespace {
 
@@ -20,7 +20,7 @@ struct Result {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("tollwick-cli-test-" + std::to_string(::getpid()) + "-" +
@@ -39,7 +39,8 @@ protected:
         if (!pipe) return result;
         std::array<char, 4096> chunk;
         std::size_t n = 0;
-        while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.out.append(chunk.data(), n);
+        while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+            result.out.append(chunk.data(), n);
         const int status = ::pclose(pipe);
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return result;
@@ -83,7 +84,8 @@ TEST_F(CliTest, DamagedCardAndFormatMismatchFailTheCheck) {
     const Result damaged = Run(Deck() + " --card 8 read");
     EXPECT_EQ(damaged.status, 1);
     EXPECT_NE(damaged.out.find("Track2: {Trace2 data error}"), std::string::npos) << damaged.out;
-    EXPECT_NE(damaged.out.find("Track1: %B4000001234567899^DAMAGED/CARD^2912101?"), std::string::npos);
+    EXPECT_NE(damaged.out.find("Track1: %B4000001234567899^DAMAGED/CARD^2912101?"),
+              std::string::npos);
 
     // An AAMVA card read as ISO: track 3 is 7-bit on the card, 5-bit in ISO.
     ASSERT_EQ(Run(Deck() + " --format aamva write --track3 ABC").status, 0);
