@@ -1,0 +1,23 @@
+// Every modal message box of the program goes through this seam, so that tests can answer it.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace tollwick {
+
+class MessageBoxSeam {
+  public:
+    virtual ~MessageBoxSeam() = default;
+    // Shows `text` with an OK button and returns when the operator has closed it.
+    virtual void Inform(QWidget* parent, const QString& text) = 0;
+};
+
+// The program's message boxes: captioned with the program's name, an OK button.
+class QtMessageBoxSeam final : public MessageBoxSeam {
+  public:
+    void Inform(QWidget* parent, const QString& text) override;
+};
+
+}  // namespace tollwick

@@ -1,0 +1,91 @@
+// A main window over a scratch profile, a recording reader and answered message boxes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/format_state.h"
+#include "app/message_box_seam.h"
+#include "app/reader_control.h"
+#include "app/tollwick_dlg.h"
+#include "app/track_edit.h"
+#include "settings/profile_store.h"
+
+namespace tollwick::testing {
+
+class RecordingReader final : public ReaderControl {
+  public:
+    std::vector<std::string> calls;
+    int SetHiCo() override { return Record("SetHiCo"); }
+    int SetLoCo() override { return Record("SetLoCo"); }
+    void BeepOn() override { Record("BeepOn"); }
+    void BeepOff() override { Record("BeepOff"); }
+    int ResetReader() override { return Record("ResetReader"); }
+
+  private:
+    int Record(const char* name) {
+        calls.emplace_back(name);
+        return 48;
+    }
+};
+
+class AnsweredMessageBoxes final : public MessageBoxSeam {
+  public:
+    std::vector<QString> shown;
+    void Inform(QWidget*, const QString& text) override { shown.push_back(text); }
+};
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    std::unique_ptr<ProfileStore> profile;
+    RecordingReader reader;
+    AnsweredMessageBoxes boxes;
+    FormatState format;
+    std::unique_ptr<CTollwickDlg> window;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
+    }
+    void TearDown() override { window.reset(); }
+
+    // Builds the window as the program starts it, with `stored` written to the profile first.
+    void Open(std::initializer_list<std::pair<const char*, const char*>> stored = {}) {
+        for (const auto& [key, text] : stored) ASSERT_TRUE(profile->Write(key, text));
+        window =
+            std::make_unique<CTollwickDlg>(MainWindowServices{*profile, reader, boxes, format});
+    }
+
+    // As after a successful connection: shown, active and taking input.
+    void OpenReady(std::initializer_list<std::pair<const char*, const char*>> stored = {}) {
+        Open(stored);
+        window->EnableWindow(true);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    TrackEdit* Track(int n) const { return window->ControlAs<TrackEdit>(1004 + n); }
+    QString Counter(int n) const { return window->ControlAs<QLabel>(1027 + n)->text(); }
+    QString Label(int n) const { return window->ControlAs<QCheckBox>(1007 + n)->text(); }
+    QAbstractButton* Button(int id) const { return window->ControlAs<QAbstractButton>(id); }
+    void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    bool Enabled(int id) const { return window->Control(id)->isEnabledTo(window.get()); }
+
+    void Type(int track, const QString& keys) {
+        Track(track)->setFocus();
+        QTest::keyClicks(Track(track), keys);
+    }
+};
+
+}  // namespace tollwick::testing
