@@ -137,8 +137,7 @@ bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
     if (bpc < 4 || bpc > 8) return true;
 
     // Unpack most significant bit first, bpc bits per character, each from its low bit up.
-    // 255 bytes at 4 bits per character make 510 characters; one more slot takes the
-    // character after the last complete one.
+    // 255 bytes at 4 bits per character make 510 characters; the slots after them stay zero.
     uint8_t area[kTrackBufferSize * 2 + 2] = {};
     const std::size_t totalBits = n * 8;
     for (std::size_t bit = 0; bit < totalBits; ++bit) {
@@ -154,16 +153,21 @@ bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
         return false;
     }
 
+    // The buffer loses the track's trailing zero bytes, and with them the zero bits that may end
+    // the end sentinel or the LRC; the area holds zeros there, so the search runs on through the
+    // character the received bits end in and one more.
+    const std::size_t searched =
+        (totalBits + static_cast<std::size_t>(bpc) - 1) / static_cast<std::size_t>(bpc) + 1;
     const uint8_t endCode = SentinelCode(settings.endSentinel, settings);
-    std::size_t found = complete;
-    for (std::size_t i = 0; i < complete; ++i) {
+    std::size_t found = searched;
+    for (std::size_t i = 0; i < searched; ++i) {
         if (area[i] == endCode) {
             found = i;
             break;
         }
     }
     // The text runs up to the end sentinel and must fit the buffer; the LRC follows it.
-    if (found == complete || found + 1 > kTrackBufferSize - 1) return true;
+    if (found == searched || found + 1 > kTrackBufferSize - 1) return true;
     const std::size_t m = found + 2;
 
     const int checkClass = bpc <= 5 ? 5 : 7;
