@@ -38,6 +38,26 @@ TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
     EXPECT_EQ(reader.NextAutoSwipeCard(), 6u);
 }
 
+TEST(VirtualReader, InstantAutoSwipeStillDeliversWriteAndEraseStatus) {
+    VirtualReader reader;
+    VirtualBackend backend(reader);
+    ReaderLink link(backend);
+    ReaderCommands commands(link);
+    ASSERT_EQ(commands.ConnectScan(), 1);
+    reader.SetAutoSwipe(3, 0ms, false);
+    TrackTexts texts{};
+    std::strcpy(texts[1].data(), "1234");
+    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    int status = 0;
+    for (int i = 0; i < 5 && status == 0; ++i) status = commands.WaitWriteStatus();
+    EXPECT_EQ(status, kReaderOk);
+    ASSERT_EQ(commands.EraseTracks(7), kReaderOk);
+    status = 0;
+    for (int i = 0; i < 5 && status == 0; ++i) status = commands.WaitEraseStatus();
+    EXPECT_EQ(status, kReaderOk);
+    EXPECT_TRUE(reader.Card(3)->tracks[1].empty());
+}
+
 TEST(VirtualReader, SwipeWithoutArmingReadsNothing) {
     VirtualReader reader;
     VirtualBackend backend(reader);

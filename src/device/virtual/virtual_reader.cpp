@@ -13,6 +13,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint8_t kEscByte = 0x1B;
 // A command left incomplete this long is dropped, as the reader's own input timeout does.
 constexpr auto kCommandTimeout = std::chrono::milliseconds(100);
+constexpr auto kHostListenGuard = std::chrono::milliseconds(80);
 
 }  // namespace
 
@@ -374,7 +375,12 @@ void VirtualReader::ReplyLocked(std::vector<uint8_t> bytes) {
 void VirtualReader::ArmLocked(Armed what) {
     armed_ = what;
     autoSwipeAt_.reset();
-    if (autoCard_) autoSwipeAt_ = Clock::now() + autoDelay_;
+    if (!autoCard_) return;
+    // After a write or erase command the host listens 50 ms for an immediate refusal; no hand
+    // swipes a card that fast, and a status sent within it would be taken for one.
+    auto delay = autoDelay_;
+    if (what == Armed::kWrite || what == Armed::kErase) delay = std::max(delay, kHostListenGuard);
+    autoSwipeAt_ = Clock::now() + delay;
 }
 
 bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& changed) {
