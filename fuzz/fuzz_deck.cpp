@@ -1,0 +1,36 @@
+// The virtual reader's deck file: any text must either be refused or give a deck that saves and
+// loads back unchanged.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "device/virtual/deck.h"
+#include "fuzz_input.h"
+
+namespace fuzz = tollwick::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::string error;
+    const auto deck = tollwick::DeckFromJson(text, &error);
+    if (!deck) {
+        if (error.empty()) fuzz::Fail("a refused deck gives no reason");
+        return 0;
+    }
+    for (const auto& card : deck->cards) {
+        if (card.name.empty()) fuzz::Fail("a card without a name");
+        for (const auto& track : card.tracks) {
+            if (track.size() > 255) fuzz::Fail("a track longer than 255 bytes");
+        }
+    }
+    const auto again = tollwick::DeckFromJson(tollwick::DeckToJson(*deck));
+    if (!again || again->cards.size() != deck->cards.size())
+        fuzz::Fail("a saved deck does not load");
+    for (std::size_t i = 0; i < deck->cards.size(); ++i) {
+        if (again->cards[i].name != deck->cards[i].name ||
+            again->cards[i].tracks != deck->cards[i].tracks) {
+            fuzz::Fail("a saved card loads differently");
+        }
+    }
+    return 0;
+}
