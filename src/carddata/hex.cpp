@@ -25,6 +25,13 @@ void BytesToHex(const uint8_t* source, int n, char* dest) {
     dest[out] = 0;
 }
 
+std::string BytesToHexString(const std::vector<uint8_t>& bytes) {
+    std::string text(bytes.size() * 2 + 1, '\0');
+    BytesToHex(bytes.data(), static_cast<int>(bytes.size()), text.data());
+    text.pop_back();
+    return text;
+}
+
 void HexToBytes(const char* source, int m, uint8_t* dest) {
     for (int i = 0; i < m; i += 2) {
         dest[i / 2] = static_cast<uint8_t>(DigitValue(source[i]) * 16 + DigitValue(source[i + 1]));

@@ -247,6 +247,31 @@ std::optional<std::string> CheckTrackText(int index, const std::string& text,
     return std::nullopt;
 }
 
+// Polls a status wait (write or erase) every 5 ms until the reader answers or the time is up.
+template <typename Wait>
+int AwaitStatus(Session& session, Wait wait, double timeoutSeconds, const char* rejected) {
+    const auto deadline = DeadlineAfter(timeoutSeconds);
+    for (;;) {
+        const int status = wait();
+        if (status == kReaderOk) return kExitDone;
+        if (status == -2) {
+            session.SaveDeckIfKept();
+            Fail(rejected);
+            return kExitCheckFailed;
+        }
+        if (status == -1) {
+            Fail("the link to the reader failed");
+            return kExitNoReader;
+        }
+        if (TimedOut(deadline)) {
+            session.Reader().ResetReader();
+            Fail("no card swiped within " + std::to_string(timeoutSeconds) + " s");
+            return kExitNoSwipe;
+        }
+        std::this_thread::sleep_for(kPollPause);
+    }
+}
+
 int CmdWrite(Session& session, const GlobalOptions& options,
              const std::array<std::string, 3>& texts, double timeoutSeconds) {
     ProfileStore& profile = session.Profile();
@@ -276,26 +301,10 @@ int CmdWrite(Session& session, const GlobalOptions& options,
         Fail("the link to the reader failed");
         return kExitNoReader;
     }
-    const auto deadline = DeadlineAfter(timeoutSeconds);
-    for (;;) {
-        const int status = reader.WaitWriteStatus();
-        if (status == kReaderOk) break;
-        if (status == -2) {
-            session.SaveDeckIfKept();
-            Fail("the reader could not write the card");
-            return kExitCheckFailed;
-        }
-        if (status == -1) {
-            Fail("the link to the reader failed");
-            return kExitNoReader;
-        }
-        if (TimedOut(deadline)) {
-            reader.ResetReader();
-            Fail("no card swiped within " + std::to_string(timeoutSeconds) + " s");
-            return kExitNoSwipe;
-        }
-        std::this_thread::sleep_for(kPollPause);
-    }
+    const int waited = AwaitStatus(
+        session, [&reader] { return reader.WaitWriteStatus(); }, timeoutSeconds,
+        "the reader could not write the card");
+    if (waited != kExitDone) return waited;
     if (!session.SaveDeckIfKept()) return kExitNoReader;
     if (!options.json)
         std::cout << "Write OK\n";
@@ -318,25 +327,10 @@ int CmdErase(Session& session, const GlobalOptions& options, const std::vector<i
         Fail("the reader refused the erase");
         return kExitCheckFailed;
     }
-    const auto deadline = DeadlineAfter(timeoutSeconds);
-    for (;;) {
-        const int status = reader.WaitEraseStatus();
-        if (status == kReaderOk) break;
-        if (status == -2) {
-            Fail("the reader could not erase the card");
-            return kExitCheckFailed;
-        }
-        if (status == -1) {
-            Fail("the link to the reader failed");
-            return kExitNoReader;
-        }
-        if (TimedOut(deadline)) {
-            reader.ResetReader();
-            Fail("no card swiped within " + std::to_string(timeoutSeconds) + " s");
-            return kExitNoSwipe;
-        }
-        std::this_thread::sleep_for(kPollPause);
-    }
+    const int waited = AwaitStatus(
+        session, [&reader] { return reader.WaitEraseStatus(); }, timeoutSeconds,
+        "the reader could not erase the card");
+    if (waited != kExitDone) return waited;
     if (!session.SaveDeckIfKept()) return kExitNoReader;
     if (options.json)
         std::cout << "{\"erased\": " << int{mask} << "}\n";
@@ -407,13 +401,6 @@ std::optional<TrackSettings> CodecSettings(const CodecOptions& o) {
     return s;
 }
 
-std::string HexOf(const std::vector<uint8_t>& bytes) {
-    std::string text(bytes.size() * 2 + 1, '\0');
-    BytesToHex(bytes.data(), static_cast<int>(bytes.size()), text.data());
-    text.pop_back();
-    return text;
-}
-
 bool IsHexText(std::string_view text) {
     for (char ch : text) {
         if (!std::isxdigit(static_cast<unsigned char>(ch))) return false;
@@ -450,7 +437,7 @@ int CmdEncode(const CodecOptions& o, const std::vector<std::string>& texts) {
             Fail("'" + text + "' is too long for one track");
             return kExitUsage;
         }
-        lines.push_back(HexOf(*bytes));
+        lines.push_back(BytesToHexString(*bytes));
     }
     for (const auto& line : lines) std::cout << line << "\n";
     return kExitDone;

@@ -186,6 +186,12 @@ int ReaderCommands::EraseTracks(uint8_t mask) {
 
 int ReaderCommands::WaitEraseStatus() {
     if (erasePending_ == -1) return -1;
+    return TakeStatusReply();
+}
+
+// A status reply: 48 on ESC '0'; 0 when no first byte came; -2 when the second byte did not come
+// or the reply was anything else (the rest of it is taken and dropped).
+int ReaderCommands::TakeStatusReply() {
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t first = 0;
     uint8_t second = 0;
@@ -203,14 +209,7 @@ int ReaderCommands::SetTrack2Density(bool high) {
         return -1;
     }
     if (!Send({kEsc, 'b', static_cast<uint8_t>(high ? 0xD2 : 0x4B)})) return -1;
-    link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
-    uint8_t first = 0;
-    uint8_t second = 0;
-    if (!Get(first, kReplyTimeoutMs)) return 0;
-    if (!Get(second, kReplyTimeoutMs)) return -2;
-    if (first == kEsc && second == '0') return kReaderOk;
-    DiscardUntilGap(kGapTimeoutMs);
-    return -2;
+    return TakeStatusReply();
 }
 
 // Sends ESC and the command byte and takes the ESC and the reply byte: 48 with the reply byte,

@@ -80,6 +80,7 @@ class ReaderCommands {
     int TestReader(int port);  // the ESC 'e' exchange: 1 answered, 0 no answer, -1 flush failed
     void Connected(int port);
     int SimpleReplyCommand(uint8_t command, uint8_t& reply);
+    int TakeStatusReply();
 };
 
 }  // namespace tollwick

@@ -19,13 +19,6 @@ std::vector<uint8_t> WrittenToRecorded(const std::vector<uint8_t>& written) {
     return recorded;
 }
 
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-    std::string text(bytes.size() * 2 + 1, '\0');
-    BytesToHex(bytes.data(), static_cast<int>(bytes.size()), text.data());
-    text.pop_back();
-    return text;
-}
-
 std::optional<std::vector<uint8_t>> FromHex(const std::string& text) {
     if (text.size() % 2 != 0 || text.size() > 510) return std::nullopt;
     for (char ch : text) {
@@ -91,9 +84,9 @@ std::string DeckToJson(const Deck& deck) {
     nlohmann::json cards = nlohmann::json::array();
     for (const VirtualCard& card : deck.cards) {
         cards.push_back({{"name", card.name},
-                         {"track1", ToHex(card.tracks[0])},
-                         {"track2", ToHex(card.tracks[1])},
-                         {"track3", ToHex(card.tracks[2])}});
+                         {"track1", BytesToHexString(card.tracks[0])},
+                         {"track2", BytesToHexString(card.tracks[1])},
+                         {"track3", BytesToHexString(card.tracks[2])}});
     }
     return nlohmann::json{{"cards", cards}}.dump(2) + "\n";
 }
