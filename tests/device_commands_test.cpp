@@ -50,6 +50,15 @@ struct VirtualRig {
     }
 };
 
+// A scripted device that answers the connection test.
+struct ScriptedRig {
+    ScriptedRig() { s.Reply({0x1B, 'y'}); }
+    ScriptedState s;
+    ScriptedBackend backend{s};
+    ReaderLink link{backend};
+    ReaderCommands commands{link};
+};
+
 TEST(Connection, ScanFindsTheReaderAtOnce) {
     VirtualRig rig;
     EXPECT_EQ(rig.commands.ConnectScan(), 1);
@@ -204,11 +213,9 @@ TEST(TrackData, ReceiveWaitsForASwipe) {
 }
 
 TEST(TrackData, SplitFailureIsReported) {
-    ScriptedState s;
-    s.Reply({0x1B, 'y'});
-    ScriptedBackend backend(s);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
+    ScriptedRig rig;
+    ScriptedState& s = rig.s;
+    ReaderCommands& commands = rig.commands;
     ASSERT_EQ(commands.ConnectPort(1), 1);
     s.Send({0x1B, 's', 0x1B, 0x02, 0x01, 0x55, 0x00, 0x00, 0x00, 0x00});
     CardTracks card;
@@ -260,11 +267,9 @@ TEST(Configuration, BytesAndResults) {
 }
 
 TEST(Configuration, ScriptedReplies) {
-    ScriptedState s;
-    s.Reply({0x1B, 'y'});
-    ScriptedBackend backend(s);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
+    ScriptedRig rig;
+    ScriptedState& s = rig.s;
+    ReaderCommands& commands = rig.commands;
     ASSERT_EQ(commands.ConnectPort(1), 1);
 
     s.Reply({0x1B, '0'});  // ESC '0' is not Hi-Co's ESC 0x00
