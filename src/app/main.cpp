@@ -3,7 +3,7 @@
 #include <QCommandLineParser>
 #include <QTimer>
 
-#include "app/format_state.h"
+#include "jobs/format_state.h"
 #include "app/message_box_seam.h"
 #include "app/reader_control.h"
 #include "app/tollwick_dlg.h"

@@ -19,7 +19,7 @@
 #include "app/app_icon.h"
 #include "app/aux_dialogs.h"
 #include "app/dialog_layout.h"
-#include "app/format_state.h"
+#include "jobs/format_state.h"
 #include "app/message_box_seam.h"
 #include "app/reader_control.h"
 #include "app/swipe_dlg.h"

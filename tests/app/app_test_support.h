@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/format_state.h"
+#include "jobs/format_state.h"
 #include "app/message_box_seam.h"
 #include "app/reader_control.h"
 #include "app/tollwick_dlg.h"
