@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -157,6 +158,40 @@ TEST_F(CliTest, InfoAndSettings) {
     std::string text((std::istreambuf_iterator<char>(profile)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("PORTNUM"), std::string::npos);
     EXPECT_NE(text.find("BPISET"), std::string::npos);
+}
+
+TEST_F(CliTest, CardFilesRoundTrip) {
+    const std::string file = (dir_ / "cards.txt").string();
+    // Cards 4 to 8 in turn: ISO reads, AAMVA and CA DMV and raw fail ISO's check, the damaged
+    // card fails; only good cards are recorded.
+    Result r = Run(Deck() + " --card 4 read --to-file '" + file + "' --count 5");
+    EXPECT_EQ(r.status, 1);
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << text;
+    EXPECT_NE(text.find("\n;4000001234567899=29121010000000000000?\n+0112345"), std::string::npos);
+
+    // Written back to blank card 1, then read.
+    r = Run(Deck() + " --card 1 write --from-file '" + file + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Write Card<1> OK\nEnd of File!!!\n");
+    r = Run(Deck() + " --card 1 read --json");
+    EXPECT_EQ(nlohmann::json::parse(r.out)["track2"], ";4000001234567899=29121010000000000000?");
+
+    // Two cards of a hand-made file go to cards 2 and 3; a bad line is named and skipped.
+    std::ofstream(dir_ / "hand.txt") << "%ONE?\n;111?\n\n;22X2?\n%TWO?\n\nError\nBlack\nError\n";
+    r = Run(Deck() + " --card 2 write --from-file '" + (dir_ / "hand.txt").string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Write Card<1> OK\nWrite Card<2> OK\nEnd of File!!\n");
+    r = Run(Deck() + " --card 3 read --json");
+    const auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["track1"], "%TWO?");
+    EXPECT_EQ(doc["track2"], "{NO DATA}");
+
+    EXPECT_EQ(Run(Deck() + " write --from-file '" + (dir_ / "missing.txt").string() + "'").status,
+              2);
+    EXPECT_EQ(Run(Deck() + " write --from-file x --track1 A").status, 2);
+    EXPECT_EQ(Run(Deck() + " read --count 2").status, 2);
 }
 
 TEST_F(CliTest, NoReaderExitsThreeAtOnce) {

@@ -1,8 +1,11 @@
 #include "cli/cli_app.h"
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -20,6 +23,7 @@
 #include "device/reader_link.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
+#include "jobs/card_file.h"
 #include "jobs/startup_connection.h"
 #include "settings/profile_store.h"
 #include "settings/stored_settings.h"
@@ -39,6 +43,7 @@ struct GlobalOptions {
     std::string profilePath;
     std::string format = "iso";
     bool json = false;
+    bool batch = false;  // several cards: the virtual reader swipes the deck's cards in turn
 };
 
 void Fail(const std::string& message) {
@@ -73,7 +78,7 @@ class Session {
             virtualReader_ =
                 std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
             virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
-                                         kSimulatedSwipeDelay, false);
+                                         kSimulatedSwipeDelay, options_.batch);
             backend_ = std::make_unique<VirtualBackend>(*virtualReader_);
         }
         link_ = std::make_unique<ReaderLink>(*backend_);
@@ -177,16 +182,19 @@ int CmdInfo(Session& session, const GlobalOptions& options) {
     return kExitDone;
 }
 
-int CmdRead(Session& session, const GlobalOptions& options, double timeoutSeconds) {
-    if (!session.Connect()) return kExitNoReader;
+// Set by Ctrl+C: batch commands finish the card in hand and stop.
+std::atomic<bool> gInterrupted{false};
+
+// Arms a raw read and waits for one card; kExitDone with the decoded card (failed tracks carry
+// their markers), or the exit status of what went wrong.
+int ReadOneCard(Session& session, const TrackSet& settings, double timeoutSeconds,
+                CardTracks& card) {
     ReaderCommands& reader = session.Reader();
-    const TrackSet settings = LayoutInForce(options, session.Profile()).settings;
     if (reader.StartRawRead() != kReaderOk && reader.StartRawRead() != kReaderOk) {
         Fail("the link to the reader failed");
         return kExitNoReader;
     }
     const auto deadline = DeadlineAfter(timeoutSeconds);
-    CardTracks card;
     for (;;) {
         const int received = reader.ReceiveTracks(card);
         if (received > 0) break;
@@ -194,8 +202,9 @@ int CmdRead(Session& session, const GlobalOptions& options, double timeoutSecond
             Fail("the link to the reader failed");
             return kExitNoReader;
         }
-        if (TimedOut(deadline)) {
+        if (TimedOut(deadline) || gInterrupted) {
             reader.ResetReader();
+            if (gInterrupted) return kExitDone;
             Fail("no card swiped within " + std::to_string(timeoutSeconds) + " s");
             return kExitNoSwipe;
         }
@@ -205,15 +214,62 @@ int CmdRead(Session& session, const GlobalOptions& options, double timeoutSecond
     for (int t = 0; t < 3; ++t) {
         if (errors & (1u << t)) card.SetText(t, TrackErrorMarker(t));
     }
-    if (options.json) {
+    card.trackErrors = errors;
+    return kExitDone;
+}
+
+void PrintCard(const CardTracks& card, bool json) {
+    if (json) {
         std::cout << "{\"track1\": " << JsonText(card.Text(0))
                   << ", \"track2\": " << JsonText(card.Text(1))
-                  << ", \"track3\": " << JsonText(card.Text(2)) << ", \"errors\": " << int{errors}
-                  << "}\n";
+                  << ", \"track3\": " << JsonText(card.Text(2))
+                  << ", \"errors\": " << int{card.trackErrors} << "}" << std::endl;
     } else {
         for (int t = 0; t < 3; ++t) std::cout << "Track" << t + 1 << ": " << card.Text(t) << "\n";
+        std::cout.flush();
     }
-    return errors ? kExitCheckFailed : kExitDone;
+}
+
+int CmdRead(Session& session, const GlobalOptions& options, double timeoutSeconds) {
+    if (!session.Connect()) return kExitNoReader;
+    const TrackSet settings = LayoutInForce(options, session.Profile()).settings;
+    CardTracks card;
+    const int status = ReadOneCard(session, settings, timeoutSeconds, card);
+    if (status != kExitDone || gInterrupted) return status;
+    PrintCard(card, options.json);
+    return card.trackErrors ? kExitCheckFailed : kExitDone;
+}
+
+// Reads card after card and appends every good one to the card file; each record is on the
+// disk (flushed and synced) before the next card is armed.
+int CmdReadToFile(Session& session, const GlobalOptions& options, double timeoutSeconds,
+                  const std::string& path, int count) {
+    CardFileAppender file(path);
+    if (!file.IsOpen()) {
+        Fail("Open file fail!! (" + path + ")");
+        return kExitUsage;
+    }
+    if (!session.Connect()) return kExitNoReader;
+    const DataType type = DataTypeFromName(options.format).value_or(DataType::kIso);
+    const TrackSet settings = LayoutInForce(options, session.Profile()).settings;
+    bool anyFailed = false;
+    for (int done = 0; count == 0 || done < count; ++done) {
+        CardTracks card;
+        const int status = ReadOneCard(session, settings, timeoutSeconds, card);
+        if (status != kExitDone) return status;
+        if (gInterrupted) break;
+        PrintCard(card, options.json);
+        if (card.trackErrors) {
+            anyFailed = true;
+            Fail("Read Error!! (card " + std::to_string(done + 1) + " not recorded)");
+            continue;
+        }
+        if (!file.Append(card, type)) {
+            Fail("cannot write to " + path);
+            return kExitNoReader;
+        }
+    }
+    return anyFailed ? kExitCheckFailed : kExitDone;
 }
 
 // Checks one text to write against the track's format; the message says what is wrong.
@@ -272,6 +328,29 @@ int AwaitStatus(Session& session, Wait wait, double timeoutSeconds, const char* 
     }
 }
 
+// Sends one card's texts and waits for the status. A card the reader rejects is written again
+// on the next swipe, as the desktop program does, until the time is up.
+int WriteOneCard(Session& session, TrackTexts& buffers, const TrackSet& settings,
+                 double timeoutSeconds, bool retryRejected) {
+    ReaderCommands& reader = session.Reader();
+    for (;;) {
+        TrackTexts sent = buffers;
+        const int result = reader.WriteTracks(sent, settings);
+        if (result == kTooLong) {
+            Fail("the tracks are too long to be written in one block");
+            return kExitUsage;
+        }
+        if (result != kReaderOk) {
+            Fail("the link to the reader failed");
+            return kExitNoReader;
+        }
+        const int waited = AwaitStatus(
+            session, [&reader] { return reader.WaitWriteStatus(); }, timeoutSeconds,
+            "Write Error1: the reader could not write the card");
+        if (waited != kExitCheckFailed || !retryRejected) return waited;
+    }
+}
+
 int CmdWrite(Session& session, const GlobalOptions& options,
              const std::array<std::string, 3>& texts, double timeoutSeconds) {
     ProfileStore& profile = session.Profile();
@@ -291,26 +370,54 @@ int CmdWrite(Session& session, const GlobalOptions& options,
         std::copy(text.begin(), text.end(), buffers[static_cast<std::size_t>(t)].begin());
     }
     if (!session.Connect()) return kExitNoReader;
-    ReaderCommands& reader = session.Reader();
-    const int sent = reader.WriteTracks(buffers, layout.settings);
-    if (sent == kTooLong) {
-        Fail("the tracks are too long to be written in one block");
-        return kExitUsage;
-    }
-    if (sent != kReaderOk) {
-        Fail("the link to the reader failed");
-        return kExitNoReader;
-    }
-    const int waited = AwaitStatus(
-        session, [&reader] { return reader.WaitWriteStatus(); }, timeoutSeconds,
-        "the reader could not write the card");
-    if (waited != kExitDone) return waited;
+    const int status = WriteOneCard(session, buffers, layout.settings, timeoutSeconds, false);
+    if (status != kExitDone) return status;
     if (!session.SaveDeckIfKept()) return kExitNoReader;
     if (!options.json)
         std::cout << "Write OK\n";
     else
         std::cout << "{\"written\": true}\n";
     return kExitDone;
+}
+
+// Writes the cards of a card file, one per swipe, with the line rules of From File.
+int CmdWriteFromFile(Session& session, const GlobalOptions& options, double timeoutSeconds,
+                     const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        Fail("Open file fail!! (" + path + ")");
+        return kExitUsage;
+    }
+    if (!session.Connect()) return kExitNoReader;
+    const TrackSet settings = LayoutInForce(options, session.Profile()).settings;
+    const std::array<int, 3> bpc = {settings[0].bpc, settings[1].bpc, settings[2].bpc};
+    CardFileReader reader(in);
+    bool formatErrors = false;
+    for (int written = 0;;) {
+        const CardFileReader::Result next = reader.Next(bpc);
+        for (int line : next.formatErrorLines) {
+            formatErrors = true;
+            Fail(CardFileFormatError(line));
+        }
+        if (next.outcome == CardFileReader::Outcome::kEndOfFile) {
+            std::cout << "End of File!!!\n";
+            break;
+        }
+        if (next.outcome == CardFileReader::Outcome::kNoData) {
+            std::cout << "End of File!!\n";
+            break;
+        }
+        TrackTexts buffers{};
+        for (std::size_t t = 0; t < 3; ++t) {
+            std::copy(next.tracks[t].begin(), next.tracks[t].end(), buffers[t].begin());
+        }
+        const int status = WriteOneCard(session, buffers, settings, timeoutSeconds, true);
+        session.SaveDeckIfKept();
+        if (status != kExitDone) return status;
+        std::cout << "Write Card<" << ++written << "> OK" << std::endl;
+        if (gInterrupted) break;
+    }
+    return formatErrors ? kExitCheckFailed : kExitDone;
 }
 
 int CmdErase(Session& session, const GlobalOptions& options, const std::vector<int>& tracks,
@@ -499,6 +606,13 @@ int RunCli(int argc, char** argv) {
     auto* read =
         app.add_subcommand("read", "Arm a raw read, wait for one swipe, print the three tracks");
     read->add_option("--timeout", timeout, timeoutHelp)->check(CLI::NonNegativeNumber);
+    std::string toFile;
+    int count = 0;
+    read->add_option(
+        "--to-file", toFile,
+        "Append every good card to this card file, card after card, until interrupted");
+    read->add_option("--count", count, "With --to-file: stop after this many cards")
+        ->check(CLI::PositiveNumber);
     std::array<std::string, 3> texts;
     auto* write = app.add_subcommand(
         "write", "Write one card (texts without sentinels), wait for the reader's status");
@@ -506,6 +620,10 @@ int RunCli(int argc, char** argv) {
     write->add_option("--track2", texts[1], "Track 2 text");
     write->add_option("--track3", texts[2], "Track 3 text");
     write->add_option("--timeout", timeout, timeoutHelp)->check(CLI::NonNegativeNumber);
+    std::string fromFile;
+    auto* fromFileOption = write->add_option("--from-file", fromFile,
+                                             "Write the cards of this card file, one per swipe");
+    for (auto* track : {"--track1", "--track2", "--track3"}) fromFileOption->excludes(track);
     std::vector<int> eraseTracks;
     auto* erase = app.add_subcommand("erase", "Erase the listed tracks of one card");
     erase->add_option("--tracks", eraseTracks, "Tracks to erase, like 1,3")
@@ -560,10 +678,21 @@ int RunCli(int argc, char** argv) {
     if (encode->parsed()) return CmdEncode(codec, codecArgs);
     if (decode->parsed()) return CmdDecode(codec, codecArgs);
 
+    if ((read->parsed() && !toFile.empty()) || (write->parsed() && !fromFile.empty())) {
+        g.batch = true;
+        std::signal(SIGINT, [](int) { gInterrupted = true; });
+    }
+    if (count != 0 && toFile.empty()) {
+        Fail("--count goes with --to-file");
+        return kExitUsage;
+    }
     Session session(g);
     if (!session.Prepare()) return kExitUsage;
     if (info->parsed()) return CmdInfo(session, g);
+    if (read->parsed() && !toFile.empty()) return CmdReadToFile(session, g, timeout, toFile, count);
     if (read->parsed()) return CmdRead(session, g, timeout);
+    if (write->parsed() && !fromFile.empty())
+        return CmdWriteFromFile(session, g, timeout, fromFile);
     if (write->parsed()) return CmdWrite(session, g, texts, timeout);
     if (erase->parsed()) return CmdErase(session, g, eraseTracks, timeout);
     if (density->parsed()) return CmdDensity(session, bpi);

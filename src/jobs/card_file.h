@@ -1,0 +1,81 @@
+// Card text files: the records To File appends, and the line rules by which From File reads
+// them back (and files written by hand).
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "carddata/data_type.h"
+#include "carddata/track_format.h"
+
+namespace tollwick {
+
+// "2026-12-6  9:5:7": no leading zeros, two blanks between date and time.
+std::string CardFileTimestamp(const std::tm& local);
+
+// One track line: start character ('%', ';', '+' by track), the track's characters, '?'.
+// With the Raw Type the whole text stands between them; otherwise the text's own first and last
+// characters (its sentinels) are replaced.
+std::string CardFileTrackLine(int index, std::string_view text, DataType type);
+
+// A whole record: time stamp, three track lines, two empty lines, each line ending in "\n".
+std::string CardFileRecord(const std::tm& local, const CardTracks& card, DataType type);
+
+// At most this many data characters are taken from one line.
+inline constexpr std::size_t kCardFileLineData = 104;
+
+class CardFileReader {
+  public:
+    enum class Outcome {
+        kCard,       // a card with data: write it
+        kNoData,     // a card made only of unusable lines ("End of File!!")
+        kEndOfFile,  // the file ended ("End of File!!!"); a card begun is not written
+    };
+    struct Result {
+        Outcome outcome = Outcome::kEndOfFile;
+        std::array<std::string, 3> tracks;
+        // Lines whose data held a character the track cannot carry, in file order.
+        std::vector<int> formatErrorLines;
+    };
+
+    explicit CardFileReader(std::istream& in) : in_(in) {}
+    // Reads the next card with the bits per character of the three tracks in force now.
+    Result Next(const std::array<int, 3>& bpc);
+    int LineNumber() const { return line_; }
+
+  private:
+    std::istream& in_;
+    int line_ = 0;
+    bool ReadLine(std::string& line);
+};
+
+// "Line %d format error,Please Check!!"
+std::string CardFileFormatError(int line);
+
+}  // namespace tollwick
+
+namespace tollwick {
+
+// Appends records to a card file; each record is flushed and synced to the disk before Append
+// returns, so a good card is never lost when the program or the machine stops.
+class CardFileAppender {
+  public:
+    explicit CardFileAppender(const std::string& path);
+    ~CardFileAppender();
+    CardFileAppender(const CardFileAppender&) = delete;
+    CardFileAppender& operator=(const CardFileAppender&) = delete;
+
+    bool IsOpen() const { return file_ != nullptr; }
+    bool Append(const CardTracks& card, DataType type);  // with the local time now
+    bool AppendText(const std::string& record);
+
+  private:
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace tollwick

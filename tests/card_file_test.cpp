@@ -1,0 +1,133 @@
+// Card text files: the records written and the line rules they are read back with.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "jobs/card_file.h"
+
+namespace tollwick {
+namespace {
+
+using Outcome = CardFileReader::Outcome;
+constexpr std::array<int, 3> kIsoBpc = {7, 5, 5};
+
+std::vector<CardFileReader::Result> ReadAll(const std::string& text,
+                                            std::array<int, 3> bpc = kIsoBpc) {
+    std::istringstream in(text);
+    CardFileReader reader(in);
+    std::vector<CardFileReader::Result> results;
+    for (;;) {
+        results.push_back(reader.Next(bpc));
+        if (results.back().outcome != Outcome::kCard) return results;
+    }
+}
+
+TEST(CardFile, RecordLayout) {
+    std::tm t{};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 0;
+    t.tm_mday = 5;
+    t.tm_hour = 9;
+    t.tm_min = 3;
+    t.tm_sec = 7;
+    CardTracks card;
+    card.SetText(0, "%B123?");
+    card.SetText(1, "{NO DATA}");
+    card.SetText(2, ";5678?");
+    EXPECT_EQ(CardFileRecord(t, card, DataType::kIso),
+              "2026-1-5  9:3:7\n%B123?\n;NO DATA?\n+5678?\n\n\n");
+    card.SetText(0, "01A0");
+    card.SetText(1, "");
+    EXPECT_EQ(CardFileTrackLine(0, card.Text(0), DataType::kRaw), "%01A0?");
+    EXPECT_EQ(CardFileTrackLine(1, card.Text(1), DataType::kRaw), ";?");
+    EXPECT_EQ(CardFileTrackLine(2, "!5678?", DataType::kCaDmv), "+5678?");
+}
+
+TEST(CardFile, WrittenRecordsReadBack) {
+    const std::string file =
+        "2026-1-5  9:3:7\r\n%B123?\r\n;1234?\r\n+5678?\r\n\r\n\r\n"
+        "2026-1-5  9:3:9\n%NO DATA?\n;4321?\n+?\n\n\n";
+    const auto results = ReadAll(file);
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].tracks, (std::array<std::string, 3>{"B123", "1234", "5678"}));
+    EXPECT_EQ(results[1].tracks, (std::array<std::string, 3>{"NO DATA", "4321", ""}));
+    EXPECT_EQ(results[2].outcome, Outcome::kEndOfFile);
+}
+
+TEST(CardFile, HandMadeLines) {
+    // The start character chooses the track, whatever stands before it and whatever the order.
+    auto r = ReadAll("xx;1234?\n%ABC?\n\n");
+    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{"ABC", "1234", ""}));
+    EXPECT_EQ(r[1].outcome, Outcome::kEndOfFile);
+
+    // A bad character, also the last before '?': that line gives no data, the card goes on.
+    r = ReadAll("note\n;12A4?\n%OK?\n\n");
+    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{2});
+    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{"OK", "", ""}));
+    r = ReadAll(";1234A?\n\n");
+    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{1});
+    EXPECT_EQ(r[0].outcome, Outcome::kNoData);
+
+    // 120 data characters give 104.
+    r = ReadAll("%" + std::string(120, 'A') + "?\n\n");
+    EXPECT_EQ(r[0].tracks[0], std::string(104, 'A'));
+
+    // '%?' is a card with every track empty, and it is written.
+    r = ReadAll("%?\n\n");
+    EXPECT_EQ(r[0].outcome, Outcome::kCard);
+
+    // "Error" and "Black" lines are used without data.
+    r = ReadAll("Error\nError\nError\n%A?\n");
+    EXPECT_EQ(r[0].outcome, Outcome::kNoData);
+    r = ReadAll("%{Trace1 data Error}?\n;Black?\n+1?\n");
+    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{"", "", "1"}));
+
+    // No closing '?': no data from that line.
+    r = ReadAll("%ABC\n\n");
+    EXPECT_EQ(r[0].outcome, Outcome::kNoData);
+
+    // A file ending after two track lines: the card is not written.
+    r = ReadAll("%A?\n;1?");
+    EXPECT_EQ(r[0].outcome, Outcome::kEndOfFile);
+    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{}));
+
+    // Three used lines complete a card without a separator.
+    r = ReadAll("%A?\n;1?\n+2?\n%B?\n;3?\n+4?\n");
+    EXPECT_EQ(r[1].tracks, (std::array<std::string, 3>{"B", "3", "4"}));
+
+    // A second line for the same track replaces the first whole.
+    r = ReadAll("%LONGER TEXT?\n%AB?\n\n");
+    EXPECT_EQ(r[0].tracks[0], "AB");
+
+    // Raw Type: bpc 8 takes anything.
+    r = ReadAll("%zz\x01?\n\n", {8, 8, 8});
+    EXPECT_EQ(r[0].tracks[0], "zz\x01");
+    // Line numbers run over the whole file.
+    r = ReadAll("%A?\n\n\n%B?\n;X?\n\n");
+    EXPECT_EQ(r[1].formatErrorLines, std::vector<int>{5});
+}
+
+TEST(CardFile, AppenderKeepsEarlierContent) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("tollwick-cardfile-" + std::to_string(::getpid()));
+    std::ofstream(path) << "kept\n";
+    {
+        CardFileAppender file(path.string());
+        ASSERT_TRUE(file.IsOpen());
+        CardTracks card;
+        card.SetText(0, "%A?");
+        ASSERT_TRUE(file.Append(card, DataType::kIso));
+    }
+    std::ifstream in(path);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "kept");
+    std::filesystem::remove(path);
+    EXPECT_FALSE(CardFileAppender("/nonexistent-dir/x.txt").IsOpen());
+}
+
+}  // namespace
+}  // namespace tollwick
