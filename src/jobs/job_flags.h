@@ -13,7 +13,7 @@
 namespace tollwick {
 
 class SharedCard {
-public:
+  public:
     CardTracks Load() const {
         std::lock_guard lock(mutex_);
         return card_;
@@ -23,7 +23,7 @@ public:
         card_ = card;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     CardTracks card_;
 };
@@ -40,6 +40,7 @@ struct JobFlags {
     std::atomic<int> compareDone{0};
     std::atomic<int> lastStatus{0};
     std::atomic<int> seqStatus{0};
+    std::atomic<uint32_t> seqTotal{0};  // cards in the sequential run
     std::atomic<int> toFileActive{0};
     std::atomic<int> exitRequested{0};
     std::atomic<int> startupDone{0};
@@ -48,7 +49,9 @@ struct JobFlags {
 
     static void Raise(std::atomic<int>& flag) { flag.store(1, std::memory_order_release); }
     // Clears the flag and tells whether it was raised.
-    static bool Take(std::atomic<int>& flag) { return flag.exchange(0, std::memory_order_acq_rel) == 1; }
+    static bool Take(std::atomic<int>& flag) {
+        return flag.exchange(0, std::memory_order_acq_rel) == 1;
+    }
 };
 
 }  // namespace tollwick

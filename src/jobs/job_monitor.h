@@ -1,11 +1,11 @@
 // The card jobs: launches, the worker thread, the 50 ms job monitor and the job cancel.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
-#include <memory>
 #include <stop_token>
 #include <string>
-#include <string_view>
 #include <thread>
 
 #include "carddata/track_format.h"
@@ -13,44 +13,50 @@
 #include "jobs/format_state.h"
 #include "jobs/job_flags.h"
 #include "jobs/job_view.h"
+#include "jobs/job_workers.h"
 #include "jobs/startup_connection.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {
 
-struct JobContext {
-    ReaderCommands& reader;
-    ProfileStore& profile;
-    FormatState& format;
-    JobFlags& flags;
-    JobView& view;
-};
-
 // One job worker at a time. Stopping is cooperative: every wait of a worker checks the token.
+// Used on the window thread only; so are its calls of JobView::JobRunning, which therefore reach
+// the window in order: a worker that ends by itself is reported by the next Poll.
 class JobRunner {
-public:
+  public:
     explicit JobRunner(JobView& view) : view_(view) {}
-    ~JobRunner() { Stop(); }
-    // Stops a worker that still runs, then starts `work` on a new thread.
-    void Start(std::function<void(std::stop_token)> work);
+    ~JobRunner() { StopWorker(/*report=*/false); }
+    JobRunner(const JobRunner&) = delete;
+    JobRunner& operator=(const JobRunner&) = delete;
+
+    // Stops a worker that still runs, then starts `work` on a new thread. False when the thread
+    // cannot be created (nothing runs then).
+    bool Start(std::function<void(std::stop_token)> work);
     // Requests the stop and waits until the worker has ended. Safe to call when none runs.
-    void Stop();
+    void Stop() { StopWorker(/*report=*/true); }
+    // Tells the view, once, that a worker ended by itself. The monitor calls it on every tick.
+    void Poll();
+    // A worker was started and has not ended yet.
     bool Active() const;
 
-private:
+  private:
     JobView& view_;
     std::jthread worker_;
-    std::shared_ptr<std::atomic<bool>> running_ = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> finished_{true};
+    bool reportedRunning_ = false;  // JobRunning(true) was the last thing the view heard
+
+    void StopWorker(bool report);
 };
 
 class JobMonitor {
-public:
+  public:
     explicit JobMonitor(JobContext context);
     ~JobMonitor();
 
     // One tick of timer 1: the start-up connection on the first tick, then the done flags in
-    // their order. The window re-arms the 50 ms timer after it.
-    void Tick();
+    // their order. Returns whether the window re-arms the 50 ms timer: false once the exit
+    // request has ended the window.
+    bool Tick();
 
     void LaunchRead();
     void LaunchWrite();
@@ -62,28 +68,49 @@ public:
     void StopWorker();
     bool WorkerActive() const { return runner_.Active(); }
 
+    // The start-up password entry is still open: the connection sequence leaves the window
+    // disabled, and the password entry enables it once the password is accepted.
+    void SetStartupPasswordPending(bool pending) { passwordPending_ = pending; }
+    bool StartupPasswordPending() const { return passwordPending_; }
+
+    void SetCardFileHooks(CardFileHooks hooks) { files_ = std::move(hooks); }
+
     const StartupConnection& Connection() const { return connection_; }
     JobRunner& Runner() { return runner_; }
     JobContext& Context() { return context_; }
 
-private:
+  private:
     JobContext context_;
     JobRunner runner_;
     StartupConnection connection_;
+    CardFileHooks files_;
+    bool passwordPending_ = false;
+    bool ended_ = false;
 
     void ConnectionSequence();
-    void CountRefresh(uint32_t count);
+    void CountRefresh(uint32_t count, bool centre = false);
     void ReadBranch();
     void WriteBranch();
+    void SequentialBranch();
+    void EraseBranch();
     void CopyReadBranch();
     void CopyWriteBranch();
     void CompareBranch();
+    void StartWorker(void (*worker)(JobContext, std::stop_token));
 };
 
-// A read track text made ready for writing: sentinels removed, or empty when the text holds a
-// character the track cannot carry.
-std::string PrepareWriteTrack(std::string_view source, int bpc);
-// The job cancel's clean-up of a track box.
-std::string StripSentinels(std::string_view source, const TrackSettings& settings);
+// Control ids of the main window that the monitor enables and disables.
+namespace control {
+inline constexpr int kSetup = 1000;
+inline constexpr int kHiCo = 1003;
+inline constexpr int kLoCo = 1004;
+inline constexpr int kIso = 1015;
+inline constexpr int kUserType = 1016;
+inline constexpr int kRawType = 1017;
+inline constexpr int kAamva = 1045;
+inline constexpr int kCaDmv = 1046;
+inline constexpr int kBeepOn = 1041;
+inline constexpr int kBeepOff = 1042;
+}  // namespace control
 
 }  // namespace tollwick

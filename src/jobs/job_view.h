@@ -14,7 +14,7 @@ namespace tollwick {
 enum class SwipeColour { kBlue, kRed, kDarkGreen };  // (0,0,255), (255,0,0), (0,100,0)
 
 class JobView {
-public:
+  public:
     virtual ~JobView() = default;
 
     // --- Main window ---
@@ -45,7 +45,8 @@ public:
     virtual void SetSwipeTitle(const std::string& title) = 0;
     virtual void SetSwipeColour(SwipeColour colour) = 0;
     // Lines 1 and 2 and the count line.
-    virtual void SetSwipeLines(const std::string& line1, const std::string& line2, const std::string& count) = 0;
+    virtual void SetSwipeLines(const std::string& line1, const std::string& line2,
+                               const std::string& count) = 0;
     virtual void SetSwipeLine1(const std::string& text) = 0;
     virtual void SetSwipeCount(const std::string& text) = 0;
     virtual void ShowSwipe(bool show) = 0;

@@ -1,0 +1,381 @@
+#include "jobs/job_monitor.h"
+
+#include <cstring>
+
+#include "carddata/data_type.h"
+#include "settings/stored_settings.h"
+
+namespace tollwick {
+namespace {
+
+constexpr char kPleaseSwipe[] = "Please Swipe Card";
+constexpr char kSwipeCounter[] = "Swipe Counter  -->";
+constexpr int kCountBlinkMs = 50;
+constexpr int kCopyPauseMs = 5;
+constexpr int kComparePauseMs = 50;
+constexpr int kConnectPauseMs = 100;
+
+// The job buttons' neighbours that need a reader: coercivity and data type.
+constexpr int kReaderControls[] = {control::kHiCo,     control::kLoCo,    control::kIso,
+                                   control::kUserType, control::kRawType, control::kAamva,
+                                   control::kCaDmv};
+
+// The count as the window prints it: a signed decimal.
+std::string CountText(uint32_t count) {
+    return std::to_string(static_cast<int32_t>(count));
+}
+
+// `pattern` with its "%d" replaced by the count.
+std::string WithCount(std::string_view pattern, uint32_t count) {
+    std::string text(pattern);
+    const auto at = text.find("%d");
+    if (at != std::string::npos) text.replace(at, 2, CountText(count));
+    return text;
+}
+
+std::array<std::string, 3> TextsOf(const CardTracks& card) {
+    return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
+}
+
+const std::array<std::string, 3> kEmptyTracks{};
+
+}  // namespace
+
+JobMonitor::JobMonitor(JobContext context) : context_(context), runner_(context.view) {}
+
+JobMonitor::~JobMonitor() = default;
+
+bool JobMonitor::Tick() {
+    if (ended_) return false;
+    runner_.Poll();
+    JobFlags& flags = context_.flags;
+    if (flags.startupDone.load(std::memory_order_acquire) == 0) ConnectionSequence();
+    if (flags.exitRequested.load(std::memory_order_acquire) == 1) {
+        ended_ = true;
+        context_.view.EndAsOk();
+        return false;
+    }
+    if (JobFlags::Take(flags.readDone)) ReadBranch();
+    if (JobFlags::Take(flags.writeDone)) WriteBranch();
+    if (JobFlags::Take(flags.seqWriteDone)) SequentialBranch();
+    if (JobFlags::Take(flags.eraseDone)) EraseBranch();
+    if (JobFlags::Take(flags.copyReadDone)) CopyReadBranch();
+    if (JobFlags::Take(flags.copyWriteDone)) CopyWriteBranch();
+    if (JobFlags::Take(flags.compareDone)) CompareBranch();
+    return true;
+}
+
+void JobMonitor::ConnectionSequence() {
+    ReaderCommands& reader = context_.reader;
+    JobView& view = context_.view;
+    context_.flags.startupDone.store(1, std::memory_order_release);
+    connection_ = StartupConnection{};
+
+    int port = -1;
+    const std::string stored = context_.profile.Read(kPortKey, "");
+    if (!stored.empty()) {
+        port = reader.ConnectPort(StoredTextToInt(stored));
+        if (port >= 0) view.SetMessage("Device READY");
+    }
+    if (port < 0) port = reader.ConnectScan();
+    if (port < 0) {
+        view.SetMessage("Not Connect Device");
+        view.EnableJobButtons(false);
+        for (int id : kReaderControls) view.EnableControl(id, false);
+        view.EnableControl(control::kSetup, true);
+        view.SetConnectionLine("");
+        if (!passwordPending_) view.EnableWindow(true);
+        return;
+    }
+    connection_.port = port;
+
+    connection_.densityResult =
+        reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
+    StorePort(context_.profile, port);
+    view.SetMessage("Device READY");
+
+    int coercivity = kHiCo;
+    if (reader.QueryCoercivity(coercivity) == kReaderOk) {
+        connection_.coercivity = coercivity;
+        reader.SetHiCo();
+        view.SelectHiCo();
+    }
+
+    char version[20] = {};
+    if (reader.ReadVersion(version, sizeof version) == kReaderOk) {
+        connection_.versionRead = true;
+        connection_.version.assign(version, strnlen(version, sizeof version));
+        connection_.beepSupported = VersionSupportsBeep(version);
+        view.SetConnectionLine(ConnectionLine(port, connection_.version));
+        if (connection_.beepSupported) {
+            view.EnableControl(control::kBeepOn, true);
+            view.EnableControl(control::kBeepOff, true);
+        }
+    }
+    view.Sleep(kConnectPauseMs);
+    if (!passwordPending_) view.EnableWindow(true);
+}
+
+// The swipe window blinks once per card and shows the number of the next one.
+void JobMonitor::CountRefresh(uint32_t count, bool centre) {
+    JobView& view = context_.view;
+    const std::string text = " " + CountText(count) + " ";
+    view.ShowSwipe(false);
+    view.Sleep(kCountBlinkMs);
+    view.SetSwipeCount("");
+    view.SetSwipeCount(text);
+    if (centre) view.CentreSwipe();
+    view.ShowSwipe(true);
+    view.Repaint();
+}
+
+void JobMonitor::ReadBranch() {
+    JobFlags& flags = context_.flags;
+    const CardTracks card = flags.card.Load();
+    const uint32_t count = flags.swipeCount.load();
+    // A card that failed its check is not reported as read; the worker has already taken one
+    // off the count, so the count stays.
+    context_.view.SetMessage(card.trackErrors != 0 ? "Read Error!!"
+                                                   : WithCount("Read Card<%d> OK", count));
+    const uint32_t next = flags.swipeCount.fetch_add(1) + 1;
+    context_.view.ShowTracks(TextsOf(card));
+    CountRefresh(next);
+}
+
+void JobMonitor::WriteBranch() {
+    JobFlags& flags = context_.flags;
+    JobView& view = context_.view;
+    if (flags.lastStatus.load() < 0) {
+        flags.lastStatus.store(0);
+        view.ShowSwipe(false);
+        view.MessageBox("Write Error1");
+        view.ShowSwipe(true);
+        return;
+    }
+    view.SetMessage(WithCount("Write Card<%d> OK", flags.swipeCount.load()));
+    view.ShowTracks(TextsOf(flags.card.Load()));
+    CountRefresh(flags.swipeCount.fetch_add(1) + 1);
+}
+
+void JobMonitor::SequentialBranch() {
+    JobFlags& flags = context_.flags;
+    JobView& view = context_.view;
+    if (flags.seqStatus.load() < 0) {
+        view.MessageBox("Write Error2");
+        return;
+    }
+    const uint32_t count = flags.swipeCount.load();
+    view.SetMessage(WithCount("Write Card <%d> OK", count));
+    if (count >= flags.seqTotal.load()) {
+        view.ShowSwipe(false);
+        // The run is over; its worker must be off the link before the reset.
+        runner_.Stop();
+        context_.reader.ResetReader();
+        view.EnableJobButtons(true);
+        return;
+    }
+    const uint32_t next = flags.swipeCount.fetch_add(1) + 1;
+    view.ShowTracks(TextsOf(flags.card.Load()));
+    CountRefresh(next, /*centre=*/true);
+}
+
+void JobMonitor::EraseBranch() {
+    JobFlags& flags = context_.flags;
+    JobView& view = context_.view;
+    view.ShowSwipe(false);
+    if (flags.lastStatus.load() == kReaderOk) {
+        view.MessageBox("Erase OK");
+        view.SetMessage(WithCount("Erase Card <%d> OK!", flags.swipeCount.load()));
+        view.SetSwipeCount(CountText(flags.swipeCount.fetch_add(1) + 1));
+    } else {
+        view.MessageBox("Erase Fail");
+    }
+    view.ShowSwipe(true);
+    view.EnableJobButtons(true);
+    view.Repaint();
+}
+
+void JobMonitor::CopyReadBranch() {
+    JobFlags& flags = context_.flags;
+    JobView& view = context_.view;
+    view.ShowSwipe(false);
+    view.ShowTracks(TextsOf(flags.card.Load()));
+    if (flags.copyReadErrors.load() != 0) {
+        view.SetMessage("Read <TARGET> Card Error");
+        view.EnableJobButtons(true);
+    } else {
+        view.SetMessage("Read <TARGET> Card OK");
+        view.Sleep(kCopyPauseMs);
+        view.SetSwipeTitle("Write <TARGET> Card");
+        view.SetSwipeColour(SwipeColour::kRed);
+        view.SetSwipeLine1(kPleaseSwipe);
+        view.ShowSwipe(true);
+    }
+    view.Repaint();
+}
+
+void JobMonitor::CopyWriteBranch() {
+    JobView& view = context_.view;
+    view.ShowSwipe(false);
+    if (context_.flags.lastStatus.load() < 0) {
+        view.SetMessage("Write <TARGET> Card Error");
+        view.Sleep(kCopyPauseMs);
+        view.SetSwipeTitle("Write <TARGET> Card");
+        view.SetSwipeColour(SwipeColour::kRed);
+        view.SetSwipeLine1(kPleaseSwipe);
+        view.ShowSwipe(true);
+        return;
+    }
+    view.SetMessage("Write <TARGET> Card OK");
+    view.MessageBox("Copy Card Write <TARGET> OK");
+    view.SetSwipeTitle("Copy Card <Read Card>");
+    view.SetSwipeColour(SwipeColour::kBlue);
+    view.SetSwipeLine1(kPleaseSwipe);
+    view.ShowSwipe(true);
+    view.CentreSwipe();
+}
+
+void JobMonitor::CompareBranch() {
+    JobFlags& flags = context_.flags;
+    JobView& view = context_.view;
+    const CardTracks card = flags.card.Load();
+    view.ShowTracks(TextsOf(card));
+    if (flags.swipeCount.load() > 2) {
+        // A target matches when each track equals the source's or begins with it.
+        const CardTracks source = flags.compareSource.Load();
+        bool same = true;
+        for (int t = 0; t < 3; ++t) {
+            if (!card.Text(t).starts_with(source.Text(t))) same = false;
+        }
+        view.SetMessage(same ? "Comparess Card OK!!" : "Comparess Card Error!!");
+    }
+    view.ShowSwipe(false);
+    view.SetSwipeTitle("Compares Card <Read Target>");
+    view.SetSwipeColour(SwipeColour::kDarkGreen);
+    view.Sleep(kComparePauseMs);
+    view.ShowSwipe(true);
+    view.Repaint();
+}
+
+void JobMonitor::StartWorker(void (*worker)(JobContext, std::stop_token)) {
+    JobContext context = context_;
+    if (!runner_.Start([context, worker](std::stop_token stop) { worker(context, stop); })) {
+        context_.view.SetMessageText("Create Thread fail!");
+        context_.view.ShowSwipe(false);
+    }
+}
+
+void JobMonitor::LaunchRead() {
+    JobView& view = context_.view;
+    // A worker left waiting by an earlier job stops before this job touches the shared record.
+    runner_.Stop();
+    view.EnableJobButtons(false);
+    view.SetSwipeTitle("Read Card");
+    view.SetSwipeColour(SwipeColour::kBlue);
+    context_.flags.swipeCount.store(1);
+    view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "1");
+    view.ShowSwipe(true);
+    view.CentreSwipe();
+    view.ShowTracks(kEmptyTracks);
+    JobContext context = context_;
+    if (!runner_.Start([context, files = files_](std::stop_token stop) {
+            ReadWorker(context, stop, files);
+        })) {
+        view.SetMessageText("Create Thread fail!");
+        view.ShowSwipe(false);
+    }
+}
+
+void JobMonitor::LaunchWrite() {
+    JobView& view = context_.view;
+    runner_.Stop();
+    view.EnableJobButtons(false);
+    view.SetSwipeTitle("Write Card");
+    view.SetSwipeColour(SwipeColour::kRed);
+    context_.flags.swipeCount.store(1);
+    view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "1");
+    view.ShowSwipe(true);
+    view.CentreSwipe();
+
+    std::array<std::string, 3> texts = view.FetchTracks();
+    const auto nothingToWrite = [&texts] {
+        return texts[0].empty() && texts[1].empty() && texts[2].empty();
+    };
+    const auto refuse = [&view] {
+        view.ShowSwipe(false);
+        view.MessageBox("Please Input Data");
+        view.EnableJobButtons(true);
+    };
+    if (nothingToWrite()) return refuse();
+    // Marker texts such as "{NO DATA}" are not card data: those tracks are written empty.
+    for (std::string& text : texts) {
+        if (IsPlaceholder(text)) text.clear();
+    }
+    if (nothingToWrite()) return refuse();
+
+    view.Repaint();
+    CardTracks card;
+    for (int t = 0; t < 3; ++t) card.SetText(t, texts[static_cast<std::size_t>(t)]);
+    context_.flags.card.Store(card);
+    view.ShowTracks(texts);
+    StartWorker(&WriteWorker);
+}
+
+void JobMonitor::LaunchCopy() {
+    JobView& view = context_.view;
+    runner_.Stop();
+    view.EnableJobButtons(false);
+    view.ShowTracks(kEmptyTracks);
+    view.SetSwipeTitle("Copy Card <Read Card>");
+    view.SetSwipeColour(SwipeColour::kBlue);
+    context_.flags.swipeCount.store(1);
+    view.SetSwipeLines(kPleaseSwipe, "", "");
+    view.ShowSwipe(true);
+    view.CentreSwipe();
+    StartWorker(&CopyWorker);
+}
+
+void JobMonitor::LaunchCompare() {
+    JobView& view = context_.view;
+    runner_.Stop();
+    view.EnableJobButtons(false);
+    view.ShowTracks(kEmptyTracks);
+    view.SetSwipeTitle("Compares Card <Read Source>");
+    view.SetSwipeColour(SwipeColour::kBlue);
+    context_.flags.swipeCount.store(1);
+    view.SetSwipeLines(kPleaseSwipe, "", "");
+    view.ShowSwipe(true);
+    view.CentreSwipe();
+    StartWorker(&CompareWorker);
+}
+
+void JobMonitor::CancelJob() {
+    JobView& view = context_.view;
+    runner_.Stop();
+    context_.reader.ResetReader();
+    context_.reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
+
+    const std::array<std::string, 3> boxes = view.FetchTracks();
+    CardTracks card;
+    for (int t = 0; t < 3; ++t) card.SetText(t, boxes[static_cast<std::size_t>(t)]);
+    context_.flags.card.Store(card);
+    const TrackSet settings = context_.format.Settings();
+    std::array<std::string, 3> stripped;
+    for (int t = 0; t < 3; ++t) {
+        const auto i = static_cast<std::size_t>(t);
+        stripped[i] = StripSentinels(card.Text(t), settings[i]);
+    }
+    view.ShowTracks(stripped);
+    view.SetMessage("");
+    view.EnableJobButtons(true);
+
+    context_.flags.toFileActive.store(0, std::memory_order_release);
+    if (files_.closeFiles) files_.closeFiles();
+    view.CloseSwipe();
+}
+
+void JobMonitor::StopWorker() {
+    runner_.Stop();
+}
+
+}  // namespace tollwick

@@ -1,0 +1,238 @@
+#include "jobs/job_workers.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+namespace tollwick {
+namespace {
+
+constexpr int kReceivePollMs = 5;
+constexpr int kCopyReceivePollMs = 1;
+constexpr int kStatusPollMs = 5;
+constexpr int kCompareRetryPauseMs = 100;
+
+constexpr char kCommunicationError[] = "Commucation Error";
+
+// The worker's end after a link failure: the operator may start another job.
+void LinkFailure(JobView& view, const char* message) {
+    view.SetMessageText(message);
+    view.ShowSwipe(false);
+    view.EnableJobButtons(true);
+}
+
+bool InRange(char ch, int low, int high) {
+    const int value = static_cast<unsigned char>(ch);
+    return value >= low && value <= high;
+}
+
+// The source without its first and last character.
+std::string Inner(std::string_view source) {
+    if (source.size() < 2) return {};
+    return std::string(source.substr(1, source.size() - 2));
+}
+
+std::string_view Bounded(std::string_view source) {
+    return source.substr(0, kTrackBufferSize - 1);
+}
+
+}  // namespace
+
+bool PauseUnlessStopped(std::stop_token stop, int milliseconds) {
+    std::mutex mutex;
+    std::condition_variable_any wake;
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, stop, std::chrono::milliseconds(milliseconds), [] { return false; });
+    return stop.stop_requested();
+}
+
+bool AwaitSwipe(ReaderCommands& reader, CardTracks& card, int pollMs, std::stop_token stop) {
+    for (;;) {
+        if (stop.stop_requested()) return false;
+        card.Clear();
+        if (reader.ReceiveTracks(card) > 0) return !stop.stop_requested();
+        if (PauseUnlessStopped(stop, pollMs)) return false;
+    }
+}
+
+int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop) {
+    for (;;) {
+        if (stop.stop_requested()) return 0;
+        const int status = reader.WaitWriteStatus();
+        if (status != 0) return stop.stop_requested() ? 0 : status;
+        if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
+    }
+}
+
+uint8_t DecodeCard(CardTracks& card, const TrackSet& settings) {
+    const uint8_t errors = DecodeTracks(card, settings);
+    for (int t = 0; t < 3; ++t) {
+        if (errors & (1u << t)) card.SetText(t, TrackErrorMarker(t));
+    }
+    card.trackErrors = errors;
+    return errors;
+}
+
+void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& files) {
+    JobFlags& flags = context.flags;
+    JobView& view = context.view;
+    for (;;) {
+        if (context.reader.StartRawRead() != kReaderOk &&
+            context.reader.StartRawRead() != kReaderOk) {
+            LinkFailure(view, kCommunicationError);
+            return;
+        }
+        CardTracks card;
+        if (!AwaitSwipe(context.reader, card, kReceivePollMs, stop)) return;
+        if (DecodeCard(card, context.format.Settings()) != 0) {
+            view.ShowSwipe(false);
+            view.MessageBox("Read Error!!", stop);
+            if (stop.stop_requested()) return;
+            // The monitor adds one for every card it reports: the count stays where it was.
+            flags.swipeCount.fetch_sub(1);
+        } else if (flags.toFileActive.load(std::memory_order_acquire) != 0 && files.appendToFile) {
+            files.appendToFile(card);
+        }
+        flags.card.Store(card);
+        JobFlags::Raise(flags.readDone);
+    }
+}
+
+void WriteWorker(JobContext context, std::stop_token stop) {
+    JobFlags& flags = context.flags;
+    // The launch put the texts to write in the card image; every card swiped gets the same.
+    CardTracks card = flags.card.Load();
+    TrackTexts texts = card.track;
+    for (;;) {
+        if (stop.stop_requested()) return;
+        if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
+            context.view.SetMessageText("write Error4");
+            context.view.ShowSwipe(false);
+            return;
+        }
+        const int status = AwaitWriteStatus(context.reader, stop);
+        if (status == 0) return;
+        // The texts went out upper-cased; the monitor shows them as written.
+        card.track = texts;
+        flags.card.Store(card);
+        flags.lastStatus.store(status);
+        JobFlags::Raise(flags.writeDone);
+    }
+}
+
+void CopyWorker(JobContext context, std::stop_token stop) {
+    JobFlags& flags = context.flags;
+    JobView& view = context.view;
+    for (;;) {
+        if (context.reader.StartRawRead() != kReaderOk) {
+            LinkFailure(view, kCommunicationError);
+            return;
+        }
+        CardTracks card;
+        if (!AwaitSwipe(context.reader, card, kCopyReceivePollMs, stop)) return;
+        const TrackSet settings = context.format.Settings();
+        const uint8_t errors = DecodeCard(card, settings);
+        flags.card.Store(card);
+        flags.copyReadErrors.store(errors);
+        JobFlags::Raise(flags.copyReadDone);
+        if (errors != 0) {
+            view.ShowSwipe(false);
+            view.MessageBox(" Read <Source> Error!!", stop);
+            return;
+        }
+
+        TrackTexts write{};
+        for (int t = 0; t < 3; ++t) {
+            const std::string text = PrepareWriteTrack(card.Text(t), settings[t].bpc);
+            text.copy(write[static_cast<std::size_t>(t)].data(), kTrackBufferSize - 1);
+        }
+        // A target the reader rejected is asked for again with the same data.
+        for (;;) {
+            if (stop.stop_requested()) return;
+            if (context.reader.WriteTracks(write, context.format.Settings()) != kReaderOk) {
+                LinkFailure(view, "Commucation Error!!");
+                return;
+            }
+            const int status = AwaitWriteStatus(context.reader, stop);
+            if (status == 0) return;
+            flags.lastStatus.store(status);
+            JobFlags::Raise(flags.copyWriteDone);
+            if (status == kReaderOk) break;
+        }
+    }
+}
+
+void CompareWorker(JobContext context, std::stop_token stop) {
+    JobFlags& flags = context.flags;
+    JobView& view = context.view;
+    for (;;) {
+        if (context.reader.StartRawRead() != kReaderOk) {
+            LinkFailure(view, kCommunicationError);
+            return;
+        }
+        CardTracks card;
+        if (!AwaitSwipe(context.reader, card, kReceivePollMs, stop)) return;
+        const uint8_t errors = DecodeCard(card, context.format.Settings());
+        flags.card.Store(card);
+        if (errors != 0) {
+            // The same card is asked for again; the stage does not change.
+            view.ShowSwipe(false);
+            if (flags.swipeCount.load() == 1) {
+                view.SetMessageText(kCommunicationError);
+                view.EnableJobButtons(true);
+                view.MessageBox("Read <Source> Error!!", stop);
+                if (stop.stop_requested()) return;
+                view.SetMessageText("");
+            } else {
+                view.SetMessageText("Read <Target> Error!!");
+            }
+            if (PauseUnlessStopped(stop, kCompareRetryPauseMs)) return;
+            view.ShowSwipe(true);
+            continue;
+        }
+        // The first good card is the source; every later one is a target.
+        const uint32_t stage = flags.swipeCount.load();
+        if (stage == 1) {
+            flags.compareSource.Store(card);
+            flags.swipeCount.store(2);
+        } else if (stage == 2) {
+            flags.swipeCount.store(3);
+        }
+        JobFlags::Raise(flags.compareDone);
+    }
+}
+
+std::string PrepareWriteTrack(std::string_view source, int bpc) {
+    source = Bounded(source);
+    if (source.empty()) return {};
+    if (bpc == 8) return std::string(source);
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const char ch = source[i];
+        const bool fits = bpc == 7
+                              ? InRange(ch, 0x20, 0x5F)
+                              : InRange(ch, 0x30, 0x3F) || (i == 0 && (ch == ';' || ch == '+'));
+        if (!fits) return {};
+    }
+    const bool sentinels =
+        bpc == 7 ? source.front() == '%' : (source.front() == ';' || source.front() == '+');
+    return sentinels ? Inner(source) : std::string(source);
+}
+
+std::string StripSentinels(std::string_view source, const TrackSettings& settings) {
+    source = Bounded(source);
+    if (source.empty()) return {};
+    const bool wide = settings.bpc >= 6;
+    const auto isStart = [&](char ch) {
+        return ch == settings.startSentinel || (!wide && ch == '+');
+    };
+    const std::size_t last = source.size() - 1;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const char ch = source[i];
+        if (i == 0 && isStart(ch)) continue;
+        if (i == last && ch == settings.endSentinel) continue;
+        if (!(wide ? InRange(ch, 0x20, 0x5F) : InRange(ch, 0x30, 0x3F))) return {};
+    }
+    return isStart(source.front()) ? Inner(source) : std::string(source);
+}
+
+}  // namespace tollwick
