@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs Tollwick: on the VK3300S when one is plugged in, else on the virtual reader.
-# Without arguments it connects and shows the reader; with arguments they go to tollwick-cli.
+#   bash scripts/run.sh [ARGS...]       the desktop program, tollwick (ARGS go to it)
+#   bash scripts/run.sh --cli ARGS...   the command-line tool, tollwick-cli
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -17,13 +18,24 @@ reader_present() {
     return 1
 }
 
-cli=build/release/src/cli/tollwick-cli
 simulate=()
 if ! reader_present; then
     echo "No VK3300S plugged in: using the virtual reader." >&2
     simulate=(--simulate --deck "${XDG_DATA_HOME:-$HOME/.local/share}/Tollwick/deck.json")
 fi
-if [ $# -eq 0 ]; then
-    exec "$cli" "${simulate[@]}" info
+
+if [ "${1:-}" = "--cli" ]; then
+    shift
+    cli=build/release/src/cli/tollwick-cli
+    if [ $# -eq 0 ]; then
+        exec "$cli" "${simulate[@]}" info
+    fi
+    exec "$cli" "${simulate[@]}" "$@"
 fi
-exec "$cli" "${simulate[@]}" "$@"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display for the desktop program: run it in a desktop session, or use" >&2
+    echo "  bash scripts/run.sh --cli info      (the command-line tool)" >&2
+    exit 1
+fi
+exec build/release/src/app/tollwick "${simulate[@]}" "$@"

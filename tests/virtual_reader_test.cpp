@@ -96,6 +96,37 @@ TEST(VirtualReader, EmptyTrackInAWriteLeavesTheCardsTrack) {
     EXPECT_EQ(after[2], before[2]);
 }
 
+TEST(VirtualReader, RejectNextFailsOneWriteOrEraseOnly) {
+    VirtualReader reader;
+    VirtualBackend backend(reader);
+    ReaderLink link(backend);
+    ReaderCommands commands(link);
+    ASSERT_EQ(commands.ConnectScan(), 1);
+    TrackTexts texts{};
+    std::strcpy(texts[1].data(), "1234");
+    int changes = 0;
+    reader.SetOnCardChanged([&changes](std::size_t) { ++changes; });
+
+    reader.SetRejectNext(true);
+    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    EXPECT_TRUE(reader.RejectNextPending());  // spent by the card, not by the command
+    reader.Swipe(0);
+    EXPECT_EQ(commands.WaitWriteStatus(), -2);
+    EXPECT_FALSE(reader.RejectNextPending());
+    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    reader.Swipe(0);
+    EXPECT_EQ(commands.WaitWriteStatus(), kReaderOk);
+    EXPECT_EQ(changes, 1);
+
+    reader.SetRejectNext(true);
+    EXPECT_EQ(commands.EraseTracks(2), -1);
+    EXPECT_FALSE(reader.RejectNextPending());
+    ASSERT_EQ(commands.EraseTracks(2), kReaderOk);
+    reader.Swipe(0);
+    EXPECT_EQ(commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_EQ(changes, 2);
+}
+
 TEST(Deck, JsonRoundTripAndBadFiles) {
     const Deck deck = SampleDeck();
     auto again = DeckFromJson(DeckToJson(deck));

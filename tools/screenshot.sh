@@ -1,20 +1,22 @@
 #!/bin/sh
-# Runs the desktop program under a virtual X server and saves a picture of its main window in
-# docs/main-window.png. Usage: tools/screenshot.sh [path/to/tollwick] [output.png]
+# Runs the desktop program on the virtual reader under a virtual X server and saves pictures of
+# its windows: the main window once the reader is ready (docs/main-window.png), the swipe window
+# during a Read (docs/swipe-window.png) and the virtual reader's window (docs/virtual-reader.png).
+# Usage: tools/screenshot.sh [path/to/tollwick] [output directory]
 set -eu
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 program=${1:-}
 if [ -z "$program" ]; then
-    for preset in debug release app-debug; do
+    for preset in release debug app-debug; do
         if [ -x "$here/build/$preset/src/app/tollwick" ]; then
             program="$here/build/$preset/src/app/tollwick"
             break
         fi
     done
 fi
-program=${program:-"$here/build/debug/src/app/tollwick"}
-output=${2:-"$here/docs/main-window.png"}
+program=${program:-"$here/build/release/src/app/tollwick"}
+output=${2:-"$here/docs"}
 
 if [ ! -x "$program" ]; then
     echo "screenshot: no program at $program (build it first)" >&2
@@ -23,20 +25,14 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$(dirname "$output")"
+mkdir -p "$output"
 
-# A fresh profile, so that stored settings of this machine do not change the picture.
-cat >"$work/run.sh" <<SCRIPT
-#!/bin/sh
-"$program" --profile "$work/Tollwick.ini" &
-pid=\$!
-sleep 3
-import -window root -trim +repage "$work/shot.png"
-kill \$pid
-wait \$pid 2>/dev/null || true
-SCRIPT
-chmod +x "$work/run.sh"
+# A fresh profile and the sample deck, so that nothing of this machine changes the pictures. The
+# program drives itself (hidden option) and quits when the pictures are saved.
+QT_QPA_PLATFORM=xcb timeout 60 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96 -br" \
+    "$program" --profile "$work/Tollwick.ini" --simulate --screenshot-demo "$work" >/dev/null
 
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96 -br" "$work/run.sh"
-cp "$work/shot.png" "$output"
-echo "screenshot: $output"
+for picture in main-window.png swipe-window.png virtual-reader.png; do
+    cp "$work/$picture" "$output/$picture"
+    echo "screenshot: $output/$picture"
+done

@@ -30,14 +30,4 @@ class CommandsReaderControl final : public ReaderControl {
     ReaderCommands& commands_;
 };
 
-// For a window that runs without any reader: every command reports "not connected".
-class NoReaderControl final : public ReaderControl {
-  public:
-    int SetHiCo() override { return -1; }
-    int SetLoCo() override { return -1; }
-    void BeepOn() override {}
-    void BeepOff() override {}
-    int ResetReader() override { return -1; }
-};
-
 }  // namespace tollwick

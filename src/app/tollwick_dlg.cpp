@@ -19,12 +19,12 @@
 #include "app/app_icon.h"
 #include "app/aux_dialogs.h"
 #include "app/dialog_layout.h"
-#include "jobs/format_state.h"
 #include "app/message_box_seam.h"
 #include "app/reader_control.h"
 #include "app/swipe_dlg.h"
 #include "app/track_edit.h"
 #include "carddata/text_filter.h"
+#include "jobs/format_state.h"
 #include "settings/stored_settings.h"
 
 #ifdef Q_OS_WIN

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "jobs/format_state.h"
 #include "app/message_box_seam.h"
 #include "app/reader_control.h"
 #include "app/tollwick_dlg.h"
 #include "app/track_edit.h"
+#include "jobs/format_state.h"
 #include "settings/profile_store.h"
 
 namespace tollwick::testing {

@@ -134,6 +134,16 @@ void VirtualReader::SetRejectErases(bool reject) {
     rejectErases_ = reject;
 }
 
+void VirtualReader::SetRejectNext(bool reject) {
+    std::lock_guard lock(mutex_);
+    rejectNext_ = reject;
+}
+
+bool VirtualReader::RejectNextPending() const {
+    std::lock_guard lock(mutex_);
+    return rejectNext_;
+}
+
 void VirtualReader::SetReplyDelay(std::chrono::milliseconds delay) {
     std::lock_guard lock(mutex_);
     replyDelay_ = delay;
@@ -314,7 +324,7 @@ void VirtualReader::ExecuteLocked() {
             break;
         }
         case 'c':
-            if (rejectErases_) {
+            if (rejectErases_ || std::exchange(rejectNext_, false)) {
                 ReplyLocked({kEscByte, 'A'});
                 break;
             }
@@ -401,7 +411,7 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
             break;
         }
         case Armed::kWrite:
-            if (rejectWrites_) {
+            if (rejectWrites_ || std::exchange(rejectNext_, false)) {
                 ReplyLocked({kEscByte, 'A'});
                 break;
             }

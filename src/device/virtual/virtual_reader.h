@@ -63,6 +63,9 @@ class VirtualReader {
     void SetWrongReplies(bool wrong);   // every reply's second byte is '!'
     void SetRejectWrites(bool reject);  // a swiped card is not written; status ESC 'A'
     void SetRejectErases(bool reject);  // the erase command is refused at once
+    // Only the next write or erase fails (as above); the fault then clears itself.
+    void SetRejectNext(bool reject);
+    bool RejectNextPending() const;
     void SetReplyDelay(std::chrono::milliseconds delay);
     void SetInputReportLength(int length);
 
@@ -98,6 +101,7 @@ class VirtualReader {
     bool wrongReplies_ = false;
     bool rejectWrites_ = false;
     bool rejectErases_ = false;
+    bool rejectNext_ = false;
     std::chrono::milliseconds replyDelay_{0};
     Armed armed_ = Armed::kIdle;
     std::array<std::vector<uint8_t>, 3> pendingWrite_;  // write order, per track; empty = untouched

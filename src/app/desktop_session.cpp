@@ -1,0 +1,79 @@
+#include "app/desktop_session.h"
+
+#include <type_traits>
+
+#include "app/message_box_seam.h"
+#include "app/swipe_dlg.h"
+#include "settings/profile_store.h"
+
+namespace tollwick {
+namespace {
+
+// A tick that answers tells whether the timer is armed again; one that does not always is.
+template <class Monitor>
+bool TickOnce(Monitor& monitor) {
+    if constexpr (std::is_void_v<decltype(monitor.Tick())>) {
+        monitor.Tick();
+        return true;
+    } else {
+        return static_cast<bool>(monitor.Tick());
+    }
+}
+
+}  // namespace
+
+DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore& profile,
+                               MessageBoxSeam& messageBoxes)
+    : backend_(std::move(backend)), link_(*backend_), commands_(link_), readerControl_(commands_) {
+    window_ = std::make_unique<CTollwickDlg>(
+        MainWindowServices{profile, readerControl_, messageBoxes, format_});
+    view_ = std::make_unique<QtJobView>(*window_);
+    monitor_ =
+        std::make_unique<JobMonitor>(JobContext{commands_, profile, format_, flags_, *view_});
+
+    // Timer 1: single-shot, armed again after each tick, so that no tick overlaps another even
+    // when one waits for a message box.
+    timer_.setSingleShot(true);
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, &DesktopSession::OnTick);
+
+    CTollwickDlg* window = window_.get();
+    JobMonitor* monitor = monitor_.get();
+    connect(window, &CTollwickDlg::ReadRequested, this, [monitor] { monitor->LaunchRead(); });
+    connect(window, &CTollwickDlg::WriteRequested, this, [monitor] { monitor->LaunchWrite(); });
+    connect(window, &CTollwickDlg::CopyRequested, this, [monitor] { monitor->LaunchCopy(); });
+    connect(window, &CTollwickDlg::CompareRequested, this, [monitor] { monitor->LaunchCompare(); });
+    // EXIT stops the worker before the window sends the reader reset.
+    connect(window, &CTollwickDlg::StopJobRequested, this, [monitor] { monitor->StopWorker(); });
+    // Cancel and the close box of the swipe window.
+    connect(&window->SwipeWindow(), &CSwipeDlg::CancelRequested, this,
+            [monitor] { monitor->CancelJob(); });
+    connect(window, &QDialog::finished, this, &DesktopSession::OnWindowFinished);
+}
+
+DesktopSession::~DesktopSession() {
+    Stop();
+}
+
+void DesktopSession::Start() {
+    ended_ = false;
+    window_->show();
+    timer_.start();
+}
+
+void DesktopSession::Stop() {
+    timer_.stop();
+    monitor_->StopWorker();
+}
+
+void DesktopSession::OnTick() {
+    const bool again = TickOnce(*monitor_);
+    if (again && !ended_) timer_.start();
+}
+
+void DesktopSession::OnWindowFinished() {
+    ended_ = true;
+    Stop();
+}
+
+}  // namespace tollwick

@@ -1,0 +1,64 @@
+// One run of the desktop program: the reader behind its channel and commands, the main window,
+// the jobs' view of it, the job monitor and its 50 ms timer, wired together.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+#include "app/qt_job_view.h"
+#include "app/reader_control.h"
+#include "app/tollwick_dlg.h"
+#include "device/hid_backend.h"
+#include "device/reader_commands.h"
+#include "device/reader_link.h"
+#include "jobs/format_state.h"
+#include "jobs/job_flags.h"
+#include "jobs/job_monitor.h"
+
+namespace tollwick {
+
+class MessageBoxSeam;
+class ProfileStore;
+
+class DesktopSession final : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kTickMs = 50;
+
+    // The profile and the message boxes outlive the session. The window is built (disabled,
+    // connecting) but neither shown nor ticking until Start.
+    DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore& profile,
+                   MessageBoxSeam& messageBoxes);
+    ~DesktopSession() override;
+
+    // Shows the main window and arms the monitor's timer; the first tick connects to the reader.
+    void Start();
+    // Stops the job worker and the timer; the window stays.
+    void Stop();
+
+    CTollwickDlg& Window() { return *window_; }
+    QtJobView& View() { return *view_; }
+    JobMonitor& Monitor() { return *monitor_; }
+    ReaderCommands& Reader() { return commands_; }
+    JobFlags& Flags() { return flags_; }
+    bool Ticking() const { return timer_.isActive(); }
+
+  private:
+    std::unique_ptr<HidBackend> backend_;
+    ReaderLink link_;
+    ReaderCommands commands_;
+    CommandsReaderControl readerControl_;
+    FormatState format_;
+    JobFlags flags_;
+    std::unique_ptr<CTollwickDlg> window_;
+    std::unique_ptr<QtJobView> view_;
+    std::unique_ptr<JobMonitor> monitor_;
+    QTimer timer_;
+    bool ended_ = false;
+
+    void OnTick();
+    void OnWindowFinished();
+};
+
+}  // namespace tollwick

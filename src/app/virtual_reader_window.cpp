@@ -1,0 +1,184 @@
+#include "app/virtual_reader_window.h"
+
+#include <QCheckBox>
+#include <QKeySequence>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <mutex>
+#include <string>
+
+#include "device/virtual/deck.h"
+#include "device/virtual/virtual_reader.h"
+
+namespace tollwick {
+namespace {
+
+QString ArmedText(VirtualReader::Armed armed, bool plugged) {
+    if (!plugged) return QStringLiteral("Unplugged");
+    switch (armed) {
+        case VirtualReader::Armed::kRead:
+            return QStringLiteral("Waiting for a card to read");
+        case VirtualReader::Armed::kWrite:
+            return QStringLiteral("Waiting for a card to write");
+        case VirtualReader::Armed::kErase:
+            return QStringLiteral("Waiting for a card to erase");
+        case VirtualReader::Armed::kIdle:
+            break;
+    }
+    return QStringLiteral("Idle");
+}
+
+QString PathText(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+}  // namespace
+
+struct VirtualReaderWindow::Relay {
+    std::mutex mutex;
+    VirtualReaderWindow* window = nullptr;  // null once the window goes
+
+    void Post(int index) {
+        std::lock_guard lock(mutex);
+        if (window == nullptr) return;
+        QMetaObject::invokeMethod(
+            window, [w = window, index] { w->OnCardChanged(index); }, Qt::QueuedConnection);
+    }
+};
+
+VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
+                                         std::optional<std::filesystem::path> deckFile,
+                                         QWidget* parent)
+    : QWidget(parent, Qt::Window), reader_(reader), deckFile_(std::move(deckFile)) {
+    setWindowTitle(QStringLiteral("Virtual reader"));
+    setObjectName(QStringLiteral("virtual_reader"));
+
+    auto* layout = new QVBoxLayout(this);
+    auto* cardsLabel = new QLabel(QStringLiteral("&Cards:"), this);
+    cards_ = new QListWidget(this);
+    cards_->setAccessibleName(QStringLiteral("Cards"));
+    cardsLabel->setBuddy(cards_);
+    layout->addWidget(cardsLabel);
+    layout->addWidget(cards_, 1);
+
+    swipe_ = new QPushButton(QStringLiteral("&Swipe (F5)"), this);
+    swipe_->setToolTip(
+        QStringLiteral("Swipes the selected card through the reader (F5 in any Tollwick window; "
+                       "a double click on a card does the same)"));
+    layout->addWidget(swipe_);
+    plug_ = new QPushButton(QStringLiteral("&Unplug"), this);
+    plug_->setToolTip(QStringLiteral("Pulls the reader's cable, or plugs it in again"));
+    layout->addWidget(plug_);
+    failNext_ = new QCheckBox(QStringLiteral("&Fail next write or erase"), this);
+    failNext_->setToolTip(
+        QStringLiteral("The reader refuses the next card written or erased, then works again"));
+    layout->addWidget(failNext_);
+    armed_ = new QLabel(this);
+    armed_->setAccessibleName(QStringLiteral("Reader state"));
+    layout->addWidget(armed_);
+    deckLine_ = new QLabel(this);
+    deckLine_->setWordWrap(true);
+    deckLine_->setAccessibleName(QStringLiteral("Deck file"));
+    deckLine_->setText(deckFile_ ? QStringLiteral("Deck: %1").arg(PathText(*deckFile_))
+                                 : QStringLiteral("Deck: sample cards, not saved"));
+    layout->addWidget(deckLine_);
+
+    FillCards();
+
+    connect(swipe_, &QPushButton::clicked, this, [this] { SwipeSelected(); });
+    connect(cards_, &QListWidget::itemActivated, this, [this] { SwipeSelected(); });
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    shortcut->setContext(Qt::ApplicationShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] { SwipeSelected(); });
+    connect(plug_, &QPushButton::clicked, this, [this] { SetPlugged(!reader_.IsPlugged()); });
+    connect(failNext_, &QCheckBox::toggled, this, [this](bool on) { reader_.SetRejectNext(on); });
+
+    // The reader tells of changed cards on whichever thread talks to it, the job worker's most
+    // of the time.
+    relay_ = std::make_shared<Relay>();
+    relay_->window = this;
+    reader_.SetOnCardChanged(
+        [relay = relay_](std::size_t index) { relay->Post(static_cast<int>(index)); });
+
+    poll_ = new QTimer(this);
+    poll_->setInterval(kPollMs);
+    connect(poll_, &QTimer::timeout, this, &VirtualReaderWindow::Poll);
+    poll_->start();
+    Poll();
+}
+
+VirtualReaderWindow::~VirtualReaderWindow() {
+    reader_.SetOnCardChanged(nullptr);
+    std::lock_guard lock(relay_->mutex);
+    relay_->window = nullptr;  // a call already under way posts nothing
+}
+
+void VirtualReaderWindow::FillCards() {
+    const int selected = std::max(SelectedCard(), 0);
+    cards_->clear();
+    const Deck deck = reader_.GetDeck();
+    int number = 1;
+    for (const VirtualCard& card : deck.cards) {
+        cards_->addItem(
+            QStringLiteral("%1  %2").arg(number++).arg(QString::fromStdString(card.name)));
+    }
+    if (cards_->count() > 0) SelectCard(std::min(selected, cards_->count() - 1));
+}
+
+bool VirtualReaderWindow::SwipeSelected() {
+    const int index = SelectedCard();
+    if (index < 0) return false;
+    const bool done = reader_.Swipe(static_cast<std::size_t>(index));
+    Poll();
+    return done;
+}
+
+void VirtualReaderWindow::SelectCard(int index) {
+    cards_->setCurrentRow(index);
+}
+
+int VirtualReaderWindow::SelectedCard() const {
+    return cards_->currentRow();
+}
+
+void VirtualReaderWindow::SetPlugged(bool plugged) {
+    if (plugged) {
+        reader_.Plug();
+    } else {
+        reader_.Unplug();
+    }
+    Poll();
+}
+
+void VirtualReaderWindow::Poll() {
+    const bool plugged = reader_.IsPlugged();
+    armed_->setText(QStringLiteral("Reader: %1").arg(ArmedText(reader_.ArmedFor(), plugged)));
+    plug_->setText(plugged ? QStringLiteral("&Unplug") : QStringLiteral("&Plug in"));
+    swipe_->setEnabled(plugged);
+    // The fault clears itself on the card it failed.
+    const bool pending = reader_.RejectNextPending();
+    if (failNext_->isChecked() != pending) {
+        const QSignalBlocker quiet(failNext_);
+        failNext_->setChecked(pending);
+    }
+}
+
+void VirtualReaderWindow::OnCardChanged(int index) {
+    if (!deckFile_) {
+        deckLine_->setText(
+            QStringLiteral("Card %1 changed (sample cards, not saved)").arg(index + 1));
+        return;
+    }
+    std::string error;
+    const bool ok = SaveDeck(*deckFile_, reader_.GetDeck(), &error);
+    deckLine_->setText(
+        ok ? QStringLiteral("Card %1 changed, saved to %2").arg(index + 1).arg(PathText(*deckFile_))
+           : QStringLiteral("Cannot save the deck: %1").arg(QString::fromStdString(error)));
+    emit DeckSaved(index, ok);
+}
+
+}  // namespace tollwick

@@ -1,0 +1,69 @@
+// The small window that stands in for the operator's hand when the program runs on the virtual
+// reader: the deck of cards, a Swipe button, unplugging and plugging the reader, a one-shot
+// write or erase fault, and what the reader is armed for.
+#pragma once
+
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTimer;
+
+namespace tollwick {
+
+class VirtualReader;
+
+class VirtualReaderWindow final : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kPollMs = 100;
+
+    // With a deck file, the deck is written back to it after every card the reader changed.
+    // The reader outlives the window.
+    explicit VirtualReaderWindow(VirtualReader& reader,
+                                 std::optional<std::filesystem::path> deckFile = std::nullopt,
+                                 QWidget* parent = nullptr);
+    ~VirtualReaderWindow() override;
+
+    // Swipes the selected card; false when none is selected or the reader is unplugged.
+    bool SwipeSelected();
+    void SelectCard(int index);
+    int SelectedCard() const;
+    void SetPlugged(bool plugged);
+
+    QListWidget* Cards() const { return cards_; }
+    QPushButton* SwipeButton() const { return swipe_; }
+    QPushButton* PlugButton() const { return plug_; }
+    QCheckBox* FailNext() const { return failNext_; }
+    QLabel* ArmedLine() const { return armed_; }
+    QLabel* DeckLine() const { return deckLine_; }
+
+  signals:
+    // The deck file was written after a card changed (index from 0), or could not be.
+    void DeckSaved(int card, bool ok);
+
+  private:
+    VirtualReader& reader_;
+    std::optional<std::filesystem::path> deckFile_;
+    QListWidget* cards_ = nullptr;
+    QPushButton* swipe_ = nullptr;
+    QPushButton* plug_ = nullptr;
+    QCheckBox* failNext_ = nullptr;
+    QLabel* armed_ = nullptr;
+    QLabel* deckLine_ = nullptr;
+    QTimer* poll_ = nullptr;
+    // Carries the reader's card changes over to the window's thread while the window lives.
+    struct Relay;
+    std::shared_ptr<Relay> relay_;
+
+    void FillCards();
+    void Poll();
+    void OnCardChanged(int index);
+};
+
+}  // namespace tollwick

@@ -1,0 +1,201 @@
+// The whole program against the virtual reader: start-up, Read, Write, Cancel, EXIT and closing,
+// and the window's own reader commands while a job runs.
+#include <QSignalSpy>
+
+#include "device/virtual/deck.h"
+#include "session_test_support.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+// The window's control ids, not the reader's coercivity values.
+using mainid::kHiCo;
+using mainid::kLoCo;
+using Armed = VirtualReader::Armed;
+
+constexpr std::size_t kBlankCard = 0;
+constexpr std::size_t kIsoCard = 3;
+constexpr std::size_t kDamagedCard = 7;
+
+TEST_F(SessionTest, StartupConnectsShowsTheFirmwareAndEnablesTheBeeper) {
+    Start();
+    EXPECT_FALSE(Window().isEnabled());  // until the first tick has tried the reader
+    ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+    EXPECT_EQ(Message(), "Device READY");
+    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "COM1 9600,8,N,1  VK3300 EVU1.07");
+    for (int id : {kBeepOn, kBeepOff, kHiCo, kLoCo, kSetup, kRead, kWrite, kCopy, kCompare}) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    EXPECT_TRUE(Button(kHiCo)->isChecked());
+    EXPECT_TRUE(reader->HighCoercivity());
+    EXPECT_EQ(reader->Density(), 75);  // no stored BPISET
+    EXPECT_EQ(profile->Read("PORTNUM"), "1");
+    EXPECT_TRUE(session->Ticking());
+}
+
+TEST_F(SessionTest, OldFirmwareLeavesTheBeeperDisabled) {
+    VirtualReader::Options options;
+    options.version = "EVU1.06";
+    StartReady(options);
+    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "COM1 9600,8,N,1  VK3300 EVU1.06");
+    EXPECT_FALSE(Enabled(kBeepOn));
+    EXPECT_FALSE(Enabled(kBeepOff));
+    EXPECT_TRUE(Enabled(kHiCo));
+}
+
+TEST_F(SessionTest, WithoutAReaderOnlySetupIsLeft) {
+    Start({}, /*plugged=*/false);
+    ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+    EXPECT_EQ(Message(), "Not Connect Device");
+    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "");
+    for (int id : {kRead, kWrite, kErase, kCopy, kCompare, kHiCo, kLoCo, kIso, kRawType, kBeepOn,
+                   kBeepOff}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
+    EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_TRUE(Enabled(kExit));
+}
+
+TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
+    StartReady();
+    Track(1)->setFocus();
+    QTest::keyClicks(Track(1), "OLD");
+    Click(kRead);
+    EXPECT_TRUE(Swipe().isVisible());
+    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
+    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "1");
+    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+
+    ASSERT_TRUE(reader->Swipe(kIsoCard));
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+    EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
+    EXPECT_EQ(TrackText(3), ";011234567890123445=724724000000000000030300000000000000000000?");
+    EXPECT_EQ(Window().ControlAs<QLabel>(kTrack2Count)->text(), "39");
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 2 ");
+    EXPECT_TRUE(Swipe().isVisible());
+
+    // The worker waits for the next card; a damaged one is reported and not counted.
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    ASSERT_TRUE(reader->Swipe(kDamagedCard));
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+    ASSERT_TRUE(WaitUntil([this] { return TrackText(2) == "{Trace2 data error}"; }));
+    EXPECT_EQ(TrackText(1), "%B4000001234567899^DAMAGED/CARD^2912101?");
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+
+    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);  // Cancel
+    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // reset
+    // The sentinels are stripped; the marker text goes.
+    EXPECT_EQ(TrackText(1), "B4000001234567899^DAMAGED/CARD^2912101");
+    EXPECT_EQ(TrackText(2), "");
+    EXPECT_EQ(Message(), "");
+    for (int id : {kRead, kWrite, kSetup, kHiCo, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
+}
+
+TEST_F(SessionTest, WrittenCardReadsBack) {
+    StartReady();
+    Track(1)->setFocus();
+    QTest::keyClicks(Track(1), "B123^TEST");
+    Track(2)->setFocus();
+    QTest::keyClicks(Track(2), "1234567890");
+    Click(kWrite);
+    EXPECT_EQ(Swipe().windowTitle(), "Write Card");
+    EXPECT_EQ(Swipe().FillColour(), QColor(255, 0, 0));
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+
+    // A refused card is reported once and the same data waits for the next card.
+    reader->SetRejectNext(true);
+    ASSERT_TRUE(reader->Swipe(kBlankCard));
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Write Error1"});
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    ASSERT_TRUE(reader->Swipe(kBlankCard));
+    ASSERT_TRUE(WaitMessage("Write Card<1> OK"));
+    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    ASSERT_TRUE(reader->Swipe(kBlankCard));
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(TrackText(1), "%B123^TEST?");
+    EXPECT_EQ(TrackText(2), ";1234567890?");
+    EXPECT_EQ(TrackText(3), "{NO DATA}");
+}
+
+TEST_F(SessionTest, WriteWithNothingToWriteStartsNoJob) {
+    StartReady();
+    Click(kWrite);
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Please Input Data"});
+    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_TRUE(Enabled(kWrite));
+}
+
+TEST_F(SessionTest, WindowCommandsWaitWhileAJobRuns) {
+    VirtualReader::Options options;
+    options.version = "EVU1.06";
+    StartReady(options);
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    for (int id : {kHiCo, kLoCo, kBeepOn, kBeepOff, kSetup, kRead, kWrite}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
+    EXPECT_TRUE(Enabled(kExit));
+    EXPECT_TRUE(Enabled(kIso));
+    EXPECT_TRUE(Enabled(kTrack1));
+
+    // The close box cancels like the Cancel button.
+    Swipe().close();
+    ASSERT_TRUE(WaitWorkerEnded());
+    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
+    for (int id : {kHiCo, kLoCo, kSetup, kRead}) EXPECT_TRUE(Enabled(id)) << id;
+    // Firmware without the beeper commands keeps them off after the job too.
+    EXPECT_FALSE(Enabled(kBeepOn));
+    EXPECT_FALSE(Enabled(kBeepOff));
+}
+
+TEST_F(SessionTest, ExitStopsTheWaitingWorkerAndResetsTheReader) {
+    StartReady();
+    QSignalSpy finished(&Window(), &QDialog::finished);
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    Click(kExit);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
+    EXPECT_FALSE(session->Ticking());
+}
+
+TEST_F(SessionTest, ClosingStopsTheWorkerWithoutAReset) {
+    StartReady();
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    Window().close();
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_EQ(reader->ArmedFor(), Armed::kRead);  // nothing was sent
+    EXPECT_FALSE(session->Ticking());
+}
+
+TEST_F(SessionTest, EnterInATrackBoxKeepsTheProgramRunning) {
+    StartReady();
+    QSignalSpy finished(&Window(), &QDialog::finished);
+    Track(2)->setFocus();
+    QTest::keyClicks(Track(2), "1234");
+    QTest::keyClick(Track(2), Qt::Key_Return);
+    QTest::qWait(20);
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_TRUE(session->Ticking());
+}
+
+}  // namespace
+}  // namespace tollwick::testing

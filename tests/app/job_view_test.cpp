@@ -1,0 +1,153 @@
+// The jobs' view of the window: calls from a worker thread reach the window in order, a worker's
+// message box never blocks the window thread, and the window's reader commands are held while a
+// worker lives.
+#include <atomic>
+#include <stop_token>
+#include <thread>
+
+#include "app/qt_job_view.h"
+#include "session_test_support.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+// The window's control ids, not the reader's coercivity values.
+using mainid::kHiCo;
+using mainid::kLoCo;
+
+// Records each box with the message line as it stood when the box came up; `onShow` runs while
+// the box is up, in the box's own event loop.
+class RecordingBoxes final : public MessageBoxSeam {
+  public:
+    struct Shown {
+        QString text;
+        QString messageLine;
+        bool swipeVisible;
+    };
+    CTollwickDlg* window = nullptr;
+    std::vector<Shown> shown;
+    std::function<void()> onShow;
+    void Inform(QWidget*, const QString& text) override {
+        shown.push_back({text, window->MessageText(), window->SwipeWindow().isVisible()});
+        if (onShow) onShow();
+    }
+};
+
+class JobViewTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    std::unique_ptr<ProfileStore> profile;
+    RecordingReader reader;
+    RecordingBoxes boxes;
+    FormatState format;
+    std::unique_ptr<CTollwickDlg> window;
+    std::unique_ptr<QtJobView> view;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
+        window =
+            std::make_unique<CTollwickDlg>(MainWindowServices{*profile, reader, boxes, format});
+        boxes.window = window.get();
+        view = std::make_unique<QtJobView>(*window);
+        window->EnableWindow(true);
+    }
+    void TearDown() override {
+        view.reset();
+        window.reset();
+    }
+    bool Enabled(int id) const { return window->Control(id)->isEnabledTo(window.get()); }
+};
+
+TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
+    view->SetSwipeLines("Please Swipe Card", "", "1");
+    view->ShowSwipe(true);
+    std::atomic<bool> returned{false};
+    std::array<std::string, 3> fetched{"x", "x", "x"};
+    std::jthread worker([&](std::stop_token stop) {
+        view->SetMessageText("Checking");
+        view->SetSwipeColour(SwipeColour::kDarkGreen);
+        view->SetSwipeCount(" 7 ");
+        view->ShowSwipe(false);
+        view->SetMessageText("Read Error");
+        view->MessageBox("Read Error!!", stop);  // waits until the box is closed
+        returned = true;
+        view->ShowSwipe(true);
+        view->ShowTracks({"%A?", "", ";1?"});
+        fetched = view->FetchTracks();  // not from a worker
+    });
+    // Nothing happens behind the window thread's back.
+    EXPECT_EQ(window->MessageText(), "Connect to Device ,Please wait...");
+    ASSERT_TRUE(WaitUntil([&] { return window->SwipeWindow().isVisible() && returned; }));
+    worker.join();
+    QTest::qWait(10);  // what the worker posted last
+
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, "Read Error!!");
+    EXPECT_EQ(boxes.shown[0].messageLine, "Read Error");
+    EXPECT_FALSE(boxes.shown[0].swipeVisible);
+    EXPECT_EQ(window->SwipeWindow().FillColour(), QColor(0, 100, 0));
+    EXPECT_EQ(window->SwipeWindow().Line(CSwipeDlg::kCountLine), " 7 ");
+    EXPECT_EQ(window->ControlAs<TrackEdit>(kTrack3)->Text(), ";1?");
+    EXPECT_EQ(window->ControlAs<QLabel>(kTrack1Count)->text(), "3");
+    EXPECT_EQ(fetched, (std::array<std::string, 3>{}));
+    EXPECT_EQ(view->FetchTracks(), (std::array<std::string, 3>{"%A?", "", ";1?"}));
+}
+
+TEST_F(JobViewTest, StoppingAWorkerThatWaitsForItsBoxNeverBlocksTheWindow) {
+    // While the box is up, the window thread stops and joins the worker, as Cancel or EXIT do.
+    std::jthread worker;
+    std::atomic<bool> returned{false};
+    bool joined = false;
+    boxes.onShow = [&] {
+        worker.request_stop();
+        joined = WaitUntil([&] { return returned.load(); }, 2000);
+        worker.join();
+    };
+    worker = std::jthread([&](std::stop_token stop) {
+        view->MessageBox("Write Error1", stop);
+        returned = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.empty(); }));
+    EXPECT_TRUE(joined);
+
+    // A box the stopped worker asked for but that has not come up yet never comes.
+    boxes.onShow = nullptr;
+    std::stop_source source;
+    source.request_stop();
+    std::thread([&] { view->MessageBox("late", source.get_token()); }).join();
+    QTest::qWait(10);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(JobViewTest, ReaderCommandsOfTheWindowAreHeldWhileAWorkerLives) {
+    window->EnableControl(kBeepOn, false);  // firmware without the beeper
+    window->EnableControl(kBeepOff, false);
+    view->JobRunning(true);
+    view->EnableJobButtons(false);
+    for (int id : {kHiCo, kLoCo, kSetup, kBeepOn, kRead}) EXPECT_FALSE(Enabled(id)) << id;
+
+    // The worker enables the job buttons while it still waits: Setup waits for its end.
+    std::thread([&] { view->EnableJobButtons(true); }).join();
+    QTest::qWait(10);
+    EXPECT_TRUE(Enabled(kRead));
+    EXPECT_FALSE(Enabled(kSetup));
+    view->EnableControl(kHiCo, true);
+    EXPECT_FALSE(Enabled(kHiCo));
+
+    view->JobRunning(false);
+    for (int id : {kHiCo, kLoCo, kSetup}) EXPECT_TRUE(Enabled(id)) << id;
+    EXPECT_FALSE(Enabled(kBeepOn));
+    EXPECT_FALSE(Enabled(kBeepOff));
+
+    // A control disabled while the worker ran stays disabled after it.
+    view->JobRunning(true);
+    view->EnableControl(kLoCo, false);
+    view->JobRunning(false);
+    EXPECT_FALSE(Enabled(kLoCo));
+    EXPECT_TRUE(Enabled(kHiCo));
+}
+
+}  // namespace
+}  // namespace tollwick::testing

@@ -1,0 +1,113 @@
+// The virtual reader's window beside the program: swiping with the button and F5, the one-shot
+// write fault, unplugging, the armed line, and the deck file kept up to date.
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include "app/virtual_reader_window.h"
+#include "device/virtual/deck.h"
+#include "session_test_support.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+// The window's control ids, not the reader's coercivity values.
+using mainid::kHiCo;
+using mainid::kLoCo;
+using Armed = VirtualReader::Armed;
+
+class VirtualReaderWindowTest : public SessionTest {
+  protected:
+    std::filesystem::path deckFile;
+    std::unique_ptr<VirtualReaderWindow> readerWindow;
+
+    void StartWithWindow() {
+        deckFile = dir.filePath("deck.json").toStdString();
+        ASSERT_TRUE(LoadOrCreateDeck(deckFile).has_value());
+        StartReady();
+        readerWindow = std::make_unique<VirtualReaderWindow>(*reader, deckFile);
+        readerWindow->show();
+    }
+    void TearDown() override {
+        session->Stop();
+        readerWindow.reset();
+        SessionTest::TearDown();
+    }
+    QString ArmedLine() const { return readerWindow->ArmedLine()->text(); }
+};
+
+TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
+    StartWithWindow();
+    QListWidget* cards = readerWindow->Cards();
+    ASSERT_EQ(cards->count(), 8);
+    EXPECT_EQ(cards->item(3)->text(), "4  ISO bank card");
+    EXPECT_EQ(cards->item(7)->text(), "8  Damaged card");
+    EXPECT_EQ(readerWindow->SelectedCard(), 0);
+    EXPECT_TRUE(readerWindow->SwipeButton()->text().contains("F5"));
+    EXPECT_EQ(ArmedLine(), "Reader: Idle");
+
+    Click(kRead);
+    ASSERT_TRUE(WaitUntil([this] { return ArmedLine() == "Reader: Waiting for a card to read"; }));
+    readerWindow->SelectCard(3);
+    QTest::mouseClick(readerWindow->SwipeButton(), Qt::LeftButton);
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
+
+    // F5 swipes from the main window too.
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    readerWindow->SelectCard(7);
+    QTest::keyClick(&Window(), Qt::Key_F5);
+    ASSERT_TRUE(WaitUntil([this] { return TrackText(2) == "{Trace2 data error}"; }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+}
+
+TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneCard) {
+    StartWithWindow();
+    Track(2)->setFocus();
+    QTest::keyClicks(Track(2), "5555");
+    QTest::mouseClick(readerWindow->FailNext(), Qt::LeftButton);
+    EXPECT_TRUE(reader->RejectNextPending());
+    Click(kWrite);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    readerWindow->SelectCard(1);
+    ASSERT_TRUE(readerWindow->SwipeSelected());
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Write Error1"});
+    ASSERT_TRUE(WaitUntil([this] { return !readerWindow->FailNext()->isChecked(); }));
+
+    QSignalSpy saved(readerWindow.get(), &VirtualReaderWindow::DeckSaved);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    ASSERT_TRUE(readerWindow->SwipeSelected());
+    ASSERT_TRUE(WaitMessage("Write Card<1> OK"));
+    ASSERT_TRUE(WaitUntil([&] { return saved.count() == 1; }));
+    EXPECT_EQ(saved.at(0).at(0).toInt(), 1);
+    EXPECT_TRUE(saved.at(0).at(1).toBool());
+    const auto stored = LoadOrCreateDeck(deckFile);
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_EQ(stored->cards.at(1).tracks, reader->Card(1)->tracks);
+    EXPECT_FALSE(stored->cards.at(1).tracks[1].empty());
+}
+
+TEST_F(VirtualReaderWindowTest, UnpluggedReaderTakesNoSwipe) {
+    StartWithWindow();
+    QTest::mouseClick(readerWindow->PlugButton(), Qt::LeftButton);
+    EXPECT_FALSE(reader->IsPlugged());
+    EXPECT_FALSE(readerWindow->SwipeButton()->isEnabled());
+    EXPECT_EQ(ArmedLine(), "Reader: Unplugged");
+    EXPECT_FALSE(readerWindow->SwipeSelected());
+
+    // A Read without the reader fails on the link and gives the buttons back.
+    Click(kRead);
+    ASSERT_TRUE(WaitMessage("Commucation Error"));
+    ASSERT_TRUE(WaitWorkerEnded());
+    EXPECT_TRUE(Enabled(kRead));
+
+    QTest::mouseClick(readerWindow->PlugButton(), Qt::LeftButton);
+    EXPECT_TRUE(reader->IsPlugged());
+    EXPECT_TRUE(readerWindow->SwipeButton()->isEnabled());
+}
+
+}  // namespace
+}  // namespace tollwick::testing
