@@ -189,6 +189,9 @@ void QtJobView::CloseSwipe() {
 }
 
 void QtJobView::Sleep(int milliseconds) {
+    // The monitor pauses on the window thread (the swipe window's blink): paint what the tick
+    // has changed so far, such as the track boxes, before the pause rather than after it.
+    if (OnWindowThread() && window_.isVisible()) window_.repaint();
     std::this_thread::sleep_for(std::chrono::milliseconds(std::max(milliseconds, 0)));
 }
 

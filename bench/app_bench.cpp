@@ -1,0 +1,170 @@
+// Latency harness for the desktop program on the virtual reader, offscreen:
+//   - start-up: from the session's start to "Device READY" with the window enabled;
+//   - read: from the swipe (the read block is in the reader's output at once) to the texts in
+//     the track boxes, and the part of it after the block's end (the 50 ms gap that ends a block
+//     is the protocol's);
+//   - CPU used by the whole program while a Read job waits for a swipe.
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/desktop_session.h"
+#include "app/message_box_seam.h"
+#include "device/virtual/virtual_reader.h"
+#include "settings/profile_store.h"
+
+namespace {
+
+using namespace tollwick;
+using Clock = std::chrono::steady_clock;
+
+class SilentBoxes final : public MessageBoxSeam {
+  public:
+    void Inform(QWidget*, const QString&) override {}
+};
+
+template <typename Condition>
+bool Pump(Condition condition, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (Clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void Report(const char* what, std::vector<double> ms) {
+    std::sort(ms.begin(), ms.end());
+    const double median = ms[ms.size() / 2];
+    const double p99 = ms[std::min(ms.size() - 1, (ms.size() * 99) / 100)];
+    std::printf("%-44s n=%3zu  median %7.1f ms  p99 %7.1f ms\n", what, ms.size(), median, p99);
+}
+
+// Notes when the track 1 box is painted showing a given text.
+class PaintWatch final : public QObject {
+  public:
+    PaintWatch(QPlainTextEdit& edit) : edit_(edit) { edit_.viewport()->installEventFilter(this); }
+    void Expect(const QString& text) {
+        expected_ = text;
+        painted_.reset();
+    }
+    std::optional<Clock::time_point> Painted() const { return painted_; }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !painted_ && edit_.toPlainText() == expected_)
+            painted_ = Clock::now();
+        return false;
+    }
+
+  private:
+    QPlainTextEdit& edit_;
+    QString expected_;
+    std::optional<Clock::time_point> painted_;
+};
+
+QString TrackBox(DesktopSession& session, int id) {
+    auto* edit = qobject_cast<QPlainTextEdit*>(session.Window().Control(id));
+    return edit ? edit->toPlainText() : QString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(5, std::atoi(argv[1])) : 30;
+    QTemporaryDir dir;
+    ProfileStore profile(dir.filePath("Tollwick.ini").toStdString());
+    SilentBoxes boxes;
+
+    // Start-up to "Device READY".
+    std::vector<double> startup;
+    for (int i = 0; i < std::max(5, runs / 3); ++i) {
+        VirtualReader reader(VirtualReader::Options{}, SampleDeck());
+        QElapsedTimer timer;
+        timer.start();
+        DesktopSession session(std::make_unique<VirtualBackend>(reader), profile, boxes);
+        session.Start();
+        if (!Pump(
+                [&] {
+                    return session.Window().isEnabled() &&
+                           session.Window().MessageText() == "Device READY";
+                },
+                5000)) {
+            std::fprintf(stderr, "start-up did not reach Device READY\n");
+            return 1;
+        }
+        startup.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+    }
+
+    VirtualReader reader(VirtualReader::Options{}, SampleDeck());
+    DesktopSession session(std::make_unique<VirtualBackend>(reader), profile, boxes);
+    session.Start();
+    Pump([&] { return session.Window().isEnabled(); }, 5000);
+    session.Monitor().LaunchRead();
+
+    // CPU while the Read job waits for a swipe.
+    Pump([&] { return reader.ArmedFor() == VirtualReader::Armed::kRead; }, 2000);
+    const double cpu0 = CpuSeconds();
+    const auto wall0 = Clock::now();
+    {
+        QEventLoop idle;  // the program's own event loop, not a busy wait of this harness
+        QTimer::singleShot(5000, &idle, &QEventLoop::quit);
+        idle.exec();
+    }
+    const double cpuWaiting = CpuSeconds() - cpu0;
+    const double wallWaiting = std::chrono::duration<double>(Clock::now() - wall0).count();
+
+    // Swipe to track boxes, alternating a blank card and the ISO card so that the boxes change.
+    std::vector<double> swipeToBoxes;
+    std::vector<double> blockEndToBoxes;
+    PaintWatch watch(*qobject_cast<QPlainTextEdit*>(session.Window().Control(1005)));
+    for (int i = 0; i < runs; ++i) {
+        const std::size_t card = (i % 2 == 0) ? 3 : 0;
+        const QString expected =
+            card == 3 ? QString("%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?")
+                      : QString("{NO DATA}");
+        if (!Pump([&] { return reader.ArmedFor() == VirtualReader::Armed::kRead; }, 3000)) break;
+        watch.Expect(expected);
+        const auto swiped = Clock::now();
+        reader.Swipe(card);
+        if (!Pump([&] { return watch.Painted().has_value(); }, 3000)) {
+            std::fprintf(stderr, "the card did not reach the track boxes\n");
+            return 1;
+        }
+        const double ms =
+            std::chrono::duration<double, std::milli>(*watch.Painted() - swiped).count();
+        swipeToBoxes.push_back(ms);
+        blockEndToBoxes.push_back(std::max(0.0, ms - 50.0));  // the block ends after a 50 ms gap
+    }
+    session.Monitor().CancelJob();
+
+    std::printf("Desktop program on the virtual reader, offscreen\n");
+    Report("start-up to \"Device READY\"", startup);
+    Report("swipe to track boxes painted", swipeToBoxes);
+    Report("end of read block (50 ms gap) to boxes", blockEndToBoxes);
+    std::printf("%-44s %.1f ms CPU in %.1f s (%.2f %% of one core)\n",
+                "CPU while a Read job waits for a swipe", cpuWaiting * 1000, wallWaiting,
+                100.0 * cpuWaiting / wallWaiting);
+    return 0;
+}
