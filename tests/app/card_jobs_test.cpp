@@ -199,3 +199,45 @@ TEST_F(SessionTest, EnterInATrackBoxKeepsTheProgramRunning) {
 
 }  // namespace
 }  // namespace tollwick::testing
+
+namespace tollwick::testing {
+namespace {
+
+TEST_F(SessionTest, CopyThenCompareThroughTheWindow) {
+    using Armed = VirtualReader::Armed;
+    StartReady();
+    // Copy the ISO card onto blank card 2.
+    Click(mainid::kCopy);
+    EXPECT_EQ(Swipe().windowTitle(), "Copy Card <Read Card>");
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    ASSERT_TRUE(reader->Swipe(3));
+    ASSERT_TRUE(WaitMessage("Read <TARGET> Card OK"));
+    EXPECT_EQ(Swipe().windowTitle(), "Write <TARGET> Card");
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    ASSERT_TRUE(reader->Swipe(1));
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown.back(), "Copy Card Write <TARGET> OK");
+    EXPECT_EQ(reader->Card(1)->tracks, reader->Card(3)->tracks);
+    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
+    ASSERT_TRUE(WaitWorkerEnded());
+
+    // Compare: the ISO card as source, the copy matches, a blank card does not.
+    Click(mainid::kCompare);
+    EXPECT_EQ(Swipe().windowTitle(), "Compares Card <Read Source>");
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    ASSERT_TRUE(reader->Swipe(3));
+    ASSERT_TRUE(
+        WaitUntil([this] { return Swipe().windowTitle() == "Compares Card <Read Target>"; }));
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    ASSERT_TRUE(reader->Swipe(1));
+    ASSERT_TRUE(WaitMessage("Comparess Card OK!!"));
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    ASSERT_TRUE(reader->Swipe(2));
+    ASSERT_TRUE(WaitMessage("Comparess Card Error!!"));
+    EXPECT_EQ(Swipe().FillColour(), QColor(0, 100, 0));
+    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
+    ASSERT_TRUE(WaitWorkerEnded());
+}
+
+}  // namespace
+}  // namespace tollwick::testing
