@@ -23,17 +23,6 @@ QWidget* AuxDialog::Control(int id) const {
     return layout_->Control(id);
 }
 
-CEraseSelectDlg::CEraseSelectDlg()
-    : AuxDialog(kResourceId, QStringLiteral("Erase Select"), 100, 98, true) {}
-
-CSeqWriteDlg::CSeqWriteDlg()
-    : AuxDialog(kResourceId, QStringLiteral("Sequential Wrinte"), 180, 120, true) {}
-
-CSetupDlg::CSetupDlg() : AuxDialog(kResourceId, QStringLiteral("Setup"), 317, 128, true) {}
-
 CProgressDlg::CProgressDlg() : AuxDialog(kResourceId, QString(), 180, 60, false) {}
-
-CPasswordDlg::CPasswordDlg()
-    : AuxDialog(kResourceId, QStringLiteral("Input Password"), 167, 73, true) {}
 
 }  // namespace tollwick

@@ -1,5 +1,6 @@
 // The auxiliary windows that the main window creates once, hidden, and keeps for its life. Each
-// stands on its own on the desktop; their controls and behaviour come with their jobs.
+// stands on its own on the desktop; their controls and behaviour come with their jobs. Setup,
+// Erase Select, Sequential Write and the password dialog have their own headers.
 #pragma once
 
 #include <QDialog>
@@ -26,40 +27,12 @@ class AuxDialog : public QDialog {
     std::unique_ptr<DialogLayout> layout_;
 };
 
-class CEraseSelectDlg : public AuxDialog {
-    Q_OBJECT
-  public:
-    static constexpr int kResourceId = 131;
-    CEraseSelectDlg();
-};
-
-class CSeqWriteDlg : public AuxDialog {
-    Q_OBJECT
-  public:
-    static constexpr int kResourceId = 132;
-    CSeqWriteDlg();
-};
-
-class CSetupDlg : public AuxDialog {
-    Q_OBJECT
-  public:
-    static constexpr int kResourceId = 133;
-    CSetupDlg();
-};
-
 // Created with the others, never shown by any operation of the program.
 class CProgressDlg : public AuxDialog {
     Q_OBJECT
   public:
     static constexpr int kResourceId = 134;
     CProgressDlg();
-};
-
-class CPasswordDlg : public AuxDialog {
-    Q_OBJECT
-  public:
-    static constexpr int kResourceId = 135;
-    CPasswordDlg();
 };
 
 }  // namespace tollwick

@@ -49,6 +49,8 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
     connect(&window->SwipeWindow(), &CSwipeDlg::CancelRequested, this,
             [monitor] { monitor->CancelJob(); });
     connect(window, &QDialog::finished, this, &DesktopSession::OnWindowFinished);
+    cardJobs_ = std::make_unique<CardJobsController>(*window_, *monitor_);
+    WireDialogs(profile, messageBoxes);
 }
 
 DesktopSession::~DesktopSession() {
@@ -58,6 +60,7 @@ DesktopSession::~DesktopSession() {
 void DesktopSession::Start() {
     ended_ = false;
     window_->show();
+    ShowStartupPassword();
     timer_.start();
 }
 
@@ -68,12 +71,14 @@ void DesktopSession::Stop() {
 
 void DesktopSession::OnTick() {
     const bool again = TickOnce(*monitor_);
+    cardJobs_->ReportAppendFailure();
     if (again && !ended_) timer_.start();
 }
 
 void DesktopSession::OnWindowFinished() {
     ended_ = true;
     Stop();
+    cardJobs_->Files().CloseFiles();
 }
 
 }  // namespace tollwick

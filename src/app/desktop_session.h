@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/card_jobs_controller.h"
 #include "app/qt_job_view.h"
 #include "app/reader_control.h"
 #include "app/tollwick_dlg.h"
@@ -42,6 +43,8 @@ class DesktopSession final : public QObject {
     JobMonitor& Monitor() { return *monitor_; }
     ReaderCommands& Reader() { return commands_; }
     JobFlags& Flags() { return flags_; }
+    // To File, From File and the sequential write.
+    CardJobsController& CardJobs() { return *cardJobs_; }
     bool Ticking() const { return timer_.isActive(); }
 
   private:
@@ -54,11 +57,16 @@ class DesktopSession final : public QObject {
     std::unique_ptr<CTollwickDlg> window_;
     std::unique_ptr<QtJobView> view_;
     std::unique_ptr<JobMonitor> monitor_;
+    std::unique_ptr<CardJobsController> cardJobs_;  // goes before the monitor
     QTimer timer_;
     bool ended_ = false;
 
     void OnTick();
     void OnWindowFinished();
+    // Setup, Erase Select and the password dialog (desktop_session_dialogs.cpp).
+    void WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes);
+    // With a stored password the program stays locked until it is given.
+    void ShowStartupPassword();
 };
 
 }  // namespace tollwick

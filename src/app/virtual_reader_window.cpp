@@ -8,6 +8,7 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -77,6 +78,11 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     failNext_->setToolTip(
         QStringLiteral("The reader refuses the next card written or erased, then works again"));
     layout->addWidget(failNext_);
+    autoSwipe_ = new QCheckBox(QStringLiteral("&Auto-swipe"), this);
+    autoSwipe_->setToolTip(QStringLiteral(
+        "Whenever the reader waits for a card, the selected card goes through after "
+        "a short pause and the next card is selected: batch jobs run by themselves"));
+    layout->addWidget(autoSwipe_);
     armed_ = new QLabel(this);
     armed_->setAccessibleName(QStringLiteral("Reader state"));
     layout->addWidget(armed_);
@@ -96,6 +102,9 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     connect(shortcut, &QShortcut::activated, this, [this] { SwipeSelected(); });
     connect(plug_, &QPushButton::clicked, this, [this] { SetPlugged(!reader_.IsPlugged()); });
     connect(failNext_, &QCheckBox::toggled, this, [this](bool on) { reader_.SetRejectNext(on); });
+    connect(autoSwipe_, &QCheckBox::toggled, this, [this](bool on) { SetAutoSwipe(on); });
+    connect(cards_, &QListWidget::currentRowChanged, this,
+            [this](int row) { OnSelectionChanged(row); });
 
     // The reader tells of changed cards on whichever thread talks to it, the job worker's most
     // of the time.
@@ -113,6 +122,7 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
 
 VirtualReaderWindow::~VirtualReaderWindow() {
     reader_.SetOnCardChanged(nullptr);
+    if (autoSwipe_->isChecked()) reader_.SetAutoSwipe(std::nullopt, {}, false);
     std::lock_guard lock(relay_->mutex);
     relay_->window = nullptr;  // a call already under way posts nothing
 }
@@ -154,6 +164,49 @@ void VirtualReaderWindow::SetPlugged(bool plugged) {
     Poll();
 }
 
+void VirtualReaderWindow::SetAutoSwipe(bool on) {
+    if (autoSwipe_->isChecked() != on) {
+        autoSwipe_->setChecked(on);  // comes back here through toggled
+        return;
+    }
+    if (!on) {
+        reader_.SetAutoSwipe(std::nullopt, {}, false);
+        return;
+    }
+    if (SelectedCard() < 0 && cards_->count() > 0) SelectCard(0);
+    const int selected = SelectedCard();
+    reader_.SetAutoSwipe(selected < 0 ? std::nullopt : std::optional<std::size_t>(selected),
+                         std::chrono::milliseconds(kAutoSwipeMs), /*advance=*/true);
+}
+
+// The selection shows the card that goes through next; past the last card the deck starts over.
+void VirtualReaderWindow::FollowAutoSwipe() {
+    if (!autoSwipe_->isChecked() || cards_->count() == 0) return;
+    const auto next = reader_.NextAutoSwipeCard();
+    if (!next) return;
+    if (*next >= static_cast<std::size_t>(cards_->count())) {
+        {
+            const QSignalBlocker quiet(cards_);
+            SelectCard(0);
+        }
+        reader_.SetAutoSwipe(0, std::chrono::milliseconds(kAutoSwipeMs), /*advance=*/true);
+        return;
+    }
+    if (static_cast<int>(*next) != SelectedCard()) {
+        const QSignalBlocker quiet(cards_);
+        SelectCard(static_cast<int>(*next));
+    }
+}
+
+void VirtualReaderWindow::OnSelectionChanged(int row) {
+    if (!autoSwipe_->isChecked() || row < 0) return;
+    const auto next = reader_.NextAutoSwipeCard();
+    if (next && *next == static_cast<std::size_t>(row)) return;
+    // The operator picked the card to go through next.
+    reader_.SetAutoSwipe(static_cast<std::size_t>(row), std::chrono::milliseconds(kAutoSwipeMs),
+                         /*advance=*/true);
+}
+
 void VirtualReaderWindow::Poll() {
     const bool plugged = reader_.IsPlugged();
     armed_->setText(QStringLiteral("Reader: %1").arg(ArmedText(reader_.ArmedFor(), plugged)));
@@ -165,6 +218,7 @@ void VirtualReaderWindow::Poll() {
         const QSignalBlocker quiet(failNext_);
         failNext_->setChecked(pending);
     }
+    FollowAutoSwipe();
 }
 
 void VirtualReaderWindow::OnCardChanged(int index) {

@@ -1,6 +1,6 @@
 // The small window that stands in for the operator's hand when the program runs on the virtual
 // reader: the deck of cards, a Swipe button, unplugging and plugging the reader, a one-shot
-// write or erase fault, and what the reader is armed for.
+// write or erase fault, swiping by itself (Auto-swipe), and what the reader is armed for.
 #pragma once
 
 #include <QWidget>
@@ -22,6 +22,8 @@ class VirtualReaderWindow final : public QWidget {
     Q_OBJECT
   public:
     static constexpr int kPollMs = 100;
+    // With Auto-swipe the next card goes through this long after the reader is armed.
+    static constexpr int kAutoSwipeMs = 300;
 
     // With a deck file, the deck is written back to it after every card the reader changed.
     // The reader outlives the window.
@@ -35,11 +37,15 @@ class VirtualReaderWindow final : public QWidget {
     void SelectCard(int index);
     int SelectedCard() const;
     void SetPlugged(bool plugged);
+    // Whenever the reader is armed, the selected card is swiped after a short pause and the
+    // selection moves on to the next card (back to the first after the last).
+    void SetAutoSwipe(bool on);
 
     QListWidget* Cards() const { return cards_; }
     QPushButton* SwipeButton() const { return swipe_; }
     QPushButton* PlugButton() const { return plug_; }
     QCheckBox* FailNext() const { return failNext_; }
+    QCheckBox* AutoSwipe() const { return autoSwipe_; }
     QLabel* ArmedLine() const { return armed_; }
     QLabel* DeckLine() const { return deckLine_; }
 
@@ -54,6 +60,7 @@ class VirtualReaderWindow final : public QWidget {
     QPushButton* swipe_ = nullptr;
     QPushButton* plug_ = nullptr;
     QCheckBox* failNext_ = nullptr;
+    QCheckBox* autoSwipe_ = nullptr;
     QLabel* armed_ = nullptr;
     QLabel* deckLine_ = nullptr;
     QTimer* poll_ = nullptr;
@@ -64,6 +71,8 @@ class VirtualReaderWindow final : public QWidget {
     void FillCards();
     void Poll();
     void OnCardChanged(int index);
+    void FollowAutoSwipe();
+    void OnSelectionChanged(int row);
 };
 
 }  // namespace tollwick

@@ -62,6 +62,11 @@ class JobMonitor {
     void LaunchWrite();
     void LaunchCopy();
     void LaunchCompare();
+    // Erase Select's OK: the swipe window for the erase job, and its worker with the tracks of
+    // `mask`. False when the worker could not be started ("Create Thread fail!").
+    bool LaunchErase(uint8_t mask);
+    // Erase Select's Cancel: stops a worker, resets the reader, enables the job buttons.
+    void CancelEraseSelect();
     // Cancel of the swipe window.
     void CancelJob();
     // EXIT and closing the window: the worker is stopped before anything else is sent.

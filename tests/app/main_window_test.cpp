@@ -8,6 +8,10 @@
 #include "app/about_dlg.h"
 #include "app/aux_dialogs.h"
 #include "app/dialog_units.h"
+#include "app/erase_select_dlg.h"
+#include "app/password_dlg.h"
+#include "app/seq_write_dlg.h"
+#include "app/setup_dlg.h"
 #include "app/swipe_dlg.h"
 #include "app_test_support.h"
 

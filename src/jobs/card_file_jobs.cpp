@@ -1,0 +1,157 @@
+#include "jobs/card_file_jobs.h"
+
+#include <algorithm>
+
+#include "jobs/report_handover.h"
+
+namespace tollwick {
+namespace {
+
+constexpr char kPleaseSwipe[] = "Please Swipe Card";
+constexpr char kSwipeCounter[] = "Swipe Counter  -->";
+constexpr char kOpenFail[] = "Open file fail!!";
+constexpr int kEndPauseMs = 5;
+
+std::array<int, 3> BitsPerCharacter(const TrackSet& settings) {
+    return {settings[0].bpc, settings[1].bpc, settings[2].bpc};
+}
+
+// Ends the job after the last card: the operator may start another.
+void EndOfFile(JobView& view, const char* text, std::stop_token stop) {
+    view.MessageBox(text, stop);
+    if (!stop.stop_requested()) view.EnableJobButtons(true);
+}
+
+}  // namespace
+
+void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) {
+    JobFlags& flags = context.flags;
+    JobView& view = context.view;
+    // The monitor reports card 0 and shows the swipe window with the count 1.
+    flags.card.Store(CardTracks{});
+    JobFlags::Raise(flags.writeDone);
+
+    CardFileReader file(in);
+    for (;;) {
+        const CardFileReader::Result next = file.Next(BitsPerCharacter(context.format.Settings()));
+        for (int line : next.formatErrorLines) {
+            view.MessageBox(CardFileFormatError(line), stop);
+            if (stop.stop_requested()) return;
+        }
+        if (next.outcome != CardFileReader::Outcome::kCard) {
+            // The last card written is reported before the job ends; the swipe window is then
+            // hidden for good.
+            if (!AwaitReportTaken(flags.writeDone, stop)) return;
+            if (next.outcome == CardFileReader::Outcome::kEndOfFile) {
+                if (PauseUnlessStopped(stop, kEndPauseMs)) return;
+                view.ShowSwipe(false);
+                EndOfFile(view, "End of File!!!", stop);
+            } else {
+                view.ShowSwipe(false);
+                view.Repaint();
+                EndOfFile(view, "End of File!!", stop);
+            }
+            return;
+        }
+
+        TrackTexts texts{};
+        for (std::size_t t = 0; t < 3; ++t) {
+            const std::string& data = next.tracks[t];
+            std::copy_n(data.begin(), std::min(data.size(), kTrackBufferSize - 1),
+                        texts[t].begin());
+        }
+        // A card the reader refused is written again on the next swipe.
+        for (int status = -1; status < 0;) {
+            if (stop.stop_requested()) return;
+            if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
+                view.SetMessageText("write Error3");
+                view.ShowSwipe(false);
+                return;
+            }
+            status = AwaitWriteStatus(context.reader, stop);
+            if (status == 0 || !AwaitReportTaken(flags.writeDone, stop)) return;
+            CardTracks written;
+            written.track = texts;  // as sent: upper-cased
+            flags.card.Store(written);
+            flags.lastStatus.store(status);
+            JobFlags::Raise(flags.writeDone);
+        }
+    }
+}
+
+CardFileJobs::CardFileJobs(JobMonitor& monitor) : monitor_(monitor) {
+    monitor_.SetCardFileHooks(
+        {[this](const CardTracks& card) { Append(card); }, [this] { CloseFiles(); }});
+}
+
+CardFileJobs::~CardFileJobs() {
+    CloseFiles();
+    monitor_.SetCardFileHooks({});
+}
+
+std::string CardFileJobs::AppendFailureText(const std::string& path) {
+    return "The card could not be written to the file " + path + " and is not recorded.";
+}
+
+void CardFileJobs::Append(const CardTracks& card) {
+    if (toFile_ == nullptr) return;
+    if (!toFile_->Append(card, monitor_.Context().format.Type())) appendFailed_.store(true);
+}
+
+bool CardFileJobs::LaunchToFile(const std::string& path) {
+    JobContext& context = monitor_.Context();
+    toFileChosen_ = path;
+    if (toFile_ == nullptr) {
+        auto file = std::make_unique<CardFileAppender>(path);
+        if (!file->IsOpen()) {
+            context.view.MessageBox(kOpenFail);
+            return false;
+        }
+        // A worker left waiting by an earlier job stops before the file changes hands.
+        monitor_.StopWorker();
+        toFile_ = std::move(file);
+        toFileInUse_ = path;
+    }
+    monitor_.StopWorker();
+    context.flags.toFileActive.store(1, std::memory_order_release);
+    monitor_.LaunchRead();
+    return true;
+}
+
+bool CardFileJobs::LaunchFromFile(const std::string& path) {
+    JobContext& context = monitor_.Context();
+    JobView& view = context.view;
+    fromFileChosen_ = path;
+    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+    if (!file->is_open()) {
+        view.MessageBox(kOpenFail);
+        return false;
+    }
+    monitor_.StopWorker();
+    fromFile_ = std::move(file);
+
+    view.EnableJobButtons(false);
+    view.SetSwipeTitle("Write Card");
+    view.SetSwipeColour(SwipeColour::kRed);
+    context.flags.swipeCount.store(0);
+    view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "");
+    view.ShowSwipe(false);  // the monitor shows it with the first count
+    view.CentreSwipe();
+    std::istream* in = fromFile_.get();
+    JobContext worker = context;
+    if (!monitor_.Runner().Start(
+            [worker, in](std::stop_token stop) { FromFileWorker(worker, stop, *in); })) {
+        view.SetMessageText("Create Thread fail!");
+        view.ShowSwipe(false);
+    }
+    return true;
+}
+
+void CardFileJobs::CloseFiles() {
+    monitor_.StopWorker();
+    toFile_.reset();
+    fromFile_.reset();
+    toFileInUse_.clear();
+}
+
+}  // namespace tollwick

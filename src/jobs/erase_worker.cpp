@@ -1,0 +1,78 @@
+#include "jobs/erase_worker.h"
+
+#include "jobs/job_monitor.h"
+
+namespace tollwick {
+namespace {
+
+constexpr int kStatusPollMs = 5;
+constexpr char kEraseFail[] = "Erase Fail";
+constexpr char kPleaseSwipe[] = "Please Swipe Card";
+constexpr char kSwipeCounter[] = "Swipe Counter  -->";
+
+}  // namespace
+
+int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop) {
+    for (;;) {
+        if (stop.stop_requested()) return 0;
+        const int status = reader.WaitEraseStatus();
+        if (status != 0) return stop.stop_requested() ? 0 : status;
+        if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
+    }
+}
+
+void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop) {
+    JobFlags& flags = context.flags;
+    JobView& view = context.view;
+    flags.swipeCount.store(1);
+    for (;;) {
+        if (stop.stop_requested()) return;
+        if (context.reader.EraseTracks(mask) < 0) {
+            view.ShowSwipe(false);
+            view.MessageBox(kEraseFail, stop);
+            if (stop.stop_requested()) return;
+            // Without a reader every new attempt fails at once: the job ends here, and the
+            // operator may start another one (Setup can reconnect).
+            if (!context.reader.IsConnected()) {
+                view.EnableJobButtons(true);
+                return;
+            }
+            view.ShowSwipe(true);
+            continue;
+        }
+        // Armed: the reader waits for a card.
+        const int status = AwaitEraseStatus(context.reader, stop);
+        if (status == 0) return;
+        flags.lastStatus.store(status);
+        JobFlags::Raise(flags.eraseDone);
+    }
+}
+
+bool JobMonitor::LaunchErase(uint8_t mask) {
+    JobView& view = context_.view;
+    // A worker left waiting by an earlier job stops before this one takes the reader.
+    runner_.Stop();
+    view.SetSwipeTitle("Erase Card");
+    view.SetSwipeColour(SwipeColour::kRed);
+    view.Repaint();
+    context_.flags.swipeCount.store(1);
+    view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "1");
+    view.ShowSwipe(true);
+    view.CentreSwipe();
+    JobContext context = context_;
+    if (!runner_.Start(
+            [context, mask](std::stop_token stop) { EraseWorker(context, mask, stop); })) {
+        view.SetMessageText("Create Thread fail!");
+        view.ShowSwipe(false);
+        return false;
+    }
+    return true;
+}
+
+void JobMonitor::CancelEraseSelect() {
+    runner_.Stop();
+    context_.reader.ResetReader();
+    context_.view.EnableJobButtons(true);
+}
+
+}  // namespace tollwick

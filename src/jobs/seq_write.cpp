@@ -1,0 +1,143 @@
+#include "jobs/seq_write.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "jobs/report_handover.h"
+
+namespace tollwick {
+namespace {
+
+constexpr uint64_t kLargestNumber = std::numeric_limits<int32_t>::max();
+constexpr std::size_t kTrackTextLimit = kTrackBufferSize - 1;
+
+}  // namespace
+
+uint64_t LeadingNumber(std::string_view text) {
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    uint64_t value = 0;
+    for (char ch : text) {
+        if (ch < '0' || ch > '9') break;
+        const auto digit = static_cast<uint64_t>(ch - '0');
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return value;
+}
+
+std::string SeqNumberText(int64_t number, int width) {
+    std::string text = std::to_string(number);
+    if (static_cast<int>(text.size()) < width) {
+        text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
+    }
+    return text;
+}
+
+SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const std::array<std::string, 3>& boxes) {
+    SeqWritePlan plan;
+    const uint64_t start = LeadingNumber(entry.start);
+    const uint64_t total = LeadingNumber(entry.total);
+    const uint64_t step = LeadingNumber(entry.step);
+    if (start > kLargestNumber) {
+        plan.refusal = "The starting number " + entry.start +
+                       " is too large: card numbers go up to " + std::to_string(kLargestNumber) +
+                       ".";
+        return plan;
+    }
+    if (total > std::numeric_limits<uint32_t>::max() || step > kLargestNumber) {
+        plan.refusal = "The total or the step is too large.";
+        return plan;
+    }
+    // The numbers only grow: the last card carries the largest (below 2^63 here).
+    const uint64_t last = total == 0 ? start : start + (total - 1) * step;
+    if (last > kLargestNumber) {
+        plan.refusal = "Card " + std::to_string(total) + " would carry a number beyond " +
+                       std::to_string(kLargestNumber) + ". Please lower the total or the step.";
+        return plan;
+    }
+
+    const auto track = static_cast<std::size_t>(std::clamp(entry.track, 0, 2));
+    const std::string& base = boxes[track];
+    const std::size_t longest =
+        base.size() +
+        std::max(entry.start.size(), SeqNumberText(static_cast<int64_t>(last), 0).size());
+    if (total > 0 && longest > kTrackTextLimit) {
+        plan.refusal = "Track" + std::to_string(track + 1) + " would need " +
+                       std::to_string(longest) +
+                       " characters with the numbers of this run; a track holds at most " +
+                       std::to_string(kTrackTextLimit) + ".";
+        return plan;
+    }
+
+    SeqWriteRun run;
+    run.total = static_cast<uint32_t>(total);
+    run.step = static_cast<int32_t>(step);
+    run.number = static_cast<int32_t>(start);
+    run.width = static_cast<int>(entry.start.size());
+    run.track = static_cast<int>(track);
+    run.baseText = base;
+    for (std::size_t t = 0; t < 3; ++t) run.first.SetText(static_cast<int>(t), boxes[t]);
+    run.first.SetText(run.track, base + entry.start);
+    plan.run = std::move(run);
+    return plan;
+}
+
+void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
+    JobFlags& flags = context.flags;
+    TrackTexts texts = run.first.track;
+    int64_t number = run.number;
+    // Counted here rather than from the monitor's count, which a report still pending leaves
+    // behind: exactly `total` good cards are written.
+    for (uint32_t written = 0; written < run.total;) {
+        if (stop.stop_requested()) return;
+        if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
+            context.view.SetMessageText("write Error");
+            context.view.ShowSwipe(false);
+            return;
+        }
+        const int status = AwaitWriteStatus(context.reader, stop);
+        if (status == 0) return;
+        CardTracks next;
+        next.track = texts;
+        if (status == kReaderOk && ++written < run.total) {
+            number += run.step;
+            next.SetText(run.track, run.baseText + SeqNumberText(number, run.width));
+            texts = next.track;
+        }
+        if (!AwaitReportTaken(flags.seqWriteDone, stop)) return;
+        flags.card.Store(next);  // the monitor shows the card to write next
+        flags.seqStatus.store(status);
+        JobFlags::Raise(flags.seqWriteDone);
+    }
+}
+
+bool LaunchSeqWrite(JobMonitor& monitor, const SeqWriteRun& run) {
+    JobContext& context = monitor.Context();
+    JobView& view = context.view;
+    JobFlags& flags = context.flags;
+    monitor.StopWorker();
+    view.EnableJobButtons(false);
+    view.SetSwipeTitle("Write Card");
+    view.SetSwipeColour(SwipeColour::kRed);
+    view.SetSwipeLines("Please Swipe Card", "Swipe Counter  -->", "");
+    view.ShowSwipe(false);
+    view.CentreSwipe();
+
+    flags.seqTotal.store(run.total);
+    // A refusal left over from an earlier run would be reported again as this run's first
+    // card and put the count one behind the cards written.
+    flags.seqStatus.store(0);
+    flags.swipeCount.store(0);
+    flags.card.Store(run.first);
+    JobFlags::Raise(flags.seqWriteDone);
+
+    JobContext worker = context;
+    if (!monitor.Runner().Start(
+            [worker, run](std::stop_token stop) { SeqWriteWorker(worker, stop, run); })) {
+        view.SetMessageText("Create Thread fail!");
+        view.ShowSwipe(false);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tollwick

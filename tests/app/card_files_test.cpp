@@ -1,0 +1,203 @@
+// To File and From File through the window, the file dialog answered: records of good cards,
+// hand-made files with their messages, the round trip, and the files closed by Cancel and by
+// the end of the window. Also the Virtual reader window's Auto-swipe that feeds these batches.
+#include <QCheckBox>
+#include <QListWidget>
+#include <QRegularExpression>
+
+#include "app/virtual_reader_window.h"
+#include "card_jobs_test_support.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+using Armed = VirtualReader::Armed;
+using Purpose = FileDialogSeam::Purpose;
+using Texts = std::array<std::string, 3>;
+
+constexpr char kIsoTrack1[] = "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?";
+
+// The ISO card, the damaged card, another ISO card and `blanks` blank cards.
+Deck ReadingDeck(std::size_t blanks) {
+    const Deck sample = SampleDeck();
+    Deck deck = BlankDeck(3 + blanks);
+    deck.cards[0] = sample.cards[3];
+    deck.cards[1] = sample.cards[7];
+    deck.cards[2] = CardFromTexts(
+        "Other", {"B4000001234567899^OTHER/CARD^2912101", "4000009999", "0112"}, kIsoTrackSet);
+    return deck;
+}
+
+TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
+    StartBatch(ReadingDeck(0));  // after the last card the reader waits in vain
+    const QString path = dir.filePath("cards.txt");
+    ASSERT_TRUE(WriteWholeFile(path, "earlier content\n"));  // appended to, never replaced
+    files.answers = {path};
+    AutoSwipeFrom(0);
+    Click(kToFile);
+    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "1");
+    // The damaged second card is reported and not counted, the third is card 2.
+    ASSERT_TRUE(WaitMessage("Read Card<2> OK"));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+    EXPECT_TRUE(session->CardJobs().Files().ToFileOpen());
+
+    // Each record is on the disk as soon as its card is done.
+    const QStringList lines = ReadWholeFile(path).split('\n');
+    ASSERT_EQ(lines.size(), 1 + 2 * 6 + 1) << ReadWholeFile(path).toStdString();
+    EXPECT_EQ(lines[0], "earlier content");
+    const QRegularExpression stamp(
+        QStringLiteral("^\\d{4}-[1-9]\\d?-[1-9]\\d?  \\d{1,2}:\\d{1,2}:\\d{1,2}$"));
+    EXPECT_TRUE(stamp.match(lines[1]).hasMatch()) << lines[1].toStdString();
+    EXPECT_EQ(lines[2], kIsoTrack1);
+    EXPECT_EQ(lines[3], ";4000001234567899=29121010000000000000?");
+    EXPECT_EQ(lines[4], "+011234567890123445=724724000000000000030300000000000000000000?");
+    EXPECT_EQ(lines[5], "");
+    EXPECT_EQ(lines[6], "");
+    EXPECT_TRUE(stamp.match(lines[7]).hasMatch());
+    EXPECT_EQ(lines[8], "%B4000001234567899^OTHER/CARD^2912101?");
+    EXPECT_EQ(lines[9], ";4000009999?");
+    EXPECT_EQ(lines[10], "+0112?");
+
+    CancelJob();
+    EXPECT_FALSE(session->CardJobs().Files().ToFileOpen());
+    EXPECT_EQ(session->Flags().toFileActive.load(), 0);
+    EXPECT_EQ(files.asked, std::vector<Purpose>{Purpose::kToFile});
+}
+
+TEST_F(BatchTest, FromFileHandMadeLinesWithTheirLineNumbers) {
+    StartBatch(BlankDeck(5));
+    const QString path = dir.filePath("hand.txt");
+    const QByteArray longLine = "%" + QByteArray(120, 'A') + "?\r\n";
+    ASSERT_TRUE(WriteWholeFile(path,
+                               "a comment\r\n"                 // 1: before a card: skipped
+                               "xx;1234?\r\n"                  // 2: track 2
+                               "%ABC?\r\n"                     // 3: track 1
+                               "\r\n"                          // 4: ends card 1
+                               ";12A4?\r\n"                    // 5: 'A' on a 5-bit track
+                               "%DEF?\r\n"                     // 6
+                               "+0112?\r\n"                    // 7: third line: card 2 complete
+                               "\r\n" +                        // 8: skipped
+                                   longLine +                  // 9: 104 characters taken
+                                   "Error\r\n"                 // 10: a track without data
+                                   "\r\n"                      // 11: ends card 3
+                                   "Error\nBlack\nError\n"));  // 12-14: no data at all
+    files.answers = {path};
+    AutoSwipeFrom(0);
+    Click(kFromFile);
+    EXPECT_EQ(Swipe().windowTitle(), "Write Card");
+    EXPECT_EQ(Swipe().FillColour(), QColor(255, 0, 0));
+    ASSERT_TRUE(WaitBox("End of File!!"));
+    EXPECT_EQ(boxes.shown,
+              (std::vector<QString>{"Line 5 format error,Please Check!!", "End of File!!"}));
+    ASSERT_TRUE(WaitUntil([this] { return Enabled(kRead) && Enabled(kFromFile); }));
+    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_EQ(Message(), "Write Card<3> OK");  // the last card is reported before the end
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+
+    EXPECT_EQ(CardTexts(0), (Texts{"%ABC?", ";1234?", "{NO DATA}"}));
+    EXPECT_EQ(CardTexts(1), (Texts{"%DEF?", "{NO DATA}", ";0112?"}));
+    EXPECT_EQ(CardTexts(2), (Texts{"%" + std::string(104, 'A') + "?", "{NO DATA}", "{NO DATA}"}));
+    EXPECT_TRUE(IsBlank(3));
+}
+
+TEST_F(BatchTest, FromFileStopsAtTheEndOfTheFileWithoutAnUnfinishedCard) {
+    StartBatch(BlankDeck(3));
+    const QString path = dir.filePath("records.txt");
+    ASSERT_TRUE(WriteWholeFile(path,
+                               "2026-1-2  3:4:5\n%AAA?\n;111?\n+222?\n\n\n"
+                               "2026-1-2  3:4:9\n%NO DATA?\n;NO DATA?\n"));
+    files.answers = {path};
+    AutoSwipeFrom(0);
+    Click(kFromFile);
+    ASSERT_TRUE(WaitBox("End of File!!!"));
+    // ";NO DATA?" holds letters, which a 5-bit track 2 cannot carry.
+    EXPECT_EQ(boxes.shown,
+              (std::vector<QString>{"Line 9 format error,Please Check!!", "End of File!!!"}));
+    EXPECT_EQ(CardTexts(0), (Texts{"%AAA?", ";111?", ";222?"}));
+    EXPECT_TRUE(IsBlank(1));
+    ASSERT_TRUE(WaitUntil([this] { return Enabled(kWrite); }));
+    // The file stays open until the next cancel or From File.
+    EXPECT_TRUE(session->CardJobs().Files().FromFileOpen());
+}
+
+TEST_F(BatchTest, CardsReadToAFileAreWrittenBackTheSame) {
+    Deck deck = ReadingDeck(0);
+    deck.cards.erase(deck.cards.begin() + 1);  // no damaged card: ISO, Other
+    StartBatch(deck);
+    const QString path = dir.filePath("round trip.txt");
+    files.answers = {path, path};
+    AutoSwipeFrom(0);
+    Click(kToFile);
+    ASSERT_TRUE(WaitMessage("Read Card<2> OK"));
+    CancelJob();
+
+    deck.cards.resize(4);  // two blank cards to write on
+    reader->SetDeck(deck);
+    AutoSwipeFrom(2);
+    Click(kFromFile);
+    ASSERT_TRUE(WaitBox("End of File!!!"));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"End of File!!!"});
+    EXPECT_EQ(CardTexts(2), CardTexts(0));
+    EXPECT_EQ(CardTexts(3), CardTexts(1));
+    EXPECT_EQ(CardTexts(2)[0], kIsoTrack1);
+}
+
+TEST_F(BatchTest, NoFileNoJob) {
+    StartBatch(BlankDeck(1));
+    files.answers = {std::nullopt, dir.filePath("missing.txt"),
+                     dir.filePath("no such folder/cards.txt")};
+    Click(kFromFile);  // dialog cancelled
+    EXPECT_TRUE(boxes.shown.empty());
+    Click(kFromFile);
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Open file fail!!"});
+    Click(kToFile);
+    EXPECT_EQ(boxes.shown, (std::vector<QString>{"Open file fail!!", "Open file fail!!"}));
+    EXPECT_EQ(files.asked,
+              (std::vector<Purpose>{Purpose::kFromFile, Purpose::kFromFile, Purpose::kToFile}));
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_FALSE(Swipe().isVisible());
+    for (int id : {kRead, kFromFile, kToFile, kSeqWrite}) EXPECT_TRUE(Enabled(id)) << id;
+}
+
+TEST_F(BatchTest, ClosingTheWindowClosesTheFiles) {
+    StartBatch(BlankDeck(2));
+    const QString path = dir.filePath("one.txt");
+    ASSERT_TRUE(WriteWholeFile(path, ";1234?\n\n"));
+    files.answers = {path};
+    Click(kFromFile);
+    ASSERT_TRUE(WaitArmed(Armed::kWrite));
+    EXPECT_TRUE(session->CardJobs().Files().FromFileOpen());
+    Window().close();
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_FALSE(session->CardJobs().Files().FromFileOpen());
+}
+
+TEST_F(BatchTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {
+    StartBatch(ReadingDeck(2));
+    VirtualReaderWindow readerWindow(*reader);
+    readerWindow.show();
+    EXPECT_EQ(readerWindow.AutoSwipe()->text(), "&Auto-swipe");
+    readerWindow.SelectCard(2);
+    readerWindow.AutoSwipe()->click();
+    EXPECT_EQ(reader->NextAutoSwipeCard(), std::optional<std::size_t>(2));
+    readerWindow.SelectCard(3);  // the operator picks the next card
+    EXPECT_EQ(reader->NextAutoSwipeCard(), std::optional<std::size_t>(3));
+
+    Click(kRead);
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    ASSERT_TRUE(WaitUntil([&] { return readerWindow.SelectedCard() == 4; }));
+    ASSERT_TRUE(WaitMessage("Read Card<2> OK"));
+    // Past the last card the deck starts over.
+    ASSERT_TRUE(WaitMessage("Read Card<3> OK"));
+    EXPECT_EQ(TrackText(1), kIsoTrack1);
+    EXPECT_TRUE(WaitUntil([&] { return readerWindow.SelectedCard() >= 1; }));
+
+    readerWindow.AutoSwipe()->click();
+    EXPECT_FALSE(reader->NextAutoSwipeCard().has_value());
+    CancelJob();
+}
+
+}  // namespace
+}  // namespace tollwick::testing

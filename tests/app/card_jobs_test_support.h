@@ -1,0 +1,90 @@
+// The batch jobs through the whole program: answered file dialogs, a deck of blank cards that
+// the virtual reader swipes by itself, and the texts a virtual card carries.
+#pragma once
+
+#include <QFile>
+#include <deque>
+#include <optional>
+
+#include "app/file_dialog_seam.h"
+#include "carddata/track_codec.h"
+#include "device/virtual/deck.h"
+#include "session_test_support.h"
+
+namespace tollwick::testing {
+
+class AnsweredFileDialogs final : public FileDialogSeam {
+  public:
+    std::deque<std::optional<QString>> answers;  // nothing left: cancelled
+    std::vector<Purpose> asked;
+    std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
+        asked.push_back(purpose);
+        if (answers.empty()) return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+class BatchTest : public SessionTest {
+  protected:
+    static constexpr int kRunMs = 30000;  // a batch of cards, sanitizers included
+    AnsweredFileDialogs files;
+
+    void StartBatch(Deck deck) {
+        StartReady();
+        reader->SetDeck(std::move(deck));
+        session->CardJobs().SetFileDialogs(files);
+    }
+    // The reader swipes the next card of the deck whenever it is armed, after a pause longer
+    // than a tick of the monitor with its blink: no two cards fall into one report.
+    void AutoSwipeFrom(std::size_t card) {
+        reader->SetAutoSwipe(card, std::chrono::milliseconds(kSwipePauseMs), /*advance=*/true);
+    }
+    static constexpr int kSwipePauseMs = 200;
+    void CancelJob() { QTest::mouseClick(Swipe().Control(2), Qt::LeftButton); }
+
+    // The texts card `index` carries, read with the ISO formats.
+    std::array<std::string, 3> CardTexts(std::size_t index) const {
+        const VirtualCard virtualCard = *reader->Card(index);
+        CardTracks card;
+        for (int t = 0; t < 3; ++t) {
+            const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
+            std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
+                        card.track[t].begin());
+        }
+        DecodeTracks(card, kIsoTrackSet);
+        return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
+    }
+    bool IsBlank(std::size_t index) const {
+        const VirtualCard card = *reader->Card(index);
+        return card.tracks[0].empty() && card.tracks[1].empty() && card.tracks[2].empty();
+    }
+    bool WaitBox(const QString& text, int ms = kRunMs) {
+        return WaitUntil(
+            [&] {
+                return std::find(boxes.shown.begin(), boxes.shown.end(), text) != boxes.shown.end();
+            },
+            ms);
+    }
+};
+
+inline Deck BlankDeck(std::size_t cards) {
+    Deck deck;
+    for (std::size_t i = 0; i < cards; ++i)
+        deck.cards.push_back({"Blank " + std::to_string(i), {}});
+    return deck;
+}
+
+inline QString ReadWholeFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("<cannot open>");
+    return QString::fromLatin1(file.readAll());
+}
+
+inline bool WriteWholeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+}  // namespace tollwick::testing

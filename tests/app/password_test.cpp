@@ -1,0 +1,176 @@
+// The program password through the whole program: the start-up entry that keeps the window
+// locked, the set and change entry of Change Logo ID, and what the profile keeps.
+#include <QFile>
+#include <QLineEdit>
+#include <QSignalSpy>
+
+#include "app/password_dlg.h"
+#include "session_test_support.h"
+#include "settings/password_hash.h"
+#include "settings/stored_settings.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+
+class PasswordTest : public SessionTest {
+  protected:
+    CPasswordDlg& Dialog() { return Window().PasswordWindow(); }
+    QLineEdit* Entry(int id) { return qobject_cast<QLineEdit*>(Dialog().Control(id)); }
+    QString Label(int id) { return qobject_cast<QLabel*>(Dialog().Control(id))->text(); }
+    void Enter(const QString& first, const QString& second = {}) {
+        Entry(1005)->clear();
+        QTest::keyClicks(Entry(1005), first);
+        if (Entry(1006)->isVisible()) {
+            Entry(1006)->clear();
+            QTest::keyClicks(Entry(1006), second);
+        }
+        QTest::mouseClick(Dialog().Control(1), Qt::LeftButton);
+    }
+    void PressCancel() { QTest::mouseClick(Dialog().Control(2), Qt::LeftButton); }
+    std::string ProfileFile() {
+        QFile file(QString::fromStdString(profile->Path().string()));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return file.readAll().toStdString();
+    }
+    bool Stored(const std::string& password) {
+        return PasswordMatches(StoredPassword(*profile), password);
+    }
+};
+
+TEST_F(PasswordTest, StartupEntryKeepsTheWindowLockedUntilTheRightPassword) {
+    ASSERT_TRUE(SetStoredPassword(*profile, "Tollwick"));
+    Start();
+    EXPECT_TRUE(Dialog().isVisible());
+    EXPECT_EQ(Dialog().windowTitle(), "Input Password");
+    EXPECT_EQ(Label(1035), "Enter Password:");
+    EXPECT_EQ(Label(1036), "");
+    EXPECT_TRUE(Entry(1005)->isVisible());
+    EXPECT_FALSE(Entry(1006)->isVisible());
+    EXPECT_EQ(Entry(1005)->echoMode(), QLineEdit::Password);
+    // The connection is made, but the window stays locked.
+    ASSERT_TRUE(WaitMessage("Device READY"));
+    QTest::qWait(100);
+    EXPECT_FALSE(Window().isEnabled());
+
+    Enter("TOLLWICK");
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
+    EXPECT_EQ(Entry(1005)->text(), "");
+    EXPECT_TRUE(Dialog().isVisible());
+    EXPECT_FALSE(Window().isEnabled());
+
+    Enter("Tollwick");
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_FALSE(Dialog().isVisible());
+    EXPECT_TRUE(Window().isEnabled());
+    EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kAccepted);
+    EXPECT_TRUE(session->Ticking());
+}
+
+TEST_F(PasswordTest, StartupEntryOutlastsAFailedConnection) {
+    ASSERT_TRUE(SetStoredPassword(*profile, "pw"));
+    Start({}, /*plugged=*/false);
+    ASSERT_TRUE(WaitMessage("Not Connect Device"));
+    QTest::qWait(100);
+    EXPECT_FALSE(Window().isEnabled());
+    Enter("pw");
+    EXPECT_TRUE(Window().isEnabled());
+    EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_FALSE(Enabled(kRead));
+}
+
+TEST_F(PasswordTest, CancelAtStartupEndsTheProgram) {
+    ASSERT_TRUE(SetStoredPassword(*profile, "pw"));
+    Start();
+    QSignalSpy finished(&Window(), &QDialog::finished);
+    PressCancel();
+    ASSERT_TRUE(WaitUntil([&finished] { return finished.count() == 1; }));
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_FALSE(session->Ticking());
+    EXPECT_TRUE(Stored("pw"));  // nothing changed
+}
+
+TEST_F(PasswordTest, PlainPasswordOfAnEarlierVersionBecomesAHash) {
+    ASSERT_TRUE(profile->Write("PWD", "Old,pw;1"));
+    Start();
+    // Entered before the first tick: the window waits for the connection attempt all the same.
+    Enter("old,pw;1");
+    EXPECT_EQ(StoredPassword(*profile), "Old,pw;1");  // a wrong entry changes nothing
+    Enter("Old,pw;1");
+    EXPECT_FALSE(Dialog().isVisible());
+    EXPECT_FALSE(Window().isEnabled());
+    ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+    EXPECT_EQ(Message(), "Device READY");
+
+    EXPECT_TRUE(IsPasswordHash(StoredPassword(*profile)));
+    EXPECT_TRUE(Stored("Old,pw;1"));
+    EXPECT_EQ(ProfileFile().find("Old,pw"), std::string::npos);
+}
+
+TEST_F(PasswordTest, FirstPasswordThenAChange) {
+    StartReady();
+    EXPECT_FALSE(Dialog().isVisible());
+    Click(kChangePassword);
+    EXPECT_TRUE(Dialog().isVisible());
+    EXPECT_FALSE(Window().isEnabled());
+    EXPECT_EQ(Label(1035), "Enter Password:");
+    EXPECT_EQ(Label(1036), "RE-Enter Password:");
+    EXPECT_TRUE(Entry(1006)->isVisible());
+
+    // Twelve characters at most.
+    QTest::keyClicks(Entry(1005), "abcdefghijklmnop");
+    EXPECT_EQ(Entry(1005)->text(), "abcdefghijkl");
+
+    Enter("first", "First");
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
+    EXPECT_EQ(Entry(1006)->text(), "");
+    EXPECT_EQ(StoredPassword(*profile), "");
+
+    Enter("first", "first");  // a first password is set without a message
+    EXPECT_EQ(boxes.shown.size(), 1u);
+    EXPECT_FALSE(Dialog().isVisible());
+    EXPECT_TRUE(Window().isEnabled());
+    EXPECT_TRUE(Stored("first"));
+    EXPECT_EQ(ProfileFile().find("first"), std::string::npos);
+
+    Click(kChangePassword);
+    Enter("second", "second");
+    EXPECT_EQ(boxes.shown.back(), "Password Change Success!!");
+    EXPECT_TRUE(Stored("second"));
+    EXPECT_FALSE(Stored("first"));
+    EXPECT_EQ(ProfileFile().find("second"), std::string::npos);
+
+    // Two empty entries remove the password.
+    Click(kChangePassword);
+    Enter("", "");
+    EXPECT_EQ(StoredPassword(*profile), "");
+    EXPECT_FALSE(HasStoredPassword(*profile));
+}
+
+TEST_F(PasswordTest, AfterACancelledChangeTheStoredPasswordIsAskedFor) {
+    ASSERT_TRUE(SetStoredPassword(*profile, "keep"));
+    Start();
+    Enter("keep");
+    ASSERT_TRUE(WaitMessage("Device READY"));
+    const std::string stored = StoredPassword(*profile);
+
+    Click(kChangePassword);
+    QTest::keyClicks(Entry(1005), "typed");
+    PressCancel();
+    EXPECT_TRUE(Window().isEnabled());
+    EXPECT_TRUE(session->Ticking());  // only the start-up entry ends the program
+    EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kCancelled);
+
+    Click(kChangePassword);
+    EXPECT_EQ(Entry(1005)->text(), "");
+    Enter("other", "other");
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
+    Enter("keep", "ignored");
+    EXPECT_FALSE(Dialog().isVisible());
+    EXPECT_EQ(StoredPassword(*profile), stored);  // checked, nothing stored
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tollwick::testing

@@ -1,0 +1,370 @@
+// The Setup dialog over the virtual reader: its layout, the port checks, the order in which it
+// connects, the density, and the track format lists of each data type with what OK stores.
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "app/dialog_units.h"
+#include "app/setup_dlg.h"
+#include "session_test_support.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+// The window's control ids, not the reader's coercivity values.
+using mainid::kHiCo;
+using mainid::kLoCo;
+
+class SetupTest : public SessionTest {
+  protected:
+    CSetupDlg& SetupDialog() { return Window().SetupWindow(); }
+    QLineEdit* Port() { return SetupDialog().findChild<QLineEdit*>("id_1005"); }
+    QComboBox* Combo(int track, CSetupDlg::Field field) {
+        return SetupDialog().Combo(track - 1, field);
+    }
+    QStringList Items(int track, CSetupDlg::Field field) {
+        QStringList items;
+        for (int i = 0; i < Combo(track, field)->count(); ++i)
+            items << Combo(track, field)->itemText(i);
+        return items;
+    }
+    // The four combos of a track as they read: selected text, or "" without a selection.
+    QStringList Shown(int track) {
+        QStringList shown;
+        for (auto f : {CSetupDlg::kBpc, CSetupDlg::kParity, CSetupDlg::kStartSentinel,
+                       CSetupDlg::kEndSentinel}) {
+            shown << Combo(track, f)->currentText();
+        }
+        return shown;
+    }
+    void OpenSetup() {
+        Click(kSetup);
+        ASSERT_TRUE(SetupDialog().isVisible());
+    }
+    void TypePort(const QString& text) {
+        Port()->clear();
+        QTest::keyClicks(Port(), text);
+    }
+    void PressOk() { QTest::mouseClick(SetupDialog().Control(1), Qt::LeftButton); }
+    void PressCancel() { QTest::mouseClick(SetupDialog().Control(2), Qt::LeftButton); }
+    void ClickSetupRadio(int id) {
+        QTest::mouseClick(SetupDialog().findChild<QRadioButton*>(QStringLiteral("id_%1").arg(id)),
+                          Qt::LeftButton, {}, QPoint(4, 4));
+    }
+    // Chooses a list entry as the keyboard does, which confirms the selection.
+    void Choose(QComboBox* combo, int index) {
+        combo->setCurrentIndex(index > 0 ? index - 1 : 1);
+        QTest::keyClick(combo, index > 0 ? Qt::Key_Down : Qt::Key_Up);
+        ASSERT_EQ(combo->currentIndex(), index);
+    }
+    bool ComboEnabled(int track, CSetupDlg::Field field) {
+        return Combo(track, field)->isEnabled();
+    }
+};
+
+TEST_F(SetupTest, LayoutAndOpening) {
+    StartReady();
+    EXPECT_FALSE(SetupDialog().isVisible());
+    OpenSetup();
+    EXPECT_EQ(SetupDialog().windowTitle(), "Setup");
+    EXPECT_FALSE(Window().isEnabled());  // behaves as a modal dialog
+    EXPECT_EQ(Port()->text(), "COM10");
+    EXPECT_EQ(Port()->maxLength(), 6);
+
+    const DialogUnits du(SystemDialogFont());
+    EXPECT_EQ(SetupDialog().size(), du.Size(317, 128));
+    EXPECT_EQ(SetupDialog().Control(1)->geometry(), du.Rect(23, 72, 50, 14));
+    EXPECT_EQ(SetupDialog().Control(2)->geometry(), du.Rect(23, 94, 50, 14));
+    EXPECT_EQ(SetupDialog().Control(1005)->geometry(), du.Rect(27, 33, 40, 14));
+    EXPECT_EQ(SetupDialog().Control(1049)->pos(), du.Rect(191, 58, 29, 30).topLeft());
+    EXPECT_EQ(SetupDialog().Control(1049)->width(), du.X(29));
+    // Tracks 1 and 3 are always recorded at 210 bits per inch: their radios never change.
+    for (int id : {1015, 1016, 1017, 1041}) {
+        auto* radio = qobject_cast<QRadioButton*>(SetupDialog().Control(id));
+        ASSERT_NE(radio, nullptr) << id;
+        EXPECT_FALSE(radio->isEnabled()) << id;
+        EXPECT_FALSE(radio->isChecked()) << id;
+    }
+    QStringList frames;
+    for (auto* box : SetupDialog().findChildren<QGroupBox*>()) frames << box->title();
+    frames.sort();
+    EXPECT_EQ(frames, (QStringList{"COM Port", "Trace1 BPI", "Trace3 BPI", "Track2 BPI"}));
+    EXPECT_TRUE(
+        qobject_cast<QRadioButton*>(SetupDialog().Control(1003))->isChecked());  // 75 stored
+
+    // Letters turn into capitals; Cancel gives the main window back and stores nothing.
+    TypePort("com7");
+    EXPECT_EQ(Port()->text(), "COM7");
+    PressCancel();
+    EXPECT_FALSE(SetupDialog().isVisible());
+    EXPECT_TRUE(Window().isEnabled());
+    EXPECT_EQ(profile->Read("PORTNUM"), "1");
+    // The port text stays what was typed; the lists are rebuilt on every show.
+    OpenSetup();
+    EXPECT_EQ(Port()->text(), "COM7");
+}
+
+TEST_F(SetupTest, PortTextChecks) {
+    StartReady();
+    OpenSetup();
+    TypePort("XCOM1");
+    PressOk();
+    TypePort("COM201");
+    PressOk();
+    EXPECT_EQ(boxes.shown,
+              (std::vector<QString>{"COM PORT Invalidate!!", "MAX PORT Number is 200!!"}));
+    EXPECT_TRUE(SetupDialog().isVisible());
+    EXPECT_FALSE(Window().isEnabled());
+    EXPECT_EQ(profile->Read("PORTNUM"), "1");
+    EXPECT_EQ(Message(), "Device READY");
+
+    // Six characters at most.
+    TypePort("COM2001");
+    EXPECT_EQ(Port()->text(), "COM200");
+    ASSERT_TRUE(profile->Write("PORTNUM", ""));
+    PressOk();
+    EXPECT_EQ(boxes.shown.size(), 2u);
+    EXPECT_FALSE(SetupDialog().isVisible());
+    EXPECT_TRUE(Window().isEnabled());
+    EXPECT_EQ(session->Reader().CurrentPort(), 200);
+    EXPECT_EQ(profile->Read("PORTNUM"), "200");
+    EXPECT_EQ(Message(), "K47 Ready");
+}
+
+TEST_F(SetupTest, ComWithoutANumberIsPortZero) {
+    StartReady();
+    ASSERT_TRUE(profile->Write("PORTNUM", ""));
+    OpenSetup();
+    TypePort("COM");
+    PressOk();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(profile->Read("PORTNUM"), "0");
+    // Port 0 answers, but is not shown as ready.
+    EXPECT_EQ(Message(), "Not Connect K47");
+    EXPECT_TRUE(Enabled(kRead));
+
+    // A stored port 0 makes no connection attempt at all.
+    reader->TakeOutputReports();
+    OpenSetup();
+    TypePort("COM9");
+    PressOk();
+    bool tested = false;
+    for (const auto& report : reader->TakeOutputReports()) {
+        if (report.size() > 2 && report[1] == 0x1B && report[2] == 'e') tested = true;
+    }
+    EXPECT_FALSE(tested);
+    EXPECT_EQ(profile->Read("PORTNUM"), "0");
+    EXPECT_EQ(Message(), "Not Connect K47");
+}
+
+TEST_F(SetupTest, StoredPortComesBeforeTheTypedOne) {
+    ASSERT_TRUE(profile->Write("PORTNUM", "3"));
+    StartReady();
+    EXPECT_EQ(session->Reader().CurrentPort(), 3);
+    OpenSetup();
+    TypePort("COM5");
+    PressOk();
+    EXPECT_EQ(session->Reader().CurrentPort(), 3);
+    EXPECT_EQ(profile->Read("PORTNUM"), "3");
+    EXPECT_EQ(Message(), "K47 Ready");
+
+    // Without a stored port the typed one is tried and stored.
+    ASSERT_TRUE(profile->Write("PORTNUM", ""));
+    OpenSetup();
+    PressOk();
+    EXPECT_EQ(session->Reader().CurrentPort(), 5);
+    EXPECT_EQ(profile->Read("PORTNUM"), "5");
+    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "COM5 9600,8,N,1  VK3300 EVU1.07");
+}
+
+TEST_F(SetupTest, ConnectionDecidesWhatTheWindowOffers) {
+    Start({}, /*plugged=*/false);
+    ASSERT_TRUE(WaitMessage("Not Connect Device"));
+    ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+
+    // Still no reader: the job buttons stay off, nothing is reported in a box.
+    OpenSetup();
+    TypePort("COM4");
+    PressOk();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(Message(), "Not Connect K47");
+    EXPECT_FALSE(Enabled(kRead));
+    EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_EQ(profile->Read("PORTNUM"), "");
+    EXPECT_EQ(profile->Read("BPISET"), "0");  // the density is stored all the same
+
+    reader->Plug();
+    OpenSetup();
+    PressOk();
+    EXPECT_EQ(Message(), "K47 Ready");
+    EXPECT_EQ(profile->Read("PORTNUM"), "4");
+    for (int id : {kRead, kWrite, kErase, kCopy, kCompare, kFromFile, kToFile, kSeqWrite, kHiCo,
+                   kLoCo, kIso, kUserType, kRawType, kAamva, kCaDmv, kBeepOn, kBeepOff}) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "COM4 9600,8,N,1  VK3300 EVU1.07");
+
+    // The reader goes away again: what needs it is switched off once more.
+    reader->Unplug();
+    ASSERT_TRUE(profile->Write("PORTNUM", ""));
+    OpenSetup();
+    PressOk();
+    EXPECT_EQ(Message(), "Not Connect K47");
+    for (int id : {kRead, kHiCo, kIso, kBeepOn}) EXPECT_FALSE(Enabled(id)) << id;
+    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "");
+}
+
+TEST_F(SetupTest, DensityTakesEffectAtOnceAndIsSentByOk) {
+    StartReady();
+    auto* label = Window().ControlAs<QCheckBox>(kTrack2Check);
+    OpenSetup();
+    ClickSetupRadio(1004);
+    EXPECT_EQ(session->Window().Format().Density(), Track2Density::k210);
+    PressCancel();
+    // Cancel keeps the choice but neither sends nor stores it.
+    EXPECT_EQ(session->Window().Format().Density(), Track2Density::k210);
+    EXPECT_EQ(reader->Density(), 75);
+    EXPECT_EQ(profile->Read("BPISET"), "");
+    EXPECT_EQ(label->text(), "Track2 75 BPI 5 BPC Odd Parity");
+
+    OpenSetup();
+    EXPECT_TRUE(qobject_cast<QRadioButton*>(SetupDialog().Control(1004))->isChecked());
+    PressOk();
+    EXPECT_EQ(reader->Density(), 210);
+    EXPECT_EQ(profile->Read("BPISET"), "1");
+    EXPECT_EQ(label->text(), "Track2 210 BPI 5 BPC Odd Parity");
+    EXPECT_EQ(Track(2)->Limit(), 104);
+
+    OpenSetup();
+    ClickSetupRadio(1003);
+    PressOk();
+    EXPECT_EQ(reader->Density(), 75);
+    EXPECT_EQ(profile->Read("BPISET"), "0");
+    EXPECT_EQ(label->text(), "Track2 75 BPI 5 BPC Odd Parity");
+    EXPECT_EQ(Track(2)->Limit(), 37);
+}
+
+TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
+    StartReady();
+    OpenSetup();
+    EXPECT_EQ(Shown(1), (QStringList{"7", "ODD", "%", "?"}));
+    EXPECT_EQ(Shown(2), (QStringList{"5", "ODD", ";", "?"}));
+    EXPECT_EQ(Shown(3), (QStringList{"5", "ODD", ";", "?"}));
+    for (int t = 1; t <= 3; ++t) {
+        EXPECT_EQ(Items(t, CSetupDlg::kBpc).size(), 1);
+        EXPECT_FALSE(ComboEnabled(t, CSetupDlg::kStartSentinel));
+    }
+    PressOk();
+    EXPECT_EQ(profile->Read("TR1BPC", "none"), "none");  // ISO stores no track key
+    EXPECT_EQ(session->Window().Format().Type(), DataType::kIso);
+
+    for (int id : {kRawType, kAamva, kCaDmv}) {
+        Click(id);
+        OpenSetup();
+        for (int t = 1; t <= 3; ++t) {
+            EXPECT_EQ(Shown(t), (QStringList{"8", "NONE", "NONE", "NONE"})) << id;
+            EXPECT_FALSE(ComboEnabled(t, CSetupDlg::kBpc)) << id;
+        }
+        PressCancel();
+    }
+}
+
+TEST_F(SetupTest, UserTypeListsFollowTheStoredKeys) {
+    StartReady();
+    Click(kUserType);
+    OpenSetup();
+    // Without stored keys the User Type formats are the ISO ones, each with its parity.
+    EXPECT_EQ(Shown(1), (QStringList{"7", "ODD", "%", "?"}));
+    EXPECT_EQ(Shown(2), (QStringList{"5", "ODD", ";", "?"}));
+    EXPECT_EQ(Shown(3), (QStringList{"5", "ODD", ";", "?"}));
+    EXPECT_EQ(Items(1, CSetupDlg::kBpc), (QStringList{"4", "5", "6", "7"}));
+    EXPECT_EQ(Items(2, CSetupDlg::kParity), (QStringList{"ODD", "EVEN"}));
+    EXPECT_EQ(Items(2, CSetupDlg::kStartSentinel).join(""), "13579;=?");
+    EXPECT_EQ(Items(1, CSetupDlg::kEndSentinel).mid(26, 5).join(""), ";<=>?");
+    for (int t = 1; t <= 3; ++t) {
+        for (auto f : {CSetupDlg::kBpc, CSetupDlg::kParity, CSetupDlg::kStartSentinel,
+                       CSetupDlg::kEndSentinel}) {
+            EXPECT_TRUE(ComboEnabled(t, f)) << t << " " << f;
+        }
+    }
+    PressCancel();
+
+    // Narrow with parity, wide without, and a 7-bit track 1 without stored sentinels.
+    for (const auto& [key, text] :
+         std::initializer_list<std::pair<const char*, const char*>>{{"TR1BPC", "1"},
+                                                                    {"TR1PARITY", "1"},
+                                                                    {"TR1SS", "3"},
+                                                                    {"TR1ES", "12"},
+                                                                    {"TR2BPC", "2"},
+                                                                    {"TR2SS", "5"},
+                                                                    {"TR3BPC", "3"},
+                                                                    {"TR3SS", "5"},
+                                                                    {"TR3PARITY", "7"}}) {
+        ASSERT_TRUE(profile->Write(key, text));
+    }
+    OpenSetup();
+    EXPECT_EQ(Shown(1), (QStringList{"5", "EVEN", "7", "<"}));
+    EXPECT_TRUE(ComboEnabled(1, CSetupDlg::kParity));
+    EXPECT_EQ(Shown(2), (QStringList{"6", "NONE", "+", "0"}));  // wide list, position 15
+    EXPECT_FALSE(ComboEnabled(2, CSetupDlg::kParity));
+    EXPECT_EQ(Shown(3), (QStringList{"7", "EVEN", "+", "0"}));  // parity "7" is not "0"
+    PressCancel();
+
+    ASSERT_TRUE(profile->Write("TR1BPC", "3"));
+    ASSERT_TRUE(profile->Write("TR1SS", ""));
+    ASSERT_TRUE(profile->Write("TR1ES", ""));
+    OpenSetup();
+    EXPECT_EQ(Shown(1), (QStringList{"7", "EVEN", "%", ";"}));
+}
+
+TEST_F(SetupTest, ChosenBitsPerCharacterRefillTheRowAndOkStoresPositions) {
+    StartReady();
+    Click(kUserType);
+    OpenSetup();
+    Choose(Combo(2, CSetupDlg::kBpc), 2);  // "6"
+    EXPECT_EQ(Shown(2), (QStringList{"6", "NONE", "%", "/"}));
+    EXPECT_FALSE(ComboEnabled(2, CSetupDlg::kParity));
+    Choose(Combo(3, CSetupDlg::kBpc), 3);  // "7": ';' ends, not the ISO '?'
+    EXPECT_EQ(Shown(3), (QStringList{"7", "ODD", "%", ";"}));
+    Choose(Combo(1, CSetupDlg::kBpc), 0);  // "4"
+    EXPECT_EQ(Shown(1), (QStringList{"4", "NONE", ";", "?"}));
+    Choose(Combo(1, CSetupDlg::kBpc), 1);  // "5": parity back
+    EXPECT_EQ(Items(1, CSetupDlg::kParity), (QStringList{"ODD", "EVEN"}));
+    EXPECT_TRUE(ComboEnabled(1, CSetupDlg::kParity));
+    Choose(Combo(1, CSetupDlg::kParity), 1);
+    PressOk();
+
+    const std::vector<std::pair<const char*, const char*>> stored{
+        {"TR1BPC", "1"}, {"TR1PARITY", "1"}, {"TR1SS", "5"}, {"TR1ES", "15"},
+        {"TR2BPC", "2"}, {"TR2PARITY", "0"}, {"TR2SS", "2"}, {"TR2ES", "14"},
+        {"TR3BPC", "3"}, {"TR3PARITY", "0"}, {"TR3SS", "2"}, {"TR3ES", "26"}};
+    for (const auto& [key, text] : stored) EXPECT_EQ(profile->Read(key), text) << key;
+    // The formats are in force at once.
+    const TrackSet settings = session->Window().Format().Settings();
+    EXPECT_EQ(settings[1], (TrackSettings{6, kParityOdd, '%', '/'}));
+    EXPECT_EQ(settings[0], (TrackSettings{5, kParityEven, ';', '?'}));
+    EXPECT_EQ(Window().ControlAs<QCheckBox>(kTrack2Check)->text().left(6), "Track2");
+    EXPECT_EQ(Track(2)->Limit(), 104);
+}
+
+TEST_F(SetupTest, ComboWithoutASelectionStoresTheDefault) {
+    ASSERT_TRUE(profile->Write("TR2ES", "99"));  // outside the list
+    StartReady();
+    Click(kUserType);
+    OpenSetup();
+    EXPECT_EQ(Combo(2, CSetupDlg::kEndSentinel)->currentIndex(), -1);
+    Combo(1, CSetupDlg::kStartSentinel)->setFocus();
+    Combo(1, CSetupDlg::kStartSentinel)->lineEdit()->selectAll();
+    QTest::keyClicks(Combo(1, CSetupDlg::kStartSentinel)->lineEdit(), "Z");
+    EXPECT_EQ(SetupDialog().Position(0, CSetupDlg::kStartSentinel), -1);
+    PressOk();
+    EXPECT_EQ(profile->Read("TR1SS"), "2");
+    EXPECT_EQ(profile->Read("TR2ES"), "15");
+    EXPECT_EQ(profile->Read("TR1ES"), "30");
+}
+
+}  // namespace
+}  // namespace tollwick::testing
