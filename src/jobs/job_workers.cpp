@@ -120,16 +120,23 @@ void WriteWorker(JobContext context, std::stop_token stop) {
     }
 }
 
+// Copy and Compare arm the reader once per card (Read tries twice) and wait for the swipe; false
+// when the link failed (reported) or the job was stopped.
+static bool ArmAndAwaitSwipe(JobContext& context, CardTracks& card, int pollMs,
+                             std::stop_token stop) {
+    if (context.reader.StartRawRead() != kReaderOk) {
+        LinkFailure(context.view, kCommunicationError);
+        return false;
+    }
+    return AwaitSwipe(context.reader, card, pollMs, stop);
+}
+
 void CopyWorker(JobContext context, std::stop_token stop) {
     JobFlags& flags = context.flags;
     JobView& view = context.view;
     for (;;) {
-        if (context.reader.StartRawRead() != kReaderOk) {
-            LinkFailure(view, kCommunicationError);
-            return;
-        }
         CardTracks card;
-        if (!AwaitSwipe(context.reader, card, kCopyReceivePollMs, stop)) return;
+        if (!ArmAndAwaitSwipe(context, card, kCopyReceivePollMs, stop)) return;
         const TrackSet settings = context.format.Settings();
         const uint8_t errors = DecodeCard(card, settings);
         flags.card.Store(card);
@@ -166,12 +173,8 @@ void CompareWorker(JobContext context, std::stop_token stop) {
     JobFlags& flags = context.flags;
     JobView& view = context.view;
     for (;;) {
-        if (context.reader.StartRawRead() != kReaderOk) {
-            LinkFailure(view, kCommunicationError);
-            return;
-        }
         CardTracks card;
-        if (!AwaitSwipe(context.reader, card, kReceivePollMs, stop)) return;
+        if (!ArmAndAwaitSwipe(context, card, kReceivePollMs, stop)) return;
         const uint8_t errors = DecodeCard(card, context.format.Settings());
         flags.card.Store(card);
         if (errors != 0) {
