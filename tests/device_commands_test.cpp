@@ -207,7 +207,7 @@ TEST(TrackData, ReceiveWaitsForASwipe) {
     EXPECT_GE(Clock::now() - start, 350ms);
     EXPECT_EQ(card.Text(0), "UNTOUCHED");
     // A damaged card arrives whole; decoding flags only the damaged track.
-    rig.reader.Swipe(rig.reader.CardCount() - 1);
+    rig.reader.Swipe(7);  // the sample deck's damaged card
     ASSERT_EQ(rig.commands.ReceiveTracks(card), kReaderOk);
     EXPECT_EQ(DecodeTracks(card, kIsoTrackSet), 2);
 }

@@ -233,10 +233,11 @@ Texts TextsOnCard(const VirtualCard& virtualCard, const TrackSet& settings) {
     return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
 }
 
-constexpr std::size_t kBlank = 0;     // sample deck: blank cards 0 to 2
-constexpr std::size_t kIsoCard = 3;   // a well-formed ISO card
-constexpr std::size_t kDamaged = 7;   // track 2 fails its check
-constexpr std::size_t kIsoOther = 8;  // added: another ISO card
+constexpr std::size_t kBlank = 0;    // sample deck: blank cards 0 to 2
+constexpr std::size_t kIsoCard = 3;  // a well-formed ISO card
+constexpr std::size_t kDamaged = 7;  // track 2 fails its check
+// Added after the sample cards: another ISO card.
+const std::size_t kIsoOther = SampleDeck().cards.size();
 
 Deck TestDeck() {
     Deck deck = SampleDeck();

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "carddata/card_fields.h"
 #include "carddata/track_codec.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
@@ -23,8 +24,7 @@ TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
     ASSERT_EQ(commands.ConnectScan(), 1);
     reader.SetAutoSwipe(3, 20ms, true);  // ISO, AAMVA, CA DMV samples in turn
     const char* expected[] = {";4000001234567899=29121010000000000000?",
-                              ";6360141234567890=2912198001010?",
-                              ";6360141234567891=2912198502020?"};
+                              ";63601412345678=291219800101?", ";63601487654321=310319850215?"};
     for (const char* track2 : expected) {
         ASSERT_EQ(commands.StartRawRead(), kReaderOk);
         CardTracks card;
@@ -125,6 +125,61 @@ TEST(VirtualReader, RejectNextFailsOneWriteOrEraseOnly) {
     reader.Swipe(0);
     EXPECT_EQ(commands.WaitEraseStatus(), kReaderOk);
     EXPECT_EQ(changes, 2);
+}
+
+// The sample cards as the program reads them with the formats of their data type.
+TEST(Deck, SampleCardsCarryTheFieldsOfTheirFormat) {
+    constexpr TrackSet kAamva{
+        {{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {7, kParityOdd, '%', '?'}}};
+    constexpr TrackSet kCaDmv{
+        {{6, kParityNone, '%', '?'}, {5, kParityOdd, ';', '?'}, {6, kParityNone, '!', '?'}}};
+    const Deck deck = SampleDeck();
+    auto fields = [&](std::size_t index, const TrackSet& settings) {
+        CardTracks card;
+        for (int t = 0; t < 3; ++t) {
+            const auto& bits = deck.cards.at(index).tracks[static_cast<std::size_t>(t)];
+            std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
+                        card.track[t].begin());
+        }
+        DecodeTracks(card, settings);
+        return ParseCardFields(
+            {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))});
+    };
+    auto value = [](const std::optional<CardFields>& card, int track, std::string_view key) {
+        const Field* field = card ? card->Find(track, key) : nullptr;
+        return field ? field->value : "<absent>";
+    };
+    for (std::size_t blank : {0u, 1u, 2u}) EXPECT_FALSE(fields(blank, kIsoTrackSet));
+    EXPECT_FALSE(fields(6, kIsoTrackSet));  // raw bytes
+
+    const auto iso = fields(3, kIsoTrackSet);
+    EXPECT_EQ(value(iso, 2, "pan"), "400000******7899");
+    EXPECT_EQ(value(iso, 2, "pan_luhn"), "true");
+    EXPECT_EQ(value(iso, 0, "tracks_agree"), "true");
+
+    const auto licence = fields(4, kAamva);
+    EXPECT_EQ(value(licence, 1, "family_name"), "DOE");
+    EXPECT_EQ(value(licence, 2, "id_number"), "12345678");
+    EXPECT_EQ(value(licence, 3, "eye_colour"), "BLU");
+    const auto caDmv = fields(5, kCaDmv);
+    EXPECT_EQ(value(caDmv, 1, "city"), "SAN FRANCISCO");
+    EXPECT_EQ(value(caDmv, 2, "birth_date"), "19850215");
+    EXPECT_EQ(value(caDmv, 3, "postal_code"), "941021234");
+    EXPECT_EQ(value(caDmv, 3, "hair_colour"), "BLK");
+    // Read with the AAMVA formats, tracks 1 and 3 fail: track 2 alone still names a licence.
+    const auto misread = fields(5, kAamva);
+    EXPECT_EQ(value(misread, 1, "city"), "<absent>");
+    EXPECT_EQ(value(misread, 3, "postal_code"), "<absent>");
+    EXPECT_EQ(value(misread, 2, "id_number"), "87654321");
+
+    const auto damaged = fields(7, kIsoTrackSet);  // track 1 still reads
+    EXPECT_EQ(value(damaged, 1, "surname"), "DAMAGED");
+    EXPECT_EQ(value(damaged, 0, "tracks_agree"), "<absent>");
+    const auto badDigit = fields(8, kIsoTrackSet);
+    EXPECT_EQ(value(badDigit, 1, "pan_luhn"), "false");
+    EXPECT_EQ(value(badDigit, 1, "title"), "DR");
+    const auto differ = fields(9, kIsoTrackSet);
+    EXPECT_EQ(value(differ, 0, "tracks_agree"), "false");
 }
 
 TEST(Deck, JsonRoundTripAndBadFiles) {

@@ -41,7 +41,7 @@ class VirtualReaderWindowTest : public SessionTest {
 TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
     StartWithWindow();
     QListWidget* cards = readerWindow->Cards();
-    ASSERT_EQ(cards->count(), 8);
+    ASSERT_EQ(cards->count(), static_cast<int>(SampleDeck().cards.size()));
     EXPECT_EQ(cards->item(3)->text(), "4  ISO bank card");
     EXPECT_EQ(cards->item(7)->text(), "8  Damaged card");
     EXPECT_EQ(readerWindow->SelectedCard(), 0);

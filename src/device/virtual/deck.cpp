@@ -59,15 +59,29 @@ Deck SampleDeck() {
                        "4000001234567899=29121010000000000000",
                        "011234567890123445=724724000000000000030300000000000000000000"},
                       kIsoTrackSet));
+    // Licences in the AAMVA magnetic stripe layout: track 1 state, city, name (family$given$
+    // middle), address; track 2 IIN 636014, licence number, expiry YYMM, birth date CCYYMMDD;
+    // track 3 versions, postal code (11), class (2), restrictions (10), endorsements (4), sex,
+    // height, weight, hair, eyes.
     deck.cards.push_back(
         CardFromTexts("AAMVA licence",
-                      {"CASACRAMENTO^DOE$JOHN$Q^123 MAIN ST^", "6360141234567890=2912198001010",
-                       "#!!95814  C    M     180 75BRNBRN"},
+                      {"CASACRAMENTO^DOE$JOHN$Q^123 MAIN ST^", "63601412345678=291219800101",
+                       "01"
+                       "95814      "
+                       "C "
+                       "B         "
+                       "    "
+                       "1511180BROBLU"},
                       kAamva));
     deck.cards.push_back(
         CardFromTexts("CA DMV licence",
-                      {"CASACRAMENTO^ROE$JANE^456 OAK AVE^", "6360141234567891=2912198502020",
-                       "#95814  C F 165 60BLKBRN"},
+                      {"CASAN FRANCISCO^ROE$JANE^456 OAK AVE^", "63601487654321=310319850215",
+                       "01"
+                       "941021234  "
+                       "C "
+                       "          "
+                       "    "
+                       "2506130BLKBRO"},
                       kCaDmv));
     deck.cards.push_back(
         CardFromTexts("Raw bytes", {"0123456789ABCDEF", "DEADBEEF", "00FF00FF"}, kRaw));
@@ -77,6 +91,14 @@ Deck SampleDeck() {
         kIsoTrackSet);
     damaged.tracks[1][3] ^= 0x10;  // one flipped bit on track 2: parity and LRC fail
     deck.cards.push_back(std::move(damaged));
+    // Bank cards whose fields show what can be wrong: a check digit, tracks that disagree.
+    deck.cards.push_back(CardFromTexts("ISO card, bad check digit",
+                                       {"B5500005555555558^ROE/JANE M.DR^2607201123456789",
+                                        "5500005555555558=2607201123456789", ""},
+                                       kIsoTrackSet));
+    deck.cards.push_back(CardFromTexts(
+        "ISO card, tracks differ",
+        {"B378282246310005^PUBLIC/JOHN Q^2711101", "378282246310005=2811101", ""}, kIsoTrackSet));
     return deck;
 }
 
