@@ -98,6 +98,16 @@ TEST(TrackInspector, GoodTrackAsTheReaderDeliversIt) {
     ASSERT_EQ(in.candidates.size(), 1u);
     EXPECT_EQ(Describe(in.candidates[0]), "5 odd forward normal ;1234?");
     EXPECT_TRUE(in.candidates[0].configured);
+
+    // Reversed, this track 1 holds ';2?' in 5 bits with even parity, directly followed by more
+    // data; and track 2 ';5?' also reads as ';:>?' in 4 bits without parity.
+    const std::string text1 = "JDIF58618H1E9I5J71FJJADBDHC702G0D9";
+    const TrackInspection one = InspectTrack(Recorded(text1, kIso1), kIso1);
+    ASSERT_EQ(one.candidates.size(), 1u);
+    EXPECT_EQ(Describe(one.candidates[0]), "7 odd forward normal %" + text1 + "?");
+    const TrackInspection five = InspectTrack(Recorded("5", kIso2), kIso2);
+    ASSERT_EQ(five.candidates.size(), 1u);
+    EXPECT_EQ(Describe(five.candidates[0]), "5 odd forward normal ;5?");
 }
 
 TEST(TrackInspector, StartSentinelFoundAfterClockingZeros) {
@@ -118,9 +128,22 @@ TEST(TrackInspector, StartSentinelFoundAfterClockingZeros) {
     EXPECT_EQ(in.candidates[0].startBit, 13);
     EXPECT_EQ(in.candidates[0].text, "%" + text + "?");
 
+    // Noise right after the LRC: the track still decodes, and its reading is the first candidate.
+    const TrackInspection tail = Inspect(frame + "0001", kIso1);
+    EXPECT_FALSE(tail.failure);
+    ASSERT_FALSE(tail.candidates.empty());
+    EXPECT_EQ(Describe(tail.candidates[0]), "7 odd forward normal %" + text + "?");
+
+    // A damaged copy first, the good one after idle bits: the good one is taken.
+    std::string damaged = frame;
+    damaged[7 * 3 + 1] ^= 1;
+    const TrackInspection second = Inspect(damaged + Zeros(20) + frame, kIso1);
+    EXPECT_EQ(second.startBit, static_cast<int>(damaged.size()) + 20);
+    EXPECT_FALSE(second.failure);
+
     // A noise bit before the start sentinel: still found, the noise counted.
-    const TrackInspection noisy = Inspect(std::string(1, '1') + Zeros(9) + frame, kIso1);
-    EXPECT_EQ(noisy.startBit, 10);
+    const TrackInspection noisy = Inspect(std::string(1, '1') + Zeros(20) + frame, kIso1);
+    EXPECT_EQ(noisy.startBit, 21);
     EXPECT_EQ(noisy.onesBeforeStart, 1);
     EXPECT_FALSE(noisy.failure);
     ASSERT_FALSE(noisy.candidates.empty());
@@ -160,6 +183,14 @@ TEST(TrackInspector, FirstFailureAndItsPosition) {
     EXPECT_EQ(in.startBit, -1);
     EXPECT_EQ(in.characters.front().role, CharacterRole::kUnframed);
     EXPECT_EQ(in.characters.front().bitOffset, 3);  // cut from the first one bit
+
+    // A track in another format (even parity) holds the start sentinel's pattern inside its
+    // data, but not where a track begins: no start sentinel, and no chance frame reads as good.
+    in = InspectTrack(Recorded("4000001234567899=29121010000000000000", {5, kParityEven, ';', '?'}),
+                      kIso2);
+    ASSERT_TRUE(in.failure);
+    EXPECT_EQ(in.failure->kind, FailureKind::kNoStartSentinel);
+    EXPECT_EQ(in.text, "");
 
     // No end sentinel within 255 characters, but one after: too long for a track. Two frames
     // back to back, the first without its end sentinel, the second with a wrong LRC (so that it
@@ -267,6 +298,13 @@ TEST(TrackInspector, CandidatesRankedConfiguredThenIsoThenTheRest) {
     for (std::size_t i = 1; i < in.candidates.size(); ++i) {
         EXPECT_NE(in.candidates[i].text, ";123?") << Describe(in.candidates[i]);
     }
+    // Configured without parity, the same: the configured reading, and not the even one again.
+    const TrackInspection none = Inspect(bits, {5, kParityNone, ';', '?'});
+    ASSERT_FALSE(none.candidates.empty());
+    EXPECT_EQ(Describe(none.candidates[0]), "5 none forward normal ;123?");
+    EXPECT_EQ(std::count_if(none.candidates.begin(), none.candidates.end(),
+                            [](const TrackCandidate& c) { return c.text == ";123?"; }),
+              1);
 }
 
 TEST(TrackInspector, BlankAndRawTracks) {

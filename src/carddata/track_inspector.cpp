@@ -208,6 +208,9 @@ struct Ranked {
     int group = 0;
     int orientation = 0;
     int order = 0;
+    bool checked = false;  // read with a parity check
+    int from = 0;          // the bits of the stream as read that the frame covers: [from, to)
+    int to = 0;
 };
 
 Ranked MakeCandidate(const View& v, int orientation, const Format& f, int order, int start,
@@ -224,6 +227,10 @@ Ranked MakeCandidate(const View& v, int orientation, const Format& f, int order,
     r.group = f.group;
     r.orientation = orientation;
     r.order = order;
+    r.checked = f.checked;
+    const int end = std::min(start + (endIndex + 2) * f.settings.bpc, v.Length());
+    r.from = (orientation & 1) ? v.Length() - end : start;
+    r.to = (orientation & 1) ? v.Length() - start : end;
     return r;
 }
 
@@ -270,8 +277,18 @@ std::vector<TrackCandidate> SearchCandidates(const std::string& bits,
         if (a.orientation != b.orientation) return a.orientation < b.orientation;
         return a.order < b.order;
     });
+    // A reading without a parity check is weak evidence: it is listed only where no reading with
+    // one covers the same recorded bits, in any direction and polarity (a 5-bit ISO track, for
+    // one, often also reads as 4 bits without parity from the same start sentinel).
+    auto overruled = [&found](const Ranked& r) {
+        if (r.checked || r.group == kConfiguredGroup) return false;
+        return std::any_of(found.begin(), found.end(), [&r](const Ranked& other) {
+            return other.checked && other.from < r.to && r.from < other.to;
+        });
+    };
     std::vector<TrackCandidate> candidates;
     for (Ranked& r : found) {
+        if (overruled(r)) continue;
         const TrackCandidate& c = r.candidate;
         const bool duplicate =
             std::any_of(candidates.begin(), candidates.end(), [&](const TrackCandidate& kept) {
@@ -290,22 +307,23 @@ void AnalyseConfigured(TrackInspection& out) {
     const Format f = MakeFormat(out.settings);
     const int bpc = f.settings.bpc;
 
+    // A start sentinel counts where a track can begin: after idle bits.
     int start = -1;
     std::optional<Walk> walk;
     for (int p = 0; p < v.DataEnd(); ++p) {
         if (v.Code(p, f.codeMask) != f.startCode) continue;
+        if (v.OnesIn(p - kGuardBits, p) != 0) continue;
         Walk w = WalkFrom(v, f, p);
         if (!w.failure) {
             start = p;
             walk = w;
             break;
         }
-        if (start < 0) start = p;  // the first occurrence, unless a later one decodes
+        if (start < 0) {  // the first one, unless a later one decodes
+            start = p;
+            walk = w;
+        }
     }
-    if (!walk && v.FirstOne() >= 0 && v.Code(v.FirstOne(), f.codeMask) == f.startCode) {
-        start = v.FirstOne();
-    }
-    if (start >= 0 && !walk) walk = WalkFrom(v, f, start);
 
     int from = start;
     int count = 0;

@@ -98,7 +98,7 @@ struct TrackInspection {
     bool formatKnown = true;  // false for a configured bpc outside 4..7 (Raw Type): no cut
     // Characters cut from the start sentinel at the configured bpc, forward, as read.
     int startBit = -1;        // start sentinel's offset, -1 when none was found
-    int onesBeforeStart = 0;  // one bits before it: noise the program's decode trips on
+    int onesBeforeStart = 0;  // one bits before it (further back than kGuardBits): noise
     std::vector<InspectedCharacter> characters;
     int endSentinelIndex = -1;  // index into characters, -1 when none was found
     int lrcIndex = -1;
@@ -111,10 +111,12 @@ struct TrackInspection {
 // Analyses one track's raw bytes as read (the first bit is bit 7 of the first byte) under its
 // configured format.
 //
-// The start sentinel is searched for at every bit offset: the first offset from which the whole
-// track decodes, else the first one bit if the start sentinel begins there, else the first offset
-// where it occurs. From there the stream is cut into characters up to the LRC (or, without an end
-// sentinel, up to the last one bit), and the first failure along it is reported.
+// The start sentinel is searched for at every bit offset where a track can begin: where the
+// stream begins or after kGuardBits idle bits (a start sentinel pattern inside other bits is
+// chance). Of those, the first from which the whole track decodes is taken, else the first. From
+// there the stream is cut into characters up to the LRC (or, without an end sentinel, up to the
+// last one bit), and the first failure along it is reported. Without a start sentinel the
+// characters are cut from the first one bit.
 //
 // Candidates: bits per character 5, 7, 4, 6; parity odd, even, none (4 and 6 bits: none); the
 // stream forward and reversed; as read and inverted. Sentinels searched for: the configured ones
@@ -126,7 +128,10 @@ struct TrackInspection {
 // (fewer where the stream begins or ends): a short run of bits inside other data decodes by
 // chance, and inverting a stream of 5 or 7 bits per character turns odd parity into even. When
 // the track decodes under its configured format, that reading is a candidate whatever lies
-// around it. Ranked: the
+// around it. A reading without a parity check (4 or 6 bits, or parity none) outside the
+// configured format is dropped where a reading with one covers the same recorded bits: it is
+// then a shadow of that reading (a 5-bit ISO track also reads as 4 bits from the same start
+// sentinel now and then). Ranked: the
 // configured format, then the ISO formats, then the rest; within each, forward before reversed,
 // as read before inverted (forward as read, reversed as read, forward inverted, reversed
 // inverted), then by width 5, 7, 4, 6 and parity odd, even, none. Candidates that give the same
