@@ -279,6 +279,25 @@ TEST(TrackInspector, EveryFormatIsFoundEveryWay) {
     }
 }
 
+TEST(TrackInspector, EndSentinelOfZeroBitsAfterTheData) {
+    // '0' with even parity is 00000, and with this text the LRC is 00000 too: nothing recorded
+    // after the data tells them from clocking zeros. The program's decode finds them there.
+    const TrackSettings zeroEnd{5, kParityEven, ';', '0'};
+    const Bytes recorded = Recorded("1:", zeroEnd);
+    EXPECT_EQ(BitsOf(recorded), "11011100010101000000000000000000");
+    const TrackInspection in = InspectTrack(recorded, zeroEnd);
+    EXPECT_FALSE(in.failure);
+    EXPECT_EQ(in.text, ";1:0");
+    EXPECT_EQ(in.lrcIndex, 4);
+    const TrackInspection reversed = Inspect(Reversed(BitsOf(recorded)), zeroEnd);
+    ASSERT_FALSE(reversed.candidates.empty());
+    EXPECT_EQ(Describe(reversed.candidates[0]), "5 even reversed normal ;1:0");
+    // The same, but with one bits after the data where the end sentinel should be.
+    std::string bits = BitsOf(recorded);
+    bits[16] = '1';
+    EXPECT_TRUE(Inspect(bits, zeroEnd).failure);
+}
+
 TEST(TrackInspector, CandidatesRankedConfiguredThenIsoThenTheRest) {
     const TrackSettings userType{5, kParityEven, ';', '?'};
     // Three recordings on one stream, far apart: ISO track 1 forward, the configured format

@@ -117,10 +117,17 @@ int CeilDiv(int a, int b) {
     return (a + b - 1) / b;
 }
 
-// The first end sentinel among the characters from `at` on (step bpc) that begin inside the
-// recorded bits; -1 when there is none. Returns a bit offset.
+// Where an end sentinel may begin: inside the recorded bits. One whose code is all zeros cannot
+// be told from clocking zeros; it also counts at the first character after them, where the
+// program's decode finds it.
+int EndSentinelLimit(const View& v, const Format& f) {
+    return v.DataEnd() + (f.endCode == 0 ? f.settings.bpc : 0);
+}
+
+// The first end sentinel among the characters from `at` on (step bpc) that may hold one; -1 when
+// there is none. Returns a bit offset.
 int EndSentinelFrom(const View& v, const Format& f, int at) {
-    for (; at < v.DataEnd(); at += f.settings.bpc) {
+    for (; at < EndSentinelLimit(v, f); at += f.settings.bpc) {
         if (v.Code(at, f.codeMask) == f.endCode) return at;
     }
     return -1;
@@ -139,7 +146,9 @@ Walk WalkFrom(const View& v, const Format& f, int start) {
     uint8_t lrc = 0;
     for (int k = 0;; ++k) {
         const int at = start + k * bpc;
-        if (at >= v.DataEnd()) return {TrackFailure{FailureKind::kNoEndSentinel, k, at}};
+        if (at >= v.DataEnd() && (k == 0 || at >= EndSentinelLimit(v, f))) {
+            return {TrackFailure{FailureKind::kNoEndSentinel, k, at}};
+        }
         if (k == kMaxTrackTextLength) {
             if (EndSentinelFrom(v, f, at) >= 0) return {TrackFailure{FailureKind::kTooLong, k, at}};
             return {TrackFailure{FailureKind::kNoEndSentinel, CeilDiv(v.DataEnd() - start, bpc),

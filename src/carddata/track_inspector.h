@@ -116,15 +116,18 @@ struct TrackInspection {
 // chance). Of those, the first from which the whole track decodes is taken, else the first. From
 // there the stream is cut into characters up to the LRC (or, without an end sentinel, up to the
 // last one bit), and the first failure along it is reported. Without a start sentinel the
-// characters are cut from the first one bit.
+// characters are cut from the first one bit. The end sentinel is the first one after the start
+// sentinel that begins inside the recorded bits; one whose code is all zeros (such as '0' with
+// 4 bits) cannot be told from clocking zeros and also counts at the first character after them,
+// where the program's decode finds it.
 //
 // Candidates: bits per character 5, 7, 4, 6; parity odd, even, none (4 and 6 bits: none); the
 // stream forward and reversed; as read and inverted. Sentinels searched for: the configured ones
 // for every width of the configured character set (4 and 5 bits, or 6 and 7), and for every
 // width the sentinels of the program's data types: ';' for 4 and 5 bits, '%' for 7, '%' and '!'
 // (CA DMV) for 6; end sentinel '?'. A candidate is the first start sentinel from which the track
-// decodes with at least one data character, good parity and a matching LRC, its end sentinel
-// inside the recorded bits, and kGuardBits idle bits before its start sentinel and after its LRC
+// decodes with at least one data character, good parity and a matching LRC, and kGuardBits idle
+// bits before its start sentinel and after its LRC
 // (fewer where the stream begins or ends): a short run of bits inside other data decodes by
 // chance, and inverting a stream of 5 or 7 bits per character turns odd parity into even. When
 // the track decodes under its configured format, that reading is a candidate whatever lies
