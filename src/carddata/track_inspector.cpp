@@ -494,12 +494,24 @@ std::string Printf(const char* format, auto... args) {
 }
 
 std::string FormatName(const TrackSettings& s) {
+    if (!BpcKnown(s.bpc)) return Printf("%d bpc: raw bytes, no characters", s.bpc);
     return Printf("%d bpc, %s parity, start '%c', end '%c'", s.bpc,
                   std::string(ParityName(Normalised(s).parity)).c_str(), s.startSentinel,
                   s.endSentinel);
 }
 
-// Appends groups to lines of at most `width` columns, each line indented.
+// Bits outside the characters, in brackets, cut into pieces that fit a line.
+void AddBracketed(std::string_view bits, std::vector<std::string>& groups) {
+    constexpr std::size_t kPiece = 64;
+    for (std::size_t i = 0; i < bits.size(); i += kPiece) {
+        std::string g(i == 0 ? "[" : "");
+        g += bits.substr(i, kPiece);
+        if (i + kPiece >= bits.size()) g += ']';
+        groups.push_back(std::move(g));
+    }
+}
+
+// Appends groups to lines of at most 100 columns, each line indented.
 void WrapGroups(const std::vector<std::string>& groups, std::vector<std::string>& lines) {
     constexpr std::size_t kWidth = 100;
     const std::string indent = "    ";
@@ -555,7 +567,7 @@ std::vector<std::string> RenderInspection(const TrackInspection& in, int trackNu
         for (std::size_t i = 0; i < in.bits.size(); i += 8) groups.push_back(in.bits.substr(i, 8));
     } else if (in.characters.front().bitOffset > 0) {
         cutEnd = in.characters.front().bitOffset;
-        groups.push_back("[" + in.bits.substr(0, static_cast<std::size_t>(cutEnd)) + "]");
+        AddBracketed(std::string_view(in.bits).substr(0, static_cast<std::size_t>(cutEnd)), groups);
     }
     for (const InspectedCharacter& c : in.characters) {
         std::string g = CharacterBits(in, c);
@@ -567,13 +579,13 @@ std::vector<std::string> RenderInspection(const TrackInspection& in, int trackNu
         cutEnd = c.bitOffset + c.bitCount;
     }
     if (!in.characters.empty() && cutEnd < static_cast<int>(in.bits.size())) {
-        groups.push_back("[" + in.bits.substr(static_cast<std::size_t>(cutEnd)) + "]");
+        AddBracketed(std::string_view(in.bits).substr(static_cast<std::size_t>(cutEnd)), groups);
     }
     lines.push_back("  bits:");
     WrapGroups(groups, lines);
 
     if (!in.formatKnown) {
-        lines.push_back("  no characters: the configured format has no characters to cut");
+        lines.push_back("  not cut into characters: the configured format is raw bytes");
     } else {
         if (in.startBit >= 0) {
             lines.push_back(Printf("  start sentinel at bit %d", in.startBit));
@@ -595,7 +607,7 @@ std::vector<std::string> RenderInspection(const TrackInspection& in, int trackNu
                     break;
                 case CharacterRole::kLrc: {
                     const uint8_t expected = k > 0 ? in.characters[k - 1].lrc : 0;
-                    role = Printf("  LRC (expected %02X)", unsigned{expected});
+                    role = Printf("  LRC (data bits should be 0x%02X)", unsigned{expected});
                     break;
                 }
                 default:
