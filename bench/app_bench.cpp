@@ -28,7 +28,7 @@
 namespace {
 
 using namespace tollwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 class SilentBoxes final : public MessageBoxSeam {
   public:
@@ -37,9 +37,9 @@ class SilentBoxes final : public MessageBoxSeam {
 
 template <typename Condition>
 bool Pump(Condition condition, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
-        if (Clock::now() > deadline) return false;
+        if (SteadyClock::now() > deadline) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
     }
     return true;
@@ -67,19 +67,19 @@ class PaintWatch final : public QObject {
         expected_ = text;
         painted_.reset();
     }
-    std::optional<Clock::time_point> Painted() const { return painted_; }
+    std::optional<SteadyClock::time_point> Painted() const { return painted_; }
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::Paint && !painted_ && edit_.toPlainText() == expected_)
-            painted_ = Clock::now();
+            painted_ = SteadyClock::now();
         return false;
     }
 
   private:
     QPlainTextEdit& edit_;
     QString expected_;
-    std::optional<Clock::time_point> painted_;
+    std::optional<SteadyClock::time_point> painted_;
 };
 
 QString TrackBox(DesktopSession& session, int id) {
@@ -126,14 +126,14 @@ int main(int argc, char** argv) {
     // CPU while the Read job waits for a swipe.
     Pump([&] { return reader.ArmedFor() == VirtualReader::Armed::kRead; }, 2000);
     const double cpu0 = CpuSeconds();
-    const auto wall0 = Clock::now();
+    const auto wall0 = SteadyClock::now();
     {
         QEventLoop idle;  // the program's own event loop, not a busy wait of this harness
         QTimer::singleShot(5000, &idle, &QEventLoop::quit);
         idle.exec();
     }
     const double cpuWaiting = CpuSeconds() - cpu0;
-    const double wallWaiting = std::chrono::duration<double>(Clock::now() - wall0).count();
+    const double wallWaiting = std::chrono::duration<double>(SteadyClock::now() - wall0).count();
 
     // Swipe to track boxes, alternating a blank card and the ISO card so that the boxes change.
     std::vector<double> swipeToBoxes;
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
                       : QString("{NO DATA}");
         if (!Pump([&] { return reader.ArmedFor() == VirtualReader::Armed::kRead; }, 3000)) break;
         watch.Expect(expected);
-        const auto swiped = Clock::now();
+        const auto swiped = SteadyClock::now();
         reader.Swipe(card);
         if (!Pump([&] { return watch.Painted().has_value(); }, 3000)) {
             std::fprintf(stderr, "the card did not reach the track boxes\n");

@@ -28,7 +28,7 @@
 namespace {
 
 using namespace tollwick;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 class CountedBoxes final : public MessageBoxSeam {
   public:
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
     session.Start();
     // The program's own event loop runs; the harness looks every 5 ms without spinning.
     const auto pump = [](auto condition, std::chrono::milliseconds limit) {
-        const auto until = Clock::now() + limit;
+        const auto until = SteadyClock::now() + limit;
         while (!condition()) {
-            if (Clock::now() > until) return false;
+            if (SteadyClock::now() > until) return false;
             QEventLoop wait;
             QTimer::singleShot(5, &wait, &QEventLoop::quit);
             wait.exec();
@@ -112,12 +112,12 @@ int main(int argc, char** argv) {
 
     reader.SetAutoSwipe(0, std::chrono::milliseconds(pauseMs), /*advance=*/true);
     const double cpu0 = CpuSeconds();
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     session.CardJobs().OnFromFile();
     const bool ended =
         pump([&] { return !boxes.shown.empty() && boxes.shown.back() == "End of File!!!"; },
              std::chrono::milliseconds(cards * (readerPauseMs + 1000)));
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double wall = std::chrono::duration<double>(SteadyClock::now() - start).count();
     const double cpu = CpuSeconds() - cpu0;
     session.Stop();
     if (!ended) {

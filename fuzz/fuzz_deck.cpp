@@ -1,9 +1,10 @@
 // The virtual reader's deck file: any text must either be refused or give a deck that saves and
-// loads back unchanged.
+// loads back unchanged, and whose every card plays back as a reader would send it.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "device/virtual/card_stripe.h"
 #include "device/virtual/deck.h"
 #include "fuzz_input.h"
 
@@ -27,9 +28,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!again || again->cards.size() != deck->cards.size())
         fuzz::Fail("a saved deck does not load");
     for (std::size_t i = 0; i < deck->cards.size(); ++i) {
-        if (again->cards[i].name != deck->cards[i].name ||
-            again->cards[i].tracks != deck->cards[i].tracks) {
+        const auto& card = deck->cards[i];
+        if (again->cards[i].name != card.name || again->cards[i].tracks != card.tracks ||
+            again->cards[i].reversed != card.reversed ||
+            again->cards[i].weakSpot != card.weakSpot) {
             fuzz::Fail("a saved card loads differently");
+        }
+        for (std::size_t t = 0; t < 3; ++t) {
+            tollwick::TrackSwipe swipe;
+            swipe.reversed = card.reversed;
+            if (card.weakSpot && card.weakSpot->track == static_cast<int>(t)) {
+                swipe.weakBit = card.weakSpot->bit;
+            }
+            const auto sent = tollwick::PlayTrack(card.tracks[t], swipe);
+            if (sent.size() > 255) fuzz::Fail("a track plays back longer than 255 bytes");
+            if (!sent.empty() && (sent[0] & 0x80) == 0) fuzz::Fail("playback not from a one bit");
         }
     }
     return 0;

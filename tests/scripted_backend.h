@@ -2,25 +2,32 @@
 // output reports the channel sent.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "device/clock.h"
 #include "device/hid_backend.h"
 
 namespace tollwick::testing {
 
 struct ScriptedState {
+    VirtualClock clock;  // reads that find nothing take their whole timeout, on virtual time
     std::vector<HidDeviceInfo> devices{{"scripted:0", 0x0801, 0x0005}};
     std::deque<std::vector<uint8_t>> input;  // whole reports, report id first
     std::vector<std::vector<uint8_t>> output;
     int inputLength = 9;
     int outputLength = 9;
     bool failWrites = false;
-    std::vector<std::string> opened;
+    std::vector<std::string> opened;      // every path tried, in order
+    std::vector<std::string> unopenable;  // paths that cannot be opened
+    // After this many reports written, the output length reads as given (0: the device is gone).
+    std::optional<std::pair<std::size_t, int>> outputLengthAfterWrites;
     std::deque<std::vector<uint8_t>>
         replies;  // one reply per output report, queued when it is written
 
@@ -46,7 +53,12 @@ class ScriptedDevice final : public HidDevice {
   public:
     explicit ScriptedDevice(ScriptedState& s) : s_(s) {}
     int InputReportLength() override { return s_.inputLength; }
-    int OutputReportLength() override { return s_.outputLength; }
+    int OutputReportLength() override {
+        if (s_.outputLengthAfterWrites && s_.output.size() >= s_.outputLengthAfterWrites->first) {
+            return s_.outputLengthAfterWrites->second;
+        }
+        return s_.outputLength;
+    }
     bool WriteReport(const uint8_t* report, std::size_t length, int) override {
         if (s_.failWrites) return false;
         s_.output.emplace_back(report, report + length);
@@ -58,7 +70,7 @@ class ScriptedDevice final : public HidDevice {
     }
     int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
         if (s_.input.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            s_.clock.Advance(std::chrono::milliseconds(timeoutMs));
             return 0;
         }
         const auto report = s_.input.front();
@@ -83,6 +95,8 @@ class ScriptedBackend final : public HidBackend {
     }
     std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
         s_.opened.push_back(info.path);
+        const auto& no = s_.unopenable;
+        if (std::find(no.begin(), no.end(), info.path) != no.end()) return nullptr;
         return std::make_unique<ScriptedDevice>(s_);
     }
 

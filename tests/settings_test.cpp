@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -109,6 +111,38 @@ TEST_F(ProfileTest, WriteKeepsFileModeAndSymbolicLink) {
     struct stat info {};
     ASSERT_EQ(::stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// Two programs writing keys of one profile at the same moment: every key either wrote is there.
+TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
+    PutMsr("PORTNUM=1\n");
+    constexpr int kRounds = 30;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            ProfileStore store(path_);
+            for (int i = 0; i < kRounds; ++i) {
+                if (!store.Write("K" + std::to_string(c) + "_" + std::to_string(i), "x")) {
+                    ::_exit(1);
+                }
+            }
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int c = 0; c < 2; ++c) {
+        for (int i = 0; i < kRounds; ++i) {
+            EXPECT_EQ(Store().Read("K" + std::to_string(c) + "_" + std::to_string(i)), "x");
+        }
+    }
+    EXPECT_EQ(Store().Read("PORTNUM"), "1");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
 TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouched) {

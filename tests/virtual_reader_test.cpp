@@ -1,7 +1,11 @@
-// The virtual reader: recorded bit streams, auto-swipe, faults and the deck file.
+// The virtual reader as the hardware behaves: paced reports, what a stripe holds, what a swipe
+// plays back, hidraw-like handles, auto-swipe, faults, and the deck file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,120 +19,251 @@ namespace tollwick {
 namespace {
 
 using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+
+struct Rig {
+    explicit Rig(VirtualReader::Options options = {}) : reader(options, SampleDeck(), clock) {
+        EXPECT_EQ(commands.ConnectScan(), 1);
+    }
+    VirtualClock clock;
+    VirtualReader reader;
+    VirtualBackend backend{reader};
+    ReaderLink link{backend, clock};
+    ReaderCommands commands{link};
+
+    int Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
+              std::size_t card = 0) {
+        TrackTexts texts{};
+        std::strcpy(texts[0].data(), t1);
+        std::strcpy(texts[1].data(), t2);
+        std::strcpy(texts[2].data(), t3);
+        if (commands.WriteTracks(texts, settings) != kReaderOk) return -1;
+        reader.Swipe(card);
+        return commands.WaitWriteStatus();
+    }
+    // The raw bytes of each track as the reader sent them.
+    CardTracks ReadRaw(std::size_t card) {
+        CardTracks raw;
+        EXPECT_EQ(commands.StartRawRead(), kReaderOk);
+        reader.Swipe(card);
+        EXPECT_EQ(commands.ReceiveTracks(raw), kReaderOk);
+        return raw;
+    }
+    // The whole read block of one swipe, as the link delivers it.
+    Bytes ReadBlock(std::size_t card) {
+        EXPECT_EQ(commands.StartRawRead(), kReaderOk);
+        reader.Swipe(card);
+        Bytes block;
+        uint8_t byte = 0;
+        while (link.LinkGetByte(1, &byte, block.empty() ? 350 : 50) == 0) block.push_back(byte);
+        return block;
+    }
+    CardTracks Read(std::size_t card, const TrackSet& settings = kIsoTrackSet) {
+        CardTracks decoded = ReadRaw(card);
+        DecodeTracks(decoded, settings);
+        return decoded;
+    }
+};
+
+Bytes RawBytes(const CardTracks& card, int track) {
+    const auto& buffer = card.track[static_cast<std::size_t>(track)];
+    return Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(RawLength(buffer)));
+}
+
+std::vector<bool> Bits(const Bytes& bytes) {
+    std::vector<bool> bits;
+    for (uint8_t b : bytes) {
+        for (int i = 7; i >= 0; --i) bits.push_back((b >> i) & 1u);
+    }
+    while (!bits.empty() && !bits.back()) bits.pop_back();
+    return bits;
+}
+
+TEST(VirtualReader, ReportsLeaveOnePerPollInterval) {
+    for (auto interval : {1ms, 10ms}) {
+        Rig rig({.inputReportLength = 2});
+        rig.reader.SetPollInterval(interval);
+        char version[20] = {};
+        const auto start = rig.clock.Now();
+        ASSERT_EQ(rig.commands.ReadVersion(version, sizeof version), kReaderOk);
+        // Nine one-byte reports, the first one interval after the command, then the 350 ms wait
+        // that ends the text (after a 1 ms drain before the command).
+        EXPECT_EQ(rig.clock.Now() - start, 1ms + 9 * interval + 350ms) << interval.count();
+        EXPECT_STREQ(version, "EVU1.07");
+    }
+}
+
+TEST(VirtualReader, ATrackHoldsWhatFitsItsStripe) {
+    Rig rig;
+    const std::string fits2(37, '5');  // 40 characters of 5 bits: 200 of track 2's 208 bits
+    const std::string over2(41, '5');  // 220 bits
+    const std::string over1(78, 'A');  // 81 characters of 7 bits: 567 bits fit 584 ...
+    const std::string past1(81, 'A');  // ... 588 do not
+    ASSERT_EQ(TrackCapacityBits(75), 208);
+    ASSERT_EQ(TrackCapacityBits(210), 584);
+
+    ASSERT_EQ(rig.commands.SetTrack2Density(false), kReaderOk);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, over1.c_str(), fits2.c_str(), "", 0), kReaderOk);
+    CardTracks card = rig.Read(0);
+    EXPECT_EQ(card.trackErrors, 0);
+    EXPECT_EQ(card.Text(1), ";" + fits2 + "?");
+
+    // Bits past the end of the stripe are not recorded: the card reads back damaged.
+    ASSERT_EQ(rig.Write(kIsoTrackSet, past1.c_str(), over2.c_str(), "", 1), kReaderOk);
+    EXPECT_EQ(rig.Read(1).trackErrors, 0b011);
+
+    // At 210 bits per inch track 2 holds the same text.
+    ASSERT_EQ(rig.commands.SetTrack2Density(true), kReaderOk);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, "", over2.c_str(), "", 1), kReaderOk);
+    card = rig.Read(1);
+    EXPECT_EQ(card.trackErrors, 0b001);
+    EXPECT_EQ(card.Text(1), ";" + over2 + "?");
+}
+
+TEST(VirtualReader, ASwipePlaysTheStripeBackAsAHeadReadsIt) {
+    Rig rig;
+    const std::size_t iso = 3, backwards = 10, weak = 11;
+    // The reader locks onto the first one bit; zeros run on after the data, a different number
+    // on every swipe, and the card decodes the same.
+    const CardTracks first = rig.ReadRaw(iso);
+    const CardTracks second = rig.ReadRaw(iso);
+    for (int t = 0; t < 3; ++t) {
+        ASSERT_FALSE(RawBytes(first, t).empty());
+        EXPECT_EQ(RawBytes(first, t)[0] & 0x80, 0x80) << t;
+        EXPECT_EQ(Bits(RawBytes(first, t)), Bits(RawBytes(second, t))) << t;
+    }
+    EXPECT_NE(rig.ReadBlock(iso).size(), rig.ReadBlock(iso).size());
+    EXPECT_EQ(rig.Read(iso).trackErrors, 0);
+
+    // A card swiped backwards fails its check, and its bits are the forward bits reversed.
+    EXPECT_EQ(rig.Read(backwards).trackErrors, 0b011);
+    VirtualCard forward = *rig.reader.Card(backwards);
+    forward.reversed = false;
+    Deck deck = rig.reader.GetDeck();
+    deck.cards.push_back(forward);
+    rig.reader.SetDeck(deck);
+    const CardTracks reversedRaw = rig.ReadRaw(backwards);
+    const CardTracks forwardRaw = rig.ReadRaw(deck.cards.size() - 1);
+    std::vector<bool> back = Bits(RawBytes(reversedRaw, 1));
+    std::reverse(back.begin(), back.end());
+    EXPECT_EQ(back, Bits(RawBytes(forwardRaw, 1)));
+    CardTracks decoded = forwardRaw;
+    EXPECT_EQ(DecodeTracks(decoded, kIsoTrackSet), 0);
+
+    // A weak spot reads one bit wrong, on its track only, on every swipe, even after a write.
+    EXPECT_EQ(rig.Read(weak).trackErrors, 0b010);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, "", "1234567890123", "", weak), kReaderOk);
+    EXPECT_EQ(rig.Read(weak).trackErrors, 0b010);
+
+    // A blank or erased track sends no bytes at all.
+    EXPECT_TRUE(RawBytes(rig.ReadRaw(0), 0).empty());
+}
+
+TEST(VirtualReader, HandlesBehaveLikeHidapiOnHidraw) {
+    VirtualClock clock;
+    VirtualReader reader(VirtualReader::Options{}, SampleDeck(), clock);
+    VirtualBackend backend(reader);
+    auto devices = backend.Enumerate(0x0801, 0x0005);
+    ASSERT_EQ(devices.size(), 1u);
+    auto handle = backend.Open(devices[0]);
+    EXPECT_EQ(handle->InputReportLength(), 0);  // hidraw tells no lengths
+    EXPECT_EQ(handle->OutputReportLength(), 9);
+    reader.Unplug();
+    reader.Plug();
+    // Stale, but it only shows when a transfer fails.
+    EXPECT_EQ(handle->OutputReportLength(), 9);
+    uint8_t buffer[200];
+    EXPECT_EQ(handle->ReadReport(buffer, sizeof buffer, 10), -1);
+    EXPECT_EQ(handle->OutputReportLength(), 0);
+    const uint8_t report[9] = {0, 0x1B, 'a'};
+    EXPECT_FALSE(handle->WriteReport(report, sizeof report, 50));
+    auto fresh = backend.Open(backend.Enumerate(0x0801, 0x0005)[0]);
+    EXPECT_TRUE(fresh->WriteReport(report, sizeof report, 50));
+
+    // With the lengths given, as Windows HID capabilities give them, a gone handle says 0 at once.
+    VirtualReader windows({.reportLengthKnown = true}, SampleDeck(), clock);
+    VirtualBackend windowsBackend(windows);
+    auto known = windowsBackend.Open(windowsBackend.Enumerate(0x0801, 0x0005)[0]);
+    EXPECT_EQ(known->InputReportLength(), 9);
+    windows.Unplug();
+    EXPECT_EQ(known->InputReportLength(), 0);
+    EXPECT_EQ(known->OutputReportLength(), 0);
+}
 
 TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
-    VirtualReader reader(VirtualReader::Options{}, SampleDeck());
-    VirtualBackend backend(reader);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
-    ASSERT_EQ(commands.ConnectScan(), 1);
-    reader.SetAutoSwipe(3, 20ms, true);  // ISO, AAMVA, CA DMV samples in turn
+    Rig rig;
+    rig.reader.SetAutoSwipe(3, 20ms, true);  // ISO, AAMVA, CA DMV samples in turn
     const char* expected[] = {";4000001234567899=29121010000000000000?",
                               ";63601412345678=291219800101?", ";63601487654321=310319850215?"};
     for (const char* track2 : expected) {
-        ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+        ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
         CardTracks card;
-        int received = 0;
-        for (int i = 0; i < 10 && received <= 0; ++i) received = commands.ReceiveTracks(card);
-        ASSERT_EQ(received, kReaderOk);
+        ASSERT_EQ(rig.commands.ReceiveTracks(card), kReaderOk);
         // Track 2 is ISO on every sample; tracks 1 and 3 differ by data type.
         DecodeTracks(card, kIsoTrackSet);
         EXPECT_EQ(card.Text(1), track2);
     }
-    EXPECT_EQ(reader.NextAutoSwipeCard(), 6u);
-}
+    EXPECT_EQ(rig.reader.NextAutoSwipeCard(), 6u);
 
-TEST(VirtualReader, InstantAutoSwipeStillDeliversWriteAndEraseStatus) {
-    VirtualReader reader;
-    VirtualBackend backend(reader);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
-    ASSERT_EQ(commands.ConnectScan(), 1);
-    reader.SetAutoSwipe(3, 0ms, false);
+    // An instant auto-swipe still waits out the host's listen after a write or erase.
+    rig.reader.SetAutoSwipe(3, 0ms, false);
     TrackTexts texts{};
     std::strcpy(texts[1].data(), "1234");
-    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
-    int status = 0;
-    for (int i = 0; i < 5 && status == 0; ++i) status = commands.WaitWriteStatus();
-    EXPECT_EQ(status, kReaderOk);
-    ASSERT_EQ(commands.EraseTracks(7), kReaderOk);
-    status = 0;
-    for (int i = 0; i < 5 && status == 0; ++i) status = commands.WaitEraseStatus();
-    EXPECT_EQ(status, kReaderOk);
-    EXPECT_TRUE(reader.Card(3)->tracks[1].empty());
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), kReaderOk);
+    ASSERT_EQ(rig.commands.EraseTracks(7), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
 }
 
-TEST(VirtualReader, SwipeWithoutArmingReadsNothing) {
-    VirtualReader reader;
-    VirtualBackend backend(reader);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
-    ASSERT_EQ(commands.ConnectScan(), 1);
-    EXPECT_TRUE(reader.Swipe(0));
+TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
+    Rig rig;
+    EXPECT_TRUE(rig.reader.Swipe(0));
     CardTracks card;
-    EXPECT_EQ(commands.ReceiveTracks(card), kNoSwipe);
-    EXPECT_FALSE(reader.Swipe(99));
+    EXPECT_EQ(rig.commands.ReceiveTracks(card), kNoSwipe);
+    EXPECT_FALSE(rig.reader.Swipe(99));
     // A reset disarms the reader.
-    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
-    EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kRead);
-    ASSERT_EQ(commands.ResetReader(), kReaderOk);
-    EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kIdle);
+    ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
+    EXPECT_EQ(rig.reader.ArmedFor(), VirtualReader::Armed::kRead);
+    ASSERT_EQ(rig.commands.ResetReader(), kReaderOk);
+    EXPECT_EQ(rig.reader.ArmedFor(), VirtualReader::Armed::kIdle);
 }
 
-TEST(VirtualReader, EmptyTrackInAWriteLeavesTheCardsTrack) {
-    VirtualReader reader;
-    VirtualBackend backend(reader);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
-    ASSERT_EQ(commands.ConnectScan(), 1);
-    const auto before = reader.Card(3)->tracks;
-    TrackTexts texts{};
-    std::strcpy(texts[0].data(), "NEW NAME");
-    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
-    std::size_t changed = 99;
-    reader.SetOnCardChanged([&changed](std::size_t index) { changed = index; });
-    reader.Swipe(3);
-    ASSERT_EQ(commands.WaitWriteStatus(), kReaderOk);
-    EXPECT_EQ(changed, 3u);
-    const auto after = reader.Card(3)->tracks;
+TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
+    Rig rig;
+    const auto before = rig.reader.Card(3)->tracks;
+    std::vector<std::size_t> changed;
+    rig.reader.SetOnCardChanged([&changed](std::size_t index) { changed.push_back(index); });
+    ASSERT_EQ(rig.Write(kIsoTrackSet, "NEW NAME", "", "", 3), kReaderOk);
+    const auto after = rig.reader.Card(3)->tracks;
     EXPECT_NE(after[0], before[0]);
     EXPECT_EQ(after[1], before[1]);
     EXPECT_EQ(after[2], before[2]);
-}
+    EXPECT_EQ(changed, std::vector<std::size_t>{3});
 
-TEST(VirtualReader, RejectNextFailsOneWriteOrEraseOnly) {
-    VirtualReader reader;
-    VirtualBackend backend(reader);
-    ReaderLink link(backend);
-    ReaderCommands commands(link);
-    ASSERT_EQ(commands.ConnectScan(), 1);
+    rig.reader.SetRejectNext(true);
     TrackTexts texts{};
     std::strcpy(texts[1].data(), "1234");
-    int changes = 0;
-    reader.SetOnCardChanged([&changes](std::size_t) { ++changes; });
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    EXPECT_TRUE(rig.reader.RejectNextPending());  // spent by the card, not by the command
+    rig.reader.Swipe(0);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), -2);
+    EXPECT_FALSE(rig.reader.RejectNextPending());
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "", "1234", "", 0), kReaderOk);
+    EXPECT_EQ(changed.size(), 2u);
 
-    reader.SetRejectNext(true);
-    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
-    EXPECT_TRUE(reader.RejectNextPending());  // spent by the card, not by the command
-    reader.Swipe(0);
-    EXPECT_EQ(commands.WaitWriteStatus(), -2);
-    EXPECT_FALSE(reader.RejectNextPending());
-    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
-    reader.Swipe(0);
-    EXPECT_EQ(commands.WaitWriteStatus(), kReaderOk);
-    EXPECT_EQ(changes, 1);
-
-    reader.SetRejectNext(true);
-    EXPECT_EQ(commands.EraseTracks(2), -1);
-    EXPECT_FALSE(reader.RejectNextPending());
-    ASSERT_EQ(commands.EraseTracks(2), kReaderOk);
-    reader.Swipe(0);
-    EXPECT_EQ(commands.WaitEraseStatus(), kReaderOk);
-    EXPECT_EQ(changes, 2);
+    rig.reader.SetRejectNext(true);
+    EXPECT_EQ(rig.commands.EraseTracks(2), -1);
+    EXPECT_FALSE(rig.reader.RejectNextPending());
+    ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+    rig.reader.Swipe(0);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_EQ(changed.size(), 3u);
 }
 
 // The sample cards as the program reads them with the formats of their data type.
-TEST(Deck, SampleCardsCarryTheFieldsOfTheirFormat) {
+TEST(VirtualReader, SampleCardsCarryTheFieldsOfTheirFormat) {
     constexpr TrackSet kAamva{
         {{7, kParityOdd, '%', '?'}, {5, kParityOdd, ';', '?'}, {7, kParityOdd, '%', '?'}}};
     constexpr TrackSet kCaDmv{
@@ -182,7 +317,22 @@ TEST(Deck, SampleCardsCarryTheFieldsOfTheirFormat) {
     EXPECT_EQ(value(differ, 0, "tracks_agree"), "false");
 }
 
-TEST(Deck, JsonRoundTripAndBadFiles) {
+// --- The deck file ---
+
+class DeckFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("tollwick-deck-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     const Deck deck = SampleDeck();
     auto again = DeckFromJson(DeckToJson(deck));
     ASSERT_TRUE(again);
@@ -190,31 +340,94 @@ TEST(Deck, JsonRoundTripAndBadFiles) {
     for (std::size_t i = 0; i < deck.cards.size(); ++i) {
         EXPECT_EQ(again->cards[i].name, deck.cards[i].name);
         EXPECT_EQ(again->cards[i].tracks, deck.cards[i].tracks);
+        EXPECT_EQ(again->cards[i].reversed, deck.cards[i].reversed);
+        EXPECT_EQ(again->cards[i].weakSpot, deck.cards[i].weakSpot);
     }
     std::string error;
     EXPECT_FALSE(DeckFromJson("{", &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(DeckFromJson(R"({"cards": [{"track1": "ABC"}]})"));  // odd digits
-    EXPECT_FALSE(DeckFromJson(R"({"cards": [{"track1": "ZZ"}]})"));   // not hex
-    EXPECT_FALSE(DeckFromJson(R"({"cards": [{"track1": 5}]})"));
+    for (const char* bad :
+         {R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
+          R"({"cards": [{"track1": 5}]})", R"([1, 2])", R"({"cards": [{"reversed": 1}]})",
+          R"({"cards": [{"weak_spot": {"track": 4, "bit": 1}}]})",
+          R"({"cards": [{"weak_spot": {"track": 1}}]})"}) {
+        EXPECT_FALSE(DeckFromJson(bad)) << bad;
+    }
     EXPECT_FALSE(DeckFromJson(R"({"cards": [{"track1": ")" + std::string(512, 'A') + R"("}]})"));
-    EXPECT_FALSE(DeckFromJson(R"([1, 2])"));
     auto named = DeckFromJson(R"({"cards": [{}, {"name": "X"}]})");
     ASSERT_TRUE(named);
     EXPECT_EQ(named->cards[0].name, "Card 1");
 
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("tollwick-deck-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    const auto path = dir / "sub" / "deck.json";
-    auto created = LoadOrCreateDeck(path);
-    ASSERT_TRUE(created);
-    EXPECT_TRUE(std::filesystem::exists(path));
-    EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
+    const auto path = dir_ / "sub" / "deck.json";
+    ASSERT_TRUE(LoadOrCreateDeck(path));
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);  // cards hold track data
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), 1);
     std::ofstream(path) << "not json";
     EXPECT_FALSE(LoadOrCreateDeck(path, &error));
     EXPECT_NE(error.find("deck.json"), std::string::npos);
-    std::filesystem::remove_all(dir);
+    std::ofstream(path, std::ios::trunc).flush();  // an empty file gets the sample deck
+    EXPECT_EQ(LoadOrCreateDeck(path)->cards.size(), SampleDeck().cards.size());
+}
+
+TEST_F(DeckFile, SavingACardKeepsOtherCardsModeAndLink) {
+    const auto real = dir_ / "real.json";
+    const auto link = dir_ / "deck.json";
+    ASSERT_TRUE(SaveDeck(real, SampleDeck()));
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(real, link);
+
+    // Another program changed card 2 since this one loaded the deck.
+    Deck other = *LoadOrCreateDeck(link);
+    other.cards[1].name = "Changed elsewhere";
+    ASSERT_TRUE(SaveDeck(real, other));
+    VirtualCard mine = SampleDeck().cards[0];
+    mine.name = "Written here";
+    ASSERT_TRUE(SaveDeckCard(link, 0, mine));
+
+    EXPECT_TRUE(fs::is_symlink(link));
+    struct stat info {};
+    ASSERT_EQ(::stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    const Deck now = *LoadOrCreateDeck(link);
+    EXPECT_EQ(now.cards[0].name, "Written here");
+    EXPECT_EQ(now.cards[1].name, "Changed elsewhere");
+    std::string error;
+    EXPECT_FALSE(SaveDeckCard(link, 99, mine, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+// Two processes writing different cards of one deck at the same time: every write lands and the
+// file stays a deck.
+TEST_F(DeckFile, TwoProcessesOnOneDeckLoseNothing) {
+    const auto path = dir_ / "deck.json";
+    ASSERT_TRUE(LoadOrCreateDeck(path));
+    constexpr int kRounds = 40;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            for (int i = 0; i < kRounds; ++i) {
+                VirtualCard card;
+                card.name = "child " + std::to_string(c) + " round " + std::to_string(i);
+                if (!SaveDeckCard(path, static_cast<std::size_t>(c), card)) ::_exit(1);
+            }
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto deck = LoadOrCreateDeck(path);
+    ASSERT_TRUE(deck);
+    EXPECT_EQ(deck->cards[0].name, "child 0 round " + std::to_string(kRounds - 1));
+    EXPECT_EQ(deck->cards[1].name, "child 1 round " + std::to_string(kRounds - 1));
+    EXPECT_EQ(deck->cards.size(), SampleDeck().cards.size());
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);  // no temporary file left
 }
 
 }  // namespace

@@ -227,8 +227,12 @@ void VirtualReaderWindow::OnCardChanged(int index) {
             QStringLiteral("Card %1 changed (sample cards, not saved)").arg(index + 1));
         return;
     }
+    // Only the changed card is written back: another program on the same deck file keeps the
+    // cards it wrote meanwhile.
     std::string error;
-    const bool ok = SaveDeck(*deckFile_, reader_.GetDeck(), &error);
+    const std::optional<VirtualCard> card = reader_.Card(static_cast<std::size_t>(index));
+    const bool ok =
+        card && SaveDeckCard(*deckFile_, static_cast<std::size_t>(index), *card, &error);
     deckLine_->setText(
         ok ? QStringLiteral("Card %1 changed, saved to %2").arg(index + 1).arg(PathText(*deckFile_))
            : QStringLiteral("Cannot save the deck: %1").arg(QString::fromStdString(error)));

@@ -3,19 +3,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace tollwick {
 namespace {
 
-constexpr uint16_t kTestTimeoutMs = 150;
-constexpr uint16_t kReplyTimeoutMs = 350;
-constexpr uint16_t kGapTimeoutMs = 50;
+// Every reply byte is awaited on its own; these are the reader's waits, each for its purpose.
+constexpr uint16_t kTestTimeoutMs = 150;   // each byte of the answer to the connection test
+constexpr uint16_t kReplyTimeoutMs = 350;  // each byte of a status or reply
+constexpr uint16_t kVersionGapMs = 350;    // the silence that ends the version text
+constexpr uint16_t kBlockGapMs = 50;       // the silence that ends a read block
+constexpr uint16_t kEraseListenMs = 50;    // a byte this soon after an erase is a refusal
+constexpr uint16_t kDiscardGapMs = 50;     // bytes dropped until this much silence
 constexpr int kScanTries = 50;
-
-void PauseMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 }  // namespace
 
@@ -53,7 +52,7 @@ int ReaderCommands::TestReader(int port) {
 }
 
 void ReaderCommands::Connected(int port) {
-    PauseMs(5);
+    link_.GetClock().SleepFor(std::chrono::milliseconds(5));
     currentPort_.store(port, std::memory_order_release);
     writePending_ = -1;
     erasePending_ = -1;
@@ -116,7 +115,7 @@ int ReaderCommands::ReceiveTracks(CardTracks& card) {
     if (!Get(block[0], kReplyTimeoutMs)) return kNoSwipe;
     std::size_t n = 1;
     // The block ends at the first 50 ms gap; bytes beyond the buffer are not read.
-    while (n < kReadBlockCapacity && Get(block[n], kGapTimeoutMs)) ++n;
+    while (n < kReadBlockCapacity && Get(block[n], kBlockGapMs)) ++n;
     return SplitReadBlock(block, n, card) == SplitResult::kOk ? kReaderOk : kSplitFailed;
 }
 
@@ -160,7 +159,7 @@ int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
     }
     // Whatever the reader sends at once is dropped.
     link_.LinkWaitInput(port, kReplyTimeoutMs);
-    DiscardUntilGap(kGapTimeoutMs);
+    DiscardUntilGap(kDiscardGapMs);
     writePending_ = 0;
     return kReaderOk;
 }
@@ -175,12 +174,12 @@ int ReaderCommands::EraseTracks(uint8_t mask) {
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t byte = 0;
     // Silence means the reader took the command and waits for a card; any byte is a refusal.
-    if (!Get(byte, kGapTimeoutMs)) {
+    if (!Get(byte, kEraseListenMs)) {
         erasePending_ = 0;
         return kReaderOk;
     }
-    if (!Get(byte, kGapTimeoutMs)) return -1;
-    DiscardUntilGap(kGapTimeoutMs);
+    if (!Get(byte, kDiscardGapMs)) return -1;
+    DiscardUntilGap(kDiscardGapMs);
     return -1;
 }
 
@@ -198,7 +197,7 @@ int ReaderCommands::TakeStatusReply() {
     if (!Get(first, kReplyTimeoutMs)) return 0;
     if (!Get(second, kReplyTimeoutMs)) return -2;
     if (first == kEsc && second == '0') return kReaderOk;
-    DiscardUntilGap(kGapTimeoutMs);
+    DiscardUntilGap(kDiscardGapMs);
     return -2;
 }
 
@@ -268,7 +267,7 @@ int ReaderCommands::ReadVersion(char* buffer, std::size_t capacity) {
     std::size_t stored = 0;
     uint8_t byte = 0;
     // The text ends at the first 350 ms gap; fill bytes of the last report come with it.
-    while (Get(byte, kReplyTimeoutMs)) {
+    while (Get(byte, kVersionGapMs)) {
         if (stored + 1 < capacity) buffer[stored++] = static_cast<char>(byte);
     }
     return kReaderOk;

@@ -5,19 +5,29 @@
 
 namespace tollwick {
 
-ReaderLink::ReaderLink(HidBackend& backend) : backend_(backend) {}
+ReaderLink::ReaderLink(HidBackend& backend, Clock& clock) : backend_(backend), clock_(clock) {}
 ReaderLink::~ReaderLink() = default;
 
+// The index-th present interface of the reader that can be opened: an interface that cannot be
+// opened (another driver holds it, or its node is not ours to open) is not counted, and the
+// search goes on past it.
 std::unique_ptr<HidDevice> ReaderLink::FindDevice(uint16_t vendorId, uint16_t productId,
                                                   int index) {
     if (index < 1) return nullptr;
     int matches = 0;
     for (const HidDeviceInfo& info : backend_.Enumerate(vendorId, productId)) {
         if (info.vendorId != vendorId || info.productId != productId) continue;
-        if (++matches != index) continue;
-        return backend_.Open(info);
+        std::unique_ptr<HidDevice> device = backend_.Open(info);
+        if (!device) continue;
+        if (++matches == index) return device;
     }
     return nullptr;
+}
+
+std::unique_ptr<HidDevice> ReaderLink::FindReader() {
+    std::unique_ptr<HidDevice> device = FindDevice(kReaderVendorPrimary, kReaderProduct, 1);
+    if (!device) device = FindDevice(kReaderVendorSecondary, kReaderProduct, 1);
+    return device;
 }
 
 void ReaderLink::EmptyQueues() {
@@ -30,8 +40,7 @@ void ReaderLink::EmptyQueues() {
 int ReaderLink::LinkOpen(int /*port*/, int /*baud*/, int /*dataBits*/, int /*parity*/) {
     EmptyQueues();
     // The handle this replaces is never used again.
-    device_ = FindDevice(kReaderVendorPrimary, kReaderProduct, 1);
-    if (!device_) device_ = FindDevice(kReaderVendorSecondary, kReaderProduct, 1);
+    device_ = FindReader();
     return device_ ? 0 : -1;
 }
 
@@ -59,9 +68,20 @@ int ReaderLink::LinkFlush(int /*port*/) {
         uint8_t report[kOutputReportLength] = {};
         const std::size_t n = std::min<std::size_t>(8, queueCount_ - sent);
         std::memcpy(report + 1, queue_.data() + sent, n);
-        // A report length of 0 means the reader went away or was plugged in again: find it anew.
-        // The re-open empties the queue, so the flush ends after this report.
-        if (!device_ || device_->OutputReportLength() == 0) LinkOpen(0, 9600, 8, 0);
+        // An output length of 0 means the reader went away or was plugged in again.
+        if (!device_ || device_->OutputReportLength() == 0) {
+            if (sent > 0) {
+                // Part of this command went to the handle that is gone; the rest must not follow
+                // on a new one, where it would read as a command of its own.
+                device_.reset();
+                EmptyQueues();
+                return -1;
+            }
+            // Nothing of the command has gone out yet: find the reader anew and send it whole.
+            ringFill_ = 0;
+            ringRead_ = 0;
+            device_ = FindReader();
+        }
         if (!device_ || !device_->WriteReport(report, kOutputReportLength, 50)) {
             device_.reset();
             return -1;

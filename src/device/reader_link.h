@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "device/clock.h"
 #include "device/hid_backend.h"
 
 namespace tollwick {
@@ -28,7 +29,7 @@ inline constexpr int kLinkNoByte = 255;
 
 class ReaderLink {
   public:
-    explicit ReaderLink(HidBackend& backend);
+    explicit ReaderLink(HidBackend& backend, Clock& clock = SystemClock());
     ~ReaderLink();
     ReaderLink(const ReaderLink&) = delete;
     ReaderLink& operator=(const ReaderLink&) = delete;
@@ -39,6 +40,9 @@ class ReaderLink {
     // then sends nothing, so a cut-off command never reaches the reader.
     int LinkPutByte(int port, uint8_t byte);
     // Drains stale input, sends the queue; 0, or -1 when a report write failed (handle dropped).
+    // A reader that went away or was plugged in again is found anew before the first report;
+    // the command in the queue is then sent whole. If it goes away in the middle of a command,
+    // the flush fails rather than send the rest to a new handle.
     int LinkFlush(int port);
     // 0 with one stream byte in *byte; 255 when no report came within timeoutMs or the read failed.
     int LinkGetByte(int port, uint8_t* byte, uint16_t timeoutMs);
@@ -46,9 +50,12 @@ class ReaderLink {
     int LinkClose(int port);
 
     bool IsOpen() const { return device_ != nullptr; }
+    // The time the link and the commands above it wait by.
+    Clock& GetClock() const { return clock_; }
 
   private:
     HidBackend& backend_;
+    Clock& clock_;
     std::unique_ptr<HidDevice> device_;
     std::array<uint8_t, kOutputQueueSize> queue_{};
     uint16_t queueCount_ = 0;
@@ -58,6 +65,7 @@ class ReaderLink {
     uint16_t ringRead_ = 0;
 
     std::unique_ptr<HidDevice> FindDevice(uint16_t vendorId, uint16_t productId, int index);
+    std::unique_ptr<HidDevice> FindReader();
     void EmptyQueues();
 };
 

@@ -1,5 +1,7 @@
 #include "settings/profile_store.h"
 
+#include "files/locked_file.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -33,50 +35,9 @@ constexpr std::size_t kMaxProfileBytes = std::size_t{1} << 20;
 // A new profile may hold the password, so only its owner can read it.
 constexpr mode_t kNewFileMode = 0600;
 
-enum class FileState { kMissing, kRead, kUnusable };
-
-struct FileContents {
-    FileState state = FileState::kMissing;
-    std::string bytes;
-    mode_t mode = kNewFileMode;
-};
-
 std::string_view EnvText(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string_view(value) : std::string_view();
-}
-
-FileContents ReadProfileFile(const fs::path& path) {
-    FileContents contents;
-    // O_NONBLOCK keeps a FIFO given as the profile from blocking the open; it has no effect on
-    // a regular file.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        contents.state =
-            (errno == ENOENT || errno == ENOTDIR) ? FileState::kMissing : FileState::kUnusable;
-        return contents;
-    }
-    contents.state = FileState::kUnusable;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::size_t>(info.st_size) <= kMaxProfileBytes) {
-        contents.mode = info.st_mode & 07777;
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            if (n == 0) {
-                contents.state = FileState::kRead;
-                break;
-            }
-            contents.bytes.append(buffer, static_cast<std::size_t>(n));
-            if (contents.bytes.size() > kMaxProfileBytes) break;  // grew while being read
-        }
-    }
-    ::close(fd);
-    if (contents.state != FileState::kRead) contents.bytes.clear();
-    return contents;
 }
 
 // A line that opens a section name but never closes it is a line of garbage, and the current
@@ -152,44 +113,6 @@ std::string WithLineEnds(std::string_view text, bool crlf) {
     return out;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Replaces `target` with `bytes` so that a crash leaves either the old or the new file: the
-// bytes go to a temporary file in the same folder, reach the disk, and the rename swaps it in.
-bool ReplaceFile(const fs::path& target, std::string_view bytes, mode_t mode) {
-    fs::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (!fs::is_directory(folder, ec)) return false;
-
-    std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable; the new file is in place either way.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
 }  // namespace
 
 fs::path DefaultProfilePath() {
@@ -220,7 +143,7 @@ ProfileStore::ProfileStore(fs::path path) : path_(std::move(path)) {}
 std::string ProfileStore::Read(std::string_view key,
                                std::optional<std::string_view> defaultText) const {
     std::string result(defaultText.value_or(std::string_view()));
-    const FileContents contents = ReadProfileFile(path_);
+    const FileContents contents = ReadWholeFile(path_, kMaxProfileBytes);
     if (contents.state == FileState::kRead) {
         Ini ini;
         if (ini.Load(contents.bytes)) {
@@ -245,35 +168,38 @@ bool ProfileStore::Write(std::span<const Entry> entries) {
     for (const Entry& entry : entries) {
         if (!StorableKey(entry.key) || !StorableText(entry.text)) return false;
     }
-    // Through a symbolic link the file it names is replaced, not the link.
-    fs::path target = path_;
-    std::error_code ec;
-    if (fs::is_symlink(path_, ec)) {
-        fs::path resolved = fs::weakly_canonical(path_, ec);
-        if (!ec) target = std::move(resolved);
-    }
-
-    const FileContents contents = ReadProfileFile(target);
-    if (contents.state == FileState::kUnusable) return false;
-    // The parser stops at a zero byte; rewriting such a file (a UTF-16 file, for one) would
-    // drop everything after it.
-    if (contents.bytes.find('\0') != std::string::npos) return false;
-
-    Ini ini;
-    if (!ini.Load(contents.bytes)) return false;
-    for (const Entry& entry : entries) {
-        const std::string name(entry.key);
-        const std::string value(entry.text);
-        // Replacing drops any duplicates of the key and keeps the place and comment of the first.
-        if (ini->SetValue(kSectionName, name.c_str(), value.c_str(), nullptr, true) < 0) {
-            return false;
+    // The file is read, changed and replaced under its lock: a second program (or a second
+    // Tollwick) writing other keys at the same moment keeps its change too.
+    const auto change = [&entries](const FileContents& contents) -> std::optional<std::string> {
+        if (contents.state == FileState::kUnusable) return std::nullopt;
+        // The parser stops at a zero byte; rewriting such a file (a UTF-16 file, for one) would
+        // drop everything after it.
+        if (contents.bytes.find('\0') != std::string::npos) return std::nullopt;
+        Ini ini;
+        if (!ini.Load(contents.bytes)) return std::nullopt;
+        for (const Entry& entry : entries) {
+            const std::string name(entry.key);
+            const std::string value(entry.text);
+            // Replacing drops any duplicates of the key and keeps the place and comment of the
+            // first.
+            if (ini->SetValue(kSectionName, name.c_str(), value.c_str(), nullptr, true) < 0) {
+                return std::nullopt;
+            }
         }
-    }
-    std::string saved;
-    // The byte order mark is written again only when the file had one.
-    if (ini->Save(saved, /*addSignature=*/true) < 0) return false;
-    const bool crlf = contents.bytes.find("\r\n") != std::string::npos;
-    return ReplaceFile(target, WithLineEnds(saved, crlf), contents.mode);
+        std::string saved;
+        // The byte order mark is written again only when the file had one.
+        if (ini->Save(saved, /*addSignature=*/true) < 0) return std::nullopt;
+        const bool crlf = contents.bytes.find("\r\n") != std::string::npos;
+        return WithLineEnds(saved, crlf);
+    };
+    bool changed = false;
+    const bool done =
+        RewriteFileLocked(path_, kMaxProfileBytes, kNewFileMode, [&](const FileContents& contents) {
+            auto bytes = change(contents);
+            changed = bytes.has_value();
+            return bytes;
+        });
+    return done && changed;
 }
 
 }  // namespace tollwick

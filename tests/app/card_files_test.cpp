@@ -69,7 +69,8 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
 TEST_F(BatchTest, FromFileHandMadeLinesWithTheirLineNumbers) {
     StartBatch(BlankDeck(5));
     const QString path = dir.filePath("hand.txt");
-    const QByteArray longLine = "%" + QByteArray(120, 'A') + "?\r\n";
+    // Track 3 holds 104 digits on its stripe (107 characters of 5 bits).
+    const QByteArray longLine = "+" + QByteArray(120, '1') + "?\r\n";
     ASSERT_TRUE(WriteWholeFile(path,
                                "a comment\r\n"                 // 1: before a card: skipped
                                "xx;1234?\r\n"                  // 2: track 2
@@ -98,7 +99,7 @@ TEST_F(BatchTest, FromFileHandMadeLinesWithTheirLineNumbers) {
 
     EXPECT_EQ(CardTexts(0), (Texts{"%ABC?", ";1234?", "{NO DATA}"}));
     EXPECT_EQ(CardTexts(1), (Texts{"%DEF?", "{NO DATA}", ";0112?"}));
-    EXPECT_EQ(CardTexts(2), (Texts{"%" + std::string(104, 'A') + "?", "{NO DATA}", "{NO DATA}"}));
+    EXPECT_EQ(CardTexts(2), (Texts{"{NO DATA}", "{NO DATA}", ";" + std::string(104, '1') + "?"}));
     EXPECT_TRUE(IsBlank(3));
 }
 

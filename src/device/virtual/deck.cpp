@@ -1,16 +1,19 @@
 #include "device/virtual/deck.h"
 
-#include <cstdio>
-#include <fstream>
+#include <cctype>
 #include <nlohmann/json.hpp>
-#include <sstream>
-#include <system_error>
 
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
+#include "files/locked_file.h"
 
 namespace tollwick {
 namespace {
+
+// A deck of a few hundred cards is far below this; anything larger is not a deck.
+constexpr std::size_t kMaxDeckBytes = std::size_t{16} << 20;
+// Cards hold track data (names, account numbers): only the owner reads the file.
+constexpr mode_t kDeckFileMode = 0600;
 
 std::vector<uint8_t> WrittenToRecorded(const std::vector<uint8_t>& written) {
     std::vector<uint8_t> recorded;
@@ -33,7 +36,8 @@ std::optional<std::vector<uint8_t>> FromHex(const std::string& text) {
 
 VirtualCard CardFromTexts(std::string name, const std::array<std::string, 3>& texts,
                           const TrackSet& settings) {
-    VirtualCard card{std::move(name), {}};
+    VirtualCard card;
+    card.name = std::move(name);
     for (std::size_t t = 0; t < 3; ++t) {
         auto written =
             IsRawTrackSet(settings) ? EncodeRawTrack(texts[t]) : EncodeTrack(texts[t], settings[t]);
@@ -50,9 +54,9 @@ Deck SampleDeck() {
     constexpr TrackSet kRaw{
         {{8, kParityOdd, '%', '?'}, {8, kParityOdd, ';', '?'}, {8, kParityOdd, ';', '?'}}};
     Deck deck;
-    deck.cards.push_back({"Blank card 1", {}});
-    deck.cards.push_back({"Blank card 2", {}});
-    deck.cards.push_back({"Blank card 3", {}});
+    deck.cards.push_back(CardFromTexts("Blank card 1", {}, kIsoTrackSet));
+    deck.cards.push_back(CardFromTexts("Blank card 2", {}, kIsoTrackSet));
+    deck.cards.push_back(CardFromTexts("Blank card 3", {}, kIsoTrackSet));
     deck.cards.push_back(
         CardFromTexts("ISO bank card",
                       {"B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000",
@@ -84,7 +88,8 @@ Deck SampleDeck() {
                        "2506130BLKBRO"},
                       kCaDmv));
     deck.cards.push_back(
-        CardFromTexts("Raw bytes", {"0123456789ABCDEF", "DEADBEEF", "00FF00FF"}, kRaw));
+        // Raw tracks start with a one bit, as everything the reader reads back does.
+        CardFromTexts("Raw bytes", {"C0FFEE0123456789", "DEADBEEF", "F00DFACE"}, kRaw));
     VirtualCard damaged = CardFromTexts(
         "Damaged card",
         {"B4000001234567899^DAMAGED/CARD^2912101", "4000001234567899=2912101", "0112345678"},
@@ -99,16 +104,34 @@ Deck SampleDeck() {
     deck.cards.push_back(CardFromTexts(
         "ISO card, tracks differ",
         {"B378282246310005^PUBLIC/JOHN Q^2711101", "378282246310005=2811101", ""}, kIsoTrackSet));
+    // A good card the operator swipes backwards: the reader meets its bits in reverse order.
+    VirtualCard backwards =
+        CardFromTexts("Backwards card",
+                      {"B4000009876543210^BACKWARDS/SWIPE^3001101", "4000009876543210=3001101", ""},
+                      kIsoTrackSet);
+    backwards.reversed = true;
+    deck.cards.push_back(std::move(backwards));
+    // Well written, but one bit of track 2's stripe is weak and always reads wrong.
+    VirtualCard weak = CardFromTexts(
+        "Weak card", {"B4000005555555555^WEAK/SPOT^3001101", "4000005555555555=3001101", ""},
+        kIsoTrackSet);
+    weak.weakSpot = WeakSpot{1, 42};
+    deck.cards.push_back(std::move(weak));
     return deck;
 }
 
 std::string DeckToJson(const Deck& deck) {
     nlohmann::json cards = nlohmann::json::array();
     for (const VirtualCard& card : deck.cards) {
-        cards.push_back({{"name", card.name},
-                         {"track1", BytesToHexString(card.tracks[0])},
-                         {"track2", BytesToHexString(card.tracks[1])},
-                         {"track3", BytesToHexString(card.tracks[2])}});
+        nlohmann::json entry = {{"name", card.name},
+                                {"track1", BytesToHexString(card.tracks[0])},
+                                {"track2", BytesToHexString(card.tracks[1])},
+                                {"track3", BytesToHexString(card.tracks[2])}};
+        if (card.reversed) entry["reversed"] = true;
+        if (card.weakSpot) {
+            entry["weak_spot"] = {{"track", card.weakSpot->track + 1}, {"bit", card.weakSpot->bit}};
+        }
+        cards.push_back(std::move(entry));
     }
     return nlohmann::json{{"cards", cards}}.dump(2) + "\n";
 }
@@ -139,54 +162,113 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
                             " is not hex of at most 255 bytes");
             card.tracks[t] = std::move(*bytes);
         }
-        if (card.name.empty()) card.name = "Card " + std::to_string(deck.cards.size() + 1);
+        const std::string number = std::to_string(deck.cards.size() + 1);
+        if (entry.contains("reversed")) {
+            if (!entry["reversed"].is_boolean())
+                return fail("reversed of card " + number + " is not true or false");
+            card.reversed = entry["reversed"].get<bool>();
+        }
+        if (entry.contains("weak_spot")) {
+            const auto& spot = entry["weak_spot"];
+            if (!spot.is_object() || !spot.contains("track") || !spot.contains("bit") ||
+                !spot["track"].is_number_integer() || !spot["bit"].is_number_integer() ||
+                spot["track"].get<int64_t>() < 1 || spot["track"].get<int64_t>() > 3 ||
+                spot["bit"].get<int64_t>() < 0 || spot["bit"].get<int64_t>() >= 255 * 8) {
+                return fail("weak_spot of card " + number +
+                            " is not {\"track\": 1..3, \"bit\": 0..2039}");
+            }
+            card.weakSpot = WeakSpot{static_cast<int>(spot["track"].get<int64_t>()) - 1,
+                                     static_cast<int>(spot["bit"].get<int64_t>())};
+        }
+        if (card.name.empty()) card.name = "Card " + number;
         deck.cards.push_back(std::move(card));
     }
     return deck;
 }
 
 std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        Deck deck = SampleDeck();
-        if (!SaveDeck(path, deck, error)) return std::nullopt;
-        return deck;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        if (error) *error = "cannot open " + path.string();
+    // A missing file, or an empty one left by a run that died before its first save, gets the
+    // sample deck; the lock keeps two programs starting at once from both writing it.
+    std::optional<Deck> deck;
+    std::string why;
+    const bool done = RewriteFileLocked(
+        path, kMaxDeckBytes, kDeckFileMode,
+        [&](const FileContents& contents) -> std::optional<std::string> {
+            if (contents.state == FileState::kUnusable) {
+                why = "cannot read " + path.string() + " (not a readable file of at most 16 MiB)";
+                return std::nullopt;
+            }
+            if (contents.state == FileState::kMissing || contents.bytes.empty()) {
+                deck = SampleDeck();
+                return DeckToJson(*deck);
+            }
+            std::string parseError;
+            deck = DeckFromJson(contents.bytes, &parseError);
+            if (!deck) why = path.string() + ": " + parseError;
+            return std::nullopt;
+        },
+        &why);
+    if (!done || !deck) {
+        if (error) *error = why;
         return std::nullopt;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string why;
-    auto deck = DeckFromJson(text.str(), &why);
-    if (!deck && error) *error = path.string() + ": " + why;
     return deck;
 }
 
-bool SaveDeck(const std::filesystem::path& path, const Deck& deck, std::string* error) {
-    std::error_code ec;
-    if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-    std::filesystem::path temp = path;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << DeckToJson(deck);
-        out.flush();
-        if (!out) {
-            if (error) *error = "cannot write " + temp.string();
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-    }
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        if (error) *error = "cannot replace " + path.string() + ": " + ec.message();
-        std::filesystem::remove(temp, ec);
+bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(Deck&)>& change,
+                    std::string* error) {
+    std::string why;
+    const bool done = RewriteFileLocked(
+        path, kMaxDeckBytes, kDeckFileMode,
+        [&](const FileContents& contents) -> std::optional<std::string> {
+            std::optional<Deck> deck;
+            if (contents.state == FileState::kRead && !contents.bytes.empty()) {
+                std::string parseError;
+                deck = DeckFromJson(contents.bytes, &parseError);
+                if (!deck) {
+                    why = path.string() + ": " + parseError;
+                    return std::nullopt;
+                }
+            } else if (contents.state == FileState::kUnusable) {
+                why = "cannot read " + path.string();
+                return std::nullopt;
+            } else {
+                deck = SampleDeck();
+            }
+            if (!change(*deck)) {
+                why = path.string() + " no longer holds that card";
+                return std::nullopt;
+            }
+            return DeckToJson(*deck);
+        },
+        &why);
+    if (!done || !why.empty()) {
+        if (error) *error = why;
         return false;
     }
     return true;
+}
+
+bool SaveDeck(const std::filesystem::path& path, const Deck& deck, std::string* error) {
+    return UpdateDeckFile(
+        path,
+        [&deck](Deck& stored) {
+            stored = deck;
+            return true;
+        },
+        error);
+}
+
+bool SaveDeckCard(const std::filesystem::path& path, std::size_t index, const VirtualCard& card,
+                  std::string* error) {
+    return UpdateDeckFile(
+        path,
+        [&](Deck& stored) {
+            if (index >= stored.cards.size()) return false;
+            stored.cards[index] = card;
+            return true;
+        },
+        error);
 }
 
 }  // namespace tollwick

@@ -9,37 +9,49 @@
 namespace tollwick {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr uint8_t kEscByte = 0x1B;
 // A command left incomplete this long is dropped, as the reader's own input timeout does.
 constexpr auto kCommandTimeout = std::chrono::milliseconds(100);
+// After a write or erase command the host listens 50 ms for an immediate refusal; no hand swipes
+// a card that fast, and a status sent within it would be taken for one.
 constexpr auto kHostListenGuard = std::chrono::milliseconds(80);
+constexpr int kFixedTrackDensity = 210;
+constexpr int kOutputReportLength = 9;
 
 }  // namespace
 
-// A host handle on the reader; it goes stale when the reader is unplugged or plugged in again.
+// A host handle on the reader, as hidapi gives one on hidraw: it goes stale when the reader is
+// unplugged or plugged in again; a stale handle fails its next read or write and from then on
+// reports an output length of 0.
 class VirtualDevice final : public HidDevice {
   public:
     VirtualDevice(VirtualReader& reader, uint64_t generation)
         : reader_(reader), generation_(generation) {}
     int InputReportLength() override { return reader_.HostInputReportLength(generation_); }
-    int OutputReportLength() override { return reader_.HostOutputReportLength(generation_); }
+    int OutputReportLength() override {
+        return reader_.HostOutputReportLength(generation_, failed_);
+    }
     bool WriteReport(const uint8_t* report, std::size_t length, int /*timeoutMs*/) override {
-        return reader_.HostWrite(generation_, report, length);
+        if (reader_.HostWrite(generation_, report, length)) return true;
+        failed_ = true;
+        return false;
     }
     int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
-        return reader_.HostRead(generation_, buffer, capacity, timeoutMs);
+        const int result = reader_.HostRead(generation_, buffer, capacity, timeoutMs);
+        if (result < 0) failed_ = true;
+        return result;
     }
 
   private:
     VirtualReader& reader_;
     uint64_t generation_;
+    bool failed_ = false;
 };
 
 VirtualReader::VirtualReader() : VirtualReader(Options{}, SampleDeck()) {}
 
-VirtualReader::VirtualReader(Options options, Deck deck)
-    : options_(std::move(options)), deck_(std::move(deck)) {}
+VirtualReader::VirtualReader(Options options, Deck deck, Clock& clock)
+    : options_(std::move(options)), clock_(clock), deck_(std::move(deck)), jitter_(options_.seed) {}
 
 VirtualReader::~VirtualReader() = default;
 
@@ -64,14 +76,19 @@ std::optional<VirtualCard> VirtualReader::Card(std::size_t index) const {
     return deck_.cards[index];
 }
 
+void VirtualReader::EventLocked() {
+    ++events_;
+    inputReady_.notify_all();
+}
+
 bool VirtualReader::Swipe(std::size_t index) {
     std::vector<std::size_t> changed;
     bool done = false;
     {
         std::lock_guard lock(mutex_);
         done = SwipeLocked(index, changed);
+        EventLocked();
     }
-    inputReady_.notify_all();
     NotifyChanged(changed);
     return done;
 }
@@ -83,8 +100,8 @@ void VirtualReader::SetAutoSwipe(std::optional<std::size_t> firstCard,
     autoDelay_ = delay;
     autoAdvance_ = advance;
     autoSwipeAt_.reset();
-    if (autoCard_ && armed_ != Armed::kIdle) autoSwipeAt_ = Clock::now() + autoDelay_;
-    inputReady_.notify_all();
+    if (autoCard_ && armed_ != Armed::kIdle) autoSwipeAt_ = clock_.Now() + autoDelay_;
+    EventLocked();
 }
 
 std::optional<std::size_t> VirtualReader::NextAutoSwipeCard() const {
@@ -99,7 +116,7 @@ void VirtualReader::Unplug() {
     command_.clear();
     armed_ = Armed::kIdle;
     autoSwipeAt_.reset();
-    inputReady_.notify_all();
+    EventLocked();
 }
 
 void VirtualReader::Plug() {
@@ -107,6 +124,7 @@ void VirtualReader::Plug() {
     if (plugged_) return;
     plugged_ = true;
     ++generation_;
+    EventLocked();
 }
 
 bool VirtualReader::IsPlugged() const {
@@ -147,6 +165,23 @@ bool VirtualReader::RejectNextPending() const {
 void VirtualReader::SetReplyDelay(std::chrono::milliseconds delay) {
     std::lock_guard lock(mutex_);
     replyDelay_ = delay;
+}
+
+void VirtualReader::SetStallNext(std::size_t afterReports, std::chrono::milliseconds pause) {
+    std::lock_guard lock(mutex_);
+    stallNext_ = std::make_pair(afterReports, pause);
+}
+
+void VirtualReader::SetChatterAfterWrite(bool chatter) {
+    std::lock_guard lock(mutex_);
+    chatterAfterWrite_ = chatter;
+}
+
+void VirtualReader::SetPollInterval(std::chrono::microseconds interval,
+                                    std::chrono::microseconds jitter) {
+    std::lock_guard lock(mutex_);
+    options_.pollInterval = interval;
+    options_.pollJitter = jitter;
 }
 
 void VirtualReader::SetInputReportLength(int length) {
@@ -198,25 +233,31 @@ void VirtualReader::NotifyChanged(const std::vector<std::size_t>& changed) {
 
 int VirtualReader::HostInputReportLength(uint64_t generation) const {
     std::lock_guard lock(mutex_);
+    if (!options_.reportLengthKnown) return 0;
     return (plugged_ && generation == generation_) ? options_.inputReportLength : 0;
 }
 
-int VirtualReader::HostOutputReportLength(uint64_t generation) const {
+int VirtualReader::HostOutputReportLength(uint64_t generation, bool failed) const {
     std::lock_guard lock(mutex_);
-    return (plugged_ && generation == generation_) ? 9 : 0;
+    // The Windows capabilities of a gone device cannot be had; hidapi on hidraw only learns of it
+    // from a failed transfer.
+    if (options_.reportLengthKnown) {
+        return (plugged_ && generation == generation_) ? kOutputReportLength : 0;
+    }
+    return failed ? 0 : kOutputReportLength;
 }
 
 bool VirtualReader::HostWrite(uint64_t generation, const uint8_t* report, std::size_t length) {
-    {
-        std::lock_guard lock(mutex_);
-        if (!plugged_ || generation != generation_) return false;
-        outputLog_.emplace_back(report, report + length);
-        const auto now = Clock::now();
-        if (!command_.empty() && now - lastOutput_ > kCommandTimeout) command_.clear();
-        lastOutput_ = now;
-        for (std::size_t i = 1; i < length; ++i) TakeByteLocked(report[i]);
-    }
-    inputReady_.notify_all();
+    std::lock_guard lock(mutex_);
+    if (!plugged_ || generation != generation_) return false;
+    outputLog_.emplace_back(report, report + length);
+    const auto now = clock_.Now();
+    if (!command_.empty() && now - lastOutput_ > kCommandTimeout) command_.clear();
+    lastOutput_ = now;
+    // Every data byte of the report goes through the parser, fill included: the reader cannot
+    // tell fill from data either.
+    for (std::size_t i = 1; i < length; ++i) TakeByteLocked(report[i]);
+    EventLocked();
     return true;
 }
 
@@ -226,19 +267,19 @@ int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t ca
     int result = 0;
     {
         std::unique_lock lock(mutex_);
-        const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+        const auto deadline = clock_.Now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
         for (;;) {
             if (!plugged_ || generation != generation_) {
                 result = -1;
                 break;
             }
             RunDueAutoSwipeLocked(changed);
-            const auto now = Clock::now();
+            const auto now = clock_.Now();
             if (!input_.empty() && input_.front().availableAt <= now) {
                 const Report& report = input_.front();
                 const std::size_t n = std::min(report.bytes.size(), capacity);
                 std::copy_n(report.bytes.begin(), n, buffer);
-                result = static_cast<int>(report.bytes.size());
+                result = static_cast<int>(n);
                 input_.pop_front();
                 break;
             }
@@ -246,7 +287,8 @@ int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t ca
             auto wake = deadline;
             if (!input_.empty()) wake = std::min(wake, input_.front().availableAt);
             if (autoSwipeAt_) wake = std::min(wake, *autoSwipeAt_);
-            inputReady_.wait_until(lock, wake);
+            const uint64_t seen = events_;
+            clock_.WaitUntil(lock, inputReady_, wake, [this, seen] { return events_ != seen; });
         }
     }
     NotifyChanged(changed);
@@ -321,6 +363,7 @@ void VirtualReader::ExecuteLocked() {
             }
             pendingWrite_ = std::move(tracks);
             ArmLocked(Armed::kWrite);
+            if (chatterAfterWrite_) ReplyLocked({kEscByte, 'A'});
             break;
         }
         case 'c':
@@ -370,12 +413,22 @@ void VirtualReader::ExecuteLocked() {
 void VirtualReader::ReplyLocked(std::vector<uint8_t> bytes) {
     if (silent_ || bytes.empty()) return;
     if (wrongReplies_ && bytes.size() >= 2) bytes[1] = '!';
-    // Every report is the full input length: report id 0, stream bytes, zero fill.
-    const std::size_t length = static_cast<std::size_t>(std::max(options_.inputReportLength, 2));
+    // Every report is the full input length: report id 0, stream bytes, zero fill. One report
+    // leaves per poll interval, after those already on their way.
+    const std::size_t length =
+        static_cast<std::size_t>(std::clamp(options_.inputReportLength, 2, 200));
     const std::size_t perReport = length - 1;
-    const auto availableAt = Clock::now() + replyDelay_;
-    for (std::size_t pos = 0; pos < bytes.size(); pos += perReport) {
-        Report report{std::vector<uint8_t>(length, 0), availableAt};
+    const auto ready = clock_.Now() + replyDelay_;
+    const auto stall = std::exchange(stallNext_, std::nullopt);
+    const auto jitter = options_.pollJitter.count();
+    std::size_t index = 0;
+    for (std::size_t pos = 0; pos < bytes.size(); pos += perReport, ++index) {
+        auto at = std::max(ready, lastReportAt_) + options_.pollInterval;
+        if (jitter > 0)
+            at += std::chrono::microseconds(jitter_.Between(0, static_cast<int>(jitter)));
+        if (stall && index == stall->first) at += stall->second;
+        lastReportAt_ = at;
+        Report report{std::vector<uint8_t>(length, 0), at};
         const std::size_t n = std::min(perReport, bytes.size() - pos);
         std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), n, report.bytes.begin() + 1);
         input_.push_back(std::move(report));
@@ -386,11 +439,13 @@ void VirtualReader::ArmLocked(Armed what) {
     armed_ = what;
     autoSwipeAt_.reset();
     if (!autoCard_) return;
-    // After a write or erase command the host listens 50 ms for an immediate refusal; no hand
-    // swipes a card that fast, and a status sent within it would be taken for one.
     auto delay = autoDelay_;
     if (what == Armed::kWrite || what == Armed::kErase) delay = std::max(delay, kHostListenGuard);
-    autoSwipeAt_ = Clock::now() + delay;
+    autoSwipeAt_ = clock_.Now() + delay;
+}
+
+int VirtualReader::CapacityBitsLocked(std::size_t track) const {
+    return TrackCapacityBits(track == 1 ? density_ : kFixedTrackDensity);
 }
 
 bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& changed) {
@@ -404,9 +459,21 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
             break;
         case Armed::kRead: {
             if (silent_) break;
+            std::array<std::vector<uint8_t>, 3> sent;
+            for (std::size_t t = 0; t < 3; ++t) {
+                TrackSwipe swipe;
+                swipe.reversed = card.reversed;
+                if (card.weakSpot && card.weakSpot->track == static_cast<int>(t)) {
+                    swipe.weakBit = card.weakSpot->bit;
+                }
+                swipe.capacityBits = CapacityBitsLocked(t);
+                swipe.leadingZeros = jitter_.LeadingZeros();
+                swipe.trailingZeros = jitter_.TrailingZeros();
+                sent[t] = PlayTrack(card.tracks[t], swipe);
+            }
             const bool wrong = wrongReplies_;
             wrongReplies_ = false;  // the read block carries data, not a reply byte
-            ReplyLocked(BuildReadBlock(card.tracks));
+            ReplyLocked(BuildReadBlock(sent));
             wrongReplies_ = wrong;
             break;
         }
@@ -415,12 +482,11 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
                 ReplyLocked({kEscByte, 'A'});
                 break;
             }
-            // Written first bit is bit 0 of the first byte; the card plays it back from bit 7.
-            // A track sent with no data is left as it was.
+            // Only what fits the stripe at the track's density is recorded. A track sent with
+            // no data is left as it was.
             for (std::size_t t = 0; t < 3; ++t) {
                 if (pendingWrite_[t].empty()) continue;
-                card.tracks[t].clear();
-                for (uint8_t byte : pendingWrite_[t]) card.tracks[t].push_back(ReverseBits(byte));
+                card.tracks[t] = RecordTrack(pendingWrite_[t], CapacityBitsLocked(t));
             }
             changed.push_back(index);
             ReplyLocked({kEscByte, '0'});
@@ -437,7 +503,7 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
 }
 
 void VirtualReader::RunDueAutoSwipeLocked(std::vector<std::size_t>& changed) {
-    if (!autoSwipeAt_ || Clock::now() < *autoSwipeAt_) return;
+    if (!autoSwipeAt_ || clock_.Now() < *autoSwipeAt_) return;
     autoSwipeAt_.reset();
     if (!autoCard_ || armed_ == Armed::kIdle) return;
     const std::size_t card = *autoCard_;

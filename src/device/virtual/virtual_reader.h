@@ -1,11 +1,21 @@
-// The virtual reader: a model of the VK3300S on the far side of the report channel.
+// The virtual reader: a model of the VK3300S on the far side of the report channel, at least as
+// strict as the hardware.
 //
 // It answers every command byte for byte, keeps density, coercivity and beeper, records written
-// bit streams on virtual cards and plays them back in the read block format. Input reports have
-// a configurable length and a reply or read block arrives in one go, without gaps. A swipe is
-// an event (Swipe), or happens by itself a while after the reader is armed (auto-swipe).
-// Faults can be injected: unplug and replug, silence, wrong reply bytes, rejected writes and
-// erases, slow replies. Thread-safe: swipes and faults may come from any thread.
+// bit streams on virtual cards and plays them back in the read block format. Like the hardware:
+// - input reports leave it one per USB poll interval (1 ms by default, up to 10 ms, optionally
+//   with jitter), so a reply or read block of many reports arrives over time;
+// - a track holds only what fits its stripe at its density (card_stripe.h): an over-long write
+//   reads back damaged, and the density command changes what fits on track 2;
+// - a swipe meets clocking zeros around the data, in a count that varies from swipe to swipe; a
+//   card may go through backwards or have a weak spot that reads one bit wrong;
+// - its handles behave like hidapi's on hidraw: the input report length is unknown (0) and a
+//   handle from before an unplug fails its next read or write, after which it reports an output
+//   length of 0.
+// A swipe is an event (Swipe), or happens by itself a while after the reader is armed
+// (auto-swipe). Faults can be injected: unplug and replug, silence, wrong reply bytes, refused
+// writes and erases, slow replies and reports, a stall inside a reply. Time comes from a Clock,
+// so tests run it on virtual time. Thread-safe: swipes and faults may come from any thread.
 #pragma once
 
 #include <array>
@@ -20,7 +30,9 @@
 #include <string>
 #include <vector>
 
+#include "device/clock.h"
 #include "device/hid_backend.h"
+#include "device/virtual/card_stripe.h"
 #include "device/virtual/deck.h"
 
 namespace tollwick {
@@ -30,13 +42,19 @@ class VirtualReader {
     struct Options {
         uint16_t vendorId = 0x0801;
         uint16_t productId = 0x0005;
-        int inputReportLength = 9;  // report id included; 2 to 200
+        int inputReportLength = 9;  // bytes of each input report, report id included; 2 to 200
+        // hidraw tells no report lengths (the handle says 0); true gives them as the Windows HID
+        // capabilities do.
+        bool reportLengthKnown = false;
+        std::chrono::microseconds pollInterval{1000};  // one input report per poll; 1 to 10 ms
+        std::chrono::microseconds pollJitter{0};       // each report up to this much later
+        uint32_t seed = 1;  // the varying counts of swipes and jitter, the same in every run
         std::string version = "EVU1.07";
     };
     enum class Armed { kIdle, kRead, kWrite, kErase };
 
     VirtualReader();
-    explicit VirtualReader(Options options, Deck deck = Deck{});
+    explicit VirtualReader(Options options, Deck deck = Deck{}, Clock& clock = SystemClock());
     ~VirtualReader();
 
     // --- The deck ---
@@ -66,7 +84,14 @@ class VirtualReader {
     // Only the next write or erase fails (as above); the fault then clears itself.
     void SetRejectNext(bool reject);
     bool RejectNextPending() const;
+    // Every reply and read block is ready this long after its cause.
     void SetReplyDelay(std::chrono::milliseconds delay);
+    // Reports of the next reply or read block stop for `pause` after the first `afterReports`.
+    void SetStallNext(std::size_t afterReports, std::chrono::milliseconds pause);
+    // After a write block the reader at once sends a byte of chatter (ESC 'A'), which the host is
+    // to drop before it waits for the card's status.
+    void SetChatterAfterWrite(bool chatter);
+    void SetPollInterval(std::chrono::microseconds interval, std::chrono::microseconds jitter = {});
     void SetInputReportLength(int length);
 
     // --- State, for the window and tests ---
@@ -75,6 +100,7 @@ class VirtualReader {
     bool HighCoercivity() const;
     bool BeeperOn() const;
     const Options& GetOptions() const { return options_; }
+    Clock& GetClock() const { return clock_; }
     // Output reports received so far (each as sent, report id included); taken and cleared.
     std::vector<std::vector<uint8_t>> TakeOutputReports();
     // Called with the card index after each card the reader changed (write or erase).
@@ -86,14 +112,17 @@ class VirtualReader {
   private:
     struct Report {
         std::vector<uint8_t> bytes;
-        std::chrono::steady_clock::time_point availableAt;
+        Clock::TimePoint availableAt;
     };
 
     Options options_;
+    Clock& clock_;
     mutable std::mutex mutex_;
     std::condition_variable inputReady_;
+    uint64_t events_ = 0;  // counts everything a waiting host read may care about
     Deck deck_;
     std::deque<Report> input_;
+    Clock::TimePoint lastReportAt_{};
     std::vector<std::vector<uint8_t>> outputLog_;
     bool plugged_ = true;
     uint64_t generation_ = 1;  // changes on every replug: old handles go stale
@@ -102,7 +131,9 @@ class VirtualReader {
     bool rejectWrites_ = false;
     bool rejectErases_ = false;
     bool rejectNext_ = false;
+    bool chatterAfterWrite_ = false;
     std::chrono::milliseconds replyDelay_{0};
+    std::optional<std::pair<std::size_t, std::chrono::milliseconds>> stallNext_;
     Armed armed_ = Armed::kIdle;
     std::array<std::vector<uint8_t>, 3> pendingWrite_;  // write order, per track; empty = untouched
     uint8_t pendingEraseMask_ = 0;
@@ -112,24 +143,27 @@ class VirtualReader {
     std::optional<std::size_t> autoCard_;
     bool autoAdvance_ = false;
     std::chrono::milliseconds autoDelay_{100};
-    std::optional<std::chrono::steady_clock::time_point> autoSwipeAt_;
+    std::optional<Clock::TimePoint> autoSwipeAt_;
     std::function<void(std::size_t)> onCardChanged_;
+    SwipeJitter jitter_;
 
     // Command parser over the output stream.
     std::vector<uint8_t> command_;
-    std::chrono::steady_clock::time_point lastOutput_{};
+    Clock::TimePoint lastOutput_{};
 
     // Host side, called by VirtualDevice.
     bool HostWrite(uint64_t generation, const uint8_t* report, std::size_t length);
     int HostRead(uint64_t generation, uint8_t* buffer, std::size_t capacity, int timeoutMs);
     int HostInputReportLength(uint64_t generation) const;
-    int HostOutputReportLength(uint64_t generation) const;
+    int HostOutputReportLength(uint64_t generation, bool failed) const;
 
+    void EventLocked();
     void TakeByteLocked(uint8_t byte);
     bool CommandCompleteLocked() const;
     void ExecuteLocked();
     void ReplyLocked(std::vector<uint8_t> bytes);
     void ArmLocked(Armed what);
+    int CapacityBitsLocked(std::size_t track) const;
     bool SwipeLocked(std::size_t index, std::vector<std::size_t>& changed);
     void RunDueAutoSwipeLocked(std::vector<std::size_t>& changed);
     void NotifyChanged(const std::vector<std::size_t>& changed);

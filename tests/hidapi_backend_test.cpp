@@ -1,0 +1,108 @@
+// The real hidapi backend, linked against a fake hidapi library, driven through the report
+// channel and the reader commands: the path every real reader takes.
+#include <gtest/gtest.h>
+
+#include "device/hid_backend.h"
+#include "device/reader_commands.h"
+#include "device/reader_link.h"
+#include "fake_hidapi.h"
+
+namespace tollwick {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::Fake;
+
+class HidapiBackendTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::ResetFake();
+        // The reader answers the connection test, as a VK3300S does, with unnumbered reports of
+        // eight data bytes.
+        Fake().onWrite = [](const Bytes& report) {
+            if (report.size() >= 3 && report[1] == 0x1B && report[2] == 'e') {
+                Fake().input.push_back({0x1B, 'y', 0, 0, 0, 0, 0, 0});
+            }
+        };
+    }
+    void TearDown() override { testing::ResetFake(); }
+};
+
+TEST_F(HidapiBackendTest, OpensTheFirstInterfaceThatCanBeOpened) {
+    Fake().interfaces = {{"/dev/hidraw0", 0x0801, 0x0006},
+                         {"/dev/hidraw1", 0x0801, 0x0005, /*openable=*/false},
+                         {"/dev/hidraw2", 0x0801, 0x0005},
+                         {"/dev/hidraw3", 0x0802, 0x0005}};
+    {
+        auto backend = MakeHidapiBackend();
+        ReaderLink link(*backend);
+        ReaderCommands commands(link);
+        EXPECT_EQ(commands.ConnectScan(), 1);
+        EXPECT_EQ(Fake().opened, (std::vector<std::string>{"/dev/hidraw1", "/dev/hidraw2"}));
+        EXPECT_EQ(Fake().open, 1);
+
+        // Nothing of vendor 0801 can be opened: vendor 0802 is taken.
+        Fake().interfaces[2].openable = false;
+        Fake().opened.clear();
+        EXPECT_EQ(commands.ConnectPort(4), 4);
+        EXPECT_EQ(Fake().opened.back(), "/dev/hidraw3");
+        EXPECT_EQ(Fake().open, 1);  // the replaced handle is closed
+    }
+    EXPECT_EQ(Fake().open, 0);
+    EXPECT_EQ(Fake().initialised, 0);
+}
+
+TEST_F(HidapiBackendTest, UnnumberedReportsCarryTheSameStreamBytes) {
+    Fake().interfaces = {{"/dev/hidraw0"}};
+    auto backend = MakeHidapiBackend();
+    ReaderLink link(*backend);
+    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
+    for (uint8_t b : Bytes{0x1B, 'c', 0x05}) link.LinkPutByte(1, b);
+    ASSERT_EQ(link.LinkFlush(1), 0);
+    // hidapi takes the report id in front of the data and passes it on.
+    EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'c', 0x05, 0, 0, 0, 0, 0}));
+
+    // Reports of any length: every data byte is stream data, fill included.
+    Fake().input.push_back({0x1B, 's', 0x1B});
+    Fake().input.push_back({0x01, 0x00});
+    Bytes stream;
+    uint8_t byte = 0;
+    while (link.LinkGetByte(1, &byte, 50) == 0) stream.push_back(byte);
+    EXPECT_EQ(stream, (Bytes{0x1B, 's', 0x1B, 0x01, 0x00}));
+}
+
+TEST_F(HidapiBackendTest, PulledCableFailsTheReadAndTheReaderIsFoundAgain) {
+    Fake().interfaces = {{"/dev/hidraw0"}};
+    auto backend = MakeHidapiBackend();
+    ReaderLink link(*backend);
+    ReaderCommands commands(link);
+    ASSERT_EQ(commands.ConnectScan(), 1);
+    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+
+    testing::PullCable();
+    CardTracks card;
+    EXPECT_EQ(commands.ReceiveTracks(card), kNoSwipe);  // the read fails: nothing came
+    // Still out: the next command cannot be sent, and the reader is marked gone.
+    EXPECT_EQ(commands.StartRawRead(), -1);
+    EXPECT_FALSE(commands.IsConnected());
+
+    // Back in (a new hidraw node): the connection test finds it and the commands go out whole.
+    Fake().interfaces = {{"/dev/hidraw5"}};
+    testing::PlugCableIn();
+    Fake().written.clear();
+    EXPECT_EQ(commands.ConnectPort(2), 2);
+    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+    EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'm', 0, 0, 0, 0, 0, 0}));
+
+    // Pulled and plugged in again between two commands: the stale handle fails the flush's
+    // drain, and the command goes whole to the new node.
+    testing::PullCable();
+    testing::PlugCableIn();
+    Fake().written.clear();
+    EXPECT_EQ(commands.ResetReader(), kReaderOk);
+    EXPECT_EQ(Fake().written, (std::vector<Bytes>{{0, 0x1B, 'a', 0, 0, 0, 0, 0, 0}}));
+    EXPECT_EQ(Fake().open, 1);
+}
+
+}  // namespace
+}  // namespace tollwick
