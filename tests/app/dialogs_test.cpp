@@ -9,6 +9,7 @@
 #include "app/dialog_units.h"
 #include "app/swipe_dlg.h"
 #include "app_test_support.h"
+#include "tollwick_version.h"
 
 namespace tollwick::testing {
 namespace {
@@ -105,6 +106,14 @@ TEST(AboutBox, ChineseTextHasGlyphsAndEnterCloses) {
         }
     }
     EXPECT_TRUE(chinese);
+    // The second line carries the version, and every line fits its box.
+    bool version = false;
+    for (QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->text().contains(QLatin1String(" ") + kTollwickVersion + " ")) version = true;
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())
+            << label->text().toStdString();
+    }
+    EXPECT_TRUE(version);
     about.show();
     auto* enter = qobject_cast<QPushButton*>(about.Control(1));
     ASSERT_NE(enter, nullptr);
