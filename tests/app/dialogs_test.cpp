@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 
 #include "app/about_dlg.h"
+#include "app/app_icon.h"
 #include "app/dialog_layout.h"
 #include "app/dialog_units.h"
 #include "app/swipe_dlg.h"
@@ -87,6 +88,16 @@ TEST(SwipeWindow, CancelAsksForTheJobCancel) {
     swipe.show();
     swipe.close();
     EXPECT_EQ(cancel.count(), 2);
+}
+
+TEST(AppIcon, IsTheCardWithItsStripeFromTheSvg) {
+    const QImage icon = AppIconPixmap(32).toImage();
+    ASSERT_EQ(icon.size(), QSize(32, 32));
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);                 // outside the card
+    EXPECT_EQ(QColor(icon.pixel(16, 12)).lightness(), 30);  // the magnetic stripe
+    const QColor bar = icon.pixel(10, 19);                  // the red bar
+    EXPECT_GT(bar.red(), 150);
+    EXPECT_LT(bar.green(), 80);
 }
 
 TEST(AboutBox, ChineseTextHasGlyphsAndEnterCloses) {
