@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Tollwick builds and tests with, when any is missing.
+#   bash scripts/deps.sh [PACKAGE...]   also these packages (scripts/package.sh adds its tools)
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang pkg-config
     libhidapi-dev libsimpleini-dev libcli11-dev nlohmann-json3-dev libsodium-dev
     libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
-    qt6-base-dev fonts-wqy-zenhei xvfb xauth
+    qt6-base-dev qt6-svg-dev fonts-wqy-zenhei xvfb xauth
+    "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,6 +5,7 @@
 
 #include "app/app_icon.h"
 #include "app/dialog_layout.h"
+#include "tollwick_version.h"
 
 namespace tollwick {
 
@@ -20,7 +21,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(AppIconPixmap(32));
     icon->setFixedSize(32, 32);
     l.Static(kNoId, QStringLiteral("K47 1.0 6"), 40, 10, 119, 8, QStringLiteral("K47 1.0 6"));
-    const QString second = QStringLiteral("Tollwick 磁卡读写程序 VK3300S");
+    const QString second =
+        QStringLiteral("Tollwick %1 磁卡读写 VK3300S").arg(QString::fromLatin1(kTollwickVersion));
     l.Static(kNoId, second, 40, 25, 130, 12, second);
     QPushButton* enter = l.PushButton(1, QStringLiteral("ENTER"), 178, 7, 50, 16);
     enter->setDefault(true);

@@ -1,32 +1,28 @@
 #include "app/app_icon.h"
 
+#include <QByteArray>
 #include <QPainter>
+#include <QSvgRenderer>
+
+#include "app_icon_svg.h"
 
 namespace tollwick {
 
+// The drawing is packaging/icons/io.github.tollwick.Tollwick.svg, compiled in; the icons
+// installed for the menu are rendered from the same file.
 QPixmap AppIconPixmap(int size) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(kAppIconSvg), sizeof kAppIconSvg));
     QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size;
-    const QRectF card(s * 0.06, s * 0.2, s * 0.88, s * 0.6);
-    painter.setPen(QPen(QColor(20, 40, 90), s / 32.0 + 0.5));
-    painter.setBrush(QColor(235, 240, 250));
-    painter.drawRoundedRect(card, s * 0.08, s * 0.08);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(30, 30, 30));
-    painter.drawRect(
-        QRectF(card.left(), card.top() + card.height() * 0.18, card.width(), card.height() * 0.22));
-    painter.setBrush(QColor(200, 40, 40));
-    painter.drawRect(QRectF(card.left() + card.width() * 0.1, card.top() + card.height() * 0.62,
-                            card.width() * 0.5, card.height() * 0.12));
+    renderer.render(&painter);
     return pixmap;
 }
 
 QIcon AppIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(AppIconPixmap(size));
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(AppIconPixmap(size));
     return icon;
 }
 

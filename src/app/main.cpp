@@ -1,11 +1,12 @@
 // tollwick: the desktop program for the VK3300S magnetic stripe card reader/writer.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/desktop_session.h"
 #include "app/message_box_seam.h"
 #include "app/screenshot_demo.h"
@@ -14,57 +15,44 @@
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
 #include "settings/profile_store.h"
+#include "tollwick_version.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 
-int Usage(const QString& text) {
-    std::fprintf(stderr, "tollwick: %s\n", qPrintable(text));
+int Usage(const std::string& text) {
+    std::fprintf(stderr, "tollwick: %s\n", text.c_str());
     return kUsageError;
 }
 
-std::filesystem::path PathOf(const QString& text) {
-    return std::filesystem::path(text.toStdString());
+// Exit status of --help and --version: 0, or 1 when the text could not be written.
+int Printed(const char* text) {
+    return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before QApplication, which needs a display: --help, --version and mistakes need none.
+    const tollwick::CommandLine options = tollwick::ParseCommandLine(argc, argv);
+    if (!options.error.empty()) return Usage(options.error);
+    if (options.help) return Printed(tollwick::CommandLineHelp());
+    if (options.version) {
+        return Printed((std::string("tollwick ") + tollwick::kTollwickVersion + "\n").c_str());
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tollwick"));
+    QApplication::setApplicationVersion(QString::fromLatin1(tollwick::kTollwickVersion));
+    // Ties the windows to the menu entry and its icon on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.tollwick.Tollwick"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Reads, writes, copies and compares magnetic stripe cards on the VK3300S."));
-    parser.addHelpOption();
-    const QCommandLineOption profileOption(
-        QStringLiteral("profile"), QStringLiteral("Settings file to use."), QStringLiteral("FILE"));
-    const QCommandLineOption simulateOption(
-        QStringLiteral("simulate"),
-        QStringLiteral("Run on the virtual reader, with a window to swipe its cards."));
-    const QCommandLineOption deckOption(
-        QStringLiteral("deck"),
-        QStringLiteral("With --simulate: keep the virtual cards in this JSON file (created with "
-                       "sample cards when missing, saved after every card written or erased)."),
-        QStringLiteral("FILE"));
-    QCommandLineOption demoOption(
-        QStringLiteral("screenshot-demo"),
-        QStringLiteral("Save pictures of the windows into DIR, then quit."), QStringLiteral("DIR"));
-    demoOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(profileOption);
-    parser.addOption(simulateOption);
-    parser.addOption(deckOption);
-    parser.addOption(demoOption);
-    parser.process(app);
+    const bool demo = options.screenshotDir.has_value();
+    const bool simulate = options.simulate || demo;
 
-    const bool demo = parser.isSet(demoOption);
-    const bool simulate = parser.isSet(simulateOption) || demo;
-    if (parser.isSet(deckOption) && !simulate)
-        return Usage(QStringLiteral("--deck needs --simulate"));
-
-    tollwick::ProfileStore profile(parser.isSet(profileOption) ? PathOf(parser.value(profileOption))
-                                                               : tollwick::DefaultProfilePath());
+    tollwick::ProfileStore profile(options.profile ? std::filesystem::path(*options.profile)
+                                                   : tollwick::DefaultProfilePath());
 
     // The virtual reader and its window, when simulating; the reader outlives the session.
     std::unique_ptr<tollwick::VirtualReader> virtualReader;
@@ -72,8 +60,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<tollwick::HidBackend> backend;
     if (simulate) {
         tollwick::Deck deck = tollwick::SampleDeck();
-        if (parser.isSet(deckOption)) {
-            deckFile = PathOf(parser.value(deckOption));
+        if (options.deck) {
+            deckFile = std::filesystem::path(*options.deck);
             std::string error;
             auto loaded = tollwick::LoadOrCreateDeck(*deckFile, &error);
             if (!loaded) {
@@ -108,7 +96,8 @@ int main(int argc, char** argv) {
 
     session->Start();
     if (demo) {
-        tollwick::StartScreenshotDemo(*session, readerWindow.get(), parser.value(demoOption));
+        tollwick::StartScreenshotDemo(*session, readerWindow.get(),
+                                      QString::fromStdString(*options.screenshotDir));
     }
     const int result = QApplication::exec();
 

@@ -5,10 +5,12 @@
 #include <QSignalSpy>
 
 #include "app/about_dlg.h"
+#include "app/app_icon.h"
 #include "app/dialog_layout.h"
 #include "app/dialog_units.h"
 #include "app/swipe_dlg.h"
 #include "app_test_support.h"
+#include "tollwick_version.h"
 
 namespace tollwick::testing {
 namespace {
@@ -88,6 +90,16 @@ TEST(SwipeWindow, CancelAsksForTheJobCancel) {
     EXPECT_EQ(cancel.count(), 2);
 }
 
+TEST(AppIcon, IsTheCardWithItsStripeFromTheSvg) {
+    const QImage icon = AppIconPixmap(32).toImage();
+    ASSERT_EQ(icon.size(), QSize(32, 32));
+    EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);                 // outside the card
+    EXPECT_EQ(QColor(icon.pixel(16, 12)).lightness(), 30);  // the magnetic stripe
+    const QColor bar = icon.pixel(10, 19);                  // the red bar
+    EXPECT_GT(bar.red(), 150);
+    EXPECT_LT(bar.green(), 80);
+}
+
 TEST(AboutBox, ChineseTextHasGlyphsAndEnterCloses) {
     CAboutDlg about;
     EXPECT_EQ(about.windowTitle(), "K47");
@@ -105,6 +117,14 @@ TEST(AboutBox, ChineseTextHasGlyphsAndEnterCloses) {
         }
     }
     EXPECT_TRUE(chinese);
+    // The second line carries the version, and every line fits its box.
+    bool version = false;
+    for (QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->text().contains(QLatin1String(" ") + kTollwickVersion + " ")) version = true;
+        EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())
+            << label->text().toStdString();
+    }
+    EXPECT_TRUE(version);
     about.show();
     auto* enter = qobject_cast<QPushButton*>(about.Control(1));
     ASSERT_NE(enter, nullptr);
