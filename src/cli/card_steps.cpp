@@ -13,6 +13,12 @@ namespace {
 
 constexpr int kPollPauseMs = 5;
 
+// A step that failed while an interrupt came failed because of it: the reads give up and no
+// device is found once the flag is up.
+CardOutcome Settled(CardOutcome outcome) {
+    return outcome != CardOutcome::kDone && Interrupted() ? CardOutcome::kInterrupted : outcome;
+}
+
 // Polls a status wait (write or erase) until the reader answers, the time is up or an
 // interrupt comes.
 template <typename Wait>
@@ -24,7 +30,7 @@ CardOutcome AwaitStatus(Session& session, Wait wait, double timeoutSeconds) {
         if (Interrupted()) return CardOutcome::kInterrupted;
         if (status == kReaderOk) return CardOutcome::kDone;
         if (status == -2) return CardOutcome::kRejected;
-        if (status == -1) return CardOutcome::kLinkFailed;
+        if (status == -1) return Settled(CardOutcome::kLinkFailed);
         if (deadline.Passed()) {
             session.Reader().ResetReader();
             return CardOutcome::kNoSwipe;
@@ -74,7 +80,7 @@ CardOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeou
                         ReadCard& result) {
     ReaderCommands& reader = session.Reader();
     if (reader.StartRawRead() != kReaderOk && reader.StartRawRead() != kReaderOk) {
-        return CardOutcome::kLinkFailed;
+        return Settled(CardOutcome::kLinkFailed);
     }
     const Deadline deadline(timeoutSeconds);
     CardTracks& card = result.card;
@@ -84,7 +90,7 @@ CardOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeou
         // A block cut short by the interrupt is not a card.
         if (Interrupted()) return CardOutcome::kInterrupted;
         if (received > 0) break;
-        if (received == -1) return CardOutcome::kLinkFailed;
+        if (received == -1) return Settled(CardOutcome::kLinkFailed);
         if (deadline.Passed()) {
             reader.ResetReader();
             return CardOutcome::kNoSwipe;
@@ -122,7 +128,7 @@ CardOutcome WriteOneCard(Session& session, const std::array<std::string, 3>& tex
     if (Interrupted()) return CardOutcome::kInterrupted;
     const int result = reader.WriteTracks(buffers, formats);
     if (result == kTooLong) return CardOutcome::kTooLong;
-    if (result != kReaderOk) return CardOutcome::kLinkFailed;
+    if (result != kReaderOk) return Settled(CardOutcome::kLinkFailed);
     return AwaitStatus(
         session, [&reader] { return reader.WaitWriteStatus(); }, timeoutSeconds);
 }
