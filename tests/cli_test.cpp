@@ -21,6 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/interrupt.h"
+#include "device/reader_commands.h"
+#include "device/virtual/virtual_reader.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -497,6 +501,28 @@ TEST_F(CliTest, BatchShowsProgressOnATerminal) {
     EXPECT_NE(shown.find("card 2 of 2"), std::string::npos) << shown;
     EXPECT_EQ(FileText("out.txt"),
               "1 card recorded in " + Path("cards.txt") + ", 1 not recorded\n");
+}
+
+// Once interrupted, the reader's waits give up at once, even with a reply waiting; commands
+// still go out whole, so the reset that disarms the reader reaches it.
+TEST(InterruptibleBackendTest, ReadsGiveUpAndTheResetStillReachesTheReader) {
+    using namespace tollwick;
+    VirtualReader reader;
+    std::atomic<bool> interrupted{false};
+    InterruptibleBackend backend(std::make_unique<VirtualBackend>(reader), interrupted);
+    ReaderLink link(backend);
+    ReaderCommands commands(link);
+    ASSERT_EQ(commands.ConnectScan(), 1);
+    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+    interrupted = true;
+    CardTracks card;
+    EXPECT_EQ(commands.ReceiveTracks(card), kNoSwipe);
+    int coercivity = 0;
+    EXPECT_EQ(commands.QueryCoercivity(coercivity), -4);  // its reply is there, and not taken
+    EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kRead);
+    EXPECT_EQ(commands.ResetReader(), kReaderOk);
+    EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kIdle);
+    EXPECT_EQ(commands.ConnectScan(), -1);  // and no reader is looked for
 }
 
 TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
