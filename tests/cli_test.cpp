@@ -403,6 +403,7 @@ TEST_F(CliTest, DeckThatCannotBeSavedFailsTheWrite) {
     const Result r = Run(Deck() + " write --from-file '" + Path("one.txt") + "'",
                          {.stdinText = "", .fileSizeLimit = 1024});
     EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find("cannot save the deck"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Write Card<1> OK"), std::string::npos) << r.out;
 }

@@ -79,7 +79,6 @@ int Session::SaveDeck() {
     if (!deckChanged_.exchange(false)) return kExitDone;
     std::string error;
     if (!tollwick::SaveDeck(options_.deckPath, virtualReader_->GetDeck(), &error)) {
-        deckChanged_ = true;
         return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
     }
     return kExitDone;
