@@ -15,7 +15,7 @@ StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile
     if (result.port < 0) return result;
 
     result.densityResult = reader.SetTrack2Density(density == Track2Density::k210);
-    StorePort(profile, result.port);
+    result.portStored = StorePort(profile, result.port);
     if (detail == ConnectDetail::kDensityOnly) return result;
     int coercivity = kHiCo;
     if (reader.QueryCoercivity(coercivity) == kReaderOk) {

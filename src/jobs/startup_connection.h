@@ -19,6 +19,7 @@ struct StartupConnection {
     bool versionRead = false;
     std::string version;         // the firmware version text, without trailing zeros
     bool beepSupported = false;  // firmware newer than EVU1.06 has the beeper commands
+    bool portStored = false;     // the port reached the profile
 
     bool Connected() const { return port >= 0; }
 };

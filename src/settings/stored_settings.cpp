@@ -21,16 +21,16 @@ std::optional<int> StoredPort(const ProfileStore& store) {
     return StoredTextToInt(text);
 }
 
-void StorePort(ProfileStore& store, int port) {
-    store.Write(kPortKey, std::to_string(port));
+bool StorePort(ProfileStore& store, int port) {
+    return store.Write(kPortKey, std::to_string(port));
 }
 
 Track2Density StoredDensity(const ProfileStore& store) {
     return store.Read(kDensityKey, "0") == "0" ? Track2Density::k75 : Track2Density::k210;
 }
 
-void StoreDensity(ProfileStore& store, Track2Density density) {
-    store.Write(kDensityKey, density == Track2Density::k75 ? "0" : "1");
+bool StoreDensity(ProfileStore& store, Track2Density density) {
+    return store.Write(kDensityKey, density == Track2Density::k75 ? "0" : "1");
 }
 
 StoredUserKeys ReadUserKeys(const ProfileStore& store) {

@@ -19,12 +19,14 @@ inline constexpr std::string_view kPasswordKey = "PWD";
 // The port on which the reader last answered; none when PORTNUM is missing or empty. Other text
 // reads as a decimal number ("0" is a stored port 0, text without digits also gives 0).
 std::optional<int> StoredPort(const ProfileStore& store);
-void StorePort(ProfileStore& store, int port);
+// False when the profile could not be written.
+bool StorePort(ProfileStore& store, int port);
 
 // BPISET compared as text: "0" (also when the key is missing) is 75 bits per inch; any other
 // text, the empty text included, is 210.
 Track2Density StoredDensity(const ProfileStore& store);
-void StoreDensity(ProfileStore& store, Track2Density density);
+// False when the profile could not be written.
+bool StoreDensity(ProfileStore& store, Track2Density density);
 
 // The twelve User Type keys TR1BPC, TR1PARITY, TR1SS, TR1ES, ... TR3ES as text, each with its
 // default when missing.

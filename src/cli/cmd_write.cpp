@@ -1,0 +1,66 @@
+#include "cli/cmd_write.h"
+
+#include "cli/card_steps.h"
+#include "cli/json_output.h"
+
+namespace tollwick {
+namespace {
+
+int RunWrite(CliContext& ctx, const WriteOptions& options) {
+    Output& out = ctx.Out();
+    if (const int status = ctx.OpenSession(false)) return status;
+    Session& session = ctx.ReaderSession();
+    const DataType type = FormatType(ctx.Options());
+    const DataTypeLayout layout = session.Layout();
+    std::array<std::string, 3> texts = options.texts;
+    for (std::size_t t = 0; t < 3; ++t) {
+        for (char& ch : texts[t]) {
+            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+        }
+        if (auto problem = CheckTrackText(static_cast<int>(t), texts[t], layout.settings[t], type,
+                                          layout.limits[t])) {
+            return out.Fail(kExitUsage, *problem);
+        }
+    }
+    if (const int status = session.Connect()) return status;
+    const CardOutcome outcome = WriteOneCard(session, texts, layout.settings, options.timeout);
+    if (outcome == CardOutcome::kInterrupted) return ctx.Interrupt("no card written");
+    if (outcome == CardOutcome::kRejected)
+        out.Object(WriteCardJson(1, texts, false, kWriteRejected));
+    if (outcome != CardOutcome::kDone) {
+        return ReportOutcome(out, outcome, options.timeout, kWriteRejected);
+    }
+    // The virtual card is kept before the write is reported.
+    if (const int status = session.SaveDeck()) return status;
+    out.Object(WriteCardJson(1, texts, true));
+    out.Text("Write OK");
+    return kExitDone;
+}
+
+}  // namespace
+
+Command AddWriteCommand(CLI::App& app) {
+    auto options = std::make_shared<WriteOptions>();
+    Command command;
+    command.app = app.add_subcommand(
+        "write", "Write one card (texts without sentinels), wait for the reader's status");
+    for (std::size_t t = 0; t < 3; ++t) {
+        const std::string number = std::to_string(t + 1);
+        command.app->add_option("--track" + number, options->texts[t], "Track " + number + " text")
+            ->type_name("TEXT");
+    }
+    AddTimeoutOption(*command.app, options->timeout);
+    auto* fromFile =
+        command.app
+            ->add_option("--from-file", options->fromFile,
+                         "Write the cards of this card file (-: standard input), one per swipe")
+            ->type_name("FILE");
+    for (auto* track : {"--track1", "--track2", "--track3"}) fromFile->excludes(track);
+    command.run = [options](CliContext& ctx) -> int {
+        if (!options->fromFile.empty()) return RunWriteFromFile(ctx, *options);
+        return RunWrite(ctx, *options);
+    };
+    return command;
+}
+
+}  // namespace tollwick

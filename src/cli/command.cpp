@@ -1,0 +1,30 @@
+#include "cli/command.h"
+
+namespace tollwick {
+
+CliContext::~CliContext() = default;
+
+int CliContext::OpenSession(bool cardAfterCard) {
+    if (!signals_) signals_.emplace();
+    session_ = std::make_unique<Session>(options_, out_, cardAfterCard);
+    return session_->Prepare();
+}
+
+int CliContext::Finish(int status) {
+    if (!session_) return status;
+    if (Interrupted()) session_->Disarm();
+    const int saved = session_->SaveDeck();
+    return status == kExitDone ? saved : status;
+}
+
+int CliContext::Interrupt(const std::string& cardsDone) {
+    return out_.Fail(kExitInterrupted,
+                     cardsDone.empty() ? std::string("interrupted") : "interrupted; " + cardsDone);
+}
+
+std::string Cards(int count) {
+    if (count == 0) return "no card";
+    return std::to_string(count) + (count == 1 ? " card" : " cards");
+}
+
+}  // namespace tollwick

@@ -1,0 +1,27 @@
+// tollwick-cli's exit statuses, relied on by scripts; listed in --help and the man page.
+#pragma once
+
+namespace tollwick {
+
+enum CliExit : int {
+    kExitDone = 0,
+    kExitCheckFailed = 1,    // a track failed its check, or the reader rejected a write or erase
+    kExitUsage = 2,          // a bad command line
+    kExitNoReader = 3,       // no reader, or the link failed
+    kExitNoSwipe = 4,        // no card swiped within the timeout
+    kExitFileFailed = 5,     // a file could not be read or written: card file, deck or profile
+    kExitInterrupted = 130,  // SIGINT or SIGTERM
+};
+
+// The footer of --help: every status in one paragraph.
+inline constexpr const char* kExitStatusHelp =
+    "Exit status:\n"
+    "  0    done\n"
+    "  1    a track failed its check, or the reader rejected a write or erase\n"
+    "  2    bad command line\n"
+    "  3    no reader, or the link to it failed\n"
+    "  4    no card swiped within the timeout\n"
+    "  5    a file (card file, deck, profile) could not be read or written\n"
+    "  130  interrupted (SIGINT, SIGTERM)\n";
+
+}  // namespace tollwick

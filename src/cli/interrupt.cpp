@@ -1,0 +1,121 @@
+#include "cli/interrupt.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace tollwick {
+namespace {
+
+std::atomic<bool> gInterrupted{false};
+
+sigset_t WatchedSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+class InterruptibleDevice final : public HidDevice {
+  public:
+    InterruptibleDevice(std::unique_ptr<HidDevice> inner, const std::atomic<bool>& flag)
+        : inner_(std::move(inner)), flag_(flag) {}
+
+    int InputReportLength() override { return inner_->InputReportLength(); }
+    int OutputReportLength() override { return inner_->OutputReportLength(); }
+    bool WriteReport(const uint8_t* report, std::size_t length, int timeoutMs) override {
+        return inner_->WriteReport(report, length, timeoutMs);
+    }
+    int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
+        using Clock = std::chrono::steady_clock;
+        if (flag_) return 0;
+        if (timeoutMs >= 0 && timeoutMs <= kInterruptSliceMs) {
+            return inner_->ReadReport(buffer, capacity, timeoutMs);
+        }
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            int slice = kInterruptSliceMs;
+            if (timeoutMs >= 0) {
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                if (left.count() <= 0) return 0;
+                slice = static_cast<int>(std::min<long long>(left.count(), kInterruptSliceMs));
+            }
+            const int got = inner_->ReadReport(buffer, capacity, slice);
+            if (got != 0) return got;
+            if (flag_) return 0;
+        }
+    }
+
+  private:
+    std::unique_ptr<HidDevice> inner_;
+    const std::atomic<bool>& flag_;
+};
+
+}  // namespace
+
+bool Interrupted() {
+    return gInterrupted.load(std::memory_order_acquire);
+}
+
+SignalWatch::SignalWatch() {
+    const sigset_t set = WatchedSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    thread_ = std::thread([this, set] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0) continue;
+            if (stopping_) return;
+            if (gInterrupted.exchange(true, std::memory_order_acq_rel)) {
+                static constexpr char kAgain[] = "tollwick-cli: interrupted again, stopping now\n";
+                [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
+                std::_Exit(130);
+            }
+        }
+    });
+}
+
+SignalWatch::~SignalWatch() {
+    stopping_ = true;
+    // Wakes the watcher; the signal stays blocked, so a late one is dropped at exit.
+    pthread_kill(thread_.native_handle(), SIGTERM);
+    thread_.join();
+}
+
+bool PauseUnlessInterrupted(int ms) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!Interrupted()) {
+        const auto now = Clock::now();
+        if (now >= end) return true;
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(end - now, std::chrono::milliseconds(kInterruptSliceMs)));
+    }
+    return false;
+}
+
+InterruptibleBackend::InterruptibleBackend(std::unique_ptr<HidBackend> inner)
+    : InterruptibleBackend(std::move(inner), gInterrupted) {}
+
+InterruptibleBackend::InterruptibleBackend(std::unique_ptr<HidBackend> inner,
+                                           const std::atomic<bool>& flag)
+    : inner_(std::move(inner)), flag_(flag) {}
+
+std::vector<HidDeviceInfo> InterruptibleBackend::Enumerate(uint16_t vendorId, uint16_t productId) {
+    if (flag_) return {};
+    return inner_->Enumerate(vendorId, productId);
+}
+
+std::unique_ptr<HidDevice> InterruptibleBackend::Open(const HidDeviceInfo& info) {
+    if (flag_) return nullptr;
+    auto device = inner_->Open(info);
+    if (!device) return nullptr;
+    return std::make_unique<InterruptibleDevice>(std::move(device), flag_);
+}
+
+}  // namespace tollwick

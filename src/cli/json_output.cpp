@@ -1,0 +1,104 @@
+#include "cli/json_output.h"
+
+namespace tollwick {
+namespace {
+
+const char* StatusName(TrackStatus status) {
+    switch (status) {
+        case TrackStatus::kOk:
+            return "ok";
+        case TrackStatus::kEmpty:
+            return "empty";
+        case TrackStatus::kError:
+            return "error";
+    }
+    return "error";
+}
+
+}  // namespace
+
+std::string JsonLine(const nlohmann::ordered_json& object) {
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+nlohmann::ordered_json ErrorJson(int exitStatus, std::string_view message) {
+    return {{"type", "error"}, {"exit_status", exitStatus}, {"message", message}};
+}
+
+nlohmann::ordered_json TrackJson(const TrackResult& track) {
+    nlohmann::ordered_json out = {{"text", track.text}, {"status", StatusName(track.status)}};
+    if (track.status == TrackStatus::kError) out["raw"] = track.raw;
+    return out;
+}
+
+nlohmann::ordered_json InfoJson(const StartupConnection& details, int track2Density) {
+    nlohmann::ordered_json coercivity = nullptr;
+    if (details.coercivity) coercivity = *details.coercivity == kHiCo ? "hi" : "lo";
+    nlohmann::ordered_json firmware = nullptr;
+    if (details.versionRead) firmware = details.version;
+    return {{"type", "info"},
+            {"port", details.port},
+            {"connection", ConnectionLine(details.port, details.version)},
+            {"firmware", firmware},
+            {"coercivity", coercivity},
+            {"track2_density", track2Density},
+            {"density_confirmed", details.densityResult == kReaderOk},
+            {"beep_supported", details.beepSupported}};
+}
+
+nlohmann::ordered_json ReadCardJson(int card, const CardResult& tracks,
+                                    std::optional<bool> recorded) {
+    nlohmann::ordered_json out = {{"type", "card"},
+                                  {"card", card},
+                                  {"track1", TrackJson(tracks[0])},
+                                  {"track2", TrackJson(tracks[1])},
+                                  {"track3", TrackJson(tracks[2])}};
+    if (recorded) out["recorded"] = *recorded;
+    return out;
+}
+
+nlohmann::ordered_json WriteCardJson(int card, const std::array<std::string, 3>& texts,
+                                     bool written, std::string_view error) {
+    nlohmann::ordered_json out = {{"type", "card"}, {"card", card}};
+    for (std::size_t t = 0; t < 3; ++t) {
+        TrackResult track;
+        track.text = texts[t];
+        track.status = texts[t].empty() ? TrackStatus::kEmpty : TrackStatus::kOk;
+        out["track" + std::to_string(t + 1)] = TrackJson(track);
+    }
+    out["written"] = written;
+    if (!written) out["error"] = error;
+    return out;
+}
+
+nlohmann::ordered_json EraseCardJson(int card, uint8_t mask) {
+    nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+    for (int t = 0; t < 3; ++t) {
+        if (mask & (1u << t)) tracks.push_back(t + 1);
+    }
+    return {{"type", "card"}, {"card", card}, {"erased", tracks}};
+}
+
+nlohmann::ordered_json SettingJson(std::string_view name, const nlohmann::ordered_json& value) {
+    return {{"type", "setting"}, {"name", name}, {"value", value}};
+}
+
+nlohmann::ordered_json EncodedJson(std::string_view text, std::string_view hex) {
+    return {{"type", "encoded"}, {"text", text}, {"hex", hex}};
+}
+
+nlohmann::ordered_json DecodedJson(std::string_view hex, const TrackResult& track) {
+    return {{"type", "decoded"}, {"hex", hex}, {"track", TrackJson(track)}};
+}
+
+nlohmann::ordered_json SummaryJson(const BatchSummary& summary) {
+    nlohmann::ordered_json out = {{"type", "summary"},
+                                  {"cards_done", summary.cardsDone},
+                                  {"cards_failed", summary.cardsFailed},
+                                  {"interrupted", summary.interrupted},
+                                  {"exit_status", summary.exitStatus}};
+    for (const auto& [key, value] : summary.extra.items()) out[key] = value;
+    return out;
+}
+
+}  // namespace tollwick

@@ -1,0 +1,118 @@
+#include "cli/options.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+namespace tollwick {
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
+    app.add_flag("--simulate", g.simulate, "Use the virtual reader instead of the USB reader");
+    app.add_option("--deck", g.deckPath,
+                   "With --simulate: keep the virtual reader's cards in this JSON file (created "
+                   "when missing)")
+        ->type_name("FILE");
+    app.add_option("--card", g.card, "With --simulate: the deck's card that is swiped (from 1)")
+        ->type_name("N")
+        ->check(WholeNumber(1, INT_MAX));
+    app.add_option(
+           "--profile", g.profilePath,
+           "Settings file (default: $TOLLWICK_PROFILE, else ~/.config/Tollwick/Tollwick.ini)")
+        ->type_name("FILE");
+    app.add_option("--format", g.format,
+                   "Data type whose track formats are in force: iso, aamva, cadmv, user, raw")
+        ->type_name("TYPE")
+        ->check(OneOf({"iso", "aamva", "cadmv", "user", "raw"}));
+    app.add_flag("--json", g.json, "Print results as JSON, one object per line");
+    app.add_flag("-q,--quiet", g.quiet, "Batch commands: no per-card lines, only the summary");
+}
+
+std::optional<std::string> CheckGlobalOptions(const GlobalOptions& g) {
+    if (!g.simulate && !g.deckPath.empty()) return "--deck goes with --simulate";
+    if (!g.simulate && g.cardGiven) return "--card goes with --simulate";
+    return std::nullopt;
+}
+
+DataType FormatType(const GlobalOptions& options) {
+    return DataTypeFromName(options.format).value_or(DataType::kIso);
+}
+
+CLI::Validator WholeNumber(long long min, long long max) {
+    std::string range = max == INT_MAX
+                            ? std::to_string(min) + " or more"
+                            : "from " + std::to_string(min) + " to " + std::to_string(max);
+    return CLI::Validator(
+        [min, max, range](std::string& text) -> std::string {
+            long long value = 0;
+            const char* end = text.data() + text.size();
+            const auto [stop, error] = std::from_chars(text.data(), end, value);
+            if (text.empty() || stop != end || error == std::errc::invalid_argument)
+                return "must be a whole number, " + range;
+            if (error == std::errc::result_out_of_range || value < min || value > max)
+                return "must be " + range;
+            return {};
+        },
+        "");
+}
+
+CLI::Validator OneOf(std::initializer_list<std::string_view> words) {
+    std::string list;
+    std::vector<std::string> allowed;
+    for (std::string_view word : words) {
+        if (!list.empty()) list += allowed.size() + 1 == words.size() ? " or " : ", ";
+        list += word;
+        allowed.emplace_back(word);
+    }
+    return CLI::Validator(
+        [allowed, list](std::string& text) -> std::string {
+            for (const std::string& word : allowed) {
+                if (text == word) return {};
+            }
+            return "must be " + list;
+        },
+        "");
+}
+
+void AddTimeoutOption(CLI::App& command, double& seconds) {
+    command
+        .add_option("--timeout", seconds,
+                    "Seconds to wait for a swipe, up to 86400 (0: no limit; default 30)")
+        ->type_name("S")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                const char* begin = text.c_str();
+                char* end = nullptr;
+                const double value = std::strtod(begin, &end);
+                if (text.empty() || end != begin + text.size() || !std::isfinite(value) ||
+                    value < 0 || value > kMaxTimeoutSeconds)
+                    return "must be a number of seconds from 0 to 86400 (0: no limit)";
+                return {};
+            },
+            ""));
+}
+
+std::string FormatSeconds(double seconds) {
+    std::ostringstream text;
+    text.precision(3);
+    text << std::fixed << seconds;
+    std::string number = text.str();
+    while (number.back() == '0') number.pop_back();
+    if (number.back() == '.') number.pop_back();
+    return number + " s";
+}
+
+Deadline::Deadline(double seconds) {
+    if (seconds > 0) {
+        at_ = std::chrono::steady_clock::now() +
+              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                  std::chrono::duration<double>(seconds));
+    }
+}
+
+bool Deadline::Passed() const {
+    return at_ && std::chrono::steady_clock::now() >= *at_;
+}
+
+}  // namespace tollwick

@@ -1,0 +1,58 @@
+// The command line's shared parts: global options, the checks that say in words what is wrong,
+// and the seconds of --timeout.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "carddata/data_type.h"
+
+namespace tollwick {
+
+struct GlobalOptions {
+    bool simulate = false;
+    std::string deckPath;
+    int card = 1;
+    bool cardGiven = false;
+    std::string profilePath;
+    std::string format = "iso";
+    bool json = false;
+    bool quiet = false;  // batch commands: no per-card lines, only the summary
+};
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
+// What the parser cannot see: options that only make sense together. The message, or nothing.
+std::optional<std::string> CheckGlobalOptions(const GlobalOptions& options);
+
+DataType FormatType(const GlobalOptions& options);
+
+// Checks for options and arguments. CLI11 puts the option's name and ": " before the message;
+// the error printer turns that into "--card must be 1 or more".
+// A whole number from min to max ("must be 1 or more" when max is the largest int).
+CLI::Validator WholeNumber(long long min, long long max);
+// One of the listed words.
+CLI::Validator OneOf(std::initializer_list<std::string_view> words);
+
+// Seconds to wait for a swipe: 0 is no limit; at most a day.
+inline constexpr double kMaxTimeoutSeconds = 86400;
+inline constexpr double kDefaultTimeoutSeconds = 30;
+void AddTimeoutOption(CLI::App& command, double& seconds);
+
+// "30 s", "0.5 s", "1.25 s".
+std::string FormatSeconds(double seconds);
+
+// A deadline that only passes when seconds is above 0.
+class Deadline {
+  public:
+    explicit Deadline(double seconds);
+    bool Passed() const;
+
+  private:
+    std::optional<std::chrono::steady_clock::time_point> at_;
+};
+
+}  // namespace tollwick

@@ -1,0 +1,65 @@
+#include "cli/output.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/json_output.h"
+
+namespace tollwick {
+
+Output::Output(bool json, bool quiet)
+    : json_(json), quiet_(quiet), stderrIsTerminal_(::isatty(STDERR_FILENO) == 1) {}
+
+void Output::ClearProgress() {
+    if (!progressShown_) return;
+    std::cerr << "\r\033[K" << std::flush;
+    progressShown_ = false;
+}
+
+int Output::Fail(int exitStatus, std::string_view message) {
+    ClearProgress();
+    std::cerr << "tollwick-cli: " << message << std::endl;
+    if (json_) std::cout << JsonLine(ErrorJson(exitStatus, message)) << std::flush;
+    return exitStatus;
+}
+
+void Output::Warn(std::string_view message) {
+    ClearProgress();
+    std::cerr << "tollwick-cli: " << message << std::endl;
+}
+
+void Output::Text(std::string_view line) {
+    if (json_) return;
+    ClearProgress();
+    std::ostream& out = textToStderr_ ? std::cerr : std::cout;
+    out << line << '\n' << std::flush;
+}
+
+void Output::Object(const nlohmann::ordered_json& object) {
+    if (!json_) return;
+    ClearProgress();
+    std::cout << JsonLine(object) << std::flush;
+}
+
+void Output::CardText(std::string_view lines) {
+    if (quiet_ || json_) return;
+    ClearProgress();
+    std::ostream& out = textToStderr_ ? std::cerr : std::cout;
+    out << lines << std::flush;
+}
+
+void Output::CardObject(const nlohmann::ordered_json& object) {
+    if (!quiet_) Object(object);
+}
+
+void Output::Progress(int card, std::optional<int> of) {
+    if (!stderrIsTerminal_) return;
+    std::cerr << "\r\033[Kcard " << card;
+    if (of) std::cerr << " of " << *of;
+    std::cerr << std::flush;
+    progressShown_ = true;
+}
+
+}  // namespace tollwick

@@ -1,0 +1,47 @@
+// Where results and messages go. Results on standard output (text lines, or JSON objects with
+// --json), messages on standard error, and on a terminal a batch's "card n of N" line.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tollwick {
+
+class Output {
+  public:
+    Output(bool json, bool quiet);
+
+    bool Json() const { return json_; }
+    bool Quiet() const { return quiet_; }
+
+    // The failure that ends the command: "tollwick-cli: message" on standard error and, with
+    // --json, an error object on standard output. Returns exitStatus.
+    int Fail(int exitStatus, std::string_view message);
+    // A problem the command goes on after (a card not recorded, a bad line): standard error.
+    void Warn(std::string_view message);
+
+    // A result line or object (a JSON object goes out only with --json, a text line only
+    // without). Per-card results are left out with -q.
+    void Text(std::string_view line);
+    void Object(const nlohmann::ordered_json& object);
+    void CardText(std::string_view lines);
+    void CardObject(const nlohmann::ordered_json& object);
+
+    // Standard output carries a card file (--to-file -): text results go to standard error.
+    void ResultsToStandardError() { textToStderr_ = true; }
+
+    // On a terminal: "card n of N" (or "card n") on standard error until the next output.
+    void Progress(int card, std::optional<int> of);
+
+  private:
+    bool json_;
+    bool quiet_;
+    bool textToStderr_ = false;
+    bool progressShown_ = false;
+    bool stderrIsTerminal_;
+    void ClearProgress();
+};
+
+}  // namespace tollwick

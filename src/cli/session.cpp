@@ -1,0 +1,101 @@
+#include "cli/session.h"
+
+#include <chrono>
+
+#include "cli/interrupt.h"
+#include "device/virtual/deck.h"
+#include "settings/stored_settings.h"
+
+namespace tollwick {
+namespace {
+
+// In --simulate the chosen card is swiped this long after the reader is armed.
+constexpr auto kSimulatedSwipeDelay = std::chrono::milliseconds(150);
+
+}  // namespace
+
+Session::Session(const GlobalOptions& options, Output& out, bool cardAfterCard)
+    : options_(options), out_(out), cardAfterCard_(cardAfterCard) {}
+
+Session::~Session() = default;
+
+int Session::Prepare() {
+    std::unique_ptr<HidBackend> inner;
+    if (!options_.simulate) {
+        inner = MakeHidapiBackend();
+    } else {
+        Deck deck = SampleDeck();
+        if (!options_.deckPath.empty()) {
+            std::string error;
+            auto loaded = LoadOrCreateDeck(options_.deckPath, &error);
+            if (!loaded) return out_.Fail(kExitFileFailed, "cannot use the deck: " + error);
+            deck = std::move(*loaded);
+        }
+        if (static_cast<std::size_t>(options_.card) > deck.cards.size()) {
+            return out_.Fail(kExitUsage, "--card " + std::to_string(options_.card) +
+                                             ": the deck has cards 1 to " +
+                                             std::to_string(deck.cards.size()));
+        }
+        virtualReader_ = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
+        virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
+                                     kSimulatedSwipeDelay, cardAfterCard_);
+        virtualReader_->SetOnCardChanged([this](std::size_t index) {
+            std::lock_guard lock(changedMutex_);
+            changedCards_.insert(index);
+        });
+        inner = std::make_unique<VirtualBackend>(*virtualReader_);
+    }
+    backend_ = std::make_unique<InterruptibleBackend>(std::move(inner));
+    link_ = std::make_unique<ReaderLink>(*backend_);
+    reader_ = std::make_unique<ReaderCommands>(*link_);
+    profile_ = std::make_unique<ProfileStore>(options_.profilePath.empty()
+                                                  ? DefaultProfilePath()
+                                                  : std::filesystem::path(options_.profilePath));
+    return kExitDone;
+}
+
+int Session::Connect(ConnectDetail detail, StartupConnection* details) {
+    StartupConnection result =
+        ConnectAtStartup(*reader_, *profile_, StoredDensity(*profile_), detail);
+    if (details) *details = result;
+    if (Interrupted()) return out_.Fail(kExitInterrupted, "interrupted");
+    if (result.Connected()) return kExitDone;
+    if (options_.simulate) return out_.Fail(kExitNoReader, "the virtual reader did not answer");
+    if (!backend_->Enumerate(kReaderVendorPrimary, kReaderProduct).empty() ||
+        !backend_->Enumerate(kReaderVendorSecondary, kReaderProduct).empty()) {
+        return out_.Fail(kExitNoReader,
+                         "a VK3300S reader is plugged in but cannot be opened or did not answer; "
+                         "check the permissions of its /dev/hidraw node (see README: udev rule)");
+    }
+    return out_.Fail(kExitNoReader,
+                     "no reader found: plug in the VK3300S (USB 0801:0005 or 0802:0005), or try "
+                     "--simulate");
+}
+
+DataTypeLayout Session::Layout() {
+    return LayoutFor(FormatType(options_), StoredDensity(*profile_), kIsoTrackSet,
+                     ReadUserKeys(*profile_));
+}
+
+int Session::SaveDeck() {
+    if (!virtualReader_ || options_.deckPath.empty()) return kExitDone;
+    std::set<std::size_t> changed;
+    {
+        std::lock_guard lock(changedMutex_);
+        changed.swap(changedCards_);
+    }
+    for (std::size_t index : changed) {
+        std::string error;
+        const std::optional<VirtualCard> card = virtualReader_->Card(index);
+        if (!card || !SaveDeckCard(options_.deckPath, index, *card, &error)) {
+            return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
+        }
+    }
+    return kExitDone;
+}
+
+void Session::Disarm() {
+    if (reader_ && reader_->IsConnected()) reader_->ResetReader();
+}
+
+}  // namespace tollwick

@@ -1,0 +1,60 @@
+// The reader behind the commands: the USB reader, or the virtual reader with its deck; the link,
+// the reader commands and the profile. The deck is loaded and saved here and nowhere else.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "carddata/data_type.h"
+#include "cli/exit_codes.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "device/reader_commands.h"
+#include "device/reader_link.h"
+#include "device/virtual/virtual_reader.h"
+#include "jobs/startup_connection.h"
+#include "settings/profile_store.h"
+
+namespace tollwick {
+
+class Session {
+  public:
+    // cardAfterCard: the virtual reader swipes the deck's cards in turn (batch commands).
+    Session(const GlobalOptions& options, Output& out, bool cardAfterCard);
+    ~Session();
+
+    // Sets up the backend and the deck: kExitDone, or the status of what failed (said).
+    int Prepare();
+    // Connects as the desktop program does at start-up: kExitDone, or the status (said).
+    // kDensityOnly spares the version's 350 ms gap; details gets what the connection found.
+    int Connect(ConnectDetail detail = ConnectDetail::kDensityOnly,
+                StartupConnection* details = nullptr);
+
+    ReaderCommands& Reader() { return *reader_; }
+    ProfileStore& Profile() { return *profile_; }
+    // The track formats and text limits of --format, with the stored density and user keys.
+    DataTypeLayout Layout();
+
+    // Writes back to the deck file each card the virtual reader changed since the last save,
+    // one card at a time under the file's lock, so that another program on the same deck keeps
+    // the cards it wrote: kExitDone, or kExitFileFailed (said).
+    int SaveDeck();
+    // After an interrupt: the reader is told to stop waiting for a card (ESC 'a').
+    void Disarm();
+
+  private:
+    const GlobalOptions& options_;
+    Output& out_;
+    bool cardAfterCard_;
+    std::unique_ptr<VirtualReader> virtualReader_;
+    std::mutex changedMutex_;
+    std::set<std::size_t> changedCards_;
+    std::unique_ptr<HidBackend> backend_;
+    std::unique_ptr<ReaderLink> link_;
+    std::unique_ptr<ReaderCommands> reader_;
+    std::unique_ptr<ProfileStore> profile_;
+};
+
+}  // namespace tollwick
