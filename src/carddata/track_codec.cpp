@@ -14,7 +14,7 @@ constexpr uint8_t kEsc = 0x1B;
 
 // ---- Bytes as 64-bit little-endian words ----------------------------------------------------
 
-constexpr uint64_t SwapBytes(uint64_t v) {
+[[maybe_unused]] constexpr uint64_t SwapBytes(uint64_t v) {
     uint64_t out = 0;
     for (int i = 0; i < 8; ++i) out = (out << 8) | ((v >> (8 * i)) & 0xFF);
     return out;
