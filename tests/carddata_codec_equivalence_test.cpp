@@ -27,11 +27,9 @@ using Bytes = std::vector<uint8_t>;
 namespace model {
 
 uint8_t ReverseBits(uint8_t byte) {
-    uint8_t out = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (byte & (1u << i)) out |= static_cast<uint8_t>(0x80u >> i);
-    }
-    return out;
+    unsigned out = 0;
+    for (int i = 0; i < 8; ++i) out |= ((byte >> i) & 1u) << (7 - i);
+    return static_cast<uint8_t>(out);
 }
 
 std::size_t RawLength(const TrackBuffer& buffer) {
@@ -93,13 +91,12 @@ std::optional<Bytes> Encode(std::string_view text, const TrackSettings& s) {
     // Least significant bit of each code first, from bit 0 of the first byte upward.
     Bytes bytes((codes.size() * static_cast<std::size_t>(bpc) + 7) / 8, 0);
     std::size_t byte = 0;
-    unsigned bit = 1;
+    unsigned bit = 0;  // of the byte
     for (uint8_t code : codes) {
         for (int i = 0; i < bpc; ++i) {
-            if (code & (1u << i)) bytes[byte] |= static_cast<uint8_t>(bit);
-            bit <<= 1;
-            if (bit == 0x100) {
-                bit = 1;
+            bytes[byte] |= static_cast<uint8_t>(((code >> i) & 1u) << bit);
+            if (++bit == 8) {
+                bit = 0;
                 ++byte;
             }
         }
@@ -142,8 +139,8 @@ bool Decode(TrackBuffer& buffer, const TrackSettings& s) {
     std::size_t c = 0;  // character
     std::size_t i = 0;  // its bit
     for (std::size_t byte = 0; byte < n; ++byte) {
-        for (unsigned mask = 0x80; mask != 0; mask >>= 1) {
-            if (static_cast<uint8_t>(buffer[byte]) & mask) area[c] |= static_cast<uint8_t>(1u << i);
+        for (int b = 7; b >= 0; --b) {
+            area[c] |= static_cast<uint8_t>(((static_cast<uint8_t>(buffer[byte]) >> b) & 1u) << i);
             if (++i == perChar) {
                 i = 0;
                 ++c;
@@ -275,7 +272,7 @@ Bytes PackReadOrder(const Bytes& codes, int bpc, std::size_t leadingZeros) {
     std::size_t bit = leadingZeros;
     for (uint8_t code : codes) {
         for (int i = 0; i < bpc; ++i, ++bit) {
-            if (code & (1u << i)) bytes[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
+            bytes[bit / 8] |= static_cast<uint8_t>(((code >> i) & 1u) << (7 - bit % 8));
         }
     }
     return bytes;
@@ -297,10 +294,9 @@ TrackBuffer RandomStream(Random& random, const TrackSettings& s,
                 const std::size_t shift = 1 + random.Below(15);
                 Bytes shifted(bytes.size() + 2, 0);
                 for (std::size_t bit = 0; bit < bytes.size() * 8; ++bit) {
-                    if (bytes[bit / 8] & (0x80u >> (bit % 8))) {
-                        const std::size_t to = bit + shift;
-                        shifted[to / 8] |= static_cast<uint8_t>(0x80u >> (to % 8));
-                    }
+                    const unsigned one = (bytes[bit / 8] >> (7 - bit % 8)) & 1u;
+                    const std::size_t to = bit + shift;
+                    shifted[to / 8] |= static_cast<uint8_t>(one << (7 - to % 8));
                 }
                 bytes = shifted;
             }
@@ -480,9 +476,10 @@ TEST(CodecEquivalenceRawType, HexTextsReadBytesAndBitReversal) {
         // Hexadecimal texts of any length up to past the limit, digits of either case and
         // characters that are not digits at all.
         std::string hex(random.OneIn(16) ? 500 + random.Below(20) : random.Below(160), '0');
+        constexpr std::string_view kDigits = "0123456789ABCDEFabcdef";
         for (char& ch : hex) {
-            ch = random.OneIn(16) ? static_cast<char>(random.Byte())
-                                  : random.Pick("0123456789ABCDEFabcdef");
+            const uint8_t r = random.Byte();
+            ch = r < 16 ? static_cast<char>(random.Byte()) : kDigits[r % kDigits.size()];
         }
         const auto expected = model::EncodeRaw(hex);
         ASSERT_EQ(EncodeRawTrack(hex), expected) << hex;
