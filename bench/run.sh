@@ -115,6 +115,6 @@ fi
 cpu_model=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null)
 echo "Tollwick benchmarks, release build, $(date '+%Y-%m-%d %H:%M')"
 echo "machine: ${cpu_model:-unknown CPU}, $(nproc) cores; load average ${load_before} before, $(load) after"
-printf '%-56s %12s %11s %8s %8s\n' "figure" "median" "p99/CPU" "floor" "x floor"
+printf '%-56s %12s %11s %8s %8s\n' "figure" "median" "p99, item" "floor" "x floor"
 printf '%s\n' "${rows[@]}"
-echo "codec rows: items per second of CPU time and CPU time per item, median of the repetitions"
+echo "codec rows: items per second of CPU time and CPU time per item, medians of the repetitions"
