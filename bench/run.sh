@@ -20,6 +20,7 @@ targets=(tollwick_codec_bench tollwick_reader_bench)
 if ninja -C build/release -t targets all 2>/dev/null | grep -q '^tollwick_app_bench:'; then
     targets+=(tollwick_app_bench tollwick_batch_bench)
 fi
+echo "building ${targets[*]} (release) ..." >&2
 cmake --build --preset release --target "${targets[@]}" >/dev/null || {
     echo "build failed: cmake --build --preset release --target ${targets[*]}" >&2
     exit 1
@@ -66,13 +67,14 @@ fi
 
 # Median and p99 of a line "... median X ms  p99 Y ms" whose text begins with $2.
 median_p99() {
-    awk -v key="$2" 'index($0, key) == 1 {
+    awk -v key="$2" 'index($0, key) == 1 && !done {
         for (i = 1; i < NF; ++i) {
             if ($i == "median") m = $(i + 1)
             if ($i == "p99") p = $(i + 1)
         }
-        printf "%s ms|%s ms\n", m, p; exit
-    }' <<<"$1"
+        done = 1
+    }
+    END { if (m == "") print "-|-"; else printf "%s ms|%s ms\n", m, p }' <<<"$1"
 }
 
 # Virtual reader, without the desktop program: wall time of one read and one write.
