@@ -23,14 +23,28 @@ uint8_t CharacterCode(char ch, int bpc);
 // Code of a start or end sentinel, with its parity bit by the sentinel rule.
 uint8_t SentinelCode(char sentinel, const TrackSettings& settings);
 
+// Largest number of bytes of one encoded track: its length travels in one byte (255 characters
+// of at most 8 bits, or 255 raw bytes).
+inline constexpr std::size_t kMaxTrackBytes = 255;
+// What EncodeTrackInto and EncodeRawTrackInto return when the track cannot be encoded.
+inline constexpr std::size_t kEncodeFailed = static_cast<std::size_t>(-1);
+
 // Encodes one track text (already upper case, without sentinels) into the bytes that follow the
-// length byte in the write block: first bit in bit 0 of the first byte. An empty text gives no
-// bytes. Returns nothing when the text is too long for one track.
+// length byte in the write block: first bit in bit 0 of the first byte. Writes into out and
+// returns the number of bytes, 0 for an empty text, or kEncodeFailed when the text is too long
+// for one track, the bits per character are not 4 to 8, or the bytes would not fit capacity
+// (out is then not written). A capacity of kMaxTrackBytes always suffices.
+std::size_t EncodeTrackInto(std::string_view text, const TrackSettings& settings, uint8_t* out,
+                            std::size_t capacity);
+// The same into a new vector; nothing when EncodeTrackInto fails.
 std::optional<std::vector<uint8_t>> EncodeTrack(std::string_view text,
                                                 const TrackSettings& settings);
 
 // Raw Type: the hexadecimal text's bytes with the bit order of each byte reversed (read order to
-// write order). Returns nothing when the text has more than 255 bytes.
+// write order). Returns kEncodeFailed when the text has more than 255 bytes or they would not
+// fit capacity.
+std::size_t EncodeRawTrackInto(std::string_view hexText, uint8_t* out, std::size_t capacity);
+// The same into a new vector; nothing when the text has more than 255 bytes.
 std::optional<std::vector<uint8_t>> EncodeRawTrack(std::string_view hexText);
 
 // Decodes one track in place from raw bytes (read order: first bit in bit 7) to its text.
@@ -58,5 +72,7 @@ std::vector<uint8_t> BuildReadBlock(const std::array<std::vector<uint8_t>, 3>& t
 
 // Reverses the bit order of one byte (read order <-> write order).
 uint8_t ReverseBits(uint8_t byte);
+// Reverses the bit order of each of n bytes, eight at a time; in and out may be the same.
+void ReverseBits(const uint8_t* in, uint8_t* out, std::size_t n);
 
 }  // namespace tollwick

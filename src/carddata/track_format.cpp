@@ -29,7 +29,17 @@ std::string_view TrackErrorMarker(int index) {
 }
 
 std::size_t RawLength(const TrackBuffer& buffer) {
+    // Zero words from the end, eight bytes at a time (four words to a step while they are all
+    // zero), then the zero bytes of the last word.
+    static_assert(kTrackBufferSize % 32 == 0);
+    auto word = [&buffer](std::size_t at) {
+        uint64_t w;
+        std::memcpy(&w, buffer.data() + at, sizeof w);
+        return w;
+    };
     std::size_t n = buffer.size();
+    while (n > 0 && (word(n - 8) | word(n - 16) | word(n - 24) | word(n - 32)) == 0) n -= 32;
+    while (n > 0 && word(n - 8) == 0) n -= 8;
     while (n > 0 && buffer[n - 1] == 0) --n;
     return n;
 }

@@ -129,15 +129,16 @@ int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
     }
     // Encode first: a track that cannot be carried, or a block larger than the link's queue,
     // is refused before anything is sent.
-    std::array<std::vector<uint8_t>, 3> data;
+    std::array<std::array<uint8_t, kMaxTrackBytes>, 3> data;
+    std::array<std::size_t, 3> lengths{};
     const bool raw = IsRawTrackSet(settings);
     std::size_t blockSize = 4;
     for (std::size_t t = 0; t < 3; ++t) {
         const std::string_view text(texts[t].data(), strnlen(texts[t].data(), texts[t].size()));
-        auto encoded = raw ? EncodeRawTrack(text) : EncodeTrack(text, settings[t]);
-        if (!encoded || encoded->size() > 255) return kTooLong;
-        data[t] = std::move(*encoded);
-        blockSize += 3 + data[t].size();
+        lengths[t] = raw ? EncodeRawTrackInto(text, data[t].data(), data[t].size())
+                         : EncodeTrackInto(text, settings[t], data[t].data(), data[t].size());
+        if (lengths[t] == kEncodeFailed) return kTooLong;
+        blockSize += 3 + lengths[t];
     }
     if (blockSize > kOutputQueueSize) return kTooLong;
 
@@ -150,8 +151,8 @@ int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
     for (std::size_t t = 0; t < 3; ++t) {
         link_.LinkPutByte(port, kEsc);
         link_.LinkPutByte(port, static_cast<uint8_t>(t + 1));
-        link_.LinkPutByte(port, static_cast<uint8_t>(data[t].size()));
-        for (uint8_t b : data[t]) link_.LinkPutByte(port, b);
+        link_.LinkPutByte(port, static_cast<uint8_t>(lengths[t]));
+        for (std::size_t i = 0; i < lengths[t]; ++i) link_.LinkPutByte(port, data[t][i]);
     }
     if (link_.LinkFlush(port) != 0) {
         MarkDisconnected();
