@@ -35,13 +35,14 @@ CPasswordDlg::CPasswordDlg()
     QPushButton* ok = l.PushButton(kOk, QStringLiteral("OK"), 89, 48, 50, 14);
     ok->setDefault(true);
     QPushButton* cancel = l.PushButton(kCancel, QStringLiteral("Cancel"), 29, 48, 50, 14);
-    firstLabel_ = l.Static(kFirstLabel, QStringLiteral("Enter Password:"), 13, 13, 54, 8,
-                           QStringLiteral("Enter Password"));
-    secondLabel_ = l.Static(kSecondLabel, QStringLiteral("Re-Enter Password:"), 13, 30, 65, 8,
-                            QStringLiteral("Re-Enter Password"));
+    // The labels change with the layout; assistive technology reads what they show.
+    firstLabel_ = l.Static(kFirstLabel, QStringLiteral("Enter Password:"), 13, 13, 54, 8, {});
+    secondLabel_ = l.Static(kSecondLabel, QStringLiteral("Re-Enter Password:"), 13, 30, 65, 8, {});
     first_ = l.Place(kFirstEntry, MaskedEntry(), 84, 9, 65, 14, QStringLiteral("Password"));
     second_ =
         l.Place(kSecondEntry, MaskedEntry(), 84, 26, 65, 14, QStringLiteral("Password again"));
+    firstLabel_->setBuddy(first_);
+    secondLabel_->setBuddy(second_);
     l.FinishTabOrder();
     connect(ok, &QPushButton::clicked, this, &CPasswordDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CPasswordDlg::reject);

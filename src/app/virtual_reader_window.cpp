@@ -84,11 +84,11 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
         "a short pause and the next card is selected: batch jobs run by themselves"));
     layout->addWidget(autoSwipe_);
     armed_ = new QLabel(this);
-    armed_->setAccessibleName(QStringLiteral("Reader state"));
+    armed_->setAccessibleDescription(QStringLiteral("Reader state"));
     layout->addWidget(armed_);
     deckLine_ = new QLabel(this);
     deckLine_->setWordWrap(true);
-    deckLine_->setAccessibleName(QStringLiteral("Deck file"));
+    deckLine_->setAccessibleDescription(QStringLiteral("Deck file"));
     deckLine_->setText(deckFile_ ? QStringLiteral("Deck: %1").arg(PathText(*deckFile_))
                                  : QStringLiteral("Deck: sample cards, not saved"));
     layout->addWidget(deckLine_);
