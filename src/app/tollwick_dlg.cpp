@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/about_dlg.h"
+#include "app/accessibility.h"
 #include "app/app_icon.h"
 #include "app/aux_dialogs.h"
 #include "app/dialog_layout.h"
@@ -88,6 +89,7 @@ QString CTollwickDlg::StartupMessage() {
 
 CTollwickDlg::CTollwickDlg(const MainWindowServices& services, QWidget* parent)
     : QDialog(parent), services_(services) {
+    InstallAccessibleClicks();
     setObjectName(QStringLiteral("dialog_%1").arg(kResourceId));
     setWindowTitle(QStringLiteral("VK3300S"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

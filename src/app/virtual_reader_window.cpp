@@ -105,6 +105,13 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     connect(autoSwipe_, &QCheckBox::toggled, this, [this](bool on) { SetAutoSwipe(on); });
     connect(cards_, &QListWidget::currentRowChanged, this,
             [this](int row) { OnSelectionChanged(row); });
+    // A click makes a card both selected and current; assistive technology only selects it. The
+    // card selected is the one that goes through either way.
+    connect(cards_, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = cards_->selectedItems();
+        if (selected.size() == 1 && cards_->row(selected.front()) != SelectedCard())
+            SelectCard(cards_->row(selected.front()));
+    });
 
     // The reader tells of changed cards on whichever thread talks to it, the job worker's most
     // of the time.

@@ -84,6 +84,30 @@ TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
     EXPECT_EQ(Name(window->Control(kChangePassword)), "Change Logo ID");
 }
 
+TEST_F(MainWindowTest, AssistiveTechnologyTogglesAsAClickDoes) {
+    OpenReady();
+    AtToggle(Button(kAamva));
+    EXPECT_TRUE(Iface(Button(kAamva))->state().checked);
+    EXPECT_EQ(Label(1), "Track1 210 BPI 7 BPC ODD Parity");
+    EXPECT_EQ(Label(3), "Track3 210 BPI 7 BPC ODD Parity");
+    EXPECT_EQ(format.Get().type, DataType::kAamva);
+    EXPECT_EQ(Name(Button(kTrack1Check)), "Track1 210 BPI 7 BPC ODD Parity");
+
+    Type(2, "123");
+    AtToggle(Button(kTrack2Check));
+    EXPECT_TRUE(Button(kTrack2Check)->isChecked());
+    EXPECT_TRUE(Track(2)->Text().isEmpty());
+    EXPECT_FALSE(Track(2)->isEnabled());
+
+    AtToggle(Button(kLoCo));
+    EXPECT_EQ(reader.calls, std::vector<std::string>{"SetLoCo"});
+    // A disabled control offers nothing to do.
+    EXPECT_FALSE(Iface(Button(kBeepOn))
+                     ->actionInterface()
+                     ->actionNames()
+                     .contains(QAccessibleActionInterface::toggleAction()));
+}
+
 TEST_F(MainWindowTest, DialogControlsAreTiedToTheirLabels) {
     Open();
     CSetupDlg& setup = window->SetupWindow();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -21,6 +22,18 @@
 #include "settings/profile_store.h"
 
 namespace tollwick::testing {
+
+// Does what assistive technology does with Qt's toggle action of a control or a list item.
+inline void AtToggle(QAccessibleInterface* iface) {
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    ASSERT_NE(iface, nullptr);
+    ASSERT_NE(iface->actionInterface(), nullptr);
+    ASSERT_TRUE(iface->actionInterface()->actionNames().contains(toggle));
+    iface->actionInterface()->doAction(toggle);
+}
+inline void AtToggle(QObject* control) {
+    AtToggle(QAccessible::queryAccessibleInterface(control));
+}
 
 class RecordingReader final : public ReaderControl {
   public:
