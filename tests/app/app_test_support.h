@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,11 @@
 #include "app/track_edit.h"
 #include "jobs/format_state.h"
 #include "settings/profile_store.h"
+
+// Failed expectations show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace tollwick::testing {
 
