@@ -440,14 +440,23 @@ void CTollwickDlg::ApplyRawType() {
     ApplyLayoutOf(DataType::kRaw);
 }
 
+void CTollwickDlg::AddContextMenuAction(QAction* action) {
+    contextActions_.push_back(action);
+    addAction(action);
+}
+
 void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
-    if (systemMenuHasAbout_) {
+    if (systemMenuHasAbout_ && contextActions_.empty()) {
         QDialog::contextMenuEvent(event);
         return;
     }
     QMenu menu(this);
-    menu.addAction(AboutEntryText(), this, &CTollwickDlg::ShowAbout);
+    for (QAction* action : contextActions_) menu.addAction(action);
+    if (!systemMenuHasAbout_) {
+        if (!contextActions_.empty()) menu.addSeparator();
+        menu.addAction(AboutEntryText(), this, &CTollwickDlg::ShowAbout);
+    }
     menu.exec(event->globalPos());
 }
 

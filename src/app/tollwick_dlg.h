@@ -8,10 +8,12 @@
 #include <array>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "carddata/data_type.h"
 #include "carddata/track_format.h"
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
@@ -129,6 +131,8 @@ class CTollwickDlg : public QDialog {
     // Shows a modal message box through the program's message-box seam.
     void ShowMessageBox(const QString& text);
     void ShowAbout();
+    // An entry of the window's context menu, whose shortcut works in every window of the program.
+    void AddContextMenuAction(QAction* action);
 
     // --- Data-exchange values ---
     QString TrackTextMember(int index) const {
@@ -198,6 +202,7 @@ class CTollwickDlg : public QDialog {
     QButtonGroup* dataTypeGroup_ = nullptr;
     QButtonGroup* beeperGroup_ = nullptr;
     bool systemMenuHasAbout_ = false;
+    std::vector<QAction*> contextActions_;
 
     // Data-exchange values.
     std::array<QString, 3> trackText_{};

@@ -1,17 +1,18 @@
 #include "app/virtual_reader_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <mutex>
 #include <string>
 
+#include "app/tollwick_dlg.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
 
@@ -97,9 +98,18 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
 
     connect(swipe_, &QPushButton::clicked, this, [this] { SwipeSelected(); });
     connect(cards_, &QListWidget::itemActivated, this, [this] { SwipeSelected(); });
-    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F5), this);
-    shortcut->setContext(Qt::ApplicationShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this] { SwipeSelected(); });
+    // One action per key for the whole program: a second shortcut on the same key would make
+    // the key ambiguous, and a shortcut works only while a window that holds it is visible.
+    swipeAction_ = new QAction(QStringLiteral("Swipe the selected card"), this);
+    swipeAction_->setShortcut(QKeySequence(Qt::Key_F5));
+    swipeAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(swipeAction_, &QAction::triggered, this, [this] { SwipeSelected(); });
+    addAction(swipeAction_);
+    showAction_ = new QAction(QStringLiteral("Show the &Virtual reader"), this);
+    showAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    showAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(showAction_, &QAction::triggered, this, &VirtualReaderWindow::ShowAgain);
+    addAction(showAction_);
     connect(plug_, &QPushButton::clicked, this, [this] { SetPlugged(!reader_.IsPlugged()); });
     connect(failNext_, &QCheckBox::toggled, this, [this](bool on) { reader_.SetRejectNext(on); });
     connect(autoSwipe_, &QCheckBox::toggled, this, [this](bool on) { SetAutoSwipe(on); });
@@ -132,6 +142,17 @@ VirtualReaderWindow::~VirtualReaderWindow() {
     if (autoSwipe_->isChecked()) reader_.SetAutoSwipe(std::nullopt, {}, false);
     std::lock_guard lock(relay_->mutex);
     relay_->window = nullptr;  // a call already under way posts nothing
+}
+
+void VirtualReaderWindow::JoinMainWindow(CTollwickDlg& window) {
+    window.addAction(swipeAction_);
+    window.AddContextMenuAction(showAction_);
+}
+
+void VirtualReaderWindow::ShowAgain() {
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void VirtualReaderWindow::FillCards() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QListWidget;
@@ -16,6 +17,7 @@ class QTimer;
 
 namespace tollwick {
 
+class CTollwickDlg;
 class VirtualReader;
 
 class VirtualReaderWindow final : public QWidget {
@@ -31,6 +33,11 @@ class VirtualReaderWindow final : public QWidget {
                                  std::optional<std::filesystem::path> deckFile = std::nullopt,
                                  QWidget* parent = nullptr);
     ~VirtualReaderWindow() override;
+
+    // The window can be closed and comes back: F5 swipes from the main window as well, and the
+    // main window's context menu and Ctrl+Shift+V show this window again.
+    void JoinMainWindow(CTollwickDlg& window);
+    void ShowAgain();
 
     // Swipes the selected card; false when none is selected or the reader is unplugged.
     bool SwipeSelected();
@@ -48,6 +55,8 @@ class VirtualReaderWindow final : public QWidget {
     QCheckBox* AutoSwipe() const { return autoSwipe_; }
     QLabel* ArmedLine() const { return armed_; }
     QLabel* DeckLine() const { return deckLine_; }
+    QAction* SwipeAction() const { return swipeAction_; }
+    QAction* ShowAction() const { return showAction_; }
 
   signals:
     // The deck file was written after a card changed (index from 0), or could not be.
@@ -64,6 +73,8 @@ class VirtualReaderWindow final : public QWidget {
     QLabel* armed_ = nullptr;
     QLabel* deckLine_ = nullptr;
     QTimer* poll_ = nullptr;
+    QAction* swipeAction_ = nullptr;
+    QAction* showAction_ = nullptr;
     // Carries the reader's card changes over to the window's thread while the window lives.
     struct Relay;
     std::shared_ptr<Relay> relay_;

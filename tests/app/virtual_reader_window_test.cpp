@@ -1,9 +1,12 @@
 // The virtual reader's window beside the program: swiping with the button and F5, the one-shot
 // write fault, unplugging, the armed line, and the deck file kept up to date.
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "app/virtual_reader_window.h"
 #include "device/virtual/deck.h"
@@ -28,6 +31,7 @@ class VirtualReaderWindowTest : public SessionTest {
         ASSERT_TRUE(LoadOrCreateDeck(deckFile).has_value());
         StartReady();
         readerWindow = std::make_unique<VirtualReaderWindow>(*reader, deckFile);
+        readerWindow->JoinMainWindow(Window());
         readerWindow->show();
     }
     void TearDown() override {
@@ -88,6 +92,38 @@ TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneC
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->cards.at(1).tracks, reader->Card(1)->tracks);
     EXPECT_FALSE(stored->cards.at(1).tracks[1].empty());
+}
+
+TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
+    StartWithWindow();
+    readerWindow->SelectCard(3);
+    readerWindow->close();
+    QApplication::setActiveWindow(&Window());
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    QTest::keyClick(&Window(), Qt::Key_F5);
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_FALSE(readerWindow->isVisible());
+
+    // The main window's context menu shows it again, above About ...
+    QStringList entries;
+    QTimer::singleShot(0, [&entries] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) entries << action->text();
+        menu->setActiveAction(menu->actions().front());
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(500, 20));
+    QApplication::sendEvent(&Window(), &event);
+    EXPECT_EQ(entries, (QStringList{"Show the &Virtual reader", "", "关于 Tollwick(&A)..."}));
+    EXPECT_TRUE(readerWindow->isVisible());
+
+    // ... and so does Ctrl+Shift+V.
+    readerWindow->close();
+    QApplication::setActiveWindow(&Window());
+    QTest::keyClick(&Window(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(readerWindow->isVisible());
 }
 
 TEST_F(VirtualReaderWindowTest, UnpluggedReaderTakesNoSwipe) {
