@@ -13,8 +13,10 @@
 #include <string>
 
 #include "app/tollwick_dlg.h"
+#include "carddata/card_summary.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
+#include "jobs/format_state.h"
 
 namespace tollwick {
 namespace {
@@ -36,6 +38,22 @@ QString ArmedText(VirtualReader::Armed armed, bool plugged) {
 
 QString PathText(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
+}
+
+// The name of a card the reader changed: what it holds now, and whether it was written or only
+// lost tracks.
+std::string ChangedCardName(const VirtualCard& before, const VirtualCard& after,
+                            const TrackSet& formats) {
+    const std::string holds = CardSummary(after.tracks, formats);
+    if (holds.empty()) return "erased";
+    bool written = false;
+    bool erased = false;
+    for (std::size_t t = 0; t < 3; ++t) {
+        if (!after.tracks[t].empty() && after.tracks[t] != before.tracks[t]) written = true;
+        if (after.tracks[t].empty() && !before.tracks[t].empty()) erased = true;
+    }
+    if (written) return "written " + holds;
+    return (erased ? "erased, holds " : "holds ") + holds;
 }
 
 }  // namespace
@@ -145,6 +163,7 @@ VirtualReaderWindow::~VirtualReaderWindow() {
 }
 
 void VirtualReaderWindow::JoinMainWindow(CTollwickDlg& window) {
+    formats_ = [&window] { return window.Format().Get().settings; };
     window.addAction(swipeAction_);
     window.AddContextMenuAction(showAction_);
 }
@@ -158,13 +177,23 @@ void VirtualReaderWindow::ShowAgain() {
 void VirtualReaderWindow::FillCards() {
     const int selected = std::max(SelectedCard(), 0);
     cards_->clear();
-    const Deck deck = reader_.GetDeck();
-    int number = 1;
-    for (const VirtualCard& card : deck.cards) {
-        cards_->addItem(
-            QStringLiteral("%1  %2").arg(number++).arg(QString::fromStdString(card.name)));
-    }
+    shown_ = reader_.GetDeck().cards;
+    for (std::size_t i = 0; i < shown_.size(); ++i) cards_->addItem(ItemText(i));
     if (cards_->count() > 0) SelectCard(std::min(selected, cards_->count() - 1));
+}
+
+QString VirtualReaderWindow::ItemText(std::size_t index) const {
+    const auto renamed = renamed_.find(index);
+    const std::string& name = renamed != renamed_.end() ? renamed->second : shown_[index].name;
+    return QStringLiteral("%1  %2").arg(index + 1).arg(QString::fromStdString(name));
+}
+
+Deck VirtualReaderWindow::DeckToSave() const {
+    Deck deck = reader_.GetDeck();
+    for (const auto& [index, name] : renamed_) {
+        if (index < deck.cards.size()) deck.cards[index].name = name;
+    }
+    return deck;
 }
 
 bool VirtualReaderWindow::SwipeSelected() {
@@ -250,13 +279,20 @@ void VirtualReaderWindow::Poll() {
 }
 
 void VirtualReaderWindow::OnCardChanged(int index) {
+    const auto i = static_cast<std::size_t>(index);
+    const std::optional<VirtualCard> card = reader_.Card(i);
+    if (card && i < shown_.size()) {
+        renamed_[i] = ChangedCardName(shown_[i], *card, formats_ ? formats_() : kIsoTrackSet);
+        shown_[i] = *card;
+        if (QListWidgetItem* item = cards_->item(index)) item->setText(ItemText(i));
+    }
     if (!deckFile_) {
         deckLine_->setText(
             QStringLiteral("Card %1 changed (sample cards, not saved)").arg(index + 1));
         return;
     }
     std::string error;
-    const bool ok = SaveDeck(*deckFile_, reader_.GetDeck(), &error);
+    const bool ok = SaveDeck(*deckFile_, DeckToSave(), &error);
     deckLine_->setText(
         ok ? QStringLiteral("Card %1 changed, saved to %2").arg(index + 1).arg(PathText(*deckFile_))
            : QStringLiteral("Cannot save the deck: %1").arg(QString::fromStdString(error)));

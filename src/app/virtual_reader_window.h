@@ -5,8 +5,15 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
+
+#include "carddata/track_format.h"
+#include "device/virtual/deck.h"
 
 class QAction;
 class QCheckBox;
@@ -35,7 +42,9 @@ class VirtualReaderWindow final : public QWidget {
     ~VirtualReaderWindow() override;
 
     // The window can be closed and comes back: F5 swipes from the main window as well, and the
-    // main window's context menu and Ctrl+Shift+V show this window again.
+    // main window's context menu and Ctrl+Shift+V show this window again. A card the reader
+    // changes is named by what it holds, decoded with the main window's formats in force
+    // ("written %B123?"). The main window outlives this one.
     void JoinMainWindow(CTollwickDlg& window);
     void ShowAgain();
 
@@ -75,11 +84,18 @@ class VirtualReaderWindow final : public QWidget {
     QTimer* poll_ = nullptr;
     QAction* swipeAction_ = nullptr;
     QAction* showAction_ = nullptr;
+    std::function<TrackSet()> formats_;  // ISO until the main window is joined
+    // The cards as the list shows them, and the names given to the cards the reader changed
+    // (they go to the deck file with the card).
+    std::vector<VirtualCard> shown_;
+    std::map<std::size_t, std::string> renamed_;
     // Carries the reader's card changes over to the window's thread while the window lives.
     struct Relay;
     std::shared_ptr<Relay> relay_;
 
     void FillCards();
+    QString ItemText(std::size_t index) const;
+    Deck DeckToSave() const;
     void Poll();
     void OnCardChanged(int index);
     void FollowAutoSwipe();

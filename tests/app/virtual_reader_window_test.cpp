@@ -70,7 +70,7 @@ TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
 TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneCard) {
     StartWithWindow();
     Track(2)->setFocus();
-    QTest::keyClicks(Track(2), "5555");
+    QTest::keyClicks(Track(2), "1234567890123456789012");
     QTest::mouseClick(readerWindow->FailNext(), Qt::LeftButton);
     EXPECT_TRUE(reader->RejectNextPending());
     Click(kWrite);
@@ -92,6 +92,10 @@ TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneC
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->cards.at(1).tracks, reader->Card(1)->tracks);
     EXPECT_FALSE(stored->cards.at(1).tracks[1].empty());
+    // The card is named by what it now holds, in the list and in the deck file.
+    EXPECT_EQ(readerWindow->Cards()->item(1)->text(), "2  written ;1234567890123456789…");
+    EXPECT_EQ(stored->cards.at(1).name, "written ;1234567890123456789…");
+    EXPECT_EQ(stored->cards.at(0).name, "Blank card 1");
 }
 
 TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
