@@ -28,9 +28,9 @@ bool ReaderListedButNotOpened(HidBackend& backend) {
 
 QString DesktopSession::CannotOpenReaderText() {
     return QStringLiteral(
-        "A VK3300S reader is plugged in, but Tollwick may not open it.\n\n"
-        "Let your user open the reader's /dev/hidraw device: install the udev rule that comes "
-        "with Tollwick (see its README), then unplug the reader and plug it in again.");
+        "A VK3300S reader is plugged in but cannot be opened.\n\n"
+        "Let your user open its /dev/hidraw device: install the udev rule that comes with "
+        "Tollwick (see its README), then unplug the reader and plug it in again.");
 }
 
 void DesktopSession::ExplainFailedConnection() {

@@ -28,7 +28,7 @@ std::string Bytes(const QString& text) {
 }
 
 QString NotStoredText(const std::filesystem::path& profile) {
-    return QStringLiteral("The password was not changed: the settings file %1 cannot be written.")
+    return QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
         .arg(QString::fromStdString(profile.string()));
 }
 

@@ -160,7 +160,7 @@ TEST_F(PasswordTest, APasswordThatCannotBeStoredIsNotReportedAsSet) {
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QDir().mkdir(path));
     const QString notStored =
-        QStringLiteral("The password was not changed: the settings file %1 cannot be written.")
+        QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
             .arg(path);
 
     Click(kChangePassword);
