@@ -99,8 +99,6 @@ TEST_F(MainWindowTest, AssistiveTechnologyTogglesAsAClickDoes) {
     EXPECT_TRUE(Track(2)->Text().isEmpty());
     EXPECT_FALSE(Track(2)->isEnabled());
 
-    AtToggle(Button(kLoCo));
-    EXPECT_EQ(reader.calls, std::vector<std::string>{"SetLoCo"});
     // A disabled control offers nothing to do.
     EXPECT_FALSE(Iface(Button(kBeepOn))
                      ->actionInterface()
