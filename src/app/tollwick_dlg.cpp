@@ -447,6 +447,7 @@ void CTollwickDlg::AddContextMenuAction(QAction* action) {
 
 void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
+    std::erase(contextActions_, nullptr);
     if (systemMenuHasAbout_ && contextActions_.empty()) {
         QDialog::contextMenuEvent(event);
         return;

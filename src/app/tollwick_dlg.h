@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <memory>
@@ -202,7 +203,7 @@ class CTollwickDlg : public QDialog {
     QButtonGroup* dataTypeGroup_ = nullptr;
     QButtonGroup* beeperGroup_ = nullptr;
     bool systemMenuHasAbout_ = false;
-    std::vector<QAction*> contextActions_;
+    std::vector<QPointer<QAction>> contextActions_;  // an action may go before the window
 
     // Data-exchange values.
     std::array<QString, 3> trackText_{};
