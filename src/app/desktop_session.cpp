@@ -24,7 +24,11 @@ bool TickOnce(Monitor& monitor) {
 
 DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore& profile,
                                MessageBoxSeam& messageBoxes)
-    : backend_(std::move(backend)), link_(*backend_), commands_(link_), readerControl_(commands_) {
+    : backend_(std::move(backend)),
+      link_(*backend_),
+      commands_(link_),
+      readerControl_(commands_),
+      messageBoxes_(messageBoxes) {
     window_ = std::make_unique<CTollwickDlg>(
         MainWindowServices{profile, readerControl_, messageBoxes, format_});
     view_ = std::make_unique<QtJobView>(*window_);
@@ -72,6 +76,7 @@ void DesktopSession::Stop() {
 void DesktopSession::OnTick() {
     const bool again = TickOnce(*monitor_);
     cardJobs_->ReportAppendFailure();
+    ExplainFailedConnection();
     if (again && !ended_) timer_.start();
 }
 

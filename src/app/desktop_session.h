@@ -33,6 +33,9 @@ class DesktopSession final : public QObject {
                    MessageBoxSeam& messageBoxes);
     ~DesktopSession() override;
 
+    // Why the start-up connection failed when a reader is plugged in that cannot be opened.
+    static QString CannotOpenReaderText();
+
     // Shows the main window and arms the monitor's timer; the first tick connects to the reader.
     void Start();
     // Stops the job worker and the timer; the window stays.
@@ -58,8 +61,10 @@ class DesktopSession final : public QObject {
     std::unique_ptr<QtJobView> view_;
     std::unique_ptr<JobMonitor> monitor_;
     std::unique_ptr<CardJobsController> cardJobs_;  // goes before the monitor
+    MessageBoxSeam& messageBoxes_;
     QTimer timer_;
     bool ended_ = false;
+    bool connectionExplained_ = false;
 
     void OnTick();
     void OnWindowFinished();
@@ -67,6 +72,9 @@ class DesktopSession final : public QObject {
     void WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes);
     // With a stored password the program stays locked until it is given.
     void ShowStartupPassword();
+    // Once, after the start-up connection failed: why, when a reader is plugged in that this
+    // user may not open (desktop_session_dialogs.cpp).
+    void ExplainFailedConnection();
 };
 
 }  // namespace tollwick

@@ -1,13 +1,49 @@
-// The session's wiring of Setup, Erase Select and the program password.
+// The session's wiring of Setup, Erase Select and the program password, and the one word of
+// explanation when the reader cannot be opened.
 #include <cstdint>
 
 #include "app/desktop_session.h"
 #include "app/erase_select_dlg.h"
+#include "app/message_box_seam.h"
 #include "app/password_dlg.h"
 #include "app/setup_dlg.h"
+#include "device/reader_link.h"
 #include "settings/password_hash.h"
 
 namespace tollwick {
+namespace {
+
+// A reader that the system lists but that this user cannot open: on Linux, the permissions of
+// its /dev/hidraw node, which the udev rule that comes with the program grants.
+bool ReaderListedButNotOpened(HidBackend& backend) {
+    for (const uint16_t vendor : {kReaderVendorPrimary, kReaderVendorSecondary}) {
+        for (const HidDeviceInfo& info : backend.Enumerate(vendor, kReaderProduct)) {
+            if (backend.Open(info) == nullptr) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+QString DesktopSession::CannotOpenReaderText() {
+    return QStringLiteral(
+        "A VK3300S reader is plugged in but cannot be opened.\n\n"
+        "Let your user open its /dev/hidraw device: install the udev rule that comes with "
+        "Tollwick (see its README), then unplug the reader and plug it in again.");
+}
+
+void DesktopSession::ExplainFailedConnection() {
+    // After the connection attempt, once the window is the operator's (not behind the start-up
+    // password). The message line keeps its "Not Connect Device".
+    if (connectionExplained_ || flags_.startupDone.load(std::memory_order_acquire) == 0 ||
+        !window_->isEnabled()) {
+        return;
+    }
+    connectionExplained_ = true;
+    if (commands_.IsConnected() || !ReaderListedButNotOpened(*backend_)) return;
+    messageBoxes_.Inform(window_.get(), CannotOpenReaderText());
+}
 
 void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes) {
     CTollwickDlg* window = window_.get();

@@ -98,6 +98,25 @@ QLabel* DialogLayout::Static(int id, const QString& text, int x, int y, int w, i
     return Place(id, label, x, y, w, h, accessibleName);
 }
 
+QLabel* DialogLayout::StatusStatic(int id, const QString& text, int x, int y, int w, int h,
+                                   const QString& description) {
+    // Without a name of its own, a label's accessible name is its text, and a change of the text
+    // is announced.
+    QLabel* label = Static(id, text, x, y, w, h, QString());
+    label->setAccessibleDescription(description);
+    return label;
+}
+
+void DialogLayout::Nest(QGroupBox* group, std::initializer_list<QWidget*> controls) {
+    // A transparent widget hides its children from the mouse as well.
+    group->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    for (QWidget* control : controls) {
+        const QRect place = control->geometry();
+        control->setParent(group);
+        control->setGeometry(place.translated(-group->pos()));
+    }
+}
+
 QButtonGroup* DialogLayout::RadioGroup(int index) const {
     if (index < 0 || index >= static_cast<int>(radioGroups_.size())) return nullptr;
     return radioGroups_[static_cast<std::size_t>(index)];

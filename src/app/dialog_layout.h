@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -52,6 +53,15 @@ class DialogLayout {
                         const QString& accessibleName);
     QLabel* Static(int id, const QString& text, int x, int y, int w, int h,
                    const QString& accessibleName);
+    // A static whose text the program changes (a counter, a status line): assistive technology
+    // reads its current text; `description` says what the line is.
+    QLabel* StatusStatic(int id, const QString& text, int x, int y, int w, int h,
+                         const QString& description);
+
+    // Makes the group box the parent of the controls inside its frame, so that assistive
+    // technology announces them within the named group. They keep their places on the screen
+    // and in the tab order; the frame then passes clicks on to them.
+    void Nest(QGroupBox* group, std::initializer_list<QWidget*> controls);
 
     QButtonGroup* RadioGroup(int index) const;
     QWidget* Control(int id) const;

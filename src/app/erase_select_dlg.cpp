@@ -1,6 +1,7 @@
 #include "app/erase_select_dlg.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
@@ -17,10 +18,12 @@ CEraseSelectDlg::CEraseSelectDlg()
     DialogLayout& l = Layout();
     QPushButton* ok = l.PushButton(kOk, QStringLiteral("OK"), 51, 71, 40, 20);
     QPushButton* cancel = l.PushButton(kCancel, QStringLiteral("Cancel"), 7, 71, 41, 20);
-    l.GroupBox(kNoId, QString(), 7, 7, 84, 59, QStringLiteral("Tracks to erase"));
+    QGroupBox* frame =
+        l.GroupBox(kNoId, QString(), 7, 7, 84, 59, QStringLiteral("Tracks to erase"));
     boxes_[0] = l.CheckBox(kTrack1, QStringLiteral("Track1"), 19, 16, 38, 10);
     boxes_[1] = l.CheckBox(kTrack2, QStringLiteral("Track2"), 19, 31, 38, 10);
     boxes_[2] = l.CheckBox(kTrack3, QStringLiteral("Track3"), 19, 47, 38, 10);
+    l.Nest(frame, {boxes_[0], boxes_[1], boxes_[2]});
     l.FinishTabOrder();
 
     for (std::size_t i = 0; i < 3; ++i) {

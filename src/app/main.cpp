@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<tollwick::VirtualReaderWindow> readerWindow;
     if (virtualReader) {
         readerWindow = std::make_unique<tollwick::VirtualReaderWindow>(*virtualReader, deckFile);
+        readerWindow->JoinMainWindow(session->Window());
         // Beside the main window, on its left when there is room.
         const QRect main = session->Window().frameGeometry();
         readerWindow->adjustSize();

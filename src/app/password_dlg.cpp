@@ -27,6 +27,11 @@ std::string Bytes(const QString& text) {
     return text.toStdString();
 }
 
+QString NotStoredText(const std::filesystem::path& profile) {
+    return QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
+        .arg(QString::fromStdString(profile.string()));
+}
+
 }  // namespace
 
 CPasswordDlg::CPasswordDlg()
@@ -35,13 +40,14 @@ CPasswordDlg::CPasswordDlg()
     QPushButton* ok = l.PushButton(kOk, QStringLiteral("OK"), 89, 48, 50, 14);
     ok->setDefault(true);
     QPushButton* cancel = l.PushButton(kCancel, QStringLiteral("Cancel"), 29, 48, 50, 14);
-    firstLabel_ = l.Static(kFirstLabel, QStringLiteral("Enter Password:"), 13, 13, 54, 8,
-                           QStringLiteral("Enter Password"));
-    secondLabel_ = l.Static(kSecondLabel, QStringLiteral("Re-Enter Password:"), 13, 30, 65, 8,
-                            QStringLiteral("Re-Enter Password"));
+    // The labels change with the layout; assistive technology reads what they show.
+    firstLabel_ = l.Static(kFirstLabel, QStringLiteral("Enter Password:"), 13, 13, 54, 8, {});
+    secondLabel_ = l.Static(kSecondLabel, QStringLiteral("Re-Enter Password:"), 13, 30, 65, 8, {});
     first_ = l.Place(kFirstEntry, MaskedEntry(), 84, 9, 65, 14, QStringLiteral("Password"));
     second_ =
         l.Place(kSecondEntry, MaskedEntry(), 84, 26, 65, 14, QStringLiteral("Password again"));
+    firstLabel_->setBuddy(first_);
+    secondLabel_->setBuddy(second_);
     l.FinishTabOrder();
     connect(ok, &QPushButton::clicked, this, &CPasswordDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CPasswordDlg::reject);
@@ -106,33 +112,44 @@ void CPasswordDlg::ShowChangeEntry() {
     show();
     raise();
     activateWindow();
+    first_->setFocus();
     EnableMainWindow(false);
 }
 
 // Whether the entries are right for the state: a change needs two equal entries; otherwise a
 // stored password needs the first entry to match it, and a first password two equal entries.
-bool CPasswordDlg::CheckEntries() {
+// A change and a first password are stored before they count as done.
+CPasswordDlg::Outcome CPasswordDlg::CheckEntries() {
     const std::string first = Bytes(firstText_);
     const std::string second = Bytes(secondText_);
     if (state_ == kAccepted) {
-        if (first != second) return false;
+        if (first != second) return Outcome::kWrong;
+        if (!SetStoredPassword(*profile_, first)) return Outcome::kNotStored;
         messageBoxes_->Inform(this, QStringLiteral("Password Change Success!!"));
-        SetStoredPassword(*profile_, first);
-        return true;
+        return Outcome::kDone;
     }
-    if (HasStoredPassword(*profile_)) return CheckStoredPassword(*profile_, first);
-    if (first != second) return false;
-    SetStoredPassword(*profile_, first);
-    return true;
+    if (HasStoredPassword(*profile_)) {
+        return CheckStoredPassword(*profile_, first) ? Outcome::kDone : Outcome::kWrong;
+    }
+    if (first != second) return Outcome::kWrong;
+    return SetStoredPassword(*profile_, first) ? Outcome::kDone : Outcome::kNotStored;
 }
 
 void CPasswordDlg::accept() {
     if (profile_ == nullptr || messageBoxes_ == nullptr) return;
     UpdateData(true);
-    if (!CheckEntries()) {
-        messageBoxes_->Inform(this, QStringLiteral("Password Error,Enter Password Again!!"));
-        ClearEntries();
-        return;
+    switch (CheckEntries()) {
+        case Outcome::kDone:
+            break;
+        case Outcome::kWrong:
+            messageBoxes_->Inform(this, QStringLiteral("Password Error,Enter Password Again!!"));
+            ClearEntries();
+            return;
+        case Outcome::kNotStored:
+            // Nothing changed: the dialog stays open; Cancel leaves it.
+            messageBoxes_->Inform(this, NotStoredText(profile_->Path()));
+            ClearEntries();
+            return;
     }
     state_ = kAccepted;
     ClearEntries();

@@ -80,7 +80,8 @@ class CPasswordDlg : public AuxDialog {
     void ClearEntries();
     void CentreOnScreen();
     void EnableMainWindow(bool on);
-    bool CheckEntries();
+    enum class Outcome { kDone, kWrong, kNotStored };
+    Outcome CheckEntries();
 };
 
 }  // namespace tollwick

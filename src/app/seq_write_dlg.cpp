@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,18 +29,23 @@ QLineEdit* DigitsEdit(int maxLength) {
 CSeqWriteDlg::CSeqWriteDlg()
     : AuxDialog(kResourceId, QStringLiteral("Sequential Wrinte"), 180, 120, true) {
     DialogLayout& l = Layout();
-    l.Static(kNoId, QStringLiteral("Staring # :"), 12, 12, 62, 8, QStringLiteral("Staring #"));
+    QLabel* startLabel =
+        l.Static(kNoId, QStringLiteral("Staring # :"), 12, 12, 62, 8, QStringLiteral("Staring #"));
     startEdit_ = l.Place(kStart, DigitsEdit(20), 78, 10, 90, 12, QStringLiteral("Staring #"));
-    l.Static(kNoId, QStringLiteral("Total # of Cards:"), 12, 30, 62, 8,
-             QStringLiteral("Total # of Cards"));
+    QLabel* totalLabel = l.Static(kNoId, QStringLiteral("Total # of Cards:"), 12, 30, 62, 8,
+                                  QStringLiteral("Total # of Cards"));
     totalEdit_ = l.Place(kTotal, DigitsEdit(8), 78, 28, 90, 12, QStringLiteral("Total # of Cards"));
-    l.Static(kNoId, QStringLiteral("Inc Numbers:"), 12, 48, 62, 8, QStringLiteral("Inc Numbers"));
+    QLabel* stepLabel = l.Static(kNoId, QStringLiteral("Inc Numbers:"), 12, 48, 62, 8,
+                                 QStringLiteral("Inc Numbers"));
     stepEdit_ = l.Place(kStep, DigitsEdit(8), 78, 46, 90, 12, QStringLiteral("Inc Numbers"));
-    l.GroupBox(kNoId, QStringLiteral("Trace Select"), 12, 63, 156, 26,
-               QStringLiteral("Trace Select"));
-    l.Radio(kTrack1, QStringLiteral("Track1"), 22, 74, 40, 10, true);
-    l.Radio(kTrack2, QStringLiteral("Track2"), 72, 74, 40, 10, false);
-    l.Radio(kTrack3, QStringLiteral("Track3"), 122, 74, 40, 10, false);
+    startLabel->setBuddy(startEdit_);
+    totalLabel->setBuddy(totalEdit_);
+    stepLabel->setBuddy(stepEdit_);
+    QGroupBox* frame = l.GroupBox(kNoId, QStringLiteral("Trace Select"), 12, 63, 156, 26,
+                                  QStringLiteral("Trace Select"));
+    l.Nest(frame, {l.Radio(kTrack1, QStringLiteral("Track1"), 22, 74, 40, 10, true),
+                   l.Radio(kTrack2, QStringLiteral("Track2"), 72, 74, 40, 10, false),
+                   l.Radio(kTrack3, QStringLiteral("Track3"), 122, 74, 40, 10, false)});
     tracks_ = l.RadioGroup(0);
     QPushButton* ok = l.PushButton(kOk, QStringLiteral("OK"), 32, 98, 50, 14);
     ok->setDefault(true);

@@ -3,7 +3,9 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -105,20 +107,31 @@ void CSetupDlg::BuildControls() {
     QPushButton* ok = l.PushButton(kOk, QStringLiteral("OK"), 23, 72, 50, 14);
     ok->setDefault(true);
     QPushButton* cancel = l.PushButton(kCancel, QStringLiteral("Cancel"), 23, 94, 50, 14);
-    l.GroupBox(kNoId, QStringLiteral("COM Port"), 20, 14, 57, 49, QStringLiteral("COM Port"));
+    QGroupBox* portFrame =
+        l.GroupBox(kNoId, QStringLiteral("COM Port"), 20, 14, 57, 49, QStringLiteral("COM Port"));
     port_ = l.Place(kPort, new QLineEdit, 27, 33, 40, 14, QStringLiteral("COM Port"));
     port_->setMaxLength(kPortTextLimit);
+    l.Nest(portFrame, {port_});
 
-    l.GroupBox(kNoId, QStringLiteral("Trace1 BPI"), 82, 10, 223, 33, QStringLiteral("Trace1 BPI"));
-    l.Radio(kTrack1Density75, QStringLiteral("75"), 88, 20, 24, 10, true)->setEnabled(false);
-    l.Radio(kTrack1Density210, QStringLiteral("210"), 88, 31, 28, 10, false)->setEnabled(false);
-    l.GroupBox(kNoId, QStringLiteral("Track2 BPI"), 83, 48, 223, 31, QStringLiteral("Track2 BPI"));
-    l.Radio(kTrack2Density75, QStringLiteral("75"), 89, 58, 24, 10, true);
-    l.Radio(kTrack2Density210, QStringLiteral("210"), 89, 68, 28, 10, false);
+    // One frame per track row; the row's density radios, combos and their labels go inside it.
+    std::array<QGroupBox*, 3> rows{};
+    std::array<std::array<QRadioButton*, 2>, 3> radios{};
+    rows[0] = l.GroupBox(kNoId, QStringLiteral("Trace1 BPI"), 82, 10, 223, 33,
+                         QStringLiteral("Trace1 BPI"));
+    radios[0] = {l.Radio(kTrack1Density75, QStringLiteral("75"), 88, 20, 24, 10, true),
+                 l.Radio(kTrack1Density210, QStringLiteral("210"), 88, 31, 28, 10, false)};
+    rows[1] = l.GroupBox(kNoId, QStringLiteral("Track2 BPI"), 83, 48, 223, 31,
+                         QStringLiteral("Track2 BPI"));
+    radios[1] = {l.Radio(kTrack2Density75, QStringLiteral("75"), 89, 58, 24, 10, true),
+                 l.Radio(kTrack2Density210, QStringLiteral("210"), 89, 68, 28, 10, false)};
     track2Group_ = l.RadioGroup(1);
-    l.GroupBox(kNoId, QStringLiteral("Trace3 BPI"), 82, 81, 225, 36, QStringLiteral("Trace3 BPI"));
-    l.Radio(kTrack3Density75, QStringLiteral("75"), 89, 93, 24, 10, true)->setEnabled(false);
-    l.Radio(kTrack3Density210, QStringLiteral("210"), 89, 104, 28, 10, false)->setEnabled(false);
+    rows[2] = l.GroupBox(kNoId, QStringLiteral("Trace3 BPI"), 82, 81, 225, 36,
+                         QStringLiteral("Trace3 BPI"));
+    radios[2] = {l.Radio(kTrack3Density75, QStringLiteral("75"), 89, 93, 24, 10, true),
+                 l.Radio(kTrack3Density210, QStringLiteral("210"), 89, 104, 28, 10, false)};
+    for (std::size_t t : {std::size_t{0}, std::size_t{2}}) {
+        for (QRadioButton* radio : radios[t]) radio->setEnabled(false);
+    }
 
     // x y w h per combo; the height includes the drop-down list.
     const std::array<std::array<std::array<int, 4>, 4>, 3> rects{{
@@ -146,11 +159,16 @@ void CSetupDlg::BuildControls() {
     const std::array<const char*, 4> labels{"BPC:", "Parity:", "SS:", "ES:"};
     const std::array<int, 3> rowY{24, 60, 96};
     for (std::size_t t = 0; t < 3; ++t) {
+        std::array<QLabel*, 4> rowLabels{};
         for (std::size_t f = 0; f < 4; ++f) {
-            const QString text = QString::fromLatin1(labels[f]);
-            l.Static(kNoId, text, labelX[f], rowY[t], labelW[f], 8,
-                     QStringLiteral("Track%1 %2").arg(t + 1).arg(text));
+            // On Linux a combo box is announced by the label tied to it: "Track1 BPC".
+            rowLabels[f] =
+                l.Static(kNoId, QString::fromLatin1(labels[f]), labelX[f], rowY[t], labelW[f], 8,
+                         QStringLiteral("Track%1 %2").arg(t + 1).arg(fieldNames[f]));
+            rowLabels[f]->setBuddy(combos_[t][f]);
         }
+        l.Nest(rows[t], {radios[t][0], radios[t][1], rowLabels[0], combos_[t][0], rowLabels[1],
+                         combos_[t][1], rowLabels[2], combos_[t][2], rowLabels[3], combos_[t][3]});
     }
     l.FinishTabOrder();
 

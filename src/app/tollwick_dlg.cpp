@@ -16,6 +16,7 @@
 #include <string>
 
 #include "app/about_dlg.h"
+#include "app/accessibility.h"
 #include "app/app_icon.h"
 #include "app/aux_dialogs.h"
 #include "app/dialog_layout.h"
@@ -88,6 +89,7 @@ QString CTollwickDlg::StartupMessage() {
 
 CTollwickDlg::CTollwickDlg(const MainWindowServices& services, QWidget* parent)
     : QDialog(parent), services_(services) {
+    InstallAccessibleClicks();
     setObjectName(QStringLiteral("dialog_%1").arg(kResourceId));
     setWindowTitle(QStringLiteral("VK3300S"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -140,9 +142,10 @@ void CTollwickDlg::BuildControls() {
     l.PushButton(kSetup, QStringLiteral("Setup"), 236, 300, 49, 21);
     l.PushButton(kRead, QStringLiteral("Read"), 236, 197, 50, 25);
     l.PushButton(kWrite, QStringLiteral("Write"), 236, 224, 50, 23);
-    l.GroupBox(kNoId, QString(), 232, 48, 112, 22, QStringLiteral("Coercivity"));
-    l.Radio(kHiCo, QStringLiteral("&Hi-Co"), 241, 56, 36, 10, true);
-    l.Radio(kLoCo, QStringLiteral("&Lo-Co"), 291, 57, 36, 10, false);
+    QGroupBox* coercivityFrame =
+        l.GroupBox(kNoId, QString(), 232, 48, 112, 22, QStringLiteral("Coercivity"));
+    l.Nest(coercivityFrame, {l.Radio(kHiCo, QStringLiteral("&Hi-Co"), 241, 56, 36, 10, true),
+                             l.Radio(kLoCo, QStringLiteral("&Lo-Co"), 291, 57, 36, 10, false)});
     coercivityGroup_ = l.RadioGroup(0);
 
     const std::array<std::array<int, 4>, 3> editRects{
@@ -181,13 +184,13 @@ void CTollwickDlg::BuildControls() {
     const QString banner =
         QStringLiteral("Magnetic Stripe Card Reader/writer               VK3300S  V1.07");
     l.Static(kNoId, banner, 243, 13, 88, 28, banner.simplified());
-    l.GroupBox(kNoId, QStringLiteral("Select Data type"), 231, 94, 114, 94,
-               QStringLiteral("Select Data type"));
-    l.Radio(kIso, QStringLiteral("ISO"), 239, 109, 28, 10, true);
-    l.Radio(kUserType, QStringLiteral("User Type"), 239, 154, 52, 10, false);
-    l.Radio(kRawType, QStringLiteral("Raw Type"), 239, 169, 48, 10, false);
-    l.Radio(kAamva, QStringLiteral("AAMVA"), 239, 124, 36, 10, false);
-    l.Radio(kCaDmv, QStringLiteral("CA DMV"), 239, 139, 40, 10, false);
+    QGroupBox* dataTypeFrame = l.GroupBox(kNoId, QStringLiteral("Select Data type"), 231, 94, 114,
+                                          94, QStringLiteral("Select Data type"));
+    l.Nest(dataTypeFrame, {l.Radio(kIso, QStringLiteral("ISO"), 239, 109, 28, 10, true),
+                           l.Radio(kUserType, QStringLiteral("User Type"), 239, 154, 52, 10, false),
+                           l.Radio(kRawType, QStringLiteral("Raw Type"), 239, 169, 48, 10, false),
+                           l.Radio(kAamva, QStringLiteral("AAMVA"), 239, 124, 36, 10, false),
+                           l.Radio(kCaDmv, QStringLiteral("CA DMV"), 239, 139, 40, 10, false)});
     dataTypeGroup_ = l.RadioGroup(1);
     l.GroupBox(kNoId, QString(), 231, 187, 115, 161, QStringLiteral("Card jobs"));
     l.PushButton(kSeqWrite, QStringLiteral("Seq. Write"), 236, 275, 50, 22);
@@ -199,17 +202,18 @@ void CTollwickDlg::BuildControls() {
         {{186, 44, 11, 8}, {185, 142, 11, 8}, {188, 246, 11, 8}}};
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& r = counterRects[i];
-        counters_[i] = l.Static(kCounterIds[i], QStringLiteral("0"), r[0], r[1], r[2], r[3],
-                                QStringLiteral("Track%1 characters").arg(i + 1));
+        counters_[i] = l.StatusStatic(kCounterIds[i], QStringLiteral("0"), r[0], r[1], r[2], r[3],
+                                      QStringLiteral("Track%1 characters").arg(i + 1));
         counters_[i]->setWordWrap(false);
         // Drawn over the frame line like the other statics: with the window's background.
         counters_[i]->setAutoFillBackground(true);
     }
-    l.Static(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection"));
+    l.StatusStatic(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection"));
     l.PushButton(kChangePassword, QStringLiteral("Change\nLogo ID"), 292, 300, 49, 21);
-    l.GroupBox(kNoId, QString(), 233, 68, 111, 21, QStringLiteral("Beeper"));
-    l.Radio(kBeepOn, QStringLiteral("BEEP ON"), 241, 76, 44, 10, true);
-    l.Radio(kBeepOff, QStringLiteral("BEEP OFF"), 292, 76, 48, 10, false);
+    QGroupBox* beeperFrame =
+        l.GroupBox(kNoId, QString(), 233, 68, 111, 21, QStringLiteral("Beeper"));
+    l.Nest(beeperFrame, {l.Radio(kBeepOn, QStringLiteral("BEEP ON"), 241, 76, 44, 10, true),
+                         l.Radio(kBeepOff, QStringLiteral("BEEP OFF"), 292, 76, 48, 10, false)});
     beeperGroup_ = l.RadioGroup(2);
 
     l.FinishTabOrder();
@@ -436,14 +440,24 @@ void CTollwickDlg::ApplyRawType() {
     ApplyLayoutOf(DataType::kRaw);
 }
 
+void CTollwickDlg::AddContextMenuAction(QAction* action) {
+    contextActions_.push_back(action);
+    addAction(action);
+}
+
 void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
-    if (systemMenuHasAbout_) {
+    std::erase(contextActions_, nullptr);
+    if (systemMenuHasAbout_ && contextActions_.empty()) {
         QDialog::contextMenuEvent(event);
         return;
     }
     QMenu menu(this);
-    menu.addAction(AboutEntryText(), this, &CTollwickDlg::ShowAbout);
+    for (QAction* action : contextActions_) menu.addAction(action);
+    if (!systemMenuHasAbout_) {
+        if (!contextActions_.empty()) menu.addSeparator();
+        menu.addAction(AboutEntryText(), this, &CTollwickDlg::ShowAbout);
+    }
     menu.exec(event->globalPos());
 }
 

@@ -4,14 +4,17 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "carddata/data_type.h"
 #include "carddata/track_format.h"
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
@@ -129,6 +132,8 @@ class CTollwickDlg : public QDialog {
     // Shows a modal message box through the program's message-box seam.
     void ShowMessageBox(const QString& text);
     void ShowAbout();
+    // An entry of the window's context menu, whose shortcut works in every window of the program.
+    void AddContextMenuAction(QAction* action);
 
     // --- Data-exchange values ---
     QString TrackTextMember(int index) const {
@@ -198,6 +203,7 @@ class CTollwickDlg : public QDialog {
     QButtonGroup* dataTypeGroup_ = nullptr;
     QButtonGroup* beeperGroup_ = nullptr;
     bool systemMenuHasAbout_ = false;
+    std::vector<QPointer<QAction>> contextActions_;  // an action may go before the window
 
     // Data-exchange values.
     std::array<QString, 3> trackText_{};

@@ -1,19 +1,22 @@
 #include "app/virtual_reader_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <mutex>
 #include <string>
 
+#include "app/tollwick_dlg.h"
+#include "carddata/card_summary.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
+#include "jobs/format_state.h"
 
 namespace tollwick {
 namespace {
@@ -35,6 +38,22 @@ QString ArmedText(VirtualReader::Armed armed, bool plugged) {
 
 QString PathText(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
+}
+
+// The name of a card the reader changed: what it holds now, and whether it was written or only
+// lost tracks.
+std::string ChangedCardName(const VirtualCard& before, const VirtualCard& after,
+                            const TrackSet& formats) {
+    const std::string holds = CardSummary(after.tracks, formats);
+    if (holds.empty()) return "erased";
+    bool written = false;
+    bool erased = false;
+    for (std::size_t t = 0; t < 3; ++t) {
+        if (!after.tracks[t].empty() && after.tracks[t] != before.tracks[t]) written = true;
+        if (after.tracks[t].empty() && !before.tracks[t].empty()) erased = true;
+    }
+    if (written) return "written " + holds;
+    return (erased ? "erased, holds " : "holds ") + holds;
 }
 
 }  // namespace
@@ -84,11 +103,11 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
         "a short pause and the next card is selected: batch jobs run by themselves"));
     layout->addWidget(autoSwipe_);
     armed_ = new QLabel(this);
-    armed_->setAccessibleName(QStringLiteral("Reader state"));
+    armed_->setAccessibleDescription(QStringLiteral("Reader state"));
     layout->addWidget(armed_);
     deckLine_ = new QLabel(this);
     deckLine_->setWordWrap(true);
-    deckLine_->setAccessibleName(QStringLiteral("Deck file"));
+    deckLine_->setAccessibleDescription(QStringLiteral("Deck file"));
     deckLine_->setText(deckFile_ ? QStringLiteral("Deck: %1").arg(PathText(*deckFile_))
                                  : QStringLiteral("Deck: sample cards, not saved"));
     layout->addWidget(deckLine_);
@@ -97,14 +116,30 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
 
     connect(swipe_, &QPushButton::clicked, this, [this] { SwipeSelected(); });
     connect(cards_, &QListWidget::itemActivated, this, [this] { SwipeSelected(); });
-    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F5), this);
-    shortcut->setContext(Qt::ApplicationShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this] { SwipeSelected(); });
+    // One action per key for the whole program: a second shortcut on the same key would make
+    // the key ambiguous, and a shortcut works only while a window that holds it is visible.
+    swipeAction_ = new QAction(QStringLiteral("Swipe the selected card"), this);
+    swipeAction_->setShortcut(QKeySequence(Qt::Key_F5));
+    swipeAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(swipeAction_, &QAction::triggered, this, [this] { SwipeSelected(); });
+    addAction(swipeAction_);
+    showAction_ = new QAction(QStringLiteral("Show the &Virtual reader"), this);
+    showAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+    showAction_->setShortcutContext(Qt::ApplicationShortcut);
+    connect(showAction_, &QAction::triggered, this, &VirtualReaderWindow::ShowAgain);
+    addAction(showAction_);
     connect(plug_, &QPushButton::clicked, this, [this] { SetPlugged(!reader_.IsPlugged()); });
     connect(failNext_, &QCheckBox::toggled, this, [this](bool on) { reader_.SetRejectNext(on); });
     connect(autoSwipe_, &QCheckBox::toggled, this, [this](bool on) { SetAutoSwipe(on); });
     connect(cards_, &QListWidget::currentRowChanged, this,
             [this](int row) { OnSelectionChanged(row); });
+    // A click makes a card both selected and current; assistive technology only selects it. The
+    // card selected is the one that goes through either way.
+    connect(cards_, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = cards_->selectedItems();
+        if (selected.size() == 1 && cards_->row(selected.front()) != SelectedCard())
+            SelectCard(cards_->row(selected.front()));
+    });
 
     // The reader tells of changed cards on whichever thread talks to it, the job worker's most
     // of the time.
@@ -127,16 +162,30 @@ VirtualReaderWindow::~VirtualReaderWindow() {
     relay_->window = nullptr;  // a call already under way posts nothing
 }
 
+void VirtualReaderWindow::JoinMainWindow(CTollwickDlg& window) {
+    formats_ = [&window] { return window.Format().Get().settings; };
+    window.addAction(swipeAction_);
+    window.AddContextMenuAction(showAction_);
+}
+
+void VirtualReaderWindow::ShowAgain() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
 void VirtualReaderWindow::FillCards() {
     const int selected = std::max(SelectedCard(), 0);
     cards_->clear();
-    const Deck deck = reader_.GetDeck();
-    int number = 1;
-    for (const VirtualCard& card : deck.cards) {
-        cards_->addItem(
-            QStringLiteral("%1  %2").arg(number++).arg(QString::fromStdString(card.name)));
-    }
+    shown_ = reader_.GetDeck().cards;
+    for (std::size_t i = 0; i < shown_.size(); ++i) cards_->addItem(ItemText(i));
     if (cards_->count() > 0) SelectCard(std::min(selected, cards_->count() - 1));
+}
+
+QString VirtualReaderWindow::ItemText(std::size_t index) const {
+    const auto renamed = renamed_.find(index);
+    const std::string& name = renamed != renamed_.end() ? renamed->second : shown_[index].name;
+    return QStringLiteral("%1  %2").arg(index + 1).arg(QString::fromStdString(name));
 }
 
 bool VirtualReaderWindow::SwipeSelected() {
@@ -222,6 +271,13 @@ void VirtualReaderWindow::Poll() {
 }
 
 void VirtualReaderWindow::OnCardChanged(int index) {
+    const auto i = static_cast<std::size_t>(index);
+    const std::optional<VirtualCard> card = reader_.Card(i);
+    if (card && i < shown_.size()) {
+        renamed_[i] = ChangedCardName(shown_[i], *card, formats_ ? formats_() : kIsoTrackSet);
+        shown_[i] = *card;
+        if (QListWidgetItem* item = cards_->item(index)) item->setText(ItemText(i));
+    }
     if (!deckFile_) {
         deckLine_->setText(
             QStringLiteral("Card %1 changed (sample cards, not saved)").arg(index + 1));
@@ -230,9 +286,12 @@ void VirtualReaderWindow::OnCardChanged(int index) {
     // Only the changed card is written back: another program on the same deck file keeps the
     // cards it wrote meanwhile.
     std::string error;
-    const std::optional<VirtualCard> card = reader_.Card(static_cast<std::size_t>(index));
-    const bool ok =
-        card && SaveDeckCard(*deckFile_, static_cast<std::size_t>(index), *card, &error);
+    bool ok = false;
+    if (card) {
+        VirtualCard saved = *card;
+        if (const auto name = renamed_.find(i); name != renamed_.end()) saved.name = name->second;
+        ok = SaveDeckCard(*deckFile_, i, saved, &error);
+    }
     deckLine_->setText(
         ok ? QStringLiteral("Card %1 changed, saved to %2").arg(index + 1).arg(PathText(*deckFile_))
            : QStringLiteral("Cannot save the deck: %1").arg(QString::fromStdString(error)));

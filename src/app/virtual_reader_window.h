@@ -5,9 +5,17 @@
 
 #include <QWidget>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
+#include "carddata/track_format.h"
+#include "device/virtual/deck.h"
+
+class QAction;
 class QCheckBox;
 class QLabel;
 class QListWidget;
@@ -16,6 +24,7 @@ class QTimer;
 
 namespace tollwick {
 
+class CTollwickDlg;
 class VirtualReader;
 
 class VirtualReaderWindow final : public QWidget {
@@ -31,6 +40,13 @@ class VirtualReaderWindow final : public QWidget {
                                  std::optional<std::filesystem::path> deckFile = std::nullopt,
                                  QWidget* parent = nullptr);
     ~VirtualReaderWindow() override;
+
+    // The window can be closed and comes back: F5 swipes from the main window as well, and the
+    // main window's context menu and Ctrl+Shift+V show this window again. A card the reader
+    // changes is named by what it holds, decoded with the main window's formats in force
+    // ("written %B123?"). The main window outlives this one.
+    void JoinMainWindow(CTollwickDlg& window);
+    void ShowAgain();
 
     // Swipes the selected card; false when none is selected or the reader is unplugged.
     bool SwipeSelected();
@@ -48,6 +64,8 @@ class VirtualReaderWindow final : public QWidget {
     QCheckBox* AutoSwipe() const { return autoSwipe_; }
     QLabel* ArmedLine() const { return armed_; }
     QLabel* DeckLine() const { return deckLine_; }
+    QAction* SwipeAction() const { return swipeAction_; }
+    QAction* ShowAction() const { return showAction_; }
 
   signals:
     // The deck file was written after a card changed (index from 0), or could not be.
@@ -64,11 +82,19 @@ class VirtualReaderWindow final : public QWidget {
     QLabel* armed_ = nullptr;
     QLabel* deckLine_ = nullptr;
     QTimer* poll_ = nullptr;
+    QAction* swipeAction_ = nullptr;
+    QAction* showAction_ = nullptr;
+    std::function<TrackSet()> formats_;  // ISO until the main window is joined
+    // The cards as the list shows them, and the names given to the cards the reader changed
+    // (they go to the deck file with the card).
+    std::vector<VirtualCard> shown_;
+    std::map<std::size_t, std::string> renamed_;
     // Carries the reader's card changes over to the window's thread while the window lives.
     struct Relay;
     std::shared_ptr<Relay> relay_;
 
     void FillCards();
+    QString ItemText(std::size_t index) const;
     void Poll();
     void OnCardChanged(int index);
     void FollowAutoSwipe();

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,24 @@
 #include "jobs/format_state.h"
 #include "settings/profile_store.h"
 
+// Failed expectations show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace tollwick::testing {
+
+// Does what assistive technology does with Qt's toggle action of a control or a list item.
+inline void AtToggle(QAccessibleInterface* iface) {
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    ASSERT_NE(iface, nullptr);
+    ASSERT_NE(iface->actionInterface(), nullptr);
+    ASSERT_TRUE(iface->actionInterface()->actionNames().contains(toggle));
+    iface->actionInterface()->doAction(toggle);
+}
+inline void AtToggle(QObject* control) {
+    AtToggle(QAccessible::queryAccessibleInterface(control));
+}
 
 class RecordingReader final : public ReaderControl {
   public:

@@ -1,7 +1,9 @@
-// Dialog units, the swipe window and the About box.
+// Dialog units and layout, the swipe window and the About box.
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 
 #include "app/about_dlg.h"
@@ -35,6 +37,23 @@ TEST(DialogUnits, BaseUnitsComeFromTheLetterAlphabet) {
         metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     EXPECT_EQ(du.BaseX(), (extent / 26 + 1) / 2);
     EXPECT_EQ(du.BaseY(), metrics.height());
+}
+
+TEST(DialogLayout, NestedControlsKeepTheirPlaceAndTakeClicks) {
+    QDialog dialog;
+    DialogLayout layout(&dialog, TemplateFont(), 200, 100);
+    QGroupBox* frame = layout.GroupBox(kNoId, QStringLiteral("Frame"), 10, 10, 150, 60, "Frame");
+    QRadioButton* radio = layout.Radio(1, QStringLiteral("75"), 20, 30, 40, 10, true);
+    layout.Nest(frame, {radio});
+    EXPECT_EQ(radio->parentWidget(), frame);
+    EXPECT_EQ(radio->mapTo(&dialog, QPoint()), layout.Units().Rect(20, 30, 40, 10).topLeft());
+
+    // A click on the window where the radio is, routed as the window system routes it.
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    const QPoint at = radio->mapTo(&dialog, QPoint(4, radio->height() / 2));
+    QTest::mouseClick(dialog.windowHandle(), Qt::LeftButton, {}, at);
+    EXPECT_TRUE(radio->isChecked());
 }
 
 TEST(Mnemonics, StrippedForNames) {

@@ -1,5 +1,6 @@
 // The program password through the whole program: the start-up entry that keeps the window
 // locked, the set and change entry of Change Logo ID, and what the profile keeps.
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -113,6 +114,7 @@ TEST_F(PasswordTest, FirstPasswordThenAChange) {
     EXPECT_FALSE(Dialog().isVisible());
     Click(kChangePassword);
     EXPECT_TRUE(Dialog().isVisible());
+    EXPECT_EQ(Dialog().focusWidget(), Entry(1005));
     EXPECT_FALSE(Window().isEnabled());
     EXPECT_EQ(Label(1035), "Enter Password:");
     EXPECT_EQ(Label(1036), "RE-Enter Password:");
@@ -146,6 +148,34 @@ TEST_F(PasswordTest, FirstPasswordThenAChange) {
     Enter("", "");
     EXPECT_EQ(StoredPassword(*profile), "");
     EXPECT_FALSE(HasStoredPassword(*profile));
+}
+
+TEST_F(PasswordTest, APasswordThatCannotBeStoredIsNotReportedAsSet) {
+    StartReady();
+    Click(kChangePassword);
+    Enter("first", "first");
+    ASSERT_TRUE(Stored("first"));
+    // The profile's place is taken by a folder: nothing can be written there any more.
+    const QString path = QString::fromStdString(profile->Path().string());
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkdir(path));
+    const QString notStored =
+        QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
+            .arg(path);
+
+    Click(kChangePassword);
+    Enter("second", "second");
+    EXPECT_EQ(boxes.shown, std::vector<QString>{notStored});
+    EXPECT_TRUE(Dialog().isVisible());
+    EXPECT_FALSE(Window().isEnabled());
+    PressCancel();
+    EXPECT_TRUE(Window().isEnabled());
+
+    // Nor is a first password (the folder holds no password).
+    Click(kChangePassword);
+    Enter("third", "third");
+    EXPECT_EQ(boxes.shown, (std::vector<QString>{notStored, notStored}));
+    EXPECT_TRUE(Dialog().isVisible());
 }
 
 TEST_F(PasswordTest, AfterACancelledChangeTheStoredPasswordIsAskedFor) {

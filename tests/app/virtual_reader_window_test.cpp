@@ -1,9 +1,12 @@
 // The virtual reader's window beside the program: swiping with the button and F5, the one-shot
 // write fault, unplugging, the armed line, and the deck file kept up to date.
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "app/virtual_reader_window.h"
 #include "device/virtual/deck.h"
@@ -28,6 +31,7 @@ class VirtualReaderWindowTest : public SessionTest {
         ASSERT_TRUE(LoadOrCreateDeck(deckFile).has_value());
         StartReady();
         readerWindow = std::make_unique<VirtualReaderWindow>(*reader, deckFile);
+        readerWindow->JoinMainWindow(Window());
         readerWindow->show();
     }
     void TearDown() override {
@@ -55,9 +59,9 @@ TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
     ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
     EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
 
-    // F5 swipes from the main window too.
+    // A card chosen by a screen reader goes through; F5 swipes from the main window too.
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    readerWindow->SelectCard(7);
+    AtToggle(QAccessible::queryAccessibleInterface(cards)->child(7));
     QTest::keyClick(&Window(), Qt::Key_F5);
     ASSERT_TRUE(WaitUntil([this] { return TrackText(2) == "{Trace2 data error}"; }));
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
@@ -66,7 +70,7 @@ TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
 TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneCard) {
     StartWithWindow();
     Track(2)->setFocus();
-    QTest::keyClicks(Track(2), "5555");
+    QTest::keyClicks(Track(2), "1234567890123456789012");
     QTest::mouseClick(readerWindow->FailNext(), Qt::LeftButton);
     EXPECT_TRUE(reader->RejectNextPending());
     Click(kWrite);
@@ -88,6 +92,42 @@ TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneC
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->cards.at(1).tracks, reader->Card(1)->tracks);
     EXPECT_FALSE(stored->cards.at(1).tracks[1].empty());
+    // The card is named by what it now holds, in the list and in the deck file.
+    EXPECT_EQ(readerWindow->Cards()->item(1)->text(), "2  written ;1234567890123456789…");
+    EXPECT_EQ(stored->cards.at(1).name, "written ;1234567890123456789…");
+    EXPECT_EQ(stored->cards.at(0).name, "Blank card 1");
+}
+
+TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
+    StartWithWindow();
+    readerWindow->SelectCard(3);
+    readerWindow->close();
+    QApplication::setActiveWindow(&Window());
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    QTest::keyClick(&Window(), Qt::Key_F5);
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_FALSE(readerWindow->isVisible());
+
+    // The main window's context menu shows it again, above About ...
+    QStringList entries;
+    QTimer::singleShot(0, [&entries] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions()) entries << action->text();
+        menu->setActiveAction(menu->actions().front());
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(500, 20));
+    QApplication::sendEvent(&Window(), &event);
+    EXPECT_EQ(entries, (QStringList{"Show the &Virtual reader", "", "关于 Tollwick(&A)..."}));
+    EXPECT_TRUE(readerWindow->isVisible());
+
+    // ... and so does Ctrl+Shift+V.
+    readerWindow->close();
+    QApplication::setActiveWindow(&Window());
+    QTest::keyClick(&Window(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(readerWindow->isVisible());
 }
 
 TEST_F(VirtualReaderWindowTest, UnpluggedReaderTakesNoSwipe) {

@@ -1,0 +1,21 @@
+// A short line that tells what a card holds, for lists of cards.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "carddata/track_format.h"
+
+namespace tollwick {
+
+// The recorded tracks (raw bytes in read order) decoded with `settings`, sentinels included,
+// each cut to `perTrack` characters with "…" where it was cut, separated by two blanks; a track
+// that fails its check reads "track 2 unreadable". Empty tracks are left out; a blank card gives
+// the empty text.
+std::string CardSummary(const std::array<std::vector<uint8_t>, 3>& tracks, const TrackSet& settings,
+                        std::size_t perTrack = 20);
+
+}  // namespace tollwick

@@ -1,0 +1,133 @@
+// What assistive technology sees of the windows and what it can do with them, as an AT-SPI screen
+// reader gets it through Qt's accessibility interfaces.
+#include <QAccessible>
+#include <QComboBox>
+#include <QLineEdit>
+#include <functional>
+
+#include "app/password_dlg.h"
+#include "app/setup_dlg.h"
+#include "app_test_support.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+
+QAccessibleInterface* Iface(QObject* object) {
+    return QAccessible::queryAccessibleInterface(object);
+}
+
+QString Name(QObject* object) {
+    return Iface(object)->text(QAccessible::Name);
+}
+
+// Every interface below `root`; what a text box holds inside (viewport, scroll bars) is left out.
+void Walk(QAccessibleInterface* root, const std::function<void(QAccessibleInterface*)>& visit) {
+    for (int i = 0; i < root->childCount(); ++i) {
+        QAccessibleInterface* child = root->child(i);
+        visit(child);
+        if (child->role() != QAccessible::EditableText) Walk(child, visit);
+    }
+}
+
+// The names of what labels the control: a label tied to it, the group it sits in.
+QStringList LabelledBy(QObject* control) {
+    QStringList names;
+    for (const auto& [label, relation] : Iface(control)->relations(QAccessible::Label))
+        names << label->text(QAccessible::Name);
+    return names;
+}
+
+TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
+    OpenReady();
+    QAccessibleInterface* root = Iface(window.get());
+    EXPECT_EQ(root->role(), QAccessible::Dialog);
+    EXPECT_EQ(root->text(QAccessible::Name), "VK3300S");
+    int controls = 0;
+    Walk(root, [&controls](QAccessibleInterface* iface) {
+        ++controls;
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
+                     iface->text(QAccessible::Description).isEmpty())
+            << iface->object()->objectName().toStdString() << " role " << iface->role();
+    });
+    EXPECT_EQ(controls, 41);  // every control of the window, nested ones included
+
+    // The lines the program changes read as what they show.
+    window->ShowTracks("%B12?", "", "123456789012");
+    window->SetConnectionLine("COM3 9600,8,N,1  VK3300 EVU1.07");
+    for (auto [id, text, description] :
+         {std::tuple{kTrack1Count, "5", "Track1 characters"},
+          std::tuple{kTrack3Count, "12", "Track3 characters"},
+          std::tuple{kConnection, "COM3 9600,8,N,1  VK3300 EVU1.07", "Connection"}}) {
+        QAccessibleInterface* line = Iface(window->Control(id));
+        EXPECT_EQ(line->role(), QAccessible::StaticText) << id;
+        EXPECT_EQ(line->text(QAccessible::Name), text) << id;
+        EXPECT_EQ(line->text(QAccessible::Description), description) << id;
+    }
+    QAccessibleInterface* message = Iface(window->Control(kMessage));
+    EXPECT_EQ(message->role(), QAccessible::EditableText);
+    EXPECT_EQ(message->text(QAccessible::Name), "Message");
+    EXPECT_EQ(message->textInterface()->text(0, 100), "Connect to Device ,Please wait...");
+
+    // Radios are announced within their named group.
+    for (auto [id, group] : {std::pair{kLoCo, "Coercivity"}, std::pair{kAamva, "Select Data type"},
+                             std::pair{kBeepOff, "Beeper"}}) {
+        QAccessibleInterface* radio = Iface(window->Control(id));
+        EXPECT_EQ(radio->role(), QAccessible::RadioButton) << id;
+        EXPECT_EQ(radio->parent()->role(), QAccessible::Grouping) << id;
+        EXPECT_EQ(radio->parent()->text(QAccessible::Name), group) << id;
+    }
+    EXPECT_EQ(Name(window->Control(kHiCo)), "Hi-Co");
+    EXPECT_EQ(Iface(window->Control(kTrack2Check))->role(), QAccessible::CheckBox);
+    EXPECT_EQ(Name(window->Control(kTrack2Check)), "Track2 75 BPI 5 BPC Odd Parity");
+    EXPECT_EQ(Name(window->Control(kChangePassword)), "Change Logo ID");
+}
+
+TEST_F(MainWindowTest, AssistiveTechnologyTogglesAsAClickDoes) {
+    OpenReady();
+    AtToggle(Button(kAamva));
+    EXPECT_TRUE(Iface(Button(kAamva))->state().checked);
+    EXPECT_EQ(Label(1), "Track1 210 BPI 7 BPC ODD Parity");
+    EXPECT_EQ(Label(3), "Track3 210 BPI 7 BPC ODD Parity");
+    EXPECT_EQ(format.Get().type, DataType::kAamva);
+    EXPECT_EQ(Name(Button(kTrack1Check)), "Track1 210 BPI 7 BPC ODD Parity");
+
+    Type(2, "123");
+    AtToggle(Button(kTrack2Check));
+    EXPECT_TRUE(Button(kTrack2Check)->isChecked());
+    EXPECT_TRUE(Track(2)->Text().isEmpty());
+    EXPECT_FALSE(Track(2)->isEnabled());
+
+    // A disabled control offers nothing to do.
+    EXPECT_FALSE(Iface(Button(kBeepOn))
+                     ->actionInterface()
+                     ->actionNames()
+                     .contains(QAccessibleActionInterface::toggleAction()));
+}
+
+TEST_F(MainWindowTest, DialogControlsAreTiedToTheirLabels) {
+    Open();
+    CSetupDlg& setup = window->SetupWindow();
+    const std::array<QString, 3> rows{"Trace1 BPI", "Track2 BPI", "Trace3 BPI"};
+    const std::array<QString, 4> fields{"BPC", "Parity", "SS", "ES"};
+    for (int t = 0; t < 3; ++t) {
+        for (int f = 0; f < 4; ++f) {
+            const QStringList labels = LabelledBy(setup.Combo(t, static_cast<CSetupDlg::Field>(f)));
+            EXPECT_TRUE(labels.contains(QStringLiteral("Track%1 %2").arg(t + 1).arg(fields[f])))
+                << labels.join('|').toStdString();
+            EXPECT_TRUE(labels.contains(rows[t])) << labels.join('|').toStdString();
+        }
+    }
+    EXPECT_EQ(LabelledBy(setup.Control(setupid::kTrack2Density210)), QStringList{"Track2 BPI"});
+    EXPECT_EQ(LabelledBy(setup.Control(setupid::kPort)), QStringList{"COM Port"});
+
+    CPasswordDlg& password = window->PasswordWindow();
+    EXPECT_EQ(LabelledBy(password.Control(passwordid::kFirstEntry)),
+              QStringList{"Enter Password:"});
+    EXPECT_EQ(LabelledBy(password.Control(passwordid::kSecondEntry)),
+              QStringList{"Re-Enter Password:"});
+}
+
+}  // namespace
+}  // namespace tollwick::testing
