@@ -66,7 +66,7 @@ void DesktopSession::Start() {
 
 void DesktopSession::Stop() {
     timer_.stop();
-    monitor_->StopWorker();
+    monitor_->StopForClose();
 }
 
 void DesktopSession::OnTick() {

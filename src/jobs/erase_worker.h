@@ -1,6 +1,6 @@
 // The Erase job: the chosen tracks of one card after another are wiped. The worker arms the
-// reader, waits for the swiped card's status, hands it to the monitor (eraseDone) and arms the
-// reader again at once; the job ends only by its cancel, or when the reader is gone.
+// reader, waits for the swiped card's status, hands it to the monitor and arms the reader again
+// at once; the job ends only by its cancel, or when the reader is gone.
 #pragma once
 
 #include <cstdint>

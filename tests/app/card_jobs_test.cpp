@@ -175,14 +175,14 @@ TEST_F(SessionTest, ExitStopsTheWaitingWorkerAndResetsTheReader) {
     EXPECT_FALSE(session->Ticking());
 }
 
-TEST_F(SessionTest, ClosingStopsTheWorkerWithoutAReset) {
+TEST_F(SessionTest, ClosingStopsTheWorkerAndLeavesTheReaderDisarmed) {
     StartReady();
     Click(kRead);
     ASSERT_TRUE(WaitArmed(Armed::kRead));
     Window().close();
     EXPECT_FALSE(Window().isVisible());
     EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kRead);  // nothing was sent
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // the next card swiped is not read
     EXPECT_FALSE(session->Ticking());
 }
 
