@@ -34,6 +34,26 @@ TEST_F(SessionTest, StartupConnectsShowsTheFirmwareAndEnablesTheBeeper) {
     EXPECT_TRUE(session->Ticking());
 }
 
+// The monitor ticks every 50 ms, and at once when a worker reports a card; the first tick,
+// which connects, runs on the first pass of the event loop.
+TEST_F(SessionTest, AReportedCardWakesTheMonitor) {
+    Start();
+    EXPECT_EQ(session->NextTickMs(), 0);
+    ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+    EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
+    ASSERT_TRUE(reader->Swipe(kIsoCard));
+    // The worker reports the card while the window thread is busy elsewhere.
+    ASSERT_TRUE(WaitUntilOffLoop([this] { return session->Monitor().ReportsPending(); }));
+    EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);  // the wake-up
+    EXPECT_EQ(session->NextTickMs(), 0);
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+}
+
 TEST_F(SessionTest, OldFirmwareLeavesTheBeeperDisabled) {
     VirtualReader::Options options;
     options.version = "EVU1.06";
