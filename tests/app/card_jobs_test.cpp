@@ -1,5 +1,6 @@
 // The whole program against the virtual reader: start-up, Read, Write, Cancel, EXIT and closing,
 // and the window's own reader commands while a job runs.
+#include <QLineEdit>
 #include <QSignalSpy>
 
 #include "device/virtual/deck.h"
@@ -148,6 +149,61 @@ TEST_F(SessionTest, WrittenCardReadsBack) {
     EXPECT_EQ(TrackText(1), "%B123^TEST?");
     EXPECT_EQ(TrackText(2), ";1234567890?");
     EXPECT_EQ(TrackText(3), "{NO DATA}");
+}
+
+// A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
+// every card it does meanwhile is reported after the box, each on its own, in order.
+TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
+    StartReady();
+    QStringList messages;
+    QObject::connect(Window().ControlAs<QLineEdit>(kMessage), &QLineEdit::textChanged,
+                     [&](const QString& text) { messages << text; });
+    int changed = 0;
+    reader->SetOnCardChanged([&](std::size_t) { ++changed; });
+    // While the box named `held` is up, two more cards are done; nothing of them shows yet.
+    const auto holdFor = [&](const QString& held, Armed armed) {
+        boxes.whileShown = [&, held, armed](const QString& text) {
+            if (text != held) return;
+            boxes.whileShown = nullptr;
+            const QString message = Message();
+            const QString count = Swipe().Line(CSwipeDlg::kCountLine);
+            const int before = changed;
+            for (std::size_t card : {kBlankCard + 1, kBlankCard + 2}) {
+                ASSERT_TRUE(WaitReadyToSwipe(armed));
+                ASSERT_TRUE(reader->Swipe(card));
+            }
+            ASSERT_TRUE(WaitUntil([&] { return changed == before + 2; }));
+            QTest::qWait(3 * DesktopSession::kTickMs);
+            EXPECT_EQ(Message(), message);
+            EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), count);
+        };
+    };
+
+    Track(1)->setFocus();
+    QTest::keyClicks(Track(1), "B1");
+    Click(kWrite);
+    holdFor("Write Error1", Armed::kWrite);
+    reader->SetRejectNext(true);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    ASSERT_TRUE(reader->Swipe(kBlankCard));
+    ASSERT_TRUE(WaitMessage("Write Card<2> OK"));
+    EXPECT_EQ(messages, (QStringList{"Write Card<1> OK", "Write Card<2> OK"}));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 3 ");
+    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
+
+    // The same with the box of a good card: Erase asks the operator to close "Erase OK".
+    messages.clear();
+    boxes.shown.clear();
+    changed = 0;
+    ASSERT_TRUE(session->Monitor().LaunchErase(1));
+    holdFor("Erase OK", Armed::kErase);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
+    ASSERT_TRUE(reader->Swipe(kIsoCard));
+    ASSERT_TRUE(WaitMessage("Erase Card <3> OK!"));
+    EXPECT_EQ(messages,
+              (QStringList{"Erase Card <1> OK!", "Erase Card <2> OK!", "Erase Card <3> OK!"}));
+    EXPECT_EQ(boxes.shown, (std::vector<QString>{"Erase OK", "Erase OK", "Erase OK"}));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "4");
 }
 
 TEST_F(SessionTest, WriteWithNothingToWriteStartsNoJob) {

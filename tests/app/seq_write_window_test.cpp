@@ -129,7 +129,7 @@ TEST_F(SeqWriteTest, TotalOfNoCardsWritesNothing) {
     StartBatch(BlankDeck(2));
     Type(1, "B");
     AutoSwipeFrom(0);
-    for (const QString total : {QStringLiteral("0"), QString()}) {
+    for (const QString& total : {QStringLiteral("0"), QString()}) {
         Run("1", total, "1", CSeqWriteDlg::kTrack1);
         ASSERT_TRUE(WaitRunOver("Write Card <0> OK")) << total.toStdString();
         Window().SetMessage("");
