@@ -42,26 +42,19 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds
     return true;
 }
 
-// Keeps what the window would show and logs every call as text. Thread-safe: the worker calls it
-// too. Boxes return at once unless the box hook holds them (the hook runs while the box is up,
-// on the thread that asked for it).
+// Keeps what the window would show and logs every call as text ("Name:argument"). Thread-safe:
+// the worker calls it too. Boxes return at once unless the box hook holds them (the hook runs
+// while the box is up, on the thread that asked for it).
 class FakeView final : public JobView {
   public:
     struct State {
         std::vector<std::string> log;
         std::vector<std::string> boxes;  // message boxes shown, in order
-        std::string message;
+        std::string message, connectionLine, swipeTitle, line2, count;
         Texts tracks;
-        std::string connectionLine;
         std::map<int, bool> controls;
-        bool jobButtons = true;
-        bool windowEnabled = false;
-        bool jobRunning = false;
-        int endAsOk = 0;
-        std::string swipeTitle;
+        bool jobButtons = true, windowEnabled = false, jobRunning = false, swipeShown = false;
         SwipeColour swipeColour = SwipeColour::kBlue;
-        std::string line1, line2, count;
-        bool swipeShown = false;
     };
 
     State Get() const {
@@ -76,9 +69,8 @@ class FakeView final : public JobView {
     }
     // The log entries that begin with `prefix`, in order.
     std::vector<std::string> Entries(const std::string& prefix) const {
-        std::lock_guard lock(mutex_);
         std::vector<std::string> found;
-        for (const auto& e : state_.log) {
+        for (const auto& e : Log()) {
             if (e.rfind(prefix, 0) == 0) found.push_back(e);
         }
         return found;
@@ -87,69 +79,54 @@ class FakeView final : public JobView {
         std::lock_guard lock(mutex_);
         state_.tracks = texts;
     }
-    // Runs while a box is up, with the box's text. A worker's box that is held is closed by the
-    // worker's stop.
     void OnBox(std::function<void(const std::string&)> hook) {
         std::lock_guard lock(mutex_);
         boxHook_ = std::move(hook);
     }
+    // A worker's box then stays up until the worker is stopped.
     void HoldWorkerBoxes(bool hold) {
         std::lock_guard lock(mutex_);
         holdWorkerBoxes_ = hold;
     }
 
-    void SetMessage(const std::string& text) override { Set("SetMessage", state_.message, text); }
+    void SetMessage(const std::string& text) override { Note("SetMessage", text, &State::message); }
     void SetMessageText(const std::string& text) override {
-        Set("SetMessageText", state_.message, text);
+        Note("SetMessageText", text, &State::message);
     }
     void ShowTracks(const Texts& texts) override {
-        std::lock_guard lock(mutex_);
-        state_.tracks = texts;
-        state_.log.push_back("ShowTracks:" + texts[0] + "|" + texts[1] + "|" + texts[2]);
+        Note("ShowTracks", texts[0] + "|" + texts[1] + "|" + texts[2]);
+        SetTracks(texts);
     }
-    Texts FetchTracks() override {
-        std::lock_guard lock(mutex_);
-        state_.log.push_back("FetchTracks");
-        return state_.tracks;
-    }
+    Texts FetchTracks() override { return Note("FetchTracks", "").tracks; }
     void EnableJobButtons(bool on) override {
-        std::lock_guard lock(mutex_);
-        state_.jobButtons = on;
-        if (on) state_.controls[control::kSetup] = true;
-        state_.log.push_back(std::string("EnableJobButtons:") + (on ? "1" : "0"));
+        Note("EnableJobButtons", on ? "1" : "0", nullptr, [on](State& s) {
+            s.jobButtons = on;
+            if (on) s.controls[control::kSetup] = true;
+        });
     }
     void EnableControl(int id, bool on) override {
-        std::lock_guard lock(mutex_);
-        state_.controls[id] = on;
-        state_.log.push_back("EnableControl:" + std::to_string(id) + ":" + (on ? "1" : "0"));
+        Note("EnableControl", std::to_string(id) + (on ? ":1" : ":0"), nullptr,
+             [=](State& s) { s.controls[id] = on; });
     }
     void EnableWindow(bool on) override {
-        std::lock_guard lock(mutex_);
-        state_.windowEnabled = on;
-        state_.log.push_back(std::string("EnableWindow:") + (on ? "1" : "0"));
+        Note("EnableWindow", on ? "1" : "0", nullptr, [on](State& s) { s.windowEnabled = on; });
     }
     void SetConnectionLine(const std::string& text) override {
-        Set("SetConnectionLine", state_.connectionLine, text);
+        Note("SetConnectionLine", text, &State::connectionLine);
     }
-    void SelectHiCo() override { Log("SelectHiCo"); }
-    void Repaint() override { Log("Repaint"); }
-    void EndAsOk() override {
-        std::lock_guard lock(mutex_);
-        ++state_.endAsOk;
-        state_.log.push_back("EndAsOk");
-    }
+    void SelectHiCo() override { Note("SelectHiCo", ""); }
+    void Repaint() override { Note("Repaint", ""); }
+    void EndAsOk() override { Note("EndAsOk", ""); }
     void JobRunning(bool running) override {
-        std::lock_guard lock(mutex_);
-        state_.jobRunning = running;
-        state_.log.push_back(std::string("JobRunning:") + (running ? "1" : "0"));
+        Note("JobRunning", running ? "1" : "0", nullptr,
+             [running](State& s) { s.jobRunning = running; });
     }
     void MessageBox(const std::string& text, std::stop_token stop) override {
+        Note("MessageBox", text, nullptr, [&](State& s) { s.boxes.push_back(text); });
         std::function<void(const std::string&)> hook;
         bool hold = false;
         {
             std::lock_guard lock(mutex_);
-            state_.boxes.push_back(text);
-            state_.log.push_back("MessageBox:" + text);
             hook = boxHook_;
             hold = holdWorkerBoxes_ && stop.stop_possible();
         }
@@ -162,40 +139,32 @@ class FakeView final : public JobView {
         }
     }
     void SetSwipeTitle(const std::string& title) override {
-        Set("SetSwipeTitle", state_.swipeTitle, title);
+        Note("SetSwipeTitle", title, &State::swipeTitle);
     }
     void SetSwipeColour(SwipeColour colour) override {
-        std::lock_guard lock(mutex_);
-        state_.swipeColour = colour;
-        state_.log.push_back("SetSwipeColour:" + std::to_string(static_cast<int>(colour)));
+        Note("SetSwipeColour", std::to_string(static_cast<int>(colour)), nullptr,
+             [colour](State& s) { s.swipeColour = colour; });
     }
     void SetSwipeLines(const std::string& line1, const std::string& line2,
                        const std::string& count) override {
-        std::lock_guard lock(mutex_);
-        state_.line1 = line1;
-        state_.line2 = line2;
-        state_.count = count;
-        state_.log.push_back("SetSwipeLines:" + line1 + "|" + line2 + "|" + count);
+        Note("SetSwipeLines", line1 + "|" + line2 + "|" + count, nullptr, [&](State& s) {
+            s.line2 = line2;
+            s.count = count;
+        });
     }
-    void SetSwipeLine1(const std::string& text) override {
-        Set("SetSwipeLine1", state_.line1, text);
-    }
+    void SetSwipeLine1(const std::string& text) override { Note("SetSwipeLine1", text); }
     void SetSwipeCount(const std::string& text) override {
-        Set("SetSwipeCount", state_.count, text);
+        Note("SetSwipeCount", text, &State::count);
     }
     void ShowSwipe(bool show) override {
-        std::lock_guard lock(mutex_);
-        state_.swipeShown = show;
-        state_.log.push_back(std::string("ShowSwipe:") + (show ? "1" : "0"));
+        Note("ShowSwipe", show ? "1" : "0", nullptr, [show](State& s) { s.swipeShown = show; });
     }
-    void CentreSwipe() override { Log("CentreSwipe"); }
+    void CentreSwipe() override { Note("CentreSwipe", ""); }
     void CloseSwipe() override {
-        std::lock_guard lock(mutex_);
-        state_.swipeShown = false;
-        state_.log.push_back("CloseSwipe");
+        Note("CloseSwipe", "", nullptr, [](State& s) { s.swipeShown = false; });
     }
     void Sleep(int milliseconds) override {
-        Log("Sleep:" + std::to_string(milliseconds));
+        Note("Sleep", std::to_string(milliseconds));
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 
@@ -205,14 +174,16 @@ class FakeView final : public JobView {
     std::function<void(const std::string&)> boxHook_;
     bool holdWorkerBoxes_ = false;
 
-    void Log(const std::string& entry) {
+    // Logs the call ("Name" alone without an argument), keeps the text in `field` and applies
+    // `change`; returns the state as it then stands.
+    State Note(const std::string& name, const std::string& text,
+               std::string State::*field = nullptr,
+               const std::function<void(State&)>& change = {}) {
         std::lock_guard lock(mutex_);
-        state_.log.push_back(entry);
-    }
-    void Set(const char* name, std::string& field, const std::string& text) {
-        std::lock_guard lock(mutex_);
-        field = text;
-        state_.log.push_back(std::string(name) + ":" + text);
+        state_.log.push_back(text.empty() && field == nullptr ? name : name + ":" + text);
+        if (field != nullptr) state_.*field = text;
+        if (change) change(state_);
+        return state_;
     }
 };
 
