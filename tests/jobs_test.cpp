@@ -429,6 +429,27 @@ TEST_F(JobsTest, AMonitorBoxHoldsTheTicksButLosesNoCard) {
     EXPECT_EQ(heldCards, 4);
 }
 
+// A launch shows what the job it stops had reported; a tick of the timer while one of those
+// boxes is up does nothing, so that no two branches ever overlap.
+TEST_F(JobsTest, ATickWhileALaunchShowsLeftReportsWaits) {
+    Connect();
+    ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack1));
+    for (std::size_t card : {kIsoCard, kIsoOther}) Swipe(Armed::kErase, card);
+    ASSERT_TRUE(WaitFor([&] { return rig_->cardsChanged.load() == 2; }));
+    bool ticked = false;
+    rig_->view.OnBox([&](const std::string& text) {
+        if (text != "Erase OK" || std::exchange(ticked, true)) return;
+        const auto shown = Messages().size();
+        rig_->Tick();
+        EXPECT_EQ(Messages().size(), shown);
+    });
+    rig_->monitor->LaunchRead();
+    EXPECT_TRUE(ticked);
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"SetMessage:Erase Card <1> OK!",
+                                                    "SetMessage:Erase Card <2> OK!"}));
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Read Card");
+}
+
 // --- Stopping and refusing ------------------------------------------------------------------
 
 TEST_F(JobsTest, CancelInTheReadWaitCleansUp) {

@@ -80,12 +80,13 @@ void DesktopSession::OnTick() {
     inTick_ = false;
     if (!again || ended_ || !running_) return;
     // A card reported while the tick ran (a message box holds it) is shown without waiting.
-    timer_.start(monitor_->ReportsPending() ? 0 : kTickMs);
+    const bool showNow = monitor_->ReportsPending() && !monitor_->ShowingReports();
+    timer_.start(showNow ? 0 : kTickMs);
 }
 
 void DesktopSession::WakeMonitor() {
     // During a tick the timer is stopped; the tick's end looks at the queue.
-    if (!running_ || ended_ || inTick_) return;
+    if (!running_ || ended_ || inTick_ || monitor_->ShowingReports()) return;
     timer_.start(0);
 }
 

@@ -15,8 +15,9 @@ constexpr char kSwipeCounter[] = "Swipe Counter  -->";
 int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop) {
     for (;;) {
         if (stop.stop_requested()) return 0;
+        // A card erased is reported, even by a job being stopped.
         const int status = reader.WaitEraseStatus();
-        if (status != 0) return stop.stop_requested() ? 0 : status;
+        if (status != 0) return status;
         if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
     }
 }

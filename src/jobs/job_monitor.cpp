@@ -47,6 +47,7 @@ JobMonitor::~JobMonitor() = default;
 
 bool JobMonitor::Tick() {
     if (ended_) return false;
+    if (showing_) return true;
     runner_.Poll();
     JobFlags& flags = context_.flags;
     if (flags.startupDone.load(std::memory_order_acquire) == 0) ConnectionSequence();
@@ -55,7 +56,9 @@ bool JobMonitor::Tick() {
         context_.view.EndAsOk();
         return false;
     }
+    showing_ = true;
     RunBranches();
+    showing_ = false;
     return true;
 }
 
@@ -78,7 +81,10 @@ void JobMonitor::RunBranch(ReportKind kind, Branch branch) {
 }
 
 void JobMonitor::ShowPendingReports() {
+    if (showing_) return;
+    showing_ = true;
     while (context_.flags.reports.Pending()) RunBranches();
+    showing_ = false;
 }
 
 void JobMonitor::StopJob(bool reset) {

@@ -59,6 +59,9 @@ class JobMonitor {
     bool Tick();
     // Card reports queued and not shown yet: the window ticks again at once.
     bool ReportsPending() const { return context_.flags.reports.Pending(); }
+    // A launch or a cancel is showing the reports a stopped job left (its message boxes may be
+    // up): a tick now does nothing, so that no two branches ever overlap.
+    bool ShowingReports() const { return showing_; }
 
     void LaunchRead();
     void LaunchWrite();
@@ -99,6 +102,7 @@ class JobMonitor {
     CardFileHooks files_;
     bool passwordPending_ = false;
     bool ended_ = false;
+    bool showing_ = false;
 
     using Branch = void (JobMonitor::*)(const CardReport&);
 

@@ -51,8 +51,8 @@ bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_toke
         if (stop.stop_requested()) return false;
         card.Clear();
         const int received = context.reader.ReceiveTracks(card);
+        // A card that came is reported, even to a job being stopped.
         if (received > 0) {
-            if (stop.stop_requested()) return false;
             if (received == kReaderOk) {
                 DecodeCard(card, context.format.Settings());
             } else {
@@ -68,8 +68,9 @@ bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_toke
 int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop) {
     for (;;) {
         if (stop.stop_requested()) return 0;
+        // A card done is reported, even by a job being stopped.
         const int status = reader.WaitWriteStatus();
-        if (status != 0) return stop.stop_requested() ? 0 : status;
+        if (status != 0) return status;
         if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
     }
 }

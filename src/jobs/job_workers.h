@@ -49,9 +49,11 @@ bool PauseUnlessStopped(std::stop_token stop, int milliseconds);
 // Polls ReceiveTracks until a swipe's data has come, pausing pollMs between attempts, and
 // decodes the card with the settings in force: failed tracks hold their error markers
 // (card.trackErrors). A block that cannot be split (cut short, or not a read block) fails on all
-// three tracks: it is never taken for a card without data. False when stopped first.
+// three tracks: it is never taken for a card without data. False when stopped before a card
+// came.
 bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop);
-// Polls WaitWriteStatus (5 ms apart) until the reader answered; the status, or 0 when stopped.
+// Polls WaitWriteStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
+// before it came.
 int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop);
 // Decodes the card with the settings and replaces each failed track by its error marker.
 // Returns the error bits (also in card.trackErrors).
