@@ -120,7 +120,8 @@ void JobMonitor::ConnectionSequence() {
 
     connection_.densityResult =
         reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
-    StorePort(context_.profile, port);
+    // The profile is rewritten (and synced) only when the port changed.
+    if (stored != std::to_string(port)) StorePort(context_.profile, port);
     view.SetMessage("Device READY");
 
     int coercivity = kHiCo;
