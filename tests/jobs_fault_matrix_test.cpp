@@ -236,9 +236,11 @@ class Cell {
     Result Run() {
         if (!rig_->ConnectQuickly()) return {"no reader", {"could not connect"}};
         if (step_ == Step::kArming) InjectNow();
-        Launch();
         if (step_ == Step::kBetweenCards) {
             injectAtReport_ = ReportsBeforeFirstCard() + CardsPerCycle();
+        }
+        Launch();
+        if (step_ == Step::kBetweenCards) {
             for (int i = 0; i < CardsPerCycle(); ++i) {
                 if (!SwipeGood()) problems_.push_back("no first card");
                 Settle(60ms);
@@ -304,7 +306,7 @@ class Cell {
     std::unique_ptr<Rig> rig_;
     std::unique_ptr<CardFileJobs> files_;
     std::atomic<int> reports_{0};
-    int injectAtReport_ = -1;
+    std::atomic<int> injectAtReport_{-1};
     std::atomic<bool> injected_{false};
     std::atomic<std::size_t> logMark_{0};  // what the window showed before the fault
     std::vector<std::string> problems_;
