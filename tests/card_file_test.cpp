@@ -53,7 +53,7 @@ TEST(CardFile, WrittenRecordsReadBack) {
     const auto results = ReadAll(file);
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0].tracks, (std::array<std::string, 3>{"B123", "1234", "5678"}));
-    EXPECT_EQ(results[1].tracks, (std::array<std::string, 3>{"NO DATA", "4321", ""}));
+    EXPECT_EQ(results[1].tracks, (std::array<std::string, 3>{"", "4321", ""}));
     EXPECT_EQ(results[2].outcome, Outcome::kEndOfFile);
 }
 
@@ -71,9 +71,19 @@ TEST(CardFile, HandMadeLines) {
     EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{1});
     EXPECT_EQ(r[0].outcome, Outcome::kNoData);
 
-    // 120 data characters give 104.
-    r = ReadAll("%" + std::string(120, 'A') + "?\n\n");
-    EXPECT_EQ(r[0].tracks[0], std::string(104, 'A'));
+    // A line holds as much as a track text can (a Raw Type record of 127 bytes has 254 hex
+    // digits); a longer one cannot be written at all and is a format error, never cut.
+    const std::string hex(254, 'F');
+    r = ReadAll("%" + hex + "?\n;" + std::string(255, '1') + "?\n+" + std::string(256, '2') + "?\n",
+                {8, 5, 5});
+    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{hex, std::string(255, '1'), ""}));
+    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{3});
+
+    // A track To File recorded as empty comes back empty, whatever the track's characters.
+    r = ReadAll("%NO DATA?\n;NO DATA?\n+NO DATA?\n");
+    EXPECT_EQ(r[0].outcome, Outcome::kCard);
+    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{}));
+    EXPECT_TRUE(r[0].formatErrorLines.empty());
 
     // '%?' is a card with every track empty, and it is written.
     r = ReadAll("%?\n\n");
@@ -110,22 +120,35 @@ TEST(CardFile, HandMadeLines) {
     EXPECT_EQ(r[1].formatErrorLines, std::vector<int>{5});
 }
 
-TEST(CardFile, AppenderKeepsEarlierContent) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("tollwick-cardfile-" + std::to_string(::getpid()));
+TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
+    namespace fs = std::filesystem;
+    const auto path =
+        fs::temp_directory_path() / ("tollwick-cardfile-" + std::to_string(::getpid()));
+    fs::remove(path);
+    CardTracks card;
+    card.SetText(0, "%A?");
+    {
+        // Card data (names, account numbers) is for the owner's eyes only.
+        CardFileAppender file(path.string());
+        ASSERT_TRUE(file.IsOpen());
+        EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+    }
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     std::ofstream(path) << "kept\n";
     {
         CardFileAppender file(path.string());
         ASSERT_TRUE(file.IsOpen());
-        CardTracks card;
-        card.SetText(0, "%A?");
         ASSERT_TRUE(file.Append(card, DataType::kIso));
     }
+    // An existing file keeps its mode and what it holds.
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     std::ifstream in(path);
     std::string first;
     std::getline(in, first);
     EXPECT_EQ(first, "kept");
-    std::filesystem::remove(path);
+    fs::remove(path);
     EXPECT_FALSE(CardFileAppender("/nonexistent-dir/x.txt").IsOpen());
 }
 

@@ -1,251 +1,24 @@
-// The card jobs against the virtual reader: start-up connection, the Read, Write, Copy and
-// Compare jobs, the job cancel, and the track preparation rules.
+// The card jobs against the virtual reader: the start-up connection, each job's course, every
+// card reported once and in order (also while a box of the monitor holds its ticks), the ways a
+// job is stopped, and the track preparation rules. The jobs' faults: jobs_fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
+#include <fstream>
 #include <future>
-#include <map>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "carddata/track_codec.h"
-#include "device/reader_commands.h"
-#include "device/reader_link.h"
-#include "device/virtual/virtual_reader.h"
-#include "jobs/job_monitor.h"
-#include "settings/profile_store.h"
-#include "settings/stored_settings.h"
+#include "jobs/card_file_jobs.h"
+#include "jobs/erase_worker.h"
+#include "jobs/seq_write.h"
+#include "jobs_rig.h"
 
-namespace tollwick {
+namespace tollwick::jobs_test {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using Armed = VirtualReader::Armed;
-using Texts = std::array<std::string, 3>;
-
-constexpr auto kBound = 3s;
-
-// --- A recording window ---------------------------------------------------------------------
-
-// Keeps what the window would show and logs every call as text. Thread-safe: the worker calls
-// it too. Message boxes are answered at once unless held open.
-class FakeView final : public JobView {
-  public:
-    struct State {
-        std::vector<std::string> log;
-        std::vector<std::string> boxes;  // message boxes shown, in order
-        std::string message;
-        Texts tracks;
-        std::string connectionLine;
-        std::map<int, bool> controls;
-        bool jobButtons = true;
-        bool windowEnabled = false;
-        bool jobRunning = false;
-        int endAsOk = 0;
-        std::string swipeTitle;
-        SwipeColour swipeColour = SwipeColour::kBlue;
-        std::string line1, line2, count;
-        bool swipeShown = false;
-    };
-
-    State Get() const {
-        std::lock_guard lock(mutex_);
-        return state_;
-    }
-    bool Logged(const std::string& entry) const {
-        std::lock_guard lock(mutex_);
-        return std::find(state_.log.begin(), state_.log.end(), entry) != state_.log.end();
-    }
-    int Count(const std::string& entry) const {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count(state_.log.begin(), state_.log.end(), entry));
-    }
-    void SetTracks(const Texts& texts) {
-        std::lock_guard lock(mutex_);
-        state_.tracks = texts;
-    }
-    // Worker-side boxes stay open until the worker is stopped.
-    void HoldBoxesOpen(bool hold) {
-        std::lock_guard lock(mutex_);
-        holdBoxes_ = hold;
-    }
-
-    void SetMessage(const std::string& text) override { Set("SetMessage", state_.message, text); }
-    void SetMessageText(const std::string& text) override {
-        Set("SetMessageText", state_.message, text);
-    }
-    void ShowTracks(const Texts& texts) override {
-        std::lock_guard lock(mutex_);
-        state_.tracks = texts;
-        state_.log.push_back("ShowTracks:" + texts[0] + "|" + texts[1] + "|" + texts[2]);
-    }
-    Texts FetchTracks() override {
-        std::lock_guard lock(mutex_);
-        state_.log.push_back("FetchTracks");
-        return state_.tracks;
-    }
-    void EnableJobButtons(bool on) override {
-        std::lock_guard lock(mutex_);
-        state_.jobButtons = on;
-        if (on) state_.controls[control::kSetup] = true;
-        state_.log.push_back(std::string("EnableJobButtons:") + (on ? "1" : "0"));
-    }
-    void EnableControl(int id, bool on) override {
-        std::lock_guard lock(mutex_);
-        state_.controls[id] = on;
-        state_.log.push_back("EnableControl:" + std::to_string(id) + ":" + (on ? "1" : "0"));
-    }
-    void EnableWindow(bool on) override {
-        std::lock_guard lock(mutex_);
-        state_.windowEnabled = on;
-        state_.log.push_back(std::string("EnableWindow:") + (on ? "1" : "0"));
-    }
-    void SetConnectionLine(const std::string& text) override {
-        Set("SetConnectionLine", state_.connectionLine, text);
-    }
-    void SelectHiCo() override { Log("SelectHiCo"); }
-    void Repaint() override { Log("Repaint"); }
-    void EndAsOk() override {
-        std::lock_guard lock(mutex_);
-        ++state_.endAsOk;
-        state_.log.push_back("EndAsOk");
-    }
-    void JobRunning(bool running) override {
-        std::lock_guard lock(mutex_);
-        state_.jobRunning = running;
-        state_.log.push_back(std::string("JobRunning:") + (running ? "1" : "0"));
-    }
-    void MessageBox(const std::string& text, std::stop_token stop) override {
-        std::unique_lock lock(mutex_);
-        state_.boxes.push_back(text);
-        state_.log.push_back("MessageBox:" + text);
-        if (holdBoxes_ && stop.stop_possible()) {
-            std::condition_variable_any closed;
-            closed.wait(lock, stop, [] { return false; });
-            state_.log.push_back("MessageBoxStopped:" + text);
-        }
-    }
-    void SetSwipeTitle(const std::string& title) override {
-        Set("SetSwipeTitle", state_.swipeTitle, title);
-    }
-    void SetSwipeColour(SwipeColour colour) override {
-        std::lock_guard lock(mutex_);
-        state_.swipeColour = colour;
-        state_.log.push_back("SetSwipeColour:" + std::to_string(static_cast<int>(colour)));
-    }
-    void SetSwipeLines(const std::string& line1, const std::string& line2,
-                       const std::string& count) override {
-        std::lock_guard lock(mutex_);
-        state_.line1 = line1;
-        state_.line2 = line2;
-        state_.count = count;
-        state_.log.push_back("SetSwipeLines:" + line1 + "|" + line2 + "|" + count);
-    }
-    void SetSwipeLine1(const std::string& text) override {
-        Set("SetSwipeLine1", state_.line1, text);
-    }
-    void SetSwipeCount(const std::string& text) override {
-        Set("SetSwipeCount", state_.count, text);
-    }
-    void ShowSwipe(bool show) override {
-        std::lock_guard lock(mutex_);
-        state_.swipeShown = show;
-        state_.log.push_back(std::string("ShowSwipe:") + (show ? "1" : "0"));
-    }
-    void CentreSwipe() override { Log("CentreSwipe"); }
-    void CloseSwipe() override {
-        std::lock_guard lock(mutex_);
-        state_.swipeShown = false;
-        state_.log.push_back("CloseSwipe");
-    }
-    void Sleep(int milliseconds) override {
-        Log("Sleep:" + std::to_string(milliseconds));
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    State state_;
-    bool holdBoxes_ = false;
-
-    void Log(const std::string& entry) {
-        std::lock_guard lock(mutex_);
-        state_.log.push_back(entry);
-    }
-    void Set(const char* name, std::string& field, const std::string& text) {
-        std::lock_guard lock(mutex_);
-        field = text;
-        state_.log.push_back(std::string(name) + ":" + text);
-    }
-};
-
-// Refuses the first `refusals` look-ups: a stored port on which no reader answers.
-class RefusingBackend final : public HidBackend {
-  public:
-    RefusingBackend(HidBackend& inner, int refusals) : inner_(inner), refusals_(refusals) {}
-    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
-        if (refusals_ > 0) {
-            --refusals_;
-            return {};
-        }
-        return inner_.Enumerate(vendorId, productId);
-    }
-    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
-        return inner_.Open(info);
-    }
-
-  private:
-    HidBackend& inner_;
-    int refusals_;
-};
-
-// --- The rig: window, monitor and a virtual reader ------------------------------------------
-
-bool WaitFor(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + kBound;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
-// The texts the virtual card carries, read with the given formats.
-Texts TextsOnCard(const VirtualCard& virtualCard, const TrackSet& settings) {
-    CardTracks card;
-    for (int t = 0; t < 3; ++t) {
-        const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
-        std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
-                    card.track[t].begin());
-    }
-    DecodeTracks(card, settings);
-    return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
-}
-
-constexpr std::size_t kBlank = 0;    // sample deck: blank cards 0 to 2
-constexpr std::size_t kIsoCard = 3;  // a well-formed ISO card
-constexpr std::size_t kDamaged = 7;  // track 2 fails its check
-// Added after the sample cards: another ISO card.
-const std::size_t kIsoOther = SampleDeck().cards.size();
-
-Deck TestDeck() {
-    Deck deck = SampleDeck();
-    deck.cards.push_back(CardFromTexts(
-        "Other ISO card", {"B4000001234567899^OTHER/CARD^2912101", "4000009999", "0112"},
-        kIsoTrackSet));
-    return deck;
-}
 
 class JobsTest : public ::testing::Test {
   protected:
@@ -254,10 +27,15 @@ class JobsTest : public ::testing::Test {
         ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
         dir_ = tmpl;
         profile_ = std::make_unique<ProfileStore>(dir_ / "Tollwick.ini");
-        Build(VirtualReader::Options{});
+        rig_ = std::make_unique<Rig>(*profile_);
     }
     void TearDown() override {
-        EndsPromptly([this] { monitor_.reset(); });
+        // Unplugged, the reader ends the wait a worker may be in at once.
+        rig_->reader.Unplug();
+        EndsPromptly([this] {
+            files_.reset();
+            rig_.reset();
+        });
         fs::remove_all(dir_);
     }
 
@@ -272,65 +50,29 @@ class JobsTest : public ::testing::Test {
         std::_Exit(1);
     }
 
-    // A fresh reader and monitor; `refusals` look-ups of the reader find nothing.
-    void Build(VirtualReader::Options options, int refusals = 0) {
-        monitor_.reset();
-        commands_.reset();
-        link_.reset();
-        refusing_.reset();
-        backend_.reset();
-        reader_ = std::make_unique<VirtualReader>(std::move(options), TestDeck());
-        backend_ = std::make_unique<VirtualBackend>(*reader_);
-        refusing_ = std::make_unique<RefusingBackend>(*backend_, refusals);
-        link_ = std::make_unique<ReaderLink>(*refusing_);
-        commands_ = std::make_unique<ReaderCommands>(*link_);
-        monitor_ =
-            std::make_unique<JobMonitor>(JobContext{*commands_, *profile_, format_, flags_, view_});
-    }
-
-    // Ticks as the window's timer does until `done` holds.
-    bool TickUntil(const std::function<bool()>& done) {
-        const auto until = std::chrono::steady_clock::now() + kBound;
-        for (;;) {
-            monitor_->Tick();
-            if (done()) return true;
-            if (std::chrono::steady_clock::now() > until) return false;
-            std::this_thread::sleep_for(5ms);
-        }
-    }
-    bool TickUntilLogged(const std::string& entry) {
-        return TickUntil([&] { return view_.Logged(entry); });
-    }
-    // Swipes a card once the worker has armed the reader for it. After a write command the
-    // program listens a moment for a refusal and drops what comes then: no hand is that fast.
-    void SwipeWhenArmed(Armed what, std::size_t card) {
-        ASSERT_TRUE(WaitFor([&] { return reader_->ArmedFor() == what; }));
-        if (what == Armed::kWrite) std::this_thread::sleep_for(200ms);
-        ASSERT_TRUE(reader_->Swipe(card));
-    }
-    void Connect() {
-        ASSERT_TRUE(monitor_->Tick());
-        ASSERT_TRUE(view_.Logged("SetMessage:Device READY"));
-    }
-    // Cancel, which must not wait long for the worker, wherever it waits.
+    void Connect() { ASSERT_TRUE(rig_->ConnectQuickly()); }
     void CancelPromptly() {
-        EndsPromptly([this] { monitor_->CancelJob(); });
+        EndsPromptly([this] { rig_->monitor->CancelJob(); });
     }
-    Texts IsoTexts(std::size_t card) const {
-        return TextsOnCard(*reader_->Card(card), kIsoTrackSet);
+    void Swipe(Armed what, std::size_t card) { ASSERT_TRUE(rig_->SwipeWhenListening(what, card)); }
+    bool TickUntilLogged(const std::string& entry) { return rig_->TickUntilLogged(entry); }
+    Texts CardTexts(std::size_t card) const { return TextsOnCard(*rig_->reader.Card(card)); }
+    CardFileJobs& Files() {
+        if (!files_) files_ = std::make_unique<CardFileJobs>(*rig_->monitor);
+        return *files_;
     }
+    std::string WriteFile(const std::string& name, const std::string& content) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+    // The monitor's messages (data exchange), in order.
+    std::vector<std::string> Messages() const { return rig_->view.Entries("SetMessage:"); }
 
     fs::path dir_;
     std::unique_ptr<ProfileStore> profile_;
-    FormatState format_;
-    JobFlags flags_;
-    FakeView view_;
-    std::unique_ptr<VirtualReader> reader_;
-    std::unique_ptr<VirtualBackend> backend_;
-    std::unique_ptr<RefusingBackend> refusing_;
-    std::unique_ptr<ReaderLink> link_;
-    std::unique_ptr<ReaderCommands> commands_;
-    std::unique_ptr<JobMonitor> monitor_;
+    std::unique_ptr<Rig> rig_;
+    std::unique_ptr<CardFileJobs> files_;
 };
 
 // --- Start-up connection --------------------------------------------------------------------
@@ -338,106 +80,85 @@ class JobsTest : public ::testing::Test {
 TEST_F(JobsTest, StartupOnTheStoredPortSwitchesToHiCoAndShowsTheVersion) {
     ASSERT_TRUE(profile_->Write("PORTNUM", "3"));
     // The reader was left in Lo-Co at 210 bits per inch.
-    ASSERT_EQ(commands_->ConnectScan(), 1);
-    ASSERT_EQ(commands_->SetLoCo(), kReaderOk);
-    ASSERT_FALSE(reader_->HighCoercivity());
+    ASSERT_EQ(rig_->commands.ConnectScan(), 1);
+    ASSERT_EQ(rig_->commands.SetLoCo(), kReaderOk);
 
-    ASSERT_TRUE(monitor_->Tick());
-    FakeView::State state = view_.Get();
-    EXPECT_EQ(view_.Count("SetMessage:Device READY"), 2);  // on the port, and once set up
+    ASSERT_TRUE(rig_->Tick());
+    FakeView::State state = rig_->view.Get();
+    EXPECT_EQ(rig_->view.Count("SetMessage:Device READY"), 2);  // on the port, and once set up
     EXPECT_EQ(state.connectionLine, "COM3 9600,8,N,1  VK3300 EVU1.07");
     EXPECT_TRUE(state.controls[control::kBeepOn]);
     EXPECT_TRUE(state.controls[control::kBeepOff]);
-    EXPECT_TRUE(view_.Logged("SelectHiCo"));
-    EXPECT_TRUE(reader_->HighCoercivity());
-    EXPECT_EQ(reader_->Density(), 75);
+    EXPECT_TRUE(rig_->view.Logged("SelectHiCo"));
+    EXPECT_TRUE(rig_->reader.HighCoercivity());
+    EXPECT_EQ(rig_->reader.Density(), 75);
     EXPECT_TRUE(state.windowEnabled);
     EXPECT_EQ(profile_->Read("PORTNUM"), "3");
-    EXPECT_EQ(flags_.startupDone.load(), 1);
 
     // Only the first tick connects.
-    ASSERT_TRUE(monitor_->Tick());
-    EXPECT_EQ(view_.Count("SetMessage:Device READY"), 2);
+    ASSERT_TRUE(rig_->Tick());
+    EXPECT_EQ(rig_->view.Count("SetMessage:Device READY"), 2);
 }
 
-TEST_F(JobsTest, StartupScansWhenThePortIsMissingOrDoesNotAnswer) {
-    format_.SetDensity(Track2Density::k210);
-    ASSERT_TRUE(monitor_->Tick());
-    EXPECT_EQ(profile_->Read("PORTNUM"), "1");
-    EXPECT_EQ(view_.Count("SetMessage:Device READY"), 1);
-    EXPECT_EQ(reader_->Density(), 210);
-
-    // Port 7 is stored but nothing answers there (both vendor look-ups fail); the scan finds
-    // the reader again and its port replaces the stored one.
+TEST_F(JobsTest, StartupScansWhenThePortDoesNotAnswer) {
+    // Port 7 is stored but nothing answers there (both vendor look-ups fail); the scan finds the
+    // reader and its port replaces the stored one.
     ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
-    flags_.startupDone = 0;
-    Build(VirtualReader::Options{}, /*refusals=*/2);
-    ASSERT_TRUE(monitor_->Tick());
+    rig_->format.SetDensity(Track2Density::k210);
+    rig_->tap.RefuseLookups(2);
+    ASSERT_TRUE(rig_->Tick());
     EXPECT_EQ(profile_->Read("PORTNUM"), "1");
-    EXPECT_EQ(view_.Get().connectionLine, "COM1 9600,8,N,1  VK3300 EVU1.07");
-    EXPECT_EQ(view_.Count("SetMessage:Device READY"), 2);  // one more, not two
+    EXPECT_EQ(rig_->view.Get().connectionLine, "COM1 9600,8,N,1  VK3300 EVU1.07");
+    EXPECT_EQ(rig_->view.Count("SetMessage:Device READY"), 1);
+    EXPECT_EQ(rig_->reader.Density(), 210);
 }
 
 TEST_F(JobsTest, StartupWithoutAReaderLeavesOnlySetupUsable) {
-    reader_->Unplug();
-    ASSERT_TRUE(monitor_->Tick());
-    FakeView::State state = view_.Get();
+    rig_->reader.Unplug();
+    rig_->monitor->SetStartupPasswordPending(true);
+    ASSERT_TRUE(rig_->Tick());
+    FakeView::State state = rig_->view.Get();
     EXPECT_EQ(state.message, "Not Connect Device");
     EXPECT_FALSE(state.jobButtons);
     for (int id : {1003, 1004, 1015, 1016, 1017, 1045, 1046}) {
-        EXPECT_TRUE(view_.Logged("EnableControl:" + std::to_string(id) + ":0")) << id;
+        EXPECT_TRUE(rig_->view.Logged("EnableControl:" + std::to_string(id) + ":0")) << id;
     }
     EXPECT_TRUE(state.controls[control::kSetup]);
     EXPECT_FALSE(state.controls.contains(control::kBeepOn));
-    EXPECT_TRUE(view_.Logged("SetConnectionLine:"));
-    EXPECT_TRUE(state.windowEnabled);
-    EXPECT_EQ(profile_->Read("PORTNUM", "none"), "none");
-
+    EXPECT_TRUE(rig_->view.Logged("SetConnectionLine:"));
     // While the start-up password is still asked for, the window stays disabled.
-    flags_.startupDone = 0;
-    Build(VirtualReader::Options{});
-    FakeView other;
-    monitor_ =
-        std::make_unique<JobMonitor>(JobContext{*commands_, *profile_, format_, flags_, other});
-    monitor_->SetStartupPasswordPending(true);
-    ASSERT_TRUE(monitor_->Tick());
-    EXPECT_EQ(other.Get().message, "Device READY");
-    EXPECT_FALSE(other.Logged("EnableWindow:1"));
-    monitor_.reset();
+    EXPECT_FALSE(rig_->view.Logged("EnableWindow:1"));
+    EXPECT_EQ(profile_->Read("PORTNUM", "none"), "none");
 }
 
-TEST_F(JobsTest, BeeperButtonsOnlyForFirmwareNewerThanEvu106) {
-    const std::pair<std::string, bool> cases[] = {
-        {"EVU1.07", true}, {"EVU1.06", false}, {"EVU1.05", false}, {"EVU1", false}, {"EVU2", true}};
-    for (const auto& [version, beep] : cases) {
-        FakeView view;
-        JobFlags flags;
-        VirtualReader reader(VirtualReader::Options{.version = version});
-        VirtualBackend backend(reader);
-        ReaderLink link(backend);
-        ReaderCommands commands(link);
-        JobMonitor monitor(JobContext{commands, *profile_, format_, flags, view});
-        ASSERT_TRUE(monitor.Tick());
-        EXPECT_EQ(view.Get().connectionLine, "COM1 9600,8,N,1  VK3300 " + version);
-        EXPECT_EQ(view.Logged("EnableControl:1041:1"), beep) << version;
-        EXPECT_EQ(view.Logged("EnableControl:1042:1"), beep) << version;
-    }
+TEST(StartupConnection, BeeperOnlyForFirmwareNewerThanEvu106) {
+    const auto beep = [](const char* version) {
+        char buffer[20] = {};
+        std::snprintf(buffer, sizeof buffer, "%s", version);
+        return VersionSupportsBeep(buffer);
+    };
+    EXPECT_TRUE(beep("EVU1.07"));
+    EXPECT_TRUE(beep("EVU2"));
+    EXPECT_FALSE(beep("EVU1.06"));
+    EXPECT_FALSE(beep("EVU1.05"));
+    EXPECT_FALSE(beep("EVU1"));   // compared with its terminating zero
+    EXPECT_TRUE(beep("\xC0VU"));  // bytes compare unsigned
 }
 
 TEST_F(JobsTest, ExitRequestEndsTheWindowAndStopsTicking) {
     Connect();
-    flags_.exitRequested = 1;
-    EXPECT_FALSE(monitor_->Tick());
-    EXPECT_FALSE(monitor_->Tick());
-    EXPECT_EQ(view_.Get().endAsOk, 1);
+    rig_->flags.exitRequested = 1;
+    EXPECT_FALSE(rig_->Tick());
+    EXPECT_FALSE(rig_->Tick());
+    EXPECT_EQ(rig_->view.Count("EndAsOk"), 1);
 }
 
-// --- Read ----------------------------------------------------------------------------------
+// --- Each job's course ---------------------------------------------------------------------
 
-TEST_F(JobsTest, ReadShowsEachGoodCardAndCountsOn) {
+TEST_F(JobsTest, ReadShowsEachGoodCardAndDoesNotCountAFailedOne) {
     Connect();
-    monitor_->LaunchRead();
-    FakeView::State state = view_.Get();
+    rig_->monitor->LaunchRead();
+    FakeView::State state = rig_->view.Get();
     EXPECT_EQ(state.swipeTitle, "Read Card");
     EXPECT_EQ(state.swipeColour, SwipeColour::kBlue);
     EXPECT_EQ(state.line2, "Swipe Counter  -->");
@@ -445,236 +166,77 @@ TEST_F(JobsTest, ReadShowsEachGoodCardAndCountsOn) {
     EXPECT_TRUE(state.jobRunning);
     EXPECT_FALSE(state.jobButtons);
 
-    SwipeWhenArmed(Armed::kRead, kIsoCard);
+    Swipe(Armed::kRead, kIsoCard);
     ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<1> OK"));
-    state = view_.Get();
-    EXPECT_EQ(state.tracks, IsoTexts(kIsoCard));
+    state = rig_->view.Get();
+    EXPECT_EQ(state.tracks, CardTexts(kIsoCard));
     EXPECT_EQ(state.tracks[1], ";4000001234567899=29121010000000000000?");
     EXPECT_EQ(state.count, " 2 ");
     EXPECT_TRUE(state.swipeShown);
-    EXPECT_EQ(flags_.swipeCount.load(), 2u);
 
-    // The worker already waits for the next card; an empty card is no failure.
-    SwipeWhenArmed(Armed::kRead, kBlank);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
-    state = view_.Get();
-    EXPECT_EQ(state.tracks, (Texts{"{NO DATA}", "{NO DATA}", "{NO DATA}"}));
-    EXPECT_EQ(state.count, " 3 ");
-    EXPECT_TRUE(state.boxes.empty());
-}
-
-TEST_F(JobsTest, ReadOfADamagedCardIsAnErrorAndLeavesTheCount) {
-    Connect();
-    monitor_->LaunchRead();
-    SwipeWhenArmed(Armed::kRead, kDamaged);
-    ASSERT_TRUE(TickUntilLogged("SetSwipeCount: 1 "));
-    FakeView::State state = view_.Get();
+    Swipe(Armed::kRead, kWeakCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Error!!"));
+    state = rig_->view.Get();
     EXPECT_EQ(state.boxes, std::vector<std::string>{"Read Error!!"});
-    EXPECT_EQ(state.message, "Read Error!!");
-    EXPECT_FALSE(view_.Logged("SetMessage:Read Card<0> OK"));
     EXPECT_EQ(state.tracks[0], "%B4000001234567899^DAMAGED/CARD^2912101?");
     EXPECT_EQ(state.tracks[1], "{Trace2 data error}");
-    EXPECT_EQ(flags_.swipeCount.load(), 1u);
+    EXPECT_EQ(state.count, " 2 ");
 
-    // The same count goes to the next good card.
-    SwipeWhenArmed(Armed::kRead, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<1> OK"));
-    EXPECT_EQ(view_.Get().count, " 2 ");
+    // An empty card is no failure.
+    Swipe(Armed::kRead, kBlank);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
+    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"{NO DATA}", "{NO DATA}", "{NO DATA}"}));
+    EXPECT_EQ(rig_->view.Get().count, " 3 ");
 }
-
-TEST_F(JobsTest, ReadEndsOnALostLink) {
-    Connect();
-    reader_->Unplug();
-    monitor_->LaunchRead();
-    ASSERT_TRUE(TickUntilLogged("JobRunning:0"));
-    const FakeView::State state = view_.Get();
-    EXPECT_EQ(state.message, "Commucation Error");
-    EXPECT_FALSE(state.swipeShown);
-    EXPECT_TRUE(state.jobButtons);
-    EXPECT_FALSE(monitor_->WorkerActive());
-}
-
-TEST_F(JobsTest, GoodReadsReachTheToFileHookOnlyWhileActive) {
-    std::mutex mutex;
-    std::vector<std::string> appended;
-    int closed = 0;
-    monitor_->SetCardFileHooks({[&](const CardTracks& card) {
-                                    std::lock_guard lock(mutex);
-                                    appended.emplace_back(card.Text(1));
-                                },
-                                [&] { ++closed; }});
-    Connect();
-    flags_.toFileActive = 1;
-    monitor_->LaunchRead();
-    SwipeWhenArmed(Armed::kRead, kDamaged);  // not recorded
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Error!!"));
-    SwipeWhenArmed(Armed::kRead, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<1> OK"));
-    CancelPromptly();
-    EXPECT_EQ(flags_.toFileActive.load(), 0);
-    EXPECT_EQ(closed, 1);
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(appended, std::vector<std::string>{";4000001234567899=29121010000000000000?"});
-}
-
-// --- Write ---------------------------------------------------------------------------------
 
 TEST_F(JobsTest, WriteWithNothingButMarkersIsRefused) {
     Connect();
     for (const Texts& boxes : {Texts{}, Texts{"{NO DATA}", "{NO DATA}", "{Trace3 data error}"}}) {
-        view_.SetTracks(boxes);
-        monitor_->LaunchWrite();
-        const FakeView::State state = view_.Get();
+        rig_->view.SetTracks(boxes);
+        rig_->monitor->LaunchWrite();
+        const FakeView::State state = rig_->view.Get();
         EXPECT_EQ(state.boxes.back(), "Please Input Data");
         EXPECT_FALSE(state.swipeShown);
         EXPECT_TRUE(state.jobButtons);
-        EXPECT_FALSE(view_.Logged("JobRunning:1"));
-        EXPECT_FALSE(monitor_->WorkerActive());
+        EXPECT_FALSE(rig_->monitor->WorkerActive());
     }
-    EXPECT_EQ(view_.Count("MessageBox:Please Input Data"), 2);
+    EXPECT_EQ(rig_->view.Count("MessageBox:Please Input Data"), 2);
+    EXPECT_FALSE(rig_->view.Logged("JobRunning:1"));
 }
 
 TEST_F(JobsTest, WriteWritesTheSameDataOnEveryCard) {
     Connect();
-    view_.SetTracks({"b123", "{NO DATA}", "{NO DATA}"});
-    monitor_->LaunchWrite();
-    FakeView::State state = view_.Get();
+    rig_->view.SetTracks({"b123", "{NO DATA}", "{NO DATA}"});
+    rig_->monitor->LaunchWrite();
+    FakeView::State state = rig_->view.Get();
     EXPECT_EQ(state.swipeTitle, "Write Card");
     EXPECT_EQ(state.swipeColour, SwipeColour::kRed);
     EXPECT_EQ(state.tracks, (Texts{"b123", "", ""}));  // markers emptied in the boxes
 
-    SwipeWhenArmed(Armed::kWrite, kBlank);
+    Swipe(Armed::kWrite, kBlank);
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK"));
-    state = view_.Get();
-    EXPECT_EQ(state.tracks, (Texts{"B123", "", ""}));
+    state = rig_->view.Get();
+    EXPECT_EQ(state.tracks, (Texts{"B123", "", ""}));  // as written
     EXPECT_EQ(state.count, " 2 ");
-    EXPECT_EQ(IsoTexts(kBlank), (Texts{"%B123?", "{NO DATA}", "{NO DATA}"}));
-
-    SwipeWhenArmed(Armed::kWrite, kBlank + 1);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
-    EXPECT_EQ(IsoTexts(kBlank + 1)[0], "%B123?");
+    EXPECT_EQ(CardTexts(kBlank), (Texts{"%B123?", "{NO DATA}", "{NO DATA}"}));
     // An empty track leaves the card's track as it was.
-    SwipeWhenArmed(Armed::kWrite, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<3> OK"));
-    EXPECT_EQ(IsoTexts(kIsoCard)[0], "%B123?");
-    EXPECT_EQ(IsoTexts(kIsoCard)[1], ";4000001234567899=29121010000000000000?");
-}
-
-TEST_F(JobsTest, RejectedWriteIsReportedOnceAndTheCardAskedAgain) {
-    Connect();
-    view_.SetTracks({"", "1234", ""});
-    monitor_->LaunchWrite();
-    reader_->SetRejectWrites(true);
-    SwipeWhenArmed(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("MessageBox:Write Error1"));
-    EXPECT_EQ(flags_.lastStatus.load(), 0);
-    EXPECT_EQ(flags_.swipeCount.load(), 1u);
-    EXPECT_TRUE(view_.Get().swipeShown);
-    EXPECT_EQ(IsoTexts(kBlank)[1], "{NO DATA}");
-
-    reader_->SetRejectWrites(false);
-    SwipeWhenArmed(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK"));
-    EXPECT_EQ(IsoTexts(kBlank)[1], ";1234?");
-    EXPECT_EQ(view_.Count("MessageBox:Write Error1"), 1);
-}
-
-// --- Copy ----------------------------------------------------------------------------------
-
-TEST_F(JobsTest, CopyEndsOnAFailedSource) {
-    Connect();
-    monitor_->LaunchCopy();
-    EXPECT_EQ(view_.Get().swipeTitle, "Copy Card <Read Card>");
-    SwipeWhenArmed(Armed::kRead, kDamaged);
-    ASSERT_TRUE(TickUntilLogged("JobRunning:0"));
-    const FakeView::State state = view_.Get();
-    EXPECT_EQ(state.message, "Read <TARGET> Card Error");
-    EXPECT_EQ(state.boxes, std::vector<std::string>{" Read <Source> Error!!"});
-    EXPECT_TRUE(state.jobButtons);
-    EXPECT_EQ(state.tracks[1], "{Trace2 data error}");
-    EXPECT_FALSE(monitor_->WorkerActive());
-}
-
-TEST_F(JobsTest, CopyWritesTheSourceOnTheTargetUntilItTakes) {
-    Connect();
-    monitor_->LaunchCopy();
-    SwipeWhenArmed(Armed::kRead, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read <TARGET> Card OK"));
-    FakeView::State state = view_.Get();
-    EXPECT_EQ(state.swipeTitle, "Write <TARGET> Card");
-    EXPECT_EQ(state.swipeColour, SwipeColour::kRed);
-    EXPECT_EQ(state.tracks, IsoTexts(kIsoCard));
-
-    reader_->SetRejectWrites(true);
-    SwipeWhenArmed(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write <TARGET> Card Error"));
-    reader_->SetRejectWrites(false);
-    SwipeWhenArmed(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("MessageBox:Copy Card Write <TARGET> OK"));
-    state = view_.Get();
-    EXPECT_EQ(state.message, "Write <TARGET> Card OK");
-    EXPECT_EQ(state.swipeTitle, "Copy Card <Read Card>");
-    EXPECT_EQ(state.swipeColour, SwipeColour::kBlue);
-    EXPECT_EQ(IsoTexts(kBlank), IsoTexts(kIsoCard));
-
-    // The next swipe is read as a new source.
-    SwipeWhenArmed(Armed::kRead, kIsoOther);
-    ASSERT_TRUE(TickUntil([&] { return view_.Count("SetMessage:Read <TARGET> Card OK") == 2; }));
-}
-
-// --- Compare -------------------------------------------------------------------------------
-
-TEST_F(JobsTest, CompareJudgesEveryTargetAgainstTheFirstSource) {
-    Connect();
-    monitor_->LaunchCompare();
-    EXPECT_EQ(view_.Get().swipeTitle, "Compares Card <Read Source>");
-    SwipeWhenArmed(Armed::kRead, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetSwipeTitle:Compares Card <Read Target>"));
-    EXPECT_EQ(view_.Get().swipeColour, SwipeColour::kDarkGreen);
-    EXPECT_EQ(flags_.swipeCount.load(), 2u);
-    EXPECT_FALSE(view_.Logged("SetMessage:Comparess Card OK!!"));  // the source is not judged
-
-    SwipeWhenArmed(Armed::kRead, kIsoOther);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Comparess Card Error!!"));
-    SwipeWhenArmed(Armed::kRead, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Comparess Card OK!!"));
-    EXPECT_EQ(flags_.swipeCount.load(), 3u);
-    EXPECT_EQ(view_.Get().tracks, IsoTexts(kIsoCard));
-
-    // A damaged target is asked for again without a verdict.
-    SwipeWhenArmed(Armed::kRead, kDamaged);
-    ASSERT_TRUE(WaitFor([&] { return view_.Logged("SetMessageText:Read <Target> Error!!"); }));
-    EXPECT_TRUE(view_.Get().boxes.empty());
-}
-
-TEST_F(JobsTest, CompareAsksForTheSourceAgainAfterAFailedRead) {
-    Connect();
-    monitor_->LaunchCompare();
-    SwipeWhenArmed(Armed::kRead, kDamaged);
-    ASSERT_TRUE(WaitFor([&] { return view_.Logged("SetMessageText:"); }));
-    EXPECT_TRUE(view_.Logged("SetMessageText:Commucation Error"));
-    EXPECT_EQ(view_.Get().boxes, std::vector<std::string>{"Read <Source> Error!!"});
-    EXPECT_TRUE(view_.Get().jobButtons);
-    EXPECT_EQ(flags_.swipeCount.load(), 1u);
-
-    SwipeWhenArmed(Armed::kRead, kIsoOther);
-    ASSERT_TRUE(TickUntilLogged("SetSwipeTitle:Compares Card <Read Target>"));
-    EXPECT_EQ(flags_.compareSource.Load().Text(2), ";0112?");
+    Swipe(Armed::kWrite, kIsoCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
+    EXPECT_EQ(CardTexts(kIsoCard)[0], "%B123?");
+    EXPECT_EQ(CardTexts(kIsoCard)[1], ";4000001234567899=29121010000000000000?");
 }
 
 TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
     const auto judge = [&](const Texts& source, const Texts& target) {
-        CardTracks a, b;
+        CardReport report = CardReport::Of(ReportKind::kCompare, 0);
         for (int t = 0; t < 3; ++t) {
-            a.SetText(t, source[static_cast<std::size_t>(t)]);
-            b.SetText(t, target[static_cast<std::size_t>(t)]);
+            report.source.SetText(t, source[static_cast<std::size_t>(t)]);
+            report.card.SetText(t, target[static_cast<std::size_t>(t)]);
         }
-        flags_.compareSource.Store(a);
-        flags_.card.Store(b);
-        flags_.swipeCount = 3;
-        JobFlags::Raise(flags_.compareDone);
-        monitor_->Tick();
-        return view_.Get().message;
+        report.stage = 3;
+        rig_->flags.reports.Push(report);
+        rig_->Tick();
+        return rig_->view.Get().message;
     };
     Connect();
     EXPECT_EQ(judge({"A", "1234", ""}, {"A", "12345", "9"}), "Comparess Card OK!!");
@@ -683,116 +245,288 @@ TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
     EXPECT_EQ(judge({"AB", "", ""}, {"A", "", ""}), "Comparess Card Error!!");
 }
 
-// --- Cancel --------------------------------------------------------------------------------
+TEST_F(JobsTest, FromFileShowsTheCardTheReaderWaitsToWrite) {
+    Connect();
+    const std::string path = WriteFile("two.txt", "%AAA?\n\n;222?\n\n");
+    ASSERT_TRUE(Files().LaunchFromFile(path));
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<0> OK"));
+    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"AAA", "", ""}));
+    EXPECT_EQ(rig_->view.Get().count, " 1 ");
+    Swipe(Armed::kWrite, kBlank);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK"));
+    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"", "222", ""}));
+    Swipe(Armed::kWrite, kBlank + 1);
+    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
+    // After the last card the boxes keep showing it.
+    EXPECT_EQ(Messages().back(), "SetMessage:Write Card<2> OK");
+    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"", "222", ""}));
+    EXPECT_FALSE(rig_->view.Get().swipeShown);
+    EXPECT_EQ(CardTexts(kBlank)[0], "%AAA?");
+    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";222?");
+}
+
+// --- Every card reported, once and in order -------------------------------------------------
+
+// Cards come faster than the monitor ticks: none of them merges into another's report.
+TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
+    Connect();
+    // Read: a good card, a failed one, a good one.
+    rig_->monitor->LaunchRead();
+    Swipe(Armed::kRead, kIsoCard);
+    Swipe(Armed::kRead, kWeakCard);
+    Swipe(Armed::kRead, kIsoOther);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"SetMessage:Read Card<1> OK", "SetMessage:Read Error!!",
+                                        "SetMessage:Read Card<2> OK"}));
+    EXPECT_EQ(rig_->view.Get().tracks, CardTexts(kIsoOther));
+    EXPECT_EQ(rig_->view.Get().count, " 3 ");
+
+    // Write: a refused card, then two good ones.
+    rig_->view.SetTracks({"B1", "", ""});
+    rig_->monitor->LaunchWrite();
+    rig_->reader.SetRejectNext(true);
+    for (std::size_t card : {kBlank, kBlank, kBlank + 1}) Swipe(Armed::kWrite, card);
+    const auto before = Messages().size();
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
+    std::vector<std::string> writes = Messages();
+    writes.erase(writes.begin(), writes.begin() + static_cast<long>(before));
+    EXPECT_EQ(writes, (std::vector<std::string>{"SetMessage:Write Card<1> OK",
+                                                "SetMessage:Write Card<2> OK"}));
+    EXPECT_EQ(rig_->view.Count("MessageBox:Write Error1"), 1);
+    EXPECT_EQ(rig_->view.Get().count, " 3 ");
+
+    // Erase: three cards, three counts.
+    rig_->monitor->LaunchErase(kEraseTrack1);
+    for (std::size_t card : {kIsoCard, kIsoOther, kWeakCard}) Swipe(Armed::kErase, card);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
+    EXPECT_EQ(rig_->view.Count("MessageBox:Erase OK"), 3);
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_TRUE(rig_->view.Logged("SetMessage:Erase Card <" + std::to_string(n) + "> OK!"));
+    }
+    EXPECT_EQ(rig_->view.Get().count, "4");
+}
+
+TEST_F(JobsTest, CopyAndCompareReportsKeepTheirOrder) {
+    Connect();
+    // Copy: source, a refused target, the target, the next source: read, write, write, read.
+    rig_->monitor->LaunchCopy();
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Copy Card <Read Card>");
+    Swipe(Armed::kRead, kIsoCard);
+    rig_->reader.SetRejectNext(true);
+    Swipe(Armed::kWrite, kBlank);
+    Swipe(Armed::kWrite, kBlank);
+    ASSERT_TRUE(TickUntilLogged("MessageBox:Copy Card Write <TARGET> OK"));
+    FakeView::State state = rig_->view.Get();
+    EXPECT_EQ(state.swipeTitle, "Copy Card <Read Card>");
+    EXPECT_EQ(state.swipeColour, SwipeColour::kBlue);
+    EXPECT_EQ(state.tracks, CardTexts(kIsoCard));
+    EXPECT_EQ(CardTexts(kBlank), CardTexts(kIsoCard));
+    Swipe(Armed::kRead, kIsoOther);
+    ASSERT_TRUE(
+        rig_->TickUntil([&] { return rig_->view.Count("SetMessage:Read <TARGET> Card OK") == 2; }));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{
+                  "SetMessage:Read <TARGET> Card OK", "SetMessage:Write <TARGET> Card Error",
+                  "SetMessage:Write <TARGET> Card OK", "SetMessage:Read <TARGET> Card OK"}));
+    state = rig_->view.Get();
+    EXPECT_EQ(state.swipeTitle, "Write <TARGET> Card");
+    EXPECT_EQ(state.swipeColour, SwipeColour::kRed);
+    EXPECT_EQ(state.tracks, CardTexts(kIsoOther));
+
+    // Compare: the source is not judged; every later card is a target judged against it.
+    rig_->monitor->LaunchCompare();
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Compares Card <Read Source>");
+    for (std::size_t card : {kIsoCard, kIsoCard, kIsoOther}) Swipe(Armed::kRead, card);
+    const auto before = Messages().size();
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Comparess Card Error!!"));
+    std::vector<std::string> verdicts = Messages();
+    verdicts.erase(verdicts.begin(), verdicts.begin() + static_cast<long>(before));
+    EXPECT_EQ(verdicts, (std::vector<std::string>{"SetMessage:Comparess Card OK!!",
+                                                  "SetMessage:Comparess Card Error!!"}));
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Compares Card <Read Target>");
+    EXPECT_EQ(rig_->view.Get().swipeColour, SwipeColour::kDarkGreen);
+    EXPECT_EQ(rig_->flags.swipeCount.load(), 3u);
+}
+
+TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
+    Connect();
+    // From File: three cards, the second refused once.
+    const std::string path = WriteFile("three.txt", "%AAA?\n\n%BBB?\n\n%CCC?\n\n");
+    ASSERT_TRUE(Files().LaunchFromFile(path));
+    Swipe(Armed::kWrite, kBlank);
+    rig_->reader.SetRejectNext(true);
+    for (std::size_t card : {kBlank + 1, kBlank + 1, kBlank + 2}) Swipe(Armed::kWrite, card);
+    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
+    EXPECT_EQ(Messages(), (std::vector<std::string>{
+                              "SetMessage:Write Card<0> OK", "SetMessage:Write Card<1> OK",
+                              "SetMessage:Write Card<2> OK", "SetMessage:Write Card<3> OK"}));
+    EXPECT_EQ(rig_->view.Get().boxes, (std::vector<std::string>{"Write Error1", "End of File!!!"}));
+    EXPECT_EQ(CardTexts(kBlank + 1)[0], "%BBB?");
+    EXPECT_EQ(CardTexts(kBlank + 2)[0], "%CCC?");
+
+    // Sequential write: three cards, the second refused once; each report shows the card that
+    // comes next.
+    SeqWriteRun run = *PlanSeqWrite({"0000", "3", "1", 0}, {"S", "", ""}).run;
+    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
+    Swipe(Armed::kWrite, kIsoCard);
+    rig_->reader.SetRejectNext(true);
+    for (std::size_t card : {kIsoOther, kIsoOther, kWeakCard}) Swipe(Armed::kWrite, card);
+    const auto before = rig_->view.Log().size();
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <3> OK"));
+    std::vector<std::string> shown;
+    const auto log = rig_->view.Log();
+    for (auto e = log.begin() + static_cast<long>(before); e != log.end(); ++e) {
+        if (e->rfind("SetMessage:", 0) == 0 || e->rfind("ShowTracks:", 0) == 0 ||
+            e->rfind("MessageBox:", 0) == 0)
+            shown.push_back(*e);
+    }
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"SetMessage:Write Card <0> OK", "ShowTracks:S0000||",
+                                        "SetMessage:Write Card <1> OK", "ShowTracks:S0001||",
+                                        "MessageBox:Write Error2", "SetMessage:Write Card <2> OK",
+                                        "ShowTracks:S0002||", "SetMessage:Write Card <3> OK"}));
+    EXPECT_EQ(CardTexts(kIsoCard)[0], "%S0000?");
+    EXPECT_EQ(CardTexts(kIsoOther)[0], "%S0001?");
+    EXPECT_EQ(CardTexts(kWeakCard)[0], "%S0002?");
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);  // the run is over: reset
+}
+
+// A box of the monitor holds its ticks; the worker goes on meanwhile, and every card it does
+// then is reported after the box, with its own status and tracks.
+TEST_F(JobsTest, AMonitorBoxHoldsTheTicksButLosesNoCard) {
+    Connect();
+    int heldCards = 0;
+    bool holdErase = false;
+    rig_->view.OnBox([&](const std::string& text) {
+        if (text != "Write Error1" && !(text == "Erase OK" && std::exchange(holdErase, false)))
+            return;
+        const Armed armed = text == "Write Error1" ? Armed::kWrite : Armed::kErase;
+        const int changed = rig_->cardsChanged.load();
+        for (std::size_t card : {kBlank + 1, kBlank + 2}) {
+            EXPECT_TRUE(rig_->SwipeWhenListening(armed, card));
+        }
+        heldCards += 2;
+        EXPECT_TRUE(WaitFor([&] { return rig_->cardsChanged.load() == changed + 2; }));
+    });
+
+    rig_->view.SetTracks({"W", "", ""});
+    rig_->monitor->LaunchWrite();
+    rig_->reader.SetRejectNext(true);
+    Swipe(Armed::kWrite, kBlank);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
+    rig_->TickQuietly(20ms);
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"SetMessage:Write Card<1> OK",
+                                                    "SetMessage:Write Card<2> OK"}));
+    EXPECT_EQ(rig_->view.Get().count, " 3 ");
+
+    holdErase = true;
+    rig_->monitor->LaunchErase(kEraseTrack1);
+    Swipe(Armed::kErase, kIsoCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
+    EXPECT_EQ(rig_->view.Count("MessageBox:Erase OK"), 3);
+    EXPECT_EQ(rig_->view.Get().count, "4");
+    EXPECT_EQ(heldCards, 4);
+}
+
+// A launch shows what the job it stops had reported; a tick of the timer while one of those
+// boxes is up does nothing, so that no two branches ever overlap.
+TEST_F(JobsTest, ATickWhileALaunchShowsLeftReportsWaits) {
+    Connect();
+    ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack1));
+    for (std::size_t card : {kIsoCard, kIsoOther}) Swipe(Armed::kErase, card);
+    ASSERT_TRUE(WaitFor([&] { return rig_->cardsChanged.load() == 2; }));
+    bool ticked = false;
+    rig_->view.OnBox([&](const std::string& text) {
+        if (text != "Erase OK" || std::exchange(ticked, true)) return;
+        const auto shown = Messages().size();
+        rig_->Tick();
+        EXPECT_EQ(Messages().size(), shown);
+    });
+    rig_->monitor->LaunchRead();
+    EXPECT_TRUE(ticked);
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"SetMessage:Erase Card <1> OK!",
+                                                    "SetMessage:Erase Card <2> OK!"}));
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Read Card");
+}
+
+// --- Stopping and refusing ------------------------------------------------------------------
 
 TEST_F(JobsTest, CancelInTheReadWaitCleansUp) {
     Connect();
-    monitor_->LaunchRead();
-    ASSERT_TRUE(WaitFor([&] { return reader_->ArmedFor() == Armed::kRead; }));
-    view_.SetTracks({"%B12?", ";123?", "{NO DATA}"});
-    format_.SetDensity(Track2Density::k210);  // the density in force is sent again
-    flags_.toFileActive = 1;
+    rig_->monitor->LaunchRead();
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kRead; }));
+    rig_->view.SetTracks({"%B12?", ";123?", "{NO DATA}"});
+    rig_->format.SetDensity(Track2Density::k210);  // the density in force is sent again
+    rig_->flags.toFileActive = 1;
     CancelPromptly();
 
-    const FakeView::State state = view_.Get();
+    const FakeView::State state = rig_->view.Get();
     EXPECT_EQ(state.tracks, (Texts{"B12", "123", ""}));
     EXPECT_EQ(state.message, "");
     EXPECT_TRUE(state.jobButtons);
     EXPECT_FALSE(state.jobRunning);
-    EXPECT_TRUE(view_.Logged("CloseSwipe"));
-    EXPECT_EQ(flags_.toFileActive.load(), 0);
-    EXPECT_EQ(reader_->ArmedFor(), Armed::kIdle);
-    EXPECT_EQ(reader_->Density(), 210);
-    EXPECT_FALSE(monitor_->WorkerActive());
-}
-
-TEST_F(JobsTest, CancelInTheWriteStatusWait) {
-    Connect();
-    view_.SetTracks({"ABC", "", ""});
-    monitor_->LaunchWrite();
-    ASSERT_TRUE(WaitFor([&] { return reader_->ArmedFor() == Armed::kWrite; }));
-    CancelPromptly();
-    EXPECT_EQ(reader_->ArmedFor(), Armed::kIdle);
-    EXPECT_FALSE(monitor_->WorkerActive());
-    EXPECT_EQ(flags_.writeDone.load(), 0);
+    EXPECT_TRUE(rig_->view.Logged("CloseSwipe"));
+    EXPECT_EQ(rig_->flags.toFileActive.load(), 0);
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_EQ(rig_->reader.Density(), 210);
+    EXPECT_FALSE(rig_->monitor->WorkerActive());
 }
 
 TEST_F(JobsTest, CancelWhileTheWorkerWaitsForItsMessageBox) {
     Connect();
-    view_.HoldBoxesOpen(true);
-    monitor_->LaunchRead();
-    SwipeWhenArmed(Armed::kRead, kDamaged);
-    ASSERT_TRUE(WaitFor([&] { return view_.Logged("MessageBox:Read Error!!"); }));
+    rig_->view.HoldWorkerBoxes(true);
+    rig_->monitor->LaunchRead();
+    Swipe(Armed::kRead, kWeakCard);
+    ASSERT_TRUE(WaitFor([&] { return rig_->view.Logged("MessageBox:Read Error!!"); }));
     CancelPromptly();
-    EXPECT_TRUE(view_.Logged("MessageBoxStopped:Read Error!!"));
-    // The stopped worker never resumes: no report, no change of the count.
-    EXPECT_EQ(flags_.readDone.load(), 0);
-    EXPECT_EQ(flags_.swipeCount.load(), 1u);
-    monitor_->Tick();
-    EXPECT_FALSE(view_.Logged("SetMessage:Read Error!!"));
+    EXPECT_TRUE(rig_->view.Logged("MessageBoxStopped:Read Error!!"));
+    // The stopped worker never resumes: no report.
+    EXPECT_FALSE(rig_->monitor->ReportsPending());
+    rig_->Tick();
+    EXPECT_FALSE(rig_->view.Logged("SetMessage:Read Error!!"));
 }
 
-TEST_F(JobsTest, ALaunchStopsAWorkerThatStillWaits) {
+// Between erase cards the job buttons are enabled. A Write with nothing to write is refused and
+// the erase job goes on, still counting; a launch that starts stops the job and disarms the
+// reader; so does closing the window.
+TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed) {
     Connect();
-    monitor_->LaunchCompare();
-    SwipeWhenArmed(Armed::kRead, kDamaged);  // the job buttons come back, the worker waits on
-    ASSERT_TRUE(WaitFor([&] { return view_.Logged("EnableJobButtons:1"); }));
-    ASSERT_TRUE(monitor_->WorkerActive());
-    monitor_->LaunchRead();
-    // The stopped worker may have armed the reader last, and the new one drops a block that
-    // came before its own arming: swipe until the new worker has the card.
-    ASSERT_TRUE(TickUntil([&] {
-        if (reader_->ArmedFor() == Armed::kRead) reader_->Swipe(kIsoCard);
-        return view_.Logged("SetMessage:Read Card<1> OK");
-    }));
-    EXPECT_EQ(flags_.compareDone.load(), 0);
-    EXPECT_EQ(view_.Count("JobRunning:1"), 2);
-    EXPECT_EQ(view_.Count("JobRunning:0"), 1);
-    EXPECT_TRUE(view_.Get().jobRunning);
+    ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack2));
+    Swipe(Armed::kErase, kIsoCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <1> OK!"));
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
+    rig_->monitor->LaunchWrite();  // the boxes are empty
+    EXPECT_EQ(rig_->view.Get().boxes.back(), "Please Input Data");
+    EXPECT_TRUE(rig_->monitor->WorkerActive());
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kErase);
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Erase Card");
+    Swipe(Armed::kErase, kIsoOther);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <2> OK!"));
+
+    // From File stops the erase job; its file has no card, so it ends without arming.
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
+    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("empty.txt", "Error\nError\nError\n")));
+    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!"));
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+
+    ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack2));
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
+    rig_->monitor->StopForClose();
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_FALSE(rig_->monitor->WorkerActive());
 }
 
-// --- Sequential and erase outcomes -----------------------------------------------------------
-
-TEST_F(JobsTest, LastCardOfASequentialRunResetsTheReader) {
+TEST_F(JobsTest, SequentialRunOfNoCardsEndsAtOnce) {
     Connect();
-    ASSERT_EQ(commands_->StartRawRead(), kReaderOk);
-    flags_.seqTotal = 10;
-    flags_.swipeCount = 9;
-    JobFlags::Raise(flags_.seqWriteDone);
-    ASSERT_TRUE(monitor_->Tick());
-    EXPECT_EQ(view_.Get().count, " 10 ");
-    EXPECT_EQ(reader_->ArmedFor(), Armed::kRead);
-
-    JobFlags::Raise(flags_.seqWriteDone);
-    ASSERT_TRUE(monitor_->Tick());
-    FakeView::State state = view_.Get();
-    EXPECT_EQ(state.message, "Write Card <10> OK");
+    SeqWriteRun run = *PlanSeqWrite({"1", "0", "1", 0}, {"B", "", ""}).run;
+    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <0> OK"));
+    const FakeView::State state = rig_->view.Get();
     EXPECT_FALSE(state.swipeShown);
     EXPECT_TRUE(state.jobButtons);
-    EXPECT_EQ(reader_->ArmedFor(), Armed::kIdle);
-
-    flags_.seqStatus = -2;
-    JobFlags::Raise(flags_.seqWriteDone);
-    ASSERT_TRUE(monitor_->Tick());
-    EXPECT_EQ(view_.Get().boxes.back(), "Write Error2");
-    EXPECT_EQ(flags_.swipeCount.load(), 10u);
-}
-
-TEST_F(JobsTest, EraseOutcomes) {
-    Connect();
-    flags_.swipeCount = 1;
-    flags_.lastStatus = kReaderOk;
-    JobFlags::Raise(flags_.eraseDone);
-    monitor_->Tick();
-    FakeView::State state = view_.Get();
-    EXPECT_EQ(state.boxes.back(), "Erase OK");
-    EXPECT_EQ(state.message, "Erase Card <1> OK!");
-    EXPECT_EQ(state.count, "2");
-    flags_.lastStatus = -2;
-    JobFlags::Raise(flags_.eraseDone);
-    monitor_->Tick();
-    EXPECT_EQ(view_.Get().boxes.back(), "Erase Fail");
-    EXPECT_EQ(flags_.swipeCount.load(), 2u);
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_EQ(rig_->cardsChanged.load(), 0);
 }
 
 // --- Track preparation ---------------------------------------------------------------------
@@ -832,4 +566,4 @@ TEST(StripSentinels, UsesTheTracksOwnSentinels) {
 }
 
 }  // namespace
-}  // namespace tollwick
+}  // namespace tollwick::jobs_test

@@ -55,7 +55,7 @@ void CardJobsController::OnFromFile() {
 void CardJobsController::OnSeqWrite() {
     SeqWriteDialog().ShowCentred();
     monitor_.Context().view.EnableJobButtons(false);
-    monitor_.Context().flags.swipeCount.store(0);
+    // The count of a job that still runs (Erase between cards) stays: the run sets its own.
 }
 
 void CardJobsController::OnSeqOk() {
@@ -80,8 +80,7 @@ void CardJobsController::OnSeqOk() {
 void CardJobsController::OnSeqCancel() {
     JobContext& context = monitor_.Context();
     // The window sends the reset: no worker may be on the link then.
-    monitor_.StopWorker();
-    context.reader.ResetReader();
+    monitor_.StopJob(/*reset=*/true);
     context.view.EnableJobButtons(true);
     context.view.SetMessage("");
 }

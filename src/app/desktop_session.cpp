@@ -35,11 +35,12 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
     monitor_ =
         std::make_unique<JobMonitor>(JobContext{commands_, profile, format_, flags_, *view_});
 
-    // Timer 1: single-shot, armed again after each tick, so that no tick overlaps another even
-    // when one waits for a message box.
     timer_.setSingleShot(true);
-    timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &DesktopSession::OnTick);
+    // A worker's report wakes the monitor on the window's thread; one callback per window.
+    flags_.reports.SetWakeUp([this] {
+        QMetaObject::invokeMethod(this, &DesktopSession::WakeMonitor, Qt::QueuedConnection);
+    });
 
     CTollwickDlg* window = window_.get();
     JobMonitor* monitor = monitor_.get();
@@ -59,25 +60,39 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
 
 DesktopSession::~DesktopSession() {
     Stop();
+    flags_.reports.SetWakeUp({});
 }
 
 void DesktopSession::Start() {
     ended_ = false;
+    running_ = true;
     window_->show();
     ShowStartupPassword();
-    timer_.start();
+    timer_.start(0);
 }
 
 void DesktopSession::Stop() {
+    running_ = false;
     timer_.stop();
-    monitor_->StopWorker();
+    monitor_->StopForClose();
 }
 
 void DesktopSession::OnTick() {
+    inTick_ = true;
     const bool again = TickOnce(*monitor_);
     cardJobs_->ReportAppendFailure();
     ExplainFailedConnection();
-    if (again && !ended_) timer_.start();
+    inTick_ = false;
+    if (!again || ended_ || !running_) return;
+    // A card reported while the tick ran (a message box holds it) is shown without waiting.
+    const bool showNow = monitor_->ReportsPending() && !monitor_->ShowingReports();
+    timer_.start(showNow ? 0 : kTickMs);
+}
+
+void DesktopSession::WakeMonitor() {
+    // During a tick the timer is stopped; the tick's end looks at the queue.
+    if (!running_ || ended_ || inTick_ || monitor_->ShowingReports()) return;
+    timer_.start(0);
 }
 
 void DesktopSession::OnWindowFinished() {

@@ -36,7 +36,8 @@ class DesktopSession final : public QObject {
     // Why the start-up connection failed when a reader is plugged in that cannot be opened.
     static QString CannotOpenReaderText();
 
-    // Shows the main window and arms the monitor's timer; the first tick connects to the reader.
+    // Shows the main window; the monitor's first tick runs on the first pass of the event loop
+    // and connects to the reader.
     void Start();
     // Stops the job worker and the timer; the window stays.
     void Stop();
@@ -49,6 +50,9 @@ class DesktopSession final : public QObject {
     // To File, From File and the sequential write.
     CardJobsController& CardJobs() { return *cardJobs_; }
     bool Ticking() const { return timer_.isActive(); }
+    // When the armed timer fires: 0 for at once (the first tick, a card reported), 50 ms
+    // otherwise; -1 when it is not armed.
+    int NextTickMs() const { return timer_.isActive() ? timer_.interval() : -1; }
 
   private:
     std::unique_ptr<HidBackend> backend_;
@@ -62,11 +66,17 @@ class DesktopSession final : public QObject {
     std::unique_ptr<JobMonitor> monitor_;
     std::unique_ptr<CardJobsController> cardJobs_;  // goes before the monitor
     MessageBoxSeam& messageBoxes_;
+    // Timer 1: single-shot, armed again after each tick (50 ms), or at once when a worker reports
+    // a card, so that no tick overlaps another even when one waits for a message box.
     QTimer timer_;
+    bool running_ = false;  // between Start and Stop
     bool ended_ = false;
     bool connectionExplained_ = false;
+    bool inTick_ = false;
 
     void OnTick();
+    // A worker queued a card report (posted to the window's thread).
+    void WakeMonitor();
     void OnWindowFinished();
     // Setup, Erase Select and the password dialog (desktop_session_dialogs.cpp).
     void WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes);

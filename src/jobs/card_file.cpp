@@ -25,7 +25,11 @@ std::string CardFileTimestamp(const std::tm& local) {
 
 std::string CardFileTrackLine(int index, std::string_view text, DataType type) {
     const char start = kStartCharacters[index];
-    if (type == DataType::kRaw) return std::string(1, start) + std::string(text) + "?";
+    if (type == DataType::kRaw) {
+        std::string line(1, start);
+        line.append(text).push_back('?');
+        return line;
+    }
     // The text carries its own sentinels at both ends; they are replaced.
     std::string line(text);
     if (line.empty()) return std::string(1, start) + "?";
@@ -75,8 +79,9 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
         ++used;
         if (line.back() != '?' || line.size() - start < 2) continue;  // no closing '?': no data
         const int track = line[start] == '%' ? 0 : (line[start] == ';' ? 1 : 2);
-        const std::string_view data(line.data() + start + 1, line.size() - start - 2);
-        bool valid = true;
+        std::string_view data(line.data() + start + 1, line.size() - start - 2);
+        if (data == kCardFileNoData) data = {};  // recorded empty: written empty
+        bool valid = data.size() <= kCardFileLineData;
         for (char ch : data) {
             if (!InTrackRange(ch, bpc[static_cast<std::size_t>(track)])) {
                 valid = false;
@@ -88,8 +93,7 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
             continue;
         }
         // A later line for the same track replaces the earlier text whole.
-        result.tracks[static_cast<std::size_t>(track)] =
-            std::string(data.substr(0, kCardFileLineData));
+        result.tracks[static_cast<std::size_t>(track)] = std::string(data);
         hasData = true;
     }
     result.outcome = hasData ? Outcome::kCard : Outcome::kNoData;
@@ -97,6 +101,9 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
 }
 
 }  // namespace tollwick
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #ifdef _WIN32
 #include <io.h>
@@ -108,7 +115,18 @@ namespace tollwick {
 
 CardFileAppender::CardFileAppender(const std::string& path) {
     // Binary append: records carry "\n" line ends here; the reader accepts CR LF and LF alike.
-    file_ = std::fopen(path.c_str(), "ab");
+#ifdef _WIN32
+    const int fd =
+        _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return;
+    file_ = _fdopen(fd, "ab");
+    if (file_ == nullptr) _close(fd);
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    file_ = ::fdopen(fd, "ab");
+    if (file_ == nullptr) ::close(fd);
+#endif
 }
 
 CardFileAppender::~CardFileAppender() {

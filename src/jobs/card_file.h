@@ -26,8 +26,11 @@ std::string CardFileTrackLine(int index, std::string_view text, DataType type);
 // A whole record: time stamp, three track lines, two empty lines, each line ending in "\n".
 std::string CardFileRecord(const std::tm& local, const CardTracks& card, DataType type);
 
-// At most this many data characters are taken from one line.
-inline constexpr std::size_t kCardFileLineData = 104;
+// The most data characters a line can give: the longest text a track holds. A longer line
+// cannot be written and is a format error (a Raw Type record carries up to 254 hex digits).
+inline constexpr std::size_t kCardFileLineData = kTrackBufferSize - 1;
+// What To File records for a track that read empty; it comes back as an empty track.
+inline constexpr std::string_view kCardFileNoData = "NO DATA";
 
 class CardFileReader {
   public:
@@ -62,7 +65,9 @@ std::string CardFileFormatError(int line);
 namespace tollwick {
 
 // Appends records to a card file; each record is flushed and synced to the disk before Append
-// returns, so a good card is never lost when the program or the machine stops.
+// returns, so a good card is never lost when the program or the machine stops. A file it creates
+// is readable by its owner only (mode 0600): it holds names and account numbers. An existing file
+// keeps its mode.
 class CardFileAppender {
   public:
     explicit CardFileAppender(const std::string& path);

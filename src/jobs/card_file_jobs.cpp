@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "jobs/report_handover.h"
-
 namespace tollwick {
 namespace {
 
@@ -25,57 +23,75 @@ void EndOfFile(JobView& view, const char* text, std::stop_token stop) {
 }  // namespace
 
 void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) {
-    JobFlags& flags = context.flags;
+    ReportQueue& reports = context.flags.reports;
     JobView& view = context.view;
-    // The monitor reports card 0 and shows the swipe window with the count 1.
-    flags.card.Store(CardTracks{});
-    JobFlags::Raise(flags.writeDone);
-
     CardFileReader file(in);
-    for (;;) {
-        const CardFileReader::Result next = file.Next(BitsPerCharacter(context.format.Settings()));
+    const auto nextCard = [&] { return file.Next(BitsPerCharacter(context.format.Settings())); };
+    // Each report shows the card the reader now waits to write; then come the format errors of
+    // that card's lines, as the operator learns what the card is made of.
+    const auto report = [&](int status, const CardTracks& card,
+                            const CardFileReader::Result& next) {
+        reports.Push(CardReport::Of(ReportKind::kWrite, status, card));
         for (int line : next.formatErrorLines) {
             view.MessageBox(CardFileFormatError(line), stop);
-            if (stop.stop_requested()) return;
+            if (stop.stop_requested()) return false;
         }
-        if (next.outcome != CardFileReader::Outcome::kCard) {
-            // The last card written is reported before the job ends; the swipe window is then
-            // hidden for good.
-            if (!AwaitReportTaken(flags.writeDone, stop)) return;
-            if (next.outcome == CardFileReader::Outcome::kEndOfFile) {
-                if (PauseUnlessStopped(stop, kEndPauseMs)) return;
-                view.ShowSwipe(false);
-                EndOfFile(view, "End of File!!!", stop);
-            } else {
-                view.ShowSwipe(false);
-                view.Repaint();
-                EndOfFile(view, "End of File!!", stop);
-            }
-            return;
-        }
-
+        return true;
+    };
+    const auto cardOf = [](const CardFileReader::Result& next) {
         TrackTexts texts{};
         for (std::size_t t = 0; t < 3; ++t) {
             const std::string& data = next.tracks[t];
             std::copy_n(data.begin(), std::min(data.size(), kTrackBufferSize - 1),
                         texts[t].begin());
         }
+        return texts;
+    };
+
+    // The monitor reports card 0 and shows the swipe window with the count 1.
+    CardFileReader::Result next = nextCard();
+    CardTracks shown;
+    if (next.outcome == CardFileReader::Outcome::kCard) shown.track = cardOf(next);
+    if (!report(kReaderOk, shown, next)) return;
+
+    while (next.outcome == CardFileReader::Outcome::kCard) {
+        TrackTexts texts = cardOf(next);
         // A card the reader refused is written again on the next swipe.
-        for (int status = -1; status < 0;) {
+        for (;;) {
             if (stop.stop_requested()) return;
             if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
                 view.SetMessageText("write Error3");
                 view.ShowSwipe(false);
                 return;
             }
-            status = AwaitWriteStatus(context.reader, stop);
-            if (status == 0 || !AwaitReportTaken(flags.writeDone, stop)) return;
+            const int status = AwaitWriteStatus(context.reader, stop);
+            if (status == 0) return;
+            if (status < 0) {
+                CardTracks again;
+                again.track = texts;  // as sent: upper-cased
+                reports.Push(CardReport::Of(ReportKind::kWrite, status, again));
+                continue;
+            }
             CardTracks written;
-            written.track = texts;  // as sent: upper-cased
-            flags.card.Store(written);
-            flags.lastStatus.store(status);
-            JobFlags::Raise(flags.writeDone);
+            written.track = texts;
+            next = nextCard();
+            // After the last card the boxes keep showing it.
+            if (next.outcome == CardFileReader::Outcome::kCard) written.track = cardOf(next);
+            if (!report(status, written, next)) return;
+            break;
         }
+    }
+
+    // The last card is reported before the job ends; the swipe window is then hidden for good.
+    if (!reports.AwaitShown(stop)) return;
+    if (next.outcome == CardFileReader::Outcome::kEndOfFile) {
+        if (PauseUnlessStopped(stop, kEndPauseMs)) return;
+        view.ShowSwipe(false);
+        EndOfFile(view, "End of File!!!", stop);
+    } else {
+        view.ShowSwipe(false);
+        view.Repaint();
+        EndOfFile(view, "End of File!!", stop);
     }
 }
 
@@ -108,11 +124,11 @@ bool CardFileJobs::LaunchToFile(const std::string& path) {
             return false;
         }
         // A worker left waiting by an earlier job stops before the file changes hands.
-        monitor_.StopWorker();
+        monitor_.StopJob(/*reset=*/false);
         toFile_ = std::move(file);
         toFileInUse_ = path;
     }
-    monitor_.StopWorker();
+    monitor_.StopJob(/*reset=*/false);
     context.flags.toFileActive.store(1, std::memory_order_release);
     monitor_.LaunchRead();
     return true;
@@ -127,7 +143,7 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
         view.MessageBox(kOpenFail);
         return false;
     }
-    monitor_.StopWorker();
+    monitor_.StopJob(/*reset=*/false);
     fromFile_ = std::move(file);
 
     view.EnableJobButtons(false);

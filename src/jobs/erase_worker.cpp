@@ -15,8 +15,9 @@ constexpr char kSwipeCounter[] = "Swipe Counter  -->";
 int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop) {
     for (;;) {
         if (stop.stop_requested()) return 0;
+        // A card erased is reported, even by a job being stopped.
         const int status = reader.WaitEraseStatus();
-        if (status != 0) return stop.stop_requested() ? 0 : status;
+        if (status != 0) return status;
         if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
     }
 }
@@ -43,15 +44,14 @@ void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop) {
         // Armed: the reader waits for a card.
         const int status = AwaitEraseStatus(context.reader, stop);
         if (status == 0) return;
-        flags.lastStatus.store(status);
-        JobFlags::Raise(flags.eraseDone);
+        flags.reports.Push(CardReport::Of(ReportKind::kErase, status));
     }
 }
 
 bool JobMonitor::LaunchErase(uint8_t mask) {
     JobView& view = context_.view;
     // A worker left waiting by an earlier job stops before this one takes the reader.
-    runner_.Stop();
+    StopPrevious();
     view.SetSwipeTitle("Erase Card");
     view.SetSwipeColour(SwipeColour::kRed);
     view.Repaint();
@@ -70,8 +70,7 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
 }
 
 void JobMonitor::CancelEraseSelect() {
-    runner_.Stop();
-    context_.reader.ResetReader();
+    StopJob(/*reset=*/true);
     context_.view.EnableJobButtons(true);
 }
 

@@ -1,6 +1,6 @@
 // The Erase job: the chosen tracks of one card after another are wiped. The worker arms the
-// reader, waits for the swiped card's status, hands it to the monitor (eraseDone) and arms the
-// reader again at once; the job ends only by its cancel, or when the reader is gone.
+// reader, waits for the swiped card's status, hands it to the monitor and arms the reader again
+// at once; the job ends only by its cancel, or when the reader is gone.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,8 @@ inline constexpr uint8_t kEraseTrack3 = 4;
 // Fail") and tried again; without a reader the job ends after one report.
 void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop);
 
-// Polls WaitEraseStatus (5 ms apart) until the reader answered; the status, or 0 when stopped.
+// Polls WaitEraseStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
+// before it came.
 int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop);
 
 }  // namespace tollwick

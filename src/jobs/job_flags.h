@@ -1,57 +1,84 @@
-// The record the window thread and the one job worker share. A worker writes the data of a flag
-// first and raises the flag (release); the monitor clears the flag (acquire) and then reads the
-// data. The card images are guarded so that a worker reading the next card never overwrites a
-// card the monitor is still showing.
+// The record the window thread and the one job worker share.
+//
+// A worker hands every finished card to the monitor as one report: the card and its outcome
+// (status, track errors, Compare stage and source) together, queued in the order the cards were
+// done. The monitor takes them in that order, so no card is merged into another, none is lost
+// while a message box of the monitor holds its ticks, and a worker that goes on to the next card
+// never changes a report the monitor is still showing. Queuing a report also wakes the window, so
+// that the monitor need not wait for its next period.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 
 #include "carddata/track_format.h"
 
 namespace tollwick {
 
-class SharedCard {
+// Which of the monitor's branches shows a report; the order is the order of the branches.
+enum class ReportKind { kRead, kWrite, kSeqWrite, kErase, kCopyRead, kCopyWrite, kCompare };
+
+struct CardReport {
+    ReportKind kind = ReportKind::kRead;
+    // Read, Copy read, Compare: the card read (failed tracks hold their error markers). Write:
+    // the card written. From File and Sequential write: the card the reader now waits to write.
+    CardTracks card;
+    // Write, Sequential write, Copy write, Erase: the reader's status (48 done). Copy read: the
+    // track error bits.
+    int status = 0;
+    // Compare: 2 when this card became the source, 3 for a target; and the source card.
+    uint32_t stage = 0;
+    CardTracks source;
+
+    static CardReport Of(ReportKind kind, int status, const CardTracks& card = CardTracks{}) {
+        CardReport report;
+        report.kind = kind;
+        report.card = card;
+        report.status = status;
+        return report;
+    }
+};
+
+class ReportQueue {
   public:
-    CardTracks Load() const {
-        std::lock_guard lock(mutex_);
-        return card_;
-    }
-    void Store(const CardTracks& card) {
-        std::lock_guard lock(mutex_);
-        card_ = card;
-    }
+    // Any thread: queues the report, then wakes the window.
+    void Push(CardReport report);
+    // The monitor: the oldest report, when it is of `kind`.
+    std::optional<CardReport> TakeIf(ReportKind kind);
+    // The monitor has finished showing a report it took (message boxes closed included).
+    void Shown();
+    // Reports queued and not yet taken.
+    bool Pending() const;
+    // Waits until every report queued so far has been shown. False when stopped first.
+    bool AwaitShown(std::stop_token stop);
+    // How the window is woken when a report is queued: it posts a wake-up to the window's
+    // thread. Set before any worker starts.
+    void SetWakeUp(std::function<void()> wake);
 
   private:
     mutable std::mutex mutex_;
-    CardTracks card_;
+    std::condition_variable_any shown_;
+    std::deque<CardReport> queue_;
+    uint64_t pushed_ = 0;
+    uint64_t done_ = 0;
+    std::function<void()> wake_;
 };
 
 struct JobFlags {
+    // The number of the card to swipe next, shown in the swipe window; in Compare the stage: 1
+    // the source is expected, 2 the source was read, 3 a target was read.
     std::atomic<uint32_t> swipeCount{0};
-    std::atomic<int> readDone{0};
-    std::atomic<int> writeDone{0};
-    std::atomic<int> seqWriteDone{0};
-    std::atomic<int> eraseDone{0};
-    std::atomic<int> copyReadDone{0};
-    std::atomic<int> copyReadErrors{0};
-    std::atomic<int> copyWriteDone{0};
-    std::atomic<int> compareDone{0};
-    std::atomic<int> lastStatus{0};
-    std::atomic<int> seqStatus{0};
     std::atomic<uint32_t> seqTotal{0};  // cards in the sequential run
     std::atomic<int> toFileActive{0};
     std::atomic<int> exitRequested{0};
     std::atomic<int> startupDone{0};
-    SharedCard card;           // the main window's card image
-    SharedCard compareSource;  // the Compare source card
-
-    static void Raise(std::atomic<int>& flag) { flag.store(1, std::memory_order_release); }
-    // Clears the flag and tells whether it was raised.
-    static bool Take(std::atomic<int>& flag) {
-        return flag.exchange(0, std::memory_order_acq_rel) == 1;
-    }
+    ReportQueue reports;
 };
 
 }  // namespace tollwick

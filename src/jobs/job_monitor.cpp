@@ -47,6 +47,7 @@ JobMonitor::~JobMonitor() = default;
 
 bool JobMonitor::Tick() {
     if (ended_) return false;
+    if (showing_) return true;
     runner_.Poll();
     JobFlags& flags = context_.flags;
     if (flags.startupDone.load(std::memory_order_acquire) == 0) ConnectionSequence();
@@ -55,14 +56,42 @@ bool JobMonitor::Tick() {
         context_.view.EndAsOk();
         return false;
     }
-    if (JobFlags::Take(flags.readDone)) ReadBranch();
-    if (JobFlags::Take(flags.writeDone)) WriteBranch();
-    if (JobFlags::Take(flags.seqWriteDone)) SequentialBranch();
-    if (JobFlags::Take(flags.eraseDone)) EraseBranch();
-    if (JobFlags::Take(flags.copyReadDone)) CopyReadBranch();
-    if (JobFlags::Take(flags.copyWriteDone)) CopyWriteBranch();
-    if (JobFlags::Take(flags.compareDone)) CompareBranch();
+    showing_ = true;
+    RunBranches();
+    showing_ = false;
     return true;
+}
+
+void JobMonitor::RunBranches() {
+    RunBranch(ReportKind::kRead, &JobMonitor::ReadBranch);
+    RunBranch(ReportKind::kWrite, &JobMonitor::WriteBranch);
+    RunBranch(ReportKind::kSeqWrite, &JobMonitor::SequentialBranch);
+    RunBranch(ReportKind::kErase, &JobMonitor::EraseBranch);
+    RunBranch(ReportKind::kCopyRead, &JobMonitor::CopyReadBranch);
+    RunBranch(ReportKind::kCopyWrite, &JobMonitor::CopyWriteBranch);
+    RunBranch(ReportKind::kCompare, &JobMonitor::CompareBranch);
+}
+
+void JobMonitor::RunBranch(ReportKind kind, Branch branch) {
+    ReportQueue& reports = context_.flags.reports;
+    if (std::optional<CardReport> report = reports.TakeIf(kind)) {
+        (this->*branch)(*report);
+        reports.Shown();
+    }
+}
+
+void JobMonitor::ShowPendingReports() {
+    if (showing_) return;
+    showing_ = true;
+    while (context_.flags.reports.Pending()) RunBranches();
+    showing_ = false;
+}
+
+void JobMonitor::StopJob(bool reset) {
+    const bool running = runner_.Active();
+    runner_.Stop();
+    if (reset || running) context_.reader.ResetReader();
+    ShowPendingReports();
 }
 
 void JobMonitor::ConnectionSequence() {
@@ -91,7 +120,8 @@ void JobMonitor::ConnectionSequence() {
 
     connection_.densityResult =
         reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
-    StorePort(context_.profile, port);
+    // The profile is rewritten (and synced) only when the port changed.
+    if (stored != std::to_string(port)) StorePort(context_.profile, port);
     view.SetMessage("Device READY");
 
     int coercivity = kHiCo;
@@ -119,7 +149,8 @@ void JobMonitor::ConnectionSequence() {
 // The swipe window blinks once per card and shows the number of the next one.
 void JobMonitor::CountRefresh(uint32_t count, bool centre) {
     JobView& view = context_.view;
-    const std::string text = " " + CountText(count) + " ";
+    std::string text(1, ' ');
+    text.append(CountText(count)).push_back(' ');
     view.ShowSwipe(false);
     view.Sleep(kCountBlinkMs);
     view.SetSwipeCount("");
@@ -129,38 +160,36 @@ void JobMonitor::CountRefresh(uint32_t count, bool centre) {
     view.Repaint();
 }
 
-void JobMonitor::ReadBranch() {
+void JobMonitor::ReadBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
-    const CardTracks card = flags.card.Load();
     const uint32_t count = flags.swipeCount.load();
-    // A card that failed its check is not reported as read; the worker has already taken one
-    // off the count, so the count stays.
-    context_.view.SetMessage(card.trackErrors != 0 ? "Read Error!!"
-                                                   : WithCount("Read Card<%d> OK", count));
-    const uint32_t next = flags.swipeCount.fetch_add(1) + 1;
-    context_.view.ShowTracks(TextsOf(card));
+    // A card that failed its check is not reported as read, and not counted.
+    const bool failed = report.card.trackErrors != 0;
+    context_.view.SetMessage(failed ? "Read Error!!" : WithCount("Read Card<%d> OK", count));
+    const uint32_t next = failed ? count : count + 1;
+    flags.swipeCount.store(next);
+    context_.view.ShowTracks(TextsOf(report.card));
     CountRefresh(next);
 }
 
-void JobMonitor::WriteBranch() {
+void JobMonitor::WriteBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     JobView& view = context_.view;
-    if (flags.lastStatus.load() < 0) {
-        flags.lastStatus.store(0);
+    if (report.status < 0) {
         view.ShowSwipe(false);
         view.MessageBox("Write Error1");
         view.ShowSwipe(true);
         return;
     }
     view.SetMessage(WithCount("Write Card<%d> OK", flags.swipeCount.load()));
-    view.ShowTracks(TextsOf(flags.card.Load()));
+    view.ShowTracks(TextsOf(report.card));
     CountRefresh(flags.swipeCount.fetch_add(1) + 1);
 }
 
-void JobMonitor::SequentialBranch() {
+void JobMonitor::SequentialBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     JobView& view = context_.view;
-    if (flags.seqStatus.load() < 0) {
+    if (report.status < 0) {
         view.MessageBox("Write Error2");
         return;
     }
@@ -175,15 +204,15 @@ void JobMonitor::SequentialBranch() {
         return;
     }
     const uint32_t next = flags.swipeCount.fetch_add(1) + 1;
-    view.ShowTracks(TextsOf(flags.card.Load()));
+    view.ShowTracks(TextsOf(report.card));  // the next card to write
     CountRefresh(next, /*centre=*/true);
 }
 
-void JobMonitor::EraseBranch() {
+void JobMonitor::EraseBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    if (flags.lastStatus.load() == kReaderOk) {
+    if (report.status == kReaderOk) {
         view.MessageBox("Erase OK");
         view.SetMessage(WithCount("Erase Card <%d> OK!", flags.swipeCount.load()));
         view.SetSwipeCount(CountText(flags.swipeCount.fetch_add(1) + 1));
@@ -195,12 +224,11 @@ void JobMonitor::EraseBranch() {
     view.Repaint();
 }
 
-void JobMonitor::CopyReadBranch() {
-    JobFlags& flags = context_.flags;
+void JobMonitor::CopyReadBranch(const CardReport& report) {
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    view.ShowTracks(TextsOf(flags.card.Load()));
-    if (flags.copyReadErrors.load() != 0) {
+    view.ShowTracks(TextsOf(report.card));
+    if (report.status != 0) {
         view.SetMessage("Read <TARGET> Card Error");
         view.EnableJobButtons(true);
     } else {
@@ -214,10 +242,10 @@ void JobMonitor::CopyReadBranch() {
     view.Repaint();
 }
 
-void JobMonitor::CopyWriteBranch() {
+void JobMonitor::CopyWriteBranch(const CardReport& report) {
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    if (context_.flags.lastStatus.load() < 0) {
+    if (report.status < 0) {
         view.SetMessage("Write <TARGET> Card Error");
         view.Sleep(kCopyPauseMs);
         view.SetSwipeTitle("Write <TARGET> Card");
@@ -235,17 +263,14 @@ void JobMonitor::CopyWriteBranch() {
     view.CentreSwipe();
 }
 
-void JobMonitor::CompareBranch() {
-    JobFlags& flags = context_.flags;
+void JobMonitor::CompareBranch(const CardReport& report) {
     JobView& view = context_.view;
-    const CardTracks card = flags.card.Load();
-    view.ShowTracks(TextsOf(card));
-    if (flags.swipeCount.load() > 2) {
+    view.ShowTracks(TextsOf(report.card));
+    if (report.stage > 2) {
         // A target matches when each track equals the source's or begins with it.
-        const CardTracks source = flags.compareSource.Load();
         bool same = true;
         for (int t = 0; t < 3; ++t) {
-            if (!card.Text(t).starts_with(source.Text(t))) same = false;
+            if (!report.card.Text(t).starts_with(report.source.Text(t))) same = false;
         }
         view.SetMessage(same ? "Comparess Card OK!!" : "Comparess Card Error!!");
     }
@@ -257,9 +282,11 @@ void JobMonitor::CompareBranch() {
     view.Repaint();
 }
 
-void JobMonitor::StartWorker(void (*worker)(JobContext, std::stop_token)) {
+void JobMonitor::StartWorker(std::function<void(JobContext, std::stop_token)> worker) {
     JobContext context = context_;
-    if (!runner_.Start([context, worker](std::stop_token stop) { worker(context, stop); })) {
+    if (!runner_.Start([context, worker = std::move(worker)](std::stop_token stop) {
+            worker(context, stop);
+        })) {
         context_.view.SetMessageText("Create Thread fail!");
         context_.view.ShowSwipe(false);
     }
@@ -268,7 +295,7 @@ void JobMonitor::StartWorker(void (*worker)(JobContext, std::stop_token)) {
 void JobMonitor::LaunchRead() {
     JobView& view = context_.view;
     // A worker left waiting by an earlier job stops before this job touches the shared record.
-    runner_.Stop();
+    StopPrevious();
     view.EnableJobButtons(false);
     view.SetSwipeTitle("Read Card");
     view.SetSwipeColour(SwipeColour::kBlue);
@@ -288,7 +315,24 @@ void JobMonitor::LaunchRead() {
 
 void JobMonitor::LaunchWrite() {
     JobView& view = context_.view;
-    runner_.Stop();
+    // What there is to write is known before anything changes: a launch that is refused leaves
+    // a job that still runs (Erase between cards) as it is.
+    std::array<std::string, 3> texts = view.FetchTracks();
+    const auto nothingToWrite = [&texts] {
+        return texts[0].empty() && texts[1].empty() && texts[2].empty();
+    };
+    bool refused = nothingToWrite();
+    // Marker texts such as "{NO DATA}" are not card data: those tracks are written empty.
+    for (std::string& text : texts) {
+        if (IsPlaceholder(text)) text.clear();
+    }
+    refused = refused || nothingToWrite();
+    if (refused && runner_.Active()) {
+        view.MessageBox("Please Input Data");
+        return;
+    }
+
+    StopPrevious();
     view.EnableJobButtons(false);
     view.SetSwipeTitle("Write Card");
     view.SetSwipeColour(SwipeColour::kRed);
@@ -296,34 +340,26 @@ void JobMonitor::LaunchWrite() {
     view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "1");
     view.ShowSwipe(true);
     view.CentreSwipe();
-
-    std::array<std::string, 3> texts = view.FetchTracks();
-    const auto nothingToWrite = [&texts] {
-        return texts[0].empty() && texts[1].empty() && texts[2].empty();
-    };
-    const auto refuse = [&view] {
+    if (refused) {
         view.ShowSwipe(false);
         view.MessageBox("Please Input Data");
         view.EnableJobButtons(true);
-    };
-    if (nothingToWrite()) return refuse();
-    // Marker texts such as "{NO DATA}" are not card data: those tracks are written empty.
-    for (std::string& text : texts) {
-        if (IsPlaceholder(text)) text.clear();
+        return;
     }
-    if (nothingToWrite()) return refuse();
 
     view.Repaint();
-    CardTracks card;
-    for (int t = 0; t < 3; ++t) card.SetText(t, texts[static_cast<std::size_t>(t)]);
-    context_.flags.card.Store(card);
+    TrackTexts card{};
+    for (std::size_t t = 0; t < 3; ++t) {
+        texts[t].copy(card[t].data(), kTrackBufferSize - 1);
+    }
     view.ShowTracks(texts);
-    StartWorker(&WriteWorker);
+    StartWorker(
+        [card](JobContext context, std::stop_token stop) { WriteWorker(context, stop, card); });
 }
 
 void JobMonitor::LaunchCopy() {
     JobView& view = context_.view;
-    runner_.Stop();
+    StopPrevious();
     view.EnableJobButtons(false);
     view.ShowTracks(kEmptyTracks);
     view.SetSwipeTitle("Copy Card <Read Card>");
@@ -337,7 +373,7 @@ void JobMonitor::LaunchCopy() {
 
 void JobMonitor::LaunchCompare() {
     JobView& view = context_.view;
-    runner_.Stop();
+    StopPrevious();
     view.EnableJobButtons(false);
     view.ShowTracks(kEmptyTracks);
     view.SetSwipeTitle("Compares Card <Read Source>");
@@ -351,14 +387,12 @@ void JobMonitor::LaunchCompare() {
 
 void JobMonitor::CancelJob() {
     JobView& view = context_.view;
-    runner_.Stop();
-    context_.reader.ResetReader();
+    StopJob(/*reset=*/true);
     context_.reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
 
     const std::array<std::string, 3> boxes = view.FetchTracks();
     CardTracks card;
     for (int t = 0; t < 3; ++t) card.SetText(t, boxes[static_cast<std::size_t>(t)]);
-    context_.flags.card.Store(card);
     const TrackSet settings = context_.format.Settings();
     std::array<std::string, 3> stripped;
     for (int t = 0; t < 3; ++t) {
@@ -376,6 +410,12 @@ void JobMonitor::CancelJob() {
 
 void JobMonitor::StopWorker() {
     runner_.Stop();
+}
+
+void JobMonitor::StopForClose() {
+    const bool running = runner_.Active();
+    runner_.Stop();
+    if (running) context_.reader.ResetReader();
 }
 
 }  // namespace tollwick

@@ -53,10 +53,15 @@ class JobMonitor {
     explicit JobMonitor(JobContext context);
     ~JobMonitor();
 
-    // One tick of timer 1: the start-up connection on the first tick, then the done flags in
-    // their order. Returns whether the window re-arms the 50 ms timer: false once the exit
-    // request has ended the window.
+    // One tick of timer 1: the start-up connection on the first tick, then the branches in their
+    // order, each showing the oldest card report when it is of its kind. Returns whether the
+    // window re-arms the timer: false once the exit request has ended the window.
     bool Tick();
+    // Card reports queued and not shown yet: the window ticks again at once.
+    bool ReportsPending() const { return context_.flags.reports.Pending(); }
+    // A launch or a cancel is showing the reports a stopped job left (its message boxes may be
+    // up): a tick now does nothing, so that no two branches ever overlap.
+    bool ShowingReports() const { return showing_; }
 
     void LaunchRead();
     void LaunchWrite();
@@ -69,8 +74,14 @@ class JobMonitor {
     void CancelEraseSelect();
     // Cancel of the swipe window.
     void CancelJob();
-    // EXIT and closing the window: the worker is stopped before anything else is sent.
+    // Stops the worker. The reader is reset when `reset` is set, and also when the worker still
+    // ran: a stopped job never leaves the reader armed. The cards it reported are then shown.
+    void StopJob(bool reset);
+    // EXIT: the worker is stopped before the window sends the reset itself.
     void StopWorker();
+    // The window closes: the worker is stopped, and a worker that still ran leaves the reader
+    // disarmed. Reports not shown yet go with the window.
+    void StopForClose();
     bool WorkerActive() const { return runner_.Active(); }
 
     // The start-up password entry is still open: the connection sequence leaves the window
@@ -91,17 +102,27 @@ class JobMonitor {
     CardFileHooks files_;
     bool passwordPending_ = false;
     bool ended_ = false;
+    bool showing_ = false;
+
+    using Branch = void (JobMonitor::*)(const CardReport&);
 
     void ConnectionSequence();
+    // The branches in their order, each for the oldest report when it is of its kind.
+    void RunBranches();
+    void RunBranch(ReportKind kind, Branch branch);
+    // Shows what is still queued: a card reported is never dropped by the next job or a cancel.
+    void ShowPendingReports();
+    // A launch stops a worker that still waits (and disarms the reader) before it starts its own.
+    void StopPrevious() { StopJob(/*reset=*/false); }
     void CountRefresh(uint32_t count, bool centre = false);
-    void ReadBranch();
-    void WriteBranch();
-    void SequentialBranch();
-    void EraseBranch();
-    void CopyReadBranch();
-    void CopyWriteBranch();
-    void CompareBranch();
-    void StartWorker(void (*worker)(JobContext, std::stop_token));
+    void ReadBranch(const CardReport& report);
+    void WriteBranch(const CardReport& report);
+    void SequentialBranch(const CardReport& report);
+    void EraseBranch(const CardReport& report);
+    void CopyReadBranch(const CardReport& report);
+    void CopyWriteBranch(const CardReport& report);
+    void CompareBranch(const CardReport& report);
+    void StartWorker(std::function<void(JobContext, std::stop_token)> worker);
 };
 
 // Control ids of the main window that the monitor enables and disables.

@@ -46,11 +46,21 @@ bool PauseUnlessStopped(std::stop_token stop, int milliseconds) {
     return stop.stop_requested();
 }
 
-bool AwaitSwipe(ReaderCommands& reader, CardTracks& card, int pollMs, std::stop_token stop) {
+bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop) {
     for (;;) {
         if (stop.stop_requested()) return false;
         card.Clear();
-        if (reader.ReceiveTracks(card) > 0) return !stop.stop_requested();
+        const int received = context.reader.ReceiveTracks(card);
+        // A card that came is reported, even to a job being stopped.
+        if (received > 0) {
+            if (received == kReaderOk) {
+                DecodeCard(card, context.format.Settings());
+            } else {
+                for (int t = 0; t < 3; ++t) card.SetText(t, TrackErrorMarker(t));
+                card.trackErrors = 0x7;
+            }
+            return true;
+        }
         if (PauseUnlessStopped(stop, pollMs)) return false;
     }
 }
@@ -58,8 +68,9 @@ bool AwaitSwipe(ReaderCommands& reader, CardTracks& card, int pollMs, std::stop_
 int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop) {
     for (;;) {
         if (stop.stop_requested()) return 0;
+        // A card done is reported, even by a job being stopped.
         const int status = reader.WaitWriteStatus();
-        if (status != 0) return stop.stop_requested() ? 0 : status;
+        if (status != 0) return status;
         if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
     }
 }
@@ -82,27 +93,21 @@ void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& f
             LinkFailure(view, kCommunicationError);
             return;
         }
-        CardTracks card;
-        if (!AwaitSwipe(context.reader, card, kReceivePollMs, stop)) return;
-        if (DecodeCard(card, context.format.Settings()) != 0) {
+        CardReport report = CardReport::Of(ReportKind::kRead, 0);
+        if (!AwaitCard(context, report.card, kReceivePollMs, stop)) return;
+        if (report.card.trackErrors != 0) {
+            // Not counted: the monitor reports it with the count it had.
             view.ShowSwipe(false);
             view.MessageBox("Read Error!!", stop);
             if (stop.stop_requested()) return;
-            // The monitor adds one for every card it reports: the count stays where it was.
-            flags.swipeCount.fetch_sub(1);
         } else if (flags.toFileActive.load(std::memory_order_acquire) != 0 && files.appendToFile) {
-            files.appendToFile(card);
+            files.appendToFile(report.card);
         }
-        flags.card.Store(card);
-        JobFlags::Raise(flags.readDone);
+        flags.reports.Push(std::move(report));
     }
 }
 
-void WriteWorker(JobContext context, std::stop_token stop) {
-    JobFlags& flags = context.flags;
-    // The launch put the texts to write in the card image; every card swiped gets the same.
-    CardTracks card = flags.card.Load();
-    TrackTexts texts = card.track;
+void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
     for (;;) {
         if (stop.stop_requested()) return;
         if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
@@ -113,10 +118,9 @@ void WriteWorker(JobContext context, std::stop_token stop) {
         const int status = AwaitWriteStatus(context.reader, stop);
         if (status == 0) return;
         // The texts went out upper-cased; the monitor shows them as written.
-        card.track = texts;
-        flags.card.Store(card);
-        flags.lastStatus.store(status);
-        JobFlags::Raise(flags.writeDone);
+        CardTracks written;
+        written.track = texts;
+        context.flags.reports.Push(CardReport::Of(ReportKind::kWrite, status, written));
     }
 }
 
@@ -128,7 +132,7 @@ static bool ArmAndAwaitSwipe(JobContext& context, CardTracks& card, int pollMs,
         LinkFailure(context.view, kCommunicationError);
         return false;
     }
-    return AwaitSwipe(context.reader, card, pollMs, stop);
+    return AwaitCard(context, card, pollMs, stop);
 }
 
 void CopyWorker(JobContext context, std::stop_token stop) {
@@ -138,10 +142,8 @@ void CopyWorker(JobContext context, std::stop_token stop) {
         CardTracks card;
         if (!ArmAndAwaitSwipe(context, card, kCopyReceivePollMs, stop)) return;
         const TrackSet settings = context.format.Settings();
-        const uint8_t errors = DecodeCard(card, settings);
-        flags.card.Store(card);
-        flags.copyReadErrors.store(errors);
-        JobFlags::Raise(flags.copyReadDone);
+        const uint8_t errors = card.trackErrors;
+        flags.reports.Push(CardReport::Of(ReportKind::kCopyRead, errors, card));
         if (errors != 0) {
             view.ShowSwipe(false);
             view.MessageBox(" Read <Source> Error!!", stop);
@@ -162,8 +164,7 @@ void CopyWorker(JobContext context, std::stop_token stop) {
             }
             const int status = AwaitWriteStatus(context.reader, stop);
             if (status == 0) return;
-            flags.lastStatus.store(status);
-            JobFlags::Raise(flags.copyWriteDone);
+            flags.reports.Push(CardReport::Of(ReportKind::kCopyWrite, status));
             if (status == kReaderOk) break;
         }
     }
@@ -172,15 +173,17 @@ void CopyWorker(JobContext context, std::stop_token stop) {
 void CompareWorker(JobContext context, std::stop_token stop) {
     JobFlags& flags = context.flags;
     JobView& view = context.view;
+    // The stage, also in swipeCount: 1 the source is expected, 2 the source was read, 3 a target.
+    uint32_t stage = 1;
+    flags.swipeCount.store(stage);
+    CardTracks source;
     for (;;) {
         CardTracks card;
         if (!ArmAndAwaitSwipe(context, card, kReceivePollMs, stop)) return;
-        const uint8_t errors = DecodeCard(card, context.format.Settings());
-        flags.card.Store(card);
-        if (errors != 0) {
+        if (card.trackErrors != 0) {
             // The same card is asked for again; the stage does not change.
             view.ShowSwipe(false);
-            if (flags.swipeCount.load() == 1) {
+            if (stage == 1) {
                 view.SetMessageText(kCommunicationError);
                 view.EnableJobButtons(true);
                 view.MessageBox("Read <Source> Error!!", stop);
@@ -194,14 +197,13 @@ void CompareWorker(JobContext context, std::stop_token stop) {
             continue;
         }
         // The first good card is the source; every later one is a target.
-        const uint32_t stage = flags.swipeCount.load();
-        if (stage == 1) {
-            flags.compareSource.Store(card);
-            flags.swipeCount.store(2);
-        } else if (stage == 2) {
-            flags.swipeCount.store(3);
-        }
-        JobFlags::Raise(flags.compareDone);
+        if (stage == 1) source = card;
+        stage = stage == 1 ? 2 : 3;
+        flags.swipeCount.store(stage);
+        CardReport report = CardReport::Of(ReportKind::kCompare, 0, card);
+        report.stage = stage;
+        report.source = source;
+        flags.reports.Push(std::move(report));
     }
 }
 

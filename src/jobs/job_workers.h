@@ -2,7 +2,7 @@
 // with its error markers, and preparing read tracks for writing.
 //
 // A worker runs on its own thread. It reaches the window only through JobView and hands every
-// finished card to the monitor through JobFlags: the card image first, then the flag. Each wait
+// finished card to the monitor as one report in JobFlags, the card with its outcome. Each wait
 // checks the stop token, so a cancel ends the worker where it waits.
 #pragma once
 
@@ -37,7 +37,8 @@ struct CardFileHooks {
 
 // Read (and To File), Write, Copy and Compare.
 void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& files = {});
-void WriteWorker(JobContext context, std::stop_token stop);
+// Writes `texts` on every card swiped.
+void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts);
 void CopyWorker(JobContext context, std::stop_token stop);
 void CompareWorker(JobContext context, std::stop_token stop);
 
@@ -45,10 +46,14 @@ void CompareWorker(JobContext context, std::stop_token stop);
 
 // Sleeps, and returns true at once when a stop is requested.
 bool PauseUnlessStopped(std::stop_token stop, int milliseconds);
-// Polls ReceiveTracks until a swipe's data has come, pausing pollMs between attempts. False when
-// stopped first.
-bool AwaitSwipe(ReaderCommands& reader, CardTracks& card, int pollMs, std::stop_token stop);
-// Polls WaitWriteStatus (5 ms apart) until the reader answered; the status, or 0 when stopped.
+// Polls ReceiveTracks until a swipe's data has come, pausing pollMs between attempts, and
+// decodes the card with the settings in force: failed tracks hold their error markers
+// (card.trackErrors). A block that cannot be split (cut short, or not a read block) fails on all
+// three tracks: it is never taken for a card without data. False when stopped before a card
+// came.
+bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop);
+// Polls WaitWriteStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
+// before it came.
 int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop);
 // Decodes the card with the settings and replaces each failed track by its error marker.
 // Returns the error bits (also in card.trackErrors).

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "jobs/report_handover.h"
-
 namespace tollwick {
 namespace {
 
@@ -82,7 +80,6 @@ SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const std::array<std::stri
 }
 
 void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
-    JobFlags& flags = context.flags;
     TrackTexts texts = run.first.track;
     int64_t number = run.number;
     // Counted here rather than from the monitor's count, which a report still pending leaves
@@ -103,10 +100,8 @@ void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
             next.SetText(run.track, run.baseText + SeqNumberText(number, run.width));
             texts = next.track;
         }
-        if (!AwaitReportTaken(flags.seqWriteDone, stop)) return;
-        flags.card.Store(next);  // the monitor shows the card to write next
-        flags.seqStatus.store(status);
-        JobFlags::Raise(flags.seqWriteDone);
+        // The monitor shows the card to write next.
+        context.flags.reports.Push(CardReport::Of(ReportKind::kSeqWrite, status, next));
     }
 }
 
@@ -114,7 +109,7 @@ bool LaunchSeqWrite(JobMonitor& monitor, const SeqWriteRun& run) {
     JobContext& context = monitor.Context();
     JobView& view = context.view;
     JobFlags& flags = context.flags;
-    monitor.StopWorker();
+    monitor.StopJob(/*reset=*/false);
     view.EnableJobButtons(false);
     view.SetSwipeTitle("Write Card");
     view.SetSwipeColour(SwipeColour::kRed);
@@ -123,12 +118,10 @@ bool LaunchSeqWrite(JobMonitor& monitor, const SeqWriteRun& run) {
     view.CentreSwipe();
 
     flags.seqTotal.store(run.total);
-    // A refusal left over from an earlier run would be reported again as this run's first
-    // card and put the count one behind the cards written.
-    flags.seqStatus.store(0);
     flags.swipeCount.store(0);
-    flags.card.Store(run.first);
-    JobFlags::Raise(flags.seqWriteDone);
+    // Card 0, reported at once: the monitor shows the first card and the count 1. (A refusal
+    // left over from an earlier run is not reported again: it would put the count one behind.)
+    flags.reports.Push(CardReport::Of(ReportKind::kSeqWrite, kReaderOk, run.first));
 
     JobContext worker = context;
     if (!monitor.Runner().Start(

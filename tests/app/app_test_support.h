@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -60,7 +61,13 @@ class RecordingReader final : public ReaderControl {
 class AnsweredMessageBoxes final : public MessageBoxSeam {
   public:
     std::vector<QString> shown;
-    void Inform(QWidget*, const QString& text) override { shown.push_back(text); }
+    // Runs while a box is up, as long as the operator takes to close it; the window's events go
+    // on meanwhile, as under a real modal box.
+    std::function<void(const QString&)> whileShown;
+    void Inform(QWidget*, const QString& text) override {
+        shown.push_back(text);
+        if (whileShown) whileShown(text);
+    }
 };
 
 class MainWindowTest : public ::testing::Test {

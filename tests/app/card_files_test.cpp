@@ -1,6 +1,7 @@
-// To File and From File through the window, the file dialog answered: records of good cards,
-// hand-made files with their messages, the round trip, and the files closed by Cancel and by
-// the end of the window. Also the Virtual reader window's Auto-swipe that feeds these batches.
+// To File and From File through the window, the file dialog answered: records of good cards on
+// the disk, the round trip, and the files closed by Cancel and by the end of the window. Also the
+// Virtual reader window's Auto-swipe that feeds these batches. (The line rules of a card file
+// and the jobs' course are tested with the jobs.)
 #include <QCheckBox>
 #include <QListWidget>
 #include <QRegularExpression>
@@ -64,63 +65,6 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
     EXPECT_FALSE(session->CardJobs().Files().ToFileOpen());
     EXPECT_EQ(session->Flags().toFileActive.load(), 0);
     EXPECT_EQ(files.asked, std::vector<Purpose>{Purpose::kToFile});
-}
-
-TEST_F(BatchTest, FromFileHandMadeLinesWithTheirLineNumbers) {
-    StartBatch(BlankDeck(5));
-    const QString path = dir.filePath("hand.txt");
-    // Track 3 holds 104 digits on its stripe (107 characters of 5 bits).
-    const QByteArray longLine = "+" + QByteArray(120, '1') + "?\r\n";
-    ASSERT_TRUE(WriteWholeFile(path,
-                               "a comment\r\n"                 // 1: before a card: skipped
-                               "xx;1234?\r\n"                  // 2: track 2
-                               "%ABC?\r\n"                     // 3: track 1
-                               "\r\n"                          // 4: ends card 1
-                               ";12A4?\r\n"                    // 5: 'A' on a 5-bit track
-                               "%DEF?\r\n"                     // 6
-                               "+0112?\r\n"                    // 7: third line: card 2 complete
-                               "\r\n" +                        // 8: skipped
-                                   longLine +                  // 9: 104 characters taken
-                                   "Error\r\n"                 // 10: a track without data
-                                   "\r\n"                      // 11: ends card 3
-                                   "Error\nBlack\nError\n"));  // 12-14: no data at all
-    files.answers = {path};
-    AutoSwipeFrom(0);
-    Click(kFromFile);
-    EXPECT_EQ(Swipe().windowTitle(), "Write Card");
-    EXPECT_EQ(Swipe().FillColour(), QColor(255, 0, 0));
-    ASSERT_TRUE(WaitBox("End of File!!"));
-    EXPECT_EQ(boxes.shown,
-              (std::vector<QString>{"Line 5 format error,Please Check!!", "End of File!!"}));
-    ASSERT_TRUE(WaitUntil([this] { return Enabled(kRead) && Enabled(kFromFile); }));
-    EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_EQ(Message(), "Write Card<3> OK");  // the last card is reported before the end
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-
-    EXPECT_EQ(CardTexts(0), (Texts{"%ABC?", ";1234?", "{NO DATA}"}));
-    EXPECT_EQ(CardTexts(1), (Texts{"%DEF?", "{NO DATA}", ";0112?"}));
-    EXPECT_EQ(CardTexts(2), (Texts{"{NO DATA}", "{NO DATA}", ";" + std::string(104, '1') + "?"}));
-    EXPECT_TRUE(IsBlank(3));
-}
-
-TEST_F(BatchTest, FromFileStopsAtTheEndOfTheFileWithoutAnUnfinishedCard) {
-    StartBatch(BlankDeck(3));
-    const QString path = dir.filePath("records.txt");
-    ASSERT_TRUE(WriteWholeFile(path,
-                               "2026-1-2  3:4:5\n%AAA?\n;111?\n+222?\n\n\n"
-                               "2026-1-2  3:4:9\n%NO DATA?\n;NO DATA?\n"));
-    files.answers = {path};
-    AutoSwipeFrom(0);
-    Click(kFromFile);
-    ASSERT_TRUE(WaitBox("End of File!!!"));
-    // ";NO DATA?" holds letters, which a 5-bit track 2 cannot carry.
-    EXPECT_EQ(boxes.shown,
-              (std::vector<QString>{"Line 9 format error,Please Check!!", "End of File!!!"}));
-    EXPECT_EQ(CardTexts(0), (Texts{"%AAA?", ";111?", ";222?"}));
-    EXPECT_TRUE(IsBlank(1));
-    ASSERT_TRUE(WaitUntil([this] { return Enabled(kWrite); }));
-    // The file stays open until the next cancel or From File.
-    EXPECT_TRUE(session->CardJobs().Files().FromFileOpen());
 }
 
 TEST_F(BatchTest, CardsReadToAFileAreWrittenBackTheSame) {

@@ -1,5 +1,6 @@
 // The whole program against the virtual reader: start-up, Read, Write, Cancel, EXIT and closing,
 // and the window's own reader commands while a job runs.
+#include <QLineEdit>
 #include <QSignalSpy>
 
 #include "device/virtual/deck.h"
@@ -16,7 +17,6 @@ using Armed = VirtualReader::Armed;
 
 constexpr std::size_t kBlankCard = 0;
 constexpr std::size_t kIsoCard = 3;
-constexpr std::size_t kDamagedCard = 7;
 
 TEST_F(SessionTest, StartupConnectsShowsTheFirmwareAndEnablesTheBeeper) {
     Start();
@@ -28,33 +28,27 @@ TEST_F(SessionTest, StartupConnectsShowsTheFirmwareAndEnablesTheBeeper) {
         EXPECT_TRUE(Enabled(id)) << id;
     }
     EXPECT_TRUE(Button(kHiCo)->isChecked());
-    EXPECT_TRUE(reader->HighCoercivity());
-    EXPECT_EQ(reader->Density(), 75);  // no stored BPISET
-    EXPECT_EQ(profile->Read("PORTNUM"), "1");
     EXPECT_TRUE(session->Ticking());
 }
 
-TEST_F(SessionTest, OldFirmwareLeavesTheBeeperDisabled) {
-    VirtualReader::Options options;
-    options.version = "EVU1.06";
-    StartReady(options);
-    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "COM1 9600,8,N,1  VK3300 EVU1.06");
-    EXPECT_FALSE(Enabled(kBeepOn));
-    EXPECT_FALSE(Enabled(kBeepOff));
-    EXPECT_TRUE(Enabled(kHiCo));
-}
-
-TEST_F(SessionTest, WithoutAReaderOnlySetupIsLeft) {
-    Start({}, /*plugged=*/false);
+// The monitor ticks every 50 ms, and at once when a worker reports a card; the first tick,
+// which connects, runs on the first pass of the event loop.
+TEST_F(SessionTest, AReportedCardWakesTheMonitor) {
+    Start();
+    EXPECT_EQ(session->NextTickMs(), 0);
     ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
-    EXPECT_EQ(Message(), "Not Connect Device");
-    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "");
-    for (int id : {kRead, kWrite, kErase, kCopy, kCompare, kHiCo, kLoCo, kIso, kRawType, kBeepOn,
-                   kBeepOff}) {
-        EXPECT_FALSE(Enabled(id)) << id;
-    }
-    EXPECT_TRUE(Enabled(kSetup));
-    EXPECT_TRUE(Enabled(kExit));
+    EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+    Click(kRead);
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
+    ASSERT_TRUE(reader->Swipe(kIsoCard));
+    // The worker reports the card while the window thread is busy elsewhere.
+    ASSERT_TRUE(WaitUntilOffLoop([this] { return session->Monitor().ReportsPending(); }));
+    EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);  // the wake-up
+    EXPECT_EQ(session->NextTickMs(), 0);
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
 }
 
 TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
@@ -79,22 +73,13 @@ TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
     EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 2 ");
     EXPECT_TRUE(Swipe().isVisible());
 
-    // The worker waits for the next card; a damaged one is reported and not counted.
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(reader->Swipe(kDamagedCard));
-    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
-    ASSERT_TRUE(WaitUntil([this] { return TrackText(2) == "{Trace2 data error}"; }));
-    EXPECT_EQ(TrackText(1), "%B4000001234567899^DAMAGED/CARD^2912101?");
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-
     QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);  // Cancel
     EXPECT_FALSE(Swipe().isVisible());
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // reset
-    // The sentinels are stripped; the marker text goes.
-    EXPECT_EQ(TrackText(1), "B4000001234567899^DAMAGED/CARD^2912101");
-    EXPECT_EQ(TrackText(2), "");
+    // The sentinels are stripped.
+    EXPECT_EQ(TrackText(2), "4000001234567899=29121010000000000000");
     EXPECT_EQ(Message(), "");
     for (int id : {kRead, kWrite, kSetup, kHiCo, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
@@ -110,16 +95,9 @@ TEST_F(SessionTest, WrittenCardReadsBack) {
     EXPECT_EQ(Swipe().FillColour(), QColor(255, 0, 0));
     ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
 
-    // A refused card is reported once and the same data waits for the next card.
-    reader->SetRejectNext(true);
-    ASSERT_TRUE(reader->Swipe(kBlankCard));
-    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Write Error1"});
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
     ASSERT_TRUE(reader->Swipe(kBlankCard));
     ASSERT_TRUE(WaitMessage("Write Card<1> OK"));
     QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
-    EXPECT_EQ(boxes.shown.size(), 1u);
 
     Click(kRead);
     ASSERT_TRUE(WaitArmed(Armed::kRead));
@@ -130,13 +108,59 @@ TEST_F(SessionTest, WrittenCardReadsBack) {
     EXPECT_EQ(TrackText(3), "{NO DATA}");
 }
 
-TEST_F(SessionTest, WriteWithNothingToWriteStartsNoJob) {
+// A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
+// every card it does meanwhile is reported after the box, each on its own, in order.
+TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     StartReady();
+    QStringList messages;
+    QObject::connect(Window().ControlAs<QLineEdit>(kMessage), &QLineEdit::textChanged,
+                     [&](const QString& text) { messages << text; });
+    int changed = 0;
+    reader->SetOnCardChanged([&](std::size_t) { ++changed; });
+    // While the box named `held` is up, two more cards are done; nothing of them shows yet.
+    const auto holdFor = [&](const QString& held, Armed armed) {
+        boxes.whileShown = [&, held, armed](const QString& text) {
+            if (text != held) return;
+            boxes.whileShown = nullptr;
+            const QString message = Message();
+            const QString count = Swipe().Line(CSwipeDlg::kCountLine);
+            const int before = changed;
+            for (std::size_t card : {kBlankCard + 1, kBlankCard + 2}) {
+                ASSERT_TRUE(WaitReadyToSwipe(armed));
+                ASSERT_TRUE(reader->Swipe(card));
+            }
+            ASSERT_TRUE(WaitUntil([&] { return changed == before + 2; }));
+            QTest::qWait(3 * DesktopSession::kTickMs);
+            EXPECT_EQ(Message(), message);
+            EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), count);
+        };
+    };
+
+    Track(1)->setFocus();
+    QTest::keyClicks(Track(1), "B1");
     Click(kWrite);
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Please Input Data"});
-    EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_TRUE(Enabled(kWrite));
+    holdFor("Write Error1", Armed::kWrite);
+    reader->SetRejectNext(true);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    ASSERT_TRUE(reader->Swipe(kBlankCard));
+    ASSERT_TRUE(WaitMessage("Write Card<2> OK"));
+    EXPECT_EQ(messages, (QStringList{"Write Card<1> OK", "Write Card<2> OK"}));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 3 ");
+    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
+
+    // The same with the box of a good card: Erase asks the operator to close "Erase OK".
+    messages.clear();
+    boxes.shown.clear();
+    changed = 0;
+    ASSERT_TRUE(session->Monitor().LaunchErase(1));
+    holdFor("Erase OK", Armed::kErase);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
+    ASSERT_TRUE(reader->Swipe(kIsoCard));
+    ASSERT_TRUE(WaitMessage("Erase Card <3> OK!"));
+    EXPECT_EQ(messages,
+              (QStringList{"Erase Card <1> OK!", "Erase Card <2> OK!", "Erase Card <3> OK!"}));
+    EXPECT_EQ(boxes.shown, (std::vector<QString>{"Erase OK", "Erase OK", "Erase OK"}));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "4");
 }
 
 TEST_F(SessionTest, WindowCommandsWaitWhileAJobRuns) {
@@ -175,14 +199,14 @@ TEST_F(SessionTest, ExitStopsTheWaitingWorkerAndResetsTheReader) {
     EXPECT_FALSE(session->Ticking());
 }
 
-TEST_F(SessionTest, ClosingStopsTheWorkerWithoutAReset) {
+TEST_F(SessionTest, ClosingStopsTheWorkerAndLeavesTheReaderDisarmed) {
     StartReady();
     Click(kRead);
     ASSERT_TRUE(WaitArmed(Armed::kRead));
     Window().close();
     EXPECT_FALSE(Window().isVisible());
     EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kRead);  // nothing was sent
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // the next card swiped is not read
     EXPECT_FALSE(session->Ticking());
 }
 
@@ -201,43 +225,5 @@ TEST_F(SessionTest, EnterInATrackBoxKeepsTheProgramRunning) {
 }  // namespace tollwick::testing
 
 namespace tollwick::testing {
-namespace {
-
-TEST_F(SessionTest, CopyThenCompareThroughTheWindow) {
-    using Armed = VirtualReader::Armed;
-    StartReady();
-    // Copy the ISO card onto blank card 2.
-    Click(mainid::kCopy);
-    EXPECT_EQ(Swipe().windowTitle(), "Copy Card <Read Card>");
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(reader->Swipe(3));
-    ASSERT_TRUE(WaitMessage("Read <TARGET> Card OK"));
-    EXPECT_EQ(Swipe().windowTitle(), "Write <TARGET> Card");
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
-    ASSERT_TRUE(reader->Swipe(1));
-    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
-    EXPECT_EQ(boxes.shown.back(), "Copy Card Write <TARGET> OK");
-    EXPECT_EQ(reader->Card(1)->tracks, reader->Card(3)->tracks);
-    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
-    ASSERT_TRUE(WaitWorkerEnded());
-
-    // Compare: the ISO card as source, the copy matches, a blank card does not.
-    Click(mainid::kCompare);
-    EXPECT_EQ(Swipe().windowTitle(), "Compares Card <Read Source>");
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(reader->Swipe(3));
-    ASSERT_TRUE(
-        WaitUntil([this] { return Swipe().windowTitle() == "Compares Card <Read Target>"; }));
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(reader->Swipe(1));
-    ASSERT_TRUE(WaitMessage("Comparess Card OK!!"));
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(reader->Swipe(2));
-    ASSERT_TRUE(WaitMessage("Comparess Card Error!!"));
-    EXPECT_EQ(Swipe().FillColour(), QColor(0, 100, 0));
-    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
-    ASSERT_TRUE(WaitWorkerEnded());
-}
-
-}  // namespace
+namespace {}  // namespace
 }  // namespace tollwick::testing

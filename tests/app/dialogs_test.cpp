@@ -29,16 +29,6 @@ TEST(DialogUnits, RoundLikeWindowsDoes) {
     EXPECT_EQ(wide.Y(25), 47);  // 46.875
 }
 
-TEST(DialogUnits, BaseUnitsComeFromTheLetterAlphabet) {
-    QFont font = TemplateFont();
-    const DialogUnits du(font);
-    const QFontMetrics metrics(font);
-    const int extent =
-        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    EXPECT_EQ(du.BaseX(), (extent / 26 + 1) / 2);
-    EXPECT_EQ(du.BaseY(), metrics.height());
-}
-
 TEST(DialogLayout, NestedControlsKeepTheirPlaceAndTakeClicks) {
     QDialog dialog;
     DialogLayout layout(&dialog, TemplateFont(), 200, 100);

@@ -1,5 +1,5 @@
-// Erase Select and the erase job over the virtual reader: the track mask, the card-after-card
-// cycle, refused erases, a reader that is gone, and the ways the job ends.
+// Erase Select and the erase job through the window: the track mask, the swipe window, and the
+// ways the job ends. (The job's course and its faults are tested with the jobs.)
 #include <QCheckBox>
 
 #include "app/erase_select_dlg.h"
@@ -119,12 +119,6 @@ TEST_F(EraseTest, EveryCardIsErasedAndCounted) {
     EXPECT_TRUE(Enabled(kRead));
     EXPECT_FALSE(Enabled(kSetup));
 
-    // The worker is armed again for the next card.
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Erase Card <2> OK!"));
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "3");
-
     ASSERT_TRUE(WaitArmed(Armed::kErase));
     CancelSwipe();
     EXPECT_FALSE(session->Monitor().WorkerActive());
@@ -164,40 +158,6 @@ TEST_F(EraseTest, ANewJobOrEraseSelectCancelStopsTheWaitingWorker) {
     EXPECT_EQ(Swipe().windowTitle(), "Read Card");
     QTest::qWait(100);
     EXPECT_EQ(reader->ArmedFor(), Armed::kRead);
-}
-
-TEST_F(EraseTest, RefusedEraseIsReportedAndTriedAgain) {
-    StartReady();
-    reader->SetRejectErases(true);
-    Click(kErase);
-    Tick(1);
-    PressOk();
-    ASSERT_TRUE(WaitUntil([this] { return boxes.shown.size() >= 2; }));
-    for (const QString& text : boxes.shown) EXPECT_EQ(text, "Erase Fail");
-    EXPECT_TRUE(session->Monitor().WorkerActive());
-
-    reader->SetRejectErases(false);
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
-    const std::size_t failures = boxes.shown.size();
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Erase Card <1> OK!"));
-    EXPECT_EQ(boxes.shown.back(), "Erase OK");
-    EXPECT_EQ(boxes.shown.size(), failures + 1);
-    EXPECT_TRUE(Swipe().isVisible());
-}
-
-TEST_F(EraseTest, WithoutAReaderTheJobEndsAfterOneReport) {
-    StartReady();
-    reader->Unplug();
-    Click(kErase);
-    Tick(2);
-    PressOk();
-    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
-    ASSERT_TRUE(WaitWorkerEnded());
-    QTest::qWait(200);  // no further attempt, no second box
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Erase Fail"});
-    EXPECT_FALSE(Swipe().isVisible());
-    for (int id : {kRead, kWrite, kErase, kSetup}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 namespace tollwick::testing {
 namespace {
 
-TEST_F(MainWindowTest, FixedWindowWithTheTemplateTexts) {
+TEST_F(MainWindowTest, TemplateTextsAndNames) {
     Open();
     EXPECT_EQ(window->windowTitle(), "VK3300S");
     EXPECT_EQ(window->minimumSize(), window->maximumSize());

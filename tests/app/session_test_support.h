@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "app/desktop_session.h"
 #include "app/swipe_dlg.h"
@@ -17,6 +19,16 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     while (!condition()) {
         if (deadline.hasExpired()) return false;
         QTest::qWait(5);
+    }
+    return true;
+}
+
+// Waits without running the event loop: the window's thread is busy elsewhere.
+inline bool WaitUntilOffLoop(const std::function<bool()>& condition, int ms = 5000) {
+    const QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
