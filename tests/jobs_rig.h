@@ -303,9 +303,9 @@ class TapBackend final : public HidBackend {
 };
 
 // Cards of the test deck: the sample deck and one more ISO card.
-inline constexpr std::size_t kBlank = 0;     // blank cards 0 to 2
-inline constexpr std::size_t kIsoCard = 3;   // a well-formed ISO card
-inline constexpr std::size_t kWeakCard = 7;  // one flipped bit on track 2
+inline constexpr std::size_t kBlank = 0;                         // blank cards 0 to 2
+inline constexpr std::size_t kIsoCard = 3;                       // a well-formed ISO card
+inline constexpr std::size_t kWeakCard = 7;                      // one flipped bit on track 2
 inline const std::size_t kIsoOther = SampleDeck().cards.size();  // another ISO card
 
 inline Deck TestDeck(std::size_t blanks = 0) {
