@@ -23,15 +23,15 @@ bool TickOnce(Monitor& monitor) {
 }  // namespace
 
 DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore& profile,
-                               MessageBoxSeam& messageBoxes)
+                               MessageBoxSeam& messageBoxes, Clock& clock)
     : backend_(std::move(backend)),
-      link_(*backend_),
+      link_(*backend_, clock),
       commands_(link_),
       readerControl_(commands_),
       messageBoxes_(messageBoxes) {
     window_ = std::make_unique<CTollwickDlg>(
         MainWindowServices{profile, readerControl_, messageBoxes, format_});
-    view_ = std::make_unique<QtJobView>(*window_);
+    view_ = std::make_unique<QtJobView>(*window_, clock);
     monitor_ =
         std::make_unique<JobMonitor>(JobContext{commands_, profile, format_, flags_, *view_});
 

@@ -29,8 +29,9 @@ class DesktopSession final : public QObject {
 
     // The profile and the message boxes outlive the session. The window is built (disabled,
     // connecting) but neither shown nor ticking until Start.
+    // `clock` is the time the reader link and the monitor's pauses go by (virtual in tests).
     DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore& profile,
-                   MessageBoxSeam& messageBoxes);
+                   MessageBoxSeam& messageBoxes, Clock& clock = SystemClock());
     ~DesktopSession() override;
 
     // Why the start-up connection failed when a reader is plugged in that cannot be opened.

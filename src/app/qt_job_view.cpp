@@ -31,7 +31,8 @@ QColor ColourOf(SwipeColour colour) {
 
 }  // namespace
 
-QtJobView::QtJobView(CTollwickDlg& window, QObject* parent) : QObject(parent), window_(window) {}
+QtJobView::QtJobView(CTollwickDlg& window, Clock& clock, QObject* parent)
+    : QObject(parent), window_(window), clock_(clock) {}
 
 QtJobView::~QtJobView() = default;
 
@@ -192,7 +193,7 @@ void QtJobView::Sleep(int milliseconds) {
     // The monitor pauses on the window thread (the swipe window's blink): paint what the tick
     // has changed so far, such as the track boxes, before the pause rather than after it.
     if (OnWindowThread() && window_.isVisible()) window_.repaint();
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(milliseconds, 0)));
+    clock_.SleepFor(std::chrono::milliseconds(std::max(milliseconds, 0)));
 }
 
 }  // namespace tollwick

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "app/tollwick_dlg.h"
+#include "device/clock.h"
 #include "jobs/job_view.h"
 
 namespace tollwick {
@@ -24,7 +25,10 @@ class QtJobView final : public QObject, public JobView {
     // How often a worker waiting for its message box looks at its stop token.
     static constexpr int kStopPollMs = 5;
 
-    explicit QtJobView(CTollwickDlg& window, QObject* parent = nullptr);
+    // The monitor's pauses go by `clock`: the reader's, so that tests on virtual time run them
+    // on virtual time too.
+    explicit QtJobView(CTollwickDlg& window, Clock& clock = SystemClock(),
+                       QObject* parent = nullptr);
     ~QtJobView() override;
 
     void SetMessage(const std::string& text) override;
@@ -63,6 +67,7 @@ class QtJobView final : public QObject, public JobView {
                                                       mainid::kBeepOff, mainid::kSetup};
 
     CTollwickDlg& window_;
+    Clock& clock_;
     bool running_ = false;
     // What the link controls are to show once the worker has ended: their state when it started,
     // changed by whatever enabled or disabled them meanwhile.

@@ -85,7 +85,7 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
     // The last card is reported before the job ends; the swipe window is then hidden for good.
     if (!reports.AwaitShown(stop)) return;
     if (next.outcome == CardFileReader::Outcome::kEndOfFile) {
-        if (PauseUnlessStopped(stop, kEndPauseMs)) return;
+        if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, kEndPauseMs)) return;
         view.ShowSwipe(false);
         EndOfFile(view, "End of File!!!", stop);
     } else {

@@ -18,7 +18,7 @@ int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop) {
         // A card erased is reported, even by a job being stopped.
         const int status = reader.WaitEraseStatus();
         if (status != 0) return status;
-        if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
+        if (PauseUnlessStopped(reader.Link().GetClock(), stop, kStatusPollMs)) return 0;
     }
 }
 

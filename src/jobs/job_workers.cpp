@@ -38,12 +38,8 @@ std::string_view Bounded(std::string_view source) {
 
 }  // namespace
 
-bool PauseUnlessStopped(std::stop_token stop, int milliseconds) {
-    std::mutex mutex;
-    std::condition_variable_any wake;
-    std::unique_lock lock(mutex);
-    wake.wait_for(lock, stop, std::chrono::milliseconds(milliseconds), [] { return false; });
-    return stop.stop_requested();
+bool PauseUnlessStopped(Clock& clock, std::stop_token stop, int milliseconds) {
+    return clock.SleepFor(std::chrono::milliseconds(milliseconds), stop);
 }
 
 bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop) {
@@ -61,7 +57,7 @@ bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_toke
             }
             return true;
         }
-        if (PauseUnlessStopped(stop, pollMs)) return false;
+        if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, pollMs)) return false;
     }
 }
 
@@ -71,7 +67,7 @@ int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop) {
         // A card done is reported, even by a job being stopped.
         const int status = reader.WaitWriteStatus();
         if (status != 0) return status;
-        if (PauseUnlessStopped(stop, kStatusPollMs)) return 0;
+        if (PauseUnlessStopped(reader.Link().GetClock(), stop, kStatusPollMs)) return 0;
     }
 }
 
@@ -192,7 +188,9 @@ void CompareWorker(JobContext context, std::stop_token stop) {
             } else {
                 view.SetMessageText("Read <Target> Error!!");
             }
-            if (PauseUnlessStopped(stop, kCompareRetryPauseMs)) return;
+            if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, kCompareRetryPauseMs)) {
+                return;
+            }
             view.ShowSwipe(true);
             continue;
         }

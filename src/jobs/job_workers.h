@@ -45,7 +45,7 @@ void CompareWorker(JobContext context, std::stop_token stop);
 // --- Pieces the workers share ---
 
 // Sleeps, and returns true at once when a stop is requested.
-bool PauseUnlessStopped(std::stop_token stop, int milliseconds);
+bool PauseUnlessStopped(Clock& clock, std::stop_token stop, int milliseconds);
 // Polls ReceiveTracks until a swipe's data has come, pausing pollMs between attempts, and
 // decodes the card with the settings in force: failed tracks hold their error markers
 // (card.trackErrors). A block that cannot be split (cut short, or not a read block) fails on all

@@ -120,6 +120,7 @@ TEST_F(BatchTest, ClosingTheWindowClosesTheFiles) {
 }
 
 TEST_F(BatchTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {
+    clock = &SystemClock();  // the window follows the auto-swipe as the operator sees it
     StartBatch(ReadingDeck(2));
     VirtualReaderWindow readerWindow(*reader);
     readerWindow.show();

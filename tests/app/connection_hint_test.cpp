@@ -19,9 +19,9 @@ class UnopenableBackend final : public HidBackend {
 };
 
 TEST_F(SessionTest, AReaderThatMayNotBeOpenedIsExplainedOnce) {
-    reader = std::make_unique<VirtualReader>(VirtualReader::Options{}, SampleDeck());
+    reader = std::make_unique<VirtualReader>(VirtualReader::Options{}, SampleDeck(), *clock);
     session = std::make_unique<DesktopSession>(std::make_unique<UnopenableBackend>(*reader),
-                                               *profile, boxes);
+                                               *profile, boxes, *clock);
     session->Start();
     ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
     EXPECT_EQ(boxes.shown, std::vector<QString>{DesktopSession::CannotOpenReaderText()});

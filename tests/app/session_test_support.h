@@ -39,6 +39,10 @@ class SessionTest : public ::testing::Test {
     static constexpr int kHandMs = 150;
 
     QTemporaryDir dir;
+    VirtualClock virtualClock;
+    // The reader's waits and the monitor's pauses: on virtual time, unless a test follows the
+    // program in real time (set before Start).
+    Clock* clock = &virtualClock;
     std::unique_ptr<ProfileStore> profile;
     std::unique_ptr<VirtualReader> reader;
     AnsweredMessageBoxes boxes;
@@ -55,10 +59,10 @@ class SessionTest : public ::testing::Test {
 
     // Starts the program; the first tick connects to the reader.
     void Start(VirtualReader::Options options = {}, bool plugged = true) {
-        reader = std::make_unique<VirtualReader>(options, SampleDeck());
+        reader = std::make_unique<VirtualReader>(options, SampleDeck(), *clock);
         if (!plugged) reader->Unplug();
         session = std::make_unique<DesktopSession>(std::make_unique<VirtualBackend>(*reader),
-                                                   *profile, boxes);
+                                                   *profile, boxes, *clock);
         session->Start();
     }
     // Starts and waits for the end of the connection attempt.
