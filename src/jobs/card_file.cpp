@@ -101,14 +101,27 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace tollwick {
 
+std::FILE* OpenCardDataFile(const std::string& path) {
+#ifdef _WIN32
+    return std::fopen(path.c_str(), "ab");
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (!file) ::close(fd);
+    return file;
+#endif
+}
+
 CardFileAppender::CardFileAppender(const std::string& path) {
     // Binary append: records carry "\n" line ends here; the reader accepts CR LF and LF alike.
-    file_ = std::fopen(path.c_str(), "ab");
+    file_ = OpenCardDataFile(path);
 }
 
 CardFileAppender::~CardFileAppender() {
