@@ -36,6 +36,7 @@ int Session::Prepare() {
                                              ": the deck has cards 1 to " +
                                              std::to_string(deck.cards.size()));
         }
+        for (const VirtualCard& card : deck.cards) savedTracks_.push_back(card.tracks);
         virtualReader_ = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
         virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
                                      kSimulatedSwipeDelay, cardAfterCard_);
@@ -84,12 +85,17 @@ int Session::SaveDeck() {
         std::lock_guard lock(changedMutex_);
         changed.swap(changedCards_);
     }
+    const TrackSet formats = Layout().settings;
     for (std::size_t index : changed) {
         std::string error;
-        const std::optional<VirtualCard> card = virtualReader_->Card(index);
+        std::optional<VirtualCard> card = virtualReader_->Card(index);
+        if (card && index < savedTracks_.size()) {
+            card->name = ChangedCardName(savedTracks_[index], card->tracks, formats);
+        }
         if (!card || !SaveDeckCard(options_.deckPath, index, *card, &error)) {
             return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
         }
+        if (index < savedTracks_.size()) savedTracks_[index] = card->tracks;
     }
     return kExitDone;
 }
