@@ -97,6 +97,11 @@ CardOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeou
         }
         if (!PauseUnlessInterrupted(kPollPauseMs)) return CardOutcome::kInterrupted;
     }
+    for (std::size_t t = 0; t < 3; ++t) {
+        const TrackBuffer& buffer = card.track[t];
+        result.raw[t].assign(buffer.begin(),
+                             buffer.begin() + static_cast<std::ptrdiff_t>(RawLength(buffer)));
+    }
     const uint8_t errors = DecodeTracks(card, formats);
     for (int t = 0; t < 3; ++t) {
         const bool failed = errors & (1u << t);

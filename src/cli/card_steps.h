@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "carddata/card_summary.h"
 #include "carddata/data_type.h"
 #include "cli/json_output.h"
 #include "cli/session.h"
@@ -28,6 +29,9 @@ int ReportOutcome(Output& out, CardOutcome outcome, double timeoutSeconds,
 struct ReadCard {
     CardTracks card;  // as the desktop program shows it: failed tracks carry their marker
     CardResult tracks;
+    // Each track's bytes as the reader delivered them, before decoding (first bit in bit 7 of
+    // the first byte; trailing zero bytes left out, as the decode leaves them out).
+    RecordedTracks raw;
     bool Failed() const { return card.trackErrors != 0; }
 };
 

@@ -14,6 +14,16 @@ constexpr auto kSimulatedSwipeDelay = std::chrono::milliseconds(150);
 
 }  // namespace
 
+std::filesystem::path ProfilePathOf(const GlobalOptions& options) {
+    return options.profilePath.empty() ? DefaultProfilePath()
+                                       : std::filesystem::path(options.profilePath);
+}
+
+DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile) {
+    return LayoutFor(FormatType(options), StoredDensity(profile), kIsoTrackSet,
+                     ReadUserKeys(profile));
+}
+
 Session::Session(const GlobalOptions& options, Output& out, bool cardAfterCard)
     : options_(options), out_(out), cardAfterCard_(cardAfterCard) {}
 
@@ -49,9 +59,7 @@ int Session::Prepare() {
     backend_ = std::make_unique<InterruptibleBackend>(std::move(inner));
     link_ = std::make_unique<ReaderLink>(*backend_);
     reader_ = std::make_unique<ReaderCommands>(*link_);
-    profile_ = std::make_unique<ProfileStore>(options_.profilePath.empty()
-                                                  ? DefaultProfilePath()
-                                                  : std::filesystem::path(options_.profilePath));
+    profile_ = std::make_unique<ProfileStore>(ProfilePathOf(options_));
     return kExitDone;
 }
 
@@ -74,8 +82,7 @@ int Session::Connect(ConnectDetail detail, StartupConnection* details) {
 }
 
 DataTypeLayout Session::Layout() {
-    return LayoutFor(FormatType(options_), StoredDensity(*profile_), kIsoTrackSet,
-                     ReadUserKeys(*profile_));
+    return LayoutInForce(options_, *profile_);
 }
 
 int Session::SaveDeck() {

@@ -21,6 +21,11 @@
 
 namespace tollwick {
 
+// The settings file of --profile, else the default one.
+std::filesystem::path ProfilePathOf(const GlobalOptions& options);
+// The track formats and text limits of --format, with the stored density and User Type keys.
+DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile);
+
 class Session {
   public:
     // cardAfterCard: the virtual reader swipes the deck's cards in turn (batch commands).
