@@ -1,9 +1,7 @@
 #include "cli/json_output.h"
 
 namespace tollwick {
-namespace {
-
-const char* StatusName(TrackStatus status) {
+const char* TrackStatusName(TrackStatus status) {
     switch (status) {
         case TrackStatus::kOk:
             return "ok";
@@ -15,8 +13,6 @@ const char* StatusName(TrackStatus status) {
     return "error";
 }
 
-}  // namespace
-
 std::string JsonLine(const nlohmann::ordered_json& object) {
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
@@ -26,7 +22,7 @@ nlohmann::ordered_json ErrorJson(int exitStatus, std::string_view message) {
 }
 
 nlohmann::ordered_json TrackJson(const TrackResult& track) {
-    nlohmann::ordered_json out = {{"text", track.text}, {"status", StatusName(track.status)}};
+    nlohmann::ordered_json out = {{"text", track.text}, {"status", TrackStatusName(track.status)}};
     if (track.status == TrackStatus::kError) out["raw"] = track.raw;
     return out;
 }

@@ -25,6 +25,7 @@ struct TrackResult {
     std::string raw;
 };
 using CardResult = std::array<TrackResult, 3>;
+const char* TrackStatusName(TrackStatus status);  // "ok", "empty", "error"
 
 // The object as one line, newline included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonLine(const nlohmann::ordered_json& object);
