@@ -61,9 +61,19 @@ class RecordSink {
     std::string openError_;
 };
 
+// Also for files not yet there ("c.csv" and "./c.csv").
 bool SameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    if (a == "-" || b == "-") return false;
     std::error_code error;
-    return a == b || std::filesystem::equivalent(a, b, error);
+    if (std::filesystem::equivalent(a, b, error)) return true;
+    auto canonical = [&error](const std::string& path) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    };
+    const auto canonicalA = canonical(a);
+    if (error) return false;
+    const auto canonicalB = canonical(b);
+    return !error && canonicalA == canonicalB;
 }
 
 }  // namespace
