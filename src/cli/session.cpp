@@ -107,6 +107,13 @@ int Session::SaveDeck() {
     return kExitDone;
 }
 
+void Session::SwipeLastCardAgain() {
+    // Card after card the auto-swipe has moved on by one; a single card comes again anyway.
+    if (!virtualReader_ || !cardAfterCard_) return;
+    const std::optional<std::size_t> next = virtualReader_->NextAutoSwipeCard();
+    if (next && *next > 0) virtualReader_->SetAutoSwipe(*next - 1, kSimulatedSwipeDelay, true);
+}
+
 void Session::Disarm() {
     if (reader_ && reader_->IsConnected()) reader_->ResetReader();
 }

@@ -49,6 +49,9 @@ class Session {
     // the cards it wrote, and named by what it holds now ("written %B123?  ;1234?", as the
     // desktop program names it): kExitDone, or kExitFileFailed (said).
     int SaveDeck();
+    // The virtual reader's next swipe is the card it swiped last (write --verify); a card
+    // swiped by hand needs nothing.
+    void SwipeLastCardAgain();
     // After an interrupt: the reader is told to stop waiting for a card (ESC 'a').
     void Disarm();
 
