@@ -14,6 +14,7 @@
 #include "carddata/track_codec.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
+#include "scripted_backend.h"
 
 namespace tollwick {
 namespace {
@@ -22,32 +23,14 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-struct Rig {
-    explicit Rig(VirtualReader::Options options = {}) : reader(options, SampleDeck(), clock) {
-        EXPECT_EQ(commands.ConnectScan(), 1);
+// Connected at once; the raw bytes of each track as the reader sent them, or decoded.
+struct Rig : testing::VirtualRig {
+    explicit Rig(VirtualReader::Options options = {}) : VirtualRig(options) {
+        EXPECT_TRUE(Connect());
     }
-    VirtualClock clock;
-    VirtualReader reader;
-    VirtualBackend backend{reader};
-    ReaderLink link{backend, clock};
-    ReaderCommands commands{link};
-
-    int Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
-              std::size_t card = 0) {
-        TrackTexts texts{};
-        std::strcpy(texts[0].data(), t1);
-        std::strcpy(texts[1].data(), t2);
-        std::strcpy(texts[2].data(), t3);
-        if (commands.WriteTracks(texts, settings) != kReaderOk) return -1;
-        reader.Swipe(card);
-        return commands.WaitWriteStatus();
-    }
-    // The raw bytes of each track as the reader sent them.
     CardTracks ReadRaw(std::size_t card) {
         CardTracks raw;
-        EXPECT_EQ(commands.StartRawRead(), kReaderOk);
-        reader.Swipe(card);
-        EXPECT_EQ(commands.ReceiveTracks(raw), kReaderOk);
+        EXPECT_EQ(ReadCard(card, raw), kReaderOk);
         return raw;
     }
     // The whole read block of one swipe, as the link delivers it.
@@ -208,8 +191,7 @@ TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
 
     // An instant auto-swipe still waits out the host's listen after a write or erase.
     rig.reader.SetAutoSwipe(3, 0ms, false);
-    TrackTexts texts{};
-    std::strcpy(texts[1].data(), "1234");
+    TrackTexts texts = testing::Texts("", "1234", "");
     ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
     EXPECT_EQ(rig.commands.WaitWriteStatus(), kReaderOk);
     ASSERT_EQ(rig.commands.EraseTracks(7), kReaderOk);
@@ -243,8 +225,7 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     EXPECT_EQ(changed, std::vector<std::size_t>{3});
 
     rig.reader.SetRejectNext(true);
-    TrackTexts texts{};
-    std::strcpy(texts[1].data(), "1234");
+    TrackTexts texts = testing::Texts("", "1234", "");
     ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
     EXPECT_TRUE(rig.reader.RejectNextPending());  // spent by the card, not by the command
     rig.reader.Swipe(0);
@@ -256,10 +237,12 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     rig.reader.SetRejectNext(true);
     EXPECT_EQ(rig.commands.EraseTracks(2), -1);
     EXPECT_FALSE(rig.reader.RejectNextPending());
-    ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
-    rig.reader.Swipe(0);
+    ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);  // track 2 only
+    rig.reader.Swipe(3);
     EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
     EXPECT_EQ(changed.size(), 3u);
+    EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
+    EXPECT_EQ(rig.reader.Card(3)->tracks[2], before[2]);
 }
 
 // The sample cards as the program reads them with the formats of their data type (the CLI tests
