@@ -150,7 +150,8 @@ TEST(Hex, Conversions) {
 
 TEST(Split, ReadBlocks) {
     CardTracks card;
-    // Only a track-1 block: tracks 2 and 3 decode as no data without errors.
+    // Only a track-1 block: tracks 2 and 3 decode as no data, whatever the card held before.
+    card.SetText(1, "LAST CARD");
     const Bytes onlyTrack1 = {0x1B, 's', 0x1B, 0x01, 0x02, 0xAA, 0xBB, 0x00, '?', 0x1C, '0'};
     ASSERT_EQ(SplitReadBlock(onlyTrack1.data(), onlyTrack1.size(), card), SplitResult::kOk);
     EXPECT_EQ(RawLength(card.track[0]), 2u);
