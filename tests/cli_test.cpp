@@ -482,10 +482,12 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
     std::vector<Json> tracks = JsonLines(r.out);
     ASSERT_EQ(tracks.size(), 3u) << r.out;
     for (std::size_t t = 0; t < 2; ++t) {
+        EXPECT_EQ(tracks[t]["type"], "track_inspection");
         EXPECT_EQ(tracks[t]["track"], t + 1);
         EXPECT_FALSE(tracks[t]["failure"].is_null()) << tracks[t];
         ASSERT_FALSE(tracks[t]["candidates"].empty()) << tracks[t];
         EXPECT_EQ(tracks[t]["candidates"][0]["direction"], "reversed");
+        EXPECT_EQ(tracks[t]["candidates"][0]["polarity"], "normal");
     }
     EXPECT_EQ(tracks[1]["candidates"][0]["text"], ";4000009876543210=3001101?");
     EXPECT_EQ(tracks[2]["bits"], "");
