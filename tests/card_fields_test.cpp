@@ -78,6 +78,7 @@ TEST(IsoFields, NameSplitsIntoSurnameGivenNamesAndTitle) {
     card = Parse(track1(" /"));  // the card carries no name
     EXPECT_EQ(Value(card, 1, "name"), "<absent>");
     EXPECT_EQ(Value(card, 1, "expiry"), "2912");
+    EXPECT_EQ(Value(card, 0, "tracks_agree"), "<absent>");  // no track 2 to agree with
 
     card = Parse(track1("SOLO/"));
     EXPECT_EQ(Value(card, 1, "surname"), "SOLO");
