@@ -78,6 +78,7 @@ TEST(IsoFields, NameSplitsIntoSurnameGivenNamesAndTitle) {
     card = Parse(track1(" /"));  // the card carries no name
     EXPECT_EQ(Value(card, 1, "name"), "<absent>");
     EXPECT_EQ(Value(card, 1, "expiry"), "2912");
+    EXPECT_EQ(Value(card, 0, "tracks_agree"), "<absent>");  // no track 2 to agree with
 
     card = Parse(track1("SOLO/"));
     EXPECT_EQ(Value(card, 1, "surname"), "SOLO");
@@ -118,17 +119,6 @@ TEST(IsoFields, ExpiryServiceCodeAndAbsentParts) {
     EXPECT_EQ(digits("943"),
               "test card | by the issuer, online, except under bilateral "
               "agreement | ATM only, PIN required");
-    EXPECT_EQ(digits("615"),
-              "national interchange only, except under bilateral agreement; use "
-              "the chip where feasible | reserved | goods and services only (no "
-              "cash), PIN required");
-    EXPECT_EQ(digits("187"),
-              "international interchange | reserved | goods and services only "
-              "(no cash), PIN where feasible");
-    EXPECT_EQ(digits("124"), "international interchange | by the issuer, online | cash only");
-    EXPECT_EQ(digits("102"),
-              "international interchange | normal | goods and services only (no "
-              "cash)");
 
     // Expiry and service code may each be left out with a bare separator.
     const Tracks bare = {"%B4000001234567899^DOE/JOHN^^^DISC?", ";4000001234567899==101?",
@@ -245,32 +235,18 @@ TEST(AamvaFields, LicenceOnThreeTracks) {
     EXPECT_EQ(Value(card, 1, "state"), "CA");
     EXPECT_EQ(Explained(card, 1, "state"), "California");
     EXPECT_EQ(Value(card, 1, "city"), "SACRAMENTO");
-    EXPECT_EQ(Value(card, 1, "name"), "DOE$JOHN$Q");
-    EXPECT_EQ(Value(card, 1, "family_name"), "DOE");
-    EXPECT_EQ(Value(card, 1, "given_name"), "JOHN");
     EXPECT_EQ(Value(card, 1, "middle_names"), "Q");
-    EXPECT_EQ(Value(card, 1, "address"), "123 MAIN ST");
     EXPECT_EQ(Value(card, 2, "iin"), "636014");
     EXPECT_EQ(Value(card, 2, "id_number"), "12345678");
-    EXPECT_EQ(Value(card, 2, "expiry"), "2912");
     EXPECT_EQ(Explained(card, 2, "expiry"), "December 2029");
     EXPECT_EQ(Value(card, 2, "birth_date"), "19800101");
     EXPECT_EQ(Explained(card, 2, "birth_date"), "1 January 1980");
-    EXPECT_EQ(Value(card, 3, "cds_version"), "0");
-    EXPECT_EQ(Value(card, 3, "jurisdiction_version"), "1");
-    EXPECT_EQ(Value(card, 3, "postal_code"), "95814");
-    EXPECT_EQ(Value(card, 3, "class"), "C");
+    // Track 3's widths are checked below; here blanks and the words for codes.
     EXPECT_EQ(Value(card, 3, "restrictions"), "B");
     EXPECT_EQ(Value(card, 3, "endorsements"), "<absent>");  // blank on the card
-    EXPECT_EQ(Value(card, 3, "sex"), "1");
     EXPECT_EQ(Explained(card, 3, "sex"), "male");
-    EXPECT_EQ(Value(card, 3, "height"), "511");
     EXPECT_EQ(Explained(card, 3, "height"), "5 ft 11 in");
-    EXPECT_EQ(Value(card, 3, "weight"), "180");
-    EXPECT_EQ(Value(card, 3, "hair_colour"), "BRO");
     EXPECT_EQ(Explained(card, 3, "hair_colour"), "brown");
-    EXPECT_EQ(Value(card, 3, "eye_colour"), "BLU");
-    EXPECT_EQ(Explained(card, 3, "eye_colour"), "blue");
     EXPECT_EQ(Value(card, 3, "discretionary_data"), "<absent>");
     EXPECT_EQ(card.Find(2, "pan"), nullptr);  // 636 is a licence, not an account number
 

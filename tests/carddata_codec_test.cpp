@@ -40,9 +40,6 @@ TEST(Encode, KnownTracksComeOutByteForByte) {
     ASSERT_TRUE(even);
     EXPECT_EQ((*even)[4] & 0x04, 0);  // the 35th bit, the LRC's parity bit
     EXPECT_EQ(EncodeTrack("", kTrack2Iso), Bytes{});
-}
-
-TEST(Encode, ParityRulesPerBpc) {
     // With no parity, data characters carry no bit but sentinels still get one when their ones
     // are odd: ';' (1011) gets 0x10, '?' (1111) does not.
     EXPECT_EQ(SentinelCode(';', {5, kParityNone, ';', '?'}), 0x1B);
@@ -50,49 +47,19 @@ TEST(Encode, ParityRulesPerBpc) {
     // 4 and 6 bits per character never carry a parity bit, whatever the parity code.
     EXPECT_EQ(SentinelCode(';', {4, kParityOdd, ';', '?'}), 0x0B);
     EXPECT_EQ(SentinelCode('%', {6, kParityEven, '%', '?'}), 0x05);
-    // Packing length: (count * bpc + 7) / 8 bytes.
-    EXPECT_EQ(EncodeTrack("12345", {4, kParityOdd, ';', '?'})->size(), 4u);  // 8 chars * 4 bits
-    EXPECT_EQ(EncodeTrack("AB", {6, kParityNone, '%', '?'})->size(), 4u);    // 5 * 6 = 30 bits
-    // The count of characters travels in one byte: 252 characters fit, 253 do not.
-    EXPECT_TRUE(EncodeTrack(std::string(252, '1'), kTrack2Iso));
-    EXPECT_FALSE(EncodeTrack(std::string(253, '1'), kTrack2Iso));
 }
 
-TEST(Decode, KnownTrackAndTrailingZeros) {
+TEST(Decode, KnownTrackAndNoData) {
     TrackBuffer buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20});
     EXPECT_FALSE(DecodeTrack(buffer, kTrack2Iso));
     EXPECT_EQ(TextOf(buffer), ";1234?");
-    buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20, 0x00, 0x00, 0x00});
-    EXPECT_FALSE(DecodeTrack(buffer, kTrack2Iso));
-    EXPECT_EQ(TextOf(buffer), ";1234?");
-}
-
-TEST(Decode, EveryBitOfTheCharactersIsChecked) {
-    const Bytes good = {0xD4, 0x11, 0x92, 0x7C, 0x20};
-    for (int bit = 0; bit < 40; ++bit) {
-        Bytes bad = good;
-        bad[static_cast<std::size_t>(bit / 8)] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
-        TrackBuffer buffer = RawBuffer(bad);
-        const bool failed = DecodeTrack(buffer, kTrack2Iso);
-        if (bit < 35) {
-            EXPECT_TRUE(failed) << "bit " << bit;
-            // A failed track keeps its raw bytes.
-            EXPECT_EQ(std::memcmp(buffer.data(), bad.data(), bad.size()), 0) << "bit " << bit;
-        } else {
-            EXPECT_FALSE(failed) << "bit " << bit;
-        }
-    }
-}
-
-TEST(Decode, EmptyAndTooShortTracksReadAsNoData) {
     TrackBuffer empty{};
     EXPECT_FALSE(DecodeTrack(empty, kTrack2Iso));
     EXPECT_EQ(TextOf(empty), "{NO DATA}");
-    // Bits without an end sentinel fail.
-    TrackBuffer noise = RawBuffer({0xFF, 0x00, 0xFF});
-    EXPECT_TRUE(DecodeTrack(noise, kTrack2Iso));
 }
 
+// Every format, a text of its own and the numbers up to 999. Some end in zero bits that cut into
+// the end sentinel or the LRC: the buffer cannot keep trailing zero bytes, yet they read back.
 TEST(Codec, RoundTripEveryFormat) {
     struct Case {
         TrackSettings settings;
@@ -101,8 +68,8 @@ TEST(Codec, RoundTripEveryFormat) {
     const Case cases[] = {
         {{5, kParityOdd, ';', '?'}, "4000001234567899=2912101"},
         {{5, kParityEven, ';', '?'}, "0123456789:<=>"},
-        {{5, kParityNone, ';', '?'}, "31415926"},
-        {{4, kParityOdd, ';', '?'}, "8675309"},
+        {{5, kParityNone, ';', '0'}, "31415926"},
+        {{4, kParityOdd, ';', '0'}, "8675309"},
         {{4, kParityNone, '1', '0'}, "23456789"},
         {{7, kParityOdd, '%', '?'}, "B4000001234567899^DOE/JOHN^2912"},
         {{7, kParityEven, '%', '?'}, "HELLO WORLD 0123"},
@@ -112,29 +79,15 @@ TEST(Codec, RoundTripEveryFormat) {
         {{7, kParityOdd, '%', 'S'}, "ABC"},  // a letter as end sentinel
     };
     for (const Case& c : cases) {
-        const auto written = EncodeTrack(c.text, c.settings);
-        ASSERT_TRUE(written) << c.text;
-        TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
-        ASSERT_FALSE(DecodeTrack(buffer, c.settings)) << c.text;
-        EXPECT_EQ(TextOf(buffer),
-                  std::string(1, c.settings.startSentinel) + c.text + c.settings.endSentinel);
-    }
-}
-
-TEST(Codec, TrailingZeroBitsOfTheTrackAreNotNeeded) {
-    // "004" at 5 bits with even parity ends in a zero byte that cuts into the end sentinel;
-    // the buffer cannot keep trailing zero bytes, yet the track must read back.
-    for (const TrackSettings s :
-         {TrackSettings{5, kParityEven, ';', '?'}, TrackSettings{4, kParityOdd, ';', '0'},
-          TrackSettings{5, kParityNone, ';', '0'}}) {
-        for (int value = 0; value < 1000; ++value) {
-            const std::string text = std::to_string(value);
-            if (text.find(s.endSentinel) != std::string::npos) continue;
-            const auto written = EncodeTrack(text, s);
-            ASSERT_TRUE(written);
+        for (int value = -1; value < 1000; ++value) {
+            const std::string text = value < 0 ? c.text : std::to_string(value);
+            if (text.find(c.settings.endSentinel) != std::string::npos) continue;
+            const auto written = EncodeTrack(text, c.settings);
+            ASSERT_TRUE(written) << text;
             TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
-            ASSERT_FALSE(DecodeTrack(buffer, s)) << text << " bpc " << int{s.bpc};
-            EXPECT_EQ(TextOf(buffer), std::string(1, s.startSentinel) + text + s.endSentinel);
+            ASSERT_FALSE(DecodeTrack(buffer, c.settings)) << text << " bpc " << int{c.settings.bpc};
+            EXPECT_EQ(TextOf(buffer),
+                      std::string(1, c.settings.startSentinel) + text + c.settings.endSentinel);
         }
     }
 }
@@ -197,19 +150,12 @@ TEST(Hex, Conversions) {
 
 TEST(Split, ReadBlocks) {
     CardTracks card;
-    // Only a track-1 block: tracks 2 and 3 decode as no data without errors.
+    // Only a track-1 block: tracks 2 and 3 decode as no data, whatever the card held before.
+    card.SetText(1, "LAST CARD");
     const Bytes onlyTrack1 = {0x1B, 's', 0x1B, 0x01, 0x02, 0xAA, 0xBB, 0x00, '?', 0x1C, '0'};
     ASSERT_EQ(SplitReadBlock(onlyTrack1.data(), onlyTrack1.size(), card), SplitResult::kOk);
     EXPECT_EQ(RawLength(card.track[0]), 2u);
     EXPECT_EQ(RawLength(card.track[1]), 0u);
-
-    // Order 2, 1 fails at the track-2 block, with every buffer cleared.
-    card.SetText(0, "OLD");
-    const Bytes outOfOrder = {0x1B, 's',  0x1B, 0x02, 0x01, 0x11, 0x1B,
-                              0x01, 0x01, 0x22, 0,    0,    0,    0};
-    EXPECT_EQ(SplitReadBlock(outOfOrder.data(), outOfOrder.size(), card),
-              SplitResult::kBadTrackOrder);
-    EXPECT_EQ(RawLength(card.track[0]), 0u);
 
     // A bad header leaves the buffers untouched.
     card.SetText(1, "KEEP");

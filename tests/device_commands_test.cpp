@@ -16,6 +16,8 @@ using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 using testing::ScriptedBackend;
 using testing::ScriptedState;
+using testing::Texts;
+using testing::VirtualRig;
 
 // Data bytes of the reports with fill zeros dropped from the end of each report.
 Bytes Sent(const std::vector<std::vector<uint8_t>>& reports) {
@@ -27,35 +29,6 @@ Bytes Sent(const std::vector<std::vector<uint8_t>>& reports) {
     }
     return all;
 }
-
-TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
-    TrackTexts texts{};
-    std::strcpy(texts[0].data(), t1);
-    std::strcpy(texts[1].data(), t2);
-    std::strcpy(texts[2].data(), t3);
-    return texts;
-}
-
-struct VirtualRig {
-    explicit VirtualRig(VirtualReader::Options options = {})
-        : reader(options, SampleDeck(), clock) {}
-    VirtualClock clock;
-    VirtualReader reader;
-    VirtualBackend backend{reader};
-    ReaderLink link{backend, clock};
-    ReaderCommands commands{link};
-
-    void Connect() {
-        ASSERT_EQ(commands.ConnectScan(), 1);
-        reader.TakeOutputReports();
-    }
-    // Reads one card swiped after arming; the result of ReceiveTracks.
-    int ReadCard(std::size_t index, CardTracks& card) {
-        if (commands.StartRawRead() != kReaderOk) return -1;
-        reader.Swipe(index);
-        return commands.ReceiveTracks(card);
-    }
-};
 
 // A scripted device that answers the connection test.
 struct ScriptedRig {
@@ -130,7 +103,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     // The erase command listens 50 ms for a refusal; later silence means the reader waits.
     for (auto [delay, result] : {std::pair{49ms, -1}, std::pair{50ms, kReaderOk}}) {
         VirtualRig rig;
-        rig.Connect();
+        ASSERT_TRUE(rig.Connect());
         rig.reader.SetRejectErases(true);
         rig.reader.SetReplyDelay(delay);
         EXPECT_EQ(rig.commands.EraseTracks(1), result) << delay.count();
@@ -139,7 +112,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     // The version text ends at the first 350 ms gap.
     for (auto [stall, text] : {std::pair{349ms, "EVU1.07"}, std::pair{350ms, "EV"}}) {
         VirtualRig rig({.inputReportLength = 2});
-        rig.Connect();
+        ASSERT_TRUE(rig.Connect());
         rig.reader.SetStallNext(4, stall);  // ESC, 'R', 'E', 'V', then the pause
         char version[20] = {};
         ASSERT_EQ(rig.commands.ReadVersion(version, sizeof version), kReaderOk);
@@ -149,7 +122,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     // A read block ends at the first 50 ms gap: a card whose block pauses longer reads cut.
     for (auto [stall, whole] : {std::pair{49ms, true}, std::pair{50ms, false}}) {
         VirtualRig rig;
-        rig.Connect();
+        ASSERT_TRUE(rig.Connect());
         rig.reader.SetStallNext(3, stall);
         CardTracks card;
         const int received = rig.ReadCard(3, card);
@@ -159,7 +132,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     }
     // ... and with nothing swiped the first byte is awaited 350 ms.
     VirtualRig rig;
-    rig.Connect();
+    ASSERT_TRUE(rig.Connect());
     ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
     CardTracks card;
     card.SetText(0, "UNTOUCHED");
@@ -171,7 +144,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
 
 TEST(TrackData, WriteBlockBytes) {
     VirtualRig rig;
-    rig.Connect();
+    ASSERT_TRUE(rig.Connect());
     TrackTexts texts = Texts("", "1234", "");
     ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
     EXPECT_EQ(rig.commands.WritePending(), 0);
@@ -202,7 +175,7 @@ TEST(TrackData, WriteBlockBytes) {
 
 TEST(TrackData, RefusedWritesSendNothing) {
     VirtualRig rig;
-    rig.Connect();
+    ASSERT_TRUE(rig.Connect());
     rig.reader.Unplug();
     TrackTexts texts = Texts("b12", "", "x");
     EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), -1);
@@ -210,7 +183,7 @@ TEST(TrackData, RefusedWritesSendNothing) {
     EXPECT_EQ(rig.commands.CurrentPort(), -1);
 
     VirtualRig big;
-    big.Connect();
+    ASSERT_TRUE(big.Connect());
     // Three 7-bit tracks of 252 characters make a block larger than the link's queue.
     for (auto& t : texts) std::memset(t.data(), 'A', 252);
     const TrackSet wide{{{7, 0, '%', '?'}, {7, 0, '%', '?'}, {7, 0, '%', '?'}}};
@@ -221,7 +194,7 @@ TEST(TrackData, RefusedWritesSendNothing) {
 
 TEST(TrackData, WriteStatus) {
     VirtualRig rig;
-    rig.Connect();
+    ASSERT_TRUE(rig.Connect());
     // Whatever the reader sends at once after the block is dropped, not taken for the status.
     rig.reader.SetChatterAfterWrite(true);
     TrackTexts texts = Texts("B123", "1234", "5678");
@@ -243,12 +216,12 @@ TEST(TrackData, WriteStatus) {
 
 TEST(TrackData, WriteThenReadRoundTripsForEveryReportLengthAndPace) {
     const TrackSet aamva{{{7, 0, '%', '?'}, {5, 0, ';', '?'}, {7, 0, '%', '?'}}};
-    for (int length : {2, 3, 5, 9, 17, 64, 65, 128, 200}) {
+    for (int length : {2, 3, 9, 64, 65, 200}) {
         for (auto interval : {1000us, 10000us}) {
             VirtualRig rig({.inputReportLength = length,
                             .pollInterval = interval,
                             .pollJitter = interval / 2});
-            rig.Connect();
+            ASSERT_TRUE(rig.Connect());
             TrackTexts texts = Texts("DOE$JOHN^123 MAIN", "6360141234567890=2912", "#!!95814");
             ASSERT_EQ(rig.commands.WriteTracks(texts, aamva), kReaderOk);
             rig.reader.Swipe(0);
@@ -281,7 +254,7 @@ TEST(TrackData, ReadBlockRules) {
 
 TEST(Configuration, BytesAndResults) {
     VirtualRig rig;
-    rig.Connect();
+    ASSERT_TRUE(rig.Connect());
     EXPECT_EQ(rig.commands.SetTrack2Density(true), kReaderOk);
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'b', 0xD2}));
     EXPECT_EQ(rig.reader.Density(), 210);
@@ -375,26 +348,6 @@ TEST(Configuration, ScriptedReplies) {
     EXPECT_EQ(commands.WaitWriteStatus(), -2);
     s.Send({0x1B, '1'});
     EXPECT_EQ(commands.WaitWriteStatus(), -2);
-}
-
-TEST(Configuration, EraseOnTheVirtualReader) {
-    VirtualRig rig;
-    rig.Connect();
-    const std::size_t iso = 3;  // the ISO sample card
-    ASSERT_EQ(rig.commands.EraseTracks(5), kReaderOk);
-    EXPECT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'c', 0x05}));
-    rig.reader.Swipe(iso);
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
-    CardTracks card;
-    ASSERT_EQ(rig.ReadCard(iso, card), kReaderOk);
-    EXPECT_EQ(DecodeTracks(card, kIsoTrackSet), 0);
-    EXPECT_EQ(card.Text(0), kNoDataText);
-    EXPECT_EQ(card.Text(1), ";4000001234567899=29121010000000000000?");
-    EXPECT_EQ(card.Text(2), kNoDataText);
-
-    rig.reader.SetRejectErases(true);
-    EXPECT_EQ(rig.commands.EraseTracks(2), -1);
-    EXPECT_TRUE(rig.commands.IsConnected());
 }
 
 }  // namespace

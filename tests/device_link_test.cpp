@@ -124,20 +124,6 @@ TEST(ReaderLink, RefusedQueuesAndFailedWrites) {
     EXPECT_FALSE(link.IsOpen());
 }
 
-TEST(ReaderLink, TimeoutIsTakenInFull) {
-    VirtualClock clock;
-    VirtualReader reader(VirtualReader::Options{}, SampleDeck(), clock);
-    VirtualBackend backend(reader);
-    ReaderLink link(backend, clock);
-    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
-    for (uint16_t timeout : {1, 20, 150, 350}) {
-        uint8_t byte = 0;
-        const auto start = clock.Now();
-        EXPECT_EQ(link.LinkGetByte(1, &byte, timeout), kLinkNoByte);
-        EXPECT_EQ(clock.Now() - start, std::chrono::milliseconds(timeout));
-    }
-}
-
 // The reader unplugged and plugged in again, on both kinds of handle: hidraw's, which learns of
 // it from a failed read (the flush's drain), and one whose report lengths turn 0 at once.
 TEST(ReaderLink, FindsTheReaderAnewAfterAReplug) {

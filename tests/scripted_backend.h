@@ -1,9 +1,11 @@
-// A HID backend whose device answers from a script: tests put input reports in, and read the
-// output reports the channel sent.
+// Rigs for the device tests: a HID backend whose device answers from a script (tests put input
+// reports in and read the output reports the channel sent), and the reader commands over the
+// virtual reader, both on virtual time.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -13,6 +15,8 @@
 
 #include "device/clock.h"
 #include "device/hid_backend.h"
+#include "device/reader_commands.h"
+#include "device/virtual/virtual_reader.h"
 
 namespace tollwick::testing {
 
@@ -102,6 +106,45 @@ class ScriptedBackend final : public HidBackend {
 
   private:
     ScriptedState& s_;
+};
+
+inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
+    TrackTexts texts{};
+    std::strcpy(texts[0].data(), t1);
+    std::strcpy(texts[1].data(), t2);
+    std::strcpy(texts[2].data(), t3);
+    return texts;
+}
+
+struct VirtualRig {
+    explicit VirtualRig(VirtualReader::Options options = {})
+        : reader(options, SampleDeck(), clock) {}
+    VirtualClock clock;
+    VirtualReader reader;
+    VirtualBackend backend{reader};
+    ReaderLink link{backend, clock};
+    ReaderCommands commands{link};
+
+    // Connects and forgets what that sent.
+    bool Connect() {
+        const bool found = commands.ConnectScan() == 1;
+        reader.TakeOutputReports();
+        return found;
+    }
+    // Writes one card swiped after arming; the write status, or -1 when the write was refused.
+    int Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
+              std::size_t card = 0) {
+        TrackTexts texts = Texts(t1, t2, t3);
+        if (commands.WriteTracks(texts, settings) != kReaderOk) return -1;
+        reader.Swipe(card);
+        return commands.WaitWriteStatus();
+    }
+    // Reads one card swiped after arming; the result of ReceiveTracks.
+    int ReadCard(std::size_t index, CardTracks& card) {
+        if (commands.StartRawRead() != kReaderOk) return -1;
+        reader.Swipe(index);
+        return commands.ReceiveTracks(card);
+    }
 };
 
 }  // namespace tollwick::testing

@@ -195,40 +195,22 @@ TEST_F(ProfileTest, PortEmptyIsNoneOtherwiseDecimal) {
     }
 }
 
-TEST_F(ProfileTest, NoProfileGivesIsoUserFormatsAndNoPassword) {
-    EXPECT_EQ(UserTypeSettings(Store()), kIsoTrackSet);
-    EXPECT_EQ(StoredPassword(Store()), "");
-    StorePassword(Store(), "Ab;=\\ 1");
-    EXPECT_EQ(StoredPassword(Store()), "Ab;=\\ 1");
-}
-
-TEST_F(ProfileTest, StoredBpcChoosesTheSentinelList) {
-    PutMsr("TR1BPC=1\nTR1SS=5\nTR1ES=40\nTR3BPC=3\nTR3SS=5\nTR3ES=55\n");
-    const TrackSet set = UserTypeSettings(Store());
-    EXPECT_EQ(set[0].bpc, 5);
-    EXPECT_EQ(set[0].startSentinel, ';');
-    EXPECT_EQ(set[0].endSentinel, '?');  // 40 is past the narrow list; default 30 is too
-    EXPECT_EQ(set[2].bpc, 7);
-    EXPECT_EQ(set[2].startSentinel, '+');
-    EXPECT_EQ(set[2].endSentinel, 'S');  // position 55 is the second 'S'
-}
-
-TEST_F(ProfileTest, PositionsOutsideTheirListsFallBackPerKey) {
-    PutMsr("TR1BPC=-1\nTR1PARITY=2\nTR1SS=32\nTR2BPC=9\nTR2SS=9\nTR2ES=-1\nTR3BPC=x\nTR3SS=x\n");
-    const TrackSet set = UserTypeSettings(Store());
-    EXPECT_EQ(set[0], (TrackSettings{7, kParityOdd, '%', '?'}));
-    EXPECT_EQ(set[1], (TrackSettings{5, kParityOdd, ';', '?'}));
-    // Text without digits reads as position 0, which is inside every list.
-    EXPECT_EQ(set[2], (TrackSettings{4, kParityOdd, '1', '?'}));
-}
-
-TEST_F(ProfileTest, UserKeysAreWrittenAsDecimalPositions) {
-    WriteUserKeys(Store(), {{{2, 0, 0, 14}, {0, 1, 7, 0}, {3, 1, -1, 55}}});
+// The twelve keys by their names, as positions in the lists of their bits per character (the
+// decoding rules are the carddata tests'); -1 lies outside every list and gives the default.
+TEST_F(ProfileTest, UserTypeKeysAreListPositions) {
+    EXPECT_EQ(UserTypeSettings(Store()), kIsoTrackSet);  // no profile
+    const TrackSet expected{
+        {{6, kParityOdd, '!', '/'}, {4, kParityEven, '?', '0'}, {7, kParityEven, '+', 'S'}}};
+    PutMsr(
+        "TR1BPC=2\nTR1PARITY=0\nTR1SS=0\nTR1ES=14\nTR2BPC=0\nTR2PARITY=1\nTR2SS=7\nTR2ES=0\n"
+        "TR3BPC=3\nTR3PARITY=1\nTR3SS=-1\nTR3ES=55\n");
+    EXPECT_EQ(UserTypeSettings(Store()), expected);
     EXPECT_EQ(ReadUserKeys(Store())[2].startSentinel, "-1");
-    const TrackSet set = UserTypeSettings(Store());
-    EXPECT_EQ(set[0], (TrackSettings{6, kParityOdd, '!', '/'}));
-    EXPECT_EQ(set[1], (TrackSettings{4, kParityEven, '?', '0'}));
-    EXPECT_EQ(set[2], (TrackSettings{7, kParityEven, '+', 'S'}));  // default SS "5", wide list
+
+    fs::remove(path_);
+    WriteUserKeys(Store(), {{{2, 0, 0, 14}, {0, 1, 7, 0}, {3, 1, -1, 55}}});
+    EXPECT_EQ(UserTypeSettings(Store()), expected);
+    EXPECT_NE(File().find("TR2PARITY=1\nTR2SS=7\n"), std::string::npos) << File();
 }
 
 }  // namespace
