@@ -4,4 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh release
-ctest --preset release -j2
+# Most tests wait on the virtual reader or a child process rather than compute: run three per
+# core.
+ctest --preset release -j "$(( $(nproc) * 3 ))"
