@@ -1,0 +1,63 @@
+// Verify after write: a card read back against the texts written to it.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "carddata/write_verify.h"
+
+namespace tollwick {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr TrackSettings kTrack1 = kIsoTrackSet[0];
+constexpr TrackSettings kTrack2 = kIsoTrackSet[1];
+
+bool Reads(std::string_view written, const Bytes& read, const TrackSettings& settings,
+           bool rawType = false) {
+    return TrackReadsAsWritten(written, read, settings, rawType);
+}
+
+TEST(WriteVerify, FormattedTracksCompareAsTheyDecode) {
+    // ";1234?" as read (5 bits, odd parity), with or without clocking zeros after it.
+    const Bytes good = {0xD4, 0x11, 0x92, 0x7C, 0x20};
+    EXPECT_TRUE(Reads("1234", good, kTrack2));
+    EXPECT_TRUE(Reads("1234", {0xD4, 0x11, 0x92, 0x7C, 0x20, 0, 0}, kTrack2));
+    // One bit read wrong, another text, nothing read, the read cut short: not what was written.
+    EXPECT_FALSE(Reads("1234", {0xD5, 0x11, 0x92, 0x7C, 0x20}, kTrack2));
+    EXPECT_FALSE(Reads("1235", good, kTrack2));
+    EXPECT_FALSE(Reads("1234", {}, kTrack2));
+    EXPECT_FALSE(Reads("1234", {0xD4, 0x11, 0x92}, kTrack2));
+    // The same bytes hold "%A1?" in 7 bits; the write took lower case as capitals.
+    EXPECT_TRUE(Reads("a1", {0xA3, 0x0E, 0x2F, 0xC5, 0x40}, kTrack1));
+    EXPECT_FALSE(Reads("A1", good, kTrack1));
+    // An empty text is not written: whatever the track holds is not compared.
+    EXPECT_TRUE(Reads("", {0xFF, 0x01}, kTrack2));
+
+    // '~' as the end sentinel of a 6-bit track is written as the code of '>' and read as '>'.
+    const TrackSettings tilde{6, kParityNone, '%', '~'};
+    EXPECT_TRUE(Reads("AB", {0xA2, 0x14, 0x5E, 0x18}, tilde));
+}
+
+TEST(WriteVerify, RawTracksCompareTheirBitsFromTheFirstOneBit) {
+    constexpr TrackSet kRaw{
+        {{8, kParityOdd, '%', '?'}, {8, kParityOdd, ';', '?'}, {8, kParityOdd, ';', '?'}}};
+    // The reader begins at the first one bit and adds zeros after the data.
+    EXPECT_TRUE(Reads("DEADBEEF", {0xDE, 0xAD, 0xBE, 0xEF, 0x00}, kRaw[0], true));
+    EXPECT_TRUE(Reads("0F80", {0xF8}, kRaw[0], true));
+    EXPECT_FALSE(Reads("0F80", {0xF9}, kRaw[0], true));
+    EXPECT_FALSE(Reads("DEADBEEF", {0xDE, 0xAD, 0xBE}, kRaw[0], true));
+
+    // A whole card: the tracks that differ, by bit; an unwritten track never does.
+    EXPECT_EQ(
+        VerifyWrittenCard({"C0", "", "F00D"}, {Bytes{0xC0}, Bytes{0x12}, Bytes{0xF0, 0x0C}}, kRaw),
+        0b100);
+    EXPECT_EQ(VerifyWrittenCard({"", "1234", ""},
+                                {Bytes{}, Bytes{0xD4, 0x11, 0x92, 0x7C, 0x20}, Bytes{0x01}},
+                                kIsoTrackSet),
+              0);
+    EXPECT_EQ(VerifyWrittenCard({"A1", "1234", "1"}, {Bytes{}, Bytes{}, Bytes{}}, kIsoTrackSet),
+              0b111);
+}
+
+}  // namespace
+}  // namespace tollwick
