@@ -529,6 +529,80 @@ TEST_F(JobsTest, SequentialRunOfNoCardsEndsAtOnce) {
     EXPECT_EQ(rig_->cardsChanged.load(), 0);
 }
 
+// --- Verify after write ----------------------------------------------------------------------
+
+constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
+constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
+
+// Each card written is read back before it is reported; only a card that reads back as written
+// is counted, one that does not is named with its tracks and its data goes onto the next card.
+TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
+    Connect();
+    rig_->flags.verifyAfterWrite = true;
+    rig_->view.SetTracks({"B123", "1234567890", ""});
+    rig_->monitor->LaunchWrite();
+    const auto writeAndVerify = [&](std::size_t card) {
+        Swipe(Armed::kWrite, card);
+        Swipe(Armed::kRead, card);
+    };
+    writeAndVerify(kBlank);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK, verified"));
+    EXPECT_EQ(rig_->view.Get().count, " 2 ");
+    EXPECT_TRUE(rig_->view.Logged("SetSwipeLine1:Swipe again to verify"));
+    writeAndVerify(kWeakSpotCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: track 2 differs"));
+    writeAndVerify(kBackwardsCard);  // track 3 was not written: not compared
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: tracks 1 and 2 differ"));
+    EXPECT_EQ(rig_->view.Get().count, " 2 ");
+    EXPECT_EQ(rig_->view.Count("MessageBox:Card<2> did not read back as written (track 2 "
+                               "differs). Put it aside: the same data goes onto the next card."),
+              1);
+    writeAndVerify(kBlank + 1);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK, verified"));
+    EXPECT_EQ(rig_->view.Get().count, " 3 ");
+    EXPECT_EQ(CardTexts(kBlank + 1), (Texts{"%B123?", ";1234567890?", "{NO DATA}"}));
+
+    // Cancel while the reader waits for the card again: the written card is reported as not
+    // read back, and the reader is disarmed.
+    Swipe(Armed::kWrite, kBlank + 2);
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kRead; }));
+    CancelPromptly();
+    EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card<3> not verified: not read back"));
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_FALSE(rig_->monitor->WorkerActive());
+    EXPECT_EQ(rig_->view.Get().message, "");
+}
+
+// In the batch jobs a card that does not verify is written again on the next card, as a
+// refused one is, and the run still writes its number of good cards.
+TEST_F(JobsTest, BatchJobsWriteTheSameDataAgainAfterAFailedVerify) {
+    Connect();
+    rig_->flags.verifyAfterWrite = true;
+    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
+    for (std::size_t card : {kWeakSpotCard, kBlank}) {
+        Swipe(Armed::kWrite, card);
+        Swipe(Armed::kRead, card);
+    }
+    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"SetMessage:Write Card<0> OK",
+                                        "SetMessage:Write Card<1> not verified: track 2 differs",
+                                        "SetMessage:Write Card<1> OK, verified"}));
+    EXPECT_EQ(CardTexts(kBlank), (Texts{"%AAA?", ";1234567890?", "{NO DATA}"}));
+
+    SeqWriteRun run = *PlanSeqWrite({"0000", "2", "1", 1}, {"", "12345678", ""}).run;
+    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
+    for (std::size_t card : {kBlank + 1, kWeakSpotCard, kBlank + 2}) {
+        Swipe(Armed::kWrite, card);
+        Swipe(Armed::kRead, card);
+    }
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <2> OK, verified"));
+    EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card <2> not verified: track 2 differs"));
+    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";123456780000?");
+    EXPECT_EQ(CardTexts(kBlank + 2)[1], ";123456780001?");  // the number the weak card failed
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);       // two good cards: the run is over
+}
+
 // --- Track preparation ---------------------------------------------------------------------
 
 TEST(PrepareWriteTrack, TakesOffSentinelsOrEmptiesWhatTheTrackCannotCarry) {
