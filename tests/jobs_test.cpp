@@ -551,9 +551,9 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     EXPECT_EQ(rig_->view.Get().message, "");
 }
 
-// In the batch jobs a card that does not verify is written again on the next card, as a
-// refused one is, and the run still writes its number of good cards.
-TEST_F(JobsTest, BatchJobsWriteTheSameDataAgainAfterAFailedVerify) {
+// From File, Sequential write and Copy write the data of a card that does not verify onto the
+// next card, as they do after a refused one, and a run still writes its number of good cards.
+TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
     Connect();
     rig_->flags.verifyAfterWrite = true;
     ASSERT_TRUE(Files().LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
@@ -579,6 +579,16 @@ TEST_F(JobsTest, BatchJobsWriteTheSameDataAgainAfterAFailedVerify) {
     // The number the weak card failed goes onto the next card; one good card ends the run.
     EXPECT_EQ(CardTexts(kBlank + 1)[1], ";123456780007?");
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+
+    // Copy asks for another target with the same data.
+    rig_->monitor->LaunchCopy();
+    Swipe(Armed::kRead, kIsoCard);
+    Swipe(Armed::kWrite, kWeakSpotCard);
+    Swipe(Armed::kRead, kWeakSpotCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write <TARGET> Card not verified: track 2 differs"));
+    EXPECT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kWrite; }));
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Write <TARGET> Card");
+    CancelPromptly();
 }
 
 // --- Track preparation ---------------------------------------------------------------------

@@ -47,8 +47,12 @@ std::string NotVerified(std::string_view written, const CardReport& report) {
 }
 // The box for a card that did not verify, where a refused card gets its box.
 std::string NotVerifiedBox(uint32_t count, const CardReport& report) {
-    return WithCount("Card<%d> did not read back as written (", count) + VerifyFailureText(report) +
-           "). Put it aside: the same data goes onto the next card.";
+    const std::string what =
+        report.check == WriteCheck::kNotReadBack
+            ? WithCount("Card<%d> was written but not read back to verify it.", count)
+            : WithCount("Card<%d> did not read back as written (", count) +
+                  VerifyFailureText(report) + ").";
+    return what + " Put it aside: the same data goes onto the next card.";
 }
 
 }  // namespace
