@@ -1,7 +1,10 @@
 #!/bin/sh
 # Runs the desktop program on the virtual reader under a virtual X server and saves pictures of
 # its windows: the main window once the reader is ready (docs/main-window.png), the swipe window
-# during a Read (docs/swipe-window.png) and the virtual reader's window (docs/virtual-reader.png).
+# during a Read (docs/swipe-window.png), the virtual reader's window (docs/virtual-reader.png), the
+# Inspector on a card swiped backwards (docs/inspector.png) and on a damaged track
+# (docs/inspector-parity.png), the Fields pane of a bank card (docs/fields.png), and Verify after
+# write on a weak card (docs/verify-swipe.png, docs/verify-failed.png).
 # Usage: tools/screenshot.sh [path/to/tollwick] [output directory]
 set -eu
 
