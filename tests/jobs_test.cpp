@@ -529,13 +529,11 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     EXPECT_EQ(rig_->view.Get().tracks, (Texts{"B123", "1234567890", ""}));  // as written
     EXPECT_EQ(rig_->view.Get().count, " 2 ");
     EXPECT_TRUE(rig_->view.Logged("SetSwipeLine1:Swipe again to verify"));
-    writeAndVerify(kWeakSpotCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: track 2 differs"));
     writeAndVerify(kBackwardsCard);  // track 3 was not written: not compared
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: tracks 1 and 2 differ"));
     EXPECT_EQ(rig_->view.Get().count, " 2 ");
-    EXPECT_EQ(rig_->view.Count("MessageBox:Card<2> did not read back as written (track 2 "
-                               "differs). Put it aside: the same data goes onto the next card."),
+    EXPECT_EQ(rig_->view.Count("MessageBox:Card<2> did not read back as written (tracks 1 and 2 "
+                               "differ). Put it aside: the same data goes onto the next card."),
               1);
 
     // Cancel while the reader waits for the card again: the written card is reported as not

@@ -125,7 +125,8 @@ TEST_F(CardToolsTest, InspectorFollowsEveryReadAndShowsWhyATrackFails) {
 }
 
 // Off at first: a card written is reported without being read back, as ever. Switched on, the
-// switch is kept in the profile, and a card that does not read back as written is not counted.
+// switch is kept in the profile, a card written is read back through the whole program, and one
+// that does not read back as written is not counted.
 TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
     StartReady();
     EXPECT_FALSE(Tools().VerifyAction()->isChecked());
@@ -140,19 +141,25 @@ TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
     EXPECT_EQ(Swipe().Line(CSwipeDlg::kFirstLine), "Please Swipe Card");
     CancelJob();
 
+    // On: the card is read back, and counted only when it holds what was written.
     Tools().VerifyAction()->trigger();
     EXPECT_TRUE(session->Flags().verifyAfterWrite.load());
     EXPECT_EQ(profile->Read(kVerifyKey, ""), "1");
+    Track(1)->setFocus();
+    QTest::keyClicks(Track(1), "B123^TEST");
     Click(kWrite);
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
-    ASSERT_TRUE(reader->Swipe(kWeakCard));
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(
-        WaitUntil([&] { return Swipe().Line(CSwipeDlg::kFirstLine) == "Swipe again to verify"; }));
-    EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kReadColour);
-    ASSERT_TRUE(reader->Swipe(kWeakCard));
-    ASSERT_TRUE(WaitMessage("Write Card<1> not verified: track 2 differs"));
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "1");
+    for (std::size_t card : {kBlankCard, kWeakCard}) {
+        ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+        ASSERT_TRUE(reader->Swipe(card));
+        ASSERT_TRUE(WaitArmed(Armed::kRead));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Swipe().Line(CSwipeDlg::kFirstLine) == "Swipe again to verify"; }));
+        EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kReadColour);
+        ASSERT_TRUE(reader->Swipe(card));
+        if (card == kBlankCard) ASSERT_TRUE(WaitMessage("Write Card<1> OK, verified"));
+    }
+    ASSERT_TRUE(WaitMessage("Write Card<2> not verified: track 2 differs"));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 2 ");
     EXPECT_EQ(Swipe().Line(CSwipeDlg::kFirstLine), "Please Swipe Card");
     EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kWriteColour);
     // The read-back is a card read like any other: the Inspector shows why it failed.
