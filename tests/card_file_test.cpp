@@ -1,7 +1,9 @@
 // Card text files: the records written and the line rules they are read back with.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -150,6 +152,14 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
     EXPECT_EQ(first, "kept");
     fs::remove(path);
     EXPECT_FALSE(CardFileAppender("/nonexistent-dir/x.txt").IsOpen());
+
+    // A new card file holds card data: its owner's only, whatever the umask.
+    const mode_t umask = ::umask(0);
+    EXPECT_TRUE(CardFileAppender(path.string()).IsOpen());
+    ::umask(umask);
+    EXPECT_EQ(std::filesystem::status(path).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/csv_output.h"
 #include "cli/interrupt.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
@@ -276,6 +278,11 @@ TEST_F(CliTest, BadCommandLinesSayWhatIsWrongInOneLine) {
         {"--simulate --format raw write --track1 ABC", "even number of digits"},
         {"encode --bpc 8 0G", "with --bpc 8 the text is hexadecimal"},
         {"decode XYZ", "'XYZ' is not hexadecimal bytes"},
+        {"inspect 0G", "'0G' is not hexadecimal bytes"},
+        {"--simulate inspect --bpc 7", "--bpc, --parity, --ss and --es need --track N or HEX"},
+        {"--simulate read --show-pan", "--show-pan goes with --fields"},
+        {"--simulate --json read --csv -", "--csv - writes the rows to standard output"},
+        {"--simulate read --csv x --to-file ./x", "--to-file and --csv name the same file"},
     };
     for (const auto& [args, says] : cases) ExpectUsageError(Run(args), says, args);
 
@@ -503,6 +510,167 @@ TEST_F(CliTest, BatchShowsProgressOnATerminal) {
     EXPECT_NE(shown.find("card 2 of 2"), std::string::npos) << shown;
     EXPECT_EQ(FileText("out.txt"),
               "1 card recorded in " + Path("cards.txt") + ", 1 not recorded\n");
+}
+
+// inspect tells why a track fails: a card swiped backwards decodes only reversed, a weak spot
+// is a parity failure at its character.
+TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
+    Result r = Run("--simulate --card 11 --json inspect");
+    EXPECT_EQ(r.status, 1);
+    std::vector<Json> tracks = JsonLines(r.out);
+    ASSERT_EQ(tracks.size(), 3u) << r.out;
+    const char* texts[] = {"%B4000009876543210^BACKWARDS/SWIPE^3001101?",
+                           ";4000009876543210=3001101?"};
+    for (int t = 0; t < 2; ++t) {
+        const Json& track = tracks[static_cast<std::size_t>(t)];
+        EXPECT_EQ(track["type"], "track_inspection");
+        EXPECT_EQ(track["track"], t + 1);
+        EXPECT_FALSE(track["failure"].is_null()) << track;
+        ASSERT_FALSE(track["candidates"].empty()) << track;
+        EXPECT_EQ(track["candidates"][0]["direction"], "reversed");
+        EXPECT_EQ(track["candidates"][0]["polarity"], "normal");
+        EXPECT_EQ(track["candidates"][0]["text"], texts[t]);
+    }
+    EXPECT_EQ(tracks[2]["bits"], "");
+    EXPECT_TRUE(tracks[2]["failure"].is_null());
+
+    // Card 12: track 2's weak bit 42 lies in character 8 (bits 40 to 44).
+    r = Run("--simulate --card 12 --json inspect --track 2");
+    EXPECT_EQ(r.status, 1);
+    const Json weak = Json::parse(r.out);
+    EXPECT_EQ(weak["failure"], Json({{"kind", "parity"}, {"position", 8}, {"bit", 40}}));
+    EXPECT_EQ(weak["characters"][8]["parity"], "bad");
+    EXPECT_TRUE(weak["candidates"].empty());
+
+    // Bytes given in hex: track 2's format unless told otherwise.
+    r = Run("inspect D411927C20");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("  good: ;1234?\n"), std::string::npos) << r.out;
+    r = Run("--json inspect --bpc 7 D411927C20");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Json::parse(r.out)["format"]["bpc"], 7);
+}
+
+// Fields in every read mode; an account number is whole only with --show-pan. The CSV rows of
+// the same cards: RFC 4180, a header once, a file only its owner may read.
+TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
+    ASSERT_EQ(Run(Deck() + " --card 3 write --track1 'A,\"B' --track2 12").status, 0);
+    // Cards 3 to 5 with the AAMVA formats in force: 3 holds no known format, 4 is a bank card
+    // (whose 5-bit track 3 fails as 7 bits), 5 a licence.
+    Result r = Run(Deck() + " --card 3 --format aamva --json read --fields --csv '" +
+                   Path("cards.csv") + "' --count 3");
+    EXPECT_EQ(r.status, 1);
+    std::vector<Json> cards = JsonLines(r.out);
+    ASSERT_EQ(cards.size(), 4u) << r.out;
+    EXPECT_TRUE(cards[0]["fields"].is_null());
+    const Json& bank = cards[1]["fields"];
+    EXPECT_EQ(bank["format"], "iso7813");
+    EXPECT_EQ(bank["track1"]["pan"], "400000******7899");
+    EXPECT_EQ(bank["track1"]["surname"], "TOLLWICK");
+    EXPECT_EQ(bank["track2"]["pan_luhn"], true);
+    EXPECT_EQ(bank["track2"]["expiry_explanation"], "December 2029");
+    EXPECT_EQ(bank.dump().find("4000001234567899"), std::string::npos) << bank;
+    const Json& licence = cards[2]["fields"];
+    EXPECT_EQ(licence["format"], "aamva");
+    EXPECT_EQ(licence["track1"]["city"], "SACRAMENTO");
+    EXPECT_EQ(licence["track2"]["id_number"], "12345678");
+    EXPECT_EQ(licence["track2"]["birth_date"], "19800101");
+    EXPECT_EQ(licence["track3"]["eye_colour"], "BLU");
+    EXPECT_EQ(cards[3]["csv"], Path("cards.csv"));
+
+    // Cards 9 and 10, account numbers whole: a bad check digit, tracks that disagree.
+    r = Run(Deck() + " --card 9 --json read --fields --show-pan --csv '" + Path("cards.csv") +
+            "' --count 2");
+    EXPECT_EQ(r.status, 0) << r.err;
+    cards = JsonLines(r.out);
+    ASSERT_EQ(cards.size(), 3u) << r.out;
+    EXPECT_EQ(cards[0]["fields"]["track2"]["pan"], "5500005555555558");
+    EXPECT_EQ(cards[0]["fields"]["track2"]["pan_luhn"], false);
+    EXPECT_EQ(cards[1]["fields"]["card"]["tracks_agree"], false);
+    EXPECT_EQ(cards[1]["fields"]["card"]["tracks_agree_explanation"], "expiry differs");
+
+    // Text: the card lines as read, the fields below them masked.
+    r = Run(Deck() + " --card 4 read --fields");
+    EXPECT_EQ(r.status, 0);
+    const std::size_t fields = r.out.find("Format: ISO/IEC 7813 financial card\n");
+    ASSERT_NE(fields, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("4000001234567899", fields), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  Primary account number: 400000******7899\n"), std::string::npos);
+
+    const std::vector<std::string> rows = Lines(FileText("cards.csv"));
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0],
+              "time,card,track1,track1_status,track1_raw,track2,track2_status,track2_raw,track3,"
+              "track3_status,track3_raw\r");
+    for (const std::string& row : rows) EXPECT_EQ(row.back(), '\r');
+    EXPECT_EQ(rows[1].substr(25), ",1,\"%A,\"\"B?\",ok,,;12?,ok,,,empty,\r") << rows[1];
+    EXPECT_EQ(rows[1][10], 'T');
+    EXPECT_NE(rows[2].find(",error,"), std::string::npos) << rows[2];  // card 4's track 3
+    EXPECT_EQ(rows[3].substr(25, 3), ",3,");
+    EXPECT_EQ(rows[4].substr(25, 3), ",1,");  // the second run: no second header
+    EXPECT_EQ(fs::status(Path("cards.csv")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(CsvTest, FieldsAreQuotedPerRfc4180AndTimesCarryTheirOffset) {
+    using tollwick::CsvField;
+    EXPECT_EQ(CsvField(";1234?"), ";1234?");
+    EXPECT_EQ(CsvField(""), "");
+    EXPECT_EQ(CsvField("A,B"), "\"A,B\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("a\nb"), "\"a\nb\"");
+    EXPECT_EQ(CsvField("a\rb"), "\"a\rb\"");
+    EXPECT_EQ(tollwick::CsvRow({"a", "b,c", ""}), "a,\"b,c\",\r\n");
+
+    const char* zone = std::getenv("TZ");
+    const std::string saved = zone ? zone : "";
+    ::setenv("TZ", "XYZ-2", 1);  // two hours east of UTC, no zone database needed
+    ::tzset();
+    EXPECT_EQ(tollwick::IsoLocalTime(0), "1970-01-01T02:00:00+02:00");
+    ::setenv("TZ", "XYZ+3:30", 1);
+    ::tzset();
+    EXPECT_EQ(tollwick::IsoLocalTime(0), "1969-12-31T20:30:00-03:30");
+    zone ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+}
+
+// A written card is only good when it reads back: a weak card fails, and in a batch its data
+// goes onto the next card, which is read again from the same swipe position.
+TEST_F(CliTest, VerifyAfterWrite) {
+    Result r = Run(Deck() + " write --verify --track1 B123 --track2 12345678");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Write OK\nVerify OK\n");
+    EXPECT_EQ(r.err, "Swipe again to verify\n");
+    EXPECT_NE(FileText("deck.json").find("\"written %B123?  ;12345678?\""), std::string::npos);
+
+    r = Run(Deck() + " --card 12 --json write --verify --track1 B1 --track2 12345678");
+    EXPECT_EQ(r.status, 1);
+    std::vector<Json> objects = JsonLines(r.out);
+    ASSERT_EQ(objects.size(), 2u) << r.out;
+    EXPECT_EQ(objects[0]["written"], true);
+    EXPECT_EQ(objects[0]["verified"], false);
+    EXPECT_EQ(objects[0]["verify_failed_tracks"], Json::array({2}));
+    EXPECT_EQ(objects[1]["type"], "error");
+    EXPECT_NE(r.err.find("verify failed: track 2 differs"), std::string::npos) << r.err;
+
+    // A deck of a weak card and a blank one: the record fails on the first, goes onto the second.
+    std::ofstream(dir_ / "weak.json")
+        << R"({"cards": [{"name": "weak", "weak_spot": {"track": 2, "bit": 42}},)"
+        << R"( {"name": "blank"}]})";
+    std::ofstream(dir_ / "one.txt") << "%ONE?\n;12345678901?\n\n";
+    r = Run("--simulate --deck '" + Path("weak.json") +
+            "' --json write --verify --timeout 5 --from-file '" + Path("one.txt") + "'");
+    EXPECT_EQ(r.status, 1) << r.err;
+    objects = JsonLines(r.out);
+    ASSERT_EQ(objects.size(), 3u) << r.out;
+    EXPECT_EQ(objects[0]["verified"], false);
+    EXPECT_EQ(objects[1]["card"], 1);
+    EXPECT_EQ(objects[1]["verified"], true);
+    EXPECT_EQ(objects[2]["cards_done"], 1);
+    EXPECT_EQ(objects[2]["cards_failed"], 1);
+    EXPECT_NE(r.err.find("track 2 differs; card 1 goes on the next swipe"), std::string::npos);
+    r = Run("--simulate --deck '" + Path("weak.json") + "' --card 2 read");
+    EXPECT_EQ(r.out, "Track1: %ONE?\nTrack2: ;12345678901?\nTrack3: {NO DATA}\n");
 }
 
 // Once interrupted, the reader's waits give up at once, even with a reply waiting; commands

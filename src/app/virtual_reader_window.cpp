@@ -40,22 +40,6 @@ QString PathText(const std::filesystem::path& path) {
     return QString::fromStdString(path.string());
 }
 
-// The name of a card the reader changed: what it holds now, and whether it was written or only
-// lost tracks.
-std::string ChangedCardName(const VirtualCard& before, const VirtualCard& after,
-                            const TrackSet& formats) {
-    const std::string holds = CardSummary(after.tracks, formats);
-    if (holds.empty()) return "erased";
-    bool written = false;
-    bool erased = false;
-    for (std::size_t t = 0; t < 3; ++t) {
-        if (!after.tracks[t].empty() && after.tracks[t] != before.tracks[t]) written = true;
-        if (after.tracks[t].empty() && !before.tracks[t].empty()) erased = true;
-    }
-    if (written) return "written " + holds;
-    return (erased ? "erased, holds " : "holds ") + holds;
-}
-
 }  // namespace
 
 struct VirtualReaderWindow::Relay {
@@ -290,7 +274,8 @@ void VirtualReaderWindow::OnCardChanged(int index) {
     const auto i = static_cast<std::size_t>(index);
     const std::optional<VirtualCard> card = reader_.Card(i);
     if (card && i < shown_.size()) {
-        renamed_[i] = ChangedCardName(shown_[i], *card, formats_ ? formats_() : kIsoTrackSet);
+        renamed_[i] =
+            ChangedCardName(shown_[i].tracks, card->tracks, formats_ ? formats_() : kIsoTrackSet);
         shown_[i] = *card;
         if (QListWidgetItem* item = cards_->item(index)) item->setText(ItemText(i));
     }

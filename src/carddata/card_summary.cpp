@@ -32,4 +32,18 @@ std::string CardSummary(const std::array<std::vector<uint8_t>, 3>& tracks, const
     return summary;
 }
 
+std::string ChangedCardName(const RecordedTracks& before, const RecordedTracks& after,
+                            const TrackSet& settings) {
+    const std::string holds = CardSummary(after, settings);
+    if (holds.empty()) return "erased";
+    bool written = false;
+    bool erased = false;
+    for (std::size_t t = 0; t < 3; ++t) {
+        if (!after[t].empty() && after[t] != before[t]) written = true;
+        if (after[t].empty() && !before[t].empty()) erased = true;
+    }
+    if (written) return "written " + holds;
+    return (erased ? "erased, holds " : "holds ") + holds;
+}
+
 }  // namespace tollwick

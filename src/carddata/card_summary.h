@@ -1,4 +1,4 @@
-// A short line that tells what a card holds, for lists of cards.
+// Short lines that tell what a card holds, for lists of cards.
 #pragma once
 
 #include <array>
@@ -17,5 +17,13 @@ namespace tollwick {
 // the empty text.
 std::string CardSummary(const std::array<std::vector<uint8_t>, 3>& tracks, const TrackSet& settings,
                         std::size_t perTrack = 20);
+
+using RecordedTracks = std::array<std::vector<uint8_t>, 3>;
+
+// The name of a card the reader changed, from its tracks before and after: "written " and its
+// summary when a track got new data; "erased" when nothing is left; "holds " and the summary
+// when tracks were only cleared ("erased, holds ..." when some were).
+std::string ChangedCardName(const RecordedTracks& before, const RecordedTracks& after,
+                            const TrackSet& settings);
 
 }  // namespace tollwick

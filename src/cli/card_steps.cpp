@@ -6,6 +6,7 @@
 #include "carddata/hex.h"
 #include "carddata/text_filter.h"
 #include "carddata/track_codec.h"
+#include "carddata/write_verify.h"
 #include "cli/interrupt.h"
 
 namespace tollwick {
@@ -97,6 +98,11 @@ CardOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeou
         }
         if (!PauseUnlessInterrupted(kPollPauseMs)) return CardOutcome::kInterrupted;
     }
+    for (std::size_t t = 0; t < 3; ++t) {
+        const TrackBuffer& buffer = card.track[t];
+        result.raw[t].assign(buffer.begin(),
+                             buffer.begin() + static_cast<std::ptrdiff_t>(RawLength(buffer)));
+    }
     const uint8_t errors = DecodeTracks(card, formats);
     for (int t = 0; t < 3; ++t) {
         const bool failed = errors & (1u << t);
@@ -131,6 +137,30 @@ CardOutcome WriteOneCard(Session& session, const std::array<std::string, 3>& tex
     if (result != kReaderOk) return Settled(CardOutcome::kLinkFailed);
     return AwaitStatus(
         session, [&reader] { return reader.WaitWriteStatus(); }, timeoutSeconds);
+}
+
+CardOutcome VerifyOneCard(Session& session, const std::array<std::string, 3>& texts,
+                          const TrackSet& formats, double timeoutSeconds, uint8_t& differing) {
+    session.SwipeLastCardAgain();
+    ReadCard read;
+    const CardOutcome outcome = ReadOneCard(session, formats, timeoutSeconds, read);
+    if (outcome == CardOutcome::kDone) differing = VerifyWrittenCard(texts, read.raw, formats);
+    return outcome;
+}
+
+std::string DifferingTracks(uint8_t differing) {
+    std::vector<std::string> numbers;
+    for (int t = 0; t < 3; ++t) {
+        if (differing & (1u << t)) numbers.push_back(std::to_string(t + 1));
+    }
+    if (numbers.empty()) return "no track differs";
+    if (numbers.size() == 1) return "track " + numbers[0] + " differs";
+    std::string list;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (i > 0) list += i + 1 == numbers.size() ? " and " : ", ";
+        list += numbers[i];
+    }
+    return "tracks " + list + " differ";
 }
 
 CardOutcome AwaitEraseStatus(Session& session, double timeoutSeconds) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "carddata/card_summary.h"
 #include "carddata/data_type.h"
 #include "cli/json_output.h"
 #include "cli/session.h"
@@ -28,6 +29,9 @@ int ReportOutcome(Output& out, CardOutcome outcome, double timeoutSeconds,
 struct ReadCard {
     CardTracks card;  // as the desktop program shows it: failed tracks carry their marker
     CardResult tracks;
+    // Each track's bytes as the reader delivered them, before decoding (first bit in bit 7 of
+    // the first byte; trailing zero bytes left out, as the decode leaves them out).
+    RecordedTracks raw;
     bool Failed() const { return card.trackErrors != 0; }
 };
 
@@ -41,6 +45,14 @@ std::string CardLines(const CardTracks& card);
 // Sends one card's texts and waits for its status.
 CardOutcome WriteOneCard(Session& session, const std::array<std::string, 3>& texts,
                          const TrackSet& formats, double timeoutSeconds);
+
+// write --verify, after a good write: reads the same card again (the operator swipes it; the
+// virtual reader is made to) and compares it with the texts written, in the formats written
+// with. kDone with the tracks that differ in `differing` (bit 0 track 1; 0: verified).
+CardOutcome VerifyOneCard(Session& session, const std::array<std::string, 3>& texts,
+                          const TrackSet& formats, double timeoutSeconds, uint8_t& differing);
+// "track 2 differs", "tracks 1 and 3 differ".
+std::string DifferingTracks(uint8_t differing);
 
 // Waits for the status after an erase command was taken.
 CardOutcome AwaitEraseStatus(Session& session, double timeoutSeconds);

@@ -16,7 +16,7 @@ namespace {
 // Every command, in the order of --help.
 constexpr Command (*kCommands[])(CLI::App&) = {
     AddInfoCommand,       AddReadCommand, AddWriteCommand,  AddEraseCommand,  AddDensityCommand,
-    AddCoercivityCommand, AddBeepCommand, AddEncodeCommand, AddDecodeCommand,
+    AddCoercivityCommand, AddBeepCommand, AddEncodeCommand, AddDecodeCommand, AddInspectCommand,
 };
 
 bool AsksForJson(int argc, char** argv) {
@@ -71,7 +71,7 @@ int RunCli(int argc, char** argv) {
     std::vector<Command> commands;
     for (auto add : kCommands) {
         commands.push_back(add(app));
-        commands.back().app->footer(kExitStatusHelp);
+        commands.back().app->footer(commands.back().helpNote + kExitStatusHelp);
     }
 
     try {

@@ -2,11 +2,17 @@
 
 #include <climits>
 
-#include "cli/card_steps.h"
+#include "carddata/card_fields.h"
 #include "cli/json_output.h"
 
 namespace tollwick {
 namespace {
+
+std::optional<CardFields> FieldsOf(const ReadCard& read, bool showPan) {
+    std::array<std::string, 3> texts;
+    for (int t = 0; t < 3; ++t) texts[static_cast<std::size_t>(t)] = read.card.Text(t);
+    return ParseCardFields(texts, showPan);
+}
 
 int RunRead(CliContext& ctx, const ReadOptions& options) {
     if (const int status = ctx.OpenSession(false)) return status;
@@ -18,14 +24,30 @@ int RunRead(CliContext& ctx, const ReadOptions& options) {
     if (outcome == CardOutcome::kInterrupted) return ctx.Interrupt("no card read");
     if (outcome != CardOutcome::kDone)
         return ReportOutcome(ctx.Out(), outcome, options.timeout, "");
-    ctx.Out().Object(ReadCardJson(1, read.tracks, std::nullopt));
-    for (int t = 0; t < 3; ++t) {
-        ctx.Out().Text("Track" + std::to_string(t + 1) + ": " + std::string(read.card.Text(t)));
-    }
+    ctx.Out().Object(ReadCardObject(1, read, options, std::nullopt));
+    std::string text = ReadCardText(read, options);
+    text.pop_back();  // Text adds the last line end
+    ctx.Out().Text(text);
     return read.Failed() ? kExitCheckFailed : kExitDone;
 }
 
 }  // namespace
+
+nlohmann::ordered_json ReadCardObject(int card, const ReadCard& read, const ReadOptions& options,
+                                      std::optional<bool> recorded) {
+    nlohmann::ordered_json object = ReadCardJson(card, read.tracks, recorded);
+    if (options.fields) object["fields"] = FieldsJson(FieldsOf(read, options.showPan));
+    return object;
+}
+
+std::string ReadCardText(const ReadCard& read, const ReadOptions& options) {
+    std::string text = CardLines(read.card);
+    if (!options.fields) return text;
+    const std::optional<CardFields> fields = FieldsOf(read, options.showPan);
+    if (!fields) return text + "Fields: none (no card format Tollwick knows)\n";
+    for (const std::string& line : FieldLines(*fields)) text += line + "\n";
+    return text;
+}
 
 Command AddReadCommand(CLI::App& app) {
     auto options = std::make_shared<ReadOptions>();
@@ -38,14 +60,32 @@ Command AddReadCommand(CLI::App& app) {
                      "Append every good card to this card file (-: standard output), card after "
                      "card, until interrupted or --count cards")
         ->type_name("FILE");
-    command.app->add_option("--count", options->count, "With --to-file: stop after this many cards")
+    command.app
+        ->add_option("--csv", options->csv,
+                     "Append a row per card (time, card, each track's text and status) to this "
+                     "CSV file (-: standard output), card after card, until interrupted or "
+                     "--count cards")
+        ->type_name("FILE");
+    command.app
+        ->add_option("--count", options->count,
+                     "With --to-file or --csv: stop after this many cards")
         ->type_name("N")
         ->check(WholeNumber(1, INT_MAX));
+    command.app->add_flag("--fields", options->fields,
+                          "Also print the card's fields (bank cards, driver licences); account "
+                          "numbers masked");
+    command.app->add_flag("--show-pan", options->showPan,
+                          "With --fields: show account numbers whole");
     command.run = [options](CliContext& ctx) -> int {
-        if (options->count != 0 && options->toFile.empty()) {
-            return ctx.Out().Fail(kExitUsage, "--count goes with --to-file");
+        Output& out = ctx.Out();
+        const bool batch = !options->toFile.empty() || !options->csv.empty();
+        if (options->count != 0 && !batch) {
+            return out.Fail(kExitUsage, "--count goes with --to-file or --csv");
         }
-        if (!options->toFile.empty()) return RunReadToFile(ctx, *options);
+        if (options->showPan && !options->fields) {
+            return out.Fail(kExitUsage, "--show-pan goes with --fields");
+        }
+        if (batch) return RunReadBatch(ctx, *options);
         return RunRead(ctx, *options);
     };
     return command;

@@ -32,8 +32,27 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
     }
     // The virtual card is kept before the write is reported.
     if (const int status = session.SaveDeck()) return status;
-    out.Object(WriteCardJson(1, texts, true));
+    nlohmann::ordered_json card = WriteCardJson(1, texts, true);
     out.Text("Write OK");
+    if (!options.verify) {
+        out.Object(card);
+        return kExitDone;
+    }
+    out.Prompt(kVerifyPrompt);
+    uint8_t differing = 0;
+    const CardOutcome verified =
+        VerifyOneCard(session, texts, layout.settings, options.timeout, differing);
+    AddVerifyJson(
+        card, verified == CardOutcome::kDone ? std::optional<uint8_t>(differing) : std::nullopt);
+    out.Object(card);
+    if (verified == CardOutcome::kInterrupted) return ctx.Interrupt("card written, not verified");
+    if (verified != CardOutcome::kDone) {
+        out.Warn("the card was written but not verified");
+        return ReportOutcome(out, verified, options.timeout, "");
+    }
+    if (differing)
+        return out.Fail(kExitCheckFailed, "verify failed: " + DifferingTracks(differing));
+    out.Text("Verify OK");
     return kExitDone;
 }
 
@@ -56,6 +75,9 @@ Command AddWriteCommand(CLI::App& app) {
                          "Write the cards of this card file (-: standard input), one per swipe")
             ->type_name("FILE");
     for (auto* track : {"--track1", "--track2", "--track3"}) fromFile->excludes(track);
+    command.app->add_flag("--verify", options->verify,
+                          "After each good write, read the card again (swipe it again) and "
+                          "compare it with what was written; a mismatch fails the card");
     command.run = [options](CliContext& ctx) -> int {
         if (!options->fromFile.empty()) return RunWriteFromFile(ctx, *options);
         return RunWrite(ctx, *options);

@@ -12,9 +12,11 @@ struct WriteOptions {
     double timeout = kDefaultTimeoutSeconds;
     std::array<std::string, 3> texts;
     std::string fromFile;  // "-": standard input
+    bool verify = false;   // read every card written again and compare it
 };
 
 inline constexpr const char* kWriteRejected = "Write Error1: the reader could not write the card";
+inline constexpr const char* kVerifyPrompt = "Swipe again to verify";
 
 int RunWriteFromFile(CliContext& ctx, const WriteOptions& options);
 

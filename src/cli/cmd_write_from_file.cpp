@@ -35,6 +35,8 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     const TrackSet formats = session.Layout().settings;
     const std::array<int, 3> bpc = {formats[0].bpc, formats[1].bpc, formats[2].bpc};
 
+    // "2 cards written", "2 cards written and verified".
+    const std::string written = options.verify ? " written and verified" : " written";
     CardFileReader reader(in);
     BatchSummary summary;
     nlohmann::ordered_json formatErrorLines = nlohmann::ordered_json::array();
@@ -61,30 +63,62 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
             end = "no_data";
             break;
         }
+        // A card the reader refuses, or that does not read back as written, is not done: the
+        // same data goes onto the next card swiped.
+        const std::string number = std::to_string(n);
         CardOutcome outcome;
+        bool verifying = false;  // the card was written; the verify read did not end well
+        uint8_t differing = 0;
         for (;;) {
             out.Progress(n, std::nullopt);
+            verifying = false;
             outcome = WriteOneCard(session, next.tracks, formats, options.timeout);
-            if (outcome != CardOutcome::kRejected) break;
+            if (outcome == CardOutcome::kRejected) {
+                ++summary.cardsFailed;
+                out.CardObject(WriteCardJson(n, next.tracks, false, kWriteRejected));
+                out.Warn(std::string(kWriteRejected) + "; card " + number +
+                         " goes on the next swipe");
+                continue;
+            }
+            if (outcome != CardOutcome::kDone) break;
+            // The virtual card is kept before the card is reported.
+            if ((status = session.SaveDeck()) != kExitDone) break;
+            if (!options.verify) break;
+            out.CardText("Write Card<" + number + "> OK\n");
+            out.Prompt(kVerifyPrompt);
+            verifying = true;
+            outcome = VerifyOneCard(session, next.tracks, formats, options.timeout, differing);
+            if (outcome != CardOutcome::kDone) break;
+            verifying = false;
+            if (differing == 0) break;
             ++summary.cardsFailed;
-            out.CardObject(WriteCardJson(n, next.tracks, false, kWriteRejected));
-            out.Warn(std::string(kWriteRejected) + "; card " + std::to_string(n) +
+            nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
+            AddVerifyJson(card, differing);
+            out.CardObject(card);
+            out.Warn("verify failed: " + DifferingTracks(differing) + "; card " + number +
                      " goes on the next swipe");
+        }
+        if (status != kExitDone) break;
+        if (verifying) {  // written, and not verified
+            nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
+            AddVerifyJson(card, std::nullopt);
+            out.CardObject(card);
         }
         if (outcome == CardOutcome::kInterrupted) {
             summary.interrupted = true;
-            status = ctx.Interrupt(Cards(summary.cardsDone) + " written");
+            status = ctx.Interrupt(Cards(summary.cardsDone) + written);
             break;
         }
         if (outcome != CardOutcome::kDone) {
+            if (verifying) out.Warn("card " + number + " was written but not verified");
             status = ReportOutcome(out, outcome, options.timeout, kWriteRejected);
             break;
         }
-        // The virtual card is kept before the card is reported.
-        if ((status = session.SaveDeck()) != kExitDone) break;
         ++summary.cardsDone;
-        out.CardObject(WriteCardJson(n, next.tracks, true));
-        out.CardText("Write Card<" + std::to_string(n) + "> OK\n");
+        nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
+        if (options.verify) AddVerifyJson(card, uint8_t{0});
+        out.CardObject(card);
+        out.CardText((options.verify ? "Verify Card<" : "Write Card<") + number + "> OK\n");
     }
     // Bad lines and rejected cards fail the run, though every card was written in the end.
     if (status == kExitDone && (!formatErrorLines.empty() || summary.cardsFailed)) {
@@ -93,7 +127,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     summary.exitStatus = status;
     summary.extra = {{"file", path}, {"end", end}, {"format_error_lines", formatErrorLines}};
     out.Object(SummaryJson(summary));
-    out.Text(Cards(summary.cardsDone) + " written");
+    out.Text(Cards(summary.cardsDone) + written);
     return status;
 }
 

@@ -48,6 +48,7 @@ class CliContext {
 struct Command {
     CLI::App* app = nullptr;
     std::function<int(CliContext&)> run;
+    std::string helpNote;  // for --help, before the exit statuses
 };
 
 Command AddInfoCommand(CLI::App& app);
@@ -59,6 +60,7 @@ Command AddCoercivityCommand(CLI::App& app);
 Command AddBeepCommand(CLI::App& app);
 Command AddEncodeCommand(CLI::App& app);
 Command AddDecodeCommand(CLI::App& app);
+Command AddInspectCommand(CLI::App& app);
 
 // "1 card", "3 cards", "no card".
 std::string Cards(int count);

@@ -5,7 +5,7 @@ namespace tollwick {
 
 enum CliExit : int {
     kExitDone = 0,
-    kExitCheckFailed = 1,    // a track failed its check, or the reader rejected a write or erase
+    kExitCheckFailed = 1,    // a track failed its check, a card was refused or not verified
     kExitUsage = 2,          // a bad command line
     kExitNoReader = 3,       // no reader, or the link failed
     kExitNoSwipe = 4,        // no card swiped within the timeout
@@ -17,7 +17,8 @@ enum CliExit : int {
 inline constexpr const char* kExitStatusHelp =
     "Exit status:\n"
     "  0    done\n"
-    "  1    a track failed its check, or the reader rejected a write or erase\n"
+    "  1    a track failed its check, the reader rejected a write or erase, or a written card\n"
+    "       did not read back as written (write --verify)\n"
     "  2    bad command line\n"
     "  3    no reader, or the link to it failed\n"
     "  4    no card swiped within the timeout\n"

@@ -1,9 +1,7 @@
 #include "cli/json_output.h"
 
 namespace tollwick {
-namespace {
-
-const char* StatusName(TrackStatus status) {
+const char* TrackStatusName(TrackStatus status) {
     switch (status) {
         case TrackStatus::kOk:
             return "ok";
@@ -15,8 +13,6 @@ const char* StatusName(TrackStatus status) {
     return "error";
 }
 
-}  // namespace
-
 std::string JsonLine(const nlohmann::ordered_json& object) {
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
@@ -26,7 +22,7 @@ nlohmann::ordered_json ErrorJson(int exitStatus, std::string_view message) {
 }
 
 nlohmann::ordered_json TrackJson(const TrackResult& track) {
-    nlohmann::ordered_json out = {{"text", track.text}, {"status", StatusName(track.status)}};
+    nlohmann::ordered_json out = {{"text", track.text}, {"status", TrackStatusName(track.status)}};
     if (track.status == TrackStatus::kError) out["raw"] = track.raw;
     return out;
 }
@@ -71,12 +67,99 @@ nlohmann::ordered_json WriteCardJson(int card, const std::array<std::string, 3>&
     return out;
 }
 
+void AddVerifyJson(nlohmann::ordered_json& card, std::optional<uint8_t> differingTracks) {
+    nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+    if (differingTracks) {
+        for (int t = 0; t < 3; ++t) {
+            if (*differingTracks & (1u << t)) tracks.push_back(t + 1);
+        }
+    }
+    card["verified"] = differingTracks ? nlohmann::ordered_json(*differingTracks == 0) : nullptr;
+    card["verify_failed_tracks"] = std::move(tracks);
+}
+
+nlohmann::ordered_json FieldsJson(const std::optional<CardFields>& fields) {
+    if (!fields) return nullptr;
+    nlohmann::ordered_json out = {{"format", fields->format},
+                                  {"description", fields->description},
+                                  {"card", nlohmann::ordered_json::object()},
+                                  {"track1", nlohmann::ordered_json::object()},
+                                  {"track2", nlohmann::ordered_json::object()},
+                                  {"track3", nlohmann::ordered_json::object()}};
+    for (const Field& field : fields->fields) {
+        nlohmann::ordered_json& group =
+            out[field.track == 0 ? std::string("card") : "track" + std::to_string(field.track)];
+        if (field.kind == FieldKind::kFlag) {
+            group[field.key] = field.value == "true";
+        } else {
+            group[field.key] = field.value;
+        }
+        if (!field.explanation.empty()) group[field.key + "_explanation"] = field.explanation;
+    }
+    return out;
+}
+
 nlohmann::ordered_json EraseCardJson(int card, uint8_t mask) {
     nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
     for (int t = 0; t < 3; ++t) {
         if (mask & (1u << t)) tracks.push_back(t + 1);
     }
     return {{"type", "card"}, {"card", card}, {"erased", tracks}};
+}
+
+namespace {
+
+nlohmann::ordered_json FormatJson(const TrackSettings& settings) {
+    if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
+    const bool checked = settings.bpc == 5 || settings.bpc == 7;
+    return {{"bpc", settings.bpc},
+            {"parity", checked ? ParityName(settings.parity) : "none"},
+            {"start_sentinel", std::string(1, settings.startSentinel)},
+            {"end_sentinel", std::string(1, settings.endSentinel)}};
+}
+
+}  // namespace
+
+nlohmann::ordered_json InspectionJson(int track, const TrackInspection& in) {
+    nlohmann::ordered_json characters = nlohmann::ordered_json::array();
+    for (std::size_t k = 0; k < in.characters.size(); ++k) {
+        const InspectedCharacter& c = in.characters[k];
+        characters.push_back({{"index", k},
+                              {"offset", c.bitOffset},
+                              {"bits", CharacterBits(in, c)},
+                              {"code", c.code},
+                              {"char", std::string(1, c.text)},
+                              {"parity", ParityVerdictName(c.parity)},
+                              {"lrc", c.lrc},
+                              {"role", CharacterRoleName(c.role)}});
+    }
+    nlohmann::ordered_json failure = nullptr;
+    if (in.failure) {
+        failure = {{"kind", FailureKindName(in.failure->kind)},
+                   {"position", in.failure->position},
+                   {"bit", in.failure->bitOffset}};
+    }
+    nlohmann::ordered_json candidates = nlohmann::ordered_json::array();
+    for (const TrackCandidate& c : in.candidates) {
+        candidates.push_back({{"bpc", c.format.bpc},
+                              {"parity", ParityName(c.format.parity)},
+                              {"direction", DirectionName(c.direction)},
+                              {"polarity", PolarityName(c.polarity)},
+                              {"start_bit", c.startBit},
+                              {"text", c.text}});
+    }
+    const bool decoded = in.formatKnown && !in.blank && !in.failure;
+    return {{"type", "track_inspection"},
+            {"track", track},
+            {"format", FormatJson(in.settings)},
+            {"bits", in.bits},
+            {"leading_zero_bits", in.leadingZeroBits},
+            {"trailing_zero_bits", in.trailingZeroBits},
+            {"start_bit", in.startBit >= 0 ? nlohmann::ordered_json(in.startBit) : nullptr},
+            {"characters", std::move(characters)},
+            {"failure", std::move(failure)},
+            {"text", decoded ? nlohmann::ordered_json(in.text) : nullptr},
+            {"candidates", std::move(candidates)}};
 }
 
 nlohmann::ordered_json SettingJson(std::string_view name, const nlohmann::ordered_json& value) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "carddata/card_fields.h"
+#include "carddata/track_inspector.h"
 #include "jobs/startup_connection.h"
 
 namespace tollwick {
@@ -23,6 +25,7 @@ struct TrackResult {
     std::string raw;
 };
 using CardResult = std::array<TrackResult, 3>;
+const char* TrackStatusName(TrackStatus status);  // "ok", "empty", "error"
 
 // The object as one line, newline included; bytes that are not UTF-8 become U+FFFD.
 std::string JsonLine(const nlohmann::ordered_json& object);
@@ -36,7 +39,14 @@ nlohmann::ordered_json ReadCardJson(int card, const CardResult& tracks,
 // A card written (or refused: written false, with the reason); texts as sent, no sentinels.
 nlohmann::ordered_json WriteCardJson(int card, const std::array<std::string, 3>& texts,
                                      bool written, std::string_view error = {});
+// write --verify: "verified" (true, false, or null when no verify read was made) and
+// "verify_failed_tracks" (numbers of the tracks that differ) added to a written card's object.
+void AddVerifyJson(nlohmann::ordered_json& card, std::optional<uint8_t> differingTracks);
+// read --fields: the card's "fields" object, or null for a card in no known format.
+nlohmann::ordered_json FieldsJson(const std::optional<CardFields>& fields);
 nlohmann::ordered_json EraseCardJson(int card, uint8_t mask);
+// inspect: one track's analysis.
+nlohmann::ordered_json InspectionJson(int track, const TrackInspection& inspection);
 nlohmann::ordered_json SettingJson(std::string_view name, const nlohmann::ordered_json& value);
 nlohmann::ordered_json EncodedJson(std::string_view text, std::string_view hex);
 nlohmann::ordered_json DecodedJson(std::string_view hex, const TrackResult& track);

@@ -30,6 +30,11 @@ void Output::Warn(std::string_view message) {
     std::cerr << "tollwick-cli: " << message << std::endl;
 }
 
+void Output::Prompt(std::string_view line) {
+    ClearProgress();
+    std::cerr << line << std::endl;
+}
+
 void Output::Text(std::string_view line) {
     if (json_) return;
     ClearProgress();

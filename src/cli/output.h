@@ -21,6 +21,8 @@ class Output {
     int Fail(int exitStatus, std::string_view message);
     // A problem the command goes on after (a card not recorded, a bad line): standard error.
     void Warn(std::string_view message);
+    // What the operator is to do now ("Swipe again to verify"): standard error, in every mode.
+    void Prompt(std::string_view line);
 
     // A result line or object (a JSON object goes out only with --json, a text line only
     // without). Per-card results are left out with -q.

@@ -14,6 +14,16 @@ constexpr auto kSimulatedSwipeDelay = std::chrono::milliseconds(150);
 
 }  // namespace
 
+std::filesystem::path ProfilePathOf(const GlobalOptions& options) {
+    return options.profilePath.empty() ? DefaultProfilePath()
+                                       : std::filesystem::path(options.profilePath);
+}
+
+DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile) {
+    return LayoutFor(FormatType(options), StoredDensity(profile), kIsoTrackSet,
+                     ReadUserKeys(profile));
+}
+
 Session::Session(const GlobalOptions& options, Output& out, bool cardAfterCard)
     : options_(options), out_(out), cardAfterCard_(cardAfterCard) {}
 
@@ -36,6 +46,7 @@ int Session::Prepare() {
                                              ": the deck has cards 1 to " +
                                              std::to_string(deck.cards.size()));
         }
+        for (const VirtualCard& card : deck.cards) savedTracks_.push_back(card.tracks);
         virtualReader_ = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
         virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
                                      kSimulatedSwipeDelay, cardAfterCard_);
@@ -48,9 +59,7 @@ int Session::Prepare() {
     backend_ = std::make_unique<InterruptibleBackend>(std::move(inner));
     link_ = std::make_unique<ReaderLink>(*backend_);
     reader_ = std::make_unique<ReaderCommands>(*link_);
-    profile_ = std::make_unique<ProfileStore>(options_.profilePath.empty()
-                                                  ? DefaultProfilePath()
-                                                  : std::filesystem::path(options_.profilePath));
+    profile_ = std::make_unique<ProfileStore>(ProfilePathOf(options_));
     return kExitDone;
 }
 
@@ -73,8 +82,7 @@ int Session::Connect(ConnectDetail detail, StartupConnection* details) {
 }
 
 DataTypeLayout Session::Layout() {
-    return LayoutFor(FormatType(options_), StoredDensity(*profile_), kIsoTrackSet,
-                     ReadUserKeys(*profile_));
+    return LayoutInForce(options_, *profile_);
 }
 
 int Session::SaveDeck() {
@@ -84,14 +92,26 @@ int Session::SaveDeck() {
         std::lock_guard lock(changedMutex_);
         changed.swap(changedCards_);
     }
+    const TrackSet formats = Layout().settings;
     for (std::size_t index : changed) {
         std::string error;
-        const std::optional<VirtualCard> card = virtualReader_->Card(index);
+        std::optional<VirtualCard> card = virtualReader_->Card(index);
+        if (card && index < savedTracks_.size()) {
+            card->name = ChangedCardName(savedTracks_[index], card->tracks, formats);
+        }
         if (!card || !SaveDeckCard(options_.deckPath, index, *card, &error)) {
             return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
         }
+        if (index < savedTracks_.size()) savedTracks_[index] = card->tracks;
     }
     return kExitDone;
+}
+
+void Session::SwipeLastCardAgain() {
+    // Card after card the auto-swipe has moved on by one; a single card comes again anyway.
+    if (!virtualReader_ || !cardAfterCard_) return;
+    const std::optional<std::size_t> next = virtualReader_->NextAutoSwipeCard();
+    if (next && *next > 0) virtualReader_->SetAutoSwipe(*next - 1, kSimulatedSwipeDelay, true);
 }
 
 void Session::Disarm() {

@@ -6,7 +6,9 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
+#include "carddata/card_summary.h"
 #include "carddata/data_type.h"
 #include "cli/exit_codes.h"
 #include "cli/options.h"
@@ -18,6 +20,11 @@
 #include "settings/profile_store.h"
 
 namespace tollwick {
+
+// The settings file of --profile, else the default one.
+std::filesystem::path ProfilePathOf(const GlobalOptions& options);
+// The track formats and text limits of --format, with the stored density and User Type keys.
+DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile);
 
 class Session {
   public:
@@ -39,8 +46,12 @@ class Session {
 
     // Writes back to the deck file each card the virtual reader changed since the last save,
     // one card at a time under the file's lock, so that another program on the same deck keeps
-    // the cards it wrote: kExitDone, or kExitFileFailed (said).
+    // the cards it wrote, and named by what it holds now ("written %B123?  ;1234?", as the
+    // desktop program names it): kExitDone, or kExitFileFailed (said).
     int SaveDeck();
+    // The virtual reader's next swipe is the card it swiped last (write --verify); a card
+    // swiped by hand needs nothing.
+    void SwipeLastCardAgain();
     // After an interrupt: the reader is told to stop waiting for a card (ESC 'a').
     void Disarm();
 
@@ -51,6 +62,7 @@ class Session {
     std::unique_ptr<VirtualReader> virtualReader_;
     std::mutex changedMutex_;
     std::set<std::size_t> changedCards_;
+    std::vector<RecordedTracks> savedTracks_;  // per card, the tracks the deck file last got
     std::unique_ptr<HidBackend> backend_;
     std::unique_ptr<ReaderLink> link_;
     std::unique_ptr<ReaderCommands> reader_;

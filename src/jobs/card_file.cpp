@@ -108,25 +108,31 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace tollwick {
 
-CardFileAppender::CardFileAppender(const std::string& path) {
-    // Binary append: records carry "\n" line ends here; the reader accepts CR LF and LF alike.
+std::FILE* OpenCardDataFile(const std::string& path) {
 #ifdef _WIN32
     const int fd =
         _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return;
-    file_ = _fdopen(fd, "ab");
-    if (file_ == nullptr) _close(fd);
+    if (fd < 0) return nullptr;
+    std::FILE* file = _fdopen(fd, "ab");
+    if (file == nullptr) _close(fd);
 #else
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    file_ = ::fdopen(fd, "ab");
-    if (file_ == nullptr) ::close(fd);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (file == nullptr) ::close(fd);
 #endif
+    return file;
+}
+
+CardFileAppender::CardFileAppender(const std::string& path) {
+    // Binary append: records carry "\n" line ends here; the reader accepts CR LF and LF alike.
+    file_ = OpenCardDataFile(path);
 }
 
 CardFileAppender::~CardFileAppender() {

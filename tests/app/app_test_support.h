@@ -66,7 +66,8 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
     std::function<void(const QString&)> whileShown;
     void Inform(QWidget*, const QString& text) override {
         shown.push_back(text);
-        if (whileShown) whileShown(text);
+        // A copy runs, so that the callback may clear or replace itself while it runs.
+        if (const auto run = whileShown) run(text);
     }
 };
 
