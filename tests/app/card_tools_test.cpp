@@ -72,8 +72,14 @@ class CardToolsTest : public BatchTest {
     }
 };
 
-TEST_F(CardToolsTest, InspectorFollowsEveryReadAndShowsWhyATrackFails) {
+// The last card read: the Inspector follows every read and shows why a track fails and what the
+// card says; Export saves it.
+TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     StartReady();
+    Tools().SetFileDialogs(files);
+    Tools().ExportAction()->trigger();
+    EXPECT_EQ(boxes.shown, std::vector<QString>{CardTools::NoCardText()});
+    EXPECT_TRUE(files.asked.empty());
     QApplication::setActiveWindow(&Window());
     QTest::keyClick(&Window(), Qt::Key_I, Qt::ControlModifier);
     ASSERT_TRUE(Inspector().isVisible());
@@ -115,6 +121,40 @@ TEST_F(CardToolsTest, InspectorFollowsEveryReadAndShowsWhyATrackFails) {
     Inspector().ShowAccountNumbers()->click();
     EXPECT_EQ(FieldValue("Track 2", "Primary account number"), "4000001234567899");
     Inspector().ShowAccountNumbers()->click();
+
+    // Export: JSON for its owner only.
+    const QString path = dir.filePath("card.json");
+    files.answers = {path};
+    QApplication::setActiveWindow(&Window());
+    QTest::keyClick(&Window(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(files.asked, std::vector<FileDialogSeam::Purpose>{FileDialogSeam::Purpose::kExport});
+    struct stat info {};
+    ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const QJsonObject card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
+    EXPECT_EQ(card["type"].toString(), "card");
+    EXPECT_EQ(card["data_type"].toString(), "iso");
+    const QJsonObject track1 = card["track1"].toObject();
+    EXPECT_EQ(track1["text"].toString(),
+              "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+    EXPECT_EQ(track1["status"].toString(), "ok");
+    // The bytes as delivered: the card's recorded bits, then clocking zeros.
+    const QString recorded =
+        QString::fromStdString(BytesToHexString(reader->Card(kIsoCard)->tracks[0]));
+    EXPECT_TRUE(track1["raw"].toString().startsWith(recorded))
+        << track1["raw"].toString().toStdString();
+    EXPECT_EQ(card["track3"].toObject()["format"].toObject()["bpc"].toInt(), 5);
+    EXPECT_EQ(card["fields"].toObject()["track1"].toObject()["pan"].toString(), "400000******7899");
+    EXPECT_TRUE(card["time"].toString().contains('T'));
+
+    // A file that cannot be written is said, with the reason.
+    boxes.shown.clear();
+    ASSERT_TRUE(WriteWholeFile(dir.filePath("plain"), "x"));
+    files.answers = {dir.filePath("plain/card.json")};
+    Tools().ExportLastCard();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown.front().startsWith("The card could not be saved to "));
 
     // Hidden, the window still keeps the last card and shows it when it comes back.
     Inspector().close();
@@ -172,49 +212,6 @@ TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
     Start();
     EXPECT_TRUE(session->Tools().VerifyAction()->isChecked());
     EXPECT_TRUE(session->Flags().verifyAfterWrite.load());
-}
-
-TEST_F(CardToolsTest, ExportSavesTheLastCardReadAsJsonForItsOwnerOnly) {
-    StartReady();
-    session->Tools().SetFileDialogs(files);
-    Tools().ExportAction()->trigger();
-    EXPECT_EQ(boxes.shown, std::vector<QString>{CardTools::NoCardText()});
-    EXPECT_TRUE(files.asked.empty());
-
-    Click(kRead);
-    ReadCard(kIsoCard);
-    const QString path = dir.filePath("card.json");
-    files.answers = {path};
-    QApplication::setActiveWindow(&Window());
-    QTest::keyClick(&Window(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(files.asked, std::vector<FileDialogSeam::Purpose>{FileDialogSeam::Purpose::kExport});
-    struct stat info {};
-    ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-
-    const QJsonObject card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
-    EXPECT_EQ(card["type"].toString(), "card");
-    EXPECT_EQ(card["data_type"].toString(), "iso");
-    const QJsonObject track1 = card["track1"].toObject();
-    EXPECT_EQ(track1["text"].toString(),
-              "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
-    EXPECT_EQ(track1["status"].toString(), "ok");
-    // The bytes as delivered: the card's recorded bits, then clocking zeros.
-    const QString recorded =
-        QString::fromStdString(BytesToHexString(reader->Card(kIsoCard)->tracks[0]));
-    EXPECT_TRUE(track1["raw"].toString().startsWith(recorded))
-        << track1["raw"].toString().toStdString();
-    EXPECT_EQ(card["track3"].toObject()["format"].toObject()["bpc"].toInt(), 5);
-    EXPECT_EQ(card["fields"].toObject()["track1"].toObject()["pan"].toString(), "400000******7899");
-    EXPECT_TRUE(card["time"].toString().contains('T'));
-
-    // A file that cannot be written is said, with the reason.
-    boxes.shown.clear();
-    ASSERT_TRUE(WriteWholeFile(dir.filePath("plain"), "x"));
-    files.answers = {dir.filePath("plain/card.json")};
-    Tools().ExportLastCard();
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_TRUE(boxes.shown.front().startsWith("The card could not be saved to "));
 }
 
 }  // namespace
