@@ -165,22 +165,29 @@ TEST(Split, ReadBlocks) {
 
     // A length running past the bytes received copies only what was received.
     const Bytes truncated = {0x1B, 's', 0x1B, 0x01, 0xFF, 0x11, 0x22, 0x33, 0x44, 0x55};
-    EXPECT_EQ(SplitReadBlock(truncated.data(), truncated.size(), card), SplitResult::kOk);
+    TrackLengths lengths{9, 9, 9};
+    EXPECT_EQ(SplitReadBlock(truncated.data(), truncated.size(), card, &lengths), SplitResult::kOk);
     EXPECT_EQ(RawLength(card.track[0]), 5u);
+    EXPECT_EQ(lengths, (TrackLengths{5, 0, 0}));
 }
 
 TEST(Split, BuiltBlocksSplitWhateverTheFill) {
-    // The reader's block followed by any number of zero fill bytes splits to the same tracks.
-    const std::array<Bytes, 3> tracks = {Bytes{0x1B, 0x01, 0x00, 0x7F}, Bytes{}, Bytes(255, 0x1B)};
+    // The reader's block followed by any number of zero fill bytes splits to the same tracks;
+    // a track's clocking zeros after its data are delivered with it.
+    const std::array<Bytes, 3> tracks = {Bytes{0x1B, 0x01, 0x00, 0x7F}, Bytes{0x80, 0, 0},
+                                         Bytes(255, 0x1B)};
     const Bytes block = BuildReadBlock(tracks);
     for (std::size_t fill = 0; fill < 200; ++fill) {
         Bytes padded = block;
         padded.resize(block.size() + fill, 0);
         CardTracks card;
-        ASSERT_EQ(SplitReadBlock(padded.data(), padded.size(), card), SplitResult::kOk) << fill;
+        TrackLengths lengths{};
+        ASSERT_EQ(SplitReadBlock(padded.data(), padded.size(), card, &lengths), SplitResult::kOk)
+            << fill;
         EXPECT_EQ(RawLength(card.track[0]), 4u);
-        EXPECT_EQ(RawLength(card.track[1]), 0u);
+        EXPECT_EQ(RawLength(card.track[1]), 1u);
         EXPECT_EQ(RawLength(card.track[2]), 255u);
+        EXPECT_EQ(lengths, (TrackLengths{4, 3, 255}));
     }
 }
 

@@ -204,28 +204,6 @@ TEST_F(JobsTest, WriteWithNothingButMarkersIsRefused) {
     EXPECT_FALSE(rig_->view.Logged("JobRunning:1"));
 }
 
-TEST_F(JobsTest, WriteWritesTheSameDataOnEveryCard) {
-    Connect();
-    rig_->view.SetTracks({"b123", "{NO DATA}", "{NO DATA}"});
-    rig_->monitor->LaunchWrite();
-    FakeView::State state = rig_->view.Get();
-    EXPECT_EQ(state.swipeTitle, "Write Card");
-    EXPECT_EQ(state.swipeColour, SwipeColour::kRed);
-    EXPECT_EQ(state.tracks, (Texts{"b123", "", ""}));  // markers emptied in the boxes
-
-    Swipe(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK"));
-    state = rig_->view.Get();
-    EXPECT_EQ(state.tracks, (Texts{"B123", "", ""}));  // as written
-    EXPECT_EQ(state.count, " 2 ");
-    EXPECT_EQ(CardTexts(kBlank), (Texts{"%B123?", "{NO DATA}", "{NO DATA}"}));
-    // An empty track leaves the card's track as it was.
-    Swipe(Armed::kWrite, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
-    EXPECT_EQ(CardTexts(kIsoCard)[0], "%B123?");
-    EXPECT_EQ(CardTexts(kIsoCard)[1], ";4000001234567899=29121010000000000000?");
-}
-
 TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
     const auto judge = [&](const Texts& source, const Texts& target) {
         CardReport report = CardReport::Of(ReportKind::kCompare, 0);
@@ -527,6 +505,88 @@ TEST_F(JobsTest, SequentialRunOfNoCardsEndsAtOnce) {
     EXPECT_TRUE(state.jobButtons);
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
     EXPECT_EQ(rig_->cardsChanged.load(), 0);
+}
+
+// --- Verify after write ----------------------------------------------------------------------
+
+constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
+constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
+
+// Each card written is read back before it is reported; only a card that reads back as written
+// is counted, one that does not is named with its tracks and its data goes onto the next card.
+TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
+    Connect();
+    rig_->flags.verifyAfterWrite = true;
+    rig_->view.SetTracks({"b123", "1234567890", "{NO DATA}"});
+    rig_->monitor->LaunchWrite();
+    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"b123", "1234567890", ""}));  // markers emptied
+    const auto writeAndVerify = [&](std::size_t card) {
+        Swipe(Armed::kWrite, card);
+        Swipe(Armed::kRead, card);
+    };
+    writeAndVerify(kBlank);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK, verified"));
+    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"B123", "1234567890", ""}));  // as written
+    EXPECT_EQ(rig_->view.Get().count, " 2 ");
+    EXPECT_TRUE(rig_->view.Logged("SetSwipeLine1:Swipe again to verify"));
+    writeAndVerify(kBackwardsCard);  // track 3 was not written: not compared
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: tracks 1 and 2 differ"));
+    EXPECT_EQ(rig_->view.Get().count, " 2 ");
+    EXPECT_EQ(rig_->view.Count("MessageBox:Card<2> did not read back as written (tracks 1 and 2 "
+                               "differ). Put it aside: the same data goes onto the next card."),
+              1);
+
+    // Cancel while the reader waits for the card again: the written card is reported as not
+    // read back, and the reader is disarmed. The empty track 3 left the card's track 3 alone.
+    const std::string isoTrack3 = CardTexts(kIsoCard)[2];
+    Swipe(Armed::kWrite, kIsoCard);
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kRead; }));
+    CancelPromptly();
+    EXPECT_EQ(CardTexts(kIsoCard), (Texts{"%B123?", ";1234567890?", isoTrack3}));
+    EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card<2> not verified: not read back"));
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_FALSE(rig_->monitor->WorkerActive());
+    EXPECT_EQ(rig_->view.Get().message, "");
+}
+
+// From File, Sequential write and Copy write the data of a card that does not verify onto the
+// next card, as they do after a refused one, and a run still writes its number of good cards.
+TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
+    Connect();
+    rig_->flags.verifyAfterWrite = true;
+    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
+    for (std::size_t card : {kWeakSpotCard, kBlank}) {
+        Swipe(Armed::kWrite, card);
+        Swipe(Armed::kRead, card);
+    }
+    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{"SetMessage:Write Card<0> OK",
+                                        "SetMessage:Write Card<1> not verified: track 2 differs",
+                                        "SetMessage:Write Card<1> OK, verified"}));
+    EXPECT_EQ(CardTexts(kBlank), (Texts{"%AAA?", ";1234567890?", "{NO DATA}"}));
+
+    SeqWriteRun run = *PlanSeqWrite({"0007", "1", "1", 1}, {"", "12345678", ""}).run;
+    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
+    for (std::size_t card : {kWeakSpotCard, kBlank + 1}) {
+        Swipe(Armed::kWrite, card);
+        Swipe(Armed::kRead, card);
+    }
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <1> OK, verified"));
+    EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card <1> not verified: track 2 differs"));
+    // The number the weak card failed goes onto the next card; one good card ends the run.
+    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";123456780007?");
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+
+    // Copy asks for another target with the same data.
+    rig_->monitor->LaunchCopy();
+    Swipe(Armed::kRead, kIsoCard);
+    Swipe(Armed::kWrite, kWeakSpotCard);
+    Swipe(Armed::kRead, kWeakSpotCard);
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write <TARGET> Card not verified: track 2 differs"));
+    EXPECT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kWrite; }));
+    EXPECT_EQ(rig_->view.Get().swipeTitle, "Write <TARGET> Card");
+    CancelPromptly();
 }
 
 // --- Track preparation ---------------------------------------------------------------------

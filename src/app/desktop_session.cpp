@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "app/inspector_window.h"
 #include "app/message_box_seam.h"
 #include "app/swipe_dlg.h"
 #include "settings/profile_store.h"
@@ -55,12 +56,19 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
             [monitor] { monitor->CancelJob(); });
     connect(window, &QDialog::finished, this, &DesktopSession::OnWindowFinished);
     cardJobs_ = std::make_unique<CardJobsController>(*window_, *monitor_);
+    cardTools_ = std::make_unique<CardTools>(*window_, flags_, profile, messageBoxes);
+    // Every card read reaches the Inspector on the window's thread, as the reader delivered it.
+    flags_.reads.SetListener([tools = cardTools_.get()](const CardCapture& card) {
+        QMetaObject::invokeMethod(
+            tools, [tools, card] { tools->OnCardRead(card); }, Qt::QueuedConnection);
+    });
     WireDialogs(profile, messageBoxes);
 }
 
 DesktopSession::~DesktopSession() {
     Stop();
     flags_.reports.SetWakeUp({});
+    flags_.reads.SetListener({});
 }
 
 void DesktopSession::Start() {
@@ -99,6 +107,7 @@ void DesktopSession::OnWindowFinished() {
     ended_ = true;
     Stop();
     cardJobs_->Files().CloseFiles();
+    cardTools_->Inspector().hide();
 }
 
 }  // namespace tollwick

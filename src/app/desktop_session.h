@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/card_jobs_controller.h"
+#include "app/card_tools.h"
 #include "app/qt_job_view.h"
 #include "app/reader_control.h"
 #include "app/tollwick_dlg.h"
@@ -50,6 +51,8 @@ class DesktopSession final : public QObject {
     JobFlags& Flags() { return flags_; }
     // To File, From File and the sequential write.
     CardJobsController& CardJobs() { return *cardJobs_; }
+    // The context menu's Inspector, Export last card and Verify after write.
+    CardTools& Tools() { return *cardTools_; }
     bool Ticking() const { return timer_.isActive(); }
     // When the armed timer fires: 0 for at once (the first tick, a card reported), 50 ms
     // otherwise; -1 when it is not armed.
@@ -66,6 +69,7 @@ class DesktopSession final : public QObject {
     std::unique_ptr<QtJobView> view_;
     std::unique_ptr<JobMonitor> monitor_;
     std::unique_ptr<CardJobsController> cardJobs_;  // goes before the monitor
+    std::unique_ptr<CardTools> cardTools_;          // goes before the window
     MessageBoxSeam& messageBoxes_;
     // Timer 1: single-shot, armed again after each tick (50 ms), or at once when a worker reports
     // a card, so that no tick overlaps another even when one waits for a message box.

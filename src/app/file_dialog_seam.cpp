@@ -8,14 +8,27 @@ QStringList QtFileDialogSeam::Filters() {
     return {QStringLiteral("Txt File(*.txt)"), QStringLiteral("All File(*.*)")};
 }
 
+QStringList QtFileDialogSeam::ExportFilters() {
+    return {QStringLiteral("JSON File(*.json)"), QStringLiteral("All File(*.*)")};
+}
+
 std::optional<QString> QtFileDialogSeam::ChooseCardFile(QWidget* parent, Purpose purpose) {
-    // An open dialog in both cases; To File may name a file that does not exist yet.
     QFileDialog dialog(parent);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(purpose == Purpose::kToFile ? QFileDialog::AnyFile
-                                                   : QFileDialog::ExistingFile);
-    dialog.setNameFilters(Filters());
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    if (purpose == Purpose::kExport) {
+        dialog.setWindowTitle(QStringLiteral("Export last card"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilters(ExportFilters());
+        dialog.setDefaultSuffix(QStringLiteral("json"));
+        dialog.selectFile(QStringLiteral("card.json"));
+    } else {
+        // An open dialog for both card files; To File may name a file that does not exist yet.
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(purpose == Purpose::kToFile ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+        dialog.setNameFilters(Filters());
+        dialog.setDefaultSuffix(QStringLiteral("txt"));
+    }
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;

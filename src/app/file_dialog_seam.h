@@ -1,4 +1,5 @@
-// The file dialog of the card-file jobs goes through this seam, so that tests can answer it.
+// The file dialogs of the card-file jobs and of Export last card go through this seam, so that
+// tests can answer them.
 #pragma once
 
 #include <QString>
@@ -13,16 +14,19 @@ class FileDialogSeam {
     enum class Purpose {
         kToFile,    // a file that does not exist yet may be named
         kFromFile,  // an existing file
+        kExport,    // a JSON file to save (an existing one is replaced, after asking)
     };
     virtual ~FileDialogSeam() = default;
     // The path the operator chose, or nothing when the dialog was cancelled.
     virtual std::optional<QString> ChooseCardFile(QWidget* parent, Purpose purpose) = 0;
 };
 
-// The program's open-file dialog: "Txt File(*.txt)" and "All File(*.*)", no initial name.
+// The program's open-file dialog: "Txt File(*.txt)" and "All File(*.*)", no initial name. The
+// export gets a save dialog for "JSON File(*.json)".
 class QtFileDialogSeam final : public FileDialogSeam {
   public:
     static QStringList Filters();
+    static QStringList ExportFilters();
     std::optional<QString> ChooseCardFile(QWidget* parent, Purpose purpose) override;
 };
 

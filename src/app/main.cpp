@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
     if (virtualReader) {
         readerWindow = std::make_unique<tollwick::VirtualReaderWindow>(*virtualReader, deckFile);
         readerWindow->JoinMainWindow(session->Window());
+        // Verify after write: the hand puts the card just written through again.
+        QObject::connect(&session->View(), &tollwick::QtJobView::SameCardExpected,
+                         readerWindow.get(), &tollwick::VirtualReaderWindow::SwipeSameCardAgain);
         // Beside the main window, on its left when there is room.
         const QRect main = session->Window().frameGeometry();
         readerWindow->adjustSize();

@@ -196,4 +196,8 @@ void QtJobView::Sleep(int milliseconds) {
     clock_.SleepFor(std::chrono::milliseconds(std::max(milliseconds, 0)));
 }
 
+void QtJobView::ExpectSameCardAgain() {
+    OnWindow([this] { emit SameCardExpected(); });
+}
+
 }  // namespace tollwick

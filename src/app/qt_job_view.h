@@ -58,8 +58,14 @@ class QtJobView final : public QObject, public JobView {
     void CloseSwipe() override;
 
     void Sleep(int milliseconds) override;
+    void ExpectSameCardAgain() override;
 
     bool JobIsRunning() const { return running_; }
+
+  signals:
+    // On the window's thread, in order with the worker's other calls: the reader waits for the
+    // card just written to come through again (verify after write).
+    void SameCardExpected();
 
   private:
     // The controls that send reader commands from the window thread.

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -12,7 +14,10 @@
 #include <memory>
 #include <vector>
 
+#include "app/bit_cells_view.h"
+#include "app/card_tools.h"
 #include "app/desktop_session.h"
+#include "app/inspector_window.h"
 #include "app/swipe_dlg.h"
 #include "app/virtual_reader_window.h"
 
@@ -86,6 +91,16 @@ void Save(QWidget* widget, const QString& file) {
     std::fflush(stdout);
 }
 
+// The message box the program shows now, if any.
+QMessageBox* OpenBox() {
+    return qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+}
+
+// Closes the message box that is up (the operator's OK), if any.
+void CloseBox() {
+    if (QMessageBox* box = OpenBox()) box->accept();
+}
+
 }  // namespace
 
 void StartScreenshotDemo(DesktopSession& session, VirtualReaderWindow* readerWindow,
@@ -111,13 +126,63 @@ void StartScreenshotDemo(DesktopSession& session, VirtualReaderWindow* readerWin
                          }
                      }});
     if (readerWindow != nullptr) {
-        // The card read ends up in the track boxes before the program ends.
+        const auto armedFor = [readerWindow](const char* what) {
+            return [readerWindow, what] {
+                return readerWindow->ArmedLine()->text().contains(QString::fromLatin1(what));
+            };
+        };
+        const auto swipe = [readerWindow](int card) {
+            return [readerWindow, card] {
+                readerWindow->SelectCard(card);
+                readerWindow->SwipeSelected();
+            };
+        };
+        CardTools* tools = &session.Tools();
+        InspectorWindow* inspector = &tools->Inspector();
+        // The card read ends up in the track boxes, and in the Inspector with its fields.
+        steps.push_back({"armed reader", armedFor("to read"), swipe(3)});
+        steps.push_back({"card read",
+                         [window] { return window->MessageText() == "Read Card<1> OK"; },
+                         [tools] { tools->ShowInspector(); }});
         steps.push_back(
-            {"armed reader",
-             [readerWindow] { return readerWindow->ArmedLine()->text().contains("to read"); },
-             [readerWindow] { readerWindow->SwipeSelected(); }});
+            {"Inspector", [inspector] { return inspector->isVisible(); },
+             [inspector, dir] { Save(inspector->FieldsPane(), dir.filePath("fields.png")); }});
+        // A card swiped backwards: track 1 fails, and the reversed reading decodes it.
+        steps.push_back({"armed reader", armedFor("to read"), swipe(10)});
+        steps.push_back({"backwards card",
+                         [inspector] { return inspector->Verdict(1)->text().startsWith("Fails"); },
+                         [inspector, dir] {
+                             Save(inspector, dir.filePath("inspector.png"));
+                             CloseBox();  // "Read Error!!"
+                         }});
+        // A damaged track 2: the character whose parity fails and the LRC.
+        steps.push_back({"armed reader", armedFor("to read"), swipe(7)});
         steps.push_back(
-            {"card read", [window] { return window->MessageText() == "Read Card<1> OK"; }, [] {}});
+            {"damaged card",
+             [inspector] {
+                 return inspector->Verdict(2)->text().contains("parity") && OpenBox() != nullptr;
+             },
+             [inspector, dir] {
+                 Save(inspector->Bits(2)->parentWidget(), dir.filePath("inspector-parity.png"));
+                 CloseBox();
+             }});
+        // Verify after write on the card with a weak spot: written, read back, not verified.
+        steps.push_back({"armed reader", armedFor("to read"), [window, tools] {
+                             window->SwipeWindow().reject();  // Cancel
+                             tools->SetVerifyAfterWrite(true);
+                             window->ShowTracks("B123", "1234567890", "");
+                             window->ControlAs<QAbstractButton>(mainid::kWrite)->click();
+                         }});
+        steps.push_back({"armed to write", armedFor("to write"), swipe(11)});
+        steps.push_back({"verify prompt", armedFor("to read"), [swipe, window, dir] {
+                             Save(&window->SwipeWindow(), dir.filePath("verify-swipe.png"));
+                             swipe(11)();
+                         }});
+        steps.push_back({"failed verify", [] { return OpenBox() != nullptr; },
+                         [window, dir] {
+                             Save(window, dir.filePath("verify-failed.png"));
+                             CloseBox();
+                         }});
     }
     steps.push_back({"end", [] { return true; },
                      [window] {

@@ -212,6 +212,22 @@ void VirtualReaderWindow::SetAutoSwipe(bool on) {
                          std::chrono::milliseconds(kAutoSwipeMs), /*advance=*/true);
 }
 
+void VirtualReaderWindow::SwipeSameCardAgain() {
+    const int count = cards_->count();
+    if (!autoSwipe_->isChecked() || count == 0) return;
+    const auto next = reader_.NextAutoSwipeCard();
+    if (!next) return;
+    // The card before the next one went through last; before the first, the deck's last.
+    const std::size_t clamped = std::min(*next, static_cast<std::size_t>(count));
+    const int last = clamped == 0 ? count - 1 : static_cast<int>(clamped) - 1;
+    {
+        const QSignalBlocker quiet(cards_);
+        SelectCard(last);
+    }
+    reader_.SetAutoSwipe(static_cast<std::size_t>(last), std::chrono::milliseconds(kAutoSwipeMs),
+                         /*advance=*/true);
+}
+
 // The selection shows the card that goes through next; past the last card the deck starts over.
 void VirtualReaderWindow::FollowAutoSwipe() {
     if (!autoSwipe_->isChecked() || cards_->count() == 0) return;

@@ -56,6 +56,9 @@ class VirtualReaderWindow final : public QWidget {
     // Whenever the reader is armed, the selected card is swiped after a short pause and the
     // selection moves on to the next card (back to the first after the last).
     void SetAutoSwipe(bool on);
+    // Verify after write: the card just written is to come through again. With Auto-swipe on,
+    // the selection goes back to it and it goes through next; by hand it is still selected.
+    void SwipeSameCardAgain();
 
     QListWidget* Cards() const { return cards_; }
     QPushButton* SwipeButton() const { return swipe_; }

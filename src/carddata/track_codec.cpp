@@ -443,9 +443,11 @@ uint8_t DecodeTracks(CardTracks& card, const TrackSet& settings) {
     return errors;
 }
 
-SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card) {
+SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card,
+                           TrackLengths* lengths) {
     if (n < 2 || block[0] != kEsc || block[1] != 's') return SplitResult::kBadHeader;
     for (auto& buffer : card.track) buffer.fill(0);
+    if (lengths != nullptr) lengths->fill(0);
     int previous = 0;
     std::size_t p = 2;
     while (p + 4 < n) {
@@ -461,6 +463,7 @@ SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card
             TrackBuffer& buffer = card.track[static_cast<std::size_t>(number - 1)];
             buffer.fill(0);
             std::memcpy(buffer.data(), block + start, available);
+            if (lengths != nullptr) (*lengths)[static_cast<std::size_t>(number - 1)] = available;
             previous = number;
             p += length + 3;
         } else if (block[p] == 0x00) {

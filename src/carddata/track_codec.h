@@ -2,6 +2,7 @@
 // bit streams the reader records in raw mode, and the way back from a read bit stream to text.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -65,7 +66,11 @@ enum class SplitResult {
     kBadHeader,      // block does not begin with ESC 's': buffers untouched
     kBadTrackOrder,  // a bad or out-of-order track number: buffers keep the tracks copied before
 };
-SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card);
+// lengths, when given, gets the number of bytes each track brought (0 for a track the block
+// did not hold): a track's bytes as delivered, trailing clocking zeros included.
+using TrackLengths = std::array<std::size_t, 3>;
+SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card,
+                           TrackLengths* lengths = nullptr);
 
 // Builds a read block as the reader sends it after a swipe: raw track bytes in read order.
 std::vector<uint8_t> BuildReadBlock(const std::array<std::vector<uint8_t>, 3>& tracks);

@@ -108,7 +108,7 @@ int ReaderCommands::WaitWriteStatus() {
     return (first == kEsc && second == '0') ? kReaderOk : -2;
 }
 
-int ReaderCommands::ReceiveTracks(CardTracks& card) {
+int ReaderCommands::ReceiveTracks(CardTracks& card, TrackLengths* lengths) {
     if (!IsConnected()) return -1;
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t block[kReadBlockCapacity];
@@ -116,7 +116,7 @@ int ReaderCommands::ReceiveTracks(CardTracks& card) {
     std::size_t n = 1;
     // The block ends at the first 50 ms gap; bytes beyond the buffer are not read.
     while (n < kReadBlockCapacity && Get(block[n], kBlockGapMs)) ++n;
-    return SplitReadBlock(block, n, card) == SplitResult::kOk ? kReaderOk : kSplitFailed;
+    return SplitReadBlock(block, n, card, lengths) == SplitResult::kOk ? kReaderOk : kSplitFailed;
 }
 
 int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {

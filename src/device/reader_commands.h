@@ -43,7 +43,8 @@ class ReaderCommands {
 
     // --- Track data ---
     // 48 block received and split; 49 split failed; -2 no byte within 350 ms; -1 not connected.
-    int ReceiveTracks(CardTracks& card);
+    // lengths, when given, gets the bytes each track brought (see SplitReadBlock).
+    int ReceiveTracks(CardTracks& card, TrackLengths* lengths = nullptr);
     int WriteTracks(TrackTexts& texts, const TrackSet& settings);
 
     // --- Configuration ---

@@ -29,9 +29,8 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
     const auto nextCard = [&] { return file.Next(BitsPerCharacter(context.format.Settings())); };
     // Each report shows the card the reader now waits to write; then come the format errors of
     // that card's lines, as the operator learns what the card is made of.
-    const auto report = [&](int status, const CardTracks& card,
-                            const CardFileReader::Result& next) {
-        reports.Push(CardReport::Of(ReportKind::kWrite, status, card));
+    const auto report = [&](CardReport done, const CardFileReader::Result& next) {
+        reports.Push(std::move(done));
         for (int line : next.formatErrorLines) {
             view.MessageBox(CardFileFormatError(line), stop);
             if (stop.stop_requested()) return false;
@@ -52,32 +51,34 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
     CardFileReader::Result next = nextCard();
     CardTracks shown;
     if (next.outcome == CardFileReader::Outcome::kCard) shown.track = cardOf(next);
-    if (!report(kReaderOk, shown, next)) return;
+    if (!report(CardReport::Of(ReportKind::kWrite, kReaderOk, shown), next)) return;
 
     while (next.outcome == CardFileReader::Outcome::kCard) {
         TrackTexts texts = cardOf(next);
-        // A card the reader refused is written again on the next swipe.
+        // A card the reader refused, or that did not read back as written, is written again
+        // on the next swipe.
         for (;;) {
             if (stop.stop_requested()) return;
-            if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
+            const TrackSet formats = context.format.Settings();
+            if (context.reader.WriteTracks(texts, formats) != kReaderOk) {
                 view.SetMessageText("write Error3");
                 view.ShowSwipe(false);
                 return;
             }
             const int status = AwaitWriteStatus(context.reader, stop);
             if (status == 0) return;
-            if (status < 0) {
-                CardTracks again;
-                again.track = texts;  // as sent: upper-cased
-                reports.Push(CardReport::Of(ReportKind::kWrite, status, again));
+            CardTracks again;
+            again.track = texts;  // as sent: upper-cased
+            CardReport done = CardReport::Of(ReportKind::kWrite, status, again);
+            ReadBackWritten(context, texts, formats, done, stop);
+            if (done.Refused() || done.FailedVerify()) {
+                reports.Push(std::move(done));
                 continue;
             }
-            CardTracks written;
-            written.track = texts;
             next = nextCard();
             // After the last card the boxes keep showing it.
-            if (next.outcome == CardFileReader::Outcome::kCard) written.track = cardOf(next);
-            if (!report(status, written, next)) return;
+            if (next.outcome == CardFileReader::Outcome::kCard) done.card.track = cardOf(next);
+            if (!report(std::move(done), next)) return;
             break;
         }
     }

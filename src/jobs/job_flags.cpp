@@ -1,5 +1,7 @@
 #include "jobs/job_flags.h"
 
+#include <vector>
+
 namespace tollwick {
 
 void ReportQueue::Push(CardReport report) {
@@ -43,6 +45,33 @@ bool ReportQueue::AwaitShown(std::stop_token stop) {
 void ReportQueue::SetWakeUp(std::function<void()> wake) {
     std::lock_guard lock(mutex_);
     wake_ = std::move(wake);
+}
+
+void CardReadTap::SetListener(std::function<void(const CardCapture&)> listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+void CardReadTap::Publish(const CardCapture& capture) const {
+    // Under the lock: a listener being cleared is never called afterwards.
+    std::lock_guard lock(mutex_);
+    if (listener_) listener_(capture);
+}
+
+std::string VerifyFailureText(const CardReport& report) {
+    if (report.check == WriteCheck::kNotReadBack) return "not read back";
+    std::vector<std::string> numbers;
+    for (int t = 0; t < 3; ++t) {
+        if (report.differing & (1u << t)) numbers.push_back(std::to_string(t + 1));
+    }
+    if (numbers.empty()) return "no track differs";
+    if (numbers.size() == 1) return "track " + numbers[0] + " differs";
+    std::string list;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (i > 0) list += i + 1 == numbers.size() ? " and " : ", ";
+        list += numbers[i];
+    }
+    return "tracks " + list + " differ";
 }
 
 }  // namespace tollwick

@@ -39,6 +39,22 @@ std::array<std::string, 3> TextsOf(const CardTracks& card) {
 
 const std::array<std::string, 3> kEmptyTracks{};
 
+// Verify after write: what the message line adds to a card read back as written, and says of one
+// that was not.
+constexpr char kVerified[] = ", verified";
+std::string NotVerified(std::string_view written, const CardReport& report) {
+    return std::string(written) + " not verified: " + VerifyFailureText(report);
+}
+// The box for a card that did not verify, where a refused card gets its box.
+std::string NotVerifiedBox(uint32_t count, const CardReport& report) {
+    const std::string what =
+        report.check == WriteCheck::kNotReadBack
+            ? WithCount("Card<%d> was written but not read back to verify it.", count)
+            : WithCount("Card<%d> did not read back as written (", count) +
+                  VerifyFailureText(report) + ").";
+    return what + " Put it aside: the same data goes onto the next card.";
+}
+
 }  // namespace
 
 JobMonitor::JobMonitor(JobContext context) : context_(context), runner_(context.view) {}
@@ -181,7 +197,17 @@ void JobMonitor::WriteBranch(const CardReport& report) {
         view.ShowSwipe(true);
         return;
     }
-    view.SetMessage(WithCount("Write Card<%d> OK", flags.swipeCount.load()));
+    const uint32_t count = flags.swipeCount.load();
+    if (report.FailedVerify()) {
+        // Counted as failed, as a refused card is; the worker writes the same data again.
+        view.SetMessage(NotVerified(WithCount("Write Card<%d>", count), report));
+        view.ShowSwipe(false);
+        view.MessageBox(NotVerifiedBox(count, report));
+        view.ShowSwipe(true);
+        return;
+    }
+    const bool verified = report.check == WriteCheck::kVerified;
+    view.SetMessage(WithCount("Write Card<%d> OK", count) + (verified ? kVerified : ""));
     view.ShowTracks(TextsOf(report.card));
     CountRefresh(flags.swipeCount.fetch_add(1) + 1);
 }
@@ -194,7 +220,14 @@ void JobMonitor::SequentialBranch(const CardReport& report) {
         return;
     }
     const uint32_t count = flags.swipeCount.load();
-    view.SetMessage(WithCount("Write Card <%d> OK", count));
+    if (report.FailedVerify()) {
+        // The same number goes onto the next card, as after "Write Error2".
+        view.SetMessage(NotVerified(WithCount("Write Card <%d>", count), report));
+        view.MessageBox(NotVerifiedBox(count, report));
+        return;
+    }
+    const bool verified = report.check == WriteCheck::kVerified;
+    view.SetMessage(WithCount("Write Card <%d> OK", count) + (verified ? kVerified : ""));
     if (count >= flags.seqTotal.load()) {
         view.ShowSwipe(false);
         // The run is over; its worker must be off the link before the reset.
@@ -245,8 +278,10 @@ void JobMonitor::CopyReadBranch(const CardReport& report) {
 void JobMonitor::CopyWriteBranch(const CardReport& report) {
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    if (report.status < 0) {
-        view.SetMessage("Write <TARGET> Card Error");
+    if (report.status < 0 || report.FailedVerify()) {
+        // The target is asked for again; the worker writes the same data.
+        view.SetMessage(report.FailedVerify() ? NotVerified("Write <TARGET> Card", report)
+                                              : "Write <TARGET> Card Error");
         view.Sleep(kCopyPauseMs);
         view.SetSwipeTitle("Write <TARGET> Card");
         view.SetSwipeColour(SwipeColour::kRed);
@@ -254,7 +289,8 @@ void JobMonitor::CopyWriteBranch(const CardReport& report) {
         view.ShowSwipe(true);
         return;
     }
-    view.SetMessage("Write <TARGET> Card OK");
+    const bool verified = report.check == WriteCheck::kVerified;
+    view.SetMessage(std::string("Write <TARGET> Card OK") + (verified ? kVerified : ""));
     view.MessageBox("Copy Card Write <TARGET> OK");
     view.SetSwipeTitle("Copy Card <Read Card>");
     view.SetSwipeColour(SwipeColour::kBlue);

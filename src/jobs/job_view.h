@@ -55,6 +55,11 @@ class JobView {
 
     // Pauses the calling thread; the window may keep its event loop running meanwhile.
     virtual void Sleep(int milliseconds) = 0;
+
+    // Verify after write: the reader waits for the card just written to come through again.
+    // (The virtual reader's hand puts the same card through; the operator needs nothing more
+    // than the swipe window's line.)
+    virtual void ExpectSameCardAgain() {}
 };
 
 }  // namespace tollwick

@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
+
+#include "carddata/write_verify.h"
 
 namespace tollwick {
 namespace {
@@ -13,6 +16,8 @@ constexpr int kStatusPollMs = 5;
 constexpr int kCompareRetryPauseMs = 100;
 
 constexpr char kCommunicationError[] = "Commucation Error";
+constexpr char kPleaseSwipe[] = "Please Swipe Card";
+constexpr char kVerifyPrompt[] = "Swipe again to verify";
 
 // The worker's end after a link failure: the operator may start another job.
 void LinkFailure(JobView& view, const char* message) {
@@ -42,23 +47,68 @@ bool PauseUnlessStopped(Clock& clock, std::stop_token stop, int milliseconds) {
     return clock.SleepFor(std::chrono::milliseconds(milliseconds), stop);
 }
 
-bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop) {
+bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop,
+               CardCapture* capture) {
     for (;;) {
         if (stop.stop_requested()) return false;
         card.Clear();
-        const int received = context.reader.ReceiveTracks(card);
+        TrackLengths lengths{};
+        const int received = context.reader.ReceiveTracks(card, &lengths);
         // A card that came is reported, even to a job being stopped.
         if (received > 0) {
+            const TrackFormat format = context.format.Get();
+            CardCapture read;
+            read.time = std::chrono::system_clock::now();
+            read.settings = format.settings;
+            read.type = format.type;
             if (received == kReaderOk) {
-                DecodeCard(card, context.format.Settings());
+                for (std::size_t t = 0; t < 3; ++t) {
+                    const char* bytes = card.track[t].data();
+                    read.raw[t].assign(bytes, bytes + lengths[t]);
+                }
+                DecodeCard(card, format.settings);
             } else {
                 for (int t = 0; t < 3; ++t) card.SetText(t, TrackErrorMarker(t));
                 card.trackErrors = 0x7;
+                read.blockDamaged = true;
             }
+            read.card = card;
+            context.flags.reads.Publish(read);
+            if (capture != nullptr) *capture = std::move(read);
             return true;
         }
         if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, pollMs)) return false;
     }
+}
+
+void ReadBackWritten(JobContext& context, const TrackTexts& written, const TrackSet& formats,
+                     CardReport& report, std::stop_token stop) {
+    if (report.status != kReaderOk ||
+        !context.flags.verifyAfterWrite.load(std::memory_order_acquire)) {
+        return;
+    }
+    JobView& view = context.view;
+    view.SetSwipeColour(SwipeColour::kBlue);
+    view.SetSwipeLine1(kVerifyPrompt);
+    view.ExpectSameCardAgain();
+    report.check = WriteCheck::kNotReadBack;
+    // Armed as the Read job arms, with one more try; a link that is gone fails the next write.
+    CardTracks card;
+    CardCapture read;
+    if ((context.reader.StartRawRead() == kReaderOk ||
+         context.reader.StartRawRead() == kReaderOk) &&
+        AwaitCard(context, card, kReceivePollMs, stop, &read)) {
+        std::array<std::string, 3> texts;
+        for (std::size_t t = 0; t < 3; ++t) {
+            texts[t].assign(written[t].data(), strnlen(written[t].data(), written[t].size()));
+        }
+        // A block that could not be split brought no track: every written track differs.
+        report.differing = VerifyWrittenCard(texts, read.raw, formats);
+        report.check = report.differing == 0 ? WriteCheck::kVerified : WriteCheck::kDiffers;
+    }
+    if (stop.stop_requested()) return;
+    view.SetSwipeColour(SwipeColour::kRed);
+    view.SetSwipeLine1(kPleaseSwipe);
 }
 
 int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop) {
@@ -106,7 +156,8 @@ void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& f
 void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
     for (;;) {
         if (stop.stop_requested()) return;
-        if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
+        const TrackSet formats = context.format.Settings();
+        if (context.reader.WriteTracks(texts, formats) != kReaderOk) {
             context.view.SetMessageText("write Error4");
             context.view.ShowSwipe(false);
             return;
@@ -116,7 +167,9 @@ void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
         // The texts went out upper-cased; the monitor shows them as written.
         CardTracks written;
         written.track = texts;
-        context.flags.reports.Push(CardReport::Of(ReportKind::kWrite, status, written));
+        CardReport report = CardReport::Of(ReportKind::kWrite, status, written);
+        ReadBackWritten(context, texts, formats, report, stop);
+        context.flags.reports.Push(std::move(report));
     }
 }
 
@@ -151,17 +204,22 @@ void CopyWorker(JobContext context, std::stop_token stop) {
             const std::string text = PrepareWriteTrack(card.Text(t), settings[t].bpc);
             text.copy(write[static_cast<std::size_t>(t)].data(), kTrackBufferSize - 1);
         }
-        // A target the reader rejected is asked for again with the same data.
+        // A target the reader rejected, or that did not read back as written, is asked for
+        // again with the same data.
         for (;;) {
             if (stop.stop_requested()) return;
-            if (context.reader.WriteTracks(write, context.format.Settings()) != kReaderOk) {
+            const TrackSet formats = context.format.Settings();
+            if (context.reader.WriteTracks(write, formats) != kReaderOk) {
                 LinkFailure(view, "Commucation Error!!");
                 return;
             }
             const int status = AwaitWriteStatus(context.reader, stop);
             if (status == 0) return;
-            flags.reports.Push(CardReport::Of(ReportKind::kCopyWrite, status));
-            if (status == kReaderOk) break;
+            CardReport report = CardReport::Of(ReportKind::kCopyWrite, status);
+            ReadBackWritten(context, write, formats, report, stop);
+            const bool done = status == kReaderOk && !report.FailedVerify();
+            flags.reports.Push(std::move(report));
+            if (done) break;
         }
     }
 }

@@ -49,9 +49,19 @@ bool PauseUnlessStopped(Clock& clock, std::stop_token stop, int milliseconds);
 // Polls ReceiveTracks until a swipe's data has come, pausing pollMs between attempts, and
 // decodes the card with the settings in force: failed tracks hold their error markers
 // (card.trackErrors). A block that cannot be split (cut short, or not a read block) fails on all
-// three tracks: it is never taken for a card without data. False when stopped before a card
-// came.
-bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop);
+// three tracks: it is never taken for a card without data. The card as delivered goes to the
+// read tap of JobFlags (and to *capture when given) before anything else happens with it. False
+// when stopped before a card came.
+bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop,
+               CardCapture* capture = nullptr);
+// Verify after write, when it is on, for a card the reader reported written (status 48): the
+// swipe window asks for the same card again ("Swipe again to verify"), the reader is armed, the
+// card read back is compared track by track with `written` in `formats` (those the write was
+// encoded with; see carddata/write_verify.h for what counts as written), and the outcome goes
+// into report.check and report.differing. Stopped while it waits, or with the link gone, the
+// card is kNotReadBack. Leaves the swipe window red with "Please Swipe Card" unless stopped.
+void ReadBackWritten(JobContext& context, const TrackTexts& written, const TrackSet& formats,
+                     CardReport& report, std::stop_token stop);
 // Polls WaitWriteStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
 // before it came.
 int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop);

@@ -86,22 +86,25 @@ void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
     // behind: exactly `total` good cards are written.
     for (uint32_t written = 0; written < run.total;) {
         if (stop.stop_requested()) return;
-        if (context.reader.WriteTracks(texts, context.format.Settings()) != kReaderOk) {
+        const TrackSet formats = context.format.Settings();
+        if (context.reader.WriteTracks(texts, formats) != kReaderOk) {
             context.view.SetMessageText("write Error");
             context.view.ShowSwipe(false);
             return;
         }
         const int status = AwaitWriteStatus(context.reader, stop);
         if (status == 0) return;
-        CardTracks next;
-        next.track = texts;
-        if (status == kReaderOk && ++written < run.total) {
+        CardReport report = CardReport::Of(ReportKind::kSeqWrite, status);
+        ReadBackWritten(context, texts, formats, report, stop);
+        // A card refused, or not read back as written, keeps its number for the next card.
+        report.card.track = texts;
+        if (report.status == kReaderOk && !report.FailedVerify() && ++written < run.total) {
             number += run.step;
-            next.SetText(run.track, run.baseText + SeqNumberText(number, run.width));
-            texts = next.track;
+            report.card.SetText(run.track, run.baseText + SeqNumberText(number, run.width));
+            texts = report.card.track;
         }
         // The monitor shows the card to write next.
-        context.flags.reports.Push(CardReport::Of(ReportKind::kSeqWrite, status, next));
+        context.flags.reports.Push(std::move(report));
     }
 }
 

@@ -76,4 +76,12 @@ void StorePassword(ProfileStore& store, std::string_view password) {
     store.Write(kPasswordKey, password);
 }
 
+bool StoredVerifyAfterWrite(const ProfileStore& store) {
+    return store.Read(kVerifyKey, "0") == "1";
+}
+
+bool StoreVerifyAfterWrite(ProfileStore& store, bool on) {
+    return store.Write(kVerifyKey, on ? "1" : "0");
+}
+
 }  // namespace tollwick

@@ -15,6 +15,8 @@ namespace tollwick {
 inline constexpr std::string_view kPortKey = "PORTNUM";
 inline constexpr std::string_view kDensityKey = "BPISET";
 inline constexpr std::string_view kPasswordKey = "PWD";
+// Verify after write, the desktop program's switch: "1" on; "0", missing or any other text off.
+inline constexpr std::string_view kVerifyKey = "VERIFY";
 
 // The port on which the reader last answered; none when PORTNUM is missing or empty. Other text
 // reads as a decimal number ("0" is a stored port 0, text without digits also gives 0).
@@ -39,6 +41,10 @@ void WriteUserKeys(ProfileStore& store, const std::array<std::array<int, 4>, 3>&
 // The User Type formats decoded from the stored positions; a position outside its list falls
 // back to that key's default.
 TrackSet UserTypeSettings(const ProfileStore& store);
+
+bool StoredVerifyAfterWrite(const ProfileStore& store);
+// False when the profile could not be written.
+bool StoreVerifyAfterWrite(ProfileStore& store, bool on);
 
 // The program password; empty means the program has none.
 std::string StoredPassword(const ProfileStore& store);

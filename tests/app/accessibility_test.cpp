@@ -3,11 +3,16 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTreeWidget>
 #include <functional>
 
+#include "app/bit_cells_view.h"
+#include "app/inspector_window.h"
 #include "app/password_dlg.h"
 #include "app/setup_dlg.h"
 #include "app_test_support.h"
+#include "carddata/track_codec.h"
+#include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {
@@ -127,6 +132,49 @@ TEST_F(MainWindowTest, DialogControlsAreTiedToTheirLabels) {
               QStringList{"Enter Password:"});
     EXPECT_EQ(LabelledBy(password.Control(passwordid::kSecondEntry)),
               QStringList{"Re-Enter Password:"});
+}
+
+// The Inspector's own controls, the drawn bits included, are named for a screen reader; the bits
+// are told in words.
+TEST(InspectorAccessibility, EveryControlIsNamedAndTheBitsAreDescribed) {
+    const VirtualCard bank = SampleDeck().cards[3];
+    CardCapture capture;
+    capture.raw = bank.tracks;
+    for (int t = 0; t < 3; ++t) {
+        const auto& raw = bank.tracks[static_cast<std::size_t>(t)];
+        std::copy(raw.begin(), raw.end(), capture.card.track[static_cast<std::size_t>(t)].begin());
+    }
+    DecodeTracks(capture.card, kIsoTrackSet);
+    InspectorWindow inspector;
+    inspector.ShowCard(capture);
+    inspector.show();
+    QAccessibleInterface* root = Iface(&inspector);
+    EXPECT_EQ(root->text(QAccessible::Name), "Inspector");
+    int named = 0;
+    Walk(root, [&named](QAccessibleInterface* iface) {
+        // Scroll bars and the splitter's handle are Qt's own; rows and cells read as their text
+        // (an empty cell is empty).
+        if (iface->object() == nullptr || iface->role() == QAccessible::ScrollBar ||
+            iface->role() == QAccessible::Splitter || iface->role() == QAccessible::Grip ||
+            iface->object()->objectName().startsWith("qt_scrollarea"))
+            return;
+        if (qobject_cast<BitCellsView*>(iface->object()) != nullptr) ++named;
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
+                     iface->text(QAccessible::Description).isEmpty())
+            << iface->object()->objectName().toStdString() << " role " << iface->role();
+    });
+    EXPECT_EQ(named, 3);
+    QAccessibleInterface* bits = Iface(inspector.Bits(2));
+    EXPECT_EQ(bits->text(QAccessible::Name), "Track 2 bits");
+    EXPECT_TRUE(bits->text(QAccessible::Description).endsWith("decodes in its format"))
+        << bits->text(QAccessible::Description).toStdString();
+    EXPECT_EQ(Name(inspector.Fields()), "Card fields");
+    // The Fields pane's account numbers are masked for a screen reader too.
+    QStringList cells;
+    Walk(Iface(inspector.Fields()),
+         [&cells](QAccessibleInterface* iface) { cells << iface->text(QAccessible::Name); });
+    EXPECT_TRUE(cells.contains("400000******7899")) << cells.join('|').toStdString();
+    EXPECT_FALSE(cells.join('|').contains("4000001234567899"));
 }
 
 }  // namespace

@@ -139,10 +139,20 @@ TEST_F(BatchTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {
     ASSERT_TRUE(WaitMessage("Read Card<3> OK"));
     EXPECT_EQ(TrackText(1), kIsoTrack1);
     EXPECT_TRUE(WaitUntil([&] { return readerWindow.SelectedCard() >= 1; }));
+    CancelJob();
+
+    // A verify asks for the card just written again: the one before the next, or the last one
+    // before the first.
+    readerWindow.SelectCard(2);
+    readerWindow.SwipeSameCardAgain();
+    EXPECT_EQ(reader->NextAutoSwipeCard(), std::optional<std::size_t>(1));
+    EXPECT_EQ(readerWindow.SelectedCard(), 1);
+    readerWindow.SelectCard(0);
+    readerWindow.SwipeSameCardAgain();
+    EXPECT_EQ(readerWindow.SelectedCard(), 4);
 
     readerWindow.AutoSwipe()->click();
     EXPECT_FALSE(reader->NextAutoSwipeCard().has_value());
-    CancelJob();
 }
 
 }  // namespace

@@ -84,30 +84,6 @@ TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
     for (int id : {kRead, kWrite, kSetup, kHiCo, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
-TEST_F(SessionTest, WrittenCardReadsBack) {
-    StartReady();
-    Track(1)->setFocus();
-    QTest::keyClicks(Track(1), "B123^TEST");
-    Track(2)->setFocus();
-    QTest::keyClicks(Track(2), "1234567890");
-    Click(kWrite);
-    EXPECT_EQ(Swipe().windowTitle(), "Write Card");
-    EXPECT_EQ(Swipe().FillColour(), QColor(255, 0, 0));
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
-
-    ASSERT_TRUE(reader->Swipe(kBlankCard));
-    ASSERT_TRUE(WaitMessage("Write Card<1> OK"));
-    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
-
-    Click(kRead);
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    ASSERT_TRUE(reader->Swipe(kBlankCard));
-    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
-    EXPECT_EQ(TrackText(1), "%B123^TEST?");
-    EXPECT_EQ(TrackText(2), ";1234567890?");
-    EXPECT_EQ(TrackText(3), "{NO DATA}");
-}
-
 // A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
 // every card it does meanwhile is reported after the box, each on its own, in order.
 TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {

@@ -1,0 +1,110 @@
+#include "app/card_tools.h"
+
+#include <QAction>
+#include <QFile>
+#include <QKeySequence>
+
+#include "app/inspector_window.h"
+#include "app/message_box_seam.h"
+#include "app/tollwick_dlg.h"
+#include "jobs/card_export.h"
+#include "settings/stored_settings.h"
+
+namespace tollwick {
+namespace {
+
+QAction* ProgramAction(const QString& text, const QKeySequence& key, QObject* parent) {
+    auto* action = new QAction(text, parent);
+    if (!key.isEmpty()) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::ApplicationShortcut);
+    }
+    return action;
+}
+
+}  // namespace
+
+QString CardTools::NoCardText() {
+    return QStringLiteral(
+        "No card has been read yet. Read a card first (Read, To File, Copy or "
+        "Compare), then export it.");
+}
+
+QString CardTools::ExportFailedText(const QString& path, const QString& reason) {
+    return QStringLiteral("The card could not be saved to %1: %2").arg(path, reason);
+}
+
+QString CardTools::VerifyNotStoredText() {
+    return QStringLiteral(
+        "The profile could not be written: Verify after write keeps this "
+        "setting only until the program ends.");
+}
+
+CardTools::CardTools(CTollwickDlg& window, JobFlags& flags, ProfileStore& profile,
+                     MessageBoxSeam& messageBoxes, QObject* parent)
+    : QObject(parent),
+      window_(window),
+      flags_(flags),
+      profile_(profile),
+      messageBoxes_(messageBoxes),
+      inspector_(std::make_unique<InspectorWindow>()) {
+    inspectorAction_ =
+        ProgramAction(QStringLiteral("&Inspector\u2026"), QKeySequence(Qt::CTRL | Qt::Key_I), this);
+    connect(inspectorAction_, &QAction::triggered, this, &CardTools::ShowInspector);
+    exportAction_ = ProgramAction(QStringLiteral("&Export last card\u2026"),
+                                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), this);
+    connect(exportAction_, &QAction::triggered, this, &CardTools::ExportLastCard);
+    verifyAction_ = ProgramAction(QStringLiteral("&Verify after write"), QKeySequence(), this);
+    verifyAction_->setCheckable(true);
+    const bool verify = StoredVerifyAfterWrite(profile_);
+    verifyAction_->setChecked(verify);
+    flags_.verifyAfterWrite.store(verify, std::memory_order_release);
+    connect(verifyAction_, &QAction::toggled, this, &CardTools::SetVerifyAfterWrite);
+
+    window_.AddContextMenuAction(inspectorAction_);
+    window_.AddContextMenuAction(exportAction_);
+    window_.AddContextMenuAction(verifyAction_);
+    // The shortcuts also work while the Inspector has the focus.
+    inspector_->addAction(inspectorAction_);
+    inspector_->addAction(exportAction_);
+}
+
+CardTools::~CardTools() = default;
+
+void CardTools::OnCardRead(const CardCapture& capture) {
+    last_ = capture;
+    inspector_->ShowCard(capture);
+}
+
+void CardTools::ShowInspector() {
+    inspector_->showNormal();
+    inspector_->raise();
+    inspector_->activateWindow();
+}
+
+void CardTools::ExportLastCard() {
+    if (!last_) {
+        messageBoxes_.Inform(&window_, NoCardText());
+        return;
+    }
+    // The card as it is now: another card read while the dialog is up does not change it.
+    const CardCapture card = *last_;
+    const std::optional<QString> path =
+        dialogs_->ChooseCardFile(&window_, FileDialogSeam::Purpose::kExport);
+    if (!path) return;
+    std::string error;
+    if (!ExportCard(QFile::encodeName(*path).toStdString(), card, &error)) {
+        messageBoxes_.Inform(&window_, ExportFailedText(*path, QString::fromStdString(error)));
+    }
+}
+
+void CardTools::SetVerifyAfterWrite(bool on) {
+    if (verifyAction_->isChecked() != on) {
+        verifyAction_->setChecked(on);  // comes back here through toggled
+        return;
+    }
+    flags_.verifyAfterWrite.store(on, std::memory_order_release);
+    if (!StoreVerifyAfterWrite(profile_, on)) messageBoxes_.Inform(&window_, VerifyNotStoredText());
+}
+
+}  // namespace tollwick

@@ -1,0 +1,71 @@
+// What the main window's context menu adds to the card jobs, each with a shortcut that works in
+// every window of the program:
+//   "Inspector…" (Ctrl+I)             the Inspector window for the last card read;
+//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (jobs/card_export.h);
+//   "Verify after write"              a switch, stored in the profile under VERIFY ("1"/"0",
+//                                      off when missing): every card the reader reports written is
+//                                      read back and compared before it is counted.
+// The window of the card jobs itself is unchanged; with the switch off the jobs run as ever.
+#pragma once
+
+#include <QObject>
+#include <memory>
+#include <optional>
+
+#include "app/file_dialog_seam.h"
+#include "jobs/job_flags.h"
+
+class QAction;
+
+namespace tollwick {
+
+class CTollwickDlg;
+class InspectorWindow;
+class MessageBoxSeam;
+class ProfileStore;
+
+class CardTools final : public QObject {
+    Q_OBJECT
+  public:
+    // Reads the stored switch into flags.verifyAfterWrite and puts the entries into the
+    // window's context menu. Everything given outlives this object.
+    CardTools(CTollwickDlg& window, JobFlags& flags, ProfileStore& profile,
+              MessageBoxSeam& messageBoxes, QObject* parent = nullptr);
+    ~CardTools() override;
+
+    // Tests answer the export's file dialog through their own seam.
+    void SetFileDialogs(FileDialogSeam& dialogs) { dialogs_ = &dialogs; }
+
+    // On the window's thread: a card the reader delivered (any job, any outcome).
+    void OnCardRead(const CardCapture& capture);
+    const std::optional<CardCapture>& LastCard() const { return last_; }
+
+    void ShowInspector();
+    // Asks for a file and saves the last card read there; says why when it cannot.
+    void ExportLastCard();
+    void SetVerifyAfterWrite(bool on);
+
+    InspectorWindow& Inspector() { return *inspector_; }
+    QAction* InspectorAction() const { return inspectorAction_; }
+    QAction* ExportAction() const { return exportAction_; }
+    QAction* VerifyAction() const { return verifyAction_; }
+
+    static QString NoCardText();
+    static QString ExportFailedText(const QString& path, const QString& reason);
+    static QString VerifyNotStoredText();
+
+  private:
+    CTollwickDlg& window_;
+    JobFlags& flags_;
+    ProfileStore& profile_;
+    MessageBoxSeam& messageBoxes_;
+    QtFileDialogSeam ownDialogs_;
+    FileDialogSeam* dialogs_ = &ownDialogs_;
+    std::unique_ptr<InspectorWindow> inspector_;
+    std::optional<CardCapture> last_;
+    QAction* inspectorAction_ = nullptr;
+    QAction* exportAction_ = nullptr;
+    QAction* verifyAction_ = nullptr;
+};
+
+}  // namespace tollwick

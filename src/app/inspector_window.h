@@ -1,0 +1,80 @@
+// The Inspector: why the last card read reads as it does, and what it says.
+//
+// Per track: the format it was read with, the verdict in words (decodes, or the first place it
+// fails and why), its bits as cells grouped by character (BitCellsView) and every bits per
+// character, parity, direction and polarity that decodes it, best first. Beside the tracks the
+// Fields pane: the card's fields in a recognised format (ISO/IEC 7813 bank cards, AAMVA
+// licences), read-only, account numbers masked unless "Show account numbers" is ticked, or "No
+// known format". The window follows every card read while it is open; shown again, it catches
+// up with the last one.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <optional>
+
+#include "carddata/track_inspector.h"
+#include "jobs/job_flags.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QTreeWidget;
+
+namespace tollwick {
+
+class BitCellsView;
+
+class InspectorWindow final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit InspectorWindow(QWidget* parent = nullptr);
+    ~InspectorWindow() override;
+
+    // A card read; analysed now when the window is shown, else when it is shown next.
+    void ShowCard(const CardCapture& capture);
+    bool HasCard() const { return capture_.has_value(); }
+
+    // Track 1 to 3.
+    BitCellsView* Bits(int track) const;
+    QTreeWidget* Candidates(int track) const;
+    QLabel* Verdict(int track) const;
+    std::shared_ptr<const TrackInspection> Inspection(int track) const;
+    QLabel* Header() const { return header_; }
+    QWidget* TracksPane() const { return tracksPane_; }
+    QWidget* FieldsPane() const;
+    QLabel* FieldsFormat() const { return fieldsFormat_; }
+    QTreeWidget* Fields() const { return fields_; }
+    QCheckBox* ShowAccountNumbers() const { return showPan_; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    struct TrackPane {
+        QGroupBox* box = nullptr;
+        QLabel* verdict = nullptr;
+        QLabel* zeros = nullptr;
+        BitCellsView* bits = nullptr;
+        QLabel* candidatesLine = nullptr;
+        QTreeWidget* candidates = nullptr;
+        std::shared_ptr<const TrackInspection> inspection;
+    };
+
+    std::array<TrackPane, 3> tracks_;
+    QLabel* header_ = nullptr;
+    QWidget* tracksPane_ = nullptr;
+    QGroupBox* fieldsPane_ = nullptr;
+    QLabel* fieldsFormat_ = nullptr;
+    QTreeWidget* fields_ = nullptr;
+    QCheckBox* showPan_ = nullptr;
+    std::optional<CardCapture> capture_;
+    bool stale_ = false;  // a card came while the window was hidden
+
+    void Refresh();
+    void RefreshTrack(int index);
+    void RefreshFields();
+};
+
+}  // namespace tollwick

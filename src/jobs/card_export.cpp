@@ -1,0 +1,112 @@
+#include "jobs/card_export.h"
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "carddata/card_fields.h"
+#include "carddata/hex.h"
+#include "carddata/track_inspector.h"
+#include "files/locked_file.h"
+
+namespace tollwick {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::size_t kLargestExport = 1 << 20;
+constexpr mode_t kCardDataMode = 0600;
+
+std::string DataTypeName(DataType type) {
+    switch (type) {
+        case DataType::kIso:
+            return "iso";
+        case DataType::kUser:
+            return "user";
+        case DataType::kRaw:
+            return "raw";
+        case DataType::kAamva:
+            return "aamva";
+        case DataType::kCaDmv:
+            return "cadmv";
+    }
+    return "iso";
+}
+
+Json FormatJson(const TrackSettings& settings) {
+    if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
+    // 4 and 6 bits per character carry no parity bit.
+    const bool checked = settings.bpc == 5 || settings.bpc == 7;
+    return {{"bpc", settings.bpc},
+            {"parity", checked ? ParityName(settings.parity) : "none"},
+            {"start_sentinel", std::string(1, settings.startSentinel)},
+            {"end_sentinel", std::string(1, settings.endSentinel)}};
+}
+
+Json TrackJson(const CardCapture& capture, int t) {
+    const auto i = static_cast<std::size_t>(t);
+    const std::string_view text = capture.card.Text(t);
+    const bool failed = (capture.card.trackErrors & (1u << t)) != 0;
+    const bool empty = !failed && (text.empty() || text == kNoDataText);
+    const char* status = failed ? "error" : empty ? "empty" : "ok";
+    return {{"text", failed || empty ? std::string() : std::string(text)},
+            {"status", status},
+            {"raw", BytesToHexString(capture.raw[i])},
+            {"format", FormatJson(capture.settings[i])}};
+}
+
+Json FieldsJson(const std::optional<CardFields>& fields) {
+    if (!fields) return nullptr;
+    Json out = {{"format", fields->format}, {"description", fields->description},
+                {"card", Json::object()},   {"track1", Json::object()},
+                {"track2", Json::object()}, {"track3", Json::object()}};
+    for (const Field& field : fields->fields) {
+        Json& group =
+            out[field.track == 0 ? std::string("card") : "track" + std::to_string(field.track)];
+        if (field.kind == FieldKind::kFlag) {
+            group[field.key] = field.value == "true";
+        } else {
+            group[field.key] = field.value;
+        }
+        if (!field.explanation.empty()) group[field.key + "_explanation"] = field.explanation;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    char text[40];
+    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) return {};
+    const std::string out = text;  // the offset as +0200: +02:00
+    if (out.size() < 5) return out;
+    return out.substr(0, out.size() - 2) + ":" + out.substr(out.size() - 2);
+}
+
+std::string CardExportJson(const CardCapture& capture) {
+    Json out = {{"type", "card"},
+                {"time", IsoLocalTime(capture.time)},
+                {"data_type", DataTypeName(capture.type)}};
+    for (int t = 0; t < 3; ++t) out["track" + std::to_string(t + 1)] = TrackJson(capture, t);
+    const std::array<std::string, 3> texts{std::string(capture.card.Text(0)),
+                                           std::string(capture.card.Text(1)),
+                                           std::string(capture.card.Text(2))};
+    out["fields"] = FieldsJson(ParseCardFields(texts, /*showPan=*/false));
+    if (capture.blockDamaged) out["read_block_damaged"] = true;
+    return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+bool ExportCard(const std::filesystem::path& path, const CardCapture& capture, std::string* error) {
+    const std::string json = CardExportJson(capture);
+    return RewriteFileLocked(
+        path, kLargestExport, kCardDataMode,
+        [&json](const FileContents&) -> std::optional<std::string> { return json; }, error);
+}
+
+}  // namespace tollwick

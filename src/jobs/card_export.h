@@ -1,0 +1,40 @@
+// "Export last card": one card read, saved as JSON for other tools, in the key style of the
+// command-line tool's card objects (docs/cli-json.md):
+//
+//   {"type": "card", "time": "2026-12-07T12:54:32+01:00", "data_type": "iso",
+//    "track1": {"text": "%B4000...?", "status": "ok", "raw": "A3...",
+//               "format": {"bpc": 7, "parity": "odd", "start_sentinel": "%",
+//                          "end_sentinel": "?"}},
+//    "track2": {...}, "track3": {...},
+//    "fields": FIELDS | null}
+//
+// Per track: "status" "ok" (decoded and checked), "empty" (no data) or "error" (failed its check
+// in the formats it was read with); "text" the decoded text with its sentinels when "ok" (the
+// hex digits with the Raw Type), else ""; "raw" every track's bytes as the reader delivered them,
+// upper-case hex, the clocking zeros after the data included; "format" the format it was decoded
+// with (only "bpc" for raw bytes). "fields" as the CLI's read --fields gives it, account numbers
+// masked: the track texts beside them are whole. A read block that could not be split adds
+// "read_block_damaged": true (every track then "error" without bytes).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "jobs/job_flags.h"
+
+namespace tollwick {
+
+// The card as one JSON object, pretty-printed, ending in a line feed.
+std::string CardExportJson(const CardCapture& capture);
+
+// "2026-12-07T12:54:32+01:00": local time with its offset from UTC.
+std::string IsoLocalTime(std::chrono::system_clock::time_point when);
+
+// Writes the card's JSON to `path`, replacing what the file held, in one step (a crash leaves
+// the old file or the new one). A new file is created 0600: it holds card data. False, with the
+// reason in *error, when it could not be written.
+bool ExportCard(const std::filesystem::path& path, const CardCapture& capture,
+                std::string* error = nullptr);
+
+}  // namespace tollwick

@@ -1,0 +1,218 @@
+// The context menu's additions through the whole program on the virtual reader: the Inspector
+// following the cards read (cell colours, the readings that decode, the fields), Verify after
+// write as stored in the profile, and Export last card.
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTreeWidget>
+
+#include "app/bit_cells_view.h"
+#include "app/card_tools.h"
+#include "app/inspector_window.h"
+#include "card_jobs_test_support.h"
+#include "carddata/hex.h"
+#include "settings/stored_settings.h"
+
+namespace tollwick::testing {
+namespace {
+
+using namespace mainid;
+using Armed = VirtualReader::Armed;
+
+constexpr std::size_t kBlankCard = 0;
+constexpr std::size_t kIsoCard = 3;
+constexpr std::size_t kRawCard = 6;
+constexpr std::size_t kDamagedCard = 7;  // one bit of track 2 flipped
+constexpr std::size_t kBackwardsCard = 10;
+constexpr std::size_t kWeakCard = 11;  // bit 42 of track 2 always reads wrong
+
+class CardToolsTest : public BatchTest {
+  protected:
+    CardTools& Tools() { return session->Tools(); }
+    InspectorWindow& Inspector() { return Tools().Inspector(); }
+
+    // Swipes `card` into the Read job that runs and waits until the Inspector has it.
+    void ReadCard(std::size_t card) {
+        const std::chrono::system_clock::time_point before =
+            Tools().LastCard() ? Tools().LastCard()->time : std::chrono::system_clock::time_point{};
+        ASSERT_TRUE(WaitArmed(Armed::kRead));
+        ASSERT_TRUE(reader->Swipe(card));
+        ASSERT_TRUE(
+            WaitUntil([&] { return Tools().LastCard() && Tools().LastCard()->time != before; }));
+    }
+    QColor Pixel(int track, int character) {
+        BitCellsView* bits = Inspector().Bits(track);
+        // The window lays the tracks out once the events of the card are through.
+        EXPECT_TRUE(
+            WaitUntil([bits] { return bits->height() >= bits->heightForWidth(bits->width()); }));
+        const QRect rect = bits->CharacterRect(character);
+        EXPECT_FALSE(rect.isEmpty()) << "track " << track << " character " << character;
+        return bits->grab().toImage().pixelColor(rect.topLeft() + QPoint(3, 3));
+    }
+    QStringList Row(QTreeWidget* tree, int row) {
+        QStringList texts;
+        QTreeWidgetItem* item = tree->topLevelItem(row);
+        for (int c = 0; item != nullptr && c < tree->columnCount(); ++c) texts << item->text(c);
+        return texts;
+    }
+    // The value of the field labelled `label` in the Fields pane's group `group`.
+    QString FieldValue(const QString& group, const QString& label) {
+        QTreeWidget* fields = Inspector().Fields();
+        for (int g = 0; g < fields->topLevelItemCount(); ++g) {
+            QTreeWidgetItem* item = fields->topLevelItem(g);
+            if (item->text(0) != group) continue;
+            for (int f = 0; f < item->childCount(); ++f) {
+                if (item->child(f)->text(0) == label) return item->child(f)->text(1);
+            }
+        }
+        return QStringLiteral("<none>");
+    }
+};
+
+// The last card read: the Inspector follows every read and shows why a track fails and what the
+// card says; Export saves it.
+TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
+    StartReady();
+    Tools().SetFileDialogs(files);
+    Tools().ExportAction()->trigger();
+    EXPECT_EQ(boxes.shown, std::vector<QString>{CardTools::NoCardText()});
+    EXPECT_TRUE(files.asked.empty());
+    QApplication::setActiveWindow(&Window());
+    QTest::keyClick(&Window(), Qt::Key_I, Qt::ControlModifier);
+    ASSERT_TRUE(Inspector().isVisible());
+    EXPECT_TRUE(Inspector().Header()->text().startsWith("No card read yet"));
+    Click(kRead);
+
+    // A damaged track 2: the character whose parity fails and the LRC that no longer matches are
+    // red, the sentinels green, the data blue.
+    ReadCard(kDamagedCard);
+    std::shared_ptr<const TrackInspection> track2 = Inspector().Inspection(2);
+    ASSERT_TRUE(track2 && track2->failure);
+    ASSERT_EQ(track2->failure->kind, FailureKind::kParity);
+    const int bad = track2->failure->position;
+    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Fails: the parity of character " +
+                                                          QString::number(bad)));
+    EXPECT_EQ(Pixel(2, bad), BitCellsView::kFailFill);
+    EXPECT_EQ(Pixel(2, track2->lrcIndex), BitCellsView::kFailFill);
+    EXPECT_EQ(Pixel(2, bad + 1), BitCellsView::kDataFill);
+    EXPECT_EQ(Pixel(2, 0), BitCellsView::kSentinelFill);
+    EXPECT_EQ(Pixel(2, track2->endSentinelIndex), BitCellsView::kSentinelFill);
+    EXPECT_EQ(Pixel(1, Inspector().Inspection(1)->lrcIndex), BitCellsView::kLrcFill);
+    ASSERT_TRUE(WaitMessage("Read Error!!"));
+
+    // A card swiped backwards fails in its format; the reading that decodes it comes first.
+    ReadCard(kBackwardsCard);
+    EXPECT_TRUE(Inspector().Verdict(1)->text().contains("swiped backwards"));
+    EXPECT_EQ(Row(Inspector().Candidates(1), 0),
+              (QStringList{"7, in force", "odd", "reversed", "as read",
+                           Row(Inspector().Candidates(1), 0).value(4),
+                           "%B4000009876543210^BACKWARDS/SWIPE^3001101?"}));
+    EXPECT_EQ(Row(Inspector().Candidates(2), 0).value(2), "reversed");
+
+    // A bank card's fields, the account number masked until asked for.
+    ReadCard(kIsoCard);
+    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Decodes: ;4000001234567899="));
+    EXPECT_EQ(Inspector().FieldsFormat()->text(), "ISO/IEC 7813 financial card");
+    EXPECT_EQ(FieldValue("Track 1", "Primary account number"), "400000******7899");
+    EXPECT_EQ(FieldValue("Card", "Tracks 1 and 2 agree"), "yes");
+    Inspector().ShowAccountNumbers()->click();
+    EXPECT_EQ(FieldValue("Track 2", "Primary account number"), "4000001234567899");
+    Inspector().ShowAccountNumbers()->click();
+
+    // Export: JSON for its owner only.
+    const QString path = dir.filePath("card.json");
+    files.answers = {path};
+    QApplication::setActiveWindow(&Window());
+    QTest::keyClick(&Window(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(files.asked, std::vector<FileDialogSeam::Purpose>{FileDialogSeam::Purpose::kExport});
+    struct stat info {};
+    ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const QJsonObject card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
+    EXPECT_EQ(card["type"].toString(), "card");
+    EXPECT_EQ(card["data_type"].toString(), "iso");
+    const QJsonObject track1 = card["track1"].toObject();
+    EXPECT_EQ(track1["text"].toString(),
+              "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+    EXPECT_EQ(track1["status"].toString(), "ok");
+    // The bytes as delivered: the card's recorded bits, then clocking zeros.
+    const QString recorded =
+        QString::fromStdString(BytesToHexString(reader->Card(kIsoCard)->tracks[0]));
+    EXPECT_TRUE(track1["raw"].toString().startsWith(recorded))
+        << track1["raw"].toString().toStdString();
+    EXPECT_EQ(card["track3"].toObject()["format"].toObject()["bpc"].toInt(), 5);
+    EXPECT_EQ(card["fields"].toObject()["track1"].toObject()["pan"].toString(), "400000******7899");
+    EXPECT_TRUE(card["time"].toString().contains('T'));
+
+    // A file that cannot be written is said, with the reason.
+    boxes.shown.clear();
+    ASSERT_TRUE(WriteWholeFile(dir.filePath("plain"), "x"));
+    files.answers = {dir.filePath("plain/card.json")};
+    Tools().ExportLastCard();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown.front().startsWith("The card could not be saved to "));
+
+    // Hidden, the window still keeps the last card and shows it when it comes back.
+    Inspector().close();
+    ReadCard(kRawCard);
+    Tools().ShowInspector();
+    EXPECT_EQ(Inspector().FieldsFormat()->text(), "No known format");
+    EXPECT_TRUE(Inspector().Verdict(1)->text().startsWith("Fails"));
+}
+
+// Off at first: a card written is reported without being read back, as ever. Switched on, the
+// switch is kept in the profile, a card written is read back through the whole program, and one
+// that does not read back as written is not counted.
+TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
+    StartReady();
+    EXPECT_FALSE(Tools().VerifyAction()->isChecked());
+    EXPECT_FALSE(session->Flags().verifyAfterWrite.load());
+    Track(2)->setFocus();
+    QTest::keyClicks(Track(2), "1234567890");
+    Click(kWrite);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+    ASSERT_TRUE(reader->Swipe(kWeakCard));
+    ASSERT_TRUE(WaitMessage("Write Card<1> OK"));
+    EXPECT_TRUE(WaitArmed(Armed::kWrite));  // the next card, not the same one again
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    CancelJob();
+
+    // On: the card is read back, and counted only when it holds what was written.
+    Tools().VerifyAction()->trigger();
+    EXPECT_TRUE(session->Flags().verifyAfterWrite.load());
+    EXPECT_EQ(profile->Read(kVerifyKey, ""), "1");
+    Track(1)->setFocus();
+    QTest::keyClicks(Track(1), "B123^TEST");
+    Click(kWrite);
+    for (std::size_t card : {kBlankCard, kWeakCard}) {
+        ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+        ASSERT_TRUE(reader->Swipe(card));
+        ASSERT_TRUE(WaitArmed(Armed::kRead));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return Swipe().Line(CSwipeDlg::kFirstLine) == "Swipe again to verify"; }));
+        EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kReadColour);
+        ASSERT_TRUE(reader->Swipe(card));
+        if (card == kBlankCard) ASSERT_TRUE(WaitMessage("Write Card<1> OK, verified"));
+    }
+    ASSERT_TRUE(WaitMessage("Write Card<2> not verified: track 2 differs"));
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 2 ");
+    EXPECT_EQ(Swipe().Line(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kWriteColour);
+    // The read-back is a card read like any other: the Inspector shows why it failed.
+    ASSERT_TRUE(Tools().LastCard().has_value());
+    EXPECT_EQ(Tools().LastCard()->card.trackErrors, 0b010);
+    CancelJob();
+
+    // The next start finds the switch on.
+    session.reset();
+    Start();
+    EXPECT_TRUE(session->Tools().VerifyAction()->isChecked());
+    EXPECT_TRUE(session->Flags().verifyAfterWrite.load());
+}
+
+}  // namespace
+}  // namespace tollwick::testing
