@@ -25,6 +25,7 @@
 #include "cli/interrupt.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
+#include "jobs/card_export.h"
 
 namespace {
 
@@ -577,10 +578,12 @@ TEST(CsvTest, FieldsAreQuotedPerRfc4180AndTimesCarryTheirOffset) {
     const std::string saved = zone ? zone : "";
     ::setenv("TZ", "XYZ-2", 1);  // two hours east of UTC, no zone database needed
     ::tzset();
-    EXPECT_EQ(tollwick::IsoLocalTime(0), "1970-01-01T02:00:00+02:00");
+    EXPECT_EQ(tollwick::IsoLocalTime(std::chrono::system_clock::from_time_t(0)),
+              "1970-01-01T02:00:00+02:00");
     ::setenv("TZ", "XYZ+3:30", 1);
     ::tzset();
-    EXPECT_EQ(tollwick::IsoLocalTime(0), "1969-12-31T20:30:00-03:30");
+    EXPECT_EQ(tollwick::IsoLocalTime(std::chrono::system_clock::from_time_t(0)),
+              "1969-12-31T20:30:00-03:30");
     zone ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
 }

@@ -33,4 +33,7 @@ bool TrackReadsAsWritten(std::string_view written, std::span<const uint8_t> read
 uint8_t VerifyWrittenCard(const std::array<std::string, 3>& written,
                           const std::array<std::vector<uint8_t>, 3>& read, const TrackSet& formats);
 
+// The tracks of such a mask in words: "track 2 differs", "tracks 1 and 3 differ".
+std::string DifferingTracksText(uint8_t differing);
+
 }  // namespace tollwick

@@ -148,21 +148,6 @@ CardOutcome VerifyOneCard(Session& session, const std::array<std::string, 3>& te
     return outcome;
 }
 
-std::string DifferingTracks(uint8_t differing) {
-    std::vector<std::string> numbers;
-    for (int t = 0; t < 3; ++t) {
-        if (differing & (1u << t)) numbers.push_back(std::to_string(t + 1));
-    }
-    if (numbers.empty()) return "no track differs";
-    if (numbers.size() == 1) return "track " + numbers[0] + " differs";
-    std::string list;
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        if (i > 0) list += i + 1 == numbers.size() ? " and " : ", ";
-        list += numbers[i];
-    }
-    return "tracks " + list + " differ";
-}
-
 CardOutcome AwaitEraseStatus(Session& session, double timeoutSeconds) {
     ReaderCommands& reader = session.Reader();
     return AwaitStatus(

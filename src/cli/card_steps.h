@@ -51,8 +51,6 @@ CardOutcome WriteOneCard(Session& session, const std::array<std::string, 3>& tex
 // with. kDone with the tracks that differ in `differing` (bit 0 track 1; 0: verified).
 CardOutcome VerifyOneCard(Session& session, const std::array<std::string, 3>& texts,
                           const TrackSet& formats, double timeoutSeconds, uint8_t& differing);
-// "track 2 differs", "tracks 1 and 3 differ".
-std::string DifferingTracks(uint8_t differing);
 
 // Waits for the status after an erase command was taken.
 CardOutcome AwaitEraseStatus(Session& session, double timeoutSeconds);

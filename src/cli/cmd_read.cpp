@@ -4,6 +4,7 @@
 
 #include "carddata/card_fields.h"
 #include "cli/json_output.h"
+#include "jobs/card_export.h"
 
 namespace tollwick {
 namespace {
@@ -36,7 +37,7 @@ int RunRead(CliContext& ctx, const ReadOptions& options) {
 nlohmann::ordered_json ReadCardObject(int card, const ReadCard& read, const ReadOptions& options,
                                       std::optional<bool> recorded) {
     nlohmann::ordered_json object = ReadCardJson(card, read.tracks, recorded);
-    if (options.fields) object["fields"] = FieldsJson(FieldsOf(read, options.showPan));
+    if (options.fields) object["fields"] = CardFieldsJson(FieldsOf(read, options.showPan));
     return object;
 }
 

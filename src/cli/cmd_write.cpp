@@ -1,5 +1,6 @@
 #include "cli/cmd_write.h"
 
+#include "carddata/write_verify.h"
 #include "cli/card_steps.h"
 #include "cli/json_output.h"
 
@@ -51,7 +52,7 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
         return ReportOutcome(out, verified, options.timeout, "");
     }
     if (differing)
-        return out.Fail(kExitCheckFailed, "verify failed: " + DifferingTracks(differing));
+        return out.Fail(kExitCheckFailed, "verify failed: " + DifferingTracksText(differing));
     out.Text("Verify OK");
     return kExitDone;
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "carddata/write_verify.h"
 #include "cli/card_steps.h"
 #include "cli/cmd_write.h"
 #include "cli/json_output.h"
@@ -95,7 +96,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
             nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
             AddVerifyJson(card, differing);
             out.CardObject(card);
-            out.Warn("verify failed: " + DifferingTracks(differing) + "; card " + number +
+            out.Warn("verify failed: " + DifferingTracksText(differing) + "; card " + number +
                      " goes on the next swipe");
         }
         if (status != kExitDone) break;

@@ -1,5 +1,7 @@
 #include "cli/csv_output.h"
 
+#include "jobs/card_export.h"
+
 namespace tollwick {
 
 std::string CsvField(std::string_view text) {
@@ -31,24 +33,14 @@ std::string CsvHeader() {
 }
 
 std::string CsvCardRow(std::time_t when, int card, const CardResult& tracks) {
-    std::vector<std::string> fields = {IsoLocalTime(when), std::to_string(card)};
+    std::vector<std::string> fields = {IsoLocalTime(std::chrono::system_clock::from_time_t(when)),
+                                       std::to_string(card)};
     for (const TrackResult& track : tracks) {
         fields.push_back(track.text);
         fields.push_back(TrackStatusName(track.status));
         fields.push_back(track.status == TrackStatus::kError ? track.raw : "");
     }
     return CsvRow(fields);
-}
-
-std::string IsoLocalTime(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[40];
-    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) return {};
-    const std::string_view out = text;  // the offset as +0200: +02:00
-    if (out.size() < 5) return std::string(out);
-    return std::string(out.substr(0, out.size() - 2)) + ":" +
-           std::string(out.substr(out.size() - 2));
 }
 
 }  // namespace tollwick

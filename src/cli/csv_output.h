@@ -20,7 +20,4 @@ std::string CsvHeader();
 // and for a failed track its bytes as read in hex.
 std::string CsvCardRow(std::time_t when, int card, const CardResult& tracks);
 
-// ISO 8601 local time with the offset from UTC: "2026-05-01T14:03:07+02:00".
-std::string IsoLocalTime(std::time_t when);
-
 }  // namespace tollwick

@@ -78,27 +78,6 @@ void AddVerifyJson(nlohmann::ordered_json& card, std::optional<uint8_t> differin
     card["verify_failed_tracks"] = std::move(tracks);
 }
 
-nlohmann::ordered_json FieldsJson(const std::optional<CardFields>& fields) {
-    if (!fields) return nullptr;
-    nlohmann::ordered_json out = {{"format", fields->format},
-                                  {"description", fields->description},
-                                  {"card", nlohmann::ordered_json::object()},
-                                  {"track1", nlohmann::ordered_json::object()},
-                                  {"track2", nlohmann::ordered_json::object()},
-                                  {"track3", nlohmann::ordered_json::object()}};
-    for (const Field& field : fields->fields) {
-        nlohmann::ordered_json& group =
-            out[field.track == 0 ? std::string("card") : "track" + std::to_string(field.track)];
-        if (field.kind == FieldKind::kFlag) {
-            group[field.key] = field.value == "true";
-        } else {
-            group[field.key] = field.value;
-        }
-        if (!field.explanation.empty()) group[field.key + "_explanation"] = field.explanation;
-    }
-    return out;
-}
-
 nlohmann::ordered_json EraseCardJson(int card, uint8_t mask) {
     nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
     for (int t = 0; t < 3; ++t) {

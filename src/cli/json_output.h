@@ -42,8 +42,6 @@ nlohmann::ordered_json WriteCardJson(int card, const std::array<std::string, 3>&
 // write --verify: "verified" (true, false, or null when no verify read was made) and
 // "verify_failed_tracks" (numbers of the tracks that differ) added to a written card's object.
 void AddVerifyJson(nlohmann::ordered_json& card, std::optional<uint8_t> differingTracks);
-// read --fields: the card's "fields" object, or null for a card in no known format.
-nlohmann::ordered_json FieldsJson(const std::optional<CardFields>& fields);
 nlohmann::ordered_json EraseCardJson(int card, uint8_t mask);
 // inspect: one track's analysis.
 nlohmann::ordered_json InspectionJson(int track, const TrackInspection& inspection);

@@ -54,7 +54,9 @@ Json TrackJson(const CardCapture& capture, int t) {
             {"format", FormatJson(capture.settings[i])}};
 }
 
-Json FieldsJson(const std::optional<CardFields>& fields) {
+}  // namespace
+
+Json CardFieldsJson(const std::optional<CardFields>& fields) {
     if (!fields) return nullptr;
     Json out = {{"format", fields->format}, {"description", fields->description},
                 {"card", Json::object()},   {"track1", Json::object()},
@@ -71,8 +73,6 @@ Json FieldsJson(const std::optional<CardFields>& fields) {
     }
     return out;
 }
-
-}  // namespace
 
 std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
@@ -97,7 +97,7 @@ std::string CardExportJson(const CardCapture& capture) {
     const std::array<std::string, 3> texts{std::string(capture.card.Text(0)),
                                            std::string(capture.card.Text(1)),
                                            std::string(capture.card.Text(2))};
-    out["fields"] = FieldsJson(ParseCardFields(texts, /*showPan=*/false));
+    out["fields"] = CardFieldsJson(ParseCardFields(texts, /*showPan=*/false));
     if (capture.blockDamaged) out["read_block_damaged"] = true;
     return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -21,9 +21,17 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include "carddata/card_fields.h"
 #include "jobs/job_flags.h"
 
 namespace tollwick {
+
+// A card's fields as an object (null for a card in no known format): "format", "description",
+// then per place ("card", "track1".."track3") its fields by key, flags as booleans, each
+// explanation beside its field as "<key>_explanation". The command-line tool prints the same.
+nlohmann::ordered_json CardFieldsJson(const std::optional<CardFields>& fields);
 
 // The card as one JSON object, pretty-printed, ending in a line feed.
 std::string CardExportJson(const CardCapture& capture);

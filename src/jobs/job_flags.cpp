@@ -1,5 +1,7 @@
 #include "jobs/job_flags.h"
 
+#include "carddata/write_verify.h"
+
 #include <vector>
 
 namespace tollwick {
@@ -60,18 +62,7 @@ void CardReadTap::Publish(const CardCapture& capture) const {
 
 std::string VerifyFailureText(const CardReport& report) {
     if (report.check == WriteCheck::kNotReadBack) return "not read back";
-    std::vector<std::string> numbers;
-    for (int t = 0; t < 3; ++t) {
-        if (report.differing & (1u << t)) numbers.push_back(std::to_string(t + 1));
-    }
-    if (numbers.empty()) return "no track differs";
-    if (numbers.size() == 1) return "track " + numbers[0] + " differs";
-    std::string list;
-    for (std::size_t i = 0; i < numbers.size(); ++i) {
-        if (i > 0) list += i + 1 == numbers.size() ? " and " : ", ";
-        list += numbers[i];
-    }
-    return "tracks " + list + " differ";
+    return DifferingTracksText(report.differing);
 }
 
 }  // namespace tollwick
