@@ -1,5 +1,7 @@
 #include "carddata/data_type.h"
 
+#include <utility>
+
 #include <cctype>
 #include <climits>
 
@@ -12,13 +14,25 @@ std::string Track2Label(Track2Density density, std::string_view tail) {
 
 }  // namespace
 
+namespace {
+constexpr std::pair<DataType, std::string_view> kDataTypeNames[] = {
+    {DataType::kIso, "iso"},     {DataType::kUser, "user"},   {DataType::kRaw, "raw"},
+    {DataType::kAamva, "aamva"}, {DataType::kCaDmv, "cadmv"},
+};
+}  // namespace
+
 std::optional<DataType> DataTypeFromName(std::string_view name) {
-    if (name == "iso") return DataType::kIso;
-    if (name == "user") return DataType::kUser;
-    if (name == "raw") return DataType::kRaw;
-    if (name == "aamva") return DataType::kAamva;
-    if (name == "cadmv") return DataType::kCaDmv;
+    for (const auto& [type, text] : kDataTypeNames) {
+        if (text == name) return type;
+    }
     return std::nullopt;
+}
+
+std::string_view DataTypeName(DataType type) {
+    for (const auto& [known, text] : kDataTypeNames) {
+        if (known == type) return text;
+    }
+    return "iso";
 }
 
 StoredTrackKeys DefaultStoredTrackKeys(int index) {

@@ -14,6 +14,7 @@ namespace tollwick {
 enum class DataType : int { kIso = 0, kUser = 1, kRaw = 2, kAamva = 3, kCaDmv = 4 };
 
 std::optional<DataType> DataTypeFromName(std::string_view name);  // iso, user, raw, aamva, cadmv
+std::string_view DataTypeName(DataType type);                     // and back
 
 // The twelve stored User Type keys of one track, as text.
 struct StoredTrackKeys {

@@ -16,22 +16,6 @@ using Json = nlohmann::ordered_json;
 constexpr std::size_t kLargestExport = 1 << 20;
 constexpr mode_t kCardDataMode = 0600;
 
-std::string DataTypeName(DataType type) {
-    switch (type) {
-        case DataType::kIso:
-            return "iso";
-        case DataType::kUser:
-            return "user";
-        case DataType::kRaw:
-            return "raw";
-        case DataType::kAamva:
-            return "aamva";
-        case DataType::kCaDmv:
-            return "cadmv";
-    }
-    return "iso";
-}
-
 Json FormatJson(const TrackSettings& settings) {
     if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
     // 4 and 6 bits per character carry no parity bit.
