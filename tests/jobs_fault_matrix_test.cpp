@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -51,20 +52,11 @@ constexpr Step kSteps[] = {Step::kArming, Step::kMidBlock, Step::kStatusWait, St
 constexpr Fault kFaults[] = {Fault::kUnplug, Fault::kReplug,  Fault::kSilence, Fault::kWrongByte,
                              Fault::kSlow,   Fault::kRefusal, Fault::kWeakCard};
 
-const char* Name(Job job) {
-    constexpr const char* kNames[] = {"Read",  "Write",      "Copy",      "Compare",
-                                      "Erase", "Seq. Write", "From File", "To File"};
-    return kNames[static_cast<int>(job)];
-}
-const char* Name(Step step) {
-    constexpr const char* kNames[] = {"arming", "mid-block", "status wait", "between cards"};
-    return kNames[static_cast<int>(step)];
-}
-const char* Name(Fault fault) {
-    constexpr const char* kNames[] = {"unplug",       "replug",  "silence",  "wrong reply byte",
-                                      "slow reports", "refusal", "weak card"};
-    return kNames[static_cast<int>(fault)];
-}
+constexpr const char* kJobNames[] = {"Read",  "Write",      "Copy",      "Compare",
+                                     "Erase", "Seq. Write", "From File", "To File"};
+constexpr const char* kStepNames[] = {"arming", "mid-block", "status wait", "between cards"};
+constexpr const char* kFaultNames[] = {"unplug",       "replug",  "silence",  "wrong reply byte",
+                                       "slow reports", "refusal", "weak card"};
 
 bool Reads(Job job) {
     return job == Job::kRead || job == Job::kToFile || job == Job::kCopy || job == Job::kCompare;
@@ -107,31 +99,18 @@ std::string Outcome(Texts failures, const std::string& ending, int unreported = 
 
 // The worker's own message when the reader cannot be armed (the link is gone).
 std::string ArmingFailure(Job job) {
-    switch (job) {
-        case Job::kWrite:
-            return "write Error4";
-        case Job::kSeqWrite:
-            return "write Error";
-        case Job::kFromFile:
-            return "write Error3";
-        case Job::kErase:
-            return "Erase Fail";
-        default:
-            return "Commucation Error";
-    }
+    const std::map<Job, std::string> texts{{Job::kWrite, "write Error4"},
+                                           {Job::kSeqWrite, "write Error"},
+                                           {Job::kFromFile, "write Error3"},
+                                           {Job::kErase, "Erase Fail"}};
+    return texts.contains(job) ? texts.at(job) : "Commucation Error";
 }
 // The report of a card the reader refused, or answered with a wrong status.
 std::string Refused(Job job) {
-    switch (job) {
-        case Job::kSeqWrite:
-            return "Write Error2";
-        case Job::kCopy:
-            return "Write <TARGET> Card Error";
-        case Job::kErase:
-            return "Erase Fail";
-        default:
-            return "Write Error1";
-    }
+    const std::map<Job, std::string> texts{{Job::kSeqWrite, "Write Error2"},
+                                           {Job::kCopy, "Write <TARGET> Card Error"},
+                                           {Job::kErase, "Erase Fail"}};
+    return texts.contains(job) ? texts.at(job) : "Write Error1";
 }
 // The report of a card that could not be read; Compare's first card is its source.
 Texts ReadFailure(Job job, bool compareSource) {
@@ -197,23 +176,20 @@ std::string Expected(Job job, Step step, Fault fault) {
 
 // --- One cell ---------------------------------------------------------------------------------
 
-const std::set<std::string>& FailureTexts() {
-    static const std::set<std::string> texts{"Commucation Error",
-                                             "Commucation Error!!",
-                                             "write Error4",
-                                             "write Error3",
-                                             "write Error",
-                                             "Write Error1",
-                                             "Write Error2",
-                                             "Erase Fail",
-                                             "Read Error!!",
-                                             "Read <Source> Error!!",
-                                             " Read <Source> Error!!",
-                                             "Read <Target> Error!!",
-                                             "Read <TARGET> Card Error",
-                                             "Write <TARGET> Card Error"};
-    return texts;
-}
+const std::set<std::string> kFailureTexts{"Commucation Error",
+                                          "Commucation Error!!",
+                                          "write Error4",
+                                          "write Error3",
+                                          "write Error",
+                                          "Write Error1",
+                                          "Write Error2",
+                                          "Erase Fail",
+                                          "Read Error!!",
+                                          "Read <Source> Error!!",
+                                          " Read <Source> Error!!",
+                                          "Read <Target> Error!!",
+                                          "Read <TARGET> Card Error",
+                                          "Write <TARGET> Card Error"};
 
 struct Result {
     std::string outcome;
@@ -290,10 +266,8 @@ class Cell {
         rig_->OnWindow([&] { rig_->monitor->CancelJob(); });
         if (rig_->monitor->WorkerActive()) problems_.push_back("worker runs after Cancel");
         if (rig_->reader.ArmedFor() != Armed::kIdle) problems_.push_back("reader left armed");
-        if (rig_->LongestWindowTime() > Scaled(1500ms)) {
-            problems_.push_back("window held " + std::to_string(rig_->LongestWindowTime().count()) +
-                                " ms");
-        }
+        if (rig_->longestWindowMs.load() > Scaled(1500ms).count())
+            problems_.push_back("window held " + std::to_string(rig_->longestWindowMs) + " ms");
         return {outcome, problems_};
     }
 
@@ -334,41 +308,22 @@ class Cell {
 
     void Launch() {
         JobMonitor& monitor = *rig_->monitor;
+        files_ = std::make_unique<CardFileJobs>(monitor);
+        const fs::path cards = dir_ / "cards.txt";
+        std::ofstream file(cards);
+        for (int i = 1; i <= 9; ++i) file << "%C" << i << "?\n;" << i << "?\n\n";
+        file.close();
+        rig_->view.SetTracks({"W123", "", ""});
         rig_->OnWindow([&] {
-            switch (job_) {
-                case Job::kRead:
-                    monitor.LaunchRead();
-                    break;
-                case Job::kWrite:
-                    rig_->view.SetTracks({"W123", "", ""});
-                    monitor.LaunchWrite();
-                    break;
-                case Job::kCopy:
-                    monitor.LaunchCopy();
-                    break;
-                case Job::kCompare:
-                    monitor.LaunchCompare();
-                    break;
-                case Job::kErase:
-                    monitor.LaunchErase(kEraseTrack1 | kEraseTrack3);
-                    break;
-                case Job::kSeqWrite:
-                    LaunchSeqWrite(monitor, *PlanSeqWrite({"1", "9", "1", 0}, {"S", "", ""}).run);
-                    break;
-                case Job::kFromFile: {
-                    const fs::path path = dir_ / "cards.txt";
-                    std::ofstream file(path);
-                    for (int i = 1; i <= 9; ++i) file << "%C" << i << "?\n;" << i << "?\n\n";
-                    file.close();
-                    files_ = std::make_unique<CardFileJobs>(monitor);
-                    files_->LaunchFromFile(path.string());
-                    break;
-                }
-                case Job::kToFile:
-                    files_ = std::make_unique<CardFileJobs>(monitor);
-                    files_->LaunchToFile((dir_ / "read.txt").string());
-                    break;
-            }
+            if (job_ == Job::kRead) monitor.LaunchRead();
+            if (job_ == Job::kWrite) monitor.LaunchWrite();
+            if (job_ == Job::kCopy) monitor.LaunchCopy();
+            if (job_ == Job::kCompare) monitor.LaunchCompare();
+            if (job_ == Job::kErase) monitor.LaunchErase(kEraseTrack1 | kEraseTrack3);
+            if (job_ == Job::kSeqWrite)
+                LaunchSeqWrite(monitor, *PlanSeqWrite({"1", "9", "1", 0}, {"S", "", ""}).run);
+            if (job_ == Job::kFromFile) files_->LaunchFromFile(cards.string());
+            if (job_ == Job::kToFile) files_->LaunchToFile((dir_ / "read.txt").string());
         });
     }
 
@@ -381,29 +336,14 @@ class Cell {
             rig_->tap.FaultNextReply(kMid[static_cast<int>(fault_)]);
             return;
         }
-        switch (fault_) {
-            case Fault::kUnplug:
-                reader.Unplug();
-                break;
-            case Fault::kReplug:
-                reader.Unplug();
-                reader.Plug();
-                break;
-            case Fault::kSilence:
-                reader.SetSilent(true);
-                break;
-            case Fault::kWrongByte:
-                reader.SetWrongReplies(true);
-                break;
-            case Fault::kSlow:
-                reader.SetReplyDelay(120ms);  // beyond every 50 ms listen, within 350 ms waits
-                break;
-            case Fault::kRefusal:
-                reader.SetRejectNext(true);
-                break;
-            case Fault::kWeakCard:
-                break;  // the card swiped next is the weak one
-        }
+        // A weak card is the card swiped next.
+        if (fault_ == Fault::kUnplug || fault_ == Fault::kReplug) reader.Unplug();
+        if (fault_ == Fault::kReplug) reader.Plug();
+        if (fault_ == Fault::kSilence) reader.SetSilent(true);
+        if (fault_ == Fault::kWrongByte) reader.SetWrongReplies(true);
+        // Beyond every 50 ms listen, within the 350 ms waits.
+        if (fault_ == Fault::kSlow) reader.SetReplyDelay(120ms);
+        if (fault_ == Fault::kRefusal) reader.SetRejectNext(true);
     }
     void Lift() {
         VirtualReader& reader = rig_->reader;
@@ -443,7 +383,7 @@ class Cell {
             const std::string kind = e.substr(0, colon);
             if (kind != "MessageBox" && kind != "SetMessage" && kind != "SetMessageText") continue;
             const std::string text = e.substr(colon + 1);
-            if (FailureTexts().contains(text)) seen.push_back(text);
+            if (kFailureTexts.contains(text)) seen.push_back(text);
         }
         return seen;
     }
@@ -534,13 +474,15 @@ TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
     std::ostringstream table;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const CellSpec& c = cells[i];
+        const auto [job, step, fault] = std::tuple{
+            static_cast<int>(c.job), static_cast<int>(c.step), static_cast<int>(c.fault)};
         const std::string name =
-            std::string(Name(c.job)) + " / " + Name(c.step) + " / " + Name(c.fault);
+            std::string(kJobNames[job]) + " / " + kStepNames[step] + " / " + kFaultNames[fault];
         EXPECT_EQ(results[i].outcome, Expected(c.job, c.step, c.fault)) << name;
         for (const std::string& problem : results[i].problems)
             ADD_FAILURE() << name << ": " << problem;
-        table << "| " << Name(c.job) << " | " << Name(c.fault) << " | " << Name(c.step) << " | "
-              << results[i].outcome << " |\n";
+        table << "| " << kJobNames[job] << " | " << kFaultNames[fault] << " | " << kStepNames[step]
+              << " | " << results[i].outcome << " |\n";
     }
     if (std::getenv("TOLLWICK_PRINT_FAULT_MATRIX")) std::printf("%s", table.str().c_str());
 }

@@ -42,31 +42,20 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds
     return true;
 }
 
-// Keeps what the window would show and logs every call as text ("Name:argument"). Thread-safe:
-// the worker calls it too. Boxes return at once unless the box hook holds them (the hook runs
-// while the box is up, on the thread that asked for it).
+// Logs every call of the jobs to the window as text ("Name:argument", "Name" alone without one),
+// and keeps the track boxes. Thread-safe: the worker calls it too. Boxes return at once unless
+// the box hook holds them (it runs while the box is up, on the thread that asked for it).
 class FakeView final : public JobView {
   public:
-    struct State {
-        std::vector<std::string> log;
-        std::vector<std::string> boxes;  // message boxes shown, in order
-        std::string message, connectionLine, swipeTitle, line2, count;
-        Texts tracks;
-        std::map<int, bool> controls;
-        bool jobButtons = true, windowEnabled = false, jobRunning = false, swipeShown = false;
-        SwipeColour swipeColour = SwipeColour::kBlue;
-    };
-
-    State Get() const {
+    std::vector<std::string> Log() const {
         std::lock_guard lock(mutex_);
-        return state_;
+        return log_;
     }
-    std::vector<std::string> Log() const { return Get().log; }
-    bool Logged(const std::string& entry) const { return Count(entry) > 0; }
     int Count(const std::string& entry) const {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count(state_.log.begin(), state_.log.end(), entry));
+        const auto log = Log();
+        return static_cast<int>(std::count(log.begin(), log.end(), entry));
     }
+    bool Logged(const std::string& entry) const { return Count(entry) > 0; }
     // The log entries that begin with `prefix`, in order.
     std::vector<std::string> Entries(const std::string& prefix) const {
         std::vector<std::string> found;
@@ -75,9 +64,18 @@ class FakeView final : public JobView {
         }
         return found;
     }
+    // The argument of the last call of `name`: what the window shows, e.g. Last("SetSwipeTitle").
+    std::string Last(const std::string& name) const {
+        const auto calls = Entries(name + ":");
+        return calls.empty() ? "" : calls.back().substr(name.size() + 1);
+    }
+    Texts Tracks() const {
+        std::lock_guard lock(mutex_);
+        return tracks_;
+    }
     void SetTracks(const Texts& texts) {
         std::lock_guard lock(mutex_);
-        state_.tracks = texts;
+        tracks_ = texts;
     }
     void OnBox(std::function<void(const std::string&)> hook) {
         std::lock_guard lock(mutex_);
@@ -89,40 +87,25 @@ class FakeView final : public JobView {
         holdWorkerBoxes_ = hold;
     }
 
-    void SetMessage(const std::string& text) override { Note("SetMessage", text, &State::message); }
-    void SetMessageText(const std::string& text) override {
-        Note("SetMessageText", text, &State::message);
-    }
+    void SetMessage(const std::string& text) override { Note("SetMessage", text); }
+    void SetMessageText(const std::string& text) override { Note("SetMessageText", text); }
     void ShowTracks(const Texts& texts) override {
         Note("ShowTracks", texts[0] + "|" + texts[1] + "|" + texts[2]);
         SetTracks(texts);
     }
-    Texts FetchTracks() override { return Note("FetchTracks", "").tracks; }
-    void EnableJobButtons(bool on) override {
-        Note("EnableJobButtons", on ? "1" : "0", nullptr, [on](State& s) {
-            s.jobButtons = on;
-            if (on) s.controls[control::kSetup] = true;
-        });
-    }
+    Texts FetchTracks() override { return Tracks(); }
+    void EnableJobButtons(bool on) override { Note("EnableJobButtons", on ? "1" : "0"); }
     void EnableControl(int id, bool on) override {
-        Note("EnableControl", std::to_string(id) + (on ? ":1" : ":0"), nullptr,
-             [=](State& s) { s.controls[id] = on; });
+        Note("EnableControl", std::to_string(id) + (on ? ":1" : ":0"));
     }
-    void EnableWindow(bool on) override {
-        Note("EnableWindow", on ? "1" : "0", nullptr, [on](State& s) { s.windowEnabled = on; });
-    }
-    void SetConnectionLine(const std::string& text) override {
-        Note("SetConnectionLine", text, &State::connectionLine);
-    }
-    void SelectHiCo() override { Note("SelectHiCo", ""); }
-    void Repaint() override { Note("Repaint", ""); }
-    void EndAsOk() override { Note("EndAsOk", ""); }
-    void JobRunning(bool running) override {
-        Note("JobRunning", running ? "1" : "0", nullptr,
-             [running](State& s) { s.jobRunning = running; });
-    }
+    void EnableWindow(bool on) override { Note("EnableWindow", on ? "1" : "0"); }
+    void SetConnectionLine(const std::string& text) override { Note("SetConnectionLine", text); }
+    void SelectHiCo() override { Note("SelectHiCo"); }
+    void Repaint() override {}
+    void EndAsOk() override { Note("EndAsOk"); }
+    void JobRunning(bool running) override { Note("JobRunning", running ? "1" : "0"); }
     void MessageBox(const std::string& text, std::stop_token stop) override {
-        Note("MessageBox", text, nullptr, [&](State& s) { s.boxes.push_back(text); });
+        Note("MessageBox", text);
         std::function<void(const std::string&)> hook;
         bool hold = false;
         {
@@ -135,55 +118,38 @@ class FakeView final : public JobView {
             std::unique_lock lock(mutex_);
             std::condition_variable_any closed;
             closed.wait(lock, stop, [] { return false; });
-            state_.log.push_back("MessageBoxStopped:" + text);
+            log_.push_back("MessageBoxStopped:" + text);
         }
     }
-    void SetSwipeTitle(const std::string& title) override {
-        Note("SetSwipeTitle", title, &State::swipeTitle);
-    }
+    void SetSwipeTitle(const std::string& title) override { Note("SetSwipeTitle", title); }
     void SetSwipeColour(SwipeColour colour) override {
-        Note("SetSwipeColour", std::to_string(static_cast<int>(colour)), nullptr,
-             [colour](State& s) { s.swipeColour = colour; });
+        constexpr const char* kNames[] = {"blue", "red", "dark green"};
+        Note("SetSwipeColour", kNames[static_cast<int>(colour)]);
     }
     void SetSwipeLines(const std::string& line1, const std::string& line2,
                        const std::string& count) override {
-        Note("SetSwipeLines", line1 + "|" + line2 + "|" + count, nullptr, [&](State& s) {
-            s.line2 = line2;
-            s.count = count;
-        });
+        Note("SetSwipeLines", line1 + "|" + line2 + "|" + count);
     }
     void SetSwipeLine1(const std::string& text) override { Note("SetSwipeLine1", text); }
-    void SetSwipeCount(const std::string& text) override {
-        Note("SetSwipeCount", text, &State::count);
-    }
-    void ShowSwipe(bool show) override {
-        Note("ShowSwipe", show ? "1" : "0", nullptr, [show](State& s) { s.swipeShown = show; });
-    }
-    void CentreSwipe() override { Note("CentreSwipe", ""); }
-    void CloseSwipe() override {
-        Note("CloseSwipe", "", nullptr, [](State& s) { s.swipeShown = false; });
-    }
+    void SetSwipeCount(const std::string& text) override { Note("SetSwipeCount", text); }
+    void ShowSwipe(bool show) override { Note("ShowSwipe", show ? "1" : "0"); }
+    void CentreSwipe() override {}
+    void CloseSwipe() override { Note("ShowSwipe", "0"); }
     void Sleep(int milliseconds) override {
-        Note("Sleep", std::to_string(milliseconds));
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 
   private:
     mutable std::mutex mutex_;
-    State state_;
+    std::vector<std::string> log_;
+    Texts tracks_;
     std::function<void(const std::string&)> boxHook_;
     bool holdWorkerBoxes_ = false;
 
-    // Logs the call ("Name" alone without an argument), keeps the text in `field` and applies
-    // `change`; returns the state as it then stands.
-    State Note(const std::string& name, const std::string& text,
-               std::string State::*field = nullptr,
-               const std::function<void(State&)>& change = {}) {
+    void Note(const std::string& name, const std::string& argument) { Note(name + ":" + argument); }
+    void Note(const std::string& entry) {
         std::lock_guard lock(mutex_);
-        state_.log.push_back(text.empty() && field == nullptr ? name : name + ":" + text);
-        if (field != nullptr) state_.*field = text;
-        if (change) change(state_);
-        return state_;
+        log_.push_back(entry);
     }
 };
 
@@ -330,17 +296,16 @@ inline Texts TextsOnCard(const VirtualCard& virtualCard, const TrackSet& setting
 }
 
 // Window, monitor and virtual reader. The test thread plays the window's thread.
-class Rig {
-  public:
+struct Rig {
     explicit Rig(ProfileStore& profile, VirtualReader::Options options = {}, Deck deck = TestDeck())
-        : profile_(profile),
-          reader(std::move(options), std::move(deck)),
-          virtualBackend_(reader),
-          tap(reader, virtualBackend_),
-          link_(tap),
-          commands(link_) {
+        : reader(std::move(options), std::move(deck)),
+          virtualBackend(reader),
+          tap(reader, virtualBackend),
+          link(tap),
+          commands(link),
+          monitor(
+              std::make_unique<JobMonitor>(JobContext{commands, profile, format, flags, view})) {
         reader.SetOnCardChanged([this](std::size_t) { ++cardsChanged; });
-        monitor = std::make_unique<JobMonitor>(JobContext{commands, profile_, format, flags, view});
     }
     ~Rig() { monitor.reset(); }
 
@@ -352,9 +317,8 @@ class Rig {
     }
     // One tick, timed: the window is never held longer than one reader wait.
     bool Tick() {
-        const auto start = Clock::now();
-        const bool again = monitor->Tick();
-        NoteWindowTime(Clock::now() - start);
+        bool again = true;
+        OnWindow([&] { again = monitor->Tick(); });
         return again;
     }
     // Something the window does (a launch, a cancel), timed like a tick.
@@ -362,7 +326,11 @@ class Rig {
     void OnWindow(F action) {
         const auto start = Clock::now();
         action();
-        NoteWindowTime(Clock::now() - start);
+        const long ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        long seen = longestWindowMs.load();
+        while (ms > seen && !longestWindowMs.compare_exchange_weak(seen, ms)) {
+        }
     }
     // Ticks as the window's timer does until `done` holds.
     bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
@@ -390,42 +358,18 @@ class Rig {
         if (!WaitFor([&] { return reader.ArmedFor() == what && tap.Listening(); })) return false;
         return reader.Swipe(card);
     }
-    std::chrono::milliseconds LongestWindowTime() const {
-        return std::chrono::milliseconds(longestWindowMs_.load());
-    }
 
     FakeView view;
     FormatState format;
     JobFlags flags;
-
-  private:
-    ProfileStore& profile_;
-
-  public:
     VirtualReader reader;
-
-  private:
-    VirtualBackend virtualBackend_;
-
-  public:
+    VirtualBackend virtualBackend;
     TapBackend tap;
-
-  private:
-    ReaderLink link_;
-
-  public:
+    ReaderLink link;
     ReaderCommands commands;
     std::unique_ptr<JobMonitor> monitor;
     std::atomic<int> cardsChanged{0};  // cards the reader wrote or erased
-
-  private:
-    std::atomic<long> longestWindowMs_{0};
-    void NoteWindowTime(Clock::duration d) {
-        const long ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
-        long seen = longestWindowMs_.load();
-        while (ms > seen && !longestWindowMs_.compare_exchange_weak(seen, ms)) {
-        }
-    }
+    std::atomic<long> longestWindowMs{0};
 };
 
 }  // namespace tollwick::jobs_test

@@ -1,6 +1,6 @@
-// The card jobs against the virtual reader: the start-up connection, each job's course, every
-// card reported once and in order (also while a box of the monitor holds its ticks), the ways a
-// job is stopped, and the track preparation rules. The jobs' faults: jobs_fault_matrix_test.cpp.
+// The card jobs against the virtual reader: the start-up connection, every card reported once and
+// in order, the ways a job is stopped or refused, verify after write, and the track preparation
+// rules. The jobs' faults: jobs_fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -19,6 +19,7 @@ namespace tollwick::jobs_test {
 namespace {
 
 namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 class JobsTest : public ::testing::Test {
   protected:
@@ -55,6 +56,9 @@ class JobsTest : public ::testing::Test {
         EndsPromptly([this] { rig_->monitor->CancelJob(); });
     }
     void Swipe(Armed what, std::size_t card) { ASSERT_TRUE(rig_->SwipeWhenListening(what, card)); }
+    void Swipes(Armed what, std::initializer_list<std::size_t> cards) {
+        for (std::size_t card : cards) Swipe(what, card);
+    }
     bool TickUntilLogged(const std::string& entry) { return rig_->TickUntilLogged(entry); }
     Texts CardTexts(std::size_t card) const { return TextsOnCard(*rig_->reader.Card(card)); }
     CardFileJobs& Files() {
@@ -66,8 +70,20 @@ class JobsTest : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << content;
         return path.string();
     }
-    // The monitor's messages (data exchange), in order.
-    std::vector<std::string> Messages() const { return rig_->view.Entries("SetMessage:"); }
+    // What the operator saw since log entry `mark`: messages, boxes and, with `tracks`, the
+    // track boxes.
+    Lines Shown(std::size_t mark = 0, bool tracks = false) const {
+        Lines shown;
+        const Lines log = rig_->view.Log();
+        for (auto e = log.begin() + static_cast<long>(mark); e < log.end(); ++e) {
+            if (e->rfind("SetMessage:", 0) == 0 || e->rfind("MessageBox:", 0) == 0 ||
+                (tracks && e->rfind("ShowTracks:", 0) == 0))
+                shown.push_back(*e);
+        }
+        return shown;
+    }
+    std::size_t Mark() const { return rig_->view.Log().size(); }
+    std::string Last(const std::string& name) const { return rig_->view.Last(name); }
 
     fs::path dir_;
     std::unique_ptr<ProfileStore> profile_;
@@ -77,58 +93,60 @@ class JobsTest : public ::testing::Test {
 
 // --- Start-up connection --------------------------------------------------------------------
 
-TEST_F(JobsTest, StartupOnTheStoredPortSwitchesToHiCoAndShowsTheVersion) {
+TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
+    // On the stored port, with a reader left in Lo-Co: switched to Hi-Co, and its version shown.
     ASSERT_TRUE(profile_->Write("PORTNUM", "3"));
-    // The reader was left in Lo-Co at 210 bits per inch.
     ASSERT_EQ(rig_->commands.ConnectScan(), 1);
     ASSERT_EQ(rig_->commands.SetLoCo(), kReaderOk);
-
     ASSERT_TRUE(rig_->Tick());
-    FakeView::State state = rig_->view.Get();
-    EXPECT_EQ(rig_->view.Count("SetMessage:Device READY"), 2);  // on the port, and once set up
-    EXPECT_EQ(state.connectionLine, "COM3 9600,8,N,1  VK3300 EVU1.07");
-    EXPECT_TRUE(state.controls[control::kBeepOn]);
-    EXPECT_TRUE(state.controls[control::kBeepOff]);
-    EXPECT_TRUE(rig_->view.Logged("SelectHiCo"));
+    FakeView& view = rig_->view;
+    EXPECT_EQ(view.Count("SetMessage:Device READY"), 2);  // on the port, and once set up
+    EXPECT_EQ(Last("SetConnectionLine"), "COM3 9600,8,N,1  VK3300 EVU1.07");
+    EXPECT_TRUE(view.Logged("EnableControl:1041:1") && view.Logged("EnableControl:1042:1"));
+    EXPECT_TRUE(view.Logged("SelectHiCo"));
     EXPECT_TRUE(rig_->reader.HighCoercivity());
     EXPECT_EQ(rig_->reader.Density(), 75);
-    EXPECT_TRUE(state.windowEnabled);
+    EXPECT_TRUE(view.Logged("EnableWindow:1"));
     EXPECT_EQ(profile_->Read("PORTNUM"), "3");
+    ASSERT_TRUE(rig_->Tick());  // only the first tick connects
+    EXPECT_EQ(view.Count("SetMessage:Device READY"), 2);
+    // The password watcher's exit request ends the window.
+    rig_->flags.exitRequested = 1;
+    EXPECT_FALSE(rig_->Tick());
+    EXPECT_FALSE(rig_->Tick());
+    EXPECT_EQ(view.Count("EndAsOk"), 1);
 
-    // Only the first tick connects.
-    ASSERT_TRUE(rig_->Tick());
-    EXPECT_EQ(rig_->view.Count("SetMessage:Device READY"), 2);
-}
-
-TEST_F(JobsTest, StartupScansWhenThePortDoesNotAnswer) {
-    // Port 7 is stored but nothing answers there (both vendor look-ups fail); the scan finds the
-    // reader and its port replaces the stored one.
+    // Port 7 is stored but nothing answers there: the scan finds the reader and its port is
+    // stored. Firmware EVU1.06 has no beeper commands.
     ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
-    rig_->format.SetDensity(Track2Density::k210);
-    rig_->tap.RefuseLookups(2);
-    ASSERT_TRUE(rig_->Tick());
+    VirtualReader::Options old;
+    old.version = "EVU1.06";
+    Rig scan(*profile_, old);
+    scan.format.SetDensity(Track2Density::k210);
+    scan.tap.RefuseLookups(2);
+    ASSERT_TRUE(scan.Tick());
     EXPECT_EQ(profile_->Read("PORTNUM"), "1");
-    EXPECT_EQ(rig_->view.Get().connectionLine, "COM1 9600,8,N,1  VK3300 EVU1.07");
-    EXPECT_EQ(rig_->view.Count("SetMessage:Device READY"), 1);
-    EXPECT_EQ(rig_->reader.Density(), 210);
-}
+    EXPECT_EQ(scan.view.Last("SetConnectionLine"), "COM1 9600,8,N,1  VK3300 EVU1.06");
+    EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
+    EXPECT_EQ(scan.reader.Density(), 210);
+    EXPECT_FALSE(scan.view.Logged("EnableControl:1041:1"));
 
-TEST_F(JobsTest, StartupWithoutAReaderLeavesOnlySetupUsable) {
-    rig_->reader.Unplug();
-    rig_->monitor->SetStartupPasswordPending(true);
-    ASSERT_TRUE(rig_->Tick());
-    FakeView::State state = rig_->view.Get();
-    EXPECT_EQ(state.message, "Not Connect Device");
-    EXPECT_FALSE(state.jobButtons);
+    // No reader: only Setup is left, and the window waits for the start-up password.
+    ASSERT_TRUE(profile_->Write("PORTNUM", ""));
+    Rig none(*profile_);
+    none.reader.Unplug();
+    none.monitor->SetStartupPasswordPending(true);
+    ASSERT_TRUE(none.Tick());
+    EXPECT_EQ(none.view.Last("SetMessage"), "Not Connect Device");
+    EXPECT_EQ(none.view.Last("EnableJobButtons"), "0");
     for (int id : {1003, 1004, 1015, 1016, 1017, 1045, 1046}) {
-        EXPECT_TRUE(rig_->view.Logged("EnableControl:" + std::to_string(id) + ":0")) << id;
+        EXPECT_TRUE(none.view.Logged("EnableControl:" + std::to_string(id) + ":0")) << id;
     }
-    EXPECT_TRUE(state.controls[control::kSetup]);
-    EXPECT_FALSE(state.controls.contains(control::kBeepOn));
-    EXPECT_TRUE(rig_->view.Logged("SetConnectionLine:"));
-    // While the start-up password is still asked for, the window stays disabled.
-    EXPECT_FALSE(rig_->view.Logged("EnableWindow:1"));
-    EXPECT_EQ(profile_->Read("PORTNUM", "none"), "none");
+    EXPECT_EQ(none.view.Entries("EnableControl:1000"), Lines{"EnableControl:1000:1"});
+    EXPECT_TRUE(none.view.Logged("SetConnectionLine:"));
+    EXPECT_TRUE(none.view.Entries("EnableControl:1041").empty());
+    EXPECT_FALSE(none.view.Logged("EnableWindow:1"));
+    EXPECT_EQ(profile_->Read("PORTNUM"), "");
 }
 
 TEST(StartupConnection, BeeperOnlyForFirmwareNewerThanEvu106) {
@@ -140,68 +158,90 @@ TEST(StartupConnection, BeeperOnlyForFirmwareNewerThanEvu106) {
     EXPECT_TRUE(beep("EVU1.07"));
     EXPECT_TRUE(beep("EVU2"));
     EXPECT_FALSE(beep("EVU1.06"));
-    EXPECT_FALSE(beep("EVU1.05"));
     EXPECT_FALSE(beep("EVU1"));   // compared with its terminating zero
     EXPECT_TRUE(beep("\xC0VU"));  // bytes compare unsigned
 }
 
-TEST_F(JobsTest, ExitRequestEndsTheWindowAndStopsTicking) {
-    Connect();
-    rig_->flags.exitRequested = 1;
-    EXPECT_FALSE(rig_->Tick());
-    EXPECT_FALSE(rig_->Tick());
-    EXPECT_EQ(rig_->view.Count("EndAsOk"), 1);
-}
+// --- Every card reported, once and in order -------------------------------------------------
 
-// --- Each job's course ---------------------------------------------------------------------
-
-TEST_F(JobsTest, ReadShowsEachGoodCardAndDoesNotCountAFailedOne) {
+// Cards come faster than the monitor ticks: none of them merges into another's report.
+TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     Connect();
+    // Read: a good card, a failed one (only its bad track is marked), an empty one (no failure).
     rig_->monitor->LaunchRead();
-    FakeView::State state = rig_->view.Get();
-    EXPECT_EQ(state.swipeTitle, "Read Card");
-    EXPECT_EQ(state.swipeColour, SwipeColour::kBlue);
-    EXPECT_EQ(state.line2, "Swipe Counter  -->");
-    EXPECT_EQ(state.count, "1");
-    EXPECT_TRUE(state.jobRunning);
-    EXPECT_FALSE(state.jobButtons);
-
-    Swipe(Armed::kRead, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<1> OK"));
-    state = rig_->view.Get();
-    EXPECT_EQ(state.tracks, CardTexts(kIsoCard));
-    EXPECT_EQ(state.tracks[1], ";4000001234567899=29121010000000000000?");
-    EXPECT_EQ(state.count, " 2 ");
-    EXPECT_TRUE(state.swipeShown);
-
-    Swipe(Armed::kRead, kWeakCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Error!!"));
-    state = rig_->view.Get();
-    EXPECT_EQ(state.boxes, std::vector<std::string>{"Read Error!!"});
-    EXPECT_EQ(state.tracks[0], "%B4000001234567899^DAMAGED/CARD^2912101?");
-    EXPECT_EQ(state.tracks[1], "{Trace2 data error}");
-    EXPECT_EQ(state.count, " 2 ");
-
-    // An empty card is no failure.
-    Swipe(Armed::kRead, kBlank);
+    Swipes(Armed::kRead, {kIsoCard, kWeakCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
-    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"{NO DATA}", "{NO DATA}", "{NO DATA}"}));
-    EXPECT_EQ(rig_->view.Get().count, " 3 ");
+    EXPECT_EQ(rig_->view.Entries("SetMessage:"),
+              (Lines{"SetMessage:Read Card<1> OK", "SetMessage:Read Error!!",
+                     "SetMessage:Read Card<2> OK"}));
+    EXPECT_EQ(rig_->view.Entries("MessageBox:"), Lines{"MessageBox:Read Error!!"});
+    const Texts iso = CardTexts(kIsoCard);
+    EXPECT_TRUE(rig_->view.Logged("ShowTracks:" + iso[0] + "|" + iso[1] + "|" + iso[2]));
+    EXPECT_EQ(rig_->view
+                  .Entries("ShowTracks:%B4000001234567899^DAMAGED/CARD^2912101?|"
+                           "{Trace2 data error}|")
+                  .size(),
+              1u);
+    EXPECT_EQ(rig_->view.Tracks(), (Texts{"{NO DATA}", "{NO DATA}", "{NO DATA}"}));
+    EXPECT_EQ(Last("SetSwipeCount"), " 3 ");
+
+    // Write: a refused card, then two good ones.
+    rig_->view.SetTracks({"B1", "", ""});
+    rig_->monitor->LaunchWrite();
+    rig_->reader.SetRejectNext(true);
+    auto mark = Mark();
+    Swipes(Armed::kWrite, {kBlank, kBlank, kBlank + 1});
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
+    EXPECT_EQ(Shown(mark), (Lines{"MessageBox:Write Error1", "SetMessage:Write Card<1> OK",
+                                  "SetMessage:Write Card<2> OK"}));
+    EXPECT_EQ(Last("SetSwipeCount"), " 3 ");
+
+    // Erase: three cards, three counts.
+    rig_->monitor->LaunchErase(kEraseTrack1);
+    mark = Mark();
+    Swipes(Armed::kErase, {kIsoCard, kIsoOther, kWeakCard});
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
+    EXPECT_EQ(Shown(mark), (Lines{"MessageBox:Erase OK", "SetMessage:Erase Card <1> OK!",
+                                  "MessageBox:Erase OK", "SetMessage:Erase Card <2> OK!",
+                                  "MessageBox:Erase OK", "SetMessage:Erase Card <3> OK!"}));
+    EXPECT_EQ(Last("SetSwipeCount"), "4");
 }
 
-TEST_F(JobsTest, WriteWithNothingButMarkersIsRefused) {
+TEST_F(JobsTest, CopyAndCompareReportsKeepTheirOrder) {
     Connect();
-    for (const Texts& boxes : {Texts{}, Texts{"{NO DATA}", "{NO DATA}", "{Trace3 data error}"}}) {
-        rig_->view.SetTracks(boxes);
-        rig_->monitor->LaunchWrite();
-        const FakeView::State state = rig_->view.Get();
-        EXPECT_EQ(state.boxes.back(), "Please Input Data");
-        EXPECT_FALSE(state.swipeShown);
-        EXPECT_TRUE(state.jobButtons);
-        EXPECT_FALSE(rig_->monitor->WorkerActive());
-    }
-    EXPECT_EQ(rig_->view.Count("MessageBox:Please Input Data"), 2);
-    EXPECT_FALSE(rig_->view.Logged("JobRunning:1"));
+    // Copy: source, a refused target, the target, the next source: read, write, write, read.
+    rig_->monitor->LaunchCopy();
+    EXPECT_EQ(Last("SetSwipeTitle"), "Copy Card <Read Card>");
+    Swipe(Armed::kRead, kIsoCard);
+    rig_->reader.SetRejectNext(true);
+    Swipes(Armed::kWrite, {kBlank, kBlank});
+    ASSERT_TRUE(TickUntilLogged("MessageBox:Copy Card Write <TARGET> OK"));
+    EXPECT_EQ(Last("SetSwipeTitle"), "Copy Card <Read Card>");
+    EXPECT_EQ(Last("SetSwipeColour"), "blue");
+    EXPECT_EQ(rig_->view.Tracks(), CardTexts(kIsoCard));
+    EXPECT_EQ(CardTexts(kBlank), CardTexts(kIsoCard));
+    Swipe(Armed::kRead, kIsoOther);
+    ASSERT_TRUE(
+        rig_->TickUntil([&] { return rig_->view.Count("SetMessage:Read <TARGET> Card OK") == 2; }));
+    EXPECT_EQ(Shown(),
+              (Lines{"SetMessage:Read <TARGET> Card OK", "SetMessage:Write <TARGET> Card Error",
+                     "SetMessage:Write <TARGET> Card OK", "MessageBox:Copy Card Write <TARGET> OK",
+                     "SetMessage:Read <TARGET> Card OK"}));
+    EXPECT_EQ(Last("SetSwipeTitle"), "Write <TARGET> Card");
+    EXPECT_EQ(Last("SetSwipeColour"), "red");
+    EXPECT_EQ(rig_->view.Tracks(), CardTexts(kIsoOther));
+
+    // Compare: the source is not judged; every later card is a target judged against it.
+    rig_->monitor->LaunchCompare();
+    EXPECT_EQ(Last("SetSwipeTitle"), "Compares Card <Read Source>");
+    const auto mark = Mark();
+    Swipes(Armed::kRead, {kIsoCard, kIsoCard, kIsoOther});
+    ASSERT_TRUE(TickUntilLogged("SetMessage:Comparess Card Error!!"));
+    EXPECT_EQ(Shown(mark),
+              (Lines{"SetMessage:Comparess Card OK!!", "SetMessage:Comparess Card Error!!"}));
+    EXPECT_EQ(Last("SetSwipeTitle"), "Compares Card <Read Target>");
+    EXPECT_EQ(Last("SetSwipeColour"), "dark green");
+    EXPECT_EQ(rig_->flags.swipeCount.load(), 3u);
 }
 
 TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
@@ -214,7 +254,7 @@ TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
         report.stage = 3;
         rig_->flags.reports.Push(report);
         rig_->Tick();
-        return rig_->view.Get().message;
+        return Last("SetMessage");
     };
     Connect();
     EXPECT_EQ(judge({"A", "1234", ""}, {"A", "12345", "9"}), "Comparess Card OK!!");
@@ -223,144 +263,35 @@ TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
     EXPECT_EQ(judge({"AB", "", ""}, {"A", "", ""}), "Comparess Card Error!!");
 }
 
-TEST_F(JobsTest, FromFileShowsTheCardTheReaderWaitsToWrite) {
-    Connect();
-    const std::string path = WriteFile("two.txt", "%AAA?\n\n;222?\n\n");
-    ASSERT_TRUE(Files().LaunchFromFile(path));
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<0> OK"));
-    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"AAA", "", ""}));
-    EXPECT_EQ(rig_->view.Get().count, " 1 ");
-    Swipe(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK"));
-    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"", "222", ""}));
-    Swipe(Armed::kWrite, kBlank + 1);
-    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
-    // After the last card the boxes keep showing it.
-    EXPECT_EQ(Messages().back(), "SetMessage:Write Card<2> OK");
-    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"", "222", ""}));
-    EXPECT_FALSE(rig_->view.Get().swipeShown);
-    EXPECT_EQ(CardTexts(kBlank)[0], "%AAA?");
-    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";222?");
-}
-
-// --- Every card reported, once and in order -------------------------------------------------
-
-// Cards come faster than the monitor ticks: none of them merges into another's report.
-TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
-    Connect();
-    // Read: a good card, a failed one, a good one.
-    rig_->monitor->LaunchRead();
-    Swipe(Armed::kRead, kIsoCard);
-    Swipe(Armed::kRead, kWeakCard);
-    Swipe(Armed::kRead, kIsoOther);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
-    EXPECT_EQ(Messages(),
-              (std::vector<std::string>{"SetMessage:Read Card<1> OK", "SetMessage:Read Error!!",
-                                        "SetMessage:Read Card<2> OK"}));
-    EXPECT_EQ(rig_->view.Get().tracks, CardTexts(kIsoOther));
-    EXPECT_EQ(rig_->view.Get().count, " 3 ");
-
-    // Write: a refused card, then two good ones.
-    rig_->view.SetTracks({"B1", "", ""});
-    rig_->monitor->LaunchWrite();
-    rig_->reader.SetRejectNext(true);
-    for (std::size_t card : {kBlank, kBlank, kBlank + 1}) Swipe(Armed::kWrite, card);
-    const auto before = Messages().size();
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
-    std::vector<std::string> writes = Messages();
-    writes.erase(writes.begin(), writes.begin() + static_cast<long>(before));
-    EXPECT_EQ(writes, (std::vector<std::string>{"SetMessage:Write Card<1> OK",
-                                                "SetMessage:Write Card<2> OK"}));
-    EXPECT_EQ(rig_->view.Count("MessageBox:Write Error1"), 1);
-    EXPECT_EQ(rig_->view.Get().count, " 3 ");
-
-    // Erase: three cards, three counts.
-    rig_->monitor->LaunchErase(kEraseTrack1);
-    for (std::size_t card : {kIsoCard, kIsoOther, kWeakCard}) Swipe(Armed::kErase, card);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
-    EXPECT_EQ(rig_->view.Count("MessageBox:Erase OK"), 3);
-    for (int n = 1; n <= 3; ++n) {
-        EXPECT_TRUE(rig_->view.Logged("SetMessage:Erase Card <" + std::to_string(n) + "> OK!"));
-    }
-    EXPECT_EQ(rig_->view.Get().count, "4");
-}
-
-TEST_F(JobsTest, CopyAndCompareReportsKeepTheirOrder) {
-    Connect();
-    // Copy: source, a refused target, the target, the next source: read, write, write, read.
-    rig_->monitor->LaunchCopy();
-    EXPECT_EQ(rig_->view.Get().swipeTitle, "Copy Card <Read Card>");
-    Swipe(Armed::kRead, kIsoCard);
-    rig_->reader.SetRejectNext(true);
-    Swipe(Armed::kWrite, kBlank);
-    Swipe(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("MessageBox:Copy Card Write <TARGET> OK"));
-    FakeView::State state = rig_->view.Get();
-    EXPECT_EQ(state.swipeTitle, "Copy Card <Read Card>");
-    EXPECT_EQ(state.swipeColour, SwipeColour::kBlue);
-    EXPECT_EQ(state.tracks, CardTexts(kIsoCard));
-    EXPECT_EQ(CardTexts(kBlank), CardTexts(kIsoCard));
-    Swipe(Armed::kRead, kIsoOther);
-    ASSERT_TRUE(
-        rig_->TickUntil([&] { return rig_->view.Count("SetMessage:Read <TARGET> Card OK") == 2; }));
-    EXPECT_EQ(Messages(),
-              (std::vector<std::string>{
-                  "SetMessage:Read <TARGET> Card OK", "SetMessage:Write <TARGET> Card Error",
-                  "SetMessage:Write <TARGET> Card OK", "SetMessage:Read <TARGET> Card OK"}));
-    state = rig_->view.Get();
-    EXPECT_EQ(state.swipeTitle, "Write <TARGET> Card");
-    EXPECT_EQ(state.swipeColour, SwipeColour::kRed);
-    EXPECT_EQ(state.tracks, CardTexts(kIsoOther));
-
-    // Compare: the source is not judged; every later card is a target judged against it.
-    rig_->monitor->LaunchCompare();
-    EXPECT_EQ(rig_->view.Get().swipeTitle, "Compares Card <Read Source>");
-    for (std::size_t card : {kIsoCard, kIsoCard, kIsoOther}) Swipe(Armed::kRead, card);
-    const auto before = Messages().size();
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Comparess Card Error!!"));
-    std::vector<std::string> verdicts = Messages();
-    verdicts.erase(verdicts.begin(), verdicts.begin() + static_cast<long>(before));
-    EXPECT_EQ(verdicts, (std::vector<std::string>{"SetMessage:Comparess Card OK!!",
-                                                  "SetMessage:Comparess Card Error!!"}));
-    EXPECT_EQ(rig_->view.Get().swipeTitle, "Compares Card <Read Target>");
-    EXPECT_EQ(rig_->view.Get().swipeColour, SwipeColour::kDarkGreen);
-    EXPECT_EQ(rig_->flags.swipeCount.load(), 3u);
-}
-
+// Each report of a batch shows the card the reader waits to write next.
 TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     Connect();
-    // From File: three cards, the second refused once.
-    const std::string path = WriteFile("three.txt", "%AAA?\n\n%BBB?\n\n%CCC?\n\n");
-    ASSERT_TRUE(Files().LaunchFromFile(path));
+    // From File: three cards, the second refused once; after the last card the boxes keep
+    // showing it.
+    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("three.txt", "%AAA?\n\n;222?\n\n%CCC?\n\n")));
     Swipe(Armed::kWrite, kBlank);
     rig_->reader.SetRejectNext(true);
-    for (std::size_t card : {kBlank + 1, kBlank + 1, kBlank + 2}) Swipe(Armed::kWrite, card);
+    Swipes(Armed::kWrite, {kBlank + 1, kBlank + 1, kBlank + 2});
     ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
-    EXPECT_EQ(Messages(), (std::vector<std::string>{
-                              "SetMessage:Write Card<0> OK", "SetMessage:Write Card<1> OK",
-                              "SetMessage:Write Card<2> OK", "SetMessage:Write Card<3> OK"}));
-    EXPECT_EQ(rig_->view.Get().boxes, (std::vector<std::string>{"Write Error1", "End of File!!!"}));
-    EXPECT_EQ(CardTexts(kBlank + 1)[0], "%BBB?");
+    EXPECT_EQ(Shown(0, true), (Lines{"SetMessage:Write Card<0> OK", "ShowTracks:AAA||",
+                                     "SetMessage:Write Card<1> OK", "ShowTracks:|222|",
+                                     "MessageBox:Write Error1", "SetMessage:Write Card<2> OK",
+                                     "ShowTracks:CCC||", "SetMessage:Write Card<3> OK",
+                                     "ShowTracks:CCC||", "MessageBox:End of File!!!"}));
+    EXPECT_EQ(Last("ShowSwipe"), "0");
+    EXPECT_EQ(CardTexts(kBlank)[0], "%AAA?");
+    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";222?");
     EXPECT_EQ(CardTexts(kBlank + 2)[0], "%CCC?");
 
-    // Sequential write: three cards, the second refused once; each report shows the card that
-    // comes next.
+    // Sequential write: three cards, the second refused once.
     SeqWriteRun run = *PlanSeqWrite({"0000", "3", "1", 0}, {"S", "", ""}).run;
     ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
     Swipe(Armed::kWrite, kIsoCard);
     rig_->reader.SetRejectNext(true);
-    for (std::size_t card : {kIsoOther, kIsoOther, kWeakCard}) Swipe(Armed::kWrite, card);
-    const auto before = rig_->view.Log().size();
+    auto mark = Mark();
+    Swipes(Armed::kWrite, {kIsoOther, kIsoOther, kWeakCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <3> OK"));
-    std::vector<std::string> shown;
-    const auto log = rig_->view.Log();
-    for (auto e = log.begin() + static_cast<long>(before); e != log.end(); ++e) {
-        if (e->rfind("SetMessage:", 0) == 0 || e->rfind("ShowTracks:", 0) == 0 ||
-            e->rfind("MessageBox:", 0) == 0)
-            shown.push_back(*e);
-    }
-    EXPECT_EQ(shown,
-              (std::vector<std::string>{"SetMessage:Write Card <0> OK", "ShowTracks:S0000||",
+    EXPECT_EQ(Shown(mark, true), (Lines{"SetMessage:Write Card <0> OK", "ShowTracks:S0000||",
                                         "SetMessage:Write Card <1> OK", "ShowTracks:S0001||",
                                         "MessageBox:Write Error2", "SetMessage:Write Card <2> OK",
                                         "ShowTracks:S0002||", "SetMessage:Write Card <3> OK"}));
@@ -368,43 +299,17 @@ TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     EXPECT_EQ(CardTexts(kIsoOther)[0], "%S0001?");
     EXPECT_EQ(CardTexts(kWeakCard)[0], "%S0002?");
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);  // the run is over: reset
-}
 
-// A box of the monitor holds its ticks; the worker goes on meanwhile, and every card it does
-// then is reported after the box, with its own status and tracks.
-TEST_F(JobsTest, AMonitorBoxHoldsTheTicksButLosesNoCard) {
-    Connect();
-    int heldCards = 0;
-    bool holdErase = false;
-    rig_->view.OnBox([&](const std::string& text) {
-        if (text != "Write Error1" && !(text == "Erase OK" && std::exchange(holdErase, false)))
-            return;
-        const Armed armed = text == "Write Error1" ? Armed::kWrite : Armed::kErase;
-        const int changed = rig_->cardsChanged.load();
-        for (std::size_t card : {kBlank + 1, kBlank + 2}) {
-            EXPECT_TRUE(rig_->SwipeWhenListening(armed, card));
-        }
-        heldCards += 2;
-        EXPECT_TRUE(WaitFor([&] { return rig_->cardsChanged.load() == changed + 2; }));
-    });
-
-    rig_->view.SetTracks({"W", "", ""});
-    rig_->monitor->LaunchWrite();
-    rig_->reader.SetRejectNext(true);
-    Swipe(Armed::kWrite, kBlank);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
-    rig_->TickQuietly(20ms);
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"SetMessage:Write Card<1> OK",
-                                                    "SetMessage:Write Card<2> OK"}));
-    EXPECT_EQ(rig_->view.Get().count, " 3 ");
-
-    holdErase = true;
-    rig_->monitor->LaunchErase(kEraseTrack1);
-    Swipe(Armed::kErase, kIsoCard);
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
-    EXPECT_EQ(rig_->view.Count("MessageBox:Erase OK"), 3);
-    EXPECT_EQ(rig_->view.Get().count, "4");
-    EXPECT_EQ(heldCards, 4);
+    // A run of no cards ends at once.
+    run = *PlanSeqWrite({"1", "0", "1", 0}, {"B", "", ""}).run;
+    const int changed = rig_->cardsChanged.load();
+    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
+    ASSERT_TRUE(
+        rig_->TickUntil([&] { return rig_->view.Count("SetMessage:Write Card <0> OK") == 2; }));
+    EXPECT_EQ(Last("ShowSwipe"), "0");
+    EXPECT_EQ(Last("EnableJobButtons"), "1");
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_EQ(rig_->cardsChanged.load(), changed);
 }
 
 // A launch shows what the job it stops had reported; a tick of the timer while one of those
@@ -412,20 +317,20 @@ TEST_F(JobsTest, AMonitorBoxHoldsTheTicksButLosesNoCard) {
 TEST_F(JobsTest, ATickWhileALaunchShowsLeftReportsWaits) {
     Connect();
     ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack1));
-    for (std::size_t card : {kIsoCard, kIsoOther}) Swipe(Armed::kErase, card);
+    Swipes(Armed::kErase, {kIsoCard, kIsoOther});
     ASSERT_TRUE(WaitFor([&] { return rig_->cardsChanged.load() == 2; }));
     bool ticked = false;
     rig_->view.OnBox([&](const std::string& text) {
         if (text != "Erase OK" || std::exchange(ticked, true)) return;
-        const auto shown = Messages().size();
+        const auto shown = Shown().size();
         rig_->Tick();
-        EXPECT_EQ(Messages().size(), shown);
+        EXPECT_EQ(Shown().size(), shown);
     });
     rig_->monitor->LaunchRead();
     EXPECT_TRUE(ticked);
-    EXPECT_EQ(Messages(), (std::vector<std::string>{"SetMessage:Erase Card <1> OK!",
-                                                    "SetMessage:Erase Card <2> OK!"}));
-    EXPECT_EQ(rig_->view.Get().swipeTitle, "Read Card");
+    EXPECT_EQ(rig_->view.Entries("SetMessage:"),
+              (Lines{"SetMessage:Erase Card <1> OK!", "SetMessage:Erase Card <2> OK!"}));
+    EXPECT_EQ(Last("SetSwipeTitle"), "Read Card");
 }
 
 // --- Stopping and refusing ------------------------------------------------------------------
@@ -435,19 +340,16 @@ TEST_F(JobsTest, CancelInTheReadWaitCleansUp) {
     rig_->monitor->LaunchRead();
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kRead; }));
     rig_->view.SetTracks({"%B12?", ";123?", "{NO DATA}"});
-    rig_->format.SetDensity(Track2Density::k210);  // the density in force is sent again
+    ASSERT_EQ(rig_->reader.Density(), 210);  // as the reader starts; 75 is in force
     rig_->flags.toFileActive = 1;
     CancelPromptly();
-
-    const FakeView::State state = rig_->view.Get();
-    EXPECT_EQ(state.tracks, (Texts{"B12", "123", ""}));
-    EXPECT_EQ(state.message, "");
-    EXPECT_TRUE(state.jobButtons);
-    EXPECT_FALSE(state.jobRunning);
-    EXPECT_TRUE(rig_->view.Logged("CloseSwipe"));
+    EXPECT_EQ(rig_->view.Tracks(), (Texts{"B12", "123", ""}));
+    EXPECT_EQ(Last("SetMessage"), "");
+    EXPECT_EQ(Last("EnableJobButtons"), "1");
+    EXPECT_EQ(Last("ShowSwipe"), "0");
     EXPECT_EQ(rig_->flags.toFileActive.load(), 0);
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
-    EXPECT_EQ(rig_->reader.Density(), 210);
+    EXPECT_EQ(rig_->reader.Density(), 75);  // the density in force is sent again
     EXPECT_FALSE(rig_->monitor->WorkerActive());
 }
 
@@ -465,20 +367,31 @@ TEST_F(JobsTest, CancelWhileTheWorkerWaitsForItsMessageBox) {
     EXPECT_FALSE(rig_->view.Logged("SetMessage:Read Error!!"));
 }
 
-// Between erase cards the job buttons are enabled. A Write with nothing to write is refused and
-// the erase job goes on, still counting; a launch that starts stops the job and disarms the
-// reader; so does closing the window.
+// A Write with nothing but markers to write is refused. Between erase cards the job buttons are
+// enabled: a refused Write leaves the erase job going on, still counting; a launch that starts
+// stops the job and disarms the reader; so does closing the window.
 TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed) {
     Connect();
+    for (const Texts& boxes : {Texts{}, Texts{"{NO DATA}", "{NO DATA}", "{Trace3 data error}"}}) {
+        rig_->view.SetTracks(boxes);
+        rig_->monitor->LaunchWrite();
+        EXPECT_EQ(Last("MessageBox"), "Please Input Data");
+        EXPECT_EQ(Last("ShowSwipe"), "0");
+        EXPECT_EQ(Last("EnableJobButtons"), "1");
+        EXPECT_FALSE(rig_->monitor->WorkerActive());
+    }
+    EXPECT_FALSE(rig_->view.Logged("JobRunning:1"));
+
+    rig_->view.SetTracks({});
     ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack2));
     Swipe(Armed::kErase, kIsoCard);
     ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <1> OK!"));
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
-    rig_->monitor->LaunchWrite();  // the boxes are empty
-    EXPECT_EQ(rig_->view.Get().boxes.back(), "Please Input Data");
+    rig_->monitor->LaunchWrite();
+    EXPECT_EQ(rig_->view.Count("MessageBox:Please Input Data"), 3);
     EXPECT_TRUE(rig_->monitor->WorkerActive());
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kErase);
-    EXPECT_EQ(rig_->view.Get().swipeTitle, "Erase Card");
+    EXPECT_EQ(Last("SetSwipeTitle"), "Erase Card");
     Swipe(Armed::kErase, kIsoOther);
     ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <2> OK!"));
 
@@ -495,18 +408,6 @@ TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed
     EXPECT_FALSE(rig_->monitor->WorkerActive());
 }
 
-TEST_F(JobsTest, SequentialRunOfNoCardsEndsAtOnce) {
-    Connect();
-    SeqWriteRun run = *PlanSeqWrite({"1", "0", "1", 0}, {"B", "", ""}).run;
-    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <0> OK"));
-    const FakeView::State state = rig_->view.Get();
-    EXPECT_FALSE(state.swipeShown);
-    EXPECT_TRUE(state.jobButtons);
-    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
-    EXPECT_EQ(rig_->cardsChanged.load(), 0);
-}
-
 // --- Verify after write ----------------------------------------------------------------------
 
 constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
@@ -519,19 +420,19 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     rig_->flags.verifyAfterWrite = true;
     rig_->view.SetTracks({"b123", "1234567890", "{NO DATA}"});
     rig_->monitor->LaunchWrite();
-    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"b123", "1234567890", ""}));  // markers emptied
+    EXPECT_EQ(rig_->view.Tracks(), (Texts{"b123", "1234567890", ""}));  // markers emptied
     const auto writeAndVerify = [&](std::size_t card) {
         Swipe(Armed::kWrite, card);
         Swipe(Armed::kRead, card);
     };
     writeAndVerify(kBlank);
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK, verified"));
-    EXPECT_EQ(rig_->view.Get().tracks, (Texts{"B123", "1234567890", ""}));  // as written
-    EXPECT_EQ(rig_->view.Get().count, " 2 ");
+    EXPECT_EQ(rig_->view.Tracks(), (Texts{"B123", "1234567890", ""}));  // as written
+    EXPECT_EQ(Last("SetSwipeCount"), " 2 ");
     EXPECT_TRUE(rig_->view.Logged("SetSwipeLine1:Swipe again to verify"));
     writeAndVerify(kBackwardsCard);  // track 3 was not written: not compared
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: tracks 1 and 2 differ"));
-    EXPECT_EQ(rig_->view.Get().count, " 2 ");
+    EXPECT_EQ(Last("SetSwipeCount"), " 2 ");
     EXPECT_EQ(rig_->view.Count("MessageBox:Card<2> did not read back as written (tracks 1 and 2 "
                                "differ). Put it aside: the same data goes onto the next card."),
               1);
@@ -545,8 +446,7 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     EXPECT_EQ(CardTexts(kIsoCard), (Texts{"%B123?", ";1234567890?", isoTrack3}));
     EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card<2> not verified: not read back"));
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
-    EXPECT_FALSE(rig_->monitor->WorkerActive());
-    EXPECT_EQ(rig_->view.Get().message, "");
+    EXPECT_EQ(Last("SetMessage"), "");
 }
 
 // From File, Sequential write and Copy write the data of a card that does not verify onto the
@@ -554,24 +454,24 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
 TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
     Connect();
     rig_->flags.verifyAfterWrite = true;
+    const auto writeAndVerify = [&](std::initializer_list<std::size_t> cards) {
+        for (std::size_t card : cards) {
+            Swipe(Armed::kWrite, card);
+            Swipe(Armed::kRead, card);
+        }
+    };
     ASSERT_TRUE(Files().LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
-    for (std::size_t card : {kWeakSpotCard, kBlank}) {
-        Swipe(Armed::kWrite, card);
-        Swipe(Armed::kRead, card);
-    }
+    writeAndVerify({kWeakSpotCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
-    EXPECT_EQ(Messages(),
-              (std::vector<std::string>{"SetMessage:Write Card<0> OK",
-                                        "SetMessage:Write Card<1> not verified: track 2 differs",
-                                        "SetMessage:Write Card<1> OK, verified"}));
+    EXPECT_EQ(rig_->view.Entries("SetMessage:"),
+              (Lines{"SetMessage:Write Card<0> OK",
+                     "SetMessage:Write Card<1> not verified: track 2 differs",
+                     "SetMessage:Write Card<1> OK, verified"}));
     EXPECT_EQ(CardTexts(kBlank), (Texts{"%AAA?", ";1234567890?", "{NO DATA}"}));
 
     SeqWriteRun run = *PlanSeqWrite({"0007", "1", "1", 1}, {"", "12345678", ""}).run;
     ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
-    for (std::size_t card : {kWeakSpotCard, kBlank + 1}) {
-        Swipe(Armed::kWrite, card);
-        Swipe(Armed::kRead, card);
-    }
+    writeAndVerify({kWeakSpotCard, kBlank + 1});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <1> OK, verified"));
     EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card <1> not verified: track 2 differs"));
     // The number the weak card failed goes onto the next card; one good card ends the run.
@@ -581,11 +481,10 @@ TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
     // Copy asks for another target with the same data.
     rig_->monitor->LaunchCopy();
     Swipe(Armed::kRead, kIsoCard);
-    Swipe(Armed::kWrite, kWeakSpotCard);
-    Swipe(Armed::kRead, kWeakSpotCard);
+    writeAndVerify({kWeakSpotCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write <TARGET> Card not verified: track 2 differs"));
     EXPECT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kWrite; }));
-    EXPECT_EQ(rig_->view.Get().swipeTitle, "Write <TARGET> Card");
+    EXPECT_EQ(Last("SetSwipeTitle"), "Write <TARGET> Card");
     CancelPromptly();
 }
 
