@@ -71,7 +71,27 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
     }
 };
 
-class MainWindowTest : public ::testing::Test {
+// What the tests do with the main window, however it was built.
+class WindowTest : public ::testing::Test {
+  protected:
+    virtual CTollwickDlg& Window() = 0;
+    TrackEdit* Track(int n) { return Window().ControlAs<TrackEdit>(1004 + n); }
+    QString TrackText(int n) { return Track(n)->Text(); }
+    QString Counter(int n) { return Window().ControlAs<QLabel>(1027 + n)->text(); }
+    QString Label(int n) { return Window().ControlAs<QCheckBox>(1007 + n)->text(); }
+    QString Message() { return Window().MessageText(); }
+    QString ConnectionLine() { return Window().ControlAs<QLabel>(1043)->text(); }
+    QAbstractButton* Button(int id) { return Window().ControlAs<QAbstractButton>(id); }
+    void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    bool Enabled(int id) { return Window().Control(id)->isEnabledTo(&Window()); }
+    void Type(int track, const QString& keys) {
+        Track(track)->setFocus();
+        QTest::keyClicks(Track(track), keys);
+    }
+};
+
+// The main window alone, over a recording reader.
+class MainWindowTest : public WindowTest {
   protected:
     QTemporaryDir dir;
     std::unique_ptr<ProfileStore> profile;
@@ -85,6 +105,7 @@ class MainWindowTest : public ::testing::Test {
         profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
     }
     void TearDown() override { window.reset(); }
+    CTollwickDlg& Window() override { return *window; }
 
     // Builds the window as the program starts it, with `stored` written to the profile first.
     void Open(std::initializer_list<std::pair<const char*, const char*>> stored = {}) {
@@ -92,7 +113,6 @@ class MainWindowTest : public ::testing::Test {
         window =
             std::make_unique<CTollwickDlg>(MainWindowServices{*profile, reader, boxes, format});
     }
-
     // As after a successful connection: shown, active and taking input.
     void OpenReady(std::initializer_list<std::pair<const char*, const char*>> stored = {}) {
         Open(stored);
@@ -100,18 +120,6 @@ class MainWindowTest : public ::testing::Test {
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-
-    TrackEdit* Track(int n) const { return window->ControlAs<TrackEdit>(1004 + n); }
-    QString Counter(int n) const { return window->ControlAs<QLabel>(1027 + n)->text(); }
-    QString Label(int n) const { return window->ControlAs<QCheckBox>(1007 + n)->text(); }
-    QAbstractButton* Button(int id) const { return window->ControlAs<QAbstractButton>(id); }
-    void Click(int id) const { QTest::mouseClick(Button(id), Qt::LeftButton); }
-    bool Enabled(int id) const { return window->Control(id)->isEnabledTo(window.get()); }
-
-    void Type(int track, const QString& keys) {
-        Track(track)->setFocus();
-        QTest::keyClicks(Track(track), keys);
     }
 };
 

@@ -6,8 +6,8 @@
 #include <deque>
 #include <optional>
 
+#include "../jobs_rig.h"
 #include "app/file_dialog_seam.h"
-#include "carddata/track_codec.h"
 #include "device/virtual/deck.h"
 #include "session_test_support.h"
 
@@ -42,19 +42,10 @@ class BatchTest : public SessionTest {
         reader->SetAutoSwipe(card, std::chrono::milliseconds(kSwipePauseMs), /*advance=*/true);
     }
     static constexpr int kSwipePauseMs = 200;
-    void CancelJob() { QTest::mouseClick(Swipe().Control(2), Qt::LeftButton); }
 
     // The texts card `index` carries, read with the ISO formats.
     std::array<std::string, 3> CardTexts(std::size_t index) const {
-        const VirtualCard virtualCard = *reader->Card(index);
-        CardTracks card;
-        for (int t = 0; t < 3; ++t) {
-            const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
-            std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
-                        card.track[t].begin());
-        }
-        DecodeTracks(card, kIsoTrackSet);
-        return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
+        return jobs_test::TextsOnCard(*reader->Card(index));
     }
     bool IsBlank(std::size_t index) const {
         const VirtualCard card = *reader->Card(index);

@@ -16,48 +16,19 @@ using namespace mainid;
 using mainid::kHiCo;
 using mainid::kLoCo;
 
-// Records each box with the message line as it stood when the box came up; `onShow` runs while
-// the box is up, in the box's own event loop.
-class RecordingBoxes final : public MessageBoxSeam {
-  public:
-    struct Shown {
-        QString text;
-        QString messageLine;
-        bool swipeVisible;
-    };
-    CTollwickDlg* window = nullptr;
-    std::vector<Shown> shown;
-    std::function<void()> onShow;
-    void Inform(QWidget*, const QString& text) override {
-        shown.push_back({text, window->MessageText(), window->SwipeWindow().isVisible()});
-        if (onShow) onShow();
-    }
-};
-
-class JobViewTest : public ::testing::Test {
+class JobViewTest : public MainWindowTest {
   protected:
-    QTemporaryDir dir;
-    std::unique_ptr<ProfileStore> profile;
-    RecordingReader reader;
-    RecordingBoxes boxes;
-    FormatState format;
-    std::unique_ptr<CTollwickDlg> window;
     std::unique_ptr<QtJobView> view;
-
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
-        window =
-            std::make_unique<CTollwickDlg>(MainWindowServices{*profile, reader, boxes, format});
-        boxes.window = window.get();
+        MainWindowTest::SetUp();
+        Open();
         view = std::make_unique<QtJobView>(*window);
         window->EnableWindow(true);
     }
     void TearDown() override {
         view.reset();
-        window.reset();
+        MainWindowTest::TearDown();
     }
-    bool Enabled(int id) const { return window->Control(id)->isEnabledTo(window.get()); }
 };
 
 TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
@@ -65,6 +36,12 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
     view->ShowSwipe(true);
     std::atomic<bool> returned{false};
     std::array<std::string, 3> fetched{"x", "x", "x"};
+    QString messageLine;  // as the box came up
+    bool swipeShown = true;
+    boxes.whileShown = [&](const QString&) {
+        messageLine = Message();
+        swipeShown = window->SwipeWindow().isVisible();
+    };
     std::jthread worker([&](std::stop_token stop) {
         view->SetMessageText("Checking");
         view->SetSwipeColour(SwipeColour::kDarkGreen);
@@ -78,19 +55,18 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
         fetched = view->FetchTracks();  // not from a worker
     });
     // Nothing happens behind the window thread's back.
-    EXPECT_EQ(window->MessageText(), "Connect to Device ,Please wait...");
+    EXPECT_EQ(Message(), "Connect to Device ,Please wait...");
     ASSERT_TRUE(WaitUntil([&] { return window->SwipeWindow().isVisible() && returned; }));
     worker.join();
     QTest::qWait(10);  // what the worker posted last
 
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, "Read Error!!");
-    EXPECT_EQ(boxes.shown[0].messageLine, "Read Error");
-    EXPECT_FALSE(boxes.shown[0].swipeVisible);
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+    EXPECT_EQ(messageLine, "Read Error");
+    EXPECT_FALSE(swipeShown);
     EXPECT_EQ(window->SwipeWindow().FillColour(), QColor(0, 100, 0));
     EXPECT_EQ(window->SwipeWindow().Line(CSwipeDlg::kCountLine), " 7 ");
-    EXPECT_EQ(window->ControlAs<TrackEdit>(kTrack3)->Text(), ";1?");
-    EXPECT_EQ(window->ControlAs<QLabel>(kTrack1Count)->text(), "3");
+    EXPECT_EQ(TrackText(3), ";1?");
+    EXPECT_EQ(Counter(1), "3");
     EXPECT_EQ(fetched, (std::array<std::string, 3>{}));
     EXPECT_EQ(view->FetchTracks(), (std::array<std::string, 3>{"%A?", "", ";1?"}));
 }
@@ -100,7 +76,7 @@ TEST_F(JobViewTest, StoppingAWorkerThatWaitsForItsBoxNeverBlocksTheWindow) {
     std::jthread worker;
     std::atomic<bool> returned{false};
     bool joined = false;
-    boxes.onShow = [&] {
+    boxes.whileShown = [&](const QString&) {
         worker.request_stop();
         joined = WaitUntil([&] { return returned.load(); }, 2000);
         worker.join();
@@ -113,7 +89,7 @@ TEST_F(JobViewTest, StoppingAWorkerThatWaitsForItsBoxNeverBlocksTheWindow) {
     EXPECT_TRUE(joined);
 
     // A box the stopped worker asked for but that has not come up yet never comes.
-    boxes.onShow = nullptr;
+    boxes.whileShown = nullptr;
     std::stop_source source;
     source.request_stop();
     std::thread([&] { view->MessageBox("late", source.get_token()); }).join();

@@ -34,7 +34,7 @@ inline bool WaitUntilOffLoop(const std::function<bool()>& condition, int ms = 50
 }
 
 // The whole program over the virtual reader: window, job view, job monitor and its timer.
-class SessionTest : public ::testing::Test {
+class SessionTest : public WindowTest {
   protected:
     static constexpr int kHandMs = 150;
 
@@ -72,14 +72,10 @@ class SessionTest : public ::testing::Test {
         ASSERT_EQ(Message(), "Device READY");
     }
 
-    CTollwickDlg& Window() { return session->Window(); }
+    CTollwickDlg& Window() override { return session->Window(); }
     CSwipeDlg& Swipe() { return Window().SwipeWindow(); }
-    QString Message() { return Window().MessageText(); }
-    QAbstractButton* Button(int id) { return Window().ControlAs<QAbstractButton>(id); }
-    void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
-    bool Enabled(int id) { return Window().Control(id)->isEnabledTo(&Window()); }
-    TrackEdit* Track(int n) { return Window().ControlAs<TrackEdit>(1004 + n); }
-    QString TrackText(int n) { return Track(n)->Text(); }
+    QString SwipeLine(int line) { return Swipe().Line(line); }
+    void CancelJob() { QTest::mouseClick(Swipe().Control(2), Qt::LeftButton); }
 
     // Waits until the reader waits for a card.
     bool WaitArmed(VirtualReader::Armed armed) {
