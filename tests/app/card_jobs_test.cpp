@@ -1,7 +1,6 @@
-// The whole program against the virtual reader: start-up, Read, Write, Cancel, EXIT and closing,
-// and the window's own reader commands while a job runs.
+// The whole program against the virtual reader: start-up, the monitor's timer, Read and Cancel,
+// a box that holds the ticks, and the window's own reader commands while a job runs.
 #include <QLineEdit>
-#include <QSignalSpy>
 
 #include "device/virtual/deck.h"
 #include "session_test_support.h"
@@ -18,26 +17,18 @@ using Armed = VirtualReader::Armed;
 constexpr std::size_t kBlankCard = 0;
 constexpr std::size_t kIsoCard = 3;
 
-TEST_F(SessionTest, StartupConnectsShowsTheFirmwareAndEnablesTheBeeper) {
+// The first tick, which connects, runs on the first pass of the event loop; then the monitor
+// ticks every 50 ms, and at once when a worker reports a card.
+TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
     Start();
+    EXPECT_EQ(session->NextTickMs(), 0);
     EXPECT_FALSE(Window().isEnabled());  // until the first tick has tried the reader
     ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
     EXPECT_EQ(Message(), "Device READY");
-    EXPECT_EQ(Window().ControlAs<QLabel>(kConnection)->text(), "COM1 9600,8,N,1  VK3300 EVU1.07");
-    for (int id : {kBeepOn, kBeepOff, kHiCo, kLoCo, kSetup, kRead, kWrite, kCopy, kCompare}) {
-        EXPECT_TRUE(Enabled(id)) << id;
-    }
-    EXPECT_TRUE(Button(kHiCo)->isChecked());
-    EXPECT_TRUE(session->Ticking());
-}
-
-// The monitor ticks every 50 ms, and at once when a worker reports a card; the first tick,
-// which connects, runs on the first pass of the event loop.
-TEST_F(SessionTest, AReportedCardWakesTheMonitor) {
-    Start();
-    EXPECT_EQ(session->NextTickMs(), 0);
-    ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+    EXPECT_EQ(ConnectionLine(), "COM1 9600,8,N,1  VK3300 EVU1.07");
+    for (int id : {kBeepOn, kBeepOff, kHiCo, kSetup, kRead, kCopy}) EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+
     Click(kRead);
     ASSERT_TRUE(WaitArmed(Armed::kRead));
     QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
@@ -49,39 +40,6 @@ TEST_F(SessionTest, AReportedCardWakesTheMonitor) {
     EXPECT_EQ(session->NextTickMs(), 0);
     ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
-}
-
-TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
-    StartReady();
-    Track(1)->setFocus();
-    QTest::keyClicks(Track(1), "OLD");
-    Click(kRead);
-    EXPECT_TRUE(Swipe().isVisible());
-    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
-    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kFirstLine), "Please Swipe Card");
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "1");
-    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
-    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
-    EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
-    EXPECT_EQ(TrackText(3), ";011234567890123445=724724000000000000030300000000000000000000?");
-    EXPECT_EQ(Window().ControlAs<QLabel>(kTrack2Count)->text(), "39");
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 2 ");
-    EXPECT_TRUE(Swipe().isVisible());
-
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);  // Cancel
-    EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // reset
-    // The sentinels are stripped.
-    EXPECT_EQ(TrackText(2), "4000001234567899=29121010000000000000");
-    EXPECT_EQ(Message(), "");
-    for (int id : {kRead, kWrite, kSetup, kHiCo, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 // A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
@@ -99,7 +57,7 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
             if (text != held) return;
             boxes.whileShown = nullptr;
             const QString message = Message();
-            const QString count = Swipe().Line(CSwipeDlg::kCountLine);
+            const QString count = SwipeLine(CSwipeDlg::kCountLine);
             const int before = changed;
             for (std::size_t card : {kBlankCard + 1, kBlankCard + 2}) {
                 ASSERT_TRUE(WaitReadyToSwipe(armed));
@@ -108,12 +66,11 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
             ASSERT_TRUE(WaitUntil([&] { return changed == before + 2; }));
             QTest::qWait(3 * DesktopSession::kTickMs);
             EXPECT_EQ(Message(), message);
-            EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), count);
+            EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), count);
         };
     };
 
-    Track(1)->setFocus();
-    QTest::keyClicks(Track(1), "B1");
+    Type(1, "B1");
     Click(kWrite);
     holdFor("Write Error1", Armed::kWrite);
     reader->SetRejectNext(true);
@@ -121,8 +78,8 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     ASSERT_TRUE(reader->Swipe(kBlankCard));
     ASSERT_TRUE(WaitMessage("Write Card<2> OK"));
     EXPECT_EQ(messages, (QStringList{"Write Card<1> OK", "Write Card<2> OK"}));
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), " 3 ");
-    QTest::mouseClick(Swipe().Control(2), Qt::LeftButton);
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 3 ");
+    CancelJob();
 
     // The same with the box of a good card: Erase asks the operator to close "Erase OK".
     messages.clear();
@@ -136,70 +93,47 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     EXPECT_EQ(messages,
               (QStringList{"Erase Card <1> OK!", "Erase Card <2> OK!", "Erase Card <3> OK!"}));
     EXPECT_EQ(boxes.shown, (std::vector<QString>{"Erase OK", "Erase OK", "Erase OK"}));
-    EXPECT_EQ(Swipe().Line(CSwipeDlg::kCountLine), "4");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "4");
 }
 
-TEST_F(SessionTest, WindowCommandsWaitWhileAJobRuns) {
+// The window's own reader commands wait while the worker holds the reader; the close box of the
+// swipe window cancels like its Cancel button.
+TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
     VirtualReader::Options options;
     options.version = "EVU1.06";
     StartReady(options);
+    Type(1, "OLD");
     Click(kRead);
+    EXPECT_TRUE(Swipe().isVisible());
+    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
+    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
+    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    for (int id : {kHiCo, kLoCo, kBeepOn, kBeepOff, kSetup, kRead, kWrite}) {
-        EXPECT_FALSE(Enabled(id)) << id;
-    }
-    EXPECT_TRUE(Enabled(kExit));
-    EXPECT_TRUE(Enabled(kIso));
-    EXPECT_TRUE(Enabled(kTrack1));
+    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
+    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
 
-    // The close box cancels like the Cancel button.
+    ASSERT_TRUE(reader->Swipe(kIsoCard));
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+    EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
+    EXPECT_EQ(Counter(2), "39");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 2 ");
+    EXPECT_TRUE(Swipe().isVisible());
+
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
     Swipe().close();
     ASSERT_TRUE(WaitWorkerEnded());
     EXPECT_FALSE(Swipe().isVisible());
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
-    for (int id : {kHiCo, kLoCo, kSetup, kRead}) EXPECT_TRUE(Enabled(id)) << id;
+    EXPECT_EQ(TrackText(2), "4000001234567899=29121010000000000000");  // sentinels stripped
+    EXPECT_EQ(Message(), "");
+    for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite}) EXPECT_TRUE(Enabled(id)) << id;
     // Firmware without the beeper commands keeps them off after the job too.
     EXPECT_FALSE(Enabled(kBeepOn));
     EXPECT_FALSE(Enabled(kBeepOff));
 }
 
-TEST_F(SessionTest, ExitStopsTheWaitingWorkerAndResetsTheReader) {
-    StartReady();
-    QSignalSpy finished(&Window(), &QDialog::finished);
-    Click(kRead);
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    Click(kExit);
-    EXPECT_EQ(finished.count(), 1);
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
-    EXPECT_FALSE(session->Ticking());
-}
-
-TEST_F(SessionTest, ClosingStopsTheWorkerAndLeavesTheReaderDisarmed) {
-    StartReady();
-    Click(kRead);
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    Window().close();
-    EXPECT_FALSE(Window().isVisible());
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // the next card swiped is not read
-    EXPECT_FALSE(session->Ticking());
-}
-
-TEST_F(SessionTest, EnterInATrackBoxKeepsTheProgramRunning) {
-    StartReady();
-    QSignalSpy finished(&Window(), &QDialog::finished);
-    Track(2)->setFocus();
-    QTest::keyClicks(Track(2), "1234");
-    QTest::keyClick(Track(2), Qt::Key_Return);
-    QTest::qWait(20);
-    EXPECT_EQ(finished.count(), 0);
-    EXPECT_TRUE(session->Ticking());
-}
-
 }  // namespace
-}  // namespace tollwick::testing
-
-namespace tollwick::testing {
-namespace {}  // namespace
 }  // namespace tollwick::testing
