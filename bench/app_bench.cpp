@@ -1,10 +1,11 @@
 // Latency harness for the desktop program on the virtual reader, offscreen:
 //   - start-up: from building the session to "Device READY" with the window enabled, and what
-//     of it is not the reader's waits (input reads that ran out their timeout) nor the fixed
-//     pauses of the connection (5 ms after the reader answered, 100 ms at the end);
-//   - read: from the swipe (the read block is in the reader's output at once) to the texts in
-//     the track boxes, and the part of it after the block's end (the 50 ms gap that ends a block
-//     is the protocol's);
+//     of it is not the reader's waits (time in input reads: the replies' reports at the reader's
+//     pace, and the timeouts that end them) nor the fixed pauses of the connection (5 ms after
+//     the reader answered, 100 ms at the end);
+//   - read: from the swipe to the texts in the track boxes, and from the end of the read block
+//     to the boxes: the block's reports arrive one per 1 ms poll, and the block ends 50 ms after
+//     its last report (the gap that ends a block is the protocol's);
 //   - CPU used by the whole program while a Read job waits for a swipe.
 #include <sys/resource.h>
 
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +39,8 @@ class SilentBoxes final : public MessageBoxSeam {
     void Inform(QWidget*, const QString&) override {}
 };
 
-// Adds up the time spent in input reads that ended without a report: the reader's waits.
+// Adds up the time spent in input reads (the reader's waits: for a reply's next report, or a
+// timeout), and notes when the last report came.
 class WaitTimingBackend final : public HidBackend {
   public:
     explicit WaitTimingBackend(VirtualReader& reader) : inner_(reader) {}
@@ -47,15 +50,18 @@ class WaitTimingBackend final : public HidBackend {
     std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
         auto device = inner_.Open(info);
         if (!device) return nullptr;
-        return std::make_unique<Device>(std::move(device), waitedMs_);
+        return std::make_unique<Device>(std::move(device), waitedMs_, lastReportNs_);
     }
     double WaitedMs() const { return waitedMs_; }
+    SteadyClock::time_point LastReport() const {
+        return SteadyClock::time_point(std::chrono::nanoseconds(lastReportNs_.load()));
+    }
 
   private:
     class Device final : public HidDevice {
       public:
-        Device(std::unique_ptr<HidDevice> inner, double& waitedMs)
-            : inner_(std::move(inner)), waitedMs_(waitedMs) {}
+        Device(std::unique_ptr<HidDevice> inner, double& waitedMs, std::atomic<int64_t>& lastNs)
+            : inner_(std::move(inner)), waitedMs_(waitedMs), lastNs_(lastNs) {}
         int InputReportLength() override { return inner_->InputReportLength(); }
         int OutputReportLength() override { return inner_->OutputReportLength(); }
         bool WriteReport(const uint8_t* report, std::size_t length, int timeoutMs) override {
@@ -64,9 +70,13 @@ class WaitTimingBackend final : public HidBackend {
         int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
             const auto start = SteadyClock::now();
             const int got = inner_->ReadReport(buffer, capacity, timeoutMs);
-            if (got == 0) {
-                waitedMs_ +=
-                    std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+            const auto end = SteadyClock::now();
+            // The time in a read is the reader's: its replies leave one report per poll.
+            waitedMs_ += std::chrono::duration<double, std::milli>(end - start).count();
+            if (got > 0) {
+                lastNs_.store(
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(end.time_since_epoch())
+                        .count());
             }
             return got;
         }
@@ -74,9 +84,11 @@ class WaitTimingBackend final : public HidBackend {
       private:
         std::unique_ptr<HidDevice> inner_;
         double& waitedMs_;
+        std::atomic<int64_t>& lastNs_;
     };
     VirtualBackend inner_;
     double waitedMs_ = 0;
+    std::atomic<int64_t> lastReportNs_{0};
 };
 
 // The connection sequence's own pauses: 5 ms once the reader answered, 100 ms at its end.
@@ -165,7 +177,9 @@ int main(int argc, char** argv) {
     }
 
     VirtualReader reader(VirtualReader::Options{}, SampleDeck());
-    DesktopSession session(std::make_unique<VirtualBackend>(reader), profile, boxes);
+    auto timedBackend = std::make_unique<WaitTimingBackend>(reader);
+    const WaitTimingBackend& reports = *timedBackend;
+    DesktopSession session(std::move(timedBackend), profile, boxes);
     session.Start();
     Pump([&] { return session.Window().isEnabled(); }, 5000);
     session.Monitor().LaunchRead();
@@ -202,7 +216,10 @@ int main(int argc, char** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(*watch.Painted() - swiped).count();
         swipeToBoxes.push_back(ms);
-        blockEndToBoxes.push_back(std::max(0.0, ms - 50.0));  // the block ends after a 50 ms gap
+        // The block ends once 50 ms have passed after its last report.
+        const auto blockEnd = reports.LastReport() + std::chrono::milliseconds(50);
+        blockEndToBoxes.push_back(
+            std::chrono::duration<double, std::milli>(*watch.Painted() - blockEnd).count());
     }
     session.Monitor().CancelJob();
 

@@ -46,8 +46,7 @@ CardTools::CardTools(CTollwickDlg& window, JobFlags& flags, ProfileStore& profil
       window_(window),
       flags_(flags),
       profile_(profile),
-      messageBoxes_(messageBoxes),
-      inspector_(std::make_unique<InspectorWindow>()) {
+      messageBoxes_(messageBoxes) {
     inspectorAction_ =
         ProgramAction(QStringLiteral("&Inspector\u2026"), QKeySequence(Qt::CTRL | Qt::Key_I), this);
     connect(inspectorAction_, &QAction::triggered, this, &CardTools::ShowInspector);
@@ -64,22 +63,33 @@ CardTools::CardTools(CTollwickDlg& window, JobFlags& flags, ProfileStore& profil
     window_.AddContextMenuAction(inspectorAction_);
     window_.AddContextMenuAction(exportAction_);
     window_.AddContextMenuAction(verifyAction_);
-    // The shortcuts also work while the Inspector has the focus.
-    inspector_->addAction(inspectorAction_);
-    inspector_->addAction(exportAction_);
 }
 
 CardTools::~CardTools() = default;
 
 void CardTools::OnCardRead(const CardCapture& capture) {
     last_ = capture;
-    inspector_->ShowCard(capture);
+    if (inspector_) inspector_->ShowCard(capture);
+}
+
+// Built when first asked for, so that starting the program does not wait for it; it then shows
+// the last card read and follows every read.
+InspectorWindow& CardTools::Inspector() {
+    if (!inspector_) {
+        inspector_ = std::make_unique<InspectorWindow>();
+        // The shortcuts also work while the Inspector has the focus.
+        inspector_->addAction(inspectorAction_);
+        inspector_->addAction(exportAction_);
+        if (last_) inspector_->ShowCard(*last_);
+    }
+    return *inspector_;
 }
 
 void CardTools::ShowInspector() {
-    inspector_->showNormal();
-    inspector_->raise();
-    inspector_->activateWindow();
+    InspectorWindow& inspector = Inspector();
+    inspector.showNormal();
+    inspector.raise();
+    inspector.activateWindow();
 }
 
 void CardTools::ExportLastCard() {

@@ -45,7 +45,8 @@ class CardTools final : public QObject {
     void ExportLastCard();
     void SetVerifyAfterWrite(bool on);
 
-    InspectorWindow& Inspector() { return *inspector_; }
+    InspectorWindow& Inspector();
+    bool InspectorBuilt() const { return inspector_ != nullptr; }
     QAction* InspectorAction() const { return inspectorAction_; }
     QAction* ExportAction() const { return exportAction_; }
     QAction* VerifyAction() const { return verifyAction_; }

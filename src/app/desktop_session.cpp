@@ -107,7 +107,7 @@ void DesktopSession::OnWindowFinished() {
     ended_ = true;
     Stop();
     cardJobs_->Files().CloseFiles();
-    cardTools_->Inspector().hide();
+    if (cardTools_->InspectorBuilt()) cardTools_->Inspector().hide();
 }
 
 }  // namespace tollwick
