@@ -117,6 +117,13 @@ TEST_F(ProfileTest, WriteKeepsFileModeAndSymbolicLink) {
 TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
     PutMsr("PORTNUM=1\n");
     constexpr int kRounds = 30;
+    const auto KeyName = [](int c, int i) {
+        std::string key(1, 'K');
+        key += std::to_string(c);
+        key += '_';
+        key += std::to_string(i);
+        return key;
+    };
     pid_t children[2];
     for (int c = 0; c < 2; ++c) {
         children[c] = ::fork();
@@ -124,7 +131,7 @@ TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
         if (children[c] == 0) {
             ProfileStore store(path_);
             for (int i = 0; i < kRounds; ++i) {
-                if (!store.Write("K" + std::to_string(c) + "_" + std::to_string(i), "x")) {
+                if (!store.Write(KeyName(c, i), "x")) {
                     ::_exit(1);
                 }
             }
@@ -138,7 +145,7 @@ TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
     }
     for (int c = 0; c < 2; ++c) {
         for (int i = 0; i < kRounds; ++i) {
-            EXPECT_EQ(Store().Read("K" + std::to_string(c) + "_" + std::to_string(i)), "x");
+            EXPECT_EQ(Store().Read(KeyName(c, i)), "x");
         }
     }
     EXPECT_EQ(Store().Read("PORTNUM"), "1");

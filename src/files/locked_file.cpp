@@ -99,7 +99,10 @@ bool ReplaceLocked(const fs::path& target, std::string_view bytes, mode_t mode,
                    std::string* error) {
     fs::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+    std::string name = target.filename().string();
+    name.insert(0, 1, '.');
+    name += ".tmp-XXXXXX";
+    std::string temp = (folder / name).string();
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         Why(error, "cannot write in " + folder.string() + ": " + SystemText(errno));

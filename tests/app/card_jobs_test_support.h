@@ -62,8 +62,11 @@ class BatchTest : public SessionTest {
 
 inline Deck BlankDeck(std::size_t cards) {
     Deck deck;
-    for (std::size_t i = 0; i < cards; ++i)
-        deck.cards.push_back({"Blank " + std::to_string(i), {}});
+    for (std::size_t i = 0; i < cards; ++i) {
+        VirtualCard card;
+        card.name = "Blank " + std::to_string(i);
+        deck.cards.push_back(std::move(card));
+    }
     return deck;
 }
 

@@ -113,7 +113,8 @@ TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
         menu->setActiveAction(menu->actions().at(3));
         QTest::keyClick(menu, Qt::Key_Return);
     });
-    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(500, 20));
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(500, 20),
+                            Window().mapToGlobal(QPoint(500, 20)));
     QApplication::sendEvent(&Window(), &event);
     EXPECT_EQ(entries,
               (QStringList{"&Inspector\u2026", "&Export last card\u2026", "&Verify after write",
