@@ -46,9 +46,9 @@ row() {
     if [ "$4" != "-" ] && [ "$2" != "-" ]; then
         ratio=$(awk -v m="${2% ms}" -v f="${4% ms}" 'BEGIN { printf "%.2f", m / f }')
     fi
-    rows+=("$(printf '%-56s %12s %11s %8s %8s' "$1" "$2" "$3" "$4" "$ratio")")
+    rows+=("$(printf '%-60s %12s %11s %8s %8s' "$1" "$2" "$3" "$4" "$ratio")")
 }
-failed() { rows+=("$(printf '%-56s %s' "$1" "FAILED (run $2 alone to see why)")"); }
+failed() { rows+=("$(printf '%-60s %s' "$1" "FAILED (run $2 alone to see why)")"); }
 
 # Codec: median of the repetitions, tracks (or cards, blocks) per second of CPU time.
 if out=$("$bin/tollwick_codec_bench" "${codec_args[@]}" --benchmark_report_aggregates_only=true \
@@ -87,8 +87,8 @@ if out=$("$bin/tollwick_reader_bench" "$reader_runs" 2>/dev/null); then
         # The reader's floor: its reports at one per poll, then the 50 ms gap that ends a read
         # block (a write: the 50 ms listen after the command).
         floor=$(awk -v d="${dm% ms}" 'BEGIN { printf "%.0f ms", 50 + d }')
-        row "virtual reader: one ${op}, wall (floor: paced reports + 50 ms)" "$m" "$p" "$floor"
-        row "virtual reader: one ${op}, process CPU" "$cm" "$cp" "-"
+        row "reader: one ${op}, wall (floor: paced reports + 50 ms)" "$m" "$p" "$floor"
+        row "reader: one ${op}, process CPU" "$cm" "$cp" "-"
     done
 else
     failed "virtual reader" "$bin/tollwick_reader_bench"
@@ -98,7 +98,7 @@ if [ -x "$bin/tollwick_app_bench" ]; then
     if out=$("$bin/tollwick_app_bench" "$app_runs" 2>/dev/null); then
         IFS='|' read -r m p <<<"$(median_p99 "$out" 'start-up to "Device READY"')"
         row "desktop: start-up to \"Device READY\" (floor: 350 ms)" "$m" "$p" "350 ms"
-        IFS='|' read -r m p <<<"$(median_p99 "$out" "of it beyond reader waits")"
+        IFS='|' read -r m p <<<"$(median_p99 "$out" "  of it beyond reader waits")"
         row "desktop: start-up, the program's own work" "$m" "$p" "-"
         IFS='|' read -r m p <<<"$(median_p99 "$out" "swipe to track boxes painted")"
         row "desktop: swipe to track boxes (paced block, 50 ms gap)" "$m" "$p" "-"
@@ -123,6 +123,6 @@ fi
 cpu_model=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null)
 echo "Tollwick benchmarks, release build, $(date '+%Y-%m-%d %H:%M')"
 echo "machine: ${cpu_model:-unknown CPU}, $(nproc) cores; load average ${load_before} before, $(load) after"
-printf '%-56s %12s %11s %8s %8s\n' "figure" "median" "p99, item" "floor" "x floor"
+printf '%-60s %12s %11s %8s %8s\n' "figure" "median" "p99, item" "floor" "x floor"
 printf '%s\n' "${rows[@]}"
 echo "codec rows: items per second of CPU time and CPU time per item, medians of the repetitions"

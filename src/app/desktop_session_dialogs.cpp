@@ -50,9 +50,10 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
     JobMonitor* monitor = monitor_.get();
     QtJobView* view = view_.get();
 
-    CSetupDlg& setup = window->SetupWindow();
-    setup.Bind(*window, commands_);
-    connect(window, &CTollwickDlg::SetupRequested, &setup, &CSetupDlg::Open);
+    window->OnSetupWindowBuilt(
+        [this, window](CSetupDlg& setup) { setup.Bind(*window, commands_); });
+    connect(window, &CTollwickDlg::SetupRequested, this,
+            [window] { window->SetupWindow().Open(); });
 
     CEraseSelectDlg& erase = window->EraseSelectWindow();
     erase.Bind(messageBoxes,

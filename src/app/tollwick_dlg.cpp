@@ -258,14 +258,21 @@ void CTollwickDlg::CreateAuxiliaryWindows() {
     swipe_ = std::make_unique<CSwipeDlg>(this);
     eraseSelect_ = std::make_unique<CEraseSelectDlg>();
     seqWrite_ = std::make_unique<CSeqWriteDlg>();
-    setup_ = std::make_unique<CSetupDlg>();
     progress_ = std::make_unique<CProgressDlg>();
     password_ = std::make_unique<CPasswordDlg>();
-    for (QDialog* dialog :
-         std::initializer_list<QDialog*>{swipe_.get(), eraseSelect_.get(), seqWrite_.get(),
-                                         setup_.get(), progress_.get(), password_.get()}) {
+    for (QDialog* dialog : std::initializer_list<QDialog*>{
+             swipe_.get(), eraseSelect_.get(), seqWrite_.get(), progress_.get(), password_.get()}) {
         dialog->hide();
     }
+}
+
+CSetupDlg& CTollwickDlg::SetupWindow() {
+    if (!setup_) {
+        setup_ = std::make_unique<CSetupDlg>();
+        setup_->hide();
+        if (bindSetup_) bindSetup_(*setup_);
+    }
+    return *setup_;
 }
 
 void CTollwickDlg::CentreOnScreen() {

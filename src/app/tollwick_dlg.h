@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -153,7 +154,10 @@ class CTollwickDlg : public QDialog {
     CSwipeDlg& SwipeWindow() { return *swipe_; }
     CEraseSelectDlg& EraseSelectWindow() { return *eraseSelect_; }
     CSeqWriteDlg& SeqWriteWindow() { return *seqWrite_; }
-    CSetupDlg& SetupWindow() { return *setup_; }
+    // Setup is the largest of them (twelve combos): built when first asked for, so that it costs
+    // nothing at start-up; `bind` is run on it then.
+    CSetupDlg& SetupWindow();
+    void OnSetupWindowBuilt(std::function<void(CSetupDlg&)> bind) { bindSetup_ = std::move(bind); }
     CProgressDlg& ProgressWindow() { return *progress_; }
     CPasswordDlg& PasswordWindow() { return *password_; }
 
@@ -191,6 +195,7 @@ class CTollwickDlg : public QDialog {
     std::unique_ptr<CProgressDlg> progress_;
     std::unique_ptr<CPasswordDlg> password_;
     std::unique_ptr<CSetupDlg> setup_;
+    std::function<void(CSetupDlg&)> bindSetup_;
     std::unique_ptr<CSeqWriteDlg> seqWrite_;
     std::unique_ptr<CEraseSelectDlg> eraseSelect_;
     std::unique_ptr<CSwipeDlg> swipe_;
