@@ -16,7 +16,7 @@ quick=0
 
 export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
 cmake --preset release >/dev/null || exit 1
-targets=(tollwick_codec_bench tollwick_reader_bench)
+targets=(tollwick_codec_bench tollwick_inspect_bench tollwick_reader_bench)
 if ninja -C build/release -t targets all 2>/dev/null | grep -q '^tollwick_app_bench:'; then
     targets+=(tollwick_app_bench tollwick_batch_bench)
 fi
@@ -63,6 +63,23 @@ if out=$("$bin/tollwick_codec_bench" "${codec_args[@]}" --benchmark_report_aggre
     done <<<"$out"
 else
     failed "codec" "$bin/tollwick_codec_bench"
+fi
+
+# Inspector: the whole search over formats, directions and polarities for a card of three
+# tracks, CPU time per card (median of the repetitions); the window needs it under 2 ms.
+if out=$("$bin/tollwick_inspect_bench" "${codec_args[@]}" --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv 2>/dev/null); then
+    while IFS=, read -r name _ _ cpu unit _ _ _; do
+        name=${name//\"/}
+        [[ "$name" == *_median ]] || continue
+        name=${name%_median}
+        name=${name#BM_}
+        row "inspector ${name}, per card (goal: < 2 ms)" \
+            "$(awk -v c="$cpu" -v u="$unit" 'BEGIN { f = u == "ns" ? 1e6 : u == "us" ? 1e3 : 1
+                printf "%.3f ms", c / f }')" "-" "-"
+    done <<<"$out"
+else
+    failed "inspector" "$bin/tollwick_inspect_bench"
 fi
 
 # Median and p99 of a line "... median X ms  p99 Y ms" whose text begins with $2.
