@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks of the release preset and prints one table of their headline figures:
-# codec throughput, the inspector's search, the virtual reader's read and write, and, when the desktop program is built,
-# its start-up, swipe-to-screen latency and a From File batch. Where the reader sets a floor (a
-# read block ends only after a 50 ms gap, the firmware version text after a 350 ms gap, a written
-# card is swiped 80 ms after arming at the fastest), the last column is the figure over that floor.
+# codec throughput, the inspector's search, the virtual reader's read and write, and, when the
+# desktop program is built, its start-up, swipe-to-screen latency and a From File batch. Where
+# the reader sets a floor (a read block ends only after a 50 ms gap, the firmware version text
+# after a 350 ms gap, a written card is swiped 80 ms after arming at the fastest), the last
+# column is the figure over that floor.
 #
 #   bash bench/run.sh [--quick]      (--quick: fewer runs, for a smoke test; about 30 s)
 #
