@@ -72,10 +72,6 @@ std::string StoredPassword(const ProfileStore& store) {
     return store.Read(kPasswordKey);
 }
 
-void StorePassword(ProfileStore& store, std::string_view password) {
-    store.Write(kPasswordKey, password);
-}
-
 bool StoredVerifyAfterWrite(const ProfileStore& store) {
     return store.Read(kVerifyKey, "0") == "1";
 }

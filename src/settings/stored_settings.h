@@ -48,6 +48,5 @@ bool StoreVerifyAfterWrite(ProfileStore& store, bool on);
 
 // The program password; empty means the program has none.
 std::string StoredPassword(const ProfileStore& store);
-void StorePassword(ProfileStore& store, std::string_view password);
 
 }  // namespace tollwick
