@@ -1,5 +1,7 @@
 #include "cli/json_output.h"
 
+#include "jobs/card_export.h"
+
 namespace tollwick {
 const char* TrackStatusName(TrackStatus status) {
     switch (status) {
@@ -86,19 +88,6 @@ nlohmann::ordered_json EraseCardJson(int card, uint8_t mask) {
     return {{"type", "card"}, {"card", card}, {"erased", tracks}};
 }
 
-namespace {
-
-nlohmann::ordered_json FormatJson(const TrackSettings& settings) {
-    if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
-    const bool checked = settings.bpc == 5 || settings.bpc == 7;
-    return {{"bpc", settings.bpc},
-            {"parity", checked ? ParityName(settings.parity) : "none"},
-            {"start_sentinel", std::string(1, settings.startSentinel)},
-            {"end_sentinel", std::string(1, settings.endSentinel)}};
-}
-
-}  // namespace
-
 nlohmann::ordered_json InspectionJson(int track, const TrackInspection& in) {
     nlohmann::ordered_json characters = nlohmann::ordered_json::array();
     for (std::size_t k = 0; k < in.characters.size(); ++k) {
@@ -130,7 +119,7 @@ nlohmann::ordered_json InspectionJson(int track, const TrackInspection& in) {
     const bool decoded = in.formatKnown && !in.blank && !in.failure;
     return {{"type", "track_inspection"},
             {"track", track},
-            {"format", FormatJson(in.settings)},
+            {"format", TrackFormatJson(in.settings)},
             {"bits", in.bits},
             {"leading_zero_bits", in.leadingZeroBits},
             {"trailing_zero_bits", in.trailingZeroBits},

@@ -16,16 +16,6 @@ using Json = nlohmann::ordered_json;
 constexpr std::size_t kLargestExport = 1 << 20;
 constexpr mode_t kCardDataMode = 0600;
 
-Json FormatJson(const TrackSettings& settings) {
-    if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
-    // 4 and 6 bits per character carry no parity bit.
-    const bool checked = settings.bpc == 5 || settings.bpc == 7;
-    return {{"bpc", settings.bpc},
-            {"parity", checked ? ParityName(settings.parity) : "none"},
-            {"start_sentinel", std::string(1, settings.startSentinel)},
-            {"end_sentinel", std::string(1, settings.endSentinel)}};
-}
-
 Json TrackJson(const CardCapture& capture, int t) {
     const auto i = static_cast<std::size_t>(t);
     const std::string_view text = capture.card.Text(t);
@@ -35,7 +25,7 @@ Json TrackJson(const CardCapture& capture, int t) {
     return {{"text", failed || empty ? std::string() : std::string(text)},
             {"status", status},
             {"raw", BytesToHexString(capture.raw[i])},
-            {"format", FormatJson(capture.settings[i])}};
+            {"format", TrackFormatJson(capture.settings[i])}};
 }
 
 }  // namespace
@@ -71,6 +61,16 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
     const std::string out = text;  // the offset as +0200: +02:00
     if (out.size() < 5) return out;
     return out.substr(0, out.size() - 2) + ":" + out.substr(out.size() - 2);
+}
+
+Json TrackFormatJson(const TrackSettings& settings) {
+    if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
+    // 4 and 6 bits per character carry no parity bit.
+    const bool checked = settings.bpc == 5 || settings.bpc == 7;
+    return {{"bpc", settings.bpc},
+            {"parity", checked ? ParityName(settings.parity) : "none"},
+            {"start_sentinel", std::string(1, settings.startSentinel)},
+            {"end_sentinel", std::string(1, settings.endSentinel)}};
 }
 
 std::string CardExportJson(const CardCapture& capture) {

@@ -33,6 +33,10 @@ namespace tollwick {
 // explanation beside its field as "<key>_explanation". The command-line tool prints the same.
 nlohmann::ordered_json CardFieldsJson(const std::optional<CardFields>& fields);
 
+// The format a track was decoded with: bpc, parity ("none" at 4 and 6 bits), sentinels; only
+// "bpc" for raw bytes.
+nlohmann::ordered_json TrackFormatJson(const TrackSettings& settings);
+
 // The card as one JSON object, pretty-printed, ending in a line feed.
 std::string CardExportJson(const CardCapture& capture);
 
