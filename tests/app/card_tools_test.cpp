@@ -97,7 +97,6 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     EXPECT_EQ(Pixel(2, bad), BitCellsView::kFailFill);
     EXPECT_EQ(Pixel(2, track2->lrcIndex), BitCellsView::kFailFill);
     EXPECT_EQ(Pixel(2, bad + 1), BitCellsView::kDataFill);
-    EXPECT_EQ(Pixel(2, 0), BitCellsView::kSentinelFill);
     EXPECT_EQ(Pixel(2, track2->endSentinelIndex), BitCellsView::kSentinelFill);
     EXPECT_EQ(Pixel(1, Inspector().Inspection(1)->lrcIndex), BitCellsView::kLrcFill);
     ASSERT_TRUE(WaitMessage("Read Error!!"));
