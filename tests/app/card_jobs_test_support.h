@@ -51,13 +51,6 @@ class BatchTest : public SessionTest {
         const VirtualCard card = *reader->Card(index);
         return card.tracks[0].empty() && card.tracks[1].empty() && card.tracks[2].empty();
     }
-    bool WaitBox(const QString& text, int ms = kRunMs) {
-        return WaitUntil(
-            [&] {
-                return std::find(boxes.shown.begin(), boxes.shown.end(), text) != boxes.shown.end();
-            },
-            ms);
-    }
 };
 
 inline Deck BlankDeck(std::size_t cards) {

@@ -40,17 +40,17 @@ class PasswordTest : public SessionTest {
     }
 };
 
+// The connection is tried, but the window stays locked until the right password; then it offers
+// what the connection allows.
 TEST_F(PasswordTest, StartupEntryKeepsTheWindowLockedUntilTheRightPasswordOrEnds) {
     ASSERT_TRUE(SetStoredPassword(*profile, "Tollwick"));
-    Start();
+    Start({}, /*plugged=*/false);
     EXPECT_TRUE(Dialog().isVisible());
     EXPECT_EQ(Label(1035), "Enter Password:");
     EXPECT_EQ(Label(1036), "");
-    EXPECT_TRUE(Entry(1005)->isVisible());
     EXPECT_FALSE(Entry(1006)->isVisible());
     EXPECT_EQ(Entry(1005)->echoMode(), QLineEdit::Password);
-    // The connection is made, but the window stays locked.
-    ASSERT_TRUE(WaitMessage("Device READY"));
+    ASSERT_TRUE(WaitMessage("Not Connect Device"));
     QTest::qWait(100);
     EXPECT_FALSE(Window().isEnabled());
 
@@ -64,6 +64,8 @@ TEST_F(PasswordTest, StartupEntryKeepsTheWindowLockedUntilTheRightPasswordOrEnds
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_FALSE(Dialog().isVisible());
     EXPECT_TRUE(Window().isEnabled());
+    EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_FALSE(Enabled(kRead));
     EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kAccepted);
     EXPECT_TRUE(session->Ticking());
 
@@ -76,18 +78,6 @@ TEST_F(PasswordTest, StartupEntryKeepsTheWindowLockedUntilTheRightPasswordOrEnds
     EXPECT_FALSE(Window().isVisible());
     EXPECT_FALSE(session->Ticking());
     EXPECT_TRUE(Stored("Tollwick"));
-}
-
-TEST_F(PasswordTest, StartupEntryOutlastsAFailedConnection) {
-    ASSERT_TRUE(SetStoredPassword(*profile, "pw"));
-    Start({}, /*plugged=*/false);
-    ASSERT_TRUE(WaitMessage("Not Connect Device"));
-    QTest::qWait(100);
-    EXPECT_FALSE(Window().isEnabled());
-    Enter("pw");
-    EXPECT_TRUE(Window().isEnabled());
-    EXPECT_TRUE(Enabled(kSetup));
-    EXPECT_FALSE(Enabled(kRead));
 }
 
 TEST_F(PasswordTest, PlainPasswordOfAnEarlierVersionBecomesAHash) {
@@ -107,9 +97,8 @@ TEST_F(PasswordTest, PlainPasswordOfAnEarlierVersionBecomesAHash) {
     EXPECT_EQ(ProfileFile().find("Old,pw"), std::string::npos);
 }
 
-TEST_F(PasswordTest, FirstPasswordThenAChange) {
+TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     StartReady();
-    EXPECT_FALSE(Dialog().isVisible());
     Click(kChangePassword);
     EXPECT_TRUE(Dialog().isVisible());
     EXPECT_EQ(Dialog().focusWidget(), Entry(1005));
@@ -117,16 +106,13 @@ TEST_F(PasswordTest, FirstPasswordThenAChange) {
     EXPECT_EQ(Label(1035), "Enter Password:");
     EXPECT_EQ(Label(1036), "RE-Enter Password:");
     EXPECT_TRUE(Entry(1006)->isVisible());
-
-    // Twelve characters at most.
     QTest::keyClicks(Entry(1005), "abcdefghijklmnop");
-    EXPECT_EQ(Entry(1005)->text(), "abcdefghijkl");
+    EXPECT_EQ(Entry(1005)->text(), "abcdefghijkl");  // twelve characters at most
 
     Enter("first", "First");
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
     EXPECT_EQ(Entry(1006)->text(), "");
     EXPECT_EQ(StoredPassword(*profile), "");
-
     Enter("first", "first");  // a first password is set without a message
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_FALSE(Dialog().isVisible());
@@ -140,64 +126,51 @@ TEST_F(PasswordTest, FirstPasswordThenAChange) {
     EXPECT_TRUE(Stored("second"));
     EXPECT_FALSE(Stored("first"));
     EXPECT_EQ(ProfileFile().find("second"), std::string::npos);
-
-    // Two empty entries remove the password.
-    Click(kChangePassword);
-    Enter("", "");
-    EXPECT_EQ(StoredPassword(*profile), "");
-    EXPECT_FALSE(HasStoredPassword(*profile));
-}
-
-TEST_F(PasswordTest, APasswordThatCannotBeStoredIsNotReportedAsSet) {
-    StartReady();
-    Click(kChangePassword);
-    Enter("first", "first");
-    ASSERT_TRUE(Stored("first"));
-    // The profile's place is taken by a folder: nothing can be written there any more.
-    const QString path = QString::fromStdString(profile->Path().string());
-    ASSERT_TRUE(QFile::remove(path));
-    ASSERT_TRUE(QDir().mkdir(path));
-    const QString notStored =
-        QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
-            .arg(path);
-
-    Click(kChangePassword);
-    Enter("second", "second");
-    EXPECT_EQ(boxes.shown, std::vector<QString>{notStored});
-    EXPECT_TRUE(Dialog().isVisible());
-    EXPECT_FALSE(Window().isEnabled());
-    PressCancel();
-    EXPECT_TRUE(Window().isEnabled());
-
-    // Nor is a first password (the folder holds no password).
-    Click(kChangePassword);
-    Enter("third", "third");
-    EXPECT_EQ(boxes.shown, (std::vector<QString>{notStored, notStored}));
-    EXPECT_TRUE(Dialog().isVisible());
-}
-
-TEST_F(PasswordTest, AfterACancelledChangeTheStoredPasswordIsAskedFor) {
-    ASSERT_TRUE(SetStoredPassword(*profile, "keep"));
-    Start();
-    Enter("keep");
-    ASSERT_TRUE(WaitMessage("Device READY"));
     const std::string stored = StoredPassword(*profile);
 
+    // After a cancelled change the stored password is asked for, and nothing is stored.
     Click(kChangePassword);
     QTest::keyClicks(Entry(1005), "typed");
     PressCancel();
     EXPECT_TRUE(Window().isEnabled());
     EXPECT_TRUE(session->Ticking());  // only the start-up entry ends the program
     EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kCancelled);
-
+    boxes.shown.clear();
     Click(kChangePassword);
     EXPECT_EQ(Entry(1005)->text(), "");
     Enter("other", "other");
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
-    Enter("keep", "ignored");
+    Enter("second", "ignored");
     EXPECT_FALSE(Dialog().isVisible());
-    EXPECT_EQ(StoredPassword(*profile), stored);  // checked, nothing stored
+    EXPECT_EQ(StoredPassword(*profile), stored);
     EXPECT_EQ(boxes.shown.size(), 1u);
+
+    // Two empty entries remove the password.
+    Click(kChangePassword);
+    Enter("", "");
+    EXPECT_EQ(StoredPassword(*profile), "");
+    EXPECT_FALSE(HasStoredPassword(*profile));
+
+    // The profile's place is taken by a folder: neither a change nor a first password can be
+    // stored, and neither is reported as set.
+    const QString path = QString::fromStdString(profile->Path().string());
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QDir().mkdir(path));
+    const QString notStored =
+        QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
+            .arg(path);
+    boxes.shown.clear();
+    Click(kChangePassword);
+    Enter("third", "third");
+    EXPECT_EQ(boxes.shown, std::vector<QString>{notStored});
+    EXPECT_TRUE(Dialog().isVisible());
+    EXPECT_FALSE(Window().isEnabled());
+    PressCancel();
+    EXPECT_TRUE(Window().isEnabled());
+    Click(kChangePassword);
+    Enter("fourth", "fourth");
+    EXPECT_EQ(boxes.shown, (std::vector<QString>{notStored, notStored}));
+    EXPECT_TRUE(Dialog().isVisible());
 }
 
 }  // namespace

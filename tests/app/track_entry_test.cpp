@@ -1,5 +1,5 @@
 // What the track boxes accept as the operator types and pastes, and what each data type puts in
-// force.
+// force. (The formats, labels and limits of each data type are tested with the card data.)
 #include <QClipboard>
 #include <QGuiApplication>
 
@@ -14,7 +14,6 @@ class TrackEntryTest : public MainWindowTest {
         MainWindowTest::SetUp();
         OpenReady();
     }
-
     void Paste(int track, const QString& text) {
         QGuiApplication::clipboard()->setText(text);
         Track(track)->setFocus();
@@ -22,38 +21,31 @@ class TrackEntryTest : public MainWindowTest {
     }
 };
 
-TEST_F(TrackEntryTest, SentinelTypedIntoTrack2IsDroppedAndTheCaretStepsBack) {
+// Only the first refused character of a change goes, and the caret steps back to where it was.
+TEST_F(TrackEntryTest, RefusedCharactersAreDroppedAndTheCaretStepsBack) {
     Type(2, "12;");
     EXPECT_EQ(TrackText(2), "12");
     EXPECT_EQ(Track(2)->SelectionStart(), 2);
     EXPECT_EQ(Track(2)->SelectionEnd(), 2);
     Type(2, "34");
-    EXPECT_EQ(TrackText(2), "1234");
     EXPECT_EQ(Counter(2), "4");
-
-    // The caret is where the refused character was typed, also in the middle of the text.
-    Track(2)->SetSelection(2, 2);
+    Track(2)->SetSelection(2, 2);  // also in the middle of the text
     QTest::keyClicks(Track(2), "?");
     EXPECT_EQ(TrackText(2), "1234");
     EXPECT_EQ(Track(2)->SelectionStart(), 2);
     QTest::keyClicks(Track(2), "=");
     EXPECT_EQ(TrackText(2), "12=34");
-}
 
-TEST_F(TrackEntryTest, Track1RefusesItsSentinelsAndTypesCapitals) {
-    Type(1, "%b123?");
+    Type(1, "%b123?");  // track 1 refuses its sentinels and types capitals
     EXPECT_EQ(TrackText(1), "B123");
     EXPECT_EQ(Counter(1), "4");
-}
 
-TEST_F(TrackEntryTest, PasteLosesOnlyTheFirstRefusedCharacterPerChange) {
-    Paste(2, "AB12");
-    EXPECT_EQ(TrackText(2), "B12");
-    EXPECT_EQ(Counter(2), "3");
-    EXPECT_EQ(Track(2)->SelectionStart(), 3);
-    QTest::keyClicks(Track(2), "5");
-    EXPECT_EQ(TrackText(2), "125");
-    EXPECT_EQ(Counter(2), "3");
+    Paste(3, "AB12");
+    EXPECT_EQ(TrackText(3), "B12");
+    EXPECT_EQ(Counter(3), "3");
+    EXPECT_EQ(Track(3)->SelectionStart(), 3);
+    QTest::keyClicks(Track(3), "5");
+    EXPECT_EQ(TrackText(3), "125");
 }
 
 TEST_F(TrackEntryTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
@@ -66,35 +58,26 @@ TEST_F(TrackEntryTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(TrackEntryTest, RawTypeTakesHexDigitsOnlyAndTheCounterCountsCharacters) {
-    Click(1017);
-    Type(3, "0a1G");
-    EXPECT_EQ(TrackText(3), "0A1");
-    EXPECT_EQ(Counter(3), "3");
-}
-
 TEST_F(TrackEntryTest, AlphabetFollowsTheDataTypeInForce) {
     Type(3, "A1");
     EXPECT_EQ(TrackText(3), "1");  // ISO track 3 carries 5-bit characters
     Click(1045);
     Type(3, "A");
     EXPECT_EQ(TrackText(3), "1A");  // AAMVA track 3 carries 7-bit characters
-
     Click(1046);
     Type(3, "!");
     EXPECT_EQ(TrackText(3), "1A");  // CA DMV track 3 starts with '!'
     Type(1, "!");
     EXPECT_EQ(TrackText(1), "!");
-}
 
-TEST_F(TrackEntryTest, ChangingTheDataTypeKeepsTextsUntilTheNextChange) {
-    Type(1, "GH");
+    // Raw Type takes hex digits; texts stay as they were until the next change.
     Click(1017);
-    EXPECT_EQ(TrackText(1), "GH");
+    EXPECT_EQ(TrackText(1), "!");
+    Type(2, "0a1G");
+    EXPECT_EQ(TrackText(2), "0A1");
+    EXPECT_EQ(Counter(2), "3");
     QTest::keyClicks(Track(1), "1");
-    EXPECT_EQ(TrackText(1), "H1");
-    QTest::keyClicks(Track(1), "2");
-    EXPECT_EQ(TrackText(1), "12");
+    EXPECT_EQ(TrackText(1), "1");
 
     Click(1015);
     window->ShowTracks("", "AB1", "");
@@ -110,7 +93,6 @@ TEST_F(TrackEntryTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
     Track(2)->SetProgramText(QString());
     Paste(2, QString(50, u'2'));
     EXPECT_EQ(Track(2)->Length(), 37);
-
     // Selected text makes room for what replaces it.
     Track(2)->SetSelection(0, 5);
     Paste(2, QStringLiteral("3333333"));
@@ -125,50 +107,34 @@ TEST_F(TrackEntryTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
     QTest::keyClicks(Track(2), "2");
     EXPECT_EQ(Track(2)->Length(), 120);
     QTest::keyClick(Track(2), Qt::Key_Backspace);
-    EXPECT_EQ(Track(2)->Length(), 119);
     EXPECT_EQ(Counter(2), "119");
 }
 
-TEST_F(TrackEntryTest, IsoAfterRawTypeRestoresTheIsoFormats) {
-    Click(1017);
-    EXPECT_EQ(format.Type(), DataType::kRaw);
-    for (const TrackSettings& s : format.Settings()) EXPECT_EQ(s.bpc, 8);
+// Each choice of a data type puts its formats, labels and limits in force.
+TEST_F(TrackEntryTest, DataTypeChoicesRelabelAndResize) {
+    Click(1046);
+    EXPECT_EQ(Label(1), "Track1 210 BPI 6 BPC NONE Parity");
+    Click(1017);  // Raw Type after CA DMV keeps parity and sentinels
+    EXPECT_EQ(format.Settings()[1], (TrackSettings{8, kParityOdd, ';', '?'}));
     EXPECT_EQ(Label(2), "Track2 75 BPI 8 BPC None Parity");
     EXPECT_EQ(Track(1)->Limit(), 140);
     Click(1015);
     EXPECT_EQ(format.Get(), (TrackFormat{kIsoTrackSet, DataType::kIso, Track2Density::k75}));
     EXPECT_EQ(Label(1), "Track1 210 BPI 7 BPC Odd Parity");
     EXPECT_EQ(Track(1)->Limit(), 76);
-    EXPECT_EQ(Track(2)->Limit(), 37);
-}
 
-TEST_F(TrackEntryTest, RawTypeAfterCaDmvKeepsParityAndSentinels) {
-    Click(1046);
-    EXPECT_EQ(Label(1), "Track1 210 BPI 6 BPC NONE Parity");
-    Click(1017);
-    const TrackSet s = format.Settings();
-    EXPECT_EQ(s[2], (TrackSettings{8, kParityNone, '!', '?'}));
-    EXPECT_EQ(s[0], (TrackSettings{8, kParityNone, '%', '?'}));
-    EXPECT_EQ(s[1], (TrackSettings{8, kParityOdd, ';', '?'}));
-}
-
-TEST_F(TrackEntryTest, UserTypeWithoutStoredKeysIsIsoWithWiderBoxes) {
-    Click(1016);
+    Click(1016);  // User Type without stored keys: ISO with wider boxes
     EXPECT_EQ(format.Get(), (TrackFormat{kIsoTrackSet, DataType::kUser, Track2Density::k75}));
     EXPECT_EQ(Label(3), "Track3 210 BPI 5 BPC Odd Parity");
-    for (int n = 1; n <= 3; ++n) EXPECT_EQ(Track(n)->Limit(), 104);
-}
-
-TEST_F(TrackEntryTest, UserTypeReadsTheStoredKeysAtEachChoice) {
-    ASSERT_TRUE(profile->Write("TR2BPC", "0"));
+    EXPECT_EQ(Track(2)->Limit(), 104);
+    ASSERT_TRUE(profile->Write("TR2BPC", "0"));  // read again at each choice
+    Click(1015);
     Click(1016);
     EXPECT_EQ(Label(2), "Track2 210 BPI 4 BPC None Parity");
     EXPECT_EQ(format.Settings()[1].bpc, 4);
 }
 
-class DensityTest : public MainWindowTest {};
-
-TEST_F(DensityTest, Track2LabelsFollowTheStoredDensity) {
+TEST_F(MainWindowTest, Track2LabelsFollowTheStoredDensity) {
     OpenReady({{"BPISET", "1"}});
     Click(1045);
     EXPECT_EQ(Label(2), "Track2 210 BPI 5 BPC ODD Parity");
@@ -176,7 +142,6 @@ TEST_F(DensityTest, Track2LabelsFollowTheStoredDensity) {
     EXPECT_EQ(Label(2), "Track2 210 BPI 8 BPC None Parity");
     Click(1015);
     EXPECT_EQ(Label(2), "Track2 210 BPI 5 BPC Odd Parity");
-    EXPECT_EQ(Track(2)->Limit(), 104);
     Type(2, QString(110, u'7'));
     EXPECT_EQ(Counter(2), "104");
 }
