@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "carddata/hex.h"
@@ -32,14 +33,12 @@ Bytes ToReadOrder(const Bytes& written) {
 constexpr TrackSettings kTrack2Iso{5, kParityOdd, ';', '?'};
 constexpr TrackSettings kTrack1Iso{7, kParityOdd, '%', '?'};
 
-TEST(Encode, KnownTracksComeOutByteForByte) {
+TEST(Codec, KnownBitPatterns) {
     EXPECT_EQ(EncodeTrack("1234", kTrack2Iso), (Bytes{0x2B, 0x88, 0x49, 0x3E, 0x04}));
     EXPECT_EQ(EncodeTrack("A1", kTrack1Iso), (Bytes{0xC5, 0x70, 0xF4, 0xA3, 0x02}));
-    // Even parity: the LRC's data bits are 0 and it gets no parity bit.
-    const auto even = EncodeTrack("1234", {5, kParityEven, ';', '?'});
-    ASSERT_TRUE(even);
-    EXPECT_EQ((*even)[4] & 0x04, 0);  // the 35th bit, the LRC's parity bit
     EXPECT_EQ(EncodeTrack("", kTrack2Iso), Bytes{});
+    // Even parity: the LRC's data bits are 0 and it gets no parity bit (the 35th bit).
+    EXPECT_EQ(EncodeTrack("1234", {5, kParityEven, ';', '?'}).value()[4] & 0x04, 0);
     // With no parity, data characters carry no bit but sentinels still get one when their ones
     // are odd: ';' (1011) gets 0x10, '?' (1111) does not.
     EXPECT_EQ(SentinelCode(';', {5, kParityNone, ';', '?'}), 0x1B);
@@ -47,15 +46,19 @@ TEST(Encode, KnownTracksComeOutByteForByte) {
     // 4 and 6 bits per character never carry a parity bit, whatever the parity code.
     EXPECT_EQ(SentinelCode(';', {4, kParityOdd, ';', '?'}), 0x0B);
     EXPECT_EQ(SentinelCode('%', {6, kParityEven, '%', '?'}), 0x05);
-}
 
-TEST(Decode, KnownTrackAndNoData) {
     TrackBuffer buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20});
     EXPECT_FALSE(DecodeTrack(buffer, kTrack2Iso));
     EXPECT_EQ(TextOf(buffer), ";1234?");
     TrackBuffer empty{};
     EXPECT_FALSE(DecodeTrack(empty, kTrack2Iso));
     EXPECT_EQ(TextOf(empty), "{NO DATA}");
+    // '~' has the 6-bit code of '>': it is written and found as that code, and the text ends
+    // there instead of running on into the LRC and leftover bits.
+    const TrackSettings tilde{7, kParityOdd, '%', '~'};
+    buffer = RawBuffer(ToReadOrder(EncodeTrack("AB", tilde).value()));
+    ASSERT_FALSE(DecodeTrack(buffer, tilde));
+    EXPECT_EQ(TextOf(buffer), "%AB>");
 }
 
 // Every format, a text of its own and the numbers up to 999. Some end in zero bits that cut into
@@ -92,63 +95,59 @@ TEST(Codec, RoundTripEveryFormat) {
     }
 }
 
-TEST(Codec, EndSentinelOutsideTheAlphabetEndsTheText) {
-    // '~' has the 6-bit code of '>': it is written and found as that code, and the text ends
-    // there instead of running on into the LRC and leftover bits.
-    const TrackSettings tilde{7, kParityOdd, '%', '~'};
-    const auto written = EncodeTrack("AB", tilde);
-    ASSERT_TRUE(written);
-    TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
-    ASSERT_FALSE(DecodeTrack(buffer, tilde));
-    EXPECT_EQ(TextOf(buffer), "%AB>");
-}
-
 TEST(Codec, RawType) {
+    // Bytes to hex text (none: an empty text, not a placeholder), and read text given back to
+    // the writer is the same bit stream again.
+    const TrackSet raw{{{8, 0, '%', '?'}, {8, 0, ';', '?'}, {8, 0, ';', '?'}}};
+    const Bytes stream = {0x3C, 0x00, 0xFF, 0x81};
     CardTracks card;
     card.track[0] = RawBuffer({0x01, 0xA0, 0x00, 0x00});
-    const TrackSet raw{{{8, 0, '%', '?'}, {8, 0, ';', '?'}, {8, 0, ';', '?'}}};
+    card.track[2] = RawBuffer(stream);
     EXPECT_EQ(DecodeTracks(card, raw), 0);
     EXPECT_EQ(card.Text(0), "01A0");
-    EXPECT_EQ(card.Text(1), "");  // no bytes: empty text, not a placeholder
-
+    EXPECT_EQ(card.Text(1), "");
+    EXPECT_EQ(ToReadOrder(*EncodeRawTrack(std::string(card.Text(2)))), stream);
     EXPECT_EQ(EncodeRawTrack("01A0"), (Bytes{0x80, 0x05}));
     EXPECT_EQ(EncodeRawTrack("ABC"), (Bytes{0xD5}));
 
-    // Read text given back to the writer is the same bit stream again.
-    const Bytes stream = {0x3C, 0x00, 0xFF, 0x81};
-    CardTracks again;
-    again.track[2] = RawBuffer(stream);
-    DecodeTracks(again, raw);
-    EXPECT_EQ(ToReadOrder(*EncodeRawTrack(std::string(again.Text(2)))), stream);
-
     // 128 bytes would make 256 characters: refused, not cut.
-    CardTracks big;
-    big.track[1].fill(0x11);
-    big.track[1][200] = 0;
-    big.track[1].back() = 0;
-    EXPECT_EQ(DecodeTracks(big, raw), 2);
+    card.track[1] = RawBuffer(Bytes(128, 0x11));
+    EXPECT_EQ(DecodeTracks(card, raw), 2);
 }
 
 TEST(Hex, Conversions) {
     const uint8_t bytes[] = {0x00, 0x9F, 0xA0, 0xFF};
-    char text[9];
-    BytesToHex(bytes, 4, text);
-    EXPECT_STREQ(text, "009FA0FF");
+    char text[9] = "x";
     BytesToHex(bytes, 0, text);
     EXPECT_STREQ(text, "");
-
+    BytesToHex(bytes, 4, text);
+    EXPECT_STREQ(text, "009FA0FF");
+    // Either case; a character that is not a digit reads as F, and so does an odd end's zero.
     uint8_t out[2] = {};
-    HexToBytes("1a2B", 4, out);
-    EXPECT_EQ(out[0], 0x1A);
-    EXPECT_EQ(out[1], 0x2B);
-    HexToBytes("G1", 2, out);
-    EXPECT_EQ(out[0], 0xF1);
-    HexToBytes("ABC", 3, out);
-    EXPECT_EQ(out[0], 0xAB);
-    EXPECT_EQ(out[1], 0xCF);
+    for (auto [hex, first, second] :
+         {std::tuple{"1a2B", 0x1A, 0x2B}, {"G1", 0xF1, 0x2B}, {"ABC", 0xAB, 0xCF}}) {
+        HexToBytes(hex, static_cast<int>(std::strlen(hex)), out);
+        EXPECT_EQ(out[0], first) << hex;
+        EXPECT_EQ(out[1], second) << hex;
+    }
 }
 
 TEST(Split, ReadBlocks) {
+    // The reader's block followed by any number of zero fill bytes splits to the same tracks;
+    // a track's clocking zeros after its data are delivered with it.
+    const Bytes block =
+        BuildReadBlock({Bytes{0x1B, 0x01, 0x00, 0x7F}, Bytes{0x80, 0, 0}, Bytes(255, 0x1B)});
+    for (std::size_t fill = 0; fill < 200; ++fill) {
+        Bytes padded = block;
+        padded.resize(block.size() + fill, 0);
+        CardTracks card;
+        TrackLengths lengths{};
+        ASSERT_EQ(SplitReadBlock(padded.data(), padded.size(), card, &lengths), SplitResult::kOk)
+            << fill;
+        EXPECT_EQ(lengths, (TrackLengths{4, 3, 255}));
+        EXPECT_EQ(RawLength(card.track[1]), 1u);
+    }
+
     CardTracks card;
     // Only a track-1 block: tracks 2 and 3 decode as no data, whatever the card held before.
     card.SetText(1, "LAST CARD");
@@ -167,28 +166,7 @@ TEST(Split, ReadBlocks) {
     const Bytes truncated = {0x1B, 's', 0x1B, 0x01, 0xFF, 0x11, 0x22, 0x33, 0x44, 0x55};
     TrackLengths lengths{9, 9, 9};
     EXPECT_EQ(SplitReadBlock(truncated.data(), truncated.size(), card, &lengths), SplitResult::kOk);
-    EXPECT_EQ(RawLength(card.track[0]), 5u);
     EXPECT_EQ(lengths, (TrackLengths{5, 0, 0}));
-}
-
-TEST(Split, BuiltBlocksSplitWhateverTheFill) {
-    // The reader's block followed by any number of zero fill bytes splits to the same tracks;
-    // a track's clocking zeros after its data are delivered with it.
-    const std::array<Bytes, 3> tracks = {Bytes{0x1B, 0x01, 0x00, 0x7F}, Bytes{0x80, 0, 0},
-                                         Bytes(255, 0x1B)};
-    const Bytes block = BuildReadBlock(tracks);
-    for (std::size_t fill = 0; fill < 200; ++fill) {
-        Bytes padded = block;
-        padded.resize(block.size() + fill, 0);
-        CardTracks card;
-        TrackLengths lengths{};
-        ASSERT_EQ(SplitReadBlock(padded.data(), padded.size(), card, &lengths), SplitResult::kOk)
-            << fill;
-        EXPECT_EQ(RawLength(card.track[0]), 4u);
-        EXPECT_EQ(RawLength(card.track[1]), 1u);
-        EXPECT_EQ(RawLength(card.track[2]), 255u);
-        EXPECT_EQ(lengths, (TrackLengths{4, 3, 255}));
-    }
 }
 
 }  // namespace

@@ -39,23 +39,18 @@ struct ScriptedRig {
     ReaderCommands commands{link};
 };
 
-TEST(Connection, ScanFindsTheReaderAtOnce) {
+TEST(Connection, ScanPortAndNoReader) {
     VirtualRig rig;
     EXPECT_EQ(rig.commands.ConnectScan(), 1);
     // One test, then the reset that every successful connection sends.
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'e', 0x1B, 'a'}));
     EXPECT_EQ(rig.commands.WaitWriteStatus(), -1);
     EXPECT_EQ(rig.commands.WaitEraseStatus(), -1);
-    EXPECT_EQ(rig.commands.ConnectPort(7), 7);
-    EXPECT_EQ(rig.commands.CurrentPort(), 7);
-}
 
-TEST(Connection, WrongOrMissingAnswersAreNoReader) {
-    VirtualRig rig;
+    // Wrong answers are no reader: fifty tests, each ESC 'e'.
     rig.reader.SetWrongReplies(true);
     EXPECT_EQ(rig.commands.ConnectScan(), -1);
-    EXPECT_EQ(Sent(rig.reader.TakeOutputReports()).size(), 100u);  // fifty tests, each ESC 'e'
-
+    EXPECT_EQ(Sent(rig.reader.TakeOutputReports()).size(), 100u);
     // No reader: no waits at all, and the port in force stays as it was.
     rig.reader.SetWrongReplies(false);
     ASSERT_EQ(rig.commands.ConnectPort(3), 3);
@@ -222,10 +217,9 @@ TEST(TrackData, WriteThenReadRoundTripsForEveryReportLengthAndPace) {
                             .pollInterval = interval,
                             .pollJitter = interval / 2});
             ASSERT_TRUE(rig.Connect());
-            TrackTexts texts = Texts("DOE$JOHN^123 MAIN", "6360141234567890=2912", "#!!95814");
-            ASSERT_EQ(rig.commands.WriteTracks(texts, aamva), kReaderOk);
-            rig.reader.Swipe(0);
-            ASSERT_EQ(rig.commands.WaitWriteStatus(), kReaderOk) << length;
+            ASSERT_EQ(rig.Write(aamva, "DOE$JOHN^123 MAIN", "6360141234567890=2912", "#!!95814"),
+                      kReaderOk)
+                << length;
             CardTracks card;
             ASSERT_EQ(rig.ReadCard(0, card), kReaderOk) << length;
             ASSERT_EQ(DecodeTracks(card, aamva), 0) << length;
@@ -309,9 +303,6 @@ TEST(Configuration, ScriptedReplies) {
     s.Reply({0x1B, 'h'});  // lower case is not an answer
     EXPECT_EQ(commands.QueryCoercivity(coercivity), -3);
     EXPECT_EQ(coercivity, kHiCo);
-    s.Reply({0x1B, 'L'});
-    EXPECT_EQ(commands.QueryCoercivity(coercivity), kReaderOk);
-    EXPECT_EQ(coercivity, kLoCo);
     s.Reply({'x', 'L'});
     EXPECT_EQ(commands.QueryCoercivity(coercivity), -4);
 
@@ -324,10 +315,7 @@ TEST(Configuration, ScriptedReplies) {
     EXPECT_EQ(std::string(version), std::string(19, 'Z'));
 
     // Erase: silence accepts; any byte at once refuses without touching the connection.
-    s.output.clear();
-    EXPECT_EQ(commands.EraseTracks(5), kReaderOk);
-    EXPECT_EQ(s.output.size(), 1u);
-    EXPECT_EQ(s.output[0], (Bytes{0, 0x1B, 'c', 0x05, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(commands.EraseTracks(5), kReaderOk);  // its bytes: the hidapi backend's test
     EXPECT_EQ(commands.ErasePending(), 0);
     EXPECT_EQ(commands.WaitEraseStatus(), 0);
     s.input.push_back(Bytes{0, 0x1B});  // a report carrying ESC alone

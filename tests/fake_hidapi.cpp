@@ -14,20 +14,6 @@ FakeHidapi& Fake() {
     return fake;
 }
 
-void ResetFake() {
-    Fake() = FakeHidapi{};
-}
-
-void PullCable() {
-    Fake().pulled = true;
-    Fake().input.clear();
-}
-
-void PlugCableIn() {
-    Fake().pulled = false;
-    ++Fake().generation;
-}
-
 }  // namespace tollwick::testing
 
 using tollwick::testing::Fake;

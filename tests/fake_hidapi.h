@@ -34,8 +34,16 @@ struct FakeHidapi {
 };
 
 FakeHidapi& Fake();
-void ResetFake();
-void PullCable();
-void PlugCableIn();
+inline void ResetFake() {
+    Fake() = FakeHidapi{};
+}
+inline void PullCable() {
+    Fake().pulled = true;
+    Fake().input.clear();
+}
+inline void PlugCableIn() {
+    Fake().pulled = false;
+    ++Fake().generation;
+}
 
 }  // namespace tollwick::testing

@@ -49,33 +49,23 @@ TEST_F(HidapiBackendTest, HandlesAreClosedAndTheLibraryLeftAsFound) {
     EXPECT_EQ(Fake().initialised, 0);
 }
 
-TEST_F(HidapiBackendTest, UnnumberedReportsCarryTheSameStreamBytes) {
-    Fake().interfaces = {{"/dev/hidraw0"}};
-    auto backend = MakeHidapiBackend();
-    ReaderLink link(*backend);
-    ASSERT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
-    for (uint8_t b : Bytes{0x1B, 'c', 0x05}) link.LinkPutByte(1, b);
-    ASSERT_EQ(link.LinkFlush(1), 0);
-    // hidapi takes the report id in front of the data and passes it on.
-    EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'c', 0x05, 0, 0, 0, 0, 0}));
-
-    // Reports of any length: every data byte is stream data, fill included.
-    Fake().input.push_back({0x1B, 's', 0x1B});
-    Fake().input.push_back({0x01, 0x00});
-    Bytes stream;
-    uint8_t byte = 0;
-    while (link.LinkGetByte(1, &byte, 50) == 0) stream.push_back(byte);
-    EXPECT_EQ(stream, (Bytes{0x1B, 's', 0x1B, 0x01, 0x00}));
-}
-
-TEST_F(HidapiBackendTest, PulledCableFailsTheReadAndTheReaderIsFoundAgain) {
+TEST_F(HidapiBackendTest, StreamBytesAndAPulledCable) {
     Fake().interfaces = {{"/dev/hidraw0"}};
     auto backend = MakeHidapiBackend();
     ReaderLink link(*backend);
     ReaderCommands commands(link);
     ASSERT_EQ(commands.ConnectScan(), 1);
-    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+    // hidapi takes the report id in front of the data and passes it on; input reports of any
+    // length come without it, and every data byte is stream data, fill included.
+    ASSERT_EQ(commands.EraseTracks(5), kReaderOk);
+    EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'c', 0x05, 0, 0, 0, 0, 0}));
+    Fake().input = {{0x1B, 's', 0x1B}, {0x01, 0x00}};
+    Bytes stream;
+    uint8_t byte = 0;
+    while (link.LinkGetByte(1, &byte, 50) == 0) stream.push_back(byte);
+    EXPECT_EQ(stream, (Bytes{0x1B, 's', 0x1B, 0x01, 0x00}));
 
+    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
     testing::PullCable();
     CardTracks card;
     EXPECT_EQ(commands.ReceiveTracks(card), kNoSwipe);  // the read fails: nothing came
@@ -86,7 +76,6 @@ TEST_F(HidapiBackendTest, PulledCableFailsTheReadAndTheReaderIsFoundAgain) {
     // Back in (a new hidraw node): the connection test finds it and the commands go out whole.
     Fake().interfaces = {{"/dev/hidraw5"}};
     testing::PlugCableIn();
-    Fake().written.clear();
     EXPECT_EQ(commands.ConnectPort(2), 2);
     ASSERT_EQ(commands.StartRawRead(), kReaderOk);
     EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'm', 0, 0, 0, 0, 0, 0}));

@@ -26,14 +26,12 @@ struct ScriptedState {
     std::deque<std::vector<uint8_t>> input;  // whole reports, report id first
     std::vector<std::vector<uint8_t>> output;
     int inputLength = 9;
-    int outputLength = 9;
     bool failWrites = false;
     std::vector<std::string> opened;      // every path tried, in order
     std::vector<std::string> unopenable;  // paths that cannot be opened
     // After this many reports written, the output length reads as given (0: the device is gone).
     std::optional<std::pair<std::size_t, int>> outputLengthAfterWrites;
-    std::deque<std::vector<uint8_t>>
-        replies;  // one reply per output report, queued when it is written
+    std::deque<std::vector<uint8_t>> replies;  // one per output report, queued when it is written
 
     // Queues stream bytes as reports of inputLength, zero-filled.
     void Reply(const std::vector<uint8_t>& bytes) { replies.push_back(bytes); }
@@ -46,11 +44,6 @@ struct ScriptedState {
             input.push_back(report);
         }
     }
-    std::vector<uint8_t> SentBytes() const {  // data bytes of every output report, fill included
-        std::vector<uint8_t> all;
-        for (const auto& r : output) all.insert(all.end(), r.begin() + 1, r.end());
-        return all;
-    }
 };
 
 class ScriptedDevice final : public HidDevice {
@@ -61,7 +54,7 @@ class ScriptedDevice final : public HidDevice {
         if (s_.outputLengthAfterWrites && s_.output.size() >= s_.outputLengthAfterWrites->first) {
             return s_.outputLengthAfterWrites->second;
         }
-        return s_.outputLength;
+        return 9;
     }
     bool WriteReport(const uint8_t* report, std::size_t length, int) override {
         if (s_.failWrites) return false;
@@ -110,9 +103,8 @@ class ScriptedBackend final : public HidBackend {
 
 inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
     TrackTexts texts{};
-    std::strcpy(texts[0].data(), t1);
-    std::strcpy(texts[1].data(), t2);
-    std::strcpy(texts[2].data(), t3);
+    const char* from[] = {t1, t2, t3};
+    for (std::size_t t = 0; t < 3; ++t) std::strcpy(texts[t].data(), from[t]);
     return texts;
 }
 

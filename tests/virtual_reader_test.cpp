@@ -204,12 +204,7 @@ TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
     EXPECT_TRUE(rig.reader.Swipe(0));
     CardTracks card;
     EXPECT_EQ(rig.commands.ReceiveTracks(card), kNoSwipe);
-    EXPECT_FALSE(rig.reader.Swipe(99));
-    // A reset disarms the reader.
-    ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
-    EXPECT_EQ(rig.reader.ArmedFor(), VirtualReader::Armed::kRead);
-    ASSERT_EQ(rig.commands.ResetReader(), kReaderOk);
-    EXPECT_EQ(rig.reader.ArmedFor(), VirtualReader::Armed::kIdle);
+    EXPECT_FALSE(rig.reader.Swipe(99));  // (that a reset disarms it, the job tests check)
 }
 
 TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
@@ -289,16 +284,12 @@ class DeckFile : public ::testing::Test {
 };
 
 TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
-    const Deck deck = SampleDeck();
-    auto again = DeckFromJson(DeckToJson(deck));
+    // Every field of the sample deck (names, tracks, a reversed and a weak card) comes back.
+    const std::string json = DeckToJson(SampleDeck());
+    const auto again = DeckFromJson(json);
     ASSERT_TRUE(again);
-    ASSERT_EQ(again->cards.size(), deck.cards.size());
-    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
-        EXPECT_EQ(again->cards[i].name, deck.cards[i].name);
-        EXPECT_EQ(again->cards[i].tracks, deck.cards[i].tracks);
-        EXPECT_EQ(again->cards[i].reversed, deck.cards[i].reversed);
-        EXPECT_EQ(again->cards[i].weakSpot, deck.cards[i].weakSpot);
-    }
+    EXPECT_EQ(DeckToJson(*again), json);
+    EXPECT_TRUE(again->cards[10].reversed && again->cards[11].weakSpot);
     std::string error;
     EXPECT_FALSE(DeckFromJson("{", &error));
     EXPECT_FALSE(error.empty());
