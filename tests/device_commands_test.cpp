@@ -114,6 +114,19 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
         EXPECT_STREQ(version, text) << stall.count();
     }
 
+    // What the reader sends at once after a write block is dropped until 50 ms of silence: a
+    // chatter byte that lags longer is taken for the card's status.
+    for (auto [stall, status] : {std::pair{49ms, kReaderOk}, std::pair{50ms, -2}}) {
+        VirtualRig rig({.inputReportLength = 2});
+        ASSERT_TRUE(rig.Connect());
+        rig.reader.SetChatterAfterWrite(true);
+        rig.reader.SetStallNext(1, stall);  // ESC, then the pause before 'A'
+        TrackTexts texts = Texts("", "1234", "");
+        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+        ASSERT_TRUE(rig.reader.Swipe(0));
+        EXPECT_EQ(rig.commands.WaitWriteStatus(), status) << stall.count();
+    }
+
     // A read block ends at the first 50 ms gap: a card whose block pauses longer reads cut.
     for (auto [stall, whole] : {std::pair{49ms, true}, std::pair{50ms, false}}) {
         VirtualRig rig;
