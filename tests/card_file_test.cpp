@@ -14,23 +14,22 @@ namespace tollwick {
 namespace {
 
 using Outcome = CardFileReader::Outcome;
-constexpr std::array<int, 3> kIsoBpc = {7, 5, 5};
+using Texts = std::array<std::string, 3>;
 
 std::vector<CardFileReader::Result> ReadAll(const std::string& text,
-                                            std::array<int, 3> bpc = kIsoBpc) {
+                                            std::array<int, 3> bpc = {7, 5, 5}) {
     std::istringstream in(text);
     CardFileReader reader(in);
     std::vector<CardFileReader::Result> results;
-    for (;;) {
+    do {
         results.push_back(reader.Next(bpc));
-        if (results.back().outcome != Outcome::kCard) return results;
-    }
+    } while (results.back().outcome == Outcome::kCard);
+    return results;
 }
 
-TEST(CardFile, RecordLayout) {
+TEST(CardFile, RecordsAndTheirLinesReadBack) {
     std::tm t{};
     t.tm_year = 2026 - 1900;
-    t.tm_mon = 0;
     t.tm_mday = 5;
     t.tm_hour = 9;
     t.tm_min = 3;
@@ -41,34 +40,33 @@ TEST(CardFile, RecordLayout) {
     card.SetText(2, ";5678?");
     EXPECT_EQ(CardFileRecord(t, card, DataType::kIso),
               "2026-1-5  9:3:7\n%B123?\n;NO DATA?\n+5678?\n\n\n");
-    card.SetText(0, "01A0");
-    card.SetText(1, "");
-    EXPECT_EQ(CardFileTrackLine(0, card.Text(0), DataType::kRaw), "%01A0?");
-    EXPECT_EQ(CardFileTrackLine(1, card.Text(1), DataType::kRaw), ";?");
+    EXPECT_EQ(CardFileTrackLine(0, "01A0", DataType::kRaw), "%01A0?");
+    EXPECT_EQ(CardFileTrackLine(1, "", DataType::kRaw), ";?");
     EXPECT_EQ(CardFileTrackLine(2, "!5678?", DataType::kCaDmv), "+5678?");
-}
 
-TEST(CardFile, WrittenRecordsReadBack) {
-    const std::string file =
+    // Read back, CR LF or LF; a track To File recorded as empty comes back empty.
+    auto r = ReadAll(
         "2026-1-5  9:3:7\r\n%B123?\r\n;1234?\r\n+5678?\r\n\r\n\r\n"
-        "2026-1-5  9:3:9\n%NO DATA?\n;4321?\n+?\n\n\n";
-    const auto results = ReadAll(file);
-    ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0].tracks, (std::array<std::string, 3>{"B123", "1234", "5678"}));
-    EXPECT_EQ(results[1].tracks, (std::array<std::string, 3>{"", "4321", ""}));
-    EXPECT_EQ(results[2].outcome, Outcome::kEndOfFile);
+        "2026-1-5  9:3:9\n%NO DATA?\n;4321?\n+NO DATA?\n\n\n");
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0].tracks, (Texts{"B123", "1234", "5678"}));
+    EXPECT_EQ(r[1].tracks, (Texts{"", "4321", ""}));
+    EXPECT_TRUE(r[1].formatErrorLines.empty());
+    EXPECT_EQ(r[2].outcome, Outcome::kEndOfFile);
+    // '%?' is a card with every track empty, and it is written.
+    EXPECT_EQ(ReadAll("%?\n\n")[0].outcome, Outcome::kCard);
 }
 
 TEST(CardFile, HandMadeLines) {
     // The start character chooses the track, whatever stands before it and whatever the order.
     auto r = ReadAll("xx;1234?\n%ABC?\n\n");
-    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{"ABC", "1234", ""}));
+    EXPECT_EQ(r[0].tracks, (Texts{"ABC", "1234", ""}));
     EXPECT_EQ(r[1].outcome, Outcome::kEndOfFile);
 
     // A bad character, also the last before '?': that line gives no data, the card goes on.
     r = ReadAll("note\n;12A4?\n%OK?\n\n");
     EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{2});
-    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{"OK", "", ""}));
+    EXPECT_EQ(r[0].tracks, (Texts{"OK", "", ""}));
     r = ReadAll(";1234A?\n\n");
     EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{1});
     EXPECT_EQ(r[0].outcome, Outcome::kNoData);
@@ -78,71 +76,42 @@ TEST(CardFile, HandMadeLines) {
     const std::string hex(254, 'F');
     r = ReadAll("%" + hex + "?\n;" + std::string(255, '1') + "?\n+" + std::string(256, '2') + "?\n",
                 {8, 5, 5});
-    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{hex, std::string(255, '1'), ""}));
+    EXPECT_EQ(r[0].tracks, (Texts{hex, std::string(255, '1'), ""}));
     EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{3});
 
-    // A track To File recorded as empty comes back empty, whatever the track's characters.
-    r = ReadAll("%NO DATA?\n;NO DATA?\n+NO DATA?\n");
-    EXPECT_EQ(r[0].outcome, Outcome::kCard);
-    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{}));
-    EXPECT_TRUE(r[0].formatErrorLines.empty());
-
-    // '%?' is a card with every track empty, and it is written.
-    r = ReadAll("%?\n\n");
-    EXPECT_EQ(r[0].outcome, Outcome::kCard);
-
-    // "Error" and "Black" lines are used without data.
-    r = ReadAll("Error\nError\nError\n%A?\n");
-    EXPECT_EQ(r[0].outcome, Outcome::kNoData);
-    r = ReadAll("%{Trace1 data Error}?\n;Black?\n+1?\n");
-    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{"", "", "1"}));
-
-    // No closing '?': no data from that line.
-    r = ReadAll("%ABC\n\n");
-    EXPECT_EQ(r[0].outcome, Outcome::kNoData);
+    // "Error" and "Black" lines are used without data; so is a line without its closing '?'.
+    EXPECT_EQ(ReadAll("Error\nError\nError\n%A?\n")[0].outcome, Outcome::kNoData);
+    EXPECT_EQ(ReadAll("%{Trace1 data Error}?\n;Black?\n+1?\n")[0].tracks, (Texts{"", "", "1"}));
+    EXPECT_EQ(ReadAll("%ABC\n\n")[0].outcome, Outcome::kNoData);
 
     // A file ending after two track lines: the card is not written.
     r = ReadAll("%A?\n;1?");
     EXPECT_EQ(r[0].outcome, Outcome::kEndOfFile);
-    EXPECT_EQ(r[0].tracks, (std::array<std::string, 3>{}));
+    EXPECT_EQ(r[0].tracks, Texts{});
 
-    // Three used lines complete a card without a separator.
-    r = ReadAll("%A?\n;1?\n+2?\n%B?\n;3?\n+4?\n");
-    EXPECT_EQ(r[1].tracks, (std::array<std::string, 3>{"B", "3", "4"}));
-
-    // A second line for the same track replaces the first whole.
-    r = ReadAll("%LONGER TEXT?\n%AB?\n\n");
-    EXPECT_EQ(r[0].tracks[0], "AB");
-
-    // Raw Type: bpc 8 takes anything.
-    r = ReadAll("%zz\x01?\n\n", {8, 8, 8});
-    EXPECT_EQ(r[0].tracks[0], "zz\x01");
+    // Three used lines complete a card without a separator; a second line for the same track
+    // replaces the first whole; Raw Type takes anything.
+    EXPECT_EQ(ReadAll("%A?\n;1?\n+2?\n%B?\n;3?\n+4?\n")[1].tracks, (Texts{"B", "3", "4"}));
+    EXPECT_EQ(ReadAll("%LONGER TEXT?\n%AB?\n\n")[0].tracks[0], "AB");
+    EXPECT_EQ(ReadAll("%zz\x01?\n\n", {8, 8, 8})[0].tracks[0], "zz\x01");
     // Line numbers run over the whole file.
-    r = ReadAll("%A?\n\n\n%B?\n;X?\n\n");
-    EXPECT_EQ(r[1].formatErrorLines, std::vector<int>{5});
+    EXPECT_EQ(ReadAll("%A?\n\n\n%B?\n;X?\n\n")[1].formatErrorLines, std::vector<int>{5});
 }
 
 TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
     namespace fs = std::filesystem;
     const auto path =
         fs::temp_directory_path() / ("tollwick-cardfile-" + std::to_string(::getpid()));
-    fs::remove(path);
+    constexpr auto kMine = fs::perms::owner_read | fs::perms::owner_write;
     CardTracks card;
     card.SetText(0, "%A?");
     std::ofstream(path) << "kept\n";
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    {
-        CardFileAppender file(path.string());
-        ASSERT_TRUE(file.IsOpen());
-        ASSERT_TRUE(file.Append(card, DataType::kIso));
-    }
+    fs::permissions(path, kMine | fs::perms::group_read);
+    ASSERT_TRUE(CardFileAppender(path.string()).Append(card, DataType::kIso));
     // An existing file keeps its mode and what it holds.
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::status(path).permissions(), kMine | fs::perms::group_read);
     std::ifstream in(path);
-    std::string first;
-    std::getline(in, first);
-    EXPECT_EQ(first, "kept");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}).substr(0, 5), "kept\n");
     fs::remove(path);
     EXPECT_FALSE(CardFileAppender("/nonexistent-dir/x.txt").IsOpen());
 
@@ -150,7 +119,7 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
     const mode_t umask = ::umask(0);
     EXPECT_TRUE(CardFileAppender(path.string()).IsOpen());
     ::umask(umask);
-    EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(path).permissions(), kMine);
     fs::remove(path);
 }
 

@@ -179,15 +179,11 @@ TEST_F(CliTest, WriteThenReadRoundTripsInEveryFormat) {
         const Json doc = Json::parse(read.out);
         EXPECT_EQ(doc["type"], "card");
         for (int t = 0; t < 3; ++t) {
-            const Json& track = doc["track" + std::to_string(t + 1)];
-            EXPECT_EQ(track["text"], c.expect[t]) << c.format << " track " << t + 1;
-            EXPECT_EQ(track["status"], "ok");
+            EXPECT_EQ(doc["track" + std::to_string(t + 1)],
+                      Json({{"text", c.expect[t]}, {"status", "ok"}}))
+                << c.format;
         }
     }
-    // The deck is kept: card 2 is still blank, and reads as no data.
-    const Result blank = Run(Deck() + " --card 2 read");
-    EXPECT_EQ(blank.status, 0);
-    EXPECT_EQ(blank.out, "Track1: {NO DATA}\nTrack2: {NO DATA}\nTrack3: {NO DATA}\n");
 }
 
 TEST_F(CliTest, FailedTracksCarryTheirBytesAsRead) {
@@ -214,7 +210,7 @@ TEST_F(CliTest, EraseAndRejections) {
     ASSERT_EQ(erased.status, 0) << erased.err;
     EXPECT_EQ(Json::parse(erased.out)["erased"], Json::array({1, 3}));
     const Json doc = Json::parse(Run(Deck() + " --card 4 read --json").out);
-    EXPECT_EQ(doc["track1"]["status"], "empty");
+    EXPECT_EQ(doc["track1"], Json({{"text", ""}, {"status", "empty"}}));
     EXPECT_EQ(doc["track2"]["text"], ";4000001234567899=29121010000000000000?");
     EXPECT_EQ(doc["track3"]["status"], "empty");
     EXPECT_EQ(Run(Deck() + " erase").status, 2);
@@ -268,21 +264,18 @@ TEST_F(CliTest, BadCommandLinesSayWhatIsWrongInOneLine) {
 
 TEST_F(CliTest, EncodeAndDecode) {
     Result r = Run("encode --bpc 7 --ss % --es ? A1 a1");
-    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "C570F4A302\nC570F4A302\n");
     r = Run("encode --bpc 8 01A0 --json");
     EXPECT_EQ(Json::parse(r.out), Json({{"type", "encoded"}, {"text", "01A0"}, {"hex", "8005"}}));
     EXPECT_EQ(Run("encode --bpc 5 AB").status, 2);
 
     r = Run("decode D411927C20 D411927C2000");  // track 2's format unless told otherwise
-    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, ";1234?\n;1234?\n");
     r = Run("decode --json D511927c20 --bpc 5");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(Json::parse(r.out)["track"],
               Json({{"text", ""}, {"status", "error"}, {"raw", "D511927C20"}}));
-    r = Run("decode --bpc 8 01A00000");
-    EXPECT_EQ(r.out, "01A0\n");
+    EXPECT_EQ(Run("decode --bpc 8 01A00000").out, "01A0\n");
 }
 
 TEST_F(CliTest, InfoAndSettingsAreStoredOrTheFailureIsSaid) {
@@ -294,9 +287,7 @@ TEST_F(CliTest, InfoAndSettingsAreStoredOrTheFailureIsSaid) {
     EXPECT_EQ(doc["port"], 1);
     EXPECT_EQ(doc["coercivity"], "hi");
     EXPECT_EQ(Json::parse(Run(Deck() + " --json coercivity lo").out)["value"], "lo");
-    const std::string profile = FileText("profile.ini");
-    EXPECT_NE(profile.find("PORTNUM"), std::string::npos);
-    EXPECT_NE(profile.find("BPISET"), std::string::npos);
+    EXPECT_NE(FileText("profile.ini").find("BPISET"), std::string::npos);
 
     // A profile that cannot be written: the reader took the setting, the file did not.
     std::ofstream(dir_ / "file") << "x";
@@ -320,10 +311,12 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     EXPECT_EQ(objects[0]["recorded"], true);
     EXPECT_EQ(objects[1]["recorded"], false);
     EXPECT_EQ(objects[1]["card"], 2);
-    EXPECT_EQ(objects[2]["type"], "summary");
-    EXPECT_EQ(objects[2]["cards_done"], 1);
-    EXPECT_EQ(objects[2]["cards_failed"], 1);
-    EXPECT_EQ(objects[2]["exit_status"], 1);
+    EXPECT_EQ(objects[2], Json({{"type", "summary"},
+                                {"cards_done", 1},
+                                {"cards_failed", 1},
+                                {"interrupted", false},
+                                {"exit_status", 1},
+                                {"file", Path("cards.txt")}}));
     const std::string text = FileText("cards.txt");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6) << text;
     EXPECT_NE(text.find("\n;4000001234567899=29121010000000000000?\n+0112345"), std::string::npos);
@@ -345,9 +338,7 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     // Card 3 to standard output, as a card file.
     r = Run(Deck() + " --card 3 read --to-file - --count 1");
     EXPECT_EQ(r.status, 0);
-    const std::vector<std::string> record = Lines(r.out);
-    ASSERT_EQ(record.size(), 6u) << r.out;
-    EXPECT_EQ(record[1], "%TWO?");
+    EXPECT_EQ(r.out.substr(r.out.find('\n')), "\n%TWO?\n;NO DATA?\n+NO DATA?\n\n\n") << r.out;
     EXPECT_NE(r.err.find("Track1: %TWO?"), std::string::npos) << r.err;
 
     // Card 12 is the deck's last: the second card never comes, and the wait ends on the timeout.
@@ -484,7 +475,6 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
     ASSERT_EQ(tracks.size(), 3u) << r.out;
     for (std::size_t t = 0; t < 2; ++t) {
         EXPECT_EQ(tracks[t]["type"], "track_inspection");
-        EXPECT_EQ(tracks[t]["track"], t + 1);
         EXPECT_FALSE(tracks[t]["failure"].is_null()) << tracks[t];
         ASSERT_FALSE(tracks[t]["candidates"].empty()) << tracks[t];
         EXPECT_EQ(tracks[t]["candidates"][0]["direction"], "reversed");
@@ -565,25 +555,18 @@ TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
 }
 
 TEST(CsvTest, FieldsAreQuotedPerRfc4180AndTimesCarryTheirOffset) {
-    using tollwick::CsvField;
-    EXPECT_EQ(CsvField(";1234?"), ";1234?");
-    EXPECT_EQ(CsvField(""), "");
-    EXPECT_EQ(CsvField("A,B"), "\"A,B\"");
-    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
-    EXPECT_EQ(CsvField("a\nb"), "\"a\nb\"");
-    EXPECT_EQ(CsvField("a\rb"), "\"a\rb\"");
-    EXPECT_EQ(tollwick::CsvRow({"a", "b,c", ""}), "a,\"b,c\",\r\n");
+    EXPECT_EQ(tollwick::CsvRow({"say \"hi\"", "a\nb", "a\rb", "", ";1?"}),
+              "\"say \"\"hi\"\"\",\"a\nb\",\"a\rb\",,;1?\r\n");
 
     const char* zone = std::getenv("TZ");
     const std::string saved = zone ? zone : "";
-    ::setenv("TZ", "XYZ-2", 1);  // two hours east of UTC, no zone database needed
-    ::tzset();
-    EXPECT_EQ(tollwick::IsoLocalTime(std::chrono::system_clock::from_time_t(0)),
-              "1970-01-01T02:00:00+02:00");
-    ::setenv("TZ", "XYZ+3:30", 1);
-    ::tzset();
-    EXPECT_EQ(tollwick::IsoLocalTime(std::chrono::system_clock::from_time_t(0)),
-              "1969-12-31T20:30:00-03:30");
+    // Two hours east of UTC, three and a half west; no zone database needed.
+    for (const auto& [tz, time] : {std::pair{"XYZ-2", "1970-01-01T02:00:00+02:00"},
+                                   {"XYZ+3:30", "1969-12-31T20:30:00-03:30"}}) {
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+        EXPECT_EQ(tollwick::IsoLocalTime(std::chrono::system_clock::from_time_t(0)), time);
+    }
     zone ? ::setenv("TZ", saved.c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
 }
@@ -604,7 +587,7 @@ TEST_F(CliTest, VerifyAfterWrite) {
     EXPECT_EQ(objects[0]["written"], true);
     EXPECT_EQ(objects[0]["verified"], false);
     EXPECT_EQ(objects[0]["verify_failed_tracks"], Json::array({2}));
-    EXPECT_EQ(objects[1]["type"], "error");
+    EXPECT_EQ(objects[1]["exit_status"], 1);
     EXPECT_NE(r.err.find("verify failed: track 2 differs"), std::string::npos) << r.err;
 
     // A deck of a weak card and a blank one: the record fails on the first, goes onto the second.
@@ -624,6 +607,7 @@ TEST_F(CliTest, VerifyAfterWrite) {
     EXPECT_EQ(objects[2]["cards_failed"], 1);
     EXPECT_NE(r.err.find("track 2 differs; card 1 goes on the next swipe"), std::string::npos);
     r = Run("--simulate --deck '" + Path("weak.json") + "' --card 2 read");
+    EXPECT_EQ(r.status, 0);  // an empty track is no failure
     EXPECT_EQ(r.out, "Track1: %ONE?\nTrack2: ;12345678901?\nTrack3: {NO DATA}\n");
 }
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <array>
+
 #include <cstdio>
 #include <string>
 
@@ -11,48 +11,35 @@
 
 namespace {
 
-struct Result {
-    int status = -1;
-    std::string output;  // stdout and stderr
-};
-
-// A program that opened its window anyway would never end: the timeout ends it (status 124).
-Result RunWithoutDisplay(const std::string& args) {
+// The status and output (stdout and stderr) of the program. One that opened its window anyway
+// would never end: the timeout ends it (status 124).
+std::pair<int, std::string> RunWithoutDisplay(const std::string& args) {
     const std::string command =
         std::string("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
         TOLLWICK_APP_PATH + " " + args + " 2>&1";
-    Result result;
+    std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> chunk;
-    std::size_t n = 0;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-        result.output.append(chunk.data(), n);
+    if (!pipe) return {-1, ""};
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, n);
     const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-TEST(DesktopOptions, HelpAndVersionNeedNoDisplay) {
-    const Result version = RunWithoutDisplay("--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.output, std::string("tollwick ") + tollwick::kTollwickVersion + "\n");
-
+TEST(DesktopOptions, HelpVersionAndMistakesNeedNoDisplay) {
+    EXPECT_EQ(RunWithoutDisplay("--version"),
+              std::pair(0, std::string("tollwick ") + tollwick::kTollwickVersion + "\n"));
     for (const char* help : {"--help", "-h", "--simulate --help"}) {
-        const Result result = RunWithoutDisplay(help);
-        EXPECT_EQ(result.status, 0) << help;
-        EXPECT_EQ(result.output.rfind("Usage: tollwick ", 0), 0u) << result.output;
+        const auto [status, output] = RunWithoutDisplay(help);
+        EXPECT_EQ(status, 0) << help;
+        EXPECT_EQ(output.rfind("Usage: tollwick ", 0), 0u) << output;
         for (const char* option : {"--simulate", "--deck FILE", "--profile FILE", "--version"})
-            EXPECT_NE(result.output.find(option), std::string::npos) << option;
+            EXPECT_NE(output.find(option), std::string::npos) << option;
     }
-}
 
-TEST(DesktopOptions, MistakesExitTwoWithOneLineNamingThem) {
-    struct Case {
-        const char* args;
-        const char* named;
-    };
-    const Case cases[] = {
+    // A mistake: status 2 and one line naming it.
+    const std::pair<const char*, const char*> mistakes[] = {
         {"--bogus", "'--bogus'"},
         {"--simulate --deck", "--deck needs a file name"},
         {"--deck cards.json", "--deck needs --simulate"},
@@ -61,12 +48,12 @@ TEST(DesktopOptions, MistakesExitTwoWithOneLineNamingThem) {
         {"cards.json", "'cards.json'"},
         {"-platform offscreen", "'-platform'"},
     };
-    for (const Case& c : cases) {
-        const Result result = RunWithoutDisplay(c.args);
-        EXPECT_EQ(result.status, 2) << c.args;
-        EXPECT_EQ(result.output.rfind("tollwick: ", 0), 0u) << result.output;
-        EXPECT_NE(result.output.find(c.named), std::string::npos) << result.output;
-        EXPECT_EQ(result.output.find('\n'), result.output.size() - 1) << result.output;
+    for (const auto& [args, named] : mistakes) {
+        const auto [status, output] = RunWithoutDisplay(args);
+        EXPECT_EQ(status, 2) << args;
+        EXPECT_EQ(output.rfind("tollwick: ", 0), 0u) << output;
+        EXPECT_NE(output.find(named), std::string::npos) << output;
+        EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
     }
 }
 
