@@ -185,7 +185,7 @@ class Cell {
         rig_->OnWindow([&] { rig_->monitor->CancelJob(); });
         if (rig_->monitor->WorkerActive()) problems_.push_back("worker runs after Cancel");
         if (!IsArmed(Armed::kIdle)) problems_.push_back("reader left armed");
-        if (rig_->longestWindowMs.load() > Scaled(1500ms).count())
+        if (rig_->longestWindowMs > Scaled(1500ms).count())
             problems_.push_back("window held " + std::to_string(rig_->longestWindowMs) + " ms");
         for (const std::string& problem : problems_) outcome += "; BROKEN: " + problem;
         return outcome;
@@ -242,12 +242,13 @@ class Cell {
     void InjectNow() {
         logMark_ = rig_->view.Log().size();
         VirtualReader& reader = rig_->reader;
+        // Slow: the rest of a read block comes after the 50 ms gap that ends a block.
+        if (step_ == Step::kMidBlock && fault_ == Fault::kSlow)
+            return reader.SetStallNext(1, 120ms);
         if (step_ == Step::kMidBlock) {
             using Mid = TapBackend::MidReply;
-            constexpr Mid kMid[] = {Mid::kUnplug, Mid::kReplug, Mid::kSilence, Mid::kWrongByte,
-                                    Mid::kSlow};
-            rig_->tap.FaultNextReply(kMid[static_cast<int>(fault_)]);
-            return;
+            constexpr Mid kMid[] = {Mid::kUnplug, Mid::kReplug, Mid::kSilence, Mid::kWrongByte};
+            return rig_->tap.FaultNextReply(kMid[static_cast<int>(fault_)]);
         }
         if (fault_ == Fault::kUnplug || fault_ == Fault::kReplug) reader.Unplug();
         if (fault_ == Fault::kReplug) reader.Plug();
