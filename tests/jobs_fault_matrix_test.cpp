@@ -326,13 +326,13 @@ class Cell {
 };
 
 TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
-    struct Spec {
+    struct CellCase {
         const JobRow* row;
         Step step;
         Fault fault;
         std::string expected, name;
     };
-    std::vector<Spec> cells;
+    std::vector<CellCase> cells;
     for (const JobRow& row : kTable) {
         for (int step = 0; step < 4; ++step) {
             std::istringstream codes(row.steps[step]);
