@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,7 +59,7 @@ class FakeView final : public JobView {
     std::vector<std::string> Entries(const std::string& prefix) const {
         std::vector<std::string> found;
         for (const auto& e : Log()) {
-            if (e.rfind(prefix, 0) == 0) found.push_back(e);
+            if (e.starts_with(prefix)) found.push_back(e);
         }
         return found;
     }
@@ -77,14 +76,12 @@ class FakeView final : public JobView {
         std::lock_guard lock(mutex_);
         tracks_ = texts;
     }
-    void OnBox(std::function<void(const std::string&)> hook) {
+    // `hook` runs while a box is up; with `holdWorkerBoxes` a worker's box stays up until the
+    // worker is stopped.
+    void OnBox(std::function<void(const std::string&)> hook, bool holdWorkerBoxes = false) {
         std::lock_guard lock(mutex_);
         boxHook_ = std::move(hook);
-    }
-    // A worker's box then stays up until the worker is stopped.
-    void HoldWorkerBoxes(bool hold) {
-        std::lock_guard lock(mutex_);
-        holdWorkerBoxes_ = hold;
+        holdWorkerBoxes_ = holdWorkerBoxes;
     }
 
     void SetMessage(const std::string& text) override { Note("SetMessage", text); }
@@ -106,20 +103,15 @@ class FakeView final : public JobView {
     void JobRunning(bool running) override { Note("JobRunning", running ? "1" : "0"); }
     void MessageBox(const std::string& text, std::stop_token stop) override {
         Note("MessageBox", text);
-        std::function<void(const std::string&)> hook;
-        bool hold = false;
-        {
-            std::lock_guard lock(mutex_);
-            hook = boxHook_;
-            hold = holdWorkerBoxes_ && stop.stop_possible();
-        }
+        std::unique_lock lock(mutex_);
+        const auto hook = boxHook_;
+        const bool hold = holdWorkerBoxes_ && stop.stop_possible();
+        lock.unlock();
         if (hook) hook(text);
-        if (hold) {
-            std::unique_lock lock(mutex_);
-            std::condition_variable_any closed;
-            closed.wait(lock, stop, [] { return false; });
-            log_.push_back("MessageBoxStopped:" + text);
-        }
+        if (!hold) return;
+        lock.lock();
+        std::condition_variable_any().wait(lock, stop, [] { return false; });
+        log_.push_back("MessageBoxStopped:" + text);
     }
     void SetSwipeTitle(const std::string& title) override { Note("SetSwipeTitle", title); }
     void SetSwipeColour(SwipeColour colour) override {
@@ -135,9 +127,7 @@ class FakeView final : public JobView {
     void ShowSwipe(bool show) override { Note("ShowSwipe", show ? "1" : "0"); }
     void CentreSwipe() override {}
     void CloseSwipe() override { Note("ShowSwipe", "0"); }
-    void Sleep(int milliseconds) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    }
+    void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
   private:
     mutable std::mutex mutex_;
@@ -146,6 +136,7 @@ class FakeView final : public JobView {
     std::function<void(const std::string&)> boxHook_;
     bool holdWorkerBoxes_ = false;
 
+    // "Name:argument", or "Name" alone without one.
     void Note(const std::string& name, const std::string& argument) { Note(name + ":" + argument); }
     void Note(const std::string& entry) {
         std::lock_guard lock(mutex_);
@@ -158,21 +149,17 @@ class FakeView final : public JobView {
 // fault the reader's answer after its first input report (the middle of a read block).
 class TapBackend final : public HidBackend {
   public:
-    enum class MidReply { kNone, kUnplug, kReplug, kSilence, kWrongByte, kSlow };
+    enum class MidReply { kNone, kUnplug, kReplug, kSilence, kWrongByte };
 
     TapBackend(VirtualReader& reader, HidBackend& inner) : reader_(reader), inner_(inner) {}
 
     std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
-        if (refusals_ > 0) {
-            --refusals_;
-            return {};
-        }
+        if (refusals_.fetch_sub(1) > 0) return {};
         return inner_.Enumerate(vendorId, productId);
     }
     std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
         auto device = inner_.Open(info);
-        if (!device) return nullptr;
-        return std::make_unique<Device>(*this, std::move(device));
+        return device ? std::make_unique<Device>(*this, std::move(device)) : nullptr;
     }
 
     // The next `count` look-ups find nothing: a stored port on which no reader answers.
@@ -197,10 +184,10 @@ class TapBackend final : public HidBackend {
             return inner_->WriteReport(report, length, timeoutMs);
         }
         int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
-            const bool listening = timeoutMs >= 300;
-            if (listening) ++tap_.longReads_;
+            const int listening = timeoutMs >= 300 ? 1 : 0;
+            tap_.longReads_ += listening;
             const int got = tap_.Read(*inner_, buffer, capacity, timeoutMs);
-            if (listening) --tap_.longReads_;
+            tap_.longReads_ -= listening;
             return got;
         }
 
@@ -216,51 +203,28 @@ class TapBackend final : public HidBackend {
     std::mutex mutex_;
     MidReply fault_ = MidReply::kNone;
     bool seenFirst_ = false;
-    Clock::time_point resumeAt_{};
 
     int Read(HidDevice& device, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
-        MidReply fault;
-        Clock::time_point resumeAt;
-        {
-            std::lock_guard lock(mutex_);
-            fault = seenFirst_ ? fault_ : MidReply::kNone;
-            resumeAt = resumeAt_;
-        }
-        if (fault == MidReply::kSlow) {
-            // The rest of the reply is late: nothing comes before resumeAt.
-            const auto wait =
-                std::chrono::duration_cast<std::chrono::milliseconds>(resumeAt - Clock::now());
-            if (wait.count() > timeoutMs) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-                return 0;
-            }
-            if (wait.count() > 0) std::this_thread::sleep_for(wait);
-            std::lock_guard lock(mutex_);
-            fault_ = MidReply::kNone;
-        } else if (fault == MidReply::kSilence) {
-            // The rest of the reply never reaches the host: its reports, paced as they come,
-            // are taken here until the reader has sent them all.
+        std::unique_lock lock(mutex_);
+        // The rest of a silenced reply never reaches the host: its reports, paced as they come,
+        // are taken here until the reader has sent them all.
+        if (seenFirst_ && fault_ == MidReply::kSilence) {
             while (device.ReadReport(buffer, capacity, 20) > 0) {
             }
-            std::lock_guard lock(mutex_);
             fault_ = MidReply::kNone;
         }
+        lock.unlock();
         const int got = device.ReadReport(buffer, capacity, timeoutMs);
-        if (got <= 0) return got;
-        std::lock_guard lock(mutex_);
-        if (fault_ == MidReply::kNone) return got;
+        lock.lock();
+        if (got <= 0 || fault_ == MidReply::kNone) return got;
         if (!seenFirst_) {
             seenFirst_ = true;
             if (fault_ == MidReply::kUnplug || fault_ == MidReply::kReplug) {
                 reader_.Unplug();
                 if (fault_ == MidReply::kReplug) reader_.Plug();
                 fault_ = MidReply::kNone;
-            } else if (fault_ == MidReply::kSlow) {
-                resumeAt_ = Clock::now() + 120ms;  // beyond the 50 ms gap that ends a block
             }
-            return got;
-        }
-        if (fault_ == MidReply::kWrongByte) {
+        } else if (fault_ == MidReply::kWrongByte) {
             if (got > 1) buffer[1] ^= 0x10;  // one flipped bit in the reply
             fault_ = MidReply::kNone;
         }
@@ -307,7 +271,6 @@ struct Rig {
               std::make_unique<JobMonitor>(JobContext{commands, profile, format, flags, view})) {
         reader.SetOnCardChanged([this](std::size_t) { ++cardsChanged; });
     }
-    ~Rig() { monitor.reset(); }
 
     // Connected as after the start-up, without its waits (the version text's 350 ms gap).
     bool ConnectQuickly() {
@@ -322,25 +285,16 @@ struct Rig {
         return again;
     }
     // Something the window does (a launch, a cancel), timed like a tick.
-    template <class F>
-    void OnWindow(F action) {
+    void OnWindow(const std::function<void()>& action) {
         const auto start = Clock::now();
         action();
-        const long ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-        long seen = longestWindowMs.load();
-        while (ms > seen && !longestWindowMs.compare_exchange_weak(seen, ms)) {
-        }
+        longestWindowMs = std::max<long>(
+            longestWindowMs,
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
     // Ticks as the window's timer does until `done` holds.
     bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
-        const auto until = Clock::now() + bound;
-        for (;;) {
-            Tick();
-            if (done()) return true;
-            if (Clock::now() > until) return false;
-            std::this_thread::sleep_for(5ms);
-        }
+        return WaitFor([&] { return (Tick(), done()); }, bound);  // a tick, then a look
     }
     bool TickUntilLogged(const std::string& entry) {
         return TickUntil([&] { return view.Logged(entry); });
@@ -355,8 +309,8 @@ struct Rig {
     }
     // Waits until the host listens for the answer to a card armed as `what`, then swipes.
     bool SwipeWhenListening(Armed what, std::size_t card) {
-        if (!WaitFor([&] { return reader.ArmedFor() == what && tap.Listening(); })) return false;
-        return reader.Swipe(card);
+        return WaitFor([&] { return reader.ArmedFor() == what && tap.Listening(); }) &&
+               reader.Swipe(card);
     }
 
     FakeView view;
@@ -369,7 +323,7 @@ struct Rig {
     ReaderCommands commands;
     std::unique_ptr<JobMonitor> monitor;
     std::atomic<int> cardsChanged{0};  // cards the reader wrote or erased
-    std::atomic<long> longestWindowMs{0};
+    long longestWindowMs = 0;          // on the window's thread only
 };
 
 }  // namespace tollwick::jobs_test

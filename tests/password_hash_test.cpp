@@ -17,78 +17,52 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class PasswordTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "tollwick-password-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string File() const {
-        std::ifstream in(dir_ / "Tollwick.ini", std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-    fs::path dir_;
-    ProfileStore store_{dir_ / "Tollwick.ini"};
-    ProfileStore& Store() { return store_ = ProfileStore(dir_ / "Tollwick.ini"); }
-};
-
-TEST(PasswordHash, SaltedAndCheckedExactly) {
+TEST(PasswordHash, SaltedCheckedExactlyAndPlainValuesCompareAsText) {
     const std::string first = HashPassword("Open,Se;=me");
-    const std::string second = HashPassword("Open,Se;=me");
     ASSERT_TRUE(first.starts_with("$argon2id$")) << first;
     EXPECT_TRUE(IsPasswordHash(first));
-    EXPECT_NE(first, second);  // a fresh salt every time
+    EXPECT_NE(first, HashPassword("Open,Se;=me"));  // a fresh salt every time
     EXPECT_EQ(first.find("Open"), std::string::npos);
-
     EXPECT_TRUE(PasswordMatches(first, "Open,Se;=me"));
-    EXPECT_TRUE(PasswordMatches(second, "Open,Se;=me"));
-    EXPECT_FALSE(PasswordMatches(first, "open,se;=me"));  // case counts
-    EXPECT_FALSE(PasswordMatches(first, "Open,Se;=m"));
-    EXPECT_FALSE(PasswordMatches(first, ""));
-}
+    for (const char* wrong : {"open,se;=me", "Open,Se;=m", ""})
+        EXPECT_FALSE(PasswordMatches(first, wrong)) << wrong;
 
-TEST(PasswordHash, PlainValuesOfEarlierVersionsCompareAsText) {
-    EXPECT_FALSE(IsPasswordHash("secret"));
+    // A value of an earlier version is the password itself.
     EXPECT_FALSE(IsPasswordHash("$argon"));
     EXPECT_TRUE(PasswordMatches("secret", "secret"));
-    EXPECT_FALSE(PasswordMatches("secret", "SECRET"));
-    EXPECT_FALSE(PasswordMatches("secret", "secret "));
-    EXPECT_FALSE(PasswordMatches("secret", "secre"));
+    for (const char* wrong : {"SECRET", "secret ", "secre"})
+        EXPECT_FALSE(PasswordMatches("secret", wrong)) << wrong;
     // A damaged hash matches nothing, the text it holds included.
     EXPECT_FALSE(PasswordMatches("$argon2id$broken", "$argon2id$broken"));
-    EXPECT_FALSE(PasswordMatches("$argon2id$broken", ""));
 }
 
-TEST_F(PasswordTest, StoredAsAHashThatReadsBackAndEmptyMeansNone) {
-    ASSERT_TRUE(SetStoredPassword(Store(), "a,b;c\\d=e"));
-    EXPECT_EQ(File().find("a,b;c"), std::string::npos);
-    EXPECT_TRUE(HasStoredPassword(Store()));
-    EXPECT_TRUE(IsPasswordHash(StoredPassword(Store())));
-    // A later run reads the hash, commas and all, verbatim.
-    EXPECT_TRUE(CheckStoredPassword(Store(), "a,b;c\\d=e"));
-    EXPECT_FALSE(CheckStoredPassword(Store(), "A,B;C\\D=E"));
+TEST(PasswordHash, StoredAsAHashPlainValuesUpgradedOnTheFirstMatchEmptyMeansNone) {
+    std::string dir = (fs::temp_directory_path() / "tollwick-password-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    ProfileStore store(fs::path(dir) / "Tollwick.ini");
+    const auto file = [&] {
+        std::ifstream in(store.Path(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    ASSERT_TRUE(SetStoredPassword(store, "a,b;c\\d=e"));
+    EXPECT_EQ(file().find("a,b;c"), std::string::npos);
+    EXPECT_TRUE(HasStoredPassword(store));
+    EXPECT_TRUE(CheckStoredPassword(store, "a,b;c\\d=e"));  // the hash reads back verbatim
+    EXPECT_FALSE(CheckStoredPassword(store, "A,B;C\\D=E"));
+    ASSERT_TRUE(SetStoredPassword(store, ""));
+    EXPECT_FALSE(HasStoredPassword(store));
+    EXPECT_NE(file().find("PWD="), std::string::npos);  // present, empty
 
-    ASSERT_TRUE(SetStoredPassword(Store(), ""));
-    EXPECT_EQ(StoredPassword(Store()), "");
-    EXPECT_FALSE(HasStoredPassword(Store()));
-    EXPECT_NE(File().find("PWD"), std::string::npos);  // present, empty
-}
-
-TEST_F(PasswordTest, PlainValueIsReplacedByItsHashOnTheFirstMatch) {
-    ASSERT_TRUE(Store().Write("PWD", "Legacy12"));
-    EXPECT_FALSE(CheckStoredPassword(Store(), "legacy12"));
-    EXPECT_EQ(StoredPassword(Store()), "Legacy12");  // a wrong entry changes nothing
-
-    EXPECT_TRUE(CheckStoredPassword(Store(), "Legacy12"));
-    const std::string upgraded = StoredPassword(Store());
+    ASSERT_TRUE(store.Write("PWD", "Legacy12"));
+    EXPECT_FALSE(CheckStoredPassword(store, "legacy12"));
+    EXPECT_EQ(StoredPassword(store), "Legacy12");  // a wrong entry changes nothing
+    EXPECT_TRUE(CheckStoredPassword(store, "Legacy12"));
+    const std::string upgraded = StoredPassword(store);
     EXPECT_TRUE(IsPasswordHash(upgraded));
-    EXPECT_EQ(File().find("Legacy12"), std::string::npos);
-    EXPECT_TRUE(CheckStoredPassword(Store(), "Legacy12"));
-    EXPECT_EQ(StoredPassword(Store()), upgraded);  // a hash is not rewritten
+    EXPECT_EQ(file().find("Legacy12"), std::string::npos);
+    EXPECT_TRUE(CheckStoredPassword(store, "Legacy12"));
+    EXPECT_EQ(StoredPassword(store), upgraded);  // a hash is not rewritten
+    fs::remove_all(dir);
 }
 
 }  // namespace

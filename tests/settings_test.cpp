@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +34,9 @@ class ProfileTest : public ::testing::Test {
         std::ifstream in(path_, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
+    std::size_t FilesIn(const fs::path& dir) const {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
+    }
 
     fs::path dir_;
     fs::path path_;
@@ -40,43 +44,28 @@ class ProfileTest : public ::testing::Test {
     ProfileStore& Store() { return store_ = ProfileStore(path_); }
 };
 
-// --- Reading -------------------------------------------------------------------------------
-
-TEST_F(ProfileTest, MissingFileSectionOrKeyGivesTheDefaultButAnEmptyValueDoesNot) {
+TEST_F(ProfileTest, ReadsLikeTheProfileCalls) {
+    // A missing file, section or key gives the default; an empty value does not.
     EXPECT_EQ(Store().Read("PORTNUM", "7"), "7");
-    EXPECT_EQ(Store().Read("PORTNUM"), "");
     Put("[Other]\nPORTNUM=3\n");
     EXPECT_EQ(Store().Read("PORTNUM", "7"), "7");
     PutMsr("PWD=\n");
     EXPECT_EQ(Store().Read("PWD", "x"), "");
-    EXPECT_EQ(Store().Read("BPISET", "0"), "0");
-}
-
-TEST_F(ProfileTest, ReadsLikeTheProfileCalls) {
     ProfileStore store(path_);
     Put("[msr]\nportnum=4\nPortNum=9\nPWD=" + std::string(5000, 'x') + "\n");
     EXPECT_EQ(store.Read("PORTNUM"), "4");       // names ignore case; the first duplicate counts
     EXPECT_EQ(store.Read("PWD").size(), 4095u);  // read through a 4096-byte buffer
     PutMsr("PORTNUM=5\n");
     EXPECT_EQ(store.Read("PORTNUM"), "5");  // nothing cached
-}
-
-TEST_F(ProfileTest, ToleratesBomCrlfAndGarbageLines) {
     Put("\xEF\xBB\xBFjunk line\r\n[MSR]\r\n=novalue\r\n[broken\r\n\x01\xFF\r\nPWD = a b \r\n");
     EXPECT_EQ(Store().Read("PWD"), "a b");
 }
 
-// --- Writing -------------------------------------------------------------------------------
-
-TEST_F(ProfileTest, ValuesRoundTripVerbatim) {
+TEST_F(ProfileTest, WriteKeepsEverythingElseAndValuesVerbatim) {
     for (const std::string value : {"a;b,c\\d=e f", "#x", "[y]", "\"q\"", "<<<END", "%d %s"}) {
         ASSERT_TRUE(Store().Write("PWD", value));
         EXPECT_EQ(Store().Read("PWD"), value);
     }
-    EXPECT_NE(File().find("PWD=%d %s\n"), std::string::npos);
-}
-
-TEST_F(ProfileTest, WriteKeepsEverythingElseAndReplacesInPlace) {
     Put("; about this file\n\n[Other]\nPath=C:\\dir;x, y\n[MSR]\n; port\nportnum=3\nportnum=5\n"
         "BPISET=1\n");
     ASSERT_TRUE(Store().Write("PORTNUM", "8"));
@@ -85,25 +74,21 @@ TEST_F(ProfileTest, WriteKeepsEverythingElseAndReplacesInPlace) {
     EXPECT_NE(file.find("[Other]\nPath=C:\\dir;x, y\n"), std::string::npos) << file;
     EXPECT_NE(file.find("[MSR]\n\n; port\nPORTNUM=8\nBPISET=1\n"), std::string::npos) << file;
     EXPECT_EQ(file.find("portnum"), std::string::npos) << file;
-}
-
-TEST_F(ProfileTest, WriteKeepsBomAndCrlf) {
     Put("\xEF\xBB\xBF[MSR]\r\nBPISET=1\r\n");
-    ASSERT_TRUE(Store().Write("PWD", "p"));
-    EXPECT_EQ(File(), "\xEF\xBB\xBF[MSR]\r\nBPISET=1\r\nPWD=p\r\n");
+    ASSERT_TRUE(Store().Write("PWD", "%d %s"));
+    EXPECT_EQ(File(), "\xEF\xBB\xBF[MSR]\r\nBPISET=1\r\nPWD=%d %s\r\n");
 }
 
-TEST_F(ProfileTest, WriteCreatesTheFolderAndLeavesNoTemporaryFile) {
+TEST_F(ProfileTest, WriteCreatesTheFolderKeepsModeAndLinkAndLeavesNoTemporaryFile) {
     path_ = dir_ / "a" / "b" / "Tollwick.ini";
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(Store().Write("PORTNUM", std::to_string(i)));
-    EXPECT_EQ(std::distance(fs::directory_iterator(path_.parent_path()), {}), 1);
+    EXPECT_EQ(FilesIn(path_.parent_path()), 1u);
     EXPECT_EQ(Store().Read("PORTNUM"), "2");
-}
 
-TEST_F(ProfileTest, WriteKeepsFileModeAndSymbolicLink) {
     const fs::path real = dir_ / "real.ini";
     std::ofstream(real) << "[MSR]\n";
     ::chmod(real.c_str(), 0640);
+    path_ = dir_ / "Tollwick.ini";
     fs::create_symlink(real, path_);
     ASSERT_TRUE(Store().Write("PWD", "s"));
     EXPECT_TRUE(fs::is_symlink(path_));
@@ -117,12 +102,10 @@ TEST_F(ProfileTest, WriteKeepsFileModeAndSymbolicLink) {
 TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
     PutMsr("PORTNUM=1\n");
     constexpr int kRounds = 30;
-    const auto KeyName = [](int c, int i) {
-        std::string key(1, 'K');
-        key += std::to_string(c);
-        key += '_';
-        key += std::to_string(i);
-        return key;
+    const auto key = [](int c, int i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "K%d_%d", c, i);
+        return std::string(name);
     };
     pid_t children[2];
     for (int c = 0; c < 2; ++c) {
@@ -131,9 +114,7 @@ TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
         if (children[c] == 0) {
             ProfileStore store(path_);
             for (int i = 0; i < kRounds; ++i) {
-                if (!store.Write(KeyName(c, i), "x")) {
-                    ::_exit(1);
-                }
+                if (!store.Write(key(c, i), "x")) ::_exit(1);
             }
             ::_exit(0);
         }
@@ -144,12 +125,10 @@ TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     for (int c = 0; c < 2; ++c) {
-        for (int i = 0; i < kRounds; ++i) {
-            EXPECT_EQ(Store().Read(KeyName(c, i)), "x");
-        }
+        for (int i = 0; i < kRounds; ++i) EXPECT_EQ(Store().Read(key(c, i)), "x");
     }
     EXPECT_EQ(Store().Read("PORTNUM"), "1");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
+    EXPECT_EQ(FilesIn(dir_), 1u);
 }
 
 TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouched) {
@@ -178,22 +157,17 @@ TEST(DefaultProfilePathTest, EnvironmentChoosesTheFile) {
 
 // --- Typed settings ------------------------------------------------------------------------
 
-TEST_F(ProfileTest, DensityIsATextComparisonWithZero) {
+TEST_F(ProfileTest, DensityAndPortKeys) {
+    // The density is a text comparison with zero; the port is empty for none, otherwise decimal.
     EXPECT_EQ(StoredDensity(Store()), Track2Density::k75);  // no file
+    EXPECT_EQ(StoredPort(Store()), std::nullopt);
     for (const auto& [text, bpi] : {std::pair{"", 210}, {"0", 75}, {"1", 210}, {"00", 210}}) {
         PutMsr(std::string("BPISET=") + text + "\n");
         EXPECT_EQ(static_cast<int>(StoredDensity(Store())), bpi) << '"' << text << '"';
     }
-    PutMsr("PWD=x\n");
-    EXPECT_EQ(StoredDensity(Store()), Track2Density::k75);  // missing key
     StoreDensity(Store(), Track2Density::k210);
     EXPECT_EQ(Store().Read("BPISET"), "1");
-}
-
-TEST_F(ProfileTest, PortEmptyIsNoneOtherwiseDecimal) {
-    EXPECT_EQ(StoredPort(Store()), std::nullopt);
     for (const auto& [text, port] : {std::pair<const char*, std::optional<int>>{"", std::nullopt},
-                                     {"0", 0},
                                      {" 12abc", 12},
                                      {"-3", -3},
                                      {"abc", 0}}) {
