@@ -18,7 +18,8 @@ quick=0
 export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
 cmake --preset release >/dev/null || exit 1
 targets=(tollwick_codec_bench tollwick_inspect_bench tollwick_reader_bench)
-if ninja -C build/release -t targets all 2>/dev/null | grep -q '^tollwick_app_bench:'; then
+# (grep reads all of ninja's list: with pipefail, grep -q ending early would fail the pipe)
+if ninja -C build/release -t targets all 2>/dev/null | grep -c '^tollwick_app_bench:' >/dev/null; then
     targets+=(tollwick_app_bench tollwick_batch_bench)
 fi
 echo "building ${targets[*]} (release) ..." >&2
@@ -75,7 +76,7 @@ if out=$("$bin/tollwick_inspect_bench" "${codec_args[@]}" --benchmark_report_agg
         [[ "$name" == *_median ]] || continue
         name=${name%_median}
         name=${name#BM_}
-        row "inspector ${name}, per card (goal: < 2 ms)" \
+        row "inspector ${name#Inspect}, per card (goal < 2 ms)" \
             "$(awk -v c="$cpu" -v u="$unit" 'BEGIN { f = u == "ns" ? 1e6 : u == "us" ? 1e3 : 1
                 printf "%.3f ms", c / f }')" "-" "-"
     done <<<"$out"
