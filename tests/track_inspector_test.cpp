@@ -302,7 +302,7 @@ TEST(TrackInspector, BlankRawAndRendered) {
     for (const std::string& line : RenderInspection(Inspect(Zeros(3) + bits, kIso2), 2))
         all += line + "\n";
     for (const char* shown : {"Track 2", "[000] SS:11010 10000 11000! 11001",
-                              "fails: parity of character 2 (bit 13)", "candidates: none"})
+                              "fails: the parity of character 2 (bit 13)", "candidates: none"})
         EXPECT_NE(all.find(shown), std::string::npos) << shown << "\n" << all;
 }
 

@@ -23,26 +23,6 @@ const QColor kZeroText{125, 125, 125};
 const QColor kCellLine{0, 0, 0, 40};
 const QColor kLabelText{60, 60, 60};
 
-QString FailureWords(const TrackFailure& failure) {
-    switch (failure.kind) {
-        case FailureKind::kParity:
-            return QStringLiteral("parity fails at character %1 (bit %2)")
-                .arg(failure.position)
-                .arg(failure.bitOffset);
-        case FailureKind::kLrc:
-            return QStringLiteral("the LRC (character %1, bit %2) does not match")
-                .arg(failure.position)
-                .arg(failure.bitOffset);
-        case FailureKind::kNoEndSentinel:
-            return QStringLiteral("no end sentinel in %1 characters").arg(failure.position);
-        case FailureKind::kNoStartSentinel:
-            return QStringLiteral("no start sentinel");
-        case FailureKind::kTooLong:
-            return QStringLiteral("no end sentinel within %1 characters").arg(kMaxTrackTextLength);
-    }
-    return {};
-}
-
 QFont SmallFont(const QFont& base, bool bold = false) {
     QFont font = base;
     font.setPixelSize(kFontPixels);
@@ -97,8 +77,9 @@ QString BitCellsView::Summary(const TrackInspection& in) {
         text +=
             QStringLiteral("; %1 characters cut from the first one bit").arg(in.characters.size());
     }
-    text += in.failure ? QStringLiteral("; fails: ") + FailureWords(*in.failure)
-                       : QStringLiteral("; decodes in its format");
+    text += in.failure
+                ? QStringLiteral("; fails: ") + QString::fromStdString(FailureText(*in.failure))
+                : QStringLiteral("; decodes in its format");
     return text;
 }
 

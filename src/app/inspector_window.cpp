@@ -49,27 +49,6 @@ QString FormatText(const TrackSettings& s) {
         .arg(QLatin1Char(s.endSentinel));
 }
 
-QString FailureText(const TrackFailure& f) {
-    switch (f.kind) {
-        case FailureKind::kParity:
-            return QStringLiteral("the parity of character %1 (bit %2) is wrong")
-                .arg(f.position)
-                .arg(f.bitOffset);
-        case FailureKind::kLrc:
-            return QStringLiteral("the LRC (character %1, bit %2) does not match the data")
-                .arg(f.position)
-                .arg(f.bitOffset);
-        case FailureKind::kNoEndSentinel:
-            return QStringLiteral("no end sentinel in the %1 characters recorded").arg(f.position);
-        case FailureKind::kNoStartSentinel:
-            return QStringLiteral("no start sentinel in its format");
-        case FailureKind::kTooLong:
-            return QStringLiteral("no end sentinel within %1 characters: too long for a track")
-                .arg(kMaxTrackTextLength);
-    }
-    return {};
-}
-
 // What the best reading of a track that fails in its format says about the card.
 QString BestReading(const TrackCandidate& c) {
     const bool reversed = c.direction == SwipeDirection::kReversed;
@@ -275,7 +254,8 @@ void InspectorWindow::RefreshTrack(int index) {
     } else if (!in.formatKnown) {
         verdict = QStringLiteral("Raw bytes, shown as read with each byte's hex below it.");
     } else if (in.failure) {
-        verdict = QStringLiteral("Fails: ") + FailureText(*in.failure) + QLatin1Char('.');
+        verdict = QStringLiteral("Fails: ") + QString::fromStdString(FailureText(*in.failure)) +
+                  QLatin1Char('.');
         if (!in.candidates.empty()) verdict += QLatin1Char(' ') + BestReading(in.candidates[0]);
     } else {
         verdict = QStringLiteral("Decodes: ") + Latin1(in.text);

@@ -527,24 +527,25 @@ void WrapGroups(const std::vector<std::string>& groups, std::vector<std::string>
     if (line.size() > indent.size()) lines.push_back(line);
 }
 
+}  // namespace
+
 std::string FailureText(const TrackFailure& f) {
     switch (f.kind) {
         case FailureKind::kParity:
-            return Printf("parity of character %d (bit %d) is wrong", f.position, f.bitOffset);
+            return Printf("the parity of character %d (bit %d) is wrong", f.position, f.bitOffset);
         case FailureKind::kLrc:
-            return Printf("LRC mismatch at character %d (bit %d)", f.position, f.bitOffset);
+            return Printf("the LRC (character %d, bit %d) does not match the data", f.position,
+                          f.bitOffset);
         case FailureKind::kNoEndSentinel:
-            return Printf("no end sentinel in %d characters", f.position);
+            return Printf("no end sentinel in the %d characters recorded", f.position);
         case FailureKind::kNoStartSentinel:
-            return "no start sentinel";
+            return "no start sentinel in the track's format";
         case FailureKind::kTooLong:
             return Printf("no end sentinel within %d characters: too long for a track",
                           kMaxTrackTextLength);
     }
     return "";
 }
-
-}  // namespace
 
 std::vector<std::string> RenderInspection(const TrackInspection& in, int trackNumber) {
     std::vector<std::string> lines;

@@ -152,6 +152,9 @@ std::string_view FailureKindName(FailureKind kind);  // "parity", "lrc", "no_end
 std::string_view DirectionName(SwipeDirection direction);  // "forward", "reversed"
 std::string_view PolarityName(BitPolarity polarity);       // "normal", "inverted"
 
+// Where and why a track fails, in words: "the parity of character 8 (bit 40) is wrong".
+std::string FailureText(const TrackFailure& failure);
+
 // The analysis as lines for a terminal: the bits grouped per character, one line per character
 // with its code, text, parity verdict, running LRC and role, the verdict and the candidates.
 std::vector<std::string> RenderInspection(const TrackInspection& inspection, int trackNumber);
