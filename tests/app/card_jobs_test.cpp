@@ -43,7 +43,8 @@ TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
 }
 
 // A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
-// every card it does meanwhile is reported after the box, each on its own, in order.
+// every card it does meanwhile is reported after the box, each on its own, in order. (The order
+// of every job's reports is the jobs' test.)
 TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     StartReady();
     QStringList messages;
@@ -51,49 +52,29 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
                      [&](const QString& text) { messages << text; });
     int changed = 0;
     reader->SetOnCardChanged([&](std::size_t) { ++changed; });
-    // While the box named `held` is up, two more cards are done; nothing of them shows yet.
-    const auto holdFor = [&](const QString& held, Armed armed) {
-        boxes.whileShown = [&, held, armed](const QString& text) {
-            if (text != held) return;
-            boxes.whileShown = nullptr;
-            const QString message = Message();
-            const QString count = SwipeLine(CSwipeDlg::kCountLine);
-            const int before = changed;
-            for (std::size_t card : {kBlankCard + 1, kBlankCard + 2}) {
-                ASSERT_TRUE(WaitReadyToSwipe(armed));
-                ASSERT_TRUE(reader->Swipe(card));
-            }
-            ASSERT_TRUE(WaitUntil([&] { return changed == before + 2; }));
-            QTest::qWait(3 * DesktopSession::kTickMs);
-            EXPECT_EQ(Message(), message);
-            EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), count);
-        };
+    // While the box of the refused card is up, two more cards are done; nothing of them shows.
+    boxes.whileShown = [&](const QString& text) {
+        if (text != "Write Error1") return;
+        boxes.whileShown = nullptr;
+        const QString count = SwipeLine(CSwipeDlg::kCountLine);
+        for (std::size_t card : {kBlankCard + 1, kBlankCard + 2}) {
+            ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
+            ASSERT_TRUE(reader->Swipe(card));
+        }
+        ASSERT_TRUE(WaitUntil([&] { return changed == 2; }));
+        QTest::qWait(3 * DesktopSession::kTickMs);
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), count);
     };
 
     Type(1, "B1");
     Click(kWrite);
-    holdFor("Write Error1", Armed::kWrite);
     reader->SetRejectNext(true);
     ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
     ASSERT_TRUE(reader->Swipe(kBlankCard));
     ASSERT_TRUE(WaitMessage("Write Card<2> OK"));
     EXPECT_EQ(messages, (QStringList{"Write Card<1> OK", "Write Card<2> OK"}));
     EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 3 ");
-    CancelJob();
-
-    // The same with the box of a good card: Erase asks the operator to close "Erase OK".
-    messages.clear();
-    boxes.shown.clear();
-    changed = 0;
-    ASSERT_TRUE(session->Monitor().LaunchErase(1));
-    holdFor("Erase OK", Armed::kErase);
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Erase Card <3> OK!"));
-    EXPECT_EQ(messages,
-              (QStringList{"Erase Card <1> OK!", "Erase Card <2> OK!", "Erase Card <3> OK!"}));
-    EXPECT_EQ(boxes.shown, (std::vector<QString>{"Erase OK", "Erase OK", "Erase OK"}));
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "4");
 }
 
 // The window's own reader commands wait while the worker holds the reader; the close box of the
@@ -124,9 +105,6 @@ TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
     Swipe().close();
     ASSERT_TRUE(WaitWorkerEnded());
     EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
-    EXPECT_EQ(TrackText(2), "4000001234567899=29121010000000000000");  // sentinels stripped
-    EXPECT_EQ(Message(), "");
     for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
 

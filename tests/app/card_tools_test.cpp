@@ -158,23 +158,15 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     EXPECT_TRUE(Inspector().Verdict(1)->text().startsWith("Fails"));
 }
 
-// Off at first: a card written is reported without being read back, as ever. Switched on, the
-// switch is kept in the profile, a card written is read back through the whole program, and one
-// that does not read back as written is not counted.
+// Off at first. Switched on, the switch is kept in the profile, and the swipe window asks for the
+// card written again. (What a read back card is judged by is the jobs' test.)
 TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
     StartReady();
     EXPECT_FALSE(Tools().VerifyAction()->isChecked());
     EXPECT_FALSE(session->Flags().verifyAfterWrite.load());
     Type(2, "1234567890");
-    Click(kWrite);
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
-    ASSERT_TRUE(reader->Swipe(kWeakCard));
-    ASSERT_TRUE(WaitMessage("Write Card<1> OK"));
-    EXPECT_TRUE(WaitArmed(Armed::kWrite));  // the next card, not the same one again
-    CancelJob();
 
-    // On: the card is read back (the swipe window asks for it), and counted only when it holds
-    // what was written.
+    // On: the card is read back, the swipe window asks for it.
     Tools().VerifyAction()->trigger();
     EXPECT_TRUE(session->Flags().verifyAfterWrite.load());
     EXPECT_EQ(profile->Read(kVerifyKey, ""), "1");

@@ -20,12 +20,6 @@ class EraseTest : public SessionTest {
     void Tick(int track) { QTest::mouseClick(Box(track), Qt::LeftButton, {}, QPoint(4, 4)); }
     void PressOk() { QTest::mouseClick(Select().Control(1), Qt::LeftButton); }
     void PressCancel() { QTest::mouseClick(Select().Control(2), Qt::LeftButton); }
-    // Shows Erase Select, ticks `tracks` and presses OK.
-    void StartErase(std::initializer_list<int> tracks) {
-        Click(kErase);
-        for (int t : tracks) Tick(t);
-        PressOk();
-    }
     // Which tracks of card `index` are blank.
     std::array<bool, 3> Blank(std::size_t index) {
         const auto card = reader->Card(index);
@@ -84,46 +78,17 @@ TEST_F(EraseTest, EveryCardIsErasedOnTheTickedTracksAndCounted) {
     EXPECT_TRUE(Enabled(kRead));
     EXPECT_FALSE(Enabled(kSetup));
 
+    // Erase Select shown again while the worker waits for the next card: every box unticked and
+    // the mask back at 0; its Cancel ends the worker.
     ASSERT_TRUE(WaitArmed(Armed::kErase));
-    CancelJob();
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
-    EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_TRUE(Enabled(kSetup));
-
-    // Shown again: every box unticked and the mask back at 0.
     Click(kErase);
     for (int t = 1; t <= 3; ++t) EXPECT_FALSE(Box(t)->isChecked());
     EXPECT_EQ(Select().EraseMask(), 0);
-}
-
-TEST_F(EraseTest, ANewJobOrEraseSelectCancelStopsTheWaitingWorker) {
-    StartReady();
-    StartErase({1});
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Erase Card <1> OK!"));
-    ASSERT_TRUE(WaitArmed(Armed::kErase));
-
-    // Erase Select's Cancel ends the worker that waits for the next card.
-    Click(kErase);
     PressCancel();
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
+    EXPECT_TRUE(Enabled(kSetup));
     EXPECT_TRUE(Enabled(kRead));
-
-    StartErase({3});
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitUntil([this] { return boxes.shown.size() == 2; }));
-    EXPECT_EQ(Message(), "Erase Card <1> OK!");  // a new job counts from 1
-    ASSERT_TRUE(WaitArmed(Armed::kErase));
-    // Read, with the job buttons enabled between cards, takes over the reader.
-    Click(kRead);
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
-    QTest::qWait(100);
-    EXPECT_EQ(reader->ArmedFor(), Armed::kRead);
 }
 
 }  // namespace
