@@ -70,8 +70,12 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
 }
 
 void JobMonitor::CancelEraseSelect() {
+    // A job still running ends here: its swipe window and card file go with it, as on the job's
+    // own Cancel, so that no window asks for a card nobody waits for.
+    const bool running = runner_.Active();
     StopJob(/*reset=*/true);
     context_.view.EnableJobButtons(true);
+    if (running) EndStoppedJob();
 }
 
 }  // namespace tollwick

@@ -438,10 +438,13 @@ void JobMonitor::CancelJob() {
     view.ShowTracks(stripped);
     view.SetMessage("");
     view.EnableJobButtons(true);
+    EndStoppedJob();
+}
 
+void JobMonitor::EndStoppedJob() {
     context_.flags.toFileActive.store(0, std::memory_order_release);
     if (files_.closeFiles) files_.closeFiles();
-    view.CloseSwipe();
+    context_.view.CloseSwipe();
 }
 
 void JobMonitor::StopWorker() {

@@ -77,6 +77,8 @@ class JobMonitor {
     // Stops the worker. The reader is reset when `reset` is set, and also when the worker still
     // ran: a stopped job never leaves the reader armed. The cards it reported are then shown.
     void StopJob(bool reset);
+    // After a stop: the card file of To File closed, the swipe window hidden.
+    void EndStoppedJob();
     // EXIT: the worker is stopped before the window sends the reset itself.
     void StopWorker();
     // The window closes: the worker is stopped, and a worker that still ran leaves the reader

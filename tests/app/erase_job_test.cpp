@@ -79,7 +79,7 @@ TEST_F(EraseTest, EveryCardIsErasedOnTheTickedTracksAndCounted) {
     EXPECT_FALSE(Enabled(kSetup));
 
     // Erase Select shown again while the worker waits for the next card: every box unticked and
-    // the mask back at 0; its Cancel ends the worker.
+    // the mask back at 0; its Cancel ends the worker, and the swipe window goes with it.
     ASSERT_TRUE(WaitArmed(Armed::kErase));
     Click(kErase);
     for (int t = 1; t <= 3; ++t) EXPECT_FALSE(Box(t)->isChecked());
@@ -87,6 +87,7 @@ TEST_F(EraseTest, EveryCardIsErasedOnTheTickedTracksAndCounted) {
     PressCancel();
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
+    EXPECT_FALSE(Swipe().isVisible());
     EXPECT_TRUE(Enabled(kSetup));
     EXPECT_TRUE(Enabled(kRead));
 }
