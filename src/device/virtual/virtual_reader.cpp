@@ -239,7 +239,13 @@ bool VirtualReader::BeeperOn() const {
 
 std::vector<std::vector<uint8_t>> VirtualReader::TakeOutputReports() {
     std::lock_guard lock(mutex_);
+    outputTimes_.clear();
     return std::exchange(outputLog_, {});
+}
+
+std::vector<Clock::TimePoint> VirtualReader::OutputTimes() const {
+    std::lock_guard lock(mutex_);
+    return outputTimes_;
 }
 
 void VirtualReader::SetOnCardChanged(std::function<void(std::size_t)> callback) {
@@ -289,6 +295,7 @@ bool VirtualReader::HostWrite(uint64_t generation, const uint8_t* report, std::s
     }
     outputLog_.emplace_back(report, report + length);
     const auto now = clock_.Now();
+    outputTimes_.push_back(now);
     if (!command_.empty() && now - lastOutput_ > kCommandTimeout) command_.clear();
     lastOutput_ = now;
     // Every data byte of the report goes through the parser, fill included: the reader cannot
@@ -570,8 +577,9 @@ TrackSwipe VirtualReader::FaultedSwipeLocked(std::size_t index, std::size_t trac
         swipe.gapBefore = DrawLocked(0, 24);
     }
     if (HappensLocked(index, Fault::kNoiseAfter)) {
+        // At least 8 zeros: past the last character, whose bits end in at most 6 zeros.
         swipe.noiseAfter = burst(64);
-        swipe.gapAfter = DrawLocked(0, 24);
+        swipe.gapAfter = DrawLocked(8, 32);
     }
     return swipe;
 }

@@ -22,7 +22,8 @@
 // - noise_before: 1 to 8 bits beginning with a one, 0 to 24 zeros before the track's first one
 //   bit. The reader locks onto the first one bit it meets, so the noise reaches the program and
 //   the track fails to decode, as on a real reader with a dirty head;
-// - noise_after: a burst of 1 to 64 bits, 0 to 24 zeros after the track's last one bit;
+// - noise_after: a burst of 1 to 64 bits, 8 to 32 zeros after the track's last one bit, so
+//   past the last character (the program's read stops there; an inspector sees the noise);
 // - partial: the card leaves the head at a random point of its data; every track ends there;
 // - bit_errors: each recorded bit up to the track's last one bit reads wrong with this chance;
 // - weak: the card's weak spot reads wrong on this share of the swipes;
@@ -135,6 +136,8 @@ class VirtualReader {
     Clock& GetClock() const { return clock_; }
     // Output reports received so far (each as sent, report id included); taken and cleared.
     std::vector<std::vector<uint8_t>> TakeOutputReports();
+    // When each of those reports was accepted, in the same order (read before taking them).
+    std::vector<Clock::TimePoint> OutputTimes() const;
     // Called with the card index after each card the reader changed (write or erase).
     void SetOnCardChanged(std::function<void(std::size_t)> callback);
 
@@ -162,6 +165,7 @@ class VirtualReader {
     std::deque<Report> input_;
     Clock::TimePoint lastReportAt_{};
     std::vector<std::vector<uint8_t>> outputLog_;
+    std::vector<Clock::TimePoint> outputTimes_;
     bool plugged_ = true;
     uint64_t generation_ = 1;  // changes on every replug: old handles go stale
     bool silent_ = false;
