@@ -293,13 +293,12 @@ TEST(VirtualReader, DirtyCardsReadAsRealOnesDo) {
         // The program stops at the LRC: what follows is not its business.
         {"Noise after the end sentinel", 0, 0, false, true},
         {"Pulled out early", 40, 40, false, true},
-        {"Bit errors, 1 in 300 bits", 5, 35, false, false},
+        {"Bit errors, 1 in 1000 bits", 5, 35, false, false},
         {"Weak spot, reads wrong half the time", 10, 30, true, false},
         {"Bit slip, a jerky swipe", 40, 40, false, true},
     };
     Rig rig;
-    const std::size_t clean = CardNamed("Reader busy after this card") - 1;  // late read: whole
-    rig.reader.SetCardFaults(clean, {});
+    const std::size_t clean = 3;  // the ISO bank card: the dirty cards hold its data
     const CardTracks cleanRaw = rig.ReadRaw(clean);
     const CardTracks cleanText = rig.Read(clean);
     ASSERT_EQ(cleanText.trackErrors, 0);
@@ -319,7 +318,7 @@ TEST(VirtualReader, DirtyCardsReadAsRealOnesDo) {
                 EXPECT_EQ(card.Text(0), cleanText.Text(0)) << c.card;
             }
             bool differ = false;
-            for (int t = 0; t < 2; ++t)
+            for (int t = 0; t < 3; ++t)
                 differ |= Bits(RawBytes(raw, t)) != Bits(RawBytes(cleanRaw, t));
             alwaysDiffer &= differ;
         }
@@ -441,8 +440,8 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
     EXPECT_EQ(rig.reader.Card(hiCo)->tracks[0], before[0]);
     int weak = 0;
     for (int i = 0; i < 10; ++i) weak += (rig.Read(hiCo).trackErrors & 4) != 0;
-    EXPECT_GE(weak, 8);  // the faint track 3
-    EXPECT_EQ(rig.Read(hiCo).Text(0), "%B4000001111111116^DIRT/TEST^3001101?");
+    EXPECT_GE(weak, 8);  // the faint track 3, blank before
+    EXPECT_EQ(rig.Read(hiCo).Text(0), rig.Read(3).Text(0));
 
     ASSERT_EQ(rig.commands.SetHiCo(), kReaderOk);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo), kReaderOk);

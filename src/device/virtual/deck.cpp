@@ -221,22 +221,27 @@ Deck SampleDeck() {
         deck.cards.push_back(std::move(card));
         return deck.cards.back();
     };
-    const std::array<std::string, 3> kDirtTexts = {"B4000001111111116^DIRT/TEST^3001101",
-                                                   "4000001111111116=3001101", ""};
+    // The ISO bank card's data, so that a clean read of any of them matches that card.
+    const std::array<std::string, 3> kDirtTexts = {
+        "B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000",
+        "4000001234567899=29121010000000000000",
+        "011234567890123445=724724000000000000030300000000000000000000"};
     dirty("Stray bits before the start sentinel", Fault::kNoiseBefore, 1, kDirtTexts);
     dirty("Noise after the end sentinel", Fault::kNoiseAfter, 1, kDirtTexts);
     dirty("Pulled out early", Fault::kPartial, 1, kDirtTexts);
-    dirty("Bit errors, 1 in 300 bits", Fault::kBitErrors, 1.0 / 300, kDirtTexts);
+    dirty("Bit errors, 1 in 1000 bits", Fault::kBitErrors, 1.0 / 1000, kDirtTexts);
     dirty("Weak spot, reads wrong half the time", Fault::kWeak, 0.5, kDirtTexts).weakSpot =
         WeakSpot{1, 42};
     dirty("Bit slip, a jerky swipe", Fault::kSlip, 1, kDirtTexts);
-    dirty("Slow to write or erase", Fault::kSlowStatus, 1, {});
-    dirty("Status bytes apart", Fault::kStatusGap, 1, {});
-    // A read block of some 20 reports into a buffer of 4 while the program is busy elsewhere.
+    dirty("Slow to write or erase", Fault::kSlowStatus, 1, kDirtTexts);
+    dirty("Status bytes apart", Fault::kStatusGap, 1, kDirtTexts);
+    // A read block of some 30 reports into a buffer of 4 while the program is busy elsewhere.
     dirty("Read late, input buffer overflows", Fault::kLateRead, 1, kDirtTexts).faults.inputBuffer =
         4;
     dirty("Reader busy after this card", Fault::kNotAccepted, 1, kDirtTexts);
-    dirty("Hi-Co card, Lo-Co writes do not take", Fault::kHighCoercivity, 1, kDirtTexts);
+    // Track 3 blank: a Lo-Co write leaves it faint, while tracks 1 and 2 keep their data.
+    dirty("Hi-Co card, Lo-Co writes do not take", Fault::kHighCoercivity, 1,
+          {kDirtTexts[0], kDirtTexts[1], ""});
     return deck;
 }
 
