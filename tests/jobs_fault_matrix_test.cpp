@@ -128,8 +128,8 @@ std::optional<std::size_t> FaultyCard(Fault fault) {
 // status bytes 349 ms apart are still within the 350 ms per byte; a block read late loses its
 // tail to the input buffer; after the busy card the next command is not accepted within its
 // 50 ms, the flush fails and the job ends as on a lost reader; a Hi-Co card written at Lo-Co
-// answers as any card does, though the write did not take (verify after write finds it). A job
-// does not read a status, nor writes, so those faults cannot meet the reading jobs.
+// answers as any card does, though the write did not take (verify after write finds it). The
+// reading jobs read no status and write nothing: those faults cannot meet them.
 struct JobRow {
     Job job;
     const char* name;
