@@ -88,6 +88,12 @@ bool VirtualReader::SetCardFaults(std::size_t index, const FaultRates& faults) {
     return true;
 }
 
+void VirtualReader::SetSeed(uint32_t seed) {
+    std::lock_guard lock(mutex_);
+    deck_.seed = seed;
+    faultRandom_.seed(seed);
+}
+
 void VirtualReader::SetBusyNext(std::chrono::milliseconds busy) {
     std::lock_guard lock(mutex_);
     busyNext_ = busy;

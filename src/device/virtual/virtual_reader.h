@@ -124,6 +124,8 @@ class VirtualReader {
     // The deck's own chances, or one card's (false when no such card). The next swipe meets them.
     void SetDeckFaults(const FaultRates& faults);
     bool SetCardFaults(std::size_t index, const FaultRates& faults);
+    // Draws the faults from this seed from now on, as a deck with this seed does from its start.
+    void SetSeed(uint32_t seed);
     void SetPollInterval(std::chrono::microseconds interval, std::chrono::microseconds jitter = {});
     void SetInputReportLength(int length);
 
