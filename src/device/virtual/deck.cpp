@@ -72,8 +72,9 @@ std::optional<FaultRates> FaultsFromJson(const nlohmann::json& json, std::string
             continue;
         }
         const auto& table = FaultTable();
+        const std::string& name = key;  // a structured binding cannot be captured everywhere
         const auto info = std::find_if(table.begin(), table.end(),
-                                       [&key](const FaultInfo& i) { return key == i.key; });
+                                       [&name](const FaultInfo& i) { return name == i.key; });
         if (info == table.end()) {
             why = "has an unknown fault \"" + key + "\"";
             return std::nullopt;
