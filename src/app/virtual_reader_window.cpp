@@ -118,7 +118,6 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
         auto* box = new QDoubleSpinBox(dirt);
         box->setDecimals(1);
         box->setSuffix(QStringLiteral(" %"));
-        box->setSpecialValueText(QStringLiteral("as the deck"));
         box->setAccessibleName(QString::fromUtf8(info.label));
         faultBoxes_[static_cast<std::size_t>(info.fault)] = box;
         form->addRow(QString::fromUtf8(info.label) + QLatin1Char(':'), box);
@@ -126,7 +125,6 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     }
     inputBuffer_ = new QSpinBox(dirt);
     inputBuffer_->setSuffix(QStringLiteral(" reports"));
-    inputBuffer_->setSpecialValueText(QStringLiteral("as the deck"));
     inputBuffer_->setToolTip(
         QStringLiteral("Reports held for the program while it does not read; the rest are lost"));
     inputBuffer_->setAccessibleName(QStringLiteral("Input buffer"));
@@ -331,6 +329,8 @@ void VirtualReaderWindow::ShowFaults() {
     for (const FaultInfo& info : FaultTable()) {
         QDoubleSpinBox* box = FaultBox(info.fault);
         const QSignalBlocker quiet(box);
+        // The lowest value reads "as the deck" on a card only; for every card it is 0 %.
+        box->setSpecialValueText(onCard ? QStringLiteral("as the deck") : QString());
         box->setRange(onCard ? kAsDeck : 0, 100);
         box->setValue(rates[info.fault] ? *rates[info.fault] * 100 : onCard ? kAsDeck : 0);
         // A weak spot that nobody gave a chance reads wrong on every swipe.
@@ -338,6 +338,7 @@ void VirtualReaderWindow::ShowFaults() {
         box->setEnabled(known);
     }
     const QSignalBlocker quietBuffer(inputBuffer_);
+    inputBuffer_->setSpecialValueText(onCard ? QStringLiteral("as the deck") : QString());
     inputBuffer_->setRange(onCard ? 0 : 1, kMaxInputBuffer);
     inputBuffer_->setValue(
         rates.inputBuffer.value_or(onCard ? 0 : InputBufferReports(deck, deck.cards.size())));

@@ -104,6 +104,7 @@ TEST_F(VirtualReaderWindowTest, DirtForEveryCardOrTheSelectedOne) {
     EXPECT_TRUE(readerWindow->FaultScope()->isVisible());
     readerWindow->SelectCard(3);
     EXPECT_EQ(readerWindow->FaultBox(Fault::kWeak)->value(), 100);  // a weak spot always fails
+    EXPECT_EQ(readerWindow->FaultBox(Fault::kSlip)->text(), "0.0 %");
     readerWindow->FaultBox(Fault::kNoiseBefore)->setValue(100);
     readerWindow->InputBufferBox()->setValue(8);
     readerWindow->SeedBox()->setValue(7);
