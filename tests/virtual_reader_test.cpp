@@ -416,14 +416,6 @@ TEST(VirtualReader, ReportsReadLateOverflowTheInputBuffer) {
     EXPECT_EQ(block.size(), 3u * 8);
 }
 
-// After the busy card the reader takes no output report within the program's 50 ms.
-TEST(VirtualReader, ABusyReaderDoesNotAcceptTheNextCommand) {
-    Rig rig;
-    EXPECT_EQ(rig.Read(CardNamed("Reader busy after this card")).trackErrors, 0);
-    EXPECT_EQ(rig.commands.StartRawRead(), -1);
-    EXPECT_FALSE(rig.commands.IsConnected());
-}
-
 // A Lo-Co write does not turn a Hi-Co stripe over: a track with data keeps it, a blank track
 // takes a faint copy that reads weak. At Hi-Co the same write takes.
 TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
