@@ -234,12 +234,13 @@ TEST_F(JournalTest, KeepsTheRunAndEveryAttempt) {
         // One run at a time on a journal, and no reading it while it runs.
         EXPECT_FALSE(SqliteJournal::Open(path_, SqliteJournal::Mode::kIssue, error));
         EXPECT_NE(error.find("in use by a run"), std::string::npos) << error;
-        const auto first = journal->BeginAttempt(1, 1, "virtual:1", "aa");
+        const auto first = journal->BeginAttempt(1, "virtual:1", "aa");
         ASSERT_TRUE(first);
-        ASSERT_TRUE(journal->Settle(*first, AttemptStatus::kFailed, "rejected", false));
-        const auto second = journal->BeginAttempt(1, 2, "virtual:1", "aa");
-        journal->BeginAttempt(2, 3, "virtual:2", "bb");
-        ASSERT_TRUE(journal->Settle(*second, AttemptStatus::kVerified, "", false));
+        ASSERT_TRUE(journal->Settle(first->id, AttemptStatus::kFailed, "rejected", false));
+        const auto second = journal->BeginAttempt(1, "virtual:1", "aa");
+        const auto third = journal->BeginAttempt(2, "virtual:2", "bb");
+        ASSERT_TRUE(journal->Settle(second->id, AttemptStatus::kVerified, "", false));
+        EXPECT_EQ(third->card, 3);
         EXPECT_FALSE(journal->Settle(99, AttemptStatus::kWritten, "", false));
     }  // a run that ends any way leaves the journal to the next
     auto journal = SqliteJournal::Open(path_, SqliteJournal::Mode::kRead, error);
@@ -257,8 +258,9 @@ TEST_F(JournalTest, KeepsTheRunAndEveryAttempt) {
     ASSERT_EQ(attempts.size(), 1u);
     EXPECT_EQ(attempts[0].row, 2);
     EXPECT_EQ(attempts[0].reader, "virtual:2");
-    EXPECT_EQ(journal->LastCard(), 3);
-    EXPECT_EQ(journal->CardsTakenBy("virtual:1"), 2);
+    EXPECT_EQ(journal->CardsTakenBy("virtual:1", 99), 2);
+    EXPECT_EQ(journal->CardsTakenBy("virtual:1", attempts[0].id), 2);
+    EXPECT_EQ(journal->CardsTakenBy("virtual:2", attempts[0].id), 0);
     RunParameters other = run;
     other.templates[1] = "{b}";
     EXPECT_FALSE(kept->SameRunAs(other));

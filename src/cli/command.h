@@ -61,6 +61,8 @@ Command AddBeepCommand(CLI::App& app);
 Command AddEncodeCommand(CLI::App& app);
 Command AddDecodeCommand(CLI::App& app);
 Command AddInspectCommand(CLI::App& app);
+Command AddIssueCommand(CLI::App& app);
+Command AddJournalCommand(CLI::App& app);
 
 // "1 card", "3 cards", "no card".
 std::string Cards(int count);

@@ -67,4 +67,10 @@ void Output::Progress(int card, std::optional<int> of) {
     progressShown_ = true;
 }
 
+void Output::Status(std::string_view line) {
+    if (!stderrIsTerminal_) return;
+    std::cerr << "\r\033[K" << line << std::flush;
+    progressShown_ = true;
+}
+
 }  // namespace tollwick

@@ -36,6 +36,8 @@ class Output {
 
     // On a terminal: "card n of N" (or "card n") on standard error until the next output.
     void Progress(int card, std::optional<int> of);
+    // On a terminal: any such line ("12 of 40 records, 31 cards/min, 1 min left").
+    void Status(std::string_view line);
 
   private:
     bool json_;

@@ -65,10 +65,10 @@ class IssueJournal {
     // Records the run's parameters in a journal that has none.
     virtual bool Start(const RunParameters& parameters) = 0;
 
-    // Records a new attempt as uncertain, before its write block goes out. Its id, or nothing.
-    virtual std::optional<long long> BeginAttempt(long long row, long long card,
-                                                  const std::string& reader,
-                                                  const std::string& digest) = 0;
+    // Records a new attempt as uncertain, before its write block goes out, on the next card
+    // number of the run. The attempt (id, card and time filled in), or nothing.
+    virtual std::optional<Attempt> BeginAttempt(long long row, const std::string& reader,
+                                                const std::string& digest) = 0;
     // Records how an attempt ended (and, for a decided uncertain card, that a read decided it).
     virtual bool Settle(long long id, AttemptStatus status, const std::string& note,
                         bool decided) = 0;
@@ -79,9 +79,10 @@ class IssueJournal {
     virtual bool ForEach(const std::function<bool(const Attempt&)>& visit) = 0;
     // The attempts whose last word is kUncertain, oldest first.
     virtual bool Uncertain(std::vector<Attempt>& attempts) = 0;
-    // The highest card number used so far (0 for none), and how many cards one reader took.
-    virtual std::optional<long long> LastCard() = 0;
-    virtual std::optional<long long> CardsTakenBy(const std::string& reader) = 0;
+    // How many cards one reader took for the attempts made before attempt `beforeId` (all of
+    // them: the largest id).
+    virtual std::optional<long long> CardsTakenBy(const std::string& reader,
+                                                  long long beforeId) = 0;
 
     // Why the last call failed, in words; empty after a call that succeeded.
     virtual const std::string& Error() const = 0;

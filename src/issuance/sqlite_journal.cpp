@@ -186,22 +186,26 @@ bool SqliteJournal::Start(const RunParameters& run) {
     return true;
 }
 
-std::optional<long long> SqliteJournal::BeginAttempt(long long row, long long card,
-                                                     const std::string& reader,
-                                                     const std::string& digest) {
+std::optional<Attempt> SqliteJournal::BeginAttempt(long long row, const std::string& reader,
+                                                   const std::string& digest) {
     std::lock_guard lock(mutex_);
     error_.clear();
+    Attempt attempt{0, row, 0, reader, AttemptStatus::kUncertain, UtcNow(), digest, "", false};
+    // The next card number is taken in the same statement: several readers share the journal.
     Statement s{
         Prepared("INSERT INTO attempt(row, card, reader, status, time, digest) "
-                 "VALUES (?, ?, ?, 'uncertain', ?, ?)")};
+                 "SELECT ?, coalesce(max(card), 0) + 1, ?, 'uncertain', ?, ? FROM attempt "
+                 "RETURNING id, card")};
     if (!s.s) return Fail("cannot record the attempt"), std::nullopt;
     sqlite3_bind_int64(s.s, 1, row);
-    sqlite3_bind_int64(s.s, 2, card);
-    Bind(s.s, 3, reader);
-    Bind(s.s, 4, UtcNow());
-    Bind(s.s, 5, digest);
+    Bind(s.s, 2, reader);
+    Bind(s.s, 3, attempt.time);
+    Bind(s.s, 4, digest);
+    if (sqlite3_step(s.s) != SQLITE_ROW) return Fail("cannot record the attempt"), std::nullopt;
+    attempt.id = sqlite3_column_int64(s.s, 0);
+    attempt.card = sqlite3_column_int64(s.s, 1);
     if (sqlite3_step(s.s) != SQLITE_DONE) return Fail("cannot record the attempt"), std::nullopt;
-    return sqlite3_last_insert_rowid(db_);
+    return attempt;
 }
 
 bool SqliteJournal::Settle(long long id, AttemptStatus status, const std::string& note,
@@ -277,21 +281,14 @@ bool SqliteJournal::Uncertain(std::vector<Attempt>& attempts) {
     });
 }
 
-std::optional<long long> SqliteJournal::LastCard() {
+std::optional<long long> SqliteJournal::CardsTakenBy(const std::string& reader,
+                                                     long long beforeId) {
     std::lock_guard lock(mutex_);
     error_.clear();
-    Statement s{Prepared("SELECT coalesce(max(card), 0) FROM attempt")};
-    if (!s.s || sqlite3_step(s.s) != SQLITE_ROW)
-        return Fail("cannot count the cards"), std::nullopt;
-    return sqlite3_column_int64(s.s, 0);
-}
-
-std::optional<long long> SqliteJournal::CardsTakenBy(const std::string& reader) {
-    std::lock_guard lock(mutex_);
-    error_.clear();
-    Statement s{Prepared("SELECT count(*) FROM attempt WHERE reader = ?")};
+    Statement s{Prepared("SELECT count(*) FROM attempt WHERE reader = ? AND id < ?")};
     if (!s.s) return Fail("cannot count the cards"), std::nullopt;
     Bind(s.s, 1, reader);
+    sqlite3_bind_int64(s.s, 2, beforeId);
     if (sqlite3_step(s.s) != SQLITE_ROW) return Fail("cannot count the cards"), std::nullopt;
     return sqlite3_column_int64(s.s, 0);
 }

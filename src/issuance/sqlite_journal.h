@@ -36,14 +36,13 @@ class SqliteJournal final : public IssueJournal {
 
     std::optional<RunParameters> Parameters() override;
     bool Start(const RunParameters& parameters) override;
-    std::optional<long long> BeginAttempt(long long row, long long card, const std::string& reader,
-                                          const std::string& digest) override;
+    std::optional<Attempt> BeginAttempt(long long row, const std::string& reader,
+                                        const std::string& digest) override;
     bool Settle(long long id, AttemptStatus status, const std::string& note, bool decided) override;
     bool History(long long row, std::vector<Attempt>& attempts) override;
     bool ForEach(const std::function<bool(const Attempt&)>& visit) override;
     bool Uncertain(std::vector<Attempt>& attempts) override;
-    std::optional<long long> LastCard() override;
-    std::optional<long long> CardsTakenBy(const std::string& reader) override;
+    std::optional<long long> CardsTakenBy(const std::string& reader, long long beforeId) override;
     const std::string& Error() const override { return error_; }
 
   private:
