@@ -17,7 +17,7 @@ namespace {
 constexpr Command (*kCommands[])(CLI::App&) = {
     AddInfoCommand,    AddReadCommand,       AddWriteCommand, AddEraseCommand,
     AddDensityCommand, AddCoercivityCommand, AddBeepCommand,  AddEncodeCommand,
-    AddDecodeCommand,  AddInspectCommand,    AddIssueCommand, AddJournalCommand,
+    AddDecodeCommand,  AddInspectCommand,    AddIssueCommand, AddJournalCommand, AddListCommand,
 };
 
 bool AsksForJson(int argc, char** argv) {

@@ -63,6 +63,7 @@ Command AddDecodeCommand(CLI::App& app);
 Command AddInspectCommand(CLI::App& app);
 Command AddIssueCommand(CLI::App& app);
 Command AddJournalCommand(CLI::App& app);
+Command AddListCommand(CLI::App& app);
 
 // "1 card", "3 cards", "no card".
 std::string Cards(int count);
