@@ -56,14 +56,17 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
             [window] { window->SetupWindow().Open(); });
 
     CEraseSelectDlg& erase = window->EraseSelectWindow();
-    erase.Bind(messageBoxes,
-               {.opened =
-                    [view] {
-                        view->EnableJobButtons(false);
-                        view->ShowTracks({});
-                    },
-                .startErase = [monitor](uint8_t mask) { return monitor->LaunchErase(mask); },
-                .cancelled = [monitor] { monitor->CancelEraseSelect(); }});
+    erase.Bind(
+        messageBoxes,
+        {.opened =
+             [view] {
+                 view->EnableJobButtons(false);
+                 view->ShowTracks({});
+             },
+         .startErase = [monitor](uint8_t mask) { return monitor->LaunchErase(mask); },
+         .cancelled = [monitor] { monitor->CancelEraseSelect(); },
+         .maskChanged =
+             [this](uint8_t mask) { flags_.eraseMask.store(mask, std::memory_order_release); }});
     connect(window, &CTollwickDlg::EraseRequested, &erase, &CEraseSelectDlg::Open);
 
     CPasswordDlg& password = window->PasswordWindow();

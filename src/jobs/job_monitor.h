@@ -67,8 +67,9 @@ class JobMonitor {
     void LaunchWrite();
     void LaunchCopy();
     void LaunchCompare();
-    // Erase Select's OK: the swipe window for the erase job, and its worker with the tracks of
-    // `mask`. False when the worker could not be started ("Create Thread fail!").
+    // Erase Select's OK: the swipe window for the erase job, and its worker, which erases the
+    // tracks of flags.eraseMask (set to `mask` here) on each card. False when the worker could
+    // not be started ("Create Thread fail!").
     bool LaunchErase(uint8_t mask);
     // Erase Select's Cancel: stops a worker, resets the reader, enables the job buttons.
     void CancelEraseSelect();

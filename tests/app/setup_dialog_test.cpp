@@ -13,6 +13,7 @@ namespace {
 
 using namespace mainid;
 using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
+using mainid::kLoCo;
 using F = CSetupDlg::Field;
 
 class SetupTest : public SessionTest {
@@ -156,23 +157,31 @@ TEST_F(SetupTest, ConnectionDecidesWhatTheWindowOffers) {
     EXPECT_EQ(profile->Read("PORTNUM"), "");
     EXPECT_EQ(profile->Read("BPISET"), "0");  // the density is stored all the same
 
+    // A reader found now: the job buttons come back, and so do the coercivity and data type
+    // buttons that the start-up switched off (without them the reader could not be used). The
+    // beeper buttons and the connection line are the start-up's: Setup asks no version.
     reader->Plug();
     OpenSetup();
+    reader->TakeOutputReports();
     PressOk();
     EXPECT_EQ(Message(), "K47 Ready");
     EXPECT_EQ(profile->Read("PORTNUM"), "4");
-    for (int id : {kRead, kSeqWrite, kHiCo, kRawType, kCaDmv, kBeepOn})
+    for (int id : {kRead, kSeqWrite, kHiCo, kLoCo, kIso, kRawType, kCaDmv})
         EXPECT_TRUE(Enabled(id)) << id;
-    EXPECT_EQ(ConnectionLine(), "COM4 9600,8,N,1  VK3300 EVU1.07");
+    EXPECT_FALSE(Enabled(kBeepOn));
+    EXPECT_EQ(ConnectionLine(), "");
+    for (const auto& report : reader->TakeOutputReports())
+        EXPECT_FALSE(report.size() > 2 && report[1] == 0x1B && report[2] == 'v');  // no version
 
-    // The reader goes away again: what needs it is switched off once more.
+    // The reader goes away again: only the job buttons are switched off.
     reader->Unplug();
     ASSERT_TRUE(profile->Write("PORTNUM", ""));
     OpenSetup();
     PressOk();
     EXPECT_EQ(Message(), "Not Connect K47");
-    for (int id : {kRead, kHiCo, kIso, kBeepOn}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_EQ(ConnectionLine(), "");
+    EXPECT_FALSE(Enabled(kRead));
+    EXPECT_TRUE(Enabled(kSetup));
+    for (int id : {kHiCo, kIso}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 TEST_F(SetupTest, DensityTakesEffectAtOnceAndIsSentByOk) {
