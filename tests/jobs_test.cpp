@@ -130,6 +130,14 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
     EXPECT_EQ(scan.reader.Density(), 210);
     EXPECT_FALSE(scan.view.Logged("EnableControl:1041:1"));
+    // A run told to keep the stored port (the virtual reader's) connects the same way and leaves
+    // it as it was.
+    ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
+    Rig kept(*profile_);
+    kept.monitor->SetStoresAnsweringPort(false);
+    ASSERT_TRUE(kept.Tick());
+    EXPECT_EQ(kept.view.Last("SetMessage"), "Device READY");
+    EXPECT_EQ(profile_->Read("PORTNUM"), "7");
 
     // No reader: only Setup is left, and the window waits for the start-up password.
     ASSERT_TRUE(profile_->Write("PORTNUM", ""));

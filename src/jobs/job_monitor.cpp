@@ -137,7 +137,7 @@ void JobMonitor::ConnectionSequence() {
     connection_.densityResult =
         reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
     // The profile is rewritten (and synced) only when the port changed.
-    if (stored != std::to_string(port)) StorePort(context_.profile, port);
+    if (storesPort_ && stored != std::to_string(port)) StorePort(context_.profile, port);
     view.SetMessage("Device READY");
 
     int coercivity = kHiCo;

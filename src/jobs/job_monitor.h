@@ -94,6 +94,11 @@ class JobMonitor {
 
     void SetCardFileHooks(CardFileHooks hooks) { files_ = std::move(hooks); }
 
+    // Whether the start-up connection stores the port that answered as PORTNUM (it does unless
+    // told otherwise). A virtual reader's port says nothing of the real reader's: a run on it
+    // leaves the stored port alone.
+    void SetStoresAnsweringPort(bool stores) { storesPort_ = stores; }
+
     const StartupConnection& Connection() const { return connection_; }
     JobRunner& Runner() { return runner_; }
     JobContext& Context() { return context_; }
@@ -104,6 +109,7 @@ class JobMonitor {
     StartupConnection connection_;
     CardFileHooks files_;
     bool passwordPending_ = false;
+    bool storesPort_ = true;
     bool ended_ = false;
     bool showing_ = false;
 
