@@ -83,6 +83,13 @@ QString CTollwickDlg::AboutEntryText() {
     return QStringLiteral("关于 Tollwick(&A)...");
 }
 
+QString CTollwickDlg::TrackLeftOutText(int track) {
+    return QStringLiteral(
+               "Ticked: Track%1 is left out. Its box is emptied and takes no input, so Write "
+               "and the other writing jobs leave the track empty.")
+        .arg(track);
+}
+
 QString CTollwickDlg::StartupMessage() {
     return QStringLiteral("Connect to Device ,Please wait...");
 }
@@ -160,6 +167,9 @@ void CTollwickDlg::BuildControls() {
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& r = checkRects[i];
         trackChecks_[i] = l.CheckBox(kTrackCheckIds[i], QString(), r[0], r[1], r[2], r[3]);
+        const QString leftOut = TrackLeftOutText(static_cast<int>(i) + 1);
+        trackChecks_[i]->setToolTip(leftOut);
+        trackChecks_[i]->setAccessibleDescription(leftOut);
     }
     l.PushButton(kErase, QStringLiteral("Erase"), 236, 250, 50, 23);
     l.GroupBox(kNoId, QString(), 232, 1, 110, 48, QStringLiteral("Reader"));
@@ -167,6 +177,9 @@ void CTollwickDlg::BuildControls() {
 
     message_ = l.Place(kMessage, new QLineEdit, 9, 12, 205, 17, QStringLiteral("Message"));
     message_->setFocusPolicy(Qt::ClickFocus);  // editable, but no tab stop
+    // What the jobs say there is spoken wherever the focus is: "Read Card<1> OK".
+    announcer_ = new Announcer(this);
+    connect(message_, &QLineEdit::textChanged, announcer_, &Announcer::Announce);
     {
         // Red text on the button-face colour, whether the window takes input or not.
         QPalette palette = message_->palette();
@@ -204,11 +217,14 @@ void CTollwickDlg::BuildControls() {
         const auto& r = counterRects[i];
         counters_[i] = l.StatusStatic(kCounterIds[i], QStringLiteral("0"), r[0], r[1], r[2], r[3],
                                       QStringLiteral("Track%1 characters").arg(i + 1));
+        SetStatusText(counters_[i], QStringLiteral("0"));
         counters_[i]->setWordWrap(false);
         // Drawn over the frame line like the other statics: with the window's background.
         counters_[i]->setAutoFillBackground(true);
     }
-    l.StatusStatic(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection"));
+    SetStatusText(
+        l.StatusStatic(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection")),
+        QString());
     l.PushButton(kChangePassword, QStringLiteral("Change\nLogo ID"), 292, 300, 49, 21);
     QGroupBox* beeperFrame =
         l.GroupBox(kNoId, QString(), 233, 68, 111, 21, QStringLiteral("Beeper"));
@@ -338,7 +354,7 @@ void CTollwickDlg::EnableControl(int id, bool on) {
 }
 
 void CTollwickDlg::SetConnectionLine(const QString& text) {
-    if (auto* line = ControlAs<QLabel>(kConnection)) line->setText(text);
+    if (auto* line = ControlAs<QLabel>(kConnection)) SetStatusText(line, text);
 }
 
 void CTollwickDlg::UpdateData(bool fromControls) {
@@ -395,7 +411,7 @@ void CTollwickDlg::OnTrackChanged(int index) {
 
 void CTollwickDlg::RefreshCounter(int index) {
     const auto i = static_cast<std::size_t>(index);
-    counters_[i]->setText(QString::number(trackEdits_[i]->Length()));
+    SetStatusText(counters_[i], QString::number(trackEdits_[i]->Length()));
 }
 
 void CTollwickDlg::OnTrackCheck(int index) {

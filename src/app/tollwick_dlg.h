@@ -25,6 +25,7 @@ class QRadioButton;
 
 namespace tollwick {
 
+class Announcer;
 class CAboutDlg;
 class CEraseSelectDlg;
 class CPasswordDlg;
@@ -93,6 +94,8 @@ class CTollwickDlg : public QDialog {
     static constexpr int kAboutCommand = 0x0010;
     static QString AboutEntryText();
     static QString StartupMessage();
+    // What a ticked track check box means: its tooltip and accessible description.
+    static QString TrackLeftOutText(int track);
 
     // Builds the window and runs its initialisation: ISO formats, stored density, the auxiliary
     // windows (hidden), the start-up message; the window is left disabled until the reader
@@ -204,6 +207,7 @@ class CTollwickDlg : public QDialog {
     std::array<QCheckBox*, 3> trackChecks_{};
     std::array<QLabel*, 3> counters_{};
     QLineEdit* message_ = nullptr;
+    Announcer* announcer_ = nullptr;
     QButtonGroup* coercivityGroup_ = nullptr;
     QButtonGroup* dataTypeGroup_ = nullptr;
     QButtonGroup* beeperGroup_ = nullptr;
