@@ -21,6 +21,7 @@
 #include "app/aux_dialogs.h"
 #include "app/dialog_layout.h"
 #include "app/erase_select_dlg.h"
+#include "app/legibility.h"
 #include "app/message_box_seam.h"
 #include "app/password_dlg.h"
 #include "app/reader_control.h"
@@ -181,11 +182,13 @@ void CTollwickDlg::BuildControls() {
     announcer_ = new Announcer(this);
     connect(message_, &QLineEdit::textChanged, announcer_, &Announcer::Announce);
     {
-        // Red text on the button-face colour, whether the window takes input or not.
+        // Red text on the button-face colour, whether the window takes input or not; as red as
+        // reads well on this desktop's button face.
         QPalette palette = message_->palette();
         const QColor face = palette.color(QPalette::Active, QPalette::Button);
+        const QColor red = ReadableRed(face);
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            palette.setColor(group, QPalette::Text, QColor(255, 0, 0));
+            palette.setColor(group, QPalette::Text, red);
             palette.setColor(group, QPalette::Base, face);
         }
         message_->setPalette(palette);

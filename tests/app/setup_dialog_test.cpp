@@ -5,6 +5,8 @@
 #include <QRadioButton>
 #include <sstream>
 
+#include "app/combo_fit.h"
+#include "app/dialog_units.h"
 #include "app/setup_dlg.h"
 #include "session_test_support.h"
 
@@ -45,6 +47,26 @@ class SetupTest : public SessionTest {
     void PressOk() { QTest::mouseClick(SetupDialog().Control(setupid::kOk), Qt::LeftButton); }
     void PressCancel() {
         QTest::mouseClick(SetupDialog().Control(setupid::kCancel), Qt::LeftButton);
+    }
+    // Every combo shows its entries whole, in the place and size the dialog gives it.
+    void ExpectTextsFit(const char* when) {
+        for (int t = 1; t <= 3; ++t) {
+            for (int f = 0; f < 4; ++f) {
+                QComboBox* combo = Combo(t, F(f));
+                EXPECT_LE(ComboTextNeed(combo), ComboTextRoom(combo))
+                    << when << " track " << t << " field " << f << " "
+                    << combo->currentText().toStdString();
+            }
+        }
+        // Track 1's Parity, SS and ES: x 192, 238, 278; widths 28, 18, 18 dialog units.
+        const DialogUnits units(SystemDialogFont());
+        const auto place = [this](F field) {
+            QComboBox* combo = Combo(1, field);
+            return std::pair(combo->mapTo(&SetupDialog(), QPoint(0, 0)).x(), combo->width());
+        };
+        EXPECT_EQ(place(F::kParity), std::pair(units.X(192), units.X(28))) << when;
+        EXPECT_EQ(place(F::kStartSentinel), std::pair(units.X(238), units.X(18))) << when;
+        EXPECT_EQ(place(F::kEndSentinel), std::pair(units.X(278), units.X(18))) << when;
     }
     // Chooses a list entry as the keyboard does, which confirms the selection.
     void Choose(QComboBox* combo, int index) {
@@ -219,6 +241,7 @@ TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
     EXPECT_EQ(Shown(3), (QStringList{"5", "ODD", ";", "?"}));
     EXPECT_EQ(Items(2, F::kBpc), QStringList{"5"});
     EXPECT_FALSE(Combo(2, F::kStartSentinel)->isEnabled());
+    ExpectTextsFit("ISO");
     PressOk();
     EXPECT_EQ(profile->Read("TR1BPC", "none"), "none");  // ISO stores no track key
 
@@ -229,6 +252,7 @@ TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
             EXPECT_EQ(Shown(t), (QStringList{"8", "NONE", "NONE", "NONE"})) << id;
             EXPECT_FALSE(Combo(t, F::kBpc)->isEnabled()) << id;
         }
+        ExpectTextsFit("NONE");  // "NONE" in the narrow SS and ES combos
         PressCancel();
     }
 }
@@ -243,6 +267,7 @@ TEST_F(SetupTest, UserTypeListsFollowTheStoredKeys) {
     EXPECT_EQ(Items(1, F::kBpc), (QStringList{"4", "5", "6", "7"}));
     EXPECT_EQ(Items(2, F::kStartSentinel).join(""), "13579;=?");
     EXPECT_TRUE(Combo(3, F::kStartSentinel)->isEnabled() && Combo(1, F::kBpc)->isEnabled());
+    ExpectTextsFit("User Type");  // "EVEN" in Parity
     PressCancel();
 
     // Narrow with parity, wide without, and a 7-bit track 1 without stored sentinels.
