@@ -33,7 +33,7 @@ mkdir -p "$output"
 
 # A fresh profile and the sample deck, so that nothing of this machine changes the pictures. The
 # program drives itself (hidden option) and quits when the pictures are saved.
-QT_QPA_PLATFORM=xcb timeout 60 xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96 -br" \
+QT_QPA_PLATFORM=xcb timeout 60 xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96 -br" \
     "$program" --profile "$work/Tollwick.ini" --simulate --screenshot-demo "$work" >/dev/null
 
 for picture in main-window.png swipe-window.png virtual-reader.png inspector.png \
