@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     // Before QApplication, which needs a display: --help, --version and mistakes need none.
     const tollwick::CommandLine options = tollwick::ParseCommandLine(argc, argv);
     if (!options.error.empty()) return Usage(options.error);
-    if (options.help) return Printed(tollwick::CommandLineHelp());
+    if (options.help) return Printed(tollwick::CommandLineHelp().c_str());
     if (options.version) {
         return Printed((std::string("tollwick ") + tollwick::kTollwickVersion + "\n").c_str());
     }

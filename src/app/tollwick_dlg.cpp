@@ -228,7 +228,11 @@ void CTollwickDlg::BuildControls() {
     SetStatusText(
         l.StatusStatic(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection")),
         QString());
-    l.PushButton(kChangePassword, QStringLiteral("Change\nLogo ID"), 292, 300, 49, 21);
+    QPushButton* password =
+        l.PushButton(kChangePassword, QStringLiteral("Change\nLogo ID"), 292, 300, 49, 21);
+    password->setToolTip(QStringLiteral("Set or change the program password. ") +
+                         CPasswordDlg::ScopeText());
+    password->setAccessibleDescription(password->toolTip());
     QGroupBox* beeperFrame =
         l.GroupBox(kNoId, QString(), 233, 68, 111, 21, QStringLiteral("Beeper"));
     l.Nest(beeperFrame, {l.Radio(kBeepOn, QStringLiteral("BEEP ON"), 241, 76, 44, 10, true),
@@ -471,18 +475,30 @@ void CTollwickDlg::AddContextMenuAction(QAction* action) {
     addAction(action);
 }
 
-void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
+std::vector<QAction*> CTollwickDlg::ContextMenuActions() {
     std::erase(contextActions_, nullptr);
-    if (systemMenuHasAbout_ && contextActions_.empty()) {
+    std::vector<QAction*> actions(contextActions_.begin(), contextActions_.end());
+    // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
+    if (!systemMenuHasAbout_) {
+        if (aboutAction_ == nullptr) {
+            aboutAction_ = new QAction(AboutEntryText(), this);
+            connect(aboutAction_, &QAction::triggered, this, &CTollwickDlg::ShowAbout);
+        }
+        actions.push_back(aboutAction_);
+    }
+    return actions;
+}
+
+void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const std::vector<QAction*> actions = ContextMenuActions();
+    if (actions.empty()) {
         QDialog::contextMenuEvent(event);
         return;
     }
     QMenu menu(this);
-    for (QAction* action : contextActions_) menu.addAction(action);
-    if (!systemMenuHasAbout_) {
-        if (!contextActions_.empty()) menu.addSeparator();
-        menu.addAction(AboutEntryText(), this, &CTollwickDlg::ShowAbout);
+    for (QAction* action : actions) {
+        if (action == aboutAction_ && !menu.isEmpty()) menu.addSeparator();
+        menu.addAction(action);
     }
     menu.exec(event->globalPos());
 }

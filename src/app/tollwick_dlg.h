@@ -138,6 +138,9 @@ class CTollwickDlg : public QDialog {
     void ShowAbout();
     // An entry of the window's context menu, whose shortcut works in every window of the program.
     void AddContextMenuAction(QAction* action);
+    // The entries of the context menu, in their order: those added, then the About entry where
+    // the system menu cannot carry it. Empty when a right click opens no menu.
+    std::vector<QAction*> ContextMenuActions();
 
     // --- Data-exchange values ---
     QString TrackTextMember(int index) const {
@@ -213,6 +216,7 @@ class CTollwickDlg : public QDialog {
     QButtonGroup* beeperGroup_ = nullptr;
     bool systemMenuHasAbout_ = false;
     std::vector<QPointer<QAction>> contextActions_;  // an action may go before the window
+    QAction* aboutAction_ = nullptr;
 
     // Data-exchange values.
     std::array<QString, 3> trackText_{};
