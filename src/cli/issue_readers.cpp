@@ -62,10 +62,10 @@ std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& opti
         readers.back()->MakeVirtual(std::move(reader), deckPath, VirtualPace(options, k));
     }
     if (readers.empty()) {
-        status = out.Fail(kExitNoReader, "no virtual reader " + (devices.empty() ? options.device
-                                                                                : devices) +
-                                             " (there are virtual:1 to virtual:" +
-                                             std::to_string(options.readers) + ")");
+        status = out.Fail(
+            kExitNoReader,
+            "no virtual reader " + (devices.empty() ? options.device : devices) +
+                " (there are virtual:1 to virtual:" + std::to_string(options.readers) + ")");
     }
     return readers;
 }
