@@ -29,6 +29,10 @@ class CliContext {
     // Takes the signals and sets up the reader. cardAfterCard: the virtual reader swipes the
     // deck's cards in turn. kExitDone, or the status of what failed (said).
     int OpenSession(bool cardAfterCard);
+    // Takes the signals (before any thread is started) for a command that opens readers itself.
+    void WatchSignals() {
+        if (!signals_) signals_.emplace();
+    }
     Session& ReaderSession() { return *session_; }
 
     // The end of a command run: after an interrupt the reader is disarmed, and a changed deck

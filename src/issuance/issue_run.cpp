@@ -37,7 +37,7 @@ class IssueRun::Round final : public WriteRound {
         if (!attempt) return Failed(journal.Error());
         attempt_ = std::move(*attempt);
         slot_ = *slot;
-        station_.PresentCard(slot_);
+        if (!station_.PresentCard(slot_)) return Failed(NoCard());
         run_.Note([&](IssueTally&) { run_.events_.Awaiting(station_, row_, false); });
         return true;
     }
@@ -45,7 +45,7 @@ class IssueRun::Round final : public WriteRound {
     // Written: kept and recorded before the card is read back.
     bool BeforeReadBack() override {
         if (!Record(AttemptStatus::kWritten, "")) return false;
-        station_.PresentCard(slot_);
+        if (!station_.PresentCard(slot_)) return Failed(NoCard());
         run_.Note([&](IssueTally&) { run_.events_.Awaiting(station_, row_, true); });
         return true;
     }
@@ -86,6 +86,8 @@ class IssueRun::Round final : public WriteRound {
     std::optional<Attempt> Current() const { return attempt_; }
 
   private:
+    std::string NoCard() const { return "no card to swipe on " + station_.Name(); }
+
     bool Failed(const std::string& why) {
         broken_ = true;
         run_.Note([&](IssueTally& tally) {
@@ -178,7 +180,10 @@ StepOutcome IssueRun::Decide(IssueStation& station, const Attempt& attempt,
         Note([&](IssueTally& tally) { tally.problem = journal_.Error(); });
         return StepOutcome::kStopped;
     }
-    station.PresentCard(*slot);
+    if (!station.PresentCard(*slot)) {
+        Note([&](IssueTally& tally) { tally.problem = "no card to swipe on " + station.Name(); });
+        return StepOutcome::kStopped;
+    }
     Note([&](IssueTally&) { events_.Awaiting(station, attempt.row, true); });
     uint8_t differing = 0;
     const StepOutcome outcome =

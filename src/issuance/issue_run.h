@@ -39,8 +39,8 @@ class IssueStation {
     // The next card swiped is this reader's card number `slot` (from 0, in the order it took
     // them): before a write, the next blank card; before a read-back, the card just written or
     // the uncertain card. A real reader takes whatever card the operator swipes; the virtual
-    // reader swipes that card of its deck.
-    virtual void PresentCard(long long /*slot*/) {}
+    // reader swipes that card of its deck. False: it cannot (its deck file), and the run stops.
+    virtual bool PresentCard(long long /*slot*/) { return true; }
     // The reader reported a card written: it is kept before the journal hears of it (the
     // virtual reader's deck file). False: it could not be kept, and the run stops.
     virtual bool KeepCard() { return true; }
