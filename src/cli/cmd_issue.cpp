@@ -41,10 +41,9 @@ int Prepare(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
     p.run = RunParameters{p.data->Digest(), options.templates, std::string(DataTypeName(type)),
                           TrackSetText(layout.settings), ""};
 
-    // The journal: a dry run only reads one that exists; a run takes it for itself.
-    const bool exists = std::filesystem::exists(options.journal);
-    if (!options.dryRun || exists) {
-        const auto mode = options.dryRun ? SqliteJournal::Mode::kRead : SqliteJournal::Mode::kIssue;
+    // The journal: a dry run only reads one that exists; a run takes it for itself. A new one is
+    // made only once every record has passed its check.
+    const auto openJournal = [&](SqliteJournal::Mode mode) {
         p.journal = SqliteJournal::Open(options.journal, mode, error);
         if (!p.journal) return out.Fail(kExitFileFailed, error);
         const auto kept = p.journal->Parameters();
@@ -54,6 +53,11 @@ int Prepare(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
                                             " belongs to another run: " + OtherRun(*kept, p.run));
         }
         p.run.digestKey = kept ? kept->digestKey : NewDigestKey();
+        return int{kExitDone};
+    };
+    if (std::filesystem::exists(options.journal)) {
+        const auto mode = options.dryRun ? SqliteJournal::Mode::kRead : SqliteJournal::Mode::kIssue;
+        if (const int status = openJournal(mode)) return status;
     }
 
     // Every record is checked before the first card; a dry run shows what each card gets.
@@ -78,6 +82,7 @@ int Prepare(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
                                         " cannot be written as the templates fill them" +
                                         (options.dryRun ? "" : "; no card was touched"));
     }
+    if (!options.dryRun && !p.journal) return openJournal(SqliteJournal::Mode::kIssue);
     return kExitDone;
 }
 
