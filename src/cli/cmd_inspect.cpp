@@ -37,7 +37,7 @@ bool Report(Output& out, int track, const TrackInspection& inspection, bool firs
     out.Object(InspectionJson(track, inspection));
     if (!first) out.Text("");
     for (const std::string& line : RenderInspection(inspection, track)) out.Text(line);
-    return inspection.failure.has_value();
+    return !inspection.decodes;
 }
 
 int RunInspect(CliContext& ctx, const InspectOptions& o, const CLI::App& app) {

@@ -44,6 +44,7 @@ Json CardFieldsJson(const std::optional<CardFields>& fields) {
             group[field.key] = field.value;
         }
         if (!field.explanation.empty()) group[field.key + "_explanation"] = field.explanation;
+        if (field.malformed) group[field.key + "_malformed"] = true;
     }
     return out;
 }
