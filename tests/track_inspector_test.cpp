@@ -162,8 +162,9 @@ TEST(TrackInspector, VerdictIsTheProgramsReadAndSaysWhatLiesAroundIt) {
     // three of them are counted with their distances.
     const std::string frame = FrameBits("1234", kIso2);
     for (int gap = 0; gap <= 40; ++gap) {
-        const TrackInspection in =
-            Inspect("1" + Zeros(static_cast<std::size_t>(gap)) + frame, kIso2);
+        std::string bits = "1";
+        bits += Zeros(static_cast<std::size_t>(gap));
+        const TrackInspection in = Inspect(bits + frame, kIso2);
         EXPECT_FALSE(in.decodes) << gap;
         EXPECT_EQ(in.finding, Finding::kStrayBits) << gap << " " << VerdictText(in);
         EXPECT_EQ(in.startBit, gap + 1);
@@ -373,7 +374,9 @@ TEST(TrackInspector, EveryFormatIsFoundEveryWay) {
                                              s.startSentinel + text + s.endSentinel;
                 const std::string where =
                     expected + " configured " + std::to_string(configured.bpc);
-                if (configured == s && way == 0) EXPECT_TRUE(in.decodes) << where;
+                if (configured == s && way == 0) {
+                    EXPECT_TRUE(in.decodes) << where;
+                }
                 if (configured == s && !in.decodes) {
                     EXPECT_EQ(First(in), expected) << where;
                     EXPECT_NE(way, 0) << where;

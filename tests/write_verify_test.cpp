@@ -89,7 +89,7 @@ TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
         {bytes(good), ""},
         {bytes(weakSpot), "bit 42, in character 8, reads 1 and should read 0"},
         {bytes(backwards.substr(backwards.find('1'))),
-         "the card was swiped backwards (read that way it holds what was written)"},
+         "the card was swiped backwards, and read that way it holds what was written"},
         {bytes(good.substr(0, 60)), "the swipe ended early after 12 characters"},
         {recorded("4000001234567898=2912101", kTrack2),
          "it holds other data: character 16 reads '8' and should read '9'"},
@@ -102,8 +102,11 @@ TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
     const std::string both =
         VerifyDifferences({"A1", written, ""}, {Bytes{}, bytes(weakSpot), Bytes{}}, kIsoTrackSet);
     EXPECT_EQ(both,
-              "track 1: nothing was read back; track 2: bit 42, in character 8, reads 1 and "
-              "should read 0");
+              "tracks 1 and 2 differ: track 1: nothing was read back; track 2: bit 42, in "
+              "character 8, reads 1 and should read 0");
+    EXPECT_EQ(
+        VerifyDifferences({"", written, ""}, {Bytes{}, bytes(weakSpot), Bytes{}}, kIsoTrackSet),
+        "track 2 differs: bit 42, in character 8, reads 1 and should read 0");
     EXPECT_EQ(both.find("4000001234567899"), std::string::npos);
 }
 

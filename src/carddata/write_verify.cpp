@@ -1,6 +1,7 @@
 #include "carddata/write_verify.h"
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 
 #include "carddata/track_codec.h"
@@ -80,7 +81,7 @@ std::string WhyReadFails(const TrackInspection& in, const std::optional<std::str
             } else {
                 why = "it was written in another format";
             }
-            return why + (holdsIt(c.text) ? " (read that way it holds what was written)" : "");
+            return why + (holdsIt(c.text) ? ", and read that way it holds what was written" : "");
         }
         case Finding::kWeak:
             return "the track is weak, or was written at another coercivity or density (" +
@@ -139,12 +140,22 @@ std::string VerifyDifferences(const std::array<std::string, 3>& written,
                               const std::array<std::vector<uint8_t>, 3>& read,
                               const TrackSet& formats) {
     const bool rawType = IsRawTrackSet(formats);
-    std::string text;
+    uint8_t differing = 0;
+    std::array<std::string, 3> why;
     for (std::size_t t = 0; t < 3; ++t) {
-        const std::string why = TrackDifference(written[t], read[t], formats[t], rawType);
-        if (why.empty()) continue;
-        if (!text.empty()) text += "; ";
-        text += "track " + std::to_string(t + 1) + ": " + why;
+        why[t] = TrackDifference(written[t], read[t], formats[t], rawType);
+        if (!why[t].empty()) differing = static_cast<uint8_t>(differing | (1u << t));
+    }
+    if (differing == 0) return {};
+    std::string text = DifferingTracksText(differing) + ": ";
+    const bool one = std::has_single_bit(unsigned{differing});
+    bool first = true;
+    for (std::size_t t = 0; t < 3; ++t) {
+        if (why[t].empty()) continue;
+        if (!first) text += "; ";
+        if (!one) text += "track " + std::to_string(t + 1) + ": ";
+        text += why[t];
+        first = false;
     }
     return text;
 }

@@ -43,9 +43,9 @@ std::string DifferingTracksText(uint8_t differing);
 std::string TrackDifference(std::string_view written, std::span<const uint8_t> read,
                             const TrackSettings& settings, bool rawType);
 
-// The same for every track of a card that differs: "track 2: bit 42, in character 8, reads 0
-// and should read 1; track 3: the swipe ended early after 12 characters"; empty when the card
-// verifies.
+// The same for a whole card, after the tracks that differ: "track 2 differs: bit 42, in
+// character 8, reads 0 and should read 1", "tracks 1 and 3 differ: track 1: the card was swiped
+// backwards; track 3: the swipe ended early after 12 characters"; empty when the card verifies.
 std::string VerifyDifferences(const std::array<std::string, 3>& written,
                               const std::array<std::vector<uint8_t>, 3>& read,
                               const TrackSet& formats);
