@@ -285,7 +285,8 @@ TEST(TrackInspector, WeakTrackAndOtherWaysOfReadingIt) {
               "parity and LRC correct: the card was swiped backwards");
     // A reading with no parity check is never the answer on its own.
     const TrackSettings sixBits{6, kParityNone, '%', '?'};
-    const TrackInspection six = Inspect(Reversed(FrameBits("ABC", sixBits) + Zeros(20)), kIso2);
+    const TrackInspection six =
+        Inspect(Reversed(FrameBits("ABCDEFGHIJ", sixBits) + Zeros(20)), kIso2);
     EXPECT_EQ(six.finding, Finding::kFailure);
     EXPECT_NE(VerdictText(six).find("without a parity check that may be chance"), std::string::npos)
         << VerdictText(six);

@@ -20,6 +20,9 @@ constexpr int kPadBits = 40;
 // repair counts: short frames inside noise decode by chance.
 constexpr int kMinDataAfterNoise = 4;
 constexpr int kMinRepairedData = 3;
+// Data characters a reading without a parity check needs, outside the configured format: only
+// its LRC checks it, and four bits of LRC pass one frame of noise in sixteen.
+constexpr int kMinUncheckedData = 8;
 // How far before the first failing character a slip is looked for, in characters.
 constexpr int kSlipWindowCharacters = 8;
 // A frame is short, and what follows it worth a word, from this many bits of activity on.
@@ -33,8 +36,7 @@ class View {
   public:
     // limitBits: the bits an end sentinel may begin in, as the decode counts them (the recorded
     // bytes); 0 to take the bits up to the last one bit.
-    View(const std::string& bits, bool reversed, bool inverted, int limitBits = 0)
-        : inverted_(inverted) {
+    View(const std::string& bits, bool reversed, bool inverted, int limitBits = 0) {
         length_ = static_cast<int>(bits.size());
         bits_.assign(static_cast<std::size_t>(length_ + kPadBits), 0);
         for (int i = 0; i < length_; ++i) {
@@ -58,14 +60,27 @@ class View {
             }
         }
         limitBits_ = limitBits > 0 ? limitBits : dataEnd_;
+        // One bits where a track can begin: among the first stray ones, or after idle bits.
+        int zeros = kGuardBits;
+        for (int i = 0; i < length_; ++i) {
+            if (bits_[static_cast<std::size_t>(i)] == 0) {
+                ++zeros;
+                continue;
+            }
+            if (zeros >= kGuardBits || onesBefore_[static_cast<std::size_t>(i)] <= kMaxStrayOnes) {
+                oneStarts_.push_back(i);
+            }
+            zeros = 0;
+        }
     }
 
     int Length() const { return length_; }
-    bool Inverted() const { return inverted_; }
     int Padded() const { return static_cast<int>(bits_.size()); }
     int DataEnd() const { return dataEnd_; }  // one past the last one bit; 0 when there is none
     int FirstOne() const { return firstOne_; }
     int LimitBits() const { return limitBits_; }
+    // The one bits where a track can begin (CanBegin), in order.
+    const std::vector<int>& OneStarts() const { return oneStarts_; }
     int Bit(int at) const {
         return at >= 0 && at < Padded() ? bits_[static_cast<std::size_t>(at)] : 0;
     }
@@ -83,7 +98,6 @@ class View {
     }
 
   private:
-    bool inverted_ = false;
     int length_ = 0;
     int dataEnd_ = 0;
     int firstOne_ = -1;
@@ -91,6 +105,7 @@ class View {
     std::vector<uint8_t> bits_;
     std::vector<uint8_t> window_;
     std::vector<int> onesBefore_;
+    std::vector<int> oneStarts_;
 };
 
 enum Group { kConfiguredGroup = 0, kIsoGroup = 1, kOtherGroup = 2 };
@@ -284,26 +299,67 @@ bool CanBegin(const View& v, int p) {
     return v.OnesIn(0, p) <= kMaxStrayOnes || v.OnesIn(p - kGuardBits, p) == 0;
 }
 
-// Whether a decoded frame may stand: a reading without a parity check, or a short one, needs
-// idle bits after its LRC.
+// Whether a decoded frame may stand: a short one needs idle bits after its LRC; one without a
+// parity check needs them always, idle bits (or the stream's start) before it rather than stray
+// ones, and some length, since only its LRC checks it.
 bool MayStand(const View& v, const Format& f, int start, int endIndex) {
-    const bool needsIdleAfter = !f.checked || endIndex - 1 < kMinDataAfterNoise;
+    const int data = endIndex - 1;
+    // At the stream's start a byte's fill may stand before the frame.
+    const bool clean = start <= 8 || v.OnesIn(start - kGuardBits, start) == 0;
+    const bool shortForIt = data < (f.group == kConfiguredGroup ? 1 : kMinUncheckedData);
+    if (!f.checked && (shortForIt || !clean)) return false;
+    if (!f.checked && f.group != kConfiguredGroup) {
+        // Zero characters pass no check of their own: a frame running through idle bits is
+        // noise on both sides of them (in the configured format blanks and zeros are data).
+        int zeros = 0;
+        for (int at = start; at < start + (endIndex + 2) * f.settings.bpc; ++at) {
+            zeros = v.Bit(at) ? 0 : zeros + 1;
+            if (zeros >= kGuardBits) return false;
+        }
+    }
+    const bool needsIdleAfter = !f.checked || data < kMinDataAfterNoise;
     if (!needsIdleAfter) return true;
-    // Past the stream the level is idle for a reader that idles at zero; inverted, nothing is
-    // known there, so the idle bits must have come.
     const int after = start + (endIndex + 2) * f.settings.bpc;
-    if (v.Inverted() && after + kGuardBits > v.Length()) return false;
     return v.OnesIn(after, after + kGuardBits) == 0;
 }
 
 // The first start sentinel in view v from which format f decodes and may stand: its offset and
-// end sentinel index, or nothing.
+// end sentinel index, or nothing. Each start is walked until its first bad parity or its end
+// sentinel, which on most streams is a character or two; should the walks together take more
+// than a few passes over the stream (a stream built of start sentinels and good characters), the
+// rest is judged with running tables, so that no stream costs more than linear time.
 std::optional<std::pair<int, int>> FirstReading(const View& v, const Format& f,
-                                                const FrameTables& tables) {
+                                                FrameTables& tables) {
     const int bpc = f.settings.bpc;
-    for (int p = std::max(v.FirstOne(), 0); p < v.DataEnd(); ++p) {
-        if (v.Code(p, f.codeMask) != f.startCode || !CanBegin(v, p)) continue;
-        const int end = tables.Decodes(p, SearchedCharacters(v.LimitBits(), p, bpc), f.dataMask);
+    int budget = 4 * (v.Padded() / bpc) + 64;  // characters walked before tables pay off
+    bool built = false;
+    // Start sentinels begin with a one bit (all of the program's lists do); any other is looked
+    // for at every place a track can begin.
+    std::vector<int> every;
+    if ((f.startCode & 1) == 0) {
+        for (int p = std::max(v.FirstOne(), 0); p < v.DataEnd(); ++p) {
+            if (CanBegin(v, p)) every.push_back(p);
+        }
+    }
+    for (const int p : (f.startCode & 1) ? v.OneStarts() : every) {
+        if (v.Code(p, f.codeMask) != f.startCode) continue;
+        const int searched = SearchedCharacters(v.LimitBits(), p, bpc);
+        int end = -1;
+        if (built) {
+            end = tables.Decodes(p, searched, f.dataMask);
+        } else {
+            int steps = 0;
+            const auto codes = [&v, &f, p, bpc, &steps](int k) {
+                ++steps;
+                return v.Code(p + k * bpc, f.codeMask);
+            };
+            end = FrameDecodes(codes, f, searched);
+            budget -= steps;
+            if (budget < 0) {
+                tables.Build(v, f);
+                built = true;
+            }
+        }
         if (end < 2 || !MayStand(v, f, p, end)) continue;
         return std::pair{p, end};
     }
@@ -392,7 +448,6 @@ std::vector<TrackCandidate> SearchCandidates(
                 found.push_back(MakeCandidate(v, 0, f, 0, 0, decoded->first, decoded->second));
                 continue;
             }
-            tables.Build(v, f);
             if (auto reading = FirstReading(v, f, tables)) {
                 const auto [start, end] = *reading;
                 found.push_back(
@@ -692,6 +747,14 @@ bool Weak(TrackInspection& out, const View& v, const Format& f, int start) {
     return true;
 }
 
+// Back to the characters as the program's read cuts them, from bit 0, when a start sentinel
+// found after stray bits explains nothing.
+void UndoFrame(TrackInspection& out, const View& v, const Format& f, const Walk& decode) {
+    const bool begins = v.Code(0, f.codeMask) == f.startCode;
+    CutCharacters(out, v, f, 0, begins, begins ? decode.endIndex : -1);
+    out.strayOnes = out.strayNearest = out.strayFarthest = 0;
+}
+
 void Explain(TrackInspection& out, int limitBits) {
     const std::string& bits = out.bits;
     const View v(bits, false, false, limitBits);
@@ -715,9 +778,12 @@ void Explain(TrackInspection& out, int limitBits) {
     out.failure = decode.failure.value_or(TrackFailure{FailureKind::kParity, 0, 0});
 
     // 1. Stray bits: the configured reading, forward, after them.
+    // With the same code for both sentinels the program's read stops at the first character:
+    // no frame after stray bits, nor a repaired one, would read as it says.
+    const bool framesRead = f.startCode != f.endCode;
     FrameTables tables;
-    tables.Build(v, f);
-    if (auto reading = FirstReading(v, f, tables); reading && reading->first > 0) {
+    if (auto reading = framesRead ? FirstReading(v, f, tables) : std::nullopt;
+        reading && reading->first > 0) {
         const auto [start, end] = *reading;
         out.finding = Finding::kStrayBits;
         CutCharacters(out, v, f, start, true, end);
@@ -758,17 +824,20 @@ void Explain(TrackInspection& out, int limitBits) {
                    : decode;
     CutCharacters(out, v, f, std::max(start, 0), start >= 0, start >= 0 ? frame.endIndex : -1);
 
-    // 2. The swipe ended early: no end sentinel and nothing wrong before the last one bit, or
-    // the stream ends inside the end sentinel or the LRC.
-    if (start >= 0) {
-        if (const int after = EndedAfter(v, f, start, frame); after >= 0) {
-            out.finding = Finding::kEndedEarly;
-            out.endedAfter = after;
-            return;
-        }
-    }
-    // 3, 4. One wrong bit, or one lost or extra bit, located by parity and LRC.
-    if (start >= 0 && f.checked) {
+    // The read itself begins with the start sentinel: what is wrong lies in this frame, before
+    // any other reading is looked at. After stray bits the frame may be chance, and another
+    // reading with a parity check comes first.
+    const bool readBegins = start == 0 && v.Code(0, f.codeMask) == f.startCode;
+    const auto endedEarly = [&] {
+        if (start < 0) return false;
+        const int after = EndedAfter(v, f, start, frame);
+        if (after < 0) return false;
+        out.finding = Finding::kEndedEarly;
+        out.endedAfter = after;
+        return true;
+    };
+    const auto repaired = [&] {
+        if (start < 0 || !f.checked || !framesRead) return false;
         const int last =
             frame.endIndex >= 0 ? frame.endIndex + 1 : LastDataCharacter(v, start, bpc);
         std::vector<int> bad;
@@ -782,21 +851,37 @@ void Explain(TrackInspection& out, int limitBits) {
             repair = FindBitSlip(v, f, start, !bad.empty() ? bad.front() : last);
             kind = Finding::kBitSlip;
         }
-        if (repair && static_cast<int>(repair->text.size()) - 2 >= kMinRepairedData) {
-            out.finding = kind;
-            out.repair = std::move(repair);
-            return;
-        }
-    }
-    // 5. Another reading with a parity check.
-    if (!out.candidates.empty()) {
+        if (!repair || static_cast<int>(repair->text.size()) - 2 < kMinRepairedData) return false;
+        out.finding = kind;
+        out.repair = std::move(repair);
+        return true;
+    };
+    const auto otherReading = [&] {
+        if (out.candidates.empty()) return false;
         const TrackCandidate& best = out.candidates.front();
         const bool mine = best.configured && best.direction == SwipeDirection::kForward &&
                           best.polarity == BitPolarity::kNormal;
-        if (best.checked && !mine) {
-            out.finding = Finding::kOtherReading;
+        if (!best.checked || mine) return false;
+        out.finding = Finding::kOtherReading;
+        return true;
+    };
+    // 2 to 5: the swipe ended early (no end sentinel and nothing wrong before the last one bit,
+    // or the stream ends inside the end sentinel or the LRC); one wrong bit, or one lost or extra
+    // bit, located by parity and LRC; another reading with a parity check.
+    if (readBegins && (endedEarly() || repaired())) return;
+    if (!readBegins && !out.candidates.empty() && out.candidates.front().checked) {
+        // A start sentinel after stray bits that explains nothing was chance: the characters
+        // are shown as the program's read cuts them.
+        if (otherReading()) {
+            if (start > 0) UndoFrame(out, v, f, decode);
             return;
         }
+    }
+    if (otherReading()) return;
+    if (!readBegins && (repaired() || endedEarly())) return;
+    if (start > 0) {
+        UndoFrame(out, v, f, decode);
+        start = -1;
     }
     // 6. Weak everywhere, when nothing reads it.
     if (out.candidates.empty() && Weak(out, v, f, std::max(start, 0))) {
