@@ -837,9 +837,12 @@ void Explain(TrackInspection& out, int limitBits) {
         return true;
     };
     const auto repaired = [&] {
-        if (start < 0 || !f.checked || !framesRead) return false;
-        const int last =
-            frame.endIndex >= 0 ? frame.endIndex + 1 : LastDataCharacter(v, start, bpc);
+        // A frame with no end sentinel within a track's length is not one bit away from one.
+        const bool tooLong = frame.failure && frame.failure->kind == FailureKind::kTooLong;
+        if (start < 0 || !f.checked || !framesRead || tooLong) return false;
+        const int last = frame.endIndex >= 0
+                             ? frame.endIndex + 1
+                             : std::min(LastDataCharacter(v, start, bpc), kMaxTrackTextLength);
         std::vector<int> bad;
         for (int k = 0; k <= last && k <= kMaxTrackTextLength; ++k) {
             if (BadParity(f, v.Code(start + k * bpc, f.codeMask))) bad.push_back(k);

@@ -193,9 +193,11 @@ struct TrackInspection {
 // width the sentinels of the program's data types: ';' for 4 and 5 bits, '%' for 7, '%' and '!'
 // (CA DMV) for 6; end sentinel '?'. A candidate is the first start sentinel from which the track
 // decodes with at least one data character, good parity and a matching LRC, where a track can
-// begin: at most kMaxStrayOnes one bits or kGuardBits idle bits before it. A reading without a
-// parity check, or one after stray ones (not after idle bits) with fewer than 4 data characters,
-// also needs kGuardBits idle bits after its LRC: short frames inside noise decode by chance.
+// begin: at most kMaxStrayOnes one bits or kGuardBits idle bits before it. Short frames inside
+// noise decode by chance: a reading with fewer than 4 data characters needs kGuardBits idle
+// bits after its LRC, and a reading without a parity check outside the configured format needs
+// them too, 8 data characters, idle bits (or the stream's start) before it, and no run of
+// kGuardBits zeros inside it.
 // When the track decodes under its configured format, that reading is a candidate whatever
 // lies around it. A reading without a parity check outside the configured format is dropped
 // where a reading with one covers the same recorded bits. Ranked: the configured format, then
