@@ -5,6 +5,9 @@
 namespace tollwick {
 namespace {
 
+// The pause between two erase status polls changes nothing the program does: a status that comes
+// meanwhile waits in the input buffer for the next poll. It keeps a worker whose link is gone
+// (each poll then returns at once) from spinning.
 constexpr int kStatusPollMs = 5;
 constexpr char kEraseFail[] = "Erase Fail";
 constexpr char kPleaseSwipe[] = "Please Swipe Card";
