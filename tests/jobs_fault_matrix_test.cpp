@@ -400,8 +400,16 @@ class Cell {
             R"(SetMessage:(?:Read Card|Write Card ?|Erase Card )<(-?\d+)> OK!?)");
         std::vector<int> numbers;
         std::smatch m;
+        int lastRead = 0;
         for (const std::string& e : rig_->view.Log()) {
-            if (std::regex_match(e, m, kDone)) numbers.push_back(std::stoi(m[1].str()));
+            if (!std::regex_match(e, m, kDone)) continue;
+            const int n = std::stoi(m[1].str());
+            // A card that fails its read repeats the number of the last good one (0 before it).
+            if (e.starts_with("SetMessage:Read Card")) {
+                if (n == lastRead) continue;
+                lastRead = n;
+            }
+            numbers.push_back(n);
         }
         return numbers;
     }
