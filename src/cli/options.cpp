@@ -41,6 +41,9 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
                    "150; each further reader a quarter slower)")
         ->type_name("MS")
         ->check(WholeNumber(0, 60000));
+    app.add_flag("--mask", g.mask,
+                 "Mask account numbers (first six and last four digits shown) in everything "
+                 "this run prints: track texts, fields, JSON, CSV rows and messages");
 }
 
 std::optional<std::string> CheckGlobalOptions(const GlobalOptions& g) {

@@ -25,6 +25,7 @@ struct GlobalOptions {
     std::string device;  // --device: a reader's path or serial number (see list)
     int readers = 1;     // --readers: how many virtual readers (--simulate)
     int pace = -1;       // --pace: ms from arming to the virtual swipe; -1: the default
+    bool mask = false;   // account numbers masked in everything the run prints
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
