@@ -2,68 +2,42 @@
 
 #include <climits>
 
+#include "cli/issue_data.h"
 #include "cli/issue_output.h"
+#include "settings/profile_store.h"
 
 namespace tollwick {
 namespace {
 
-// Which parameter differs, in words, for a journal of another run.
-std::string OtherRun(const RunParameters& kept, const RunParameters& now) {
-    if (kept.dataDigest != now.dataDigest) return "another data file (its SHA-256 differs)";
-    for (std::size_t t = 0; t < 3; ++t) {
-        if (kept.templates[t] != now.templates[t]) {
-            return "another --track" + std::to_string(t + 1) + " template (\"" + kept.templates[t] +
-                   "\")";
-        }
-    }
-    if (kept.dataType != now.dataType) return "another data type (" + kept.dataType + ")";
-    return "other track formats (" + kept.formats + ")";
-}
-
-int Prepare(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
+int RunIssue(CliContext& ctx, const IssueOptions& options) {
     Output& out = ctx.Out();
+    const GlobalOptions& global = ctx.Options();
+    IssueRequest request;
     std::string error;
     if (!options.rows.empty()) {
         auto rows = ParseRowRange(options.rows, error);
         if (!rows) return out.Fail(kExitUsage, "--rows " + options.rows + " " + error);
-        p.rows = *rows;
+        request.rows = *rows;
     }
-    p.data = DataFile::Open(options.data, error);
-    if (!p.data) return out.Fail(kExitFileFailed, "cannot read the data file: " + error);
-    p.reader = OpenRecordReader(p.data->Rewound(), error);
-    if (!p.reader) return out.Fail(kExitUsage, p.data->Name() + ": " + error);
-    const GlobalOptions& global = ctx.Options();
-    const DataType type = FormatType(global);
-    const ProfileStore profile(ProfilePathOf(global));
-    const DataTypeLayout layout = LayoutInForce(global, profile);
-    p.maker = CardMaker::Make(options.templates, p.reader->Columns(), type, layout, error);
-    if (!p.maker) return out.Fail(kExitUsage, error);
-    p.run = RunParameters{p.data->Digest(), options.templates, std::string(DataTypeName(type)),
-                          TrackSetText(layout.settings), ""};
-
-    // The journal: a dry run only reads one that exists; a run takes it for itself. A new one is
-    // made only once every record has passed its check.
-    const auto openJournal = [&](SqliteJournal::Mode mode) {
-        p.journal = SqliteJournal::Open(options.journal, mode, error);
-        if (!p.journal) return out.Fail(kExitFileFailed, error);
-        const auto kept = p.journal->Parameters();
-        if (!p.journal->Error().empty()) return out.Fail(kExitFileFailed, p.journal->Error());
-        if (kept && !kept->SameRunAs(p.run)) {
-            return out.Fail(kExitUsage, "the journal " + options.journal +
-                                            " belongs to another run: " + OtherRun(*kept, p.run));
-        }
-        p.run.digestKey = kept ? kept->digestKey : NewDigestKey();
-        return int{kExitDone};
-    };
-    if (std::filesystem::exists(options.journal)) {
-        const auto mode = options.dryRun ? SqliteJournal::Mode::kRead : SqliteJournal::Mode::kIssue;
-        if (const int status = openJournal(mode)) return status;
+    std::unique_ptr<SpooledInput> spool;
+    if (options.data == "-") {
+        spool = SpooledInput::FromStandardInput(error);
+        if (!spool) return out.Fail(kExitFileFailed, error);
     }
+    request.data = spool ? spool->Path() : std::filesystem::path(options.data);
+    request.dataName = spool ? "standard input" : options.data;
+    request.templates = options.templates;
+    request.journal = options.journal;
+    request.type = FormatType(global);
+    request.layout = LayoutInForce(global, ProfileStore(ProfilePathOf(global)));
+    request.verify = options.verify;
+    request.retries = options.retries;
+    request.dryRun = options.dryRun;
 
     // Every record is checked before the first card; a dry run shows what each card gets.
-    RecordSource source(*p.reader, *p.maker, p.rows);
-    p.check = CheckRecords(
-        source, p.journal.get(), options.verify, options.retries,
+    IssueSetup::Failure failure = IssueSetup::Failure::kNone;
+    auto setup = IssueSetup::Prepare(
+        request,
         [&](long long row, const RowPlan& plan, const CardTexts* texts) {
             if (!options.dryRun) return;
             out.Object(PlanJson(row, plan, texts));
@@ -72,39 +46,27 @@ int Prepare(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
         [&](long long row, const std::string& why) {
             out.Object({{"type", "problem"}, {"row", row}, {"message", why}});
             out.Warn(why);
-        });
-    if (!p.check.broken.empty()) {
-        return out.Fail(kExitFileFailed, p.data->Name() + ": " + p.check.broken);
+        },
+        failure, error);
+    if (!setup) {
+        const bool usage =
+            failure == IssueSetup::Failure::kRecords || failure == IssueSetup::Failure::kOtherRun;
+        return out.Fail(usage ? kExitUsage : kExitFileFailed, error);
     }
-    if (p.check.problems) {
-        const std::string count = std::to_string(p.check.problems);
-        return out.Fail(kExitUsage, count + (p.check.problems == 1 ? " record" : " records") +
-                                        " cannot be written as the templates fill them" +
-                                        (options.dryRun ? "" : "; no card was touched"));
-    }
-    if (!options.dryRun && !p.journal) return openJournal(SqliteJournal::Mode::kIssue);
-    return kExitDone;
-}
-
-int RunIssue(CliContext& ctx, const IssueOptions& options) {
-    PreparedIssue prepared;
-    if (const int status = Prepare(ctx, options, prepared)) return status;
-    const RecordCheck& check = prepared.check;
-    const std::string plan = std::to_string(check.toWrite) + " to write, " +
-                             std::to_string(check.done) + " done before, " +
-                             std::to_string(check.toDecide) + " uncertain, " +
-                             std::to_string(check.gaveUp) + " failed on every try";
+    const RecordCheck& check = setup->Check();
     if (options.dryRun) {
-        ctx.Out().Object({{"type", "summary"},
-                          {"records_to_write", check.toWrite},
-                          {"records_done", check.done},
-                          {"records_uncertain", check.toDecide},
-                          {"records_failed", check.gaveUp},
-                          {"exit_status", kExitDone}});
-        ctx.Out().Text("dry run: " + plan);
+        out.Object({{"type", "summary"},
+                    {"records_to_write", check.toWrite},
+                    {"records_done", check.done},
+                    {"records_uncertain", check.toDecide},
+                    {"records_failed", check.gaveUp},
+                    {"exit_status", kExitDone}});
+        out.Text("dry run: " + std::to_string(check.toWrite) + " to write, " +
+                 std::to_string(check.done) + " done before, " + std::to_string(check.toDecide) +
+                 " uncertain, " + std::to_string(check.gaveUp) + " failed on every try");
         return kExitDone;
     }
-    return IssueCards(ctx, options, prepared);
+    return IssueCards(ctx, options, *setup);
 }
 
 }  // namespace

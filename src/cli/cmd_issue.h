@@ -6,8 +6,7 @@
 #include <string>
 
 #include "cli/command.h"
-#include "cli/issue_data.h"
-#include "issuance/sqlite_journal.h"
+#include "issuance/issue_setup.h"
 
 namespace tollwick {
 
@@ -24,18 +23,7 @@ struct IssueOptions {
     double timeout = kDefaultTimeoutSeconds;
 };
 
-// What the checks before the first card set up.
-struct PreparedIssue {
-    std::unique_ptr<DataFile> data;
-    std::unique_ptr<RecordReader> reader;
-    std::optional<CardMaker> maker;
-    RowRange rows;
-    RunParameters run;
-    std::unique_ptr<SqliteJournal> journal;
-    RecordCheck check;
-};
-
 // The cards themselves: the uncertain ones decided, then the records on the readers.
-int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& prepared);
+int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup);
 
 }  // namespace tollwick

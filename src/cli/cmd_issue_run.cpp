@@ -75,10 +75,10 @@ class CliEvents final : public IssueEvents {
             line += ", " + std::to_string(static_cast<long long>(std::lround(perMinute))) +
                     " cards/min";
             if (done_ > 0) {
-                const double left = minutes / static_cast<double>(done_) *
-                                    static_cast<double>(toWrite_ - done_);
-                line += ", " + std::to_string(static_cast<long long>(std::ceil(left))) +
-                        " min left";
+                const double left =
+                    minutes / static_cast<double>(done_) * static_cast<double>(toWrite_ - done_);
+                line +=
+                    ", " + std::to_string(static_cast<long long>(std::ceil(left))) + " min left";
             }
         }
         return line;
@@ -116,7 +116,7 @@ std::string StationFailure(StepOutcome outcome) {
 
 }  // namespace
 
-int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
+int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) {
     Output& out = ctx.Out();
     const GlobalOptions& global = ctx.Options();
     ctx.WatchSignals();
@@ -138,7 +138,7 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
             out.Warn("the reader " + reader->Name() + " did not answer; it takes no records");
             continue;
         }
-        owned.push_back(std::make_unique<CliStation>(*reader, p.maker->Formats()));
+        owned.push_back(std::make_unique<CliStation>(*reader, setup.Maker().Formats()));
         stations.push_back(owned.back().get());
     }
     if (stations.empty()) {
@@ -147,9 +147,9 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
                                                          "VK3300S, or see tollwick-cli list");
     }
 
-    if (!p.journal->Parameters() && !p.journal->Start(p.run)) {
-        return out.Fail(kExitFileFailed, p.journal->Error());
-    }
+    std::string error;
+    if (!setup.StartJournal(error)) return out.Fail(kExitFileFailed, error);
+    IssueJournal& journal = *setup.Journal();
     IssueSettings settings;
     settings.verify = options.verify;
     settings.retries = options.retries;
@@ -158,18 +158,17 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
     if (options.timeout > 0) {
         settings.wait.timeout = std::chrono::milliseconds(std::llround(options.timeout * 1000));
     }
-    CliEvents events(out, p.check.toWrite + p.check.toDecide);
+    CliEvents events(out, setup.Check().toWrite + setup.Check().toDecide);
     events.Verifying(options.verify);
-    IssueRun run(*p.journal, p.run.digestKey, *p.maker, settings, events);
+    IssueRun run(journal, setup.Run().digestKey, setup.Maker(), settings, events);
     IssueTally decided;
 
     // The uncertain cards first: each is read before any other card is written.
-    for (const auto& [row, texts] : p.check.decideTexts) {
-        std::vector<Attempt> history;
-        if (!p.journal->History(row, history)) return out.Fail(kExitFileFailed, p.journal->Error());
-        const RowPlan plan = PlanRow(history, options.verify, options.retries);
-        if (plan.action != RowAction::kDecide) continue;
-        const Attempt& attempt = *plan.card;
+    const auto uncertain = setup.UncertainCards(error);
+    if (!uncertain) return out.Fail(kExitFileFailed, error);
+    for (const UncertainCard& item : *uncertain) {
+        const Attempt& attempt = item.attempt;
+        const long long row = attempt.row;
         const std::string card = "card " + std::to_string(attempt.card) + " (row " +
                                  std::to_string(row) + ", " + attempt.reader + ")";
         const std::string why = attempt.status == AttemptStatus::kUncertain
@@ -186,7 +185,7 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
             if (s->Name() == attempt.reader) station = s;
         }
         out.Prompt("Swipe " + card + " again to check it: it" + why);
-        const StepOutcome outcome = run.Decide(*station, attempt, texts);
+        const StepOutcome outcome = run.Decide(*station, attempt, item.texts);
         if (outcome != StepOutcome::kDone) {
             decided.uncertain.push_back(row);
             decided.stopped = outcome;
@@ -195,8 +194,9 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
     }
     if (!decided.uncertain.empty()) {
         if (!decided.stopped) {
-            out.Warn("run again with --recheck-uncertain and swipe each of these cards when asked: "
-                     "its record is written again only when the card does not hold it");
+            out.Warn(
+                "run again with --recheck-uncertain and swipe each of these cards when asked: "
+                "its record is written again only when the card does not hold it");
         }
         const int exit = decided.stopped ? ExitOf(decided) : kExitCheckFailed;
         if (exit == kExitInterrupted) return ctx.Interrupt("no card written");
@@ -210,10 +210,9 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
     }
 
     // The records, in order, from one queue for every reader.
-    std::string error;
-    auto records = OpenRecordReader(p.data->Rewound(), error);
-    if (!records) return out.Fail(kExitFileFailed, p.data->Name() + ": " + error);
-    RecordSource source(*records, *p.maker, p.rows);
+    auto records = setup.Records(error);
+    if (!records) return out.Fail(kExitFileFailed, setup.Request().dataName + ": " + error);
+    RecordSource source(*records, setup.Maker(), setup.Request().rows);
     const IssueTally tally = run.Issue(source, stations);
 
     int exit = ExitOf(tally);
@@ -242,8 +241,9 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, PreparedIssue& p) {
     if (exit == kExitInterrupted) return ctx.Interrupt(summary);
     if (tally.stopped) {
         for (long long row : tally.uncertain) {
-            out.Warn("row " + std::to_string(row) + " is uncertain: its card got the write block "
-                                                    "and no status came");
+            out.Warn("row " + std::to_string(row) +
+                     " is uncertain: its card got the write block "
+                     "and no status came");
         }
         return out.Fail(exit, StationFailure(*tally.stopped) + "; " + summary);
     }
