@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "issuance/card_maker.h"
+#include "issuance/issue_setup.h"
 #include "issuance/resume_plan.h"
 #include "issuance/sqlite_journal.h"
 
@@ -279,6 +280,58 @@ TEST_F(JournalTest, RefusesFilesThatAreNoJournal) {
     sqlite3_close(db);
     EXPECT_FALSE(SqliteJournal::Open(path_, SqliteJournal::Mode::kIssue, error));
     EXPECT_NE(error.find("another program"), std::string::npos) << error;
+}
+
+TEST_F(JournalTest, SetupChecksEveryRecordAndKeepsToItsRun) {
+    const fs::path data = dir_ / "data.csv";
+    std::ofstream(data) << "id\n11\n12\n13\n";
+    IssueRequest request;
+    request.data = data;
+    request.dataName = "data.csv";
+    request.templates = {"", "{id}", ""};
+    request.journal = path_;
+    request.layout = LayoutFor(DataType::kIso, Track2Density::k210, kIsoTrackSet, {});
+    const auto prepare = [&](std::string& error, IssueSetup::Failure& failure) {
+        return IssueSetup::Prepare(
+            request, [](long long, const RowPlan&, const CardTexts*) {},
+            [](long long, const std::string&) {}, failure, error);
+    };
+    std::string error;
+    IssueSetup::Failure failure = IssueSetup::Failure::kNone;
+
+    // A record that cannot be written: nothing goes on, and no journal is made.
+    request.templates[1] = "{id}A";
+    EXPECT_FALSE(prepare(error, failure));
+    EXPECT_EQ(failure, IssueSetup::Failure::kRecords);
+    EXPECT_FALSE(fs::exists(path_));
+
+    request.templates[1] = "{id}";
+    {
+        auto setup = prepare(error, failure);
+        ASSERT_TRUE(setup) << error;
+        EXPECT_EQ(setup->Check().toWrite, 3);
+        ASSERT_TRUE(setup->StartJournal(error));
+        IssueJournal& journal = *setup->Journal();
+        const auto done = journal.BeginAttempt(1, "r", "d");
+        journal.Settle(done->id, AttemptStatus::kWritten, "", false);
+        journal.BeginAttempt(2, "r", "d");  // no status came
+    }
+    auto resumed = prepare(error, failure);
+    ASSERT_TRUE(resumed) << error;
+    EXPECT_EQ(resumed->Check().done, 1);
+    EXPECT_EQ(resumed->Check().toDecide, 1);
+    EXPECT_EQ(resumed->Check().toWrite, 1);
+    const auto uncertain = resumed->UncertainCards(error);
+    ASSERT_TRUE(uncertain && uncertain->size() == 1u);
+    EXPECT_EQ((*uncertain)[0].attempt.row, 2);
+    EXPECT_EQ((*uncertain)[0].texts[1], "12");
+    resumed.reset();
+
+    // Another data file, template or data type: refused, and the journal kept as it was.
+    std::ofstream(data, std::ios::app) << "14\n";
+    EXPECT_FALSE(prepare(error, failure));
+    EXPECT_EQ(failure, IssueSetup::Failure::kOtherRun);
+    EXPECT_NE(error.find("another data file"), std::string::npos) << error;
 }
 
 TEST(CardDigest, KeyedAndNeverTheText) {
