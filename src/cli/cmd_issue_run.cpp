@@ -122,7 +122,7 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) 
     ctx.WatchSignals();
     int status = kExitDone;
     std::vector<std::unique_ptr<CliReader>> readers =
-        FindReaders(global, options.devices, out, status);
+        FindReaders(global, options.devices, /*blankDecks=*/true, out, status);
     if (status != kExitDone) return status;
 
     // Each reader connects as the desktop program does at start-up.

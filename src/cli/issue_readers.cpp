@@ -32,8 +32,19 @@ std::vector<HidDeviceInfo> PresentReaders(HidBackend& backend) {
     return found;
 }
 
+// A stack of blank cards: what an issuing run starts from when no deck file is given or there is
+// none yet (the sample deck's dirty cards would fail the run's checks).
+Deck BlankDeck() {
+    Deck deck;
+    for (std::size_t i = 1; i <= kBlankCardsAdded; ++i) {
+        deck.cards.push_back(CardFromTexts("Blank card " + std::to_string(i), {}, kIsoTrackSet));
+    }
+    return deck;
+}
+
 std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& options,
-                                                       const std::string& devices, Output& out,
+                                                       const std::string& devices,
+                                                       bool blankDecks, Output& out,
                                                        int& status) {
     std::vector<std::unique_ptr<CliReader>> readers;
     std::vector<std::string> wanted = SplitCommas(devices == "all" ? "" : devices);
@@ -44,8 +55,16 @@ std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& opti
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), name) == wanted.end()) {
             continue;
         }
-        Deck deck = SampleDeck();
+        Deck deck = blankDecks ? BlankDeck() : SampleDeck();
         const std::filesystem::path deckPath = VirtualDeckPath(options, k);
+        std::error_code missing;
+        if (blankDecks && !deckPath.empty() && !std::filesystem::exists(deckPath, missing)) {
+            std::string error;
+            if (!SaveDeck(deckPath, deck, &error)) {
+                status = out.Fail(kExitFileFailed, "cannot make the deck: " + error);
+                return {};
+            }
+        }
         if (!deckPath.empty()) {
             std::string error;
             auto loaded = LoadOrCreateDeck(deckPath, &error);
@@ -135,10 +154,10 @@ std::filesystem::path VirtualDeckPath(const GlobalOptions& options, int index) {
 }
 
 std::vector<std::unique_ptr<CliReader>> FindReaders(const GlobalOptions& options,
-                                                    const std::string& devices, Output& out,
-                                                    int& status) {
+                                                    const std::string& devices, bool blankDecks,
+                                                    Output& out, int& status) {
     status = kExitDone;
-    if (options.simulate) return VirtualReaders(options, devices, out, status);
+    if (options.simulate) return VirtualReaders(options, devices, blankDecks, out, status);
     std::shared_ptr<HidBackend> hidapi = MakeHidapiBackend();
     std::vector<std::string> wanted;
     if (devices == "all") {

@@ -55,9 +55,11 @@ std::chrono::milliseconds VirtualPace(const GlobalOptions& options, int index);
 std::filesystem::path VirtualDeckPath(const GlobalOptions& options, int index);
 
 // The readers to drive: `devices` is "" (the one of --device, else the first found), "all", or
-// paths and serial numbers separated by commas. Nothing found: said, and `status` set.
+// paths and serial numbers separated by commas. blankDecks: a virtual reader without a deck file,
+// or whose deck file is not there yet, starts from a stack of blank cards rather than the sample
+// deck. Nothing found: said, and `status` set.
 std::vector<std::unique_ptr<CliReader>> FindReaders(const GlobalOptions& options,
-                                                    const std::string& devices, Output& out,
-                                                    int& status);
+                                                    const std::string& devices, bool blankDecks,
+                                                    Output& out, int& status);
 
 }  // namespace tollwick
