@@ -28,6 +28,7 @@ CREATE TABLE IF NOT EXISTS attempt(
     note TEXT NOT NULL DEFAULT '',
     decided INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS attempt_by_row ON attempt(row);
+CREATE INDEX IF NOT EXISTS attempt_by_reader ON attempt(reader, id);
 )";
 
 constexpr const char* kAttemptColumns =

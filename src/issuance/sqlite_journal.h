@@ -7,7 +7,7 @@
 // same records again, is refused; the lock goes with the process, however it ends.
 //
 // Tables: run (one row: the run's parameters), attempt (id, row, card, reader, status, time,
-// digest, note, decided), with an index on row. application_id 0x54574a31 ("TWJ1") marks the
+// digest, note, decided), indexed by row and by reader. application_id 0x54574a31 ("TWJ1") marks the
 // file as a Tollwick journal.
 #pragma once
 
