@@ -25,7 +25,7 @@
 #include "cli/interrupt.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 namespace {
 

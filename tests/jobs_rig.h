@@ -27,7 +27,7 @@ namespace tollwick::jobs_test {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Armed = VirtualReader::Armed;
-using Texts = std::array<std::string, 3>;
+using Texts = TrackTexts;
 
 // Generous: long enough for any reader wait, short enough to end a hung test.
 inline constexpr auto kBound = 3s;

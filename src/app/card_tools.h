@@ -1,7 +1,7 @@
 // What the main window's context menu adds to the card jobs, each with a shortcut that works in
 // every window of the program:
 //   "Inspector…" (Ctrl+I)             the Inspector window for the last card read;
-//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (jobs/card_export.h);
+//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (files/card_export.h);
 //   "Verify after write"              a switch, stored in the profile under VERIFY ("1"/"0",
 //                                      off when missing): every card the reader reports written is
 //                                      read back and compared before it is counted.

@@ -65,6 +65,8 @@ class DesktopSession final : public QObject {
     CommandsReaderControl readerControl_;
     FormatState format_;
     JobFlags flags_;
+    ReportQueue reports_;
+    CardReadTap reads_;
     std::unique_ptr<CTollwickDlg> window_;
     std::unique_ptr<QtJobView> view_;
     std::unique_ptr<JobMonitor> monitor_;

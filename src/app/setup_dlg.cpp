@@ -19,8 +19,8 @@
 #include "carddata/data_type.h"
 #include "device/reader_commands.h"
 #include "jobs/format_state.h"
-#include "jobs/setup_connection.h"
-#include "jobs/startup_connection.h"
+#include "device/setup_connection.h"
+#include "device/startup_connection.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -33,11 +33,6 @@ constexpr char kTypedProperty[] = "typedIntoEdit";
 
 constexpr int kTrack2Limit75 = 37;
 constexpr int kTrack2Limit210 = 104;
-
-// The controls of the main window that need a reader: coercivity and data type.
-constexpr std::array<int, 7> kReaderControls{mainid::kHiCo,     mainid::kLoCo,    mainid::kIso,
-                                             mainid::kUserType, mainid::kRawType, mainid::kAamva,
-                                             mainid::kCaDmv};
 
 QStringList CharactersOf(std::string_view list) {
     QStringList items;
@@ -347,7 +342,9 @@ void CSetupDlg::accept() {
     }
 
     setEnabled(false);
-    const SetupConnection connection = ConnectForSetup(*reader_, window.Profile(), typed.port);
+    const SetupConnection connection =
+        ConnectForSetup(*reader_, StoredPort(window.Profile()), typed.port);
+    if (connection.storeTypedPort) StorePort(window.Profile(), typed.port);
     window.EnableJobButtons(connection.connected);
     window.SetMessage(connection.port > 0 ? QStringLiteral("K47 Ready")
                                           : QStringLiteral("Not Connect K47"));
@@ -358,7 +355,7 @@ void CSetupDlg::accept() {
     const Track2Density density = window.Format().Density();
     auto* track2 = window.ControlAs<TrackEdit>(mainid::kTrack2);
     if (density == Track2Density::k75) {
-        reader_->SetTrack2Density(false);
+        static_cast<void>(reader_->SetTrack2Density(false));  // no one looks at its status
         track2->SetLimit(kTrack2Limit75);
         SetTrackLabel(window, mainid::kTrack2Check,
                       QStringLiteral("Track2 75 BPI 5 BPC Odd Parity"));
@@ -368,7 +365,7 @@ void CSetupDlg::accept() {
         SetTrackLabel(window, mainid::kTrack2Check,
                       QStringLiteral("Track2 210 BPI 5 BPC Odd Parity"));
         StoreDensity(window.Profile(), Track2Density::k210);
-        reader_->SetTrack2Density(true);
+        static_cast<void>(reader_->SetTrack2Density(true));
     }
 
     const bool userType = window.Format().Type() == DataType::kUser;
@@ -390,17 +387,16 @@ void CSetupDlg::reject() {
 // the connection line.
 void CSetupDlg::ReconnectControls(bool connected) {
     CTollwickDlg& window = *window_;
-    for (int id : kReaderControls) window.EnableControl(id, connected);
+    window.EnableReaderControls(connected);
     bool beep = false;
     QString line;
     char version[20] = {};
-    if (connected && reader_->ReadVersion(version, sizeof version) == kReaderOk) {
+    if (connected && reader_->ReadVersion(version, sizeof version) == CommandStatus::kOk) {
         beep = VersionSupportsBeep(version);
         line = QString::fromStdString(ConnectionLine(
             reader_->CurrentPort(), std::string(version, strnlen(version, sizeof version))));
     }
-    window.EnableControl(mainid::kBeepOn, beep);
-    window.EnableControl(mainid::kBeepOff, beep);
+    window.EnableBeeper(beep);
     window.SetConnectionLine(line);
 }
 

@@ -24,7 +24,7 @@ std::string SignificantBits(std::span<const uint8_t> bytes) {
 std::optional<std::string> Decoded(std::span<const uint8_t> bytes, const TrackSettings& settings) {
     TrackBuffer buffer{};
     std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size() - 1), buffer.begin());
-    if (DecodeTrack(buffer, settings)) return std::nullopt;
+    if (DecodeTrack(buffer, settings) == TrackDecode::kFailed) return std::nullopt;
     return std::string(buffer.data());
 }
 
@@ -33,9 +33,7 @@ std::optional<std::string> Decoded(std::span<const uint8_t> bytes, const TrackSe
 bool TrackReadsAsWritten(std::string_view written, std::span<const uint8_t> read,
                          const TrackSettings& settings, bool rawType) {
     std::string text(written);
-    for (char& ch : text) {
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-    }
+    ToUpperAscii(text);
     const std::optional<std::vector<uint8_t>> sent =
         rawType ? EncodeRawTrack(text) : EncodeTrack(text, settings);
     if (!sent) return false;  // nothing the write could send: it cannot be on the card
@@ -48,8 +46,7 @@ bool TrackReadsAsWritten(std::string_view written, std::span<const uint8_t> read
     return expected && got && *expected == *got;
 }
 
-uint8_t VerifyWrittenCard(const std::array<std::string, 3>& written,
-                          const std::array<std::vector<uint8_t>, 3>& read,
+uint8_t VerifyWrittenCard(const TrackTexts& written, const TrackBytes& read,
                           const TrackSet& formats) {
     const bool rawType = IsRawTrackSet(formats);
     uint8_t differ = 0;

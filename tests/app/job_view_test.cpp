@@ -35,7 +35,7 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
     view->SetSwipeLines("Please Swipe Card", "", "1");
     view->ShowSwipe(true);
     std::atomic<bool> returned{false};
-    std::array<std::string, 3> fetched{"x", "x", "x"};
+    TrackTexts fetched{"x", "x", "x"};
     QString messageLine;  // as the box came up
     bool swipeShown = true;
     boxes.whileShown = [&](const QString&) {
@@ -67,8 +67,8 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
     EXPECT_EQ(window->SwipeWindow().Line(CSwipeDlg::kCountLine), " 7 ");
     EXPECT_EQ(TrackText(3), ";1?");
     EXPECT_EQ(Counter(1), "3");
-    EXPECT_EQ(fetched, (std::array<std::string, 3>{}));
-    EXPECT_EQ(view->FetchTracks(), (std::array<std::string, 3>{"%A?", "", ";1?"}));
+    EXPECT_EQ(fetched, (TrackTexts{}));
+    EXPECT_EQ(view->FetchTracks(), (TrackTexts{"%A?", "", ";1?"}));
 }
 
 TEST_F(JobViewTest, StoppingAWorkerThatWaitsForItsBoxNeverBlocksTheWindow) {

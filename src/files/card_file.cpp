@@ -1,4 +1,4 @@
-#include "jobs/card_file.h"
+#include "files/card_file.h"
 
 #include <cstdio>
 

@@ -24,7 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "carddata/card_fields.h"
-#include "jobs/job_flags.h"
+#include "carddata/card_capture.h"
 
 namespace tollwick {
 

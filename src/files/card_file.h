@@ -41,7 +41,7 @@ class CardFileReader {
     };
     struct Result {
         Outcome outcome = Outcome::kEndOfFile;
-        std::array<std::string, 3> tracks;
+        TrackTexts tracks;
         // Lines whose data held a character the track cannot carry, in file order.
         std::vector<int> formatErrorLines;
     };

@@ -1,4 +1,4 @@
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -78,7 +78,7 @@ std::string CardExportJson(const CardCapture& capture) {
                 {"time", IsoLocalTime(capture.time)},
                 {"data_type", DataTypeName(capture.type)}};
     for (int t = 0; t < 3; ++t) out["track" + std::to_string(t + 1)] = TrackJson(capture, t);
-    const std::array<std::string, 3> texts{std::string(capture.card.Text(0)),
+    const TrackTexts texts{std::string(capture.card.Text(0)),
                                            std::string(capture.card.Text(1)),
                                            std::string(capture.card.Text(2))};
     out["fields"] = CardFieldsJson(ParseCardFields(texts, /*showPan=*/false));
