@@ -99,7 +99,7 @@ void CheckAgainstDecode(const TrackInspection& in, const uint8_t* raw, std::size
 
     tollwick::TrackBuffer buffer{};
     std::memcpy(buffer.data(), raw, n);
-    const bool failed = tollwick::DecodeTrack(buffer, s);
+    const bool failed = tollwick::DecodeTrack(buffer, s) == tollwick::TrackDecode::kFailed;
     const bool good = !in.failure && in.startBit == 0;
     if (failed == good) fuzz::Fail("the inspector and the decode disagree");
     if (!good) return;

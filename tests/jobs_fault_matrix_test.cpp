@@ -121,7 +121,7 @@ class Cell {
   public:
     Cell(const JobRow& row, Step step, Fault fault, const fs::path& dir)
         : row_(row), step_(step), fault_(fault), dir_(dir) {
-        rig_->flags.reports.SetWakeUp([this] { OnReport(); });
+        rig_->reports.SetWakeUp([this] { OnReport(); });
     }
     ~Cell() { rig_->reader.Unplug(); }  // ends any wait at once
 
@@ -274,7 +274,7 @@ class Cell {
     // The failure texts shown since the fault.
     Lines Failures() const {
         static const std::regex kFailure(
-            R"((?:MessageBox|SetMessage|SetMessageText):(.*(?:Error|Fail).*))");
+            R"((?:MessageBox|SetMessage|SetMessageLineDirectly):(.*(?:Error|Fail).*))");
         const Lines log = rig_->view.Log();
         Lines seen;
         std::smatch m;

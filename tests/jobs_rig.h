@@ -85,16 +85,16 @@ class FakeView final : public JobView {
     }
 
     void SetMessage(const std::string& text) override { Note("SetMessage", text); }
-    void SetMessageText(const std::string& text) override { Note("SetMessageText", text); }
+    void SetMessageLineDirectly(const std::string& text) override { Note("SetMessageLineDirectly", text); }
     void ShowTracks(const Texts& texts) override {
         Note("ShowTracks", texts[0] + "|" + texts[1] + "|" + texts[2]);
         SetTracks(texts);
     }
     Texts FetchTracks() override { return Tracks(); }
     void EnableJobButtons(bool on) override { Note("EnableJobButtons", on ? "1" : "0"); }
-    void EnableControl(int id, bool on) override {
-        Note("EnableControl", std::to_string(id) + (on ? ":1" : ":0"));
-    }
+    void EnableReaderControls(bool on) override { Note("EnableReaderControls", on ? "1" : "0"); }
+    void EnableSetup(bool on) override { Note("EnableSetup", on ? "1" : "0"); }
+    void EnableBeeper(bool on) override { Note("EnableBeeper", on ? "1" : "0"); }
     void EnableWindow(bool on) override { Note("EnableWindow", on ? "1" : "0"); }
     void SetConnectionLine(const std::string& text) override { Note("SetConnectionLine", text); }
     void SelectHiCo() override { Note("SelectHiCo"); }
@@ -268,7 +268,7 @@ struct Rig {
           link(tap),
           commands(link),
           monitor(
-              std::make_unique<JobMonitor>(JobContext{commands, profile, format, flags, view})) {
+              std::make_unique<JobMonitor>(JobContext{commands, profile, format, flags, reports, reads, view})) {
         reader.SetOnCardChanged([this](std::size_t) { ++cardsChanged; });
     }
 
@@ -316,6 +316,8 @@ struct Rig {
     FakeView view;
     FormatState format;
     JobFlags flags;
+    ReportQueue reports;
+    CardReadTap reads;
     VirtualReader reader;
     VirtualBackend virtualBackend;
     TapBackend tap;

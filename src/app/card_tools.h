@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/file_dialog_seam.h"
+#include "carddata/card_capture.h"
 #include "jobs/job_flags.h"
 
 class QAction;

@@ -15,7 +15,6 @@ struct ValueOption {
 constexpr ValueOption kValueOptions[] = {
     {"--deck", "a file name", &CommandLine::deck},
     {"--profile", "a file name", &CommandLine::profile},
-    {"--screenshot-demo", "a folder", &CommandLine::screenshotDir},
 };
 
 struct FlagOption {
@@ -75,7 +74,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         return Failed("unexpected argument '" + std::string(arg) +
                       "': tollwick takes options only (see tollwick --help)");
     }
-    if (result.deck && !result.simulate && !result.screenshotDir) {
+    if (result.deck && !result.simulate) {
         return Failed("--deck needs --simulate");
     }
     return result;

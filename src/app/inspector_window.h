@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "carddata/track_inspector.h"
-#include "jobs/job_flags.h"
+#include "carddata/card_capture.h"
 
 class QCheckBox;
 class QGroupBox;

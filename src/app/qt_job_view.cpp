@@ -40,8 +40,8 @@ void QtJobView::SetMessage(const std::string& text) {
     OnWindow([this, text] { window_.SetMessage(Text(text)); });
 }
 
-void QtJobView::SetMessageText(const std::string& text) {
-    OnWindow([this, text] { window_.SetMessageText(Text(text)); });
+void QtJobView::SetMessageLineDirectly(const std::string& text) {
+    OnWindow([this, text] { window_.SetMessageLineDirectly(Text(text)); });
 }
 
 void QtJobView::ShowTracks(const TrackTexts& texts) {

@@ -33,7 +33,7 @@ class QtJobView final : public QObject, public JobView {
     ~QtJobView() override;
 
     void SetMessage(const std::string& text) override;
-    void SetMessageText(const std::string& text) override;
+    void SetMessageLineDirectly(const std::string& text) override;
     void ShowTracks(const TrackTexts& texts) override;
     // The window's thread only; elsewhere the result is three empty texts.
     TrackTexts FetchTracks() override;

@@ -14,13 +14,9 @@
 
 #include "app/dialog_layout.h"
 #include "app/message_box_seam.h"
-#include "app/tollwick_dlg.h"
-#include "app/track_edit.h"
 #include "carddata/data_type.h"
-#include "device/reader_commands.h"
-#include "jobs/format_state.h"
 #include "device/setup_connection.h"
-#include "device/startup_connection.h"
+#include "jobs/format_state.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -31,8 +27,6 @@ using namespace setupid;
 // Set on a combo whose edit field the operator typed into: it then has no selected position.
 constexpr char kTypedProperty[] = "typedIntoEdit";
 
-constexpr int kTrack2Limit75 = 37;
-constexpr int kTrack2Limit210 = 104;
 
 QStringList CharactersOf(std::string_view list) {
     QStringList items;
@@ -80,13 +74,6 @@ int StoredPosition(const std::string& text) {
     return StoredTextToInt(text);
 }
 
-void SetTrackLabel(CTollwickDlg& window, int id, const QString& label) {
-    if (auto* box = window.ControlAs<QCheckBox>(id)) {
-        box->setText(label);
-        box->setAccessibleName(label);
-        WidenToText(box);
-    }
-}
 
 }  // namespace
 
@@ -176,11 +163,11 @@ void CSetupDlg::BuildControls() {
     // A density radio takes effect at once; OK sends it to the reader.
     connect(qobject_cast<QAbstractButton*>(Control(kTrack2Density75)), &QAbstractButton::clicked,
             this, [this] {
-                if (window_ != nullptr) window_->Format().SetDensity(Track2Density::k75);
+                if (format_ != nullptr) format_->SetDensity(Track2Density::k75);
             });
     connect(qobject_cast<QAbstractButton*>(Control(kTrack2Density210)), &QAbstractButton::clicked,
             this, [this] {
-                if (window_ != nullptr) window_->Format().SetDensity(Track2Density::k210);
+                if (format_ != nullptr) format_->SetDensity(Track2Density::k210);
             });
     for (int t = 0; t < 3; ++t) {
         connect(combos_[static_cast<std::size_t>(t)][kBpc], &QComboBox::activated, this,
@@ -190,9 +177,12 @@ void CSetupDlg::BuildControls() {
     connect(cancel, &QPushButton::clicked, this, &CSetupDlg::reject);
 }
 
-void CSetupDlg::Bind(CTollwickDlg& window, ReaderCommands& reader) {
-    window_ = &window;
-    reader_ = &reader;
+void CSetupDlg::Bind(FormatState& format, const ProfileStore& profile,
+                     MessageBoxSeam& messageBoxes, Hooks hooks) {
+    format_ = &format;
+    profile_ = &profile;
+    messageBoxes_ = &messageBoxes;
+    hooks_ = std::move(hooks);
 }
 
 QComboBox* CSetupDlg::Combo(int track, Field field) const {
@@ -226,10 +216,7 @@ void CSetupDlg::Open() {
     setWindowModality(Qt::ApplicationModal);
     show();
     setEnabled(true);
-    if (window_ != nullptr) {
-        window_->EnableWindow(false);
-        window_->update();
-    }
+    if (hooks_.opened) hooks_.opened();
 }
 
 void CSetupDlg::showEvent(QShowEvent* event) {
@@ -243,8 +230,8 @@ void CSetupDlg::hideEvent(QHideEvent* event) {
 }
 
 void CSetupDlg::Fill() {
-    if (window_ == nullptr) return;
-    const TrackFormat format = window_->Format().Get();
+    if (format_ == nullptr) return;
+    const TrackFormat format = format_->Get();
     UpdateData(true);
     track2Index_ = format.density == Track2Density::k75 ? 0 : 1;
     UpdateData(false);
@@ -283,7 +270,7 @@ void CSetupDlg::FillUserTrack(int track) {
     QComboBox* parity = combos_[t][kParity];
     QComboBox* start = combos_[t][kStartSentinel];
     QComboBox* end = combos_[t][kEndSentinel];
-    const StoredTrackKeys keys = ReadUserKeys(window_->Profile())[t];
+    const StoredTrackKeys keys = ReadUserKeys(*profile_)[t];
 
     SetList(bpc, BpcItems(), StoredPosition(keys.bpc));
     SetList(parity, ParityItems(), -1);
@@ -328,79 +315,36 @@ void CSetupDlg::OnBpcChosen(int track) {
 }
 
 void CSetupDlg::accept() {
-    if (window_ == nullptr || reader_ == nullptr) return;
-    CTollwickDlg& window = *window_;
+    if (format_ == nullptr || messageBoxes_ == nullptr) return;
     UpdateData(true);
     const SetupPort typed = ParseSetupPort(portText_.toStdString());
     if (typed.check == SetupPortCheck::kNotCom) {
-        window.MessageBoxes().Inform(this, QStringLiteral("COM PORT Invalidate!!"));
+        messageBoxes_->Inform(this, QStringLiteral("COM PORT Invalidate!!"));
         return;
     }
     if (typed.check == SetupPortCheck::kAboveMax) {
-        window.MessageBoxes().Inform(this, QStringLiteral("MAX PORT Number is 200!!"));
+        messageBoxes_->Inform(this, QStringLiteral("MAX PORT Number is 200!!"));
         return;
     }
 
+    SetupChoice choice;
+    choice.port = typed.port;
+    if (format_->Type() == DataType::kUser) choice.userKeys = UserKeyPositions();
     setEnabled(false);
-    const SetupConnection connection =
-        ConnectForSetup(*reader_, StoredPort(window.Profile()), typed.port);
-    if (connection.storeTypedPort) StorePort(window.Profile(), typed.port);
-    window.EnableJobButtons(connection.connected);
-    window.SetMessage(connection.port > 0 ? QStringLiteral("K47 Ready")
-                                          : QStringLiteral("Not Connect K47"));
-    ReconnectControls(reader_->IsConnected());
+    if (hooks_.chosen) hooks_.chosen(choice);
     setEnabled(true);
     UpdateData(false);
-
-    const Track2Density density = window.Format().Density();
-    auto* track2 = window.ControlAs<TrackEdit>(mainid::kTrack2);
-    if (density == Track2Density::k75) {
-        static_cast<void>(reader_->SetTrack2Density(false));  // no one looks at its status
-        track2->SetLimit(kTrack2Limit75);
-        SetTrackLabel(window, mainid::kTrack2Check,
-                      QStringLiteral("Track2 75 BPI 5 BPC Odd Parity"));
-        StoreDensity(window.Profile(), Track2Density::k75);
-    } else {
-        track2->SetLimit(kTrack2Limit210);
-        SetTrackLabel(window, mainid::kTrack2Check,
-                      QStringLiteral("Track2 210 BPI 5 BPC Odd Parity"));
-        StoreDensity(window.Profile(), Track2Density::k210);
-        static_cast<void>(reader_->SetTrack2Density(true));
-    }
-
-    const bool userType = window.Format().Type() == DataType::kUser;
-    if (userType) StoreUserKeys();
     update();
-    window.EnableWindow(true);
-    if (userType) window.ApplyUserType();
     UpdateData(true);
     QDialog::accept();
 }
 
 void CSetupDlg::reject() {
-    if (window_ != nullptr) window_->EnableWindow(true);
+    if (hooks_.closed) hooks_.closed();
     QDialog::reject();
 }
 
-// The reader's own controls follow the connection, as after the start-up connection: the
-// coercivity and data type buttons, the beeper buttons when the firmware has the beeper, and
-// the connection line.
-void CSetupDlg::ReconnectControls(bool connected) {
-    CTollwickDlg& window = *window_;
-    window.EnableReaderControls(connected);
-    bool beep = false;
-    QString line;
-    char version[20] = {};
-    if (connected && reader_->ReadVersion(version, sizeof version) == CommandStatus::kOk) {
-        beep = VersionSupportsBeep(version);
-        line = QString::fromStdString(ConnectionLine(
-            reader_->CurrentPort(), std::string(version, strnlen(version, sizeof version))));
-    }
-    window.EnableBeeper(beep);
-    window.SetConnectionLine(line);
-}
-
-void CSetupDlg::StoreUserKeys() {
+std::array<std::array<int, 4>, 3> CSetupDlg::UserKeyPositions() const {
     std::array<std::array<int, 4>, 3> positions{};
     for (int t = 0; t < 3; ++t) {
         const StoredTrackKeys defaults = DefaultStoredTrackKeys(t);
@@ -413,7 +357,7 @@ void CSetupDlg::StoreUserKeys() {
                 position >= 0 ? position : StoredTextToInt(*fallback[static_cast<std::size_t>(f)]);
         }
     }
-    WriteUserKeys(window_->Profile(), positions);
+    return positions;
 }
 
 }  // namespace tollwick

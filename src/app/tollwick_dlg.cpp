@@ -52,6 +52,10 @@ constexpr std::array<int, 9> kJobButtonIds{kSetup, kRead,    kWrite,    kErase, 
 
 // The track boxes hold the reader's 8-bit text; a character beyond Latin-1 becomes a byte that
 // no track accepts.
+// Track 2's box limits after Setup's OK, by density.
+constexpr int kTrack2Limit75 = 37;
+constexpr int kTrack2Limit210 = 104;
+
 std::string Latin1Bytes(const QString& text) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
@@ -305,7 +309,7 @@ void CTollwickDlg::SetMessage(const QString& text) {
     UpdateData(false);
 }
 
-void CTollwickDlg::SetMessageText(const QString& text) {
+void CTollwickDlg::SetMessageLineDirectly(const QString& text) {
     message_->setText(text);
 }
 
@@ -420,6 +424,13 @@ void CTollwickDlg::OnTrackCheck(int index) {
     } else {
         trackEdits_[i]->setEnabled(true);
     }
+}
+
+void CTollwickDlg::ShowTrack2Density(Track2Density density) {
+    const bool low = density == Track2Density::k75;
+    trackEdits_[1]->SetLimit(low ? kTrack2Limit75 : kTrack2Limit210);
+    SetTrackLabel(1, low ? QStringLiteral("Track2 75 BPI 5 BPC Odd Parity")
+                         : QStringLiteral("Track2 210 BPI 5 BPC Odd Parity"));
 }
 
 void CTollwickDlg::SetTrackLabel(int index, const QString& label) {

@@ -125,7 +125,7 @@ class CTollwickDlg : public QDialog {
     // Sets the message line through data exchange.
     void SetMessage(const QString& text);
     // Sets the message line's text directly.
-    void SetMessageText(const QString& text);
+    void SetMessageLineDirectly(const QString& text);
     QString MessageText() const;
     // Puts the three texts into the track boxes (no filtering) and refreshes the counters; the
     // keyboard focus stays where it was.
@@ -135,6 +135,8 @@ class CTollwickDlg : public QDialog {
     void EnableControl(int id, bool on);
     void EnableReaderControls(bool on);  // coercivity and data type
     void EnableBeeper(bool on);
+    // Track 2's box limit and label for the density Setup has just sent.
+    void ShowTrack2Density(Track2Density density);
     void SetConnectionLine(const QString& text);
     // The whole window takes input or not; the auxiliary windows are not affected.
     void EnableWindow(bool on) { setEnabled(on); }

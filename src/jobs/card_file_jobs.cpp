@@ -62,7 +62,7 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
         const StepOutcome taken = WriteUntilTaken(context.reader, texts, round, JobWait(stop));
         if (taken == StepOutcome::kStopped) return;
         if (taken != StepOutcome::kDone) {
-            view.SetMessageText("write Error3");
+            view.SetMessageLineDirectly("write Error3");
             view.ShowSwipe(false);
             return;
         }
@@ -124,8 +124,8 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
     JobContext& context = monitor_.Context();
     JobView& view = context.view;
     fromFileChosen_ = path;
-    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!file->is_open()) {
+    auto file = std::make_unique<std::ifstream>();
+    if (!OpenCardFileToRead(path, *file)) {
         view.MessageBox(kOpenFail);
         return false;
     }
@@ -143,7 +143,7 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
     JobContext worker = context;
     if (!monitor_.Runner().Start(
             [worker, in](std::stop_token stop) { FromFileWorker(worker, stop, *in); })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
     }
     return true;

@@ -50,7 +50,7 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
     JobContext context = context_;
     if (!runner_.Start(
             [context, mask](std::stop_token stop) { EraseWorker(context, mask, stop); })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
         return false;
     }

@@ -312,7 +312,7 @@ void JobMonitor::StartWorker(std::function<void(JobContext, std::stop_token)> wo
     if (!runner_.Start([context, worker = std::move(worker)](std::stop_token stop) {
             worker(context, stop);
         })) {
-        context_.view.SetMessageText("Create Thread fail!");
+        context_.view.SetMessageLineDirectly("Create Thread fail!");
         context_.view.ShowSwipe(false);
     }
 }
@@ -333,7 +333,7 @@ void JobMonitor::LaunchRead() {
     if (!runner_.Start([context, files = files_](std::stop_token stop) {
             ReadWorker(context, stop, files);
         })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
     }
 }

@@ -18,10 +18,11 @@ class JobView {
     virtual ~JobView() = default;
 
     // --- Main window ---
-    // Message line through data exchange (window thread) ...
+    // The message line set through data exchange: the window takes every control's value into
+    // its members, changes the message and puts them all back (window thread) ...
     virtual void SetMessage(const std::string& text) = 0;
-    // ... and set directly, as workers do.
-    virtual void SetMessageText(const std::string& text) = 0;
+    // ... and its text set directly, no other control touched, as workers do.
+    virtual void SetMessageLineDirectly(const std::string& text) = 0;
     virtual void ShowTracks(const TrackTexts& texts) = 0;
     virtual TrackTexts FetchTracks() = 0;  // window thread only
     virtual void EnableJobButtons(bool on) = 0;

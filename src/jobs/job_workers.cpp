@@ -15,7 +15,7 @@ constexpr char kVerifyPrompt[] = "Swipe again to verify";
 
 // The worker's end after a link failure: the operator may start another job.
 void LinkFailure(JobView& view, const char* message) {
-    view.SetMessageText(message);
+    view.SetMessageLineDirectly(message);
     view.ShowSwipe(false);
     view.EnableJobButtons(true);
 }
@@ -136,7 +136,7 @@ void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
         const WriteAttempt attempt = WriteAndCheck(context.reader, texts, round, JobWait(stop));
         if (attempt.write == StepOutcome::kStopped) return;
         if (attempt.write != StepOutcome::kDone && attempt.write != StepOutcome::kRejected) {
-            context.view.SetMessageText("write Error4");
+            context.view.SetMessageLineDirectly("write Error4");
             context.view.ShowSwipe(false);
             return;
         }
@@ -205,13 +205,13 @@ void CompareWorker(JobContext context, std::stop_token stop) {
             // The same card is asked for again; the stage does not change.
             view.ShowSwipe(false);
             if (stage == CompareStage::kSourceExpected) {
-                view.SetMessageText(kCommunicationError);
+                view.SetMessageLineDirectly(kCommunicationError);
                 view.EnableJobButtons(true);
                 view.MessageBox("Read <Source> Error!!", stop);
                 if (stop.stop_requested()) return;
-                view.SetMessageText("");
+                view.SetMessageLineDirectly("");
             } else {
-                view.SetMessageText("Read <Target> Error!!");
+                view.SetMessageLineDirectly("Read <Target> Error!!");
             }
             if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, kCompareRetryPauseMs)) {
                 return;

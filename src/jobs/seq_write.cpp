@@ -103,7 +103,7 @@ void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
         const StepOutcome taken = WriteUntilTaken(context.reader, texts, round, JobWait(stop));
         if (taken == StepOutcome::kStopped) return;
         if (taken != StepOutcome::kDone) {
-            context.view.SetMessageText("write Error");
+            context.view.SetMessageLineDirectly("write Error");
             context.view.ShowSwipe(false);
             return;
         }
@@ -132,7 +132,7 @@ bool LaunchSeqWrite(JobMonitor& monitor, const SeqWriteRun& run) {
     JobContext worker = context;
     if (!monitor.Runner().Start(
             [worker, run](std::stop_token stop) { SeqWriteWorker(worker, stop, run); })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
         return false;
     }
