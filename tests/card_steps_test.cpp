@@ -34,11 +34,17 @@ TEST(CardSteps, AReadBlockIsTakenApartAndWhatIsNoBlockIsNeverABlankCard) {
         TrackTexts texts;
     };
     const Case cases[] = {
-        {"a read block", BuildReadBlock({Bytes{}, track2, Bytes{}}), false,
+        {"a read block",
+         BuildReadBlock({Bytes{}, track2, Bytes{}}),
+         false,
          {"{NO DATA}", ";1234?", "{NO DATA}"}},
-        {"no ESC 's' header", {kEsc, 'x', kEsc, 2, 5, 0xD4, 0x11, 0x92, 0x7C, 0x20, 0, 0, 0, 0},
-         true, {"{Trace1 data error}", "{Trace2 data error}", "{Trace3 data error}"}},
-        {"tracks out of order", {kEsc, 's', kEsc, 2, 1, 0xD4, kEsc, 1, 0, 0, 0, 0, 0}, true,
+        {"no ESC 's' header",
+         {kEsc, 'x', kEsc, 2, 5, 0xD4, 0x11, 0x92, 0x7C, 0x20, 0, 0, 0, 0},
+         true,
+         {"{Trace1 data error}", "{Trace2 data error}", "{Trace3 data error}"}},
+        {"tracks out of order",
+         {kEsc, 's', kEsc, 2, 1, 0xD4, kEsc, 1, 0, 0, 0, 0, 0},
+         true,
          {"{Trace1 data error}", "{Trace2 data error}", "{Trace3 data error}"}},
     };
     for (const Case& c : cases) {

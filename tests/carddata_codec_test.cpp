@@ -88,7 +88,8 @@ TEST(Codec, RoundTripEveryFormat) {
             const auto written = EncodeTrack(text, c.settings);
             ASSERT_TRUE(written) << text;
             TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
-            ASSERT_EQ(DecodeTrack(buffer, c.settings), TrackDecode::kDecoded) << text << " bpc " << int{c.settings.bpc};
+            ASSERT_EQ(DecodeTrack(buffer, c.settings), TrackDecode::kDecoded)
+                << text << " bpc " << int{c.settings.bpc};
             EXPECT_EQ(TextOf(buffer),
                       std::string(1, c.settings.startSentinel) + text + c.settings.endSentinel);
         }

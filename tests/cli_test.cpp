@@ -615,7 +615,8 @@ TEST(InterruptibleBackendTest, ReadsGiveUpAndTheResetStillReachesTheReader) {
     CardTracks card;
     EXPECT_EQ(commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);
     int coercivity = 0;
-    EXPECT_EQ(commands.QueryCoercivity(coercivity), CommandStatus::kNoReply);  // its reply is there, and not taken
+    EXPECT_EQ(commands.QueryCoercivity(coercivity),
+              CommandStatus::kNoReply);  // its reply is there, and not taken
     EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kRead);
     EXPECT_EQ(commands.ResetReader(), CommandStatus::kOk);
     EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kIdle);

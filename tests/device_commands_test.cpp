@@ -96,7 +96,8 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     }
 
     // The erase command listens 50 ms for a refusal; later silence means the reader waits.
-    for (auto [delay, result] : {std::pair{49ms, CommandStatus::kFailed}, std::pair{50ms, CommandStatus::kOk}}) {
+    for (auto [delay, result] :
+         {std::pair{49ms, CommandStatus::kFailed}, std::pair{50ms, CommandStatus::kOk}}) {
         VirtualRig rig;
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetRejectErases(true);
@@ -116,7 +117,8 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
 
     // What the reader sends at once after a write block is dropped until 50 ms of silence: a
     // chatter byte that lags longer is taken for the card's status.
-    for (auto [stall, status] : {std::pair{49ms, CardStatus::kDone}, std::pair{50ms, CardStatus::kRejected}}) {
+    for (auto [stall, status] :
+         {std::pair{49ms, CardStatus::kDone}, std::pair{50ms, CardStatus::kRejected}}) {
         VirtualRig rig({.inputReportLength = 2});
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetChatterAfterWrite(true);
@@ -134,7 +136,8 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
         rig.reader.SetStallNext(3, stall);
         CardTracks card;
         const ReceiveResult received = rig.ReadCard(3, card);
-        const bool read = received == ReceiveResult::kReceived && DecodeTracks(card, kIsoTrackSet) == 0 &&
+        const bool read = received == ReceiveResult::kReceived &&
+                          DecodeTracks(card, kIsoTrackSet) == 0 &&
                           card.Text(1) == ";4000001234567899=29121010000000000000?";
         EXPECT_EQ(read, whole) << stall.count();
     }

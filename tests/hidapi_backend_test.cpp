@@ -68,7 +68,8 @@ TEST_F(HidapiBackendTest, StreamBytesAndAPulledCable) {
     ASSERT_EQ(commands.StartRawRead(), CommandStatus::kOk);
     testing::PullCable();
     CardTracks card;
-    EXPECT_EQ(commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);  // the read fails: nothing came
+    EXPECT_EQ(commands.ReceiveTracks(card),
+              ReceiveResult::kNoSwipe);  // the read fails: nothing came
     // Still out: the next command cannot be sent, and the reader is marked gone.
     EXPECT_EQ(commands.StartRawRead(), CommandStatus::kFailed);
     EXPECT_FALSE(commands.IsConnected());

@@ -85,7 +85,9 @@ class FakeView final : public JobView {
     }
 
     void SetMessage(const std::string& text) override { Note("SetMessage", text); }
-    void SetMessageLineDirectly(const std::string& text) override { Note("SetMessageLineDirectly", text); }
+    void SetMessageLineDirectly(const std::string& text) override {
+        Note("SetMessageLineDirectly", text);
+    }
     void ShowTracks(const Texts& texts) override {
         Note("ShowTracks", texts[0] + "|" + texts[1] + "|" + texts[2]);
         SetTracks(texts);
@@ -267,8 +269,8 @@ struct Rig {
           tap(reader, virtualBackend),
           link(tap),
           commands(link),
-          monitor(
-              std::make_unique<JobMonitor>(JobContext{commands, profile, format, flags, reports, reads, view})) {
+          monitor(std::make_unique<JobMonitor>(
+              JobContext{commands, profile, format, flags, reports, reads, view})) {
         reader.SetOnCardChanged([this](std::size_t) { ++cardsChanged; });
     }
 

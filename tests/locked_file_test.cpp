@@ -33,7 +33,8 @@ bool InChildWithin5s(const std::function<bool()>& check) {
 }
 
 TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
-    const fs::path folder = fs::temp_directory_path() / ("tollwick-fifo-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("tollwick-fifo-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     const fs::path fifo = folder / "Tollwick.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

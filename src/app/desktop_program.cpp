@@ -30,7 +30,7 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
     const bool simulate = options.simulate;
 
     ProfileStore profile(options.profile ? std::filesystem::path(*options.profile)
-                                                   : DefaultProfilePath());
+                                         : DefaultProfilePath());
 
     // The virtual reader and its window, when simulating; the reader outlives the session.
     std::unique_ptr<VirtualReader> virtualReader;
@@ -49,16 +49,14 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
             }
             deck = std::move(*loaded);
         }
-        virtualReader = std::make_unique<VirtualReader>(
-            VirtualReader::Options{}, std::move(deck));
+        virtualReader = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
         backend = std::make_unique<VirtualBackend>(*virtualReader);
     } else {
         backend = MakeHidapiBackend();
     }
 
     QtMessageBoxSeam messageBoxes;
-    auto session =
-        std::make_unique<DesktopSession>(std::move(backend), profile, messageBoxes);
+    auto session = std::make_unique<DesktopSession>(std::move(backend), profile, messageBoxes);
     QObject::connect(&session->Window(), &QDialog::finished, &app, &QApplication::quit);
 
     std::unique_ptr<VirtualReaderWindow> readerWindow;
@@ -66,8 +64,8 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
         readerWindow = std::make_unique<VirtualReaderWindow>(*virtualReader, deckFile);
         readerWindow->JoinMainWindow(session->Window());
         // Verify after write: the hand puts the card just written through again.
-        QObject::connect(&session->View(), &QtJobView::SameCardExpected,
-                         readerWindow.get(), &VirtualReaderWindow::SwipeSameCardAgain);
+        QObject::connect(&session->View(), &QtJobView::SameCardExpected, readerWindow.get(),
+                         &VirtualReaderWindow::SwipeSameCardAgain);
         // Beside the main window, on its left when there is room.
         const QRect main = session->Window().frameGeometry();
         readerWindow->adjustSize();

@@ -13,7 +13,8 @@ class VirtualReaderWindow;
 
 // Runs the program; its exit status. `started`, when given, runs once the session has started
 // (the reader window is null without --simulate).
-int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
-                      const std::function<void(DesktopSession&, VirtualReaderWindow*)>& started = {});
+int RunDesktopProgram(
+    int argc, char** argv, const CommandLine& options,
+    const std::function<void(DesktopSession&, VirtualReaderWindow*)>& started = {});
 
 }  // namespace tollwick

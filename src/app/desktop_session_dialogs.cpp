@@ -55,16 +55,15 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
     QtJobView* view = view_.get();
 
     window->OnSetupWindowBuilt([this, window, &profile, &messageBoxes](CSetupDlg& setup) {
-        setup.Bind(format_, profile, messageBoxes,
-                   {.opened =
-                        [window] {
-                            window->EnableWindow(false);
-                            window->update();
-                        },
-                    .chosen = [this, &profile](const SetupChoice& choice) {
-                        ApplySetup(choice, profile);
-                    },
-                    .closed = [window] { window->EnableWindow(true); }});
+        setup.Bind(
+            format_, profile, messageBoxes,
+            {.opened =
+                 [window] {
+                     window->EnableWindow(false);
+                     window->update();
+                 },
+             .chosen = [this, &profile](const SetupChoice& choice) { ApplySetup(choice, profile); },
+             .closed = [window] { window->EnableWindow(true); }});
     });
     connect(window, &CTollwickDlg::SetupRequested, this,
             [window] { window->SetupWindow().Open(); });

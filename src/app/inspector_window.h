@@ -14,8 +14,8 @@
 #include <memory>
 #include <optional>
 
-#include "carddata/track_inspector.h"
 #include "carddata/card_capture.h"
+#include "carddata/track_inspector.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -27,7 +27,6 @@ using namespace setupid;
 // Set on a combo whose edit field the operator typed into: it then has no selected position.
 constexpr char kTypedProperty[] = "typedIntoEdit";
 
-
 QStringList CharactersOf(std::string_view list) {
     QStringList items;
     for (const char ch : list) items << QString(QLatin1Char(ch));
@@ -73,7 +72,6 @@ QComboBox* MakeCombo() {
 int StoredPosition(const std::string& text) {
     return StoredTextToInt(text);
 }
-
 
 }  // namespace
 
@@ -177,8 +175,8 @@ void CSetupDlg::BuildControls() {
     connect(cancel, &QPushButton::clicked, this, &CSetupDlg::reject);
 }
 
-void CSetupDlg::Bind(FormatState& format, const ProfileStore& profile,
-                     MessageBoxSeam& messageBoxes, Hooks hooks) {
+void CSetupDlg::Bind(FormatState& format, const ProfileStore& profile, MessageBoxSeam& messageBoxes,
+                     Hooks hooks) {
     format_ = &format;
     profile_ = &profile;
     messageBoxes_ = &messageBoxes;

@@ -56,9 +56,9 @@ class CSetupDlg : public AuxDialog {
     ~CSetupDlg() override;
 
     struct Hooks {
-        std::function<void()> opened;                     // the main window disabled
-        std::function<void(const SetupChoice&)> chosen;   // OK: reconnect, store, apply
-        std::function<void()> closed;                     // the main window enabled again
+        std::function<void()> opened;                    // the main window disabled
+        std::function<void(const SetupChoice&)> chosen;  // OK: reconnect, store, apply
+        std::function<void()> closed;                    // the main window enabled again
     };
     // The formats in force (a density radio sets track 2's at once), the stored User Type keys
     // it shows, its message boxes, and the main window's part; all outlive the dialog.

@@ -96,9 +96,8 @@ class CTollwickDlg : public QDialog {
     static constexpr std::array<int, 2> kBeeperControlIds{mainid::kBeepOn, mainid::kBeepOff};
     // The controls that send reader commands from the window thread: disabled while a job's
     // worker is on the link.
-    static constexpr std::array<int, 5> kLinkControlIds{mainid::kHiCo, mainid::kLoCo,
-                                                        mainid::kBeepOn, mainid::kBeepOff,
-                                                        mainid::kSetup};
+    static constexpr std::array<int, 5> kLinkControlIds{
+        mainid::kHiCo, mainid::kLoCo, mainid::kBeepOn, mainid::kBeepOff, mainid::kSetup};
     // The About entry of the system menu, and its command number.
     static constexpr int kAboutCommand = 0x0010;
     static QString AboutEntryText();

@@ -6,8 +6,7 @@
 
 namespace tollwick {
 
-std::string CardSummary(const TrackBytes& tracks, const TrackSet& settings,
-                        std::size_t perTrack) {
+std::string CardSummary(const TrackBytes& tracks, const TrackSet& settings, std::size_t perTrack) {
     CardTracks card;
     for (std::size_t t = 0; t < 3; ++t) {
         const std::size_t n = std::min(tracks[t].size(), kTrackBufferSize - 1);

@@ -73,7 +73,7 @@ enum class SplitResult {
 // did not hold): a track's bytes as delivered, trailing clocking zeros included.
 using TrackLengths = std::array<std::size_t, 3>;
 [[nodiscard]] SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card,
-                           TrackLengths* lengths = nullptr);
+                                         TrackLengths* lengths = nullptr);
 
 // Builds a read block as the reader sends it after a swipe: raw track bytes in read order.
 std::vector<uint8_t> BuildReadBlock(const TrackBytes& tracks);

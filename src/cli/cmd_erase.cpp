@@ -18,8 +18,7 @@ int RunErase(CliContext& ctx, const EraseOptions& options) {
     if (const int status = ctx.OpenSession(false)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
-    const StepOutcome outcome =
-        EraseCard(session.Reader(), mask, CommandWait(options.timeout));
+    const StepOutcome outcome = EraseCard(session.Reader(), mask, CommandWait(options.timeout));
     if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card erased");
     if (outcome != StepOutcome::kDone) {
         return ReportOutcome(out, outcome, options.timeout,

@@ -8,8 +8,8 @@
 
 #include "carddata/write_verify.h"
 #include "cli/card_results.h"
-#include "cli/command.h"
 #include "cli/cmd_write.h"
+#include "cli/command.h"
 #include "cli/json_output.h"
 #include "files/card_file.h"
 

@@ -55,8 +55,8 @@ nlohmann::ordered_json ReadCardJson(int card, const CardResult& tracks,
     return out;
 }
 
-nlohmann::ordered_json WriteCardJson(int card, const TrackTexts& texts,
-                                     bool written, std::string_view error) {
+nlohmann::ordered_json WriteCardJson(int card, const TrackTexts& texts, bool written,
+                                     std::string_view error) {
     nlohmann::ordered_json out = {{"type", "card"}, {"card", card}};
     for (std::size_t t = 0; t < 3; ++t) {
         TrackResult track;

@@ -15,8 +15,8 @@
 #include "cli/output.h"
 #include "device/reader_commands.h"
 #include "device/reader_link.h"
-#include "device/virtual/virtual_reader.h"
 #include "device/startup_connection.h"
+#include "device/virtual/virtual_reader.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {

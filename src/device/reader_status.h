@@ -10,12 +10,12 @@ namespace tollwick {
 // Commands that send and do not wait for a card: ResetReader, StartRawRead, WriteTracks,
 // EraseTracks, and the reply commands SetHiCo, SetLoCo, QueryCoercivity, ReadVersion.
 enum class CommandStatus : int {
-    kOk = 48,           // sent (and, for a reply command, answered as expected)
-    kFailed = -1,       // not connected, or the link failed (the reader is then marked gone);
-                        // EraseTracks: also a reader that answered at once (it refused)
-    kBadReply = -3,     // reply commands: the second byte is missing or not the expected one
-    kNoReply = -4,      // reply commands: the first byte is missing or not ESC
-    kTooLong = -5,      // WriteTracks: the tracks cannot be carried (nothing was sent)
+    kOk = 48,        // sent (and, for a reply command, answered as expected)
+    kFailed = -1,    // not connected, or the link failed (the reader is then marked gone);
+                     // EraseTracks: also a reader that answered at once (it refused)
+    kBadReply = -3,  // reply commands: the second byte is missing or not the expected one
+    kNoReply = -4,   // reply commands: the first byte is missing or not ESC
+    kTooLong = -5,   // WriteTracks: the tracks cannot be carried (nothing was sent)
 };
 
 // The reader's status after a card (WaitWriteStatus, WaitEraseStatus) or a setting

@@ -11,8 +11,7 @@ SetupPort ParseSetupPort(std::string_view text) {
     return {SetupPortCheck::kOk, port};
 }
 
-SetupConnection ConnectForSetup(ReaderCommands& reader, std::optional<int> stored,
-                                int typedPort) {
+SetupConnection ConnectForSetup(ReaderCommands& reader, std::optional<int> stored, int typedPort) {
     if (stored && *stored > 0) {
         const int port = reader.ConnectPort(*stored);
         if (port >= 0) return {true, port, false};

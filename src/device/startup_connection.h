@@ -13,7 +13,7 @@
 namespace tollwick {
 
 struct StartupConnection {
-    int port = -1;                                    // -1: no reader answered
+    int port = -1;                                       // -1: no reader answered
     CardStatus densityResult = CardStatus::kNotPending;  // SetTrack2Density's result
     std::optional<int> coercivity;  // what the reader answered before any switch
     bool versionRead = false;

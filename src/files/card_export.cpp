@@ -78,9 +78,8 @@ std::string CardExportJson(const CardCapture& capture) {
                 {"time", IsoLocalTime(capture.time)},
                 {"data_type", DataTypeName(capture.type)}};
     for (int t = 0; t < 3; ++t) out["track" + std::to_string(t + 1)] = TrackJson(capture, t);
-    const TrackTexts texts{std::string(capture.card.Text(0)),
-                                           std::string(capture.card.Text(1)),
-                                           std::string(capture.card.Text(2))};
+    const TrackTexts texts{std::string(capture.card.Text(0)), std::string(capture.card.Text(1)),
+                           std::string(capture.card.Text(2))};
     out["fields"] = CardFieldsJson(ParseCardFields(texts, /*showPan=*/false));
     if (capture.blockDamaged) out["read_block_damaged"] = true;
     return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

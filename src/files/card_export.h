@@ -23,8 +23,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "carddata/card_fields.h"
 #include "carddata/card_capture.h"
+#include "carddata/card_fields.h"
 
 namespace tollwick {
 

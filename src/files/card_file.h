@@ -4,8 +4,8 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <ctime>
+#include <fstream>
 #include <istream>
 #include <string>
 #include <string_view>

@@ -1,6 +1,5 @@
 #include "jobs/card_file_jobs.h"
 
-
 namespace tollwick {
 namespace {
 

@@ -30,9 +30,9 @@ void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop) {
             view.ShowSwipe(true);
             continue;
         }
-        context.reports.Push(CardReport::Of(
-            ReportKind::kErase,
-            erased == StepOutcome::kDone ? CardStatus::kDone : CardStatus::kRejected));
+        context.reports.Push(CardReport::Of(ReportKind::kErase, erased == StepOutcome::kDone
+                                                                    ? CardStatus::kDone
+                                                                    : CardStatus::kRejected));
     }
 }
 

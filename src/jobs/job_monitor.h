@@ -10,12 +10,12 @@
 
 #include "carddata/track_format.h"
 #include "device/reader_commands.h"
-#include "jobs/format_state.h"
+#include "device/startup_connection.h"
 #include "jobs/card_reports.h"
+#include "jobs/format_state.h"
 #include "jobs/job_flags.h"
 #include "jobs/job_view.h"
 #include "jobs/job_workers.h"
-#include "device/startup_connection.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {

@@ -88,9 +88,8 @@ void JobWriteRound::AfterReadBack(const ReceivedBlock* readBack) {
 }
 
 CardReport WrittenReport(ReportKind kind, const WriteAttempt& attempt) {
-    CardReport report = CardReport::Of(kind, attempt.write == StepOutcome::kDone
-                                                 ? CardStatus::kDone
-                                                 : CardStatus::kRejected);
+    CardReport report = CardReport::Of(
+        kind, attempt.write == StepOutcome::kDone ? CardStatus::kDone : CardStatus::kRejected);
     report.check = attempt.check;
     report.differing = attempt.differing;
     return report;
@@ -124,14 +123,14 @@ void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& f
 }
 
 void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
-    JobWriteRound round(context, stop, [&context](const WriteAttempt& attempt,
-                                                  const TrackTexts& sent) {
-        // The texts went out upper-cased; the monitor shows them as written.
-        CardReport report = WrittenReport(ReportKind::kWrite, attempt);
-        report.card.SetTexts(sent);
-        context.reports.Push(std::move(report));
-        return true;
-    });
+    JobWriteRound round(context, stop,
+                        [&context](const WriteAttempt& attempt, const TrackTexts& sent) {
+                            // The texts went out upper-cased; the monitor shows them as written.
+                            CardReport report = WrittenReport(ReportKind::kWrite, attempt);
+                            report.card.SetTexts(sent);
+                            context.reports.Push(std::move(report));
+                            return true;
+                        });
     for (;;) {
         const WriteAttempt attempt = WriteAndCheck(context.reader, texts, round, JobWait(stop));
         if (attempt.write == StepOutcome::kStopped) return;
@@ -177,11 +176,11 @@ void CopyWorker(JobContext context, std::stop_token stop) {
         }
         // A target the reader rejected, or that did not read back as written, is asked for
         // again with the same data.
-        JobWriteRound round(context, stop, [&context](const WriteAttempt& attempt,
-                                                      const TrackTexts&) {
-            context.reports.Push(WrittenReport(ReportKind::kCopyWrite, attempt));
-            return true;
-        });
+        JobWriteRound round(
+            context, stop, [&context](const WriteAttempt& attempt, const TrackTexts&) {
+                context.reports.Push(WrittenReport(ReportKind::kCopyWrite, attempt));
+                return true;
+            });
         const StepOutcome written = WriteUntilTaken(context.reader, write, round, JobWait(stop));
         if (written == StepOutcome::kStopped) return;
         if (written != StepOutcome::kDone) {
