@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -18,10 +20,54 @@
 #include "tollwick_version.h"
 
 namespace tollwick {
+namespace {
+
+constexpr int kNoDisplay = 1;
+constexpr char kNoDisplayText[] =
+    "tollwick: no display: tollwick needs a graphical session; use tollwick-cli\n";
+
+// Where Qt chooses its platform itself (no QT_QPA_PLATFORM), X11 and Wayland need a display to
+// talk to; without one Qt's platform plugin aborts the program.
+bool DisplayMissing() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return !set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+#else
+    return false;
+#endif
+}
+
+// A display that is named but cannot be reached ends in a fatal message of Qt's platform plugin
+// while QApplication starts: said in the program's words, with its own status, not by abort().
+bool g_startingQt = false;
+QtMessageHandler g_qtHandler = nullptr;
+void StartUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_startingQt && type == QtFatalMsg) {
+        std::fputs(kNoDisplayText, stderr);
+        std::_Exit(kNoDisplay);
+    }
+    // "Could not load the Qt platform plugin": misleading when the display is what is missing.
+    if (g_startingQt && context.category != nullptr &&
+        std::strcmp(context.category, "qt.qpa.plugin") == 0)
+        return;
+    if (g_qtHandler != nullptr) g_qtHandler(type, context, text);
+}
+
+}  // namespace
 
 int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
                       const std::function<void(DesktopSession&, VirtualReaderWindow*)>& started) {
+    if (DisplayMissing()) {
+        std::fputs(kNoDisplayText, stderr);
+        return kNoDisplay;
+    }
+    g_qtHandler = qInstallMessageHandler(StartUpMessages);
+    g_startingQt = true;
     QApplication app(argc, argv);
+    g_startingQt = false;
     QApplication::setApplicationName(QStringLiteral("Tollwick"));
     QApplication::setApplicationVersion(QString::fromLatin1(kTollwickVersion));
     // Ties the windows to the menu entry and its icon on Wayland.
@@ -58,6 +104,9 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
     QtMessageBoxSeam messageBoxes;
     auto session = std::make_unique<DesktopSession>(std::move(backend), profile, messageBoxes);
     QObject::connect(&session->Window(), &QDialog::finished, &app, &QApplication::quit);
+    // A run on the virtual reader keeps the real reader's settings as they are (the menu's
+    // "Tollwick on the Virtual Reader" uses the user's own profile).
+    if (simulate) session->Monitor().SetStoresAnsweringPort(false);
 
     std::unique_ptr<VirtualReaderWindow> readerWindow;
     if (virtualReader) {

@@ -1,7 +1,6 @@
 // The session's wiring of Setup, Erase Select and the program password, what Setup's OK does
 // with the reader, and the one word of explanation when the reader cannot be opened.
 #include <cstdint>
-#include <cstring>
 
 #include "app/desktop_session.h"
 #include "app/erase_select_dlg.h"
@@ -10,7 +9,6 @@
 #include "app/setup_dlg.h"
 #include "device/reader_link.h"
 #include "device/setup_connection.h"
-#include "device/startup_connection.h"
 #include "settings/password_hash.h"
 #include "settings/stored_settings.h"
 
@@ -37,6 +35,24 @@ QString DesktopSession::CannotOpenReaderText() {
         "Tollwick (see its README), then unplug the reader and plug it in again.");
 }
 
+QString DesktopSession::ReaderFoundText() {
+    return QStringLiteral("Reader found: press Setup, OK to connect");
+}
+
+void DesktopSession::WatchForReader() {
+    if (commands_.IsConnected()) {
+        readerWatch_.stop();
+        return;
+    }
+    // The bus is the worker's while a job runs; Setup may be connecting right now.
+    if (monitor_->WorkerActive() || !window_->isEnabled()) return;
+    bool present = false;
+    for (const uint16_t vendor : {kReaderVendorPrimary, kReaderVendorSecondary})
+        present = present || !backend_->Enumerate(vendor, kReaderProduct).empty();
+    if (present && !readerSaid_) window_->SetMessage(ReaderFoundText());
+    readerSaid_ = present;
+}
+
 void DesktopSession::ExplainFailedConnection() {
     // After the connection attempt, once the window is the operator's (not behind the start-up
     // password). The message line keeps its "Not Connect Device".
@@ -45,8 +61,13 @@ void DesktopSession::ExplainFailedConnection() {
         return;
     }
     connectionExplained_ = true;
-    if (commands_.IsConnected() || !ReaderListedButNotOpened(*backend_)) return;
-    messageBoxes_.Inform(window_.get(), CannotOpenReaderText());
+    if (commands_.IsConnected()) return;
+    if (ReaderListedButNotOpened(*backend_)) {
+        // Already there, and said so in the box: the watch waits for the next plug-in.
+        readerSaid_ = true;
+        messageBoxes_.Inform(window_.get(), CannotOpenReaderText());
+    }
+    readerWatch_.start(kReaderWatchMs);
 }
 
 void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes) {
@@ -69,14 +90,17 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
             [window] { window->SetupWindow().Open(); });
 
     CEraseSelectDlg& erase = window->EraseSelectWindow();
-    erase.Bind(messageBoxes,
-               {.opened =
-                    [view] {
-                        view->EnableJobButtons(false);
-                        view->ShowTracks({});
-                    },
-                .startErase = [monitor](uint8_t mask) { return monitor->LaunchErase(mask); },
-                .cancelled = [monitor] { monitor->CancelEraseSelect(); }});
+    erase.Bind(
+        messageBoxes,
+        {.opened =
+             [view] {
+                 view->EnableJobButtons(false);
+                 view->ShowTracks({});
+             },
+         .startErase = [monitor](uint8_t mask) { return monitor->LaunchErase(mask); },
+         .cancelled = [monitor] { monitor->CancelEraseSelect(); },
+         .maskChanged =
+             [this](uint8_t mask) { flags_.eraseMask.store(mask, std::memory_order_release); }});
     connect(window, &CTollwickDlg::EraseRequested, &erase, &CEraseSelectDlg::Open);
 
     CPasswordDlg& password = window->PasswordWindow();
@@ -110,21 +134,9 @@ void DesktopSession::ApplySetup(const SetupChoice& choice, ProfileStore& profile
     window.EnableJobButtons(connection.connected);
     window.SetMessage(connection.port > 0 ? QStringLiteral("K47 Ready")
                                           : QStringLiteral("Not Connect K47"));
-    // The reader's own controls follow the connection, as after the start-up connection: the
-    // coercivity and data type buttons, the beeper buttons when the firmware has the beeper,
-    // and the connection line.
-    const bool connected = commands_.IsConnected();
-    window.EnableReaderControls(connected);
-    bool beep = false;
-    QString line;
-    char version[20] = {};
-    if (connected && commands_.ReadVersion(version, sizeof version) == CommandStatus::kOk) {
-        beep = VersionSupportsBeep(version);
-        line = QString::fromStdString(ConnectionLine(
-            commands_.CurrentPort(), std::string(version, strnlen(version, sizeof version))));
-    }
-    window.EnableBeeper(beep);
-    window.SetConnectionLine(line);
+    // A reader found now, after the start-up found none, must be usable: its coercivity and data
+    // type buttons come back with the job buttons. Nothing else of the window changes.
+    if (connection.connected && commands_.IsConnected()) window.EnableReaderControls(true);
 
     // The density chosen goes to the reader and the profile; no one looks at the reader's
     // status.

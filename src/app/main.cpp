@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int kUsageError = 2;
-
 int Usage(const std::string& text) {
     std::fprintf(stderr, "tollwick: %s\n", text.c_str());
     return kUsageError;
@@ -26,7 +25,7 @@ int main(int argc, char** argv) {
     // Before QApplication, which needs a display: --help, --version and mistakes need none.
     const tollwick::CommandLine options = tollwick::ParseCommandLine(argc, argv);
     if (!options.error.empty()) return Usage(options.error);
-    if (options.help) return Printed(tollwick::CommandLineHelp());
+    if (options.help) return Printed(tollwick::CommandLineHelp().c_str());
     if (options.version) {
         return Printed((std::string("tollwick ") + tollwick::kTollwickVersion + "\n").c_str());
     }

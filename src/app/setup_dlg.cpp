@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <cstring>
 
+#include "app/combo_fit.h"
 #include "app/dialog_layout.h"
 #include "app/message_box_seam.h"
 #include "carddata/data_type.h"
@@ -50,6 +50,7 @@ void SetList(QComboBox* combo, const QStringList& items, int position) {
     combo->addItems(items);
     combo->setCurrentIndex(position >= 0 && position < items.size() ? position : -1);
     combo->setProperty(kTypedProperty, false);
+    FitTextToCombo(combo);
 }
 
 void SetSingle(QComboBox* combo, const QString& item) {
@@ -59,6 +60,7 @@ void SetSingle(QComboBox* combo, const QString& item) {
 QComboBox* MakeCombo() {
     auto* combo = new QComboBox;
     combo->setEditable(true);
+    UseNarrowArrow(combo);
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);
     combo->setMaxVisibleItems(32);

@@ -28,7 +28,9 @@ struct StepWait {
     // failure is then put down to the stop. Without it (a job's cancel), what came is taken:
     // a card that came is reported, even to a job being stopped.
     bool stopCutsReads = false;
-    // The pause between two polls of the reader.
+    // The pause between two polls of the reader. It changes nothing the program does: what the
+    // reader sends meanwhile waits in the input buffer for the next poll. It keeps a wait whose
+    // link is gone (each poll then returns at once) from spinning.
     std::chrono::milliseconds poll{5};
 };
 

@@ -11,10 +11,11 @@ constexpr char kSwipeCounter[] = "Swipe Counter  -->";
 
 }  // namespace
 
-void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop) {
+void EraseWorker(JobContext context, std::stop_token stop) {
     JobView& view = context.view;
     context.flags.swipeCount.store(1);
     for (;;) {
+        const uint8_t mask = context.flags.eraseMask.load(std::memory_order_acquire);
         const StepOutcome erased = EraseCard(context.reader, mask, JobWait(stop));
         if (erased == StepOutcome::kStopped) return;
         if (erased == StepOutcome::kRefused || erased == StepOutcome::kLinkFailed) {
@@ -44,12 +45,12 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
     view.SetSwipeColour(SwipeColour::kRed);
     view.Repaint();
     context_.flags.swipeCount.store(1);
+    context_.flags.eraseMask.store(mask, std::memory_order_release);
     view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "1");
     view.ShowSwipe(true);
     view.CentreSwipe();
     JobContext context = context_;
-    if (!runner_.Start(
-            [context, mask](std::stop_token stop) { EraseWorker(context, mask, stop); })) {
+    if (!runner_.Start([context](std::stop_token stop) { EraseWorker(context, stop); })) {
         view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
         return false;
