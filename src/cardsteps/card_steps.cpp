@@ -191,6 +191,7 @@ WriteAttempt WriteAndCheck(ReaderCommands& reader, TrackTexts& texts, WriteRound
     attempt.readBack = ReadBackWritten(reader, texts, formats, wait, differing, &block);
     if (attempt.readBack == StepOutcome::kDone) {
         attempt.differing = differing;
+        if (differing != 0) attempt.verifyDetail = VerifyDifferences(texts, block.raw, formats);
         attempt.check = differing == 0 ? WriteCheck::kVerified : WriteCheck::kDiffers;
     }
     round.AfterReadBack(attempt.readBack == StepOutcome::kDone ? &block : nullptr);

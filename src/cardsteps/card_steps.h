@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 
 #include "carddata/card_capture.h"
@@ -102,6 +103,7 @@ struct WriteAttempt {
     WriteCheck check = WriteCheck::kNone;
     StepOutcome readBack = StepOutcome::kDone;  // why a card was kNotReadBack
     uint8_t differing = 0;                      // kDiffers: bit 0 track 1 ... bit 2 track 3
+    std::string verifyDetail;                   // kDiffers: why, per track (VerifyDifferences)
 
     // Written, but not read back as written: it counts as failed, and its data goes onto the
     // next card, as a rejected card's does.

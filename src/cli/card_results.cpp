@@ -23,12 +23,14 @@ TrackResult ResultOf(std::string_view text, const std::vector<uint8_t>& raw, boo
     return track;
 }
 
-std::vector<uint8_t> WithoutTrailingZeros(std::vector<uint8_t> bytes) {
-    while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
-    return bytes;
-}
-
 }  // namespace
+
+TrackBytes WithoutTrailingZeros(TrackBytes tracks) {
+    for (std::vector<uint8_t>& bytes : tracks) {
+        while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
+    }
+    return tracks;
+}
 
 StepWait CommandWait(double timeoutSeconds) {
     StepWait wait;
@@ -71,8 +73,8 @@ StepOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeou
     const CardCapture capture = DecodeReceived(block, formats, DataType::kIso);
     result.card = capture.card;
     result.damaged = capture.blockDamaged;
+    result.raw = WithoutTrailingZeros(capture.raw);
     for (std::size_t t = 0; t < 3; ++t) {
-        result.raw[t] = WithoutTrailingZeros(capture.raw[t]);
         const bool failed = capture.card.trackErrors & (1u << t);
         result.tracks[t] = ResultOf(capture.card.Text(static_cast<int>(t)), result.raw[t], failed);
     }

@@ -35,6 +35,9 @@ struct ReadCard {
 [[nodiscard]] StepOutcome ReadOneCard(Session& session, const TrackSet& formats,
                                       double timeoutSeconds, ReadCard& result);
 
+// The bytes of each track without the zero bytes after its data, as a decode takes them.
+TrackBytes WithoutTrailingZeros(TrackBytes tracks);
+
 // "Track1: ...\nTrack2: ...\nTrack3: ...\n".
 std::string CardLines(const CardTracks& card);
 

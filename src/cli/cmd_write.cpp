@@ -43,8 +43,10 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
     out.Prompt(kVerifyPrompt);
     session.SwipeLastCardAgain();
     uint8_t differing = 0;
-    const StepOutcome verified = ReadBackWritten(session.Reader(), texts, layout.settings,
-                                                 CommandWait(options.timeout), differing);
+    ReceivedBlock readBack;
+    const StepOutcome verified =
+        ReadBackWritten(session.Reader(), texts, layout.settings, CommandWait(options.timeout),
+                        differing, &readBack);
     AddVerifyJson(
         card, verified == StepOutcome::kDone ? std::optional<uint8_t>(differing) : std::nullopt);
     out.Object(card);
@@ -53,8 +55,12 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
         out.Warn("the card was written but not verified");
         return ReportOutcome(out, verified, options.timeout, "");
     }
-    if (differing)
-        return out.Fail(kExitCheckFailed, "verify failed: " + DifferingTracksText(differing));
+    if (differing) {
+        const std::string why =
+            VerifyDifferences(texts, WithoutTrailingZeros(readBack.raw), layout.settings);
+        return out.Fail(kExitCheckFailed,
+                        "verify failed: " + why + " (" + kVerifyInspectHint + ")");
+    }
     out.Text("Verify OK");
     return kExitDone;
 }

@@ -46,6 +46,13 @@ class FileCardRound final : public WriteRound {
         return true;
     }
 
+    // Why a card read back differs, from its bytes as a decode takes them.
+    void AfterReadBack(const ReceivedBlock* readBack) override {
+        if (readBack != nullptr) {
+            why_ = VerifyDifferences(*texts_, WithoutTrailingZeros(readBack->raw), formats_);
+        }
+    }
+
     bool Attempted(const WriteAttempt& attempt, const TrackTexts&) override {
         last_ = attempt;
         Output& out = ctx_.Out();
@@ -68,8 +75,8 @@ class FileCardRound final : public WriteRound {
             nlohmann::ordered_json card = WriteCardJson(number_, *texts_, true);
             AddVerifyJson(card, attempt.differing);
             out.CardObject(card);
-            out.Warn("verify failed: " + DifferingTracksText(attempt.differing) + "; card " +
-                     number + " goes on the next swipe");
+            out.Warn("verify failed: " + why_ + "; card " + number + " goes on the next swipe (" +
+                     kVerifyInspectHint + ")");
             out.Progress(number_, std::nullopt);
         }
         return true;
@@ -84,6 +91,7 @@ class FileCardRound final : public WriteRound {
     int number_ = 0;
     const TrackTexts* texts_ = nullptr;
     WriteAttempt last_;
+    std::string why_;
 };
 
 }  // namespace

@@ -92,6 +92,7 @@ CardReport WrittenReport(ReportKind kind, const WriteAttempt& attempt) {
         kind, attempt.write == StepOutcome::kDone ? CardStatus::kDone : CardStatus::kRejected);
     report.check = attempt.check;
     report.differing = attempt.differing;
+    report.verifyDetail = attempt.verifyDetail;
     return report;
 }
 
