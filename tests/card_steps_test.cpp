@@ -57,7 +57,9 @@ TEST(CardSteps, AReadBlockIsTakenApartAndWhatIsNoBlockIsNeverABlankCard) {
         const CardCapture card = DecodeReceived(block, kIsoTrackSet, DataType::kIso);
         EXPECT_EQ(card.card.Texts(), c.texts) << c.what;
         EXPECT_EQ(card.Failed(), c.damaged) << c.what;
-        if (!c.damaged) EXPECT_EQ(card.raw[1], track2) << c.what;  // the bytes as they came
+        if (!c.damaged) {
+            EXPECT_EQ(card.raw[1], track2) << c.what;  // the bytes as they came
+        }
     }
 }
 
