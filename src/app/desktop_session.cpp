@@ -33,14 +33,14 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
     window_ = std::make_unique<CTollwickDlg>(
         MainWindowServices{profile, readerControl_, messageBoxes, format_});
     view_ = std::make_unique<QtJobView>(*window_, clock);
-    monitor_ =
-        std::make_unique<JobMonitor>(JobContext{commands_, profile, format_, flags_, *view_});
+    monitor_ = std::make_unique<JobMonitor>(
+        JobContext{commands_, profile, format_, flags_, reports_, reads_, *view_});
 
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &DesktopSession::OnTick);
     connect(&readerWatch_, &QTimer::timeout, this, &DesktopSession::WatchForReader);
     // A worker's report wakes the monitor on the window's thread; one callback per window.
-    flags_.reports.SetWakeUp([this] {
+    reports_.SetWakeUp([this] {
         QMetaObject::invokeMethod(this, &DesktopSession::WakeMonitor, Qt::QueuedConnection);
     });
 
@@ -59,7 +59,7 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
     cardJobs_ = std::make_unique<CardJobsController>(*window_, *monitor_);
     cardTools_ = std::make_unique<CardTools>(*window_, flags_, profile, messageBoxes);
     // Every card read reaches the Inspector on the window's thread, as the reader delivered it.
-    flags_.reads.SetListener([tools = cardTools_.get()](const CardCapture& card) {
+    reads_.SetListener([tools = cardTools_.get()](const CardCapture& card) {
         QMetaObject::invokeMethod(
             tools, [tools, card] { tools->OnCardRead(card); }, Qt::QueuedConnection);
     });
@@ -68,8 +68,8 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
 
 DesktopSession::~DesktopSession() {
     Stop();
-    flags_.reports.SetWakeUp({});
-    flags_.reads.SetListener({});
+    reports_.SetWakeUp({});
+    reads_.SetListener({});
 }
 
 void DesktopSession::Start() {

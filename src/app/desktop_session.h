@@ -10,6 +10,7 @@
 #include "app/card_tools.h"
 #include "app/qt_job_view.h"
 #include "app/reader_control.h"
+#include "app/setup_dlg.h"
 #include "app/tollwick_dlg.h"
 #include "device/hid_backend.h"
 #include "device/reader_commands.h"
@@ -71,6 +72,8 @@ class DesktopSession final : public QObject {
     CommandsReaderControl readerControl_;
     FormatState format_;
     JobFlags flags_;
+    ReportQueue reports_;
+    CardReadTap reads_;
     std::unique_ptr<CTollwickDlg> window_;
     std::unique_ptr<QtJobView> view_;
     std::unique_ptr<JobMonitor> monitor_;
@@ -95,6 +98,8 @@ class DesktopSession final : public QObject {
     void WakeMonitor();
     void OnWindowFinished();
     // Setup, Erase Select and the password dialog (desktop_session_dialogs.cpp).
+    // Setup's OK: the reader reconnected, the choice stored, and the window shows it.
+    void ApplySetup(const SetupChoice& choice, ProfileStore& profile);
     void WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes);
     // With a stored password the program stays locked until it is given.
     void ShowStartupPassword();

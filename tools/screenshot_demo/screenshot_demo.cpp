@@ -1,4 +1,4 @@
-#include "app/screenshot_demo.h"
+#include "screenshot_demo.h"
 
 #include <QAbstractButton>
 #include <QApplication>

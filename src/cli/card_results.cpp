@@ -1,0 +1,122 @@
+#include "cli/card_results.h"
+
+#include <sstream>
+
+#include "carddata/hex.h"
+#include "carddata/text_filter.h"
+#include "cli/interrupt.h"
+
+namespace tollwick {
+namespace {
+
+// A failed track carries its bytes as read; an empty one nothing.
+TrackResult ResultOf(std::string_view text, const std::vector<uint8_t>& raw, bool failed) {
+    TrackResult track;
+    if (failed) {
+        track.status = TrackStatus::kError;
+        track.raw = BytesToHexString(raw);
+        return track;
+    }
+    if (text.empty() || text == kNoDataText) return track;
+    track.status = TrackStatus::kOk;
+    track.text = text;
+    return track;
+}
+
+}  // namespace
+
+TrackBytes WithoutTrailingZeros(TrackBytes tracks) {
+    for (std::vector<uint8_t>& bytes : tracks) {
+        while (!bytes.empty() && bytes.back() == 0) bytes.pop_back();
+    }
+    return tracks;
+}
+
+StepWait CommandWait(double timeoutSeconds) {
+    StepWait wait;
+    wait.stop = InterruptStop();
+    wait.timeout = TimeoutOf(timeoutSeconds);
+    // The interrupt also ends the backend's reads: what came as it came may be cut short.
+    wait.stopCutsReads = true;
+    return wait;
+}
+
+int ReportOutcome(Output& out, StepOutcome outcome, double timeoutSeconds,
+                  const std::string& rejected) {
+    switch (outcome) {
+        case StepOutcome::kDone:
+            return kExitDone;
+        case StepOutcome::kRejected:
+        case StepOutcome::kRefused:
+            return out.Fail(kExitCheckFailed, rejected);
+        case StepOutcome::kTimedOut:
+            return out.Fail(kExitNoSwipe, "no card swiped within " + FormatSeconds(timeoutSeconds));
+        case StepOutcome::kLinkFailed:
+            return out.Fail(kExitNoReader, std::string(StatusText(outcome)));
+        case StepOutcome::kTooLong:
+            return out.Fail(kExitUsage, std::string(StatusText(outcome)));
+        case StepOutcome::kStopped:
+            return kExitInterrupted;
+    }
+    return kExitNoReader;
+}
+
+StepOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeoutSeconds,
+                        ReadCard& result) {
+    ReaderCommands& reader = session.Reader();
+    if (ArmRead(reader, kReadArmTries) != CommandStatus::kOk) {
+        return Interrupted() ? StepOutcome::kStopped : StepOutcome::kLinkFailed;
+    }
+    ReceivedBlock block;
+    const StepOutcome outcome = AwaitCard(reader, CommandWait(timeoutSeconds), block);
+    if (outcome != StepOutcome::kDone) return outcome;
+    const CardCapture capture = DecodeReceived(block, formats, DataType::kIso);
+    result.card = capture.card;
+    result.damaged = capture.blockDamaged;
+    result.raw = WithoutTrailingZeros(capture.raw);
+    for (std::size_t t = 0; t < 3; ++t) {
+        const bool failed = capture.card.trackErrors & (1u << t);
+        result.tracks[t] = ResultOf(capture.card.Text(static_cast<int>(t)), result.raw[t], failed);
+    }
+    return StepOutcome::kDone;
+}
+
+std::string CardLines(const CardTracks& card) {
+    std::string lines;
+    for (int t = 0; t < 3; ++t) {
+        lines += "Track" + std::to_string(t + 1) + ": " + std::string(card.Text(t)) + "\n";
+    }
+    return lines;
+}
+
+std::optional<std::string> CheckTrackText(int index, const std::string& text,
+                                          const TrackSettings& settings, DataType type, int limit) {
+    const std::string track = "--track" + std::to_string(index + 1);
+    if (static_cast<int>(text.size()) > limit) {
+        return track + ": " + std::to_string(text.size()) +
+               " characters, this track holds at most " + std::to_string(limit);
+    }
+    if (auto refused = FirstRefusedCharacter(text, settings, type)) {
+        const char ch = text[*refused];
+        std::ostringstream why;
+        why << track << ": character ";
+        if (ch >= 0x20 && ch < 0x7F) {
+            why << "'" << ch << "'";
+        } else {
+            why << "0x" << std::hex << (static_cast<int>(static_cast<unsigned char>(ch)));
+        }
+        why << " at position " << std::dec << *refused + 1 << " cannot be written on this track";
+        if (type == DataType::kRaw) {
+            why << " (Raw Type takes hexadecimal digits)";
+        } else if (ch == settings.startSentinel || ch == settings.endSentinel) {
+            why << " (it is the track's sentinel, which is added when writing)";
+        }
+        return why.str();
+    }
+    if (type == DataType::kRaw && text.size() % 2 != 0) {
+        return track + ": hexadecimal text needs an even number of digits";
+    }
+    return std::nullopt;
+}
+
+}  // namespace tollwick
