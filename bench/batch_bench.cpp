@@ -52,7 +52,7 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-std::array<std::string, 3> CardTexts(const VirtualCard& virtualCard) {
+TrackTexts CardTexts(const VirtualCard& virtualCard) {
     CardTracks card;
     for (int t = 0; t < 3; ++t) {
         const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
@@ -63,7 +63,7 @@ std::array<std::string, 3> CardTexts(const VirtualCard& virtualCard) {
     return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
 }
 
-std::array<std::string, 3> Record(int i) {
+TrackTexts Record(int i) {
     const std::string n = std::to_string(100000 + i).substr(1);
     return {"B40000000" + n + "^BENCH/CARD^2912101", "40000000" + n + "=2912", n};
 }

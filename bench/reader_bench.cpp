@@ -180,18 +180,19 @@ int main(int argc, char** argv) {
         // reader the moment it is armed would have its status dropped: the card is swiped as
         // soon as WriteTracks returns instead, the earliest moment the status is listened for.
         {
-            tollwick::TrackTexts texts = written.track;
+            tollwick::TrackTexts texts = written.Texts();
             reader.SetAutoSwipe(std::nullopt, std::chrono::milliseconds(0), false);
             times = {};
             Sample s;
             const auto start = Clock::now();
             const std::clock_t cpu = std::clock();
-            const int result = commands.WriteTracks(texts, settings);
-            int status = 0;
-            if (result == tollwick::kReaderOk) {
+            const tollwick::CommandStatus result = commands.WriteTracks(texts, settings);
+            tollwick::CardStatus status = tollwick::CardStatus::kNoReplyYet;
+            if (result == tollwick::CommandStatus::kOk) {
                 reader.Swipe(0);
                 for (int poll = 0; poll < kMaxPolls; ++poll) {
-                    if ((status = commands.WaitWriteStatus()) != 0) break;
+                    status = commands.WaitWriteStatus();
+                    if (status != tollwick::CardStatus::kNoReplyYet) break;
                     const auto pause = Clock::now();
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
                     s.pauseMs += MsSince(pause);
@@ -203,7 +204,9 @@ int main(int argc, char** argv) {
             s.drainMs = times.drainMs;
             s.deliveredMs = times.deliveredMs;
             writes.samples.push_back(s);
-            if (result != tollwick::kReaderOk || status != tollwick::kReaderOk) ++writes.failures;
+            if (result != tollwick::CommandStatus::kOk || status != tollwick::CardStatus::kDone) {
+                ++writes.failures;
+            }
             reader.SetAutoSwipe(0, std::chrono::milliseconds(0), false);
         }
         // Read: arm, poll until a block came, decode.
@@ -213,13 +216,16 @@ int main(int argc, char** argv) {
             Sample s;
             const auto start = Clock::now();
             const std::clock_t cpu = std::clock();
-            int result = commands.StartRawRead();
             uint8_t errors = 0xFF;
-            if (result == tollwick::kReaderOk) {
+            if (commands.StartRawRead() == tollwick::CommandStatus::kOk) {
+                auto result = tollwick::ReceiveResult::kNoSwipe;
                 for (int poll = 0; poll < kMaxPolls; ++poll) {
-                    if ((result = commands.ReceiveTracks(card)) > 0 || result == -1) break;
+                    result = commands.ReceiveTracks(card);
+                    if (result != tollwick::ReceiveResult::kNoSwipe) break;
                 }
-                if (result == tollwick::kReaderOk) errors = tollwick::DecodeTracks(card, settings);
+                if (result == tollwick::ReceiveResult::kReceived) {
+                    errors = tollwick::DecodeTracks(card, settings);
+                }
             }
             s.wallMs = MsSince(start);
             s.cpuMs = CpuMs(cpu);

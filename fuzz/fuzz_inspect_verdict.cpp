@@ -37,7 +37,8 @@ std::optional<std::string> ProgramRead(const uint8_t* raw, std::size_t n, const 
     tollwick::TrackBuffer buffer{};
     std::memcpy(buffer.data(), raw, std::min(n, tollwick::kMaxInspectedBytes));
     const bool failed =
-        s.bpc == 8 ? tollwick::DecodeRawTrack(buffer) : tollwick::DecodeTrack(buffer, s);
+        (s.bpc == 8 ? tollwick::DecodeRawTrack(buffer) : tollwick::DecodeTrack(buffer, s)) ==
+        tollwick::TrackDecode::kFailed;
     if (failed) return std::nullopt;
     return std::string(buffer.data());
 }

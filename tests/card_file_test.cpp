@@ -8,13 +8,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "jobs/card_file.h"
+#include "files/card_file.h"
 
 namespace tollwick {
 namespace {
 
 using Outcome = CardFileReader::Outcome;
-using Texts = std::array<std::string, 3>;
+using Texts = TrackTexts;
 
 std::vector<CardFileReader::Result> ReadAll(const std::string& text,
                                             std::array<int, 3> bpc = {7, 5, 5}) {

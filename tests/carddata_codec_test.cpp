@@ -48,16 +48,16 @@ TEST(Codec, KnownBitPatterns) {
     EXPECT_EQ(SentinelCode('%', {6, kParityEven, '%', '?'}), 0x05);
 
     TrackBuffer buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20});
-    EXPECT_FALSE(DecodeTrack(buffer, kTrack2Iso));
+    EXPECT_EQ(DecodeTrack(buffer, kTrack2Iso), TrackDecode::kDecoded);
     EXPECT_EQ(TextOf(buffer), ";1234?");
     TrackBuffer empty{};
-    EXPECT_FALSE(DecodeTrack(empty, kTrack2Iso));
+    EXPECT_EQ(DecodeTrack(empty, kTrack2Iso), TrackDecode::kDecoded);
     EXPECT_EQ(TextOf(empty), "{NO DATA}");
     // '~' has the 6-bit code of '>': it is written and found as that code, and the text ends
     // there instead of running on into the LRC and leftover bits.
     const TrackSettings tilde{7, kParityOdd, '%', '~'};
     buffer = RawBuffer(ToReadOrder(EncodeTrack("AB", tilde).value()));
-    ASSERT_FALSE(DecodeTrack(buffer, tilde));
+    ASSERT_EQ(DecodeTrack(buffer, tilde), TrackDecode::kDecoded);
     EXPECT_EQ(TextOf(buffer), "%AB>");
 }
 
@@ -88,7 +88,8 @@ TEST(Codec, RoundTripEveryFormat) {
             const auto written = EncodeTrack(text, c.settings);
             ASSERT_TRUE(written) << text;
             TrackBuffer buffer = RawBuffer(ToReadOrder(*written));
-            ASSERT_FALSE(DecodeTrack(buffer, c.settings)) << text << " bpc " << int{c.settings.bpc};
+            ASSERT_EQ(DecodeTrack(buffer, c.settings), TrackDecode::kDecoded)
+                << text << " bpc " << int{c.settings.bpc};
             EXPECT_EQ(TextOf(buffer),
                       std::string(1, c.settings.startSentinel) + text + c.settings.endSentinel);
         }

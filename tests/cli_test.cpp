@@ -26,7 +26,7 @@
 #include "device/reader_commands.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 namespace {
 
@@ -639,14 +639,15 @@ TEST(InterruptibleBackendTest, ReadsGiveUpAndTheResetStillReachesTheReader) {
     ReaderLink link(backend);
     ReaderCommands commands(link);
     ASSERT_EQ(commands.ConnectScan(), 1);
-    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+    ASSERT_EQ(commands.StartRawRead(), CommandStatus::kOk);
     interrupted = true;
     CardTracks card;
-    EXPECT_EQ(commands.ReceiveTracks(card), kNoSwipe);
+    EXPECT_EQ(commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);
     int coercivity = 0;
-    EXPECT_EQ(commands.QueryCoercivity(coercivity), -4);  // its reply is there, and not taken
+    EXPECT_EQ(commands.QueryCoercivity(coercivity),
+              CommandStatus::kNoReply);  // its reply is there, and not taken
     EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kRead);
-    EXPECT_EQ(commands.ResetReader(), kReaderOk);
+    EXPECT_EQ(commands.ResetReader(), CommandStatus::kOk);
     EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kIdle);
     EXPECT_EQ(commands.ConnectScan(), -1);  // and no reader is looked for
 }

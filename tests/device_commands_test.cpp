@@ -44,8 +44,8 @@ TEST(Connection, ScanPortAndNoReader) {
     EXPECT_EQ(rig.commands.ConnectScan(), 1);
     // One test, then the reset that every successful connection sends.
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'e', 0x1B, 'a'}));
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), -1);
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), -1);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kNotPending);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kNotPending);
 
     // Wrong answers are no reader: fifty tests, each ESC 'e'.
     rig.reader.SetWrongReplies(true);
@@ -65,13 +65,13 @@ TEST(Connection, ScanPortAndNoReader) {
     // Disconnected: nothing is sent.
     rig.reader.Plug();
     rig.reader.TakeOutputReports();
-    EXPECT_EQ(rig.commands.ResetReader(), -1);
-    EXPECT_EQ(rig.commands.StartRawRead(), -1);
+    EXPECT_EQ(rig.commands.ResetReader(), CommandStatus::kFailed);
+    EXPECT_EQ(rig.commands.StartRawRead(), CommandStatus::kFailed);
     rig.commands.BeepOn();
     CardTracks card;
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), -1);
+    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kNotConnected);
     TrackTexts texts = Texts("abc", "", "");
-    EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), -1);
+    EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kFailed);
     EXPECT_STREQ(texts[0].data(), "abc");  // untouched when not connected
     EXPECT_TRUE(rig.reader.TakeOutputReports().empty());
 
@@ -96,7 +96,8 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     }
 
     // The erase command listens 50 ms for a refusal; later silence means the reader waits.
-    for (auto [delay, result] : {std::pair{49ms, -1}, std::pair{50ms, kReaderOk}}) {
+    for (auto [delay, result] :
+         {std::pair{49ms, CommandStatus::kFailed}, std::pair{50ms, CommandStatus::kOk}}) {
         VirtualRig rig;
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetRejectErases(true);
@@ -110,19 +111,20 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetStallNext(4, stall);  // ESC, 'R', 'E', 'V', then the pause
         char version[20] = {};
-        ASSERT_EQ(rig.commands.ReadVersion(version, sizeof version), kReaderOk);
+        ASSERT_EQ(rig.commands.ReadVersion(version, sizeof version), CommandStatus::kOk);
         EXPECT_STREQ(version, text) << stall.count();
     }
 
     // What the reader sends at once after a write block is dropped until 50 ms of silence: a
     // chatter byte that lags longer is taken for the card's status.
-    for (auto [stall, status] : {std::pair{49ms, kReaderOk}, std::pair{50ms, -2}}) {
+    for (auto [stall, status] :
+         {std::pair{49ms, CardStatus::kDone}, std::pair{50ms, CardStatus::kRejected}}) {
         VirtualRig rig({.inputReportLength = 2});
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetChatterAfterWrite(true);
         rig.reader.SetStallNext(1, stall);  // ESC, then the pause before 'A'
         TrackTexts texts = Texts("", "1234", "");
-        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
         ASSERT_TRUE(rig.reader.Swipe(0));
         EXPECT_EQ(rig.commands.WaitWriteStatus(), status) << stall.count();
     }
@@ -133,19 +135,20 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetStallNext(3, stall);
         CardTracks card;
-        const int received = rig.ReadCard(3, card);
-        const bool read = received == kReaderOk && DecodeTracks(card, kIsoTrackSet) == 0 &&
+        const ReceiveResult received = rig.ReadCard(3, card);
+        const bool read = received == ReceiveResult::kReceived &&
+                          DecodeTracks(card, kIsoTrackSet) == 0 &&
                           card.Text(1) == ";4000001234567899=29121010000000000000?";
         EXPECT_EQ(read, whole) << stall.count();
     }
     // ... and with nothing swiped the first byte is awaited 350 ms.
     VirtualRig rig;
     ASSERT_TRUE(rig.Connect());
-    ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
+    ASSERT_EQ(rig.commands.StartRawRead(), CommandStatus::kOk);
     CardTracks card;
     card.SetText(0, "UNTOUCHED");
     const auto start = rig.clock.Now();
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), kNoSwipe);
+    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);
     EXPECT_EQ(rig.clock.Now() - start, 350ms);
     EXPECT_EQ(card.Text(0), "UNTOUCHED");
 }
@@ -158,25 +161,27 @@ TEST(TimingRules, EveryStatusByteIsAwaited350Ms) {
     struct Case {
         Command command;
         std::chrono::milliseconds gap;
-        int result;
+        CardStatus result;
     };
     // A write's status whose second byte is late is lost: the first byte is spent.
     const Case cases[] = {
-        {kWrite, 349ms, kReaderOk},   {kWrite, 350ms, kReaderOk},   {kWrite, 351ms, 0},
-        {kErase, 349ms, kReaderOk},   {kErase, 350ms, kReaderOk},   {kErase, 351ms, -2},
-        {kDensity, 349ms, kReaderOk}, {kDensity, 350ms, kReaderOk}, {kDensity, 351ms, -2}};
+        {kWrite, 349ms, CardStatus::kDone},       {kWrite, 350ms, CardStatus::kDone},
+        {kWrite, 351ms, CardStatus::kNoReplyYet}, {kErase, 349ms, CardStatus::kDone},
+        {kErase, 350ms, CardStatus::kDone},       {kErase, 351ms, CardStatus::kRejected},
+        {kDensity, 349ms, CardStatus::kDone},     {kDensity, 350ms, CardStatus::kDone},
+        {kDensity, 351ms, CardStatus::kRejected}};
     for (const Case& c : cases) {
         VirtualRig rig({.inputReportLength = 2});
         ASSERT_TRUE(rig.Connect());
         TrackTexts texts = Texts("", "1234", "");
-        int result = 0;
+        CardStatus result = CardStatus::kNoReplyYet;
         if (c.command == kWrite) {
-            ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+            ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
             rig.reader.SetStallNext(1, c.gap - 1ms);
             rig.reader.Swipe(0);
             result = rig.commands.WaitWriteStatus();
         } else if (c.command == kErase) {
-            ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+            ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);
             rig.reader.SetStallNext(1, c.gap - 1ms);
             rig.reader.Swipe(0);
             result = rig.commands.WaitEraseStatus();
@@ -187,7 +192,8 @@ TEST(TimingRules, EveryStatusByteIsAwaited350Ms) {
         EXPECT_EQ(result, c.result) << c.command << " " << c.gap.count();
     }
     // The density command's first byte: 350 ms after the command it is taken, 351 ms not.
-    for (auto [arrives, result] : {std::pair{350ms, kReaderOk}, std::pair{351ms, 0}}) {
+    for (auto [arrives, result] :
+         {std::pair{350ms, CardStatus::kDone}, std::pair{351ms, CardStatus::kNoReplyYet}}) {
         VirtualRig rig;
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetReplyDelay(arrives - 1ms);
@@ -205,7 +211,7 @@ TEST(TimingRules, AWrongStatusIsDroppedUntil50MsOfSilence) {
             rig.s.inputLength = 2;
             ASSERT_EQ(rig.commands.ConnectPort(1), 1);
             if (erase) {
-                ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+                ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);
                 rig.s.Send({0x1B, 'A'});
                 rig.s.SendAfter(behind, {'x'});
             } else {
@@ -213,7 +219,7 @@ TEST(TimingRules, AWrongStatusIsDroppedUntil50MsOfSilence) {
                 rig.s.SendAfter(1ms + behind, {'x'});
             }
             EXPECT_EQ(erase ? rig.commands.WaitEraseStatus() : rig.commands.SetTrack2Density(true),
-                      -2);
+                      CardStatus::kRejected);
             uint8_t byte = 0;
             EXPECT_EQ(rig.link.LinkGetByte(1, &byte, 100) == kLinkNoByte, dropped)
                 << erase << " " << behind.count();
@@ -222,11 +228,11 @@ TEST(TimingRules, AWrongStatusIsDroppedUntil50MsOfSilence) {
     ScriptedRig rig;
     rig.s.inputLength = 2;
     ASSERT_EQ(rig.commands.ConnectPort(1), 1);
-    ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+    ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);
     rig.s.Send({0x1B, 'A'});
     rig.s.SendAfter(40ms, {'x'});
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), -2);
-    EXPECT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kRejected);
+    EXPECT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);
 }
 
 // A successful connection test is followed by a 5 ms pause before the reset: the answer comes
@@ -243,7 +249,7 @@ TEST(TrackData, WriteBlockBytes) {
     VirtualRig rig;
     ASSERT_TRUE(rig.Connect());
     TrackTexts texts = Texts("", "1234", "");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     EXPECT_EQ(rig.commands.WritePending(), 0);
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()),
               (Bytes{0x1B, 'n', 0x1B, 's', 0x1B, 0x01, 0x00, 0x1B, 0x02, 0x05, 0x2B, 0x88, 0x49,
@@ -252,18 +258,18 @@ TEST(TrackData, WriteBlockBytes) {
     // Here the empty track 3's zero length byte starts a report of its own: without it the
     // reader would wait for the rest of the block and never arm.
     texts = Texts("", "123", "");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     const auto reports = rig.reader.TakeOutputReports();
     ASSERT_EQ(reports.size(), 3u);
     EXPECT_EQ(reports[1][7], 0x1B);
     EXPECT_EQ(reports[1][8], 0x03);
     EXPECT_EQ(rig.reader.ArmedFor(), VirtualReader::Armed::kWrite);
     rig.reader.Swipe(0);
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kDone);
 
     const TrackSet raw{{{8, 0, '%', '?'}, {8, 0, ';', '?'}, {8, 0, ';', '?'}}};
     texts = Texts("01a0", "abc", "");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, raw), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, raw), CommandStatus::kOk);
     EXPECT_STREQ(texts[0].data(), "01A0");
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()),
               (Bytes{0x1B, 'n', 0x1B, 's', 0x1B, 0x01, 0x02, 0x80, 0x05, 0x1B, 0x02, 0x01, 0xD5,
@@ -275,16 +281,16 @@ TEST(TrackData, RefusedWritesSendNothing) {
     ASSERT_TRUE(rig.Connect());
     rig.reader.Unplug();
     TrackTexts texts = Texts("b12", "", "x");
-    EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), -1);
+    EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kFailed);
     EXPECT_STREQ(texts[0].data(), "B12");  // upper-cased even when the reader is gone
     EXPECT_EQ(rig.commands.CurrentPort(), -1);
 
     VirtualRig big;
     ASSERT_TRUE(big.Connect());
     // Three 7-bit tracks of 252 characters make a block larger than the link's queue.
-    for (auto& t : texts) std::memset(t.data(), 'A', 252);
+    for (auto& t : texts) t = std::string(252, 'A');
     const TrackSet wide{{{7, 0, '%', '?'}, {7, 0, '%', '?'}, {7, 0, '%', '?'}}};
-    EXPECT_EQ(big.commands.WriteTracks(texts, wide), kTooLong);
+    EXPECT_EQ(big.commands.WriteTracks(texts, wide), CommandStatus::kTooLong);
     EXPECT_TRUE(big.reader.TakeOutputReports().empty());
     EXPECT_TRUE(big.commands.IsConnected());
 }
@@ -295,20 +301,20 @@ TEST(TrackData, WriteStatus) {
     // Whatever the reader sends at once after the block is dropped, not taken for the status.
     rig.reader.SetChatterAfterWrite(true);
     TrackTexts texts = Texts("B123", "1234", "5678");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     // No card yet: 0 after the full 350 ms wait, and again.
     const auto start = rig.clock.Now();
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), 0);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kNoReplyYet);
     EXPECT_EQ(rig.clock.Now() - start, 350ms);
     ASSERT_TRUE(rig.reader.Swipe(0));
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kDone);
 
     rig.reader.SetRejectWrites(true);
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     rig.reader.Swipe(1);
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), -2);
-    EXPECT_EQ(rig.commands.ResetReader(), kReaderOk);
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), -1);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kRejected);
+    EXPECT_EQ(rig.commands.ResetReader(), CommandStatus::kOk);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kNotPending);
 }
 
 TEST(TrackData, WriteThenReadRoundTripsForEveryReportLengthAndPace) {
@@ -320,10 +326,10 @@ TEST(TrackData, WriteThenReadRoundTripsForEveryReportLengthAndPace) {
                             .pollJitter = interval / 2});
             ASSERT_TRUE(rig.Connect());
             ASSERT_EQ(rig.Write(aamva, "DOE$JOHN^123 MAIN", "6360141234567890=2912", "#!!95814"),
-                      kReaderOk)
+                      CardStatus::kDone)
                 << length;
             CardTracks card;
-            ASSERT_EQ(rig.ReadCard(0, card), kReaderOk) << length;
+            ASSERT_EQ(rig.ReadCard(0, card), ReceiveResult::kReceived) << length;
             ASSERT_EQ(DecodeTracks(card, aamva), 0) << length;
             EXPECT_EQ(card.Text(0), "%DOE$JOHN^123 MAIN?");
             EXPECT_EQ(card.Text(1), ";6360141234567890=2912?");
@@ -339,31 +345,31 @@ TEST(TrackData, ReadBlockRules) {
     CardTracks card;
     // Track 2 is taken only right after track 1, track 3 only right after track 2.
     rig.s.Send({0x1B, 's', 0x1B, 0x02, 0x01, 0x55, 0x00, 0x00, 0x00, 0x00});
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), kSplitFailed);
+    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kSplitFailed);
     rig.s.Send({0x1B, 's', 0x1B, 0x01, 0x01, 0xD0, 0x1B, 0x03, 0x01, 0xD0, 0, '?', 0x1C, '0'});
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), kSplitFailed);
+    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kSplitFailed);
     // The last four bytes of a block are the reader's trailer and are not looked at.
     rig.s.Send({0x1B, 's', 0x1B, 0x01, 0x01, 0xD0, 0x1B, 0x07, 0x01, 0x00});
-    ASSERT_EQ(rig.commands.ReceiveTracks(card), kReaderOk);
+    ASSERT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kReceived);
     EXPECT_EQ(RawLength(card.track[0]), 1u);
 }
 
 TEST(Configuration, BytesAndResults) {
     VirtualRig rig;
     ASSERT_TRUE(rig.Connect());
-    EXPECT_EQ(rig.commands.SetTrack2Density(true), kReaderOk);
+    EXPECT_EQ(rig.commands.SetTrack2Density(true), CardStatus::kDone);
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'b', 0xD2}));
     EXPECT_EQ(rig.reader.Density(), 210);
-    EXPECT_EQ(rig.commands.SetTrack2Density(false), kReaderOk);
+    EXPECT_EQ(rig.commands.SetTrack2Density(false), CardStatus::kDone);
     EXPECT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'b', 0x4B}));
     EXPECT_EQ(rig.reader.Density(), 75);
 
-    EXPECT_EQ(rig.commands.SetLoCo(), kReaderOk);
+    EXPECT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);
     int coercivity = kHiCo;
-    EXPECT_EQ(rig.commands.QueryCoercivity(coercivity), kReaderOk);
+    EXPECT_EQ(rig.commands.QueryCoercivity(coercivity), CommandStatus::kOk);
     EXPECT_EQ(coercivity, kLoCo);
-    EXPECT_EQ(rig.commands.SetHiCo(), kReaderOk);
-    EXPECT_EQ(rig.commands.QueryCoercivity(coercivity), kReaderOk);
+    EXPECT_EQ(rig.commands.SetHiCo(), CommandStatus::kOk);
+    EXPECT_EQ(rig.commands.QueryCoercivity(coercivity), CommandStatus::kOk);
     EXPECT_EQ(coercivity, kHiCo);
     rig.reader.TakeOutputReports();
 
@@ -376,21 +382,21 @@ TEST(Configuration, BytesAndResults) {
     // Wrong reply bytes: each command's own code, nothing else changes.
     rig.reader.SetWrongReplies(true);
     coercivity = 7;
-    EXPECT_EQ(rig.commands.QueryCoercivity(coercivity), -3);
+    EXPECT_EQ(rig.commands.QueryCoercivity(coercivity), CommandStatus::kBadReply);
     EXPECT_EQ(coercivity, 7);
-    EXPECT_EQ(rig.commands.SetHiCo(), -3);
-    EXPECT_EQ(rig.commands.SetTrack2Density(true), -2);
+    EXPECT_EQ(rig.commands.SetHiCo(), CommandStatus::kBadReply);
+    EXPECT_EQ(rig.commands.SetTrack2Density(true), CardStatus::kRejected);
     char version[20] = {};
-    EXPECT_EQ(rig.commands.ReadVersion(version, sizeof version), -3);
+    EXPECT_EQ(rig.commands.ReadVersion(version, sizeof version), CommandStatus::kBadReply);
     EXPECT_TRUE(rig.commands.IsConnected());
 
     // Replies slower than the wait: the first byte is missing; the late answer is dropped by
     // the next command's flush.
     rig.reader.SetWrongReplies(false);
     rig.reader.SetReplyDelay(500ms);
-    EXPECT_EQ(rig.commands.SetHiCo(), -4);
+    EXPECT_EQ(rig.commands.SetHiCo(), CommandStatus::kNoReply);
     rig.clock.Advance(200ms);
-    EXPECT_EQ(rig.commands.SetTrack2Density(true), 0);
+    EXPECT_EQ(rig.commands.SetTrack2Density(true), CardStatus::kNoReplyYet);
 }
 
 TEST(Configuration, ScriptedReplies) {
@@ -400,42 +406,42 @@ TEST(Configuration, ScriptedReplies) {
     ASSERT_EQ(commands.ConnectPort(1), 1);
 
     s.Reply({0x1B, '0'});  // ESC '0' is not Hi-Co's ESC 0x00
-    EXPECT_EQ(commands.SetHiCo(), -3);
+    EXPECT_EQ(commands.SetHiCo(), CommandStatus::kBadReply);
     int coercivity = kHiCo;
     s.Reply({0x1B, 'h'});  // lower case is not an answer
-    EXPECT_EQ(commands.QueryCoercivity(coercivity), -3);
+    EXPECT_EQ(commands.QueryCoercivity(coercivity), CommandStatus::kBadReply);
     EXPECT_EQ(coercivity, kHiCo);
     s.Reply({'x', 'L'});
-    EXPECT_EQ(commands.QueryCoercivity(coercivity), -4);
+    EXPECT_EQ(commands.QueryCoercivity(coercivity), CommandStatus::kNoReply);
 
     // Version: the rest of the buffer keeps its zeros; a long text is bounded.
     Bytes longText = {0x1B, 'R'};
     longText.insert(longText.end(), 60, 'Z');
     s.Reply(longText);
     char version[20] = {};
-    EXPECT_EQ(commands.ReadVersion(version, sizeof version), kReaderOk);
+    EXPECT_EQ(commands.ReadVersion(version, sizeof version), CommandStatus::kOk);
     EXPECT_EQ(std::string(version), std::string(19, 'Z'));
 
     // Erase: silence accepts; any byte at once refuses without touching the connection.
-    EXPECT_EQ(commands.EraseTracks(5), kReaderOk);  // its bytes: the hidapi backend's test
+    EXPECT_EQ(commands.EraseTracks(5), CommandStatus::kOk);  // its bytes: the hidapi backend's test
     EXPECT_EQ(commands.ErasePending(), 0);
-    EXPECT_EQ(commands.WaitEraseStatus(), 0);
+    EXPECT_EQ(commands.WaitEraseStatus(), CardStatus::kNoReplyYet);
     s.Send({0x1B, '0'});
-    EXPECT_EQ(commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_EQ(commands.WaitEraseStatus(), CardStatus::kDone);
 
-    ASSERT_EQ(commands.ResetReader(), kReaderOk);
+    ASSERT_EQ(commands.ResetReader(), CommandStatus::kOk);
     s.Reply({0x1B, 'A'});
-    EXPECT_EQ(commands.EraseTracks(1), -1);
+    EXPECT_EQ(commands.EraseTracks(1), CommandStatus::kFailed);
     EXPECT_EQ(commands.ErasePending(), -1);
     EXPECT_TRUE(commands.IsConnected());
 
     // Write status: anything but ESC '0' is -2.
     TrackTexts texts = Texts("", "1", "");
-    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    ASSERT_EQ(commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     s.Send({'0', '0'});
-    EXPECT_EQ(commands.WaitWriteStatus(), -2);
+    EXPECT_EQ(commands.WaitWriteStatus(), CardStatus::kRejected);
     s.Send({0x1B, '1'});
-    EXPECT_EQ(commands.WaitWriteStatus(), -2);
+    EXPECT_EQ(commands.WaitWriteStatus(), CardStatus::kRejected);
 }
 
 }  // namespace

@@ -131,7 +131,9 @@ TEST(ReaderLink, AnOutputReportNotAcceptedWithin50MsFailsTheFlush) {
         ASSERT_TRUE(rig.Connect());
         rig.reader.SetBusyNext(busy);
         const auto start = rig.clock.Now();
-        EXPECT_EQ(rig.commands.ResetReader(), accepted ? kReaderOk : -1) << busy.count();
+        EXPECT_EQ(rig.commands.ResetReader(),
+                  accepted ? CommandStatus::kOk : CommandStatus::kFailed)
+            << busy.count();
         // The 1 ms drain before the report, then the wait for the reader to take it.
         EXPECT_EQ(rig.clock.Now() - start, 1ms + 50ms) << busy.count();
         EXPECT_EQ(rig.link.IsOpen(), accepted);

@@ -57,7 +57,7 @@ TEST_F(HidapiBackendTest, StreamBytesAndAPulledCable) {
     ASSERT_EQ(commands.ConnectScan(), 1);
     // hidapi takes the report id in front of the data and passes it on; input reports of any
     // length come without it, and every data byte is stream data, fill included.
-    ASSERT_EQ(commands.EraseTracks(5), kReaderOk);
+    ASSERT_EQ(commands.EraseTracks(5), CommandStatus::kOk);
     EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'c', 0x05, 0, 0, 0, 0, 0}));
     Fake().input = {{0x1B, 's', 0x1B}, {0x01, 0x00}};
     Bytes stream;
@@ -65,19 +65,20 @@ TEST_F(HidapiBackendTest, StreamBytesAndAPulledCable) {
     while (link.LinkGetByte(1, &byte, 50) == 0) stream.push_back(byte);
     EXPECT_EQ(stream, (Bytes{0x1B, 's', 0x1B, 0x01, 0x00}));
 
-    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+    ASSERT_EQ(commands.StartRawRead(), CommandStatus::kOk);
     testing::PullCable();
     CardTracks card;
-    EXPECT_EQ(commands.ReceiveTracks(card), kNoSwipe);  // the read fails: nothing came
+    EXPECT_EQ(commands.ReceiveTracks(card),
+              ReceiveResult::kNoSwipe);  // the read fails: nothing came
     // Still out: the next command cannot be sent, and the reader is marked gone.
-    EXPECT_EQ(commands.StartRawRead(), -1);
+    EXPECT_EQ(commands.StartRawRead(), CommandStatus::kFailed);
     EXPECT_FALSE(commands.IsConnected());
 
     // Back in (a new hidraw node): the connection test finds it and the commands go out whole.
     Fake().interfaces = {{"/dev/hidraw5"}};
     testing::PlugCableIn();
     EXPECT_EQ(commands.ConnectPort(2), 2);
-    ASSERT_EQ(commands.StartRawRead(), kReaderOk);
+    ASSERT_EQ(commands.StartRawRead(), CommandStatus::kOk);
     EXPECT_EQ(Fake().written.back(), (Bytes{0, 0x1B, 'm', 0, 0, 0, 0, 0, 0}));
 
     // Pulled and plugged in again between two commands: the stale handle fails the flush's
@@ -85,7 +86,7 @@ TEST_F(HidapiBackendTest, StreamBytesAndAPulledCable) {
     testing::PullCable();
     testing::PlugCableIn();
     Fake().written.clear();
-    EXPECT_EQ(commands.ResetReader(), kReaderOk);
+    EXPECT_EQ(commands.ResetReader(), CommandStatus::kOk);
     EXPECT_EQ(Fake().written, (std::vector<Bytes>{{0, 0x1B, 'a', 0, 0, 0, 0, 0, 0}}));
     EXPECT_EQ(Fake().open, 1);
 }

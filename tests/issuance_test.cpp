@@ -293,7 +293,7 @@ TEST_F(JournalTest, SetupChecksEveryRecordAndKeepsToItsRun) {
     request.layout = LayoutFor(DataType::kIso, Track2Density::k210, kIsoTrackSet, {});
     const auto prepare = [&](std::string& error, IssueSetup::Failure& failure) {
         return IssueSetup::Prepare(
-            request, [](long long, const RowPlan&, const CardTexts*) {},
+            request, [](long long, const RowPlan&, const TrackTexts*) {},
             [](long long, const std::string&) {}, failure, error);
     };
     std::string error;

@@ -218,7 +218,7 @@ class Cell {
   public:
     Cell(const JobRow& row, Step step, Fault fault, const fs::path& dir)
         : row_(row), step_(step), fault_(fault), dir_(dir) {
-        rig_->flags.reports.SetWakeUp([this] { OnReport(); });
+        rig_->reports.SetWakeUp([this] { OnReport(); });
     }
     ~Cell() { rig_->reader.Unplug(); }  // ends any wait at once
 
@@ -226,7 +226,9 @@ class Cell {
     std::string Run() {
         if (!rig_->ConnectQuickly()) return "no reader";
         // The operator set the reader to Lo-Co: a Hi-Co card is not turned over.
-        if (fault_ == Fault::kHighCoercivity) rig_->commands.SetLoCo();
+        if (fault_ == Fault::kHighCoercivity && rig_->commands.SetLoCo() != CommandStatus::kOk) {
+            return "the reader stayed in Hi-Co";
+        }
         if (step_ == Step::kArming) InjectNow();
         // The launch's own report (From File, Sequential write) comes before any card; Copy
         // reports a source read and a target written for each card.
@@ -384,7 +386,7 @@ class Cell {
     // The failure texts shown since the fault.
     Lines Failures() const {
         static const std::regex kFailure(
-            R"((?:MessageBox|SetMessage|SetMessageText):(.*(?:Error|Fail).*))");
+            R"((?:MessageBox|SetMessage|SetMessageLineDirectly):(.*(?:Error|Fail).*))");
         const Lines log = rig_->view.Log();
         Lines seen;
         std::smatch m;

@@ -27,7 +27,7 @@ namespace tollwick::jobs_test {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Armed = VirtualReader::Armed;
-using Texts = std::array<std::string, 3>;
+using Texts = TrackTexts;
 
 // Generous: long enough for any reader wait, short enough to end a hung test.
 inline constexpr auto kBound = 3s;
@@ -85,16 +85,18 @@ class FakeView final : public JobView {
     }
 
     void SetMessage(const std::string& text) override { Note("SetMessage", text); }
-    void SetMessageText(const std::string& text) override { Note("SetMessageText", text); }
+    void SetMessageLineDirectly(const std::string& text) override {
+        Note("SetMessageLineDirectly", text);
+    }
     void ShowTracks(const Texts& texts) override {
         Note("ShowTracks", texts[0] + "|" + texts[1] + "|" + texts[2]);
         SetTracks(texts);
     }
     Texts FetchTracks() override { return Tracks(); }
     void EnableJobButtons(bool on) override { Note("EnableJobButtons", on ? "1" : "0"); }
-    void EnableControl(int id, bool on) override {
-        Note("EnableControl", std::to_string(id) + (on ? ":1" : ":0"));
-    }
+    void EnableReaderControls(bool on) override { Note("EnableReaderControls", on ? "1" : "0"); }
+    void EnableSetup(bool on) override { Note("EnableSetup", on ? "1" : "0"); }
+    void EnableBeeper(bool on) override { Note("EnableBeeper", on ? "1" : "0"); }
     void EnableWindow(bool on) override { Note("EnableWindow", on ? "1" : "0"); }
     void SetConnectionLine(const std::string& text) override { Note("SetConnectionLine", text); }
     void SelectHiCo() override { Note("SelectHiCo"); }
@@ -267,8 +269,8 @@ struct Rig {
           tap(reader, virtualBackend),
           link(tap),
           commands(link),
-          monitor(
-              std::make_unique<JobMonitor>(JobContext{commands, profile, format, flags, view})) {
+          monitor(std::make_unique<JobMonitor>(
+              JobContext{commands, profile, format, flags, reports, reads, view})) {
         reader.SetOnCardChanged([this](std::size_t) { ++cardsChanged; });
     }
 
@@ -316,6 +318,8 @@ struct Rig {
     FakeView view;
     FormatState format;
     JobFlags flags;
+    ReportQueue reports;
+    CardReadTap reads;
     VirtualReader reader;
     VirtualBackend virtualBackend;
     TapBackend tap;

@@ -97,12 +97,12 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     // On the stored port, with a reader left in Lo-Co: switched to Hi-Co, and its version shown.
     ASSERT_TRUE(profile_->Write("PORTNUM", "3"));
     ASSERT_EQ(rig_->commands.ConnectScan(), 1);
-    ASSERT_EQ(rig_->commands.SetLoCo(), kReaderOk);
+    ASSERT_EQ(rig_->commands.SetLoCo(), CommandStatus::kOk);
     ASSERT_TRUE(rig_->Tick());
     FakeView& view = rig_->view;
     EXPECT_EQ(view.Count("SetMessage:Device READY"), 2);  // on the port, and once set up
     EXPECT_EQ(Last("SetConnectionLine"), "COM3 9600,8,N,1  VK3300 EVU1.07");
-    EXPECT_TRUE(view.Logged("EnableControl:1041:1") && view.Logged("EnableControl:1042:1"));
+    EXPECT_TRUE(view.Logged("EnableBeeper:1"));
     EXPECT_TRUE(view.Logged("SelectHiCo"));
     EXPECT_TRUE(rig_->reader.HighCoercivity());
     EXPECT_EQ(rig_->reader.Density(), 75);
@@ -129,7 +129,7 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     EXPECT_EQ(scan.view.Last("SetConnectionLine"), "COM1 9600,8,N,1  VK3300 EVU1.06");
     EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
     EXPECT_EQ(scan.reader.Density(), 210);
-    EXPECT_FALSE(scan.view.Logged("EnableControl:1041:1"));
+    EXPECT_FALSE(scan.view.Logged("EnableBeeper:1"));
     // A run told to keep the stored port (the virtual reader's) connects the same way and leaves
     // it as it was.
     ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
@@ -147,12 +147,10 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     ASSERT_TRUE(none.Tick());
     EXPECT_EQ(none.view.Last("SetMessage"), "Not Connect Device");
     EXPECT_EQ(none.view.Last("EnableJobButtons"), "0");
-    for (int id : {1003, 1004, 1015, 1016, 1017, 1045, 1046}) {
-        EXPECT_TRUE(none.view.Logged("EnableControl:" + std::to_string(id) + ":0")) << id;
-    }
-    EXPECT_EQ(none.view.Entries("EnableControl:1000"), Lines{"EnableControl:1000:1"});
+    EXPECT_EQ(none.view.Entries("EnableReaderControls"), Lines{"EnableReaderControls:0"});
+    EXPECT_EQ(none.view.Entries("EnableSetup"), Lines{"EnableSetup:1"});
     EXPECT_TRUE(none.view.Logged("SetConnectionLine:"));
-    EXPECT_TRUE(none.view.Entries("EnableControl:1041").empty());
+    EXPECT_TRUE(none.view.Entries("EnableBeeper").empty());
     EXPECT_FALSE(none.view.Logged("EnableWindow:1"));
     EXPECT_EQ(profile_->Read("PORTNUM"), "");
 }
@@ -261,13 +259,13 @@ TEST_F(JobsTest, CopyAndCompareReportsKeepTheirOrder) {
 
 TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
     const auto judge = [&](const Texts& source, const Texts& target) {
-        CardReport report = CardReport::Of(ReportKind::kCompare, 0);
+        CardReport report = CardReport::Of(ReportKind::kCompare, CardStatus::kDone);
         for (int t = 0; t < 3; ++t) {
             report.source.SetText(t, source[static_cast<std::size_t>(t)]);
             report.card.SetText(t, target[static_cast<std::size_t>(t)]);
         }
-        report.stage = 3;
-        rig_->flags.reports.Push(report);
+        report.stage = CompareStage::kTargetRead;
+        rig_->reports.Push(report);
         rig_->Tick();
         return Last("SetMessage");
     };

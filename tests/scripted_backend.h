@@ -118,10 +118,7 @@ class ScriptedBackend final : public HidBackend {
 };
 
 inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
-    TrackTexts texts{};
-    const char* from[] = {t1, t2, t3};
-    for (std::size_t t = 0; t < 3; ++t) std::strcpy(texts[t].data(), from[t]);
-    return texts;
+    return {t1, t2, t3};
 }
 
 struct VirtualRig {
@@ -139,17 +136,20 @@ struct VirtualRig {
         reader.TakeOutputReports();
         return found;
     }
-    // Writes one card swiped after arming; the write status, or -1 when the write was refused.
-    int Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
-              std::size_t card = 0) {
+    // Writes one card swiped after arming; the write status, or kNotPending when the write was
+    // refused.
+    CardStatus Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
+                     std::size_t card = 0) {
         TrackTexts texts = Texts(t1, t2, t3);
-        if (commands.WriteTracks(texts, settings) != kReaderOk) return -1;
+        if (commands.WriteTracks(texts, settings) != CommandStatus::kOk) {
+            return CardStatus::kNotPending;
+        }
         reader.Swipe(card);
         return commands.WaitWriteStatus();
     }
     // Reads one card swiped after arming; the result of ReceiveTracks.
-    int ReadCard(std::size_t index, CardTracks& card) {
-        if (commands.StartRawRead() != kReaderOk) return -1;
+    ReceiveResult ReadCard(std::size_t index, CardTracks& card) {
+        if (commands.StartRawRead() != CommandStatus::kOk) return ReceiveResult::kNotConnected;
         reader.Swipe(index);
         return commands.ReceiveTracks(card);
     }

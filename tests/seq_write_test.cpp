@@ -8,7 +8,7 @@ namespace tollwick {
 namespace {
 
 SeqWritePlan Plan(std::string start, std::string total, std::string step, int track = 0,
-                  const std::array<std::string, 3>& boxes = {"B", "", ""}) {
+                  const TrackTexts& boxes = {"B", "", ""}) {
     return PlanSeqWrite(SeqWriteEntry{std::move(start), std::move(total), std::move(step), track},
                         boxes);
 }

@@ -75,7 +75,7 @@ TrackInspection InspectHex(std::string_view hex, const TrackSettings& s) {
 std::string ProgramRead(const Bytes& bytes, const TrackSettings& s) {
     TrackBuffer buffer{};
     std::memcpy(buffer.data(), bytes.data(), std::min(bytes.size(), kTrackBufferSize - 1));
-    return DecodeTrack(buffer, s) ? "{ERROR}" : std::string(buffer.data());
+    return DecodeTrack(buffer, s) == TrackDecode::kFailed ? "{ERROR}" : std::string(buffer.data());
 }
 
 std::string Describe(const TrackCandidate& c) {

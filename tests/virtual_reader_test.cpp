@@ -30,12 +30,12 @@ struct Rig : testing::VirtualRig {
     }
     CardTracks ReadRaw(std::size_t card) {
         CardTracks raw;
-        EXPECT_EQ(ReadCard(card, raw), kReaderOk);
+        EXPECT_EQ(ReadCard(card, raw), ReceiveResult::kReceived);
         return raw;
     }
     // The whole read block of one swipe, as the link delivers it.
     Bytes ReadBlock(std::size_t card) {
-        EXPECT_EQ(commands.StartRawRead(), kReaderOk);
+        EXPECT_EQ(commands.StartRawRead(), CommandStatus::kOk);
         reader.Swipe(card);
         Bytes block;
         uint8_t byte = 0;
@@ -69,7 +69,7 @@ TEST(VirtualReader, ReportsLeaveOnePerPollInterval) {
         rig.reader.SetPollInterval(interval);
         char version[20] = {};
         const auto start = rig.clock.Now();
-        ASSERT_EQ(rig.commands.ReadVersion(version, sizeof version), kReaderOk);
+        ASSERT_EQ(rig.commands.ReadVersion(version, sizeof version), CommandStatus::kOk);
         // Nine one-byte reports, the first one interval after the command, then the 350 ms wait
         // that ends the text (after a 1 ms drain before the command).
         EXPECT_EQ(rig.clock.Now() - start, 1ms + 9 * interval + 350ms) << interval.count();
@@ -86,19 +86,19 @@ TEST(VirtualReader, ATrackHoldsWhatFitsItsStripe) {
     ASSERT_EQ(TrackCapacityBits(75), 208);
     ASSERT_EQ(TrackCapacityBits(210), 584);
 
-    ASSERT_EQ(rig.commands.SetTrack2Density(false), kReaderOk);
-    ASSERT_EQ(rig.Write(kIsoTrackSet, over1.c_str(), fits2.c_str(), "", 0), kReaderOk);
+    ASSERT_EQ(rig.commands.SetTrack2Density(false), CardStatus::kDone);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, over1.c_str(), fits2.c_str(), "", 0), CardStatus::kDone);
     CardTracks card = rig.Read(0);
     EXPECT_EQ(card.trackErrors, 0);
     EXPECT_EQ(card.Text(1), ";" + fits2 + "?");
 
     // Bits past the end of the stripe are not recorded: the card reads back damaged.
-    ASSERT_EQ(rig.Write(kIsoTrackSet, past1.c_str(), over2.c_str(), "", 1), kReaderOk);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, past1.c_str(), over2.c_str(), "", 1), CardStatus::kDone);
     EXPECT_EQ(rig.Read(1).trackErrors, 0b011);
 
     // At 210 bits per inch track 2 holds the same text.
-    ASSERT_EQ(rig.commands.SetTrack2Density(true), kReaderOk);
-    ASSERT_EQ(rig.Write(kIsoTrackSet, "", over2.c_str(), "", 1), kReaderOk);
+    ASSERT_EQ(rig.commands.SetTrack2Density(true), CardStatus::kDone);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, "", over2.c_str(), "", 1), CardStatus::kDone);
     card = rig.Read(1);
     EXPECT_EQ(card.trackErrors, 0b001);
     EXPECT_EQ(card.Text(1), ";" + over2 + "?");
@@ -136,7 +136,7 @@ TEST(VirtualReader, ASwipePlaysTheStripeBackAsAHeadReadsIt) {
 
     // A weak spot reads one bit wrong, on its track only, on every swipe, even after a write.
     EXPECT_EQ(rig.Read(weak).trackErrors, 0b010);
-    ASSERT_EQ(rig.Write(kIsoTrackSet, "", "1234567890123", "", weak), kReaderOk);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, "", "1234567890123", "", weak), CardStatus::kDone);
     EXPECT_EQ(rig.Read(weak).trackErrors, 0b010);
 
     // A blank or erased track sends no bytes at all.
@@ -180,9 +180,9 @@ TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
     const char* expected[] = {";4000001234567899=29121010000000000000?",
                               ";63601412345678=291219800101?", ";63601487654321=310319850215?"};
     for (const char* track2 : expected) {
-        ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
+        ASSERT_EQ(rig.commands.StartRawRead(), CommandStatus::kOk);
         CardTracks card;
-        ASSERT_EQ(rig.commands.ReceiveTracks(card), kReaderOk);
+        ASSERT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kReceived);
         // Track 2 is ISO on every sample; tracks 1 and 3 differ by data type.
         DecodeTracks(card, kIsoTrackSet);
         EXPECT_EQ(card.Text(1), track2);
@@ -192,10 +192,10 @@ TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
     // An instant auto-swipe still waits out the host's listen after a write or erase.
     rig.reader.SetAutoSwipe(3, 0ms, false);
     TrackTexts texts = testing::Texts("", "1234", "");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), kReaderOk);
-    ASSERT_EQ(rig.commands.EraseTracks(7), kReaderOk);
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kDone);
+    ASSERT_EQ(rig.commands.EraseTracks(7), CommandStatus::kOk);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kDone);
     EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
 }
 
@@ -203,7 +203,7 @@ TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
     Rig rig;
     EXPECT_TRUE(rig.reader.Swipe(0));
     CardTracks card;
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), kNoSwipe);
+    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);
     EXPECT_FALSE(rig.reader.Swipe(99));  // (that a reset disarms it, the job tests check)
 }
 
@@ -212,7 +212,7 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     const auto before = rig.reader.Card(3)->tracks;
     std::vector<std::size_t> changed;
     rig.reader.SetOnCardChanged([&changed](std::size_t index) { changed.push_back(index); });
-    ASSERT_EQ(rig.Write(kIsoTrackSet, "NEW NAME", "", "", 3), kReaderOk);
+    ASSERT_EQ(rig.Write(kIsoTrackSet, "NEW NAME", "", "", 3), CardStatus::kDone);
     const auto after = rig.reader.Card(3)->tracks;
     EXPECT_NE(after[0], before[0]);
     EXPECT_EQ(after[1], before[1]);
@@ -221,20 +221,20 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
 
     rig.reader.SetRejectNext(true);
     TrackTexts texts = testing::Texts("", "1234", "");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     EXPECT_TRUE(rig.reader.RejectNextPending());  // spent by the card, not by the command
     rig.reader.Swipe(0);
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), -2);
+    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kRejected);
     EXPECT_FALSE(rig.reader.RejectNextPending());
-    EXPECT_EQ(rig.Write(kIsoTrackSet, "", "1234", "", 0), kReaderOk);
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "", "1234", "", 0), CardStatus::kDone);
     EXPECT_EQ(changed.size(), 2u);
 
     rig.reader.SetRejectNext(true);
-    EXPECT_EQ(rig.commands.EraseTracks(2), -1);
+    EXPECT_EQ(rig.commands.EraseTracks(2), CommandStatus::kFailed);
     EXPECT_FALSE(rig.reader.RejectNextPending());
-    ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);  // track 2 only
+    ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);  // track 2 only
     rig.reader.Swipe(3);
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kDone);
     EXPECT_EQ(changed.size(), 3u);
     EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
     EXPECT_EQ(rig.reader.Card(3)->tracks[2], before[2]);
@@ -363,13 +363,13 @@ TEST(VirtualReader, StatusesComeLateAndApart) {
     std::vector<Clock::Duration> waits;
     for (int i = 0; i < 10; ++i) {
         TrackTexts texts = testing::Texts("", "1234", "");
-        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
         ASSERT_TRUE(rig.reader.Swipe(slow));
         const auto start = rig.clock.Now();
-        int status = 0;
-        while ((status = rig.commands.WaitWriteStatus()) == 0) {
+        CardStatus status = CardStatus::kNoReplyYet;
+        while ((status = rig.commands.WaitWriteStatus()) == CardStatus::kNoReplyYet) {
         }
-        EXPECT_EQ(status, kReaderOk);
+        EXPECT_EQ(status, CardStatus::kDone);
         waits.push_back(rig.clock.Now() - start);
     }
     const auto [shortest, longest] = std::minmax_element(waits.begin(), waits.end());
@@ -382,10 +382,12 @@ TEST(VirtualReader, StatusesComeLateAndApart) {
         Rig byByte({.inputReportLength = length});
         Clock::Duration longestGap{};
         for (int i = 0; i < (length == 2 ? 10 : 1); ++i) {
-            ASSERT_EQ(byByte.commands.EraseTracks(2), kReaderOk);
+            ASSERT_EQ(byByte.commands.EraseTracks(2), CommandStatus::kOk);
             ASSERT_TRUE(byByte.reader.Swipe(apart));
             const auto start = byByte.clock.Now();
-            EXPECT_EQ(byByte.commands.WaitEraseStatus(), length == 2 ? kReaderOk : -2) << length;
+            EXPECT_EQ(byByte.commands.WaitEraseStatus(),
+                      length == 2 ? CardStatus::kDone : CardStatus::kRejected)
+                << length;
             longestGap = std::max(longestGap, byByte.clock.Now() - start - 1ms);
         }
         if (length == 2) {
@@ -407,7 +409,7 @@ TEST(VirtualReader, ReportsReadLateOverflowTheInputBuffer) {
     deck.faults.inputBuffer = 3;
     rig.reader.SetDeck(deck);
     EXPECT_GT(rig.ReadBlock(3).size(), 3u * 8);  // read as it comes: nothing lost
-    ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
+    ASSERT_EQ(rig.commands.StartRawRead(), CommandStatus::kOk);
     rig.reader.Swipe(3);
     rig.clock.Advance(100ms);  // the program looks away
     Bytes block;
@@ -422,28 +424,28 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
     Rig rig;
     const std::size_t hiCo = CardNamed("Hi-Co card, Lo-Co writes do not take");
     const auto before = rig.reader.Card(hiCo)->tracks;
-    ASSERT_EQ(rig.commands.SetLoCo(), kReaderOk);
+    ASSERT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo),
-              kReaderOk);  // the reader cannot tell
+              CardStatus::kDone);  // the reader cannot tell
     EXPECT_EQ(rig.reader.Card(hiCo)->tracks[0], before[0]);
-    ASSERT_EQ(rig.commands.EraseTracks(1), kReaderOk);
+    ASSERT_EQ(rig.commands.EraseTracks(1), CommandStatus::kOk);
     rig.reader.Swipe(hiCo);
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kDone);
     EXPECT_EQ(rig.reader.Card(hiCo)->tracks[0], before[0]);
     int weak = 0;
     for (int i = 0; i < 10; ++i) weak += (rig.Read(hiCo).trackErrors & 4) != 0;
     EXPECT_GE(weak, 8);  // the faint track 3, blank before
     EXPECT_EQ(rig.Read(hiCo).Text(0), rig.Read(3).Text(0));
 
-    ASSERT_EQ(rig.commands.SetHiCo(), kReaderOk);
-    EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo), kReaderOk);
+    ASSERT_EQ(rig.commands.SetHiCo(), CommandStatus::kOk);
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo), CardStatus::kDone);
     const CardTracks card = rig.Read(hiCo);
     EXPECT_EQ(card.trackErrors, 0);
     EXPECT_EQ(card.Text(0), "%NEW?");
     EXPECT_EQ(card.Text(2), ";123?");
     // A Lo-Co card takes a Lo-Co write.
-    ASSERT_EQ(rig.commands.SetLoCo(), kReaderOk);
-    EXPECT_EQ(rig.Write(kIsoTrackSet, "LO", "", "", 3), kReaderOk);
+    ASSERT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "LO", "", "", 3), CardStatus::kDone);
     EXPECT_EQ(rig.Read(3).Text(0), "%LO?");
 }
 

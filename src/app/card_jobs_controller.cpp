@@ -78,11 +78,9 @@ void CardJobsController::OnSeqOk() {
 }
 
 void CardJobsController::OnSeqCancel() {
-    JobContext& context = monitor_.Context();
     // The window sends the reset: no worker may be on the link then.
-    monitor_.StopJob(/*reset=*/true);
-    context.view.EnableJobButtons(true);
-    context.view.SetMessage("");
+    monitor_.CancelSeqWrite();
+    monitor_.Context().view.SetMessage("");
 }
 
 }  // namespace tollwick

@@ -12,7 +12,7 @@
 #include "app/inspector_window.h"
 #include "app/message_box_seam.h"
 #include "app/tollwick_dlg.h"
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {

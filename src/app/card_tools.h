@@ -3,7 +3,7 @@
 //   "Inspector…" (Ctrl+I)             the Inspector window for the last card read, opened where
 //                                      it was last closed (profile key INSPECTOR), else beside
 //                                      the main window, sized to its content;
-//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (jobs/card_export.h),
+//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (files/card_export.h),
 //                                      account numbers as the Inspector's "Show account numbers"
 //                                      shows them;
 //   "Verify after write"              a switch, stored in the profile under VERIFY ("1"/"0",
@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "app/file_dialog_seam.h"
+#include "carddata/card_capture.h"
 #include "jobs/job_flags.h"
 
 class QAction;

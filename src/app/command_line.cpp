@@ -25,7 +25,6 @@ constexpr ValueOption kValueOptions[] = {
     {"--profile", "a file name", &CommandLine::profile, "FILE",
      "The settings file to use (default: $TOLLWICK_PROFILE, else "
      "~/.config/Tollwick/Tollwick.ini)."},
-    {"--screenshot-demo", "a folder", &CommandLine::screenshotDir, "", ""},
 };
 
 struct FlagOption {
@@ -141,7 +140,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         return Failed("unexpected argument '" + std::string(arg) +
                       "': tollwick takes options only (see tollwick --help)");
     }
-    if (result.deck && !result.simulate && !result.screenshotDir) {
+    if (result.deck && !result.simulate) {
         return Failed("--deck needs --simulate");
     }
     return result;

@@ -13,8 +13,7 @@ struct CommandLine {
     bool simulate = false;
     std::optional<std::string> deck;
     std::optional<std::string> profile;
-    std::optional<std::string> screenshotDir;  // hidden: pictures for the documentation
-    std::string error;                         // one line; empty when the options are fine
+    std::string error;  // one line; empty when the options are fine
 };
 
 // Reads argv[1..]. Options take their value as "--opt VALUE" or "--opt=VALUE"; the last of a

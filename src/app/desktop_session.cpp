@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include <QAction>
+
 #include "app/inspector_window.h"
 #include "app/message_box_seam.h"
 #include "app/swipe_dlg.h"
@@ -29,18 +31,19 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
       link_(*backend_, clock),
       commands_(link_),
       readerControl_(commands_),
-      messageBoxes_(messageBoxes) {
+      messageBoxes_(messageBoxes),
+      profile_(profile) {
     window_ = std::make_unique<CTollwickDlg>(
         MainWindowServices{profile, readerControl_, messageBoxes, format_});
     view_ = std::make_unique<QtJobView>(*window_, clock);
-    monitor_ =
-        std::make_unique<JobMonitor>(JobContext{commands_, profile, format_, flags_, *view_});
+    monitor_ = std::make_unique<JobMonitor>(
+        JobContext{commands_, profile, format_, flags_, reports_, reads_, *view_});
 
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &DesktopSession::OnTick);
     connect(&readerWatch_, &QTimer::timeout, this, &DesktopSession::WatchForReader);
     // A worker's report wakes the monitor on the window's thread; one callback per window.
-    flags_.reports.SetWakeUp([this] {
+    reports_.SetWakeUp([this] {
         QMetaObject::invokeMethod(this, &DesktopSession::WakeMonitor, Qt::QueuedConnection);
     });
 
@@ -59,17 +62,36 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
     cardJobs_ = std::make_unique<CardJobsController>(*window_, *monitor_);
     cardTools_ = std::make_unique<CardTools>(*window_, flags_, profile, messageBoxes);
     // Every card read reaches the Inspector on the window's thread, as the reader delivered it.
-    flags_.reads.SetListener([tools = cardTools_.get()](const CardCapture& card) {
+    reads_.SetListener([tools = cardTools_.get()](const CardCapture& card) {
         QMetaObject::invokeMethod(
             tools, [tools, card] { tools->OnCardRead(card); }, Qt::QueuedConnection);
     });
     WireDialogs(profile, messageBoxes);
+    issueAction_ = new QAction(QStringLiteral("I&ssue cards\u2026"), this);
+    connect(issueAction_, &QAction::triggered, this, &DesktopSession::ShowIssue);
+    window_->AddContextMenuAction(issueAction_);
+}
+
+IssueWindow& DesktopSession::Issue() {
+    if (!issueWindow_) {
+        issueWindow_ =
+            std::make_unique<IssueWindow>(*monitor_, profile_, messageBoxes_, *issueDialogs_);
+    }
+    return *issueWindow_;
+}
+
+void DesktopSession::ShowIssue() {
+    IssueWindow& issue = Issue();
+    issue.showNormal();
+    issue.raise();
+    issue.activateWindow();
 }
 
 DesktopSession::~DesktopSession() {
     Stop();
-    flags_.reports.SetWakeUp({});
-    flags_.reads.SetListener({});
+    issueWindow_.reset();
+    reports_.SetWakeUp({});
+    reads_.SetListener({});
 }
 
 void DesktopSession::Start() {
@@ -110,6 +132,7 @@ void DesktopSession::OnWindowFinished() {
     Stop();
     cardJobs_->Files().CloseFiles();
     if (cardTools_->InspectorBuilt()) cardTools_->Inspector().hide();
+    if (issueWindow_) issueWindow_->hide();
 }
 
 }  // namespace tollwick

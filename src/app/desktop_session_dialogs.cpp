@@ -1,5 +1,5 @@
-// The session's wiring of Setup, Erase Select and the program password, and the one word of
-// explanation when the reader cannot be opened.
+// The session's wiring of Setup, Erase Select and the program password, what Setup's OK does
+// with the reader, and the one word of explanation when the reader cannot be opened.
 #include <cstdint>
 
 #include "app/desktop_session.h"
@@ -8,7 +8,9 @@
 #include "app/password_dlg.h"
 #include "app/setup_dlg.h"
 #include "device/reader_link.h"
+#include "device/setup_connection.h"
 #include "settings/password_hash.h"
+#include "settings/stored_settings.h"
 
 namespace tollwick {
 namespace {
@@ -73,8 +75,17 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
     JobMonitor* monitor = monitor_.get();
     QtJobView* view = view_.get();
 
-    window->OnSetupWindowBuilt(
-        [this, window](CSetupDlg& setup) { setup.Bind(*window, commands_); });
+    window->OnSetupWindowBuilt([this, window, &profile, &messageBoxes](CSetupDlg& setup) {
+        setup.Bind(
+            format_, profile, messageBoxes,
+            {.opened =
+                 [window] {
+                     window->EnableWindow(false);
+                     window->update();
+                 },
+             .chosen = [this, &profile](const SetupChoice& choice) { ApplySetup(choice, profile); },
+             .closed = [window] { window->EnableWindow(true); }});
+    });
     connect(window, &CTollwickDlg::SetupRequested, this,
             [window] { window->SetupWindow().Open(); });
 
@@ -114,6 +125,33 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
 
 void DesktopSession::ShowStartupPassword() {
     if (monitor_->StartupPasswordPending()) window_->PasswordWindow().ShowStartupEntry();
+}
+
+void DesktopSession::ApplySetup(const SetupChoice& choice, ProfileStore& profile) {
+    CTollwickDlg& window = *window_;
+    const SetupConnection connection = ConnectForSetup(commands_, StoredPort(profile), choice.port);
+    if (connection.storeTypedPort) StorePort(profile, choice.port);
+    window.EnableJobButtons(connection.connected);
+    window.SetMessage(connection.port > 0 ? QStringLiteral("K47 Ready")
+                                          : QStringLiteral("Not Connect K47"));
+    // A reader found now, after the start-up found none, must be usable: its coercivity and data
+    // type buttons come back with the job buttons. Nothing else of the window changes.
+    if (connection.connected && commands_.IsConnected()) window.EnableReaderControls(true);
+
+    // The density chosen goes to the reader and the profile; no one looks at the reader's
+    // status.
+    if (format_.Density() == Track2Density::k75) {
+        static_cast<void>(commands_.SetTrack2Density(false));
+        window.ShowTrack2Density(Track2Density::k75);
+        StoreDensity(profile, Track2Density::k75);
+    } else {
+        window.ShowTrack2Density(Track2Density::k210);
+        StoreDensity(profile, Track2Density::k210);
+        static_cast<void>(commands_.SetTrack2Density(true));
+    }
+    if (choice.userKeys) WriteUserKeys(profile, *choice.userKeys);
+    window.EnableWindow(true);
+    if (choice.userKeys) window.ApplyUserType();
 }
 
 }  // namespace tollwick

@@ -17,8 +17,8 @@
 #include <memory>
 #include <optional>
 
+#include "carddata/card_capture.h"
 #include "carddata/track_inspector.h"
-#include "jobs/job_flags.h"
 
 class QCheckBox;
 class QGroupBox;

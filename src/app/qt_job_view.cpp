@@ -40,21 +40,17 @@ void QtJobView::SetMessage(const std::string& text) {
     OnWindow([this, text] { window_.SetMessage(Text(text)); });
 }
 
-void QtJobView::SetMessageText(const std::string& text) {
-    OnWindow([this, text] { window_.SetMessageText(Text(text)); });
+void QtJobView::SetMessageLineDirectly(const std::string& text) {
+    OnWindow([this, text] { window_.SetMessageLineDirectly(Text(text)); });
 }
 
-void QtJobView::ShowTracks(const std::array<std::string, 3>& texts) {
+void QtJobView::ShowTracks(const TrackTexts& texts) {
     OnWindow([this, texts] { window_.ShowTracks(texts[0], texts[1], texts[2]); });
 }
 
-std::array<std::string, 3> QtJobView::FetchTracks() {
+TrackTexts QtJobView::FetchTracks() {
     if (!OnWindowThread()) return {};
-    std::array<TrackBuffer, 3> buffers{};
-    window_.FetchTracks(buffers);
-    std::array<std::string, 3> texts;
-    for (std::size_t i = 0; i < 3; ++i) texts[i] = buffers[i].data();
-    return texts;
+    return window_.FetchTracks();
 }
 
 void QtJobView::EnableJobButtons(bool on) {
@@ -65,8 +61,23 @@ void QtJobView::EnableJobButtons(bool on) {
     });
 }
 
-void QtJobView::EnableControl(int id, bool on) {
-    OnWindow([this, id, on] { ApplyEnable(id, on); });
+void QtJobView::EnableControls(std::span<const int> ids, bool on) {
+    OnWindow([this, ids, on] {
+        for (int id : ids) ApplyEnable(id, on);
+    });
+}
+
+void QtJobView::EnableReaderControls(bool on) {
+    EnableControls(CTollwickDlg::kReaderControlIds, on);
+}
+
+void QtJobView::EnableSetup(bool on) {
+    static constexpr int kSetup[] = {mainid::kSetup};
+    EnableControls(kSetup, on);
+}
+
+void QtJobView::EnableBeeper(bool on) {
+    EnableControls(CTollwickDlg::kBeeperControlIds, on);
 }
 
 void QtJobView::ApplyEnable(int id, bool on) {

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QThread>
 #include <array>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -32,12 +33,14 @@ class QtJobView final : public QObject, public JobView {
     ~QtJobView() override;
 
     void SetMessage(const std::string& text) override;
-    void SetMessageText(const std::string& text) override;
-    void ShowTracks(const std::array<std::string, 3>& texts) override;
+    void SetMessageLineDirectly(const std::string& text) override;
+    void ShowTracks(const TrackTexts& texts) override;
     // The window's thread only; elsewhere the result is three empty texts.
-    std::array<std::string, 3> FetchTracks() override;
+    TrackTexts FetchTracks() override;
     void EnableJobButtons(bool on) override;
-    void EnableControl(int id, bool on) override;
+    void EnableReaderControls(bool on) override;
+    void EnableSetup(bool on) override;
+    void EnableBeeper(bool on) override;
     void EnableWindow(bool on) override;
     void SetConnectionLine(const std::string& text) override;
     void SelectHiCo() override;
@@ -68,9 +71,7 @@ class QtJobView final : public QObject, public JobView {
     void SameCardExpected();
 
   private:
-    // The controls that send reader commands from the window thread.
-    static constexpr std::array<int, 5> kLinkControls{mainid::kHiCo, mainid::kLoCo, mainid::kBeepOn,
-                                                      mainid::kBeepOff, mainid::kSetup};
+    static constexpr auto& kLinkControls = CTollwickDlg::kLinkControlIds;
 
     CTollwickDlg& window_;
     Clock& clock_;
@@ -90,6 +91,7 @@ class QtJobView final : public QObject, public JobView {
         }
     }
     void ApplyEnable(int id, bool on);
+    void EnableControls(std::span<const int> ids, bool on);
     void ShowBox(const std::string& text);
 };
 

@@ -4,10 +4,10 @@
 
 namespace tollwick {
 
-int CommandsReaderControl::SetHiCo() {
+CommandStatus CommandsReaderControl::SetHiCo() {
     return commands_.SetHiCo();
 }
-int CommandsReaderControl::SetLoCo() {
+CommandStatus CommandsReaderControl::SetLoCo() {
     return commands_.SetLoCo();
 }
 void CommandsReaderControl::BeepOn() {
@@ -16,7 +16,7 @@ void CommandsReaderControl::BeepOn() {
 void CommandsReaderControl::BeepOff() {
     commands_.BeepOff();
 }
-int CommandsReaderControl::ResetReader() {
+CommandStatus CommandsReaderControl::ResetReader() {
     return commands_.ResetReader();
 }
 

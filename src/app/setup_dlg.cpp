@@ -14,12 +14,9 @@
 #include "app/combo_fit.h"
 #include "app/dialog_layout.h"
 #include "app/message_box_seam.h"
-#include "app/tollwick_dlg.h"
-#include "app/track_edit.h"
 #include "carddata/data_type.h"
-#include "device/reader_commands.h"
+#include "device/setup_connection.h"
 #include "jobs/format_state.h"
-#include "jobs/setup_connection.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -29,14 +26,6 @@ using namespace setupid;
 
 // Set on a combo whose edit field the operator typed into: it then has no selected position.
 constexpr char kTypedProperty[] = "typedIntoEdit";
-
-constexpr int kTrack2Limit75 = 37;
-constexpr int kTrack2Limit210 = 104;
-
-// The controls of the main window that need a reader: coercivity and data type.
-constexpr std::array<int, 7> kReaderControls{mainid::kHiCo,     mainid::kLoCo,    mainid::kIso,
-                                             mainid::kUserType, mainid::kRawType, mainid::kAamva,
-                                             mainid::kCaDmv};
 
 QStringList CharactersOf(std::string_view list) {
     QStringList items;
@@ -84,14 +73,6 @@ QComboBox* MakeCombo() {
 
 int StoredPosition(const std::string& text) {
     return StoredTextToInt(text);
-}
-
-void SetTrackLabel(CTollwickDlg& window, int id, const QString& label) {
-    if (auto* box = window.ControlAs<QCheckBox>(id)) {
-        box->setText(label);
-        box->setAccessibleName(label);
-        WidenToText(box);
-    }
 }
 
 }  // namespace
@@ -182,11 +163,11 @@ void CSetupDlg::BuildControls() {
     // A density radio takes effect at once; OK sends it to the reader.
     connect(qobject_cast<QAbstractButton*>(Control(kTrack2Density75)), &QAbstractButton::clicked,
             this, [this] {
-                if (window_ != nullptr) window_->Format().SetDensity(Track2Density::k75);
+                if (format_ != nullptr) format_->SetDensity(Track2Density::k75);
             });
     connect(qobject_cast<QAbstractButton*>(Control(kTrack2Density210)), &QAbstractButton::clicked,
             this, [this] {
-                if (window_ != nullptr) window_->Format().SetDensity(Track2Density::k210);
+                if (format_ != nullptr) format_->SetDensity(Track2Density::k210);
             });
     for (int t = 0; t < 3; ++t) {
         connect(combos_[static_cast<std::size_t>(t)][kBpc], &QComboBox::activated, this,
@@ -196,9 +177,12 @@ void CSetupDlg::BuildControls() {
     connect(cancel, &QPushButton::clicked, this, &CSetupDlg::reject);
 }
 
-void CSetupDlg::Bind(CTollwickDlg& window, ReaderCommands& reader) {
-    window_ = &window;
-    reader_ = &reader;
+void CSetupDlg::Bind(FormatState& format, const ProfileStore& profile, MessageBoxSeam& messageBoxes,
+                     Hooks hooks) {
+    format_ = &format;
+    profile_ = &profile;
+    messageBoxes_ = &messageBoxes;
+    hooks_ = std::move(hooks);
 }
 
 QComboBox* CSetupDlg::Combo(int track, Field field) const {
@@ -232,10 +216,7 @@ void CSetupDlg::Open() {
     setWindowModality(Qt::ApplicationModal);
     show();
     setEnabled(true);
-    if (window_ != nullptr) {
-        window_->EnableWindow(false);
-        window_->update();
-    }
+    if (hooks_.opened) hooks_.opened();
 }
 
 void CSetupDlg::showEvent(QShowEvent* event) {
@@ -249,8 +230,8 @@ void CSetupDlg::hideEvent(QHideEvent* event) {
 }
 
 void CSetupDlg::Fill() {
-    if (window_ == nullptr) return;
-    const TrackFormat format = window_->Format().Get();
+    if (format_ == nullptr) return;
+    const TrackFormat format = format_->Get();
     UpdateData(true);
     track2Index_ = format.density == Track2Density::k75 ? 0 : 1;
     UpdateData(false);
@@ -289,7 +270,7 @@ void CSetupDlg::FillUserTrack(int track) {
     QComboBox* parity = combos_[t][kParity];
     QComboBox* start = combos_[t][kStartSentinel];
     QComboBox* end = combos_[t][kEndSentinel];
-    const StoredTrackKeys keys = ReadUserKeys(window_->Profile())[t];
+    const StoredTrackKeys keys = ReadUserKeys(*profile_)[t];
 
     SetList(bpc, BpcItems(), StoredPosition(keys.bpc));
     SetList(parity, ParityItems(), -1);
@@ -334,65 +315,36 @@ void CSetupDlg::OnBpcChosen(int track) {
 }
 
 void CSetupDlg::accept() {
-    if (window_ == nullptr || reader_ == nullptr) return;
-    CTollwickDlg& window = *window_;
+    if (format_ == nullptr || messageBoxes_ == nullptr) return;
     UpdateData(true);
     const SetupPort typed = ParseSetupPort(portText_.toStdString());
     if (typed.check == SetupPortCheck::kNotCom) {
-        window.MessageBoxes().Inform(this, QStringLiteral("COM PORT Invalidate!!"));
+        messageBoxes_->Inform(this, QStringLiteral("COM PORT Invalidate!!"));
         return;
     }
     if (typed.check == SetupPortCheck::kAboveMax) {
-        window.MessageBoxes().Inform(this, QStringLiteral("MAX PORT Number is 200!!"));
+        messageBoxes_->Inform(this, QStringLiteral("MAX PORT Number is 200!!"));
         return;
     }
 
+    SetupChoice choice;
+    choice.port = typed.port;
+    if (format_->Type() == DataType::kUser) choice.userKeys = UserKeyPositions();
     setEnabled(false);
-    const SetupConnection connection = ConnectForSetup(*reader_, window.Profile(), typed.port);
-    window.EnableJobButtons(connection.connected);
-    window.SetMessage(connection.port > 0 ? QStringLiteral("K47 Ready")
-                                          : QStringLiteral("Not Connect K47"));
-    // A reader found now, after the start-up found none, must be usable: its coercivity and data
-    // type buttons come back with the job buttons. Nothing else of the window changes.
-    if (connection.connected && reader_->IsConnected()) EnableReaderControls();
+    if (hooks_.chosen) hooks_.chosen(choice);
     setEnabled(true);
     UpdateData(false);
-
-    const Track2Density density = window.Format().Density();
-    auto* track2 = window.ControlAs<TrackEdit>(mainid::kTrack2);
-    if (density == Track2Density::k75) {
-        reader_->SetTrack2Density(false);
-        track2->SetLimit(kTrack2Limit75);
-        SetTrackLabel(window, mainid::kTrack2Check,
-                      QStringLiteral("Track2 75 BPI 5 BPC Odd Parity"));
-        StoreDensity(window.Profile(), Track2Density::k75);
-    } else {
-        track2->SetLimit(kTrack2Limit210);
-        SetTrackLabel(window, mainid::kTrack2Check,
-                      QStringLiteral("Track2 210 BPI 5 BPC Odd Parity"));
-        StoreDensity(window.Profile(), Track2Density::k210);
-        reader_->SetTrack2Density(true);
-    }
-
-    const bool userType = window.Format().Type() == DataType::kUser;
-    if (userType) StoreUserKeys();
     update();
-    window.EnableWindow(true);
-    if (userType) window.ApplyUserType();
     UpdateData(true);
     QDialog::accept();
 }
 
 void CSetupDlg::reject() {
-    if (window_ != nullptr) window_->EnableWindow(true);
+    if (hooks_.closed) hooks_.closed();
     QDialog::reject();
 }
 
-void CSetupDlg::EnableReaderControls() {
-    for (int id : kReaderControls) window_->EnableControl(id, true);
-}
-
-void CSetupDlg::StoreUserKeys() {
+std::array<std::array<int, 4>, 3> CSetupDlg::UserKeyPositions() const {
     std::array<std::array<int, 4>, 3> positions{};
     for (int t = 0; t < 3; ++t) {
         const StoredTrackKeys defaults = DefaultStoredTrackKeys(t);
@@ -405,7 +357,7 @@ void CSetupDlg::StoreUserKeys() {
                 position >= 0 ? position : StoredTextToInt(*fallback[static_cast<std::size_t>(f)]);
         }
     }
-    WriteUserKeys(window_->Profile(), positions);
+    return positions;
 }
 
 }  // namespace tollwick

@@ -1,12 +1,16 @@
 // The Setup dialog: the reader's port, the track-2 recording density and, for the User Type, the
-// format of each track (bits per character, parity, start and end sentinel). OK reconnects to
-// the reader, sends the density, stores the settings and applies the User Type formats.
+// format of each track (bits per character, parity, start and end sentinel). Its OK checks the
+// port and hands what was chosen to the main window, which reconnects the reader, sends the
+// density, stores the settings and applies the User Type formats.
 #pragma once
 
 #include <QString>
 #include <array>
+#include <functional>
+#include <optional>
 
 #include "app/aux_dialogs.h"
+#include "carddata/track_format.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -14,8 +18,17 @@ class QLineEdit;
 
 namespace tollwick {
 
-class CTollwickDlg;
-class ReaderCommands;
+class FormatState;
+class MessageBoxSeam;
+class ProfileStore;
+
+// What the operator chose in Setup, for the main window to apply.
+struct SetupChoice {
+    int port = 0;  // the typed port number (checked: "COM" and at most 200)
+    // With the User Type in force: the list position of each track's bits per character,
+    // parity, start and end sentinel, as they are to be stored.
+    std::optional<std::array<std::array<int, 4>, 3>> userKeys;
+};
 
 namespace setupid {
 inline constexpr int kOk = 1;
@@ -42,8 +55,15 @@ class CSetupDlg : public AuxDialog {
     CSetupDlg();
     ~CSetupDlg() override;
 
-    // The main window it belongs to and the reader it connects; both outlive the dialog.
-    void Bind(CTollwickDlg& window, ReaderCommands& reader);
+    struct Hooks {
+        std::function<void()> opened;                    // the main window disabled
+        std::function<void(const SetupChoice&)> chosen;  // OK: reconnect, store, apply
+        std::function<void()> closed;                    // the main window enabled again
+    };
+    // The formats in force (a density radio sets track 2's at once), the stored User Type keys
+    // it shows, its message boxes, and the main window's part; all outlive the dialog.
+    void Bind(FormatState& format, const ProfileStore& profile, MessageBoxSeam& messageBoxes,
+              Hooks hooks);
 
     // The Setup button: centred, shown, and the main window disabled while it is up.
     void Open();
@@ -63,8 +83,10 @@ class CSetupDlg : public AuxDialog {
     void hideEvent(QHideEvent* event) override;
 
   private:
-    CTollwickDlg* window_ = nullptr;
-    ReaderCommands* reader_ = nullptr;
+    FormatState* format_ = nullptr;
+    const ProfileStore* profile_ = nullptr;
+    MessageBoxSeam* messageBoxes_ = nullptr;
+    Hooks hooks_;
     QLineEdit* port_ = nullptr;
     QButtonGroup* track2Group_ = nullptr;
     std::array<std::array<QComboBox*, 4>, 3> combos_{};
@@ -78,9 +100,7 @@ class CSetupDlg : public AuxDialog {
     void Fill();
     void FillUserTrack(int track);
     void OnBpcChosen(int track);
-    // The coercivity and data type buttons, which the start-up leaves off without a reader.
-    void EnableReaderControls();
-    void StoreUserKeys();
+    std::array<std::array<int, 4>, 3> UserKeyPositions() const;
 };
 
 }  // namespace tollwick

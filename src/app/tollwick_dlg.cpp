@@ -53,7 +53,11 @@ constexpr std::array<int, 9> kJobButtonIds{kSetup, kRead,    kWrite,    kErase, 
 
 // The track boxes hold the reader's 8-bit text; a character beyond Latin-1 becomes a byte that
 // no track accepts.
-std::string TrackBytes(const QString& text) {
+// Track 2's box limits after Setup's OK, by density.
+constexpr int kTrack2Limit75 = 37;
+constexpr int kTrack2Limit210 = 104;
+
+std::string Latin1Bytes(const QString& text) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(text.size()));
     for (const QChar c : text) {
@@ -64,7 +68,7 @@ std::string TrackBytes(const QString& text) {
 }
 
 QString TrackQString(std::string_view bytes) {
-    if (bytes.size() >= kTrackBufferSize) bytes = bytes.substr(0, kTrackBufferSize - 1);
+    bytes = bytes.substr(0, kMaxTrackText);
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
@@ -252,8 +256,9 @@ void CTollwickDlg::ConnectHandlers() {
     clicked(kWrite, [this] { emit WriteRequested(); });
     clicked(kErase, [this] { emit EraseRequested(); });
     // The command's result is not shown: the radio button shows the choice in any case.
-    clicked(kHiCo, [this] { services_.reader.SetHiCo(); });
-    clicked(kLoCo, [this] { services_.reader.SetLoCo(); });
+    // The reader's answer to the coercivity buttons is not looked at.
+    clicked(kHiCo, [this] { static_cast<void>(services_.reader.SetHiCo()); });
+    clicked(kLoCo, [this] { static_cast<void>(services_.reader.SetLoCo()); });
     clicked(kCopy, [this] { emit CopyRequested(); });
     clicked(kCompare, [this] { emit CompareRequested(); });
     clicked(kFromFile, [this] { emit FromFileRequested(); });
@@ -327,7 +332,7 @@ void CTollwickDlg::SetMessage(const QString& text) {
     UpdateData(false);
 }
 
-void CTollwickDlg::SetMessageText(const QString& text) {
+void CTollwickDlg::SetMessageLineDirectly(const QString& text) {
     message_->setText(text);
 }
 
@@ -345,19 +350,29 @@ void CTollwickDlg::ShowTracks(std::string_view track1, std::string_view track2,
     for (int i = 0; i < 3; ++i) RefreshCounter(i);
 }
 
-void CTollwickDlg::FetchTracks(std::array<TrackBuffer, 3>& buffers) {
+TrackTexts CTollwickDlg::FetchTracks() {
     UpdateData(true);
+    TrackTexts texts;
     for (std::size_t i = 0; i < 3; ++i) {
-        buffers[i].fill('\0');
-        const std::string bytes = TrackBytes(trackText_[i]);
-        const std::size_t n = std::min(bytes.size(), kTrackBufferSize - 1);
-        std::copy_n(bytes.begin(), n, buffers[i].begin());
+        // As a track buffer takes it: up to a zero, at most 255 characters.
+        std::string bytes = Latin1Bytes(trackText_[i]);
+        bytes.resize(std::min({bytes.find('\0'), bytes.size(), kMaxTrackText}));
+        texts[i] = std::move(bytes);
     }
     UpdateData(false);
+    return texts;
 }
 
 void CTollwickDlg::EnableControl(int id, bool on) {
     if (QWidget* control = Control(id)) control->setEnabled(on);
+}
+
+void CTollwickDlg::EnableReaderControls(bool on) {
+    for (int id : kReaderControlIds) EnableControl(id, on);
+}
+
+void CTollwickDlg::EnableBeeper(bool on) {
+    for (int id : kBeeperControlIds) EnableControl(id, on);
 }
 
 void CTollwickDlg::SetConnectionLine(const QString& text) {
@@ -388,7 +403,8 @@ void CTollwickDlg::EndAsOk() {
 
 void CTollwickDlg::OnExit() {
     emit StopJobRequested();
-    services_.reader.ResetReader();  // sends nothing when no reader is connected
+    // Sends nothing when no reader is connected; the program ends either way.
+    static_cast<void>(services_.reader.ResetReader());
     EndAsOk();
 }
 
@@ -406,7 +422,7 @@ void CTollwickDlg::OnTrackChanged(int index) {
     const auto i = static_cast<std::size_t>(index);
     TrackEdit* edit = trackEdits_[i];
     const TrackFormat format = services_.format.Get();
-    const std::string text = TrackBytes(edit->Text());
+    const std::string text = Latin1Bytes(edit->Text());
     // Only the first refused character goes, and the caret steps back to where it was typed.
     if (const auto refused = FirstRefusedCharacter(text, format.settings[i], format.type)) {
         const int start = edit->SelectionStart();
@@ -431,6 +447,13 @@ void CTollwickDlg::OnTrackCheck(int index) {
     } else {
         trackEdits_[i]->setEnabled(true);
     }
+}
+
+void CTollwickDlg::ShowTrack2Density(Track2Density density) {
+    const bool low = density == Track2Density::k75;
+    trackEdits_[1]->SetLimit(low ? kTrack2Limit75 : kTrack2Limit210);
+    SetTrackLabel(1, low ? QStringLiteral("Track2 75 BPI 5 BPC Odd Parity")
+                         : QStringLiteral("Track2 210 BPI 5 BPC Odd Parity"));
 }
 
 void CTollwickDlg::SetTrackLabel(int index, const QString& label) {

@@ -90,6 +90,15 @@ class CTollwickDlg : public QDialog {
     Q_OBJECT
   public:
     static constexpr int kResourceId = 102;
+    // The controls that need a reader: coercivity and data type.
+    static constexpr std::array<int, 7> kReaderControlIds{
+        mainid::kHiCo,    mainid::kLoCo,  mainid::kIso,  mainid::kUserType,
+        mainid::kRawType, mainid::kAamva, mainid::kCaDmv};
+    static constexpr std::array<int, 2> kBeeperControlIds{mainid::kBeepOn, mainid::kBeepOff};
+    // The controls that send reader commands from the window thread: disabled while a job's
+    // worker is on the link.
+    static constexpr std::array<int, 5> kLinkControlIds{
+        mainid::kHiCo, mainid::kLoCo, mainid::kBeepOn, mainid::kBeepOff, mainid::kSetup};
     // The About entry of the system menu, and its command number.
     static constexpr int kAboutCommand = 0x0010;
     static QString AboutEntryText();
@@ -118,14 +127,18 @@ class CTollwickDlg : public QDialog {
     // Sets the message line through data exchange.
     void SetMessage(const QString& text);
     // Sets the message line's text directly.
-    void SetMessageText(const QString& text);
+    void SetMessageLineDirectly(const QString& text);
     QString MessageText() const;
     // Puts the three texts into the track boxes (no filtering) and refreshes the counters; the
     // keyboard focus stays where it was.
     void ShowTracks(std::string_view track1, std::string_view track2, std::string_view track3);
-    // Copies the track boxes' texts into the buffers, each zero-terminated.
-    void FetchTracks(std::array<TrackBuffer, 3>& buffers);
+    // The track boxes' texts, each as a track holds it (at most 255 characters).
+    TrackTexts FetchTracks();
     void EnableControl(int id, bool on);
+    void EnableReaderControls(bool on);  // coercivity and data type
+    void EnableBeeper(bool on);
+    // Track 2's box limit and label for the density Setup has just sent.
+    void ShowTrack2Density(Track2Density density);
     void SetConnectionLine(const QString& text);
     // The whole window takes input or not; the auxiliary windows are not affected.
     void EnableWindow(bool on) { setEnabled(on); }

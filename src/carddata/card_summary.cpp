@@ -6,8 +6,7 @@
 
 namespace tollwick {
 
-std::string CardSummary(const std::array<std::vector<uint8_t>, 3>& tracks, const TrackSet& settings,
-                        std::size_t perTrack) {
+std::string CardSummary(const TrackBytes& tracks, const TrackSet& settings, std::size_t perTrack) {
     CardTracks card;
     for (std::size_t t = 0; t < 3; ++t) {
         const std::size_t n = std::min(tracks[t].size(), kTrackBufferSize - 1);
@@ -32,7 +31,7 @@ std::string CardSummary(const std::array<std::vector<uint8_t>, 3>& tracks, const
     return summary;
 }
 
-std::string ChangedCardName(const RecordedTracks& before, const RecordedTracks& after,
+std::string ChangedCardName(const TrackBytes& before, const TrackBytes& after,
                             const TrackSet& settings) {
     const std::string holds = CardSummary(after, settings);
     if (holds.empty()) return "erased";

@@ -375,24 +375,24 @@ std::optional<std::vector<uint8_t>> EncodeRawTrack(std::string_view hexText) {
     return std::vector<uint8_t>(bytes, bytes + length);
 }
 
-bool DecodeRawTrack(TrackBuffer& buffer) {
+TrackDecode DecodeRawTrack(TrackBuffer& buffer) {
     const std::size_t n = RawLength(buffer);
-    if (2 * n + 1 > buffer.size()) return true;
+    if (2 * n + 1 > buffer.size()) return TrackDecode::kFailed;
     uint8_t raw[kTrackBufferSize];
     std::memcpy(raw, buffer.data(), n);
     BytesToHex(raw, static_cast<int>(n), buffer.data());
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(2 * n), buffer.end(), 0);
-    return false;
+    return TrackDecode::kDecoded;
 }
 
-bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
+TrackDecode DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
     const std::size_t n = RawLength(buffer);
     if (n == 0) {
         SetText(buffer, kNoDataText.data(), kNoDataText.size());
-        return false;
+        return TrackDecode::kDecoded;
     }
     const unsigned bpc = settings.bpc;
-    if (bpc < 4 || bpc > 8) return true;
+    if (bpc < 4 || bpc > 8) return TrackDecode::kFailed;
 
     // The scan reads up to nine bytes past the track's bytes, which must read as zero bits; the
     // buffer holds zeros after them, but a long track needs a copy with room after it.
@@ -416,9 +416,9 @@ bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
     char text[kTrackBufferSize];
     const Scan scan =
         ScanCharacters(bpc, raw, limit, SentinelCode(settings.endSentinel, settings), table, text);
-    if (scan.found == kNotFound) return true;
+    if (scan.found == kNotFound) return TrackDecode::kFailed;
     if ((scan.flags & kParityFailed) || (scan.lrc & ClassOf(static_cast<int>(bpc)).dataMask)) {
-        return true;
+        return TrackDecode::kFailed;
     }
 
     // End the text after the first end-sentinel character; a sentinel outside the track's
@@ -427,17 +427,17 @@ bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings) {
     const std::size_t length =
         end ? static_cast<std::size_t>(static_cast<const char*>(end) - text) + 1 : scan.found + 1;
     SetText(buffer, text, length);
-    return false;
+    return TrackDecode::kDecoded;
 }
 
 uint8_t DecodeTracks(CardTracks& card, const TrackSet& settings) {
     uint8_t errors = 0;
     const bool raw = IsRawTrackSet(settings);
     for (int t = 0; t < 3; ++t) {
-        const bool failed = raw ? DecodeRawTrack(card.track[static_cast<std::size_t>(t)])
-                                : DecodeTrack(card.track[static_cast<std::size_t>(t)],
-                                              settings[static_cast<std::size_t>(t)]);
-        if (failed) errors |= static_cast<uint8_t>(1u << t);
+        const TrackDecode decoded = raw ? DecodeRawTrack(card.track[static_cast<std::size_t>(t)])
+                                        : DecodeTrack(card.track[static_cast<std::size_t>(t)],
+                                                      settings[static_cast<std::size_t>(t)]);
+        if (decoded == TrackDecode::kFailed) errors |= static_cast<uint8_t>(1u << t);
     }
     card.trackErrors = errors;
     return errors;
@@ -475,7 +475,7 @@ SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card
     return SplitResult::kOk;
 }
 
-std::vector<uint8_t> BuildReadBlock(const std::array<std::vector<uint8_t>, 3>& tracks) {
+std::vector<uint8_t> BuildReadBlock(const TrackBytes& tracks) {
     std::vector<uint8_t> block = {kEsc, 's'};
     for (int t = 0; t < 3; ++t) {
         const auto& data = tracks[static_cast<std::size_t>(t)];

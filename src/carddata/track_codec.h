@@ -48,13 +48,16 @@ std::size_t EncodeRawTrackInto(std::string_view hexText, uint8_t* out, std::size
 // The same into a new vector; nothing when the text has more than 255 bytes.
 std::optional<std::vector<uint8_t>> EncodeRawTrack(std::string_view hexText);
 
-// Decodes one track in place from raw bytes (read order: first bit in bit 7) to its text.
-// Returns true when the track failed its check; the buffer then keeps its raw bytes.
-bool DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings);
+// Whether a track decoded; a failed track keeps its raw bytes.
+enum class TrackDecode { kDecoded, kFailed };
 
-// Raw Type decode of one track: the raw bytes become hexadecimal text. Returns true (error,
-// buffer unchanged) when the text would not fit the buffer (more than 127 bytes).
-bool DecodeRawTrack(TrackBuffer& buffer);
+// Decodes one track in place from raw bytes (read order: first bit in bit 7) to its text.
+// kFailed when the track failed its check (end sentinel not found, parity or LRC).
+[[nodiscard]] TrackDecode DecodeTrack(TrackBuffer& buffer, const TrackSettings& settings);
+
+// Raw Type decode of one track: the raw bytes become hexadecimal text. kFailed (buffer
+// unchanged) when the text would not fit the buffer (more than 127 bytes).
+[[nodiscard]] TrackDecode DecodeRawTrack(TrackBuffer& buffer);
 
 // Decodes all three tracks in place and returns their error bits (also kept in trackErrors).
 // With 8 bits per character on track 1 every track is taken as raw bytes.
@@ -69,11 +72,11 @@ enum class SplitResult {
 // lengths, when given, gets the number of bytes each track brought (0 for a track the block
 // did not hold): a track's bytes as delivered, trailing clocking zeros included.
 using TrackLengths = std::array<std::size_t, 3>;
-SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card,
-                           TrackLengths* lengths = nullptr);
+[[nodiscard]] SplitResult SplitReadBlock(const uint8_t* block, std::size_t n, CardTracks& card,
+                                         TrackLengths* lengths = nullptr);
 
 // Builds a read block as the reader sends it after a swipe: raw track bytes in read order.
-std::vector<uint8_t> BuildReadBlock(const std::array<std::vector<uint8_t>, 3>& tracks);
+std::vector<uint8_t> BuildReadBlock(const TrackBytes& tracks);
 
 // Reverses the bit order of one byte (read order <-> write order).
 uint8_t ReverseBits(uint8_t byte);

@@ -17,6 +17,20 @@ void CardTracks::SetText(int index, std::string_view text) {
     std::memcpy(buffer.data(), text.data(), n);
 }
 
+TrackTexts CardTracks::Texts() const {
+    return {std::string(Text(0)), std::string(Text(1)), std::string(Text(2))};
+}
+
+void CardTracks::SetTexts(const TrackTexts& texts) {
+    for (int t = 0; t < 3; ++t) SetText(t, texts[static_cast<std::size_t>(t)]);
+}
+
+void ToUpperAscii(std::string& text) {
+    for (char& ch : text) {
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    }
+}
+
 void CardTracks::Clear() {
     for (auto& buffer : track) buffer.fill(0);
     trackErrors = 0;

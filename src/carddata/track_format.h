@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tollwick {
 
@@ -37,8 +38,16 @@ inline bool IsRawTrackSet(const TrackSet& set) {
 // Track-2 recording density in bits per inch; tracks 1 and 3 are always 210.
 enum class Track2Density : int { k75 = 75, k210 = 210 };
 
+// The three tracks of a card, index 0 for track 1, as the program passes them around:
+// their texts (typed, shown, written, kept in a file) ...
+using TrackTexts = std::array<std::string, 3>;
+// ... and their bytes as the reader delivers them: first bit in bit 7 of the first byte.
+using TrackBytes = std::array<std::vector<uint8_t>, 3>;
+
 // One track's text (or, between reception and decoding, its raw bytes), zero-terminated.
 inline constexpr std::size_t kTrackBufferSize = 256;
+// The most characters a track text holds.
+inline constexpr std::size_t kMaxTrackText = kTrackBufferSize - 1;
 using TrackBuffer = std::array<char, kTrackBufferSize>;
 
 // One card image: three track texts and the error bits of the last decode
@@ -49,8 +58,13 @@ struct CardTracks {
 
     std::string_view Text(int index) const;          // index 0..2, up to the terminator
     void SetText(int index, std::string_view text);  // cut at 255 characters
+    TrackTexts Texts() const;
+    void SetTexts(const TrackTexts& texts);  // each cut at 255 characters
     void Clear();
 };
+
+// The text with a to z made A to Z; every other byte stays as it is.
+void ToUpperAscii(std::string& text);
 
 // Placeholder texts; a track text beginning with '{' is never track data.
 inline constexpr std::string_view kNoDataText = "{NO DATA}";

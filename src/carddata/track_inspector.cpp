@@ -919,7 +919,8 @@ TrackInspection InspectTrack(std::span<const uint8_t> raw, const TrackSettings& 
     TrackBuffer buffer{};
     std::memcpy(buffer.data(), raw.data(), n);
     const int limitBits = static_cast<int>(RawLength(buffer) * 8);
-    const bool failed = settings.bpc == 8 ? DecodeRawTrack(buffer) : DecodeTrack(buffer, settings);
+    const bool failed = (settings.bpc == 8 ? DecodeRawTrack(buffer)
+                                           : DecodeTrack(buffer, settings)) == TrackDecode::kFailed;
     out.decodes = !failed;
     if (out.decodes) out.text = buffer.data();
     if (failed && !out.formatKnown) {

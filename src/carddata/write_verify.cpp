@@ -35,7 +35,7 @@ std::string FrameTextOf(const TrackInspection& in) {
 std::optional<std::string> Decoded(std::span<const uint8_t> bytes, const TrackSettings& settings) {
     TrackBuffer buffer{};
     std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size() - 1), buffer.begin());
-    if (DecodeTrack(buffer, settings)) return std::nullopt;
+    if (DecodeTrack(buffer, settings) == TrackDecode::kFailed) return std::nullopt;
     return std::string(buffer.data());
 }
 
@@ -44,9 +44,7 @@ std::optional<std::string> Decoded(std::span<const uint8_t> bytes, const TrackSe
 std::optional<std::vector<uint8_t>> Sent(std::string_view written, const TrackSettings& settings,
                                          bool rawType) {
     std::string text(written);
-    for (char& ch : text) {
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-    }
+    ToUpperAscii(text);
     const std::optional<std::vector<uint8_t>> sent =
         rawType ? EncodeRawTrack(text) : EncodeTrack(text, settings);
     if (!sent) return std::nullopt;
@@ -136,8 +134,7 @@ std::string TrackDifference(std::string_view written, std::span<const uint8_t> r
     return WhyReadFails(InspectTrack(read, settings), expected);
 }
 
-std::string VerifyDifferences(const std::array<std::string, 3>& written,
-                              const std::array<std::vector<uint8_t>, 3>& read,
+std::string VerifyDifferences(const TrackTexts& written, const TrackBytes& read,
                               const TrackSet& formats) {
     const bool rawType = IsRawTrackSet(formats);
     uint8_t differing = 0;
@@ -160,8 +157,7 @@ std::string VerifyDifferences(const std::array<std::string, 3>& written,
     return text;
 }
 
-uint8_t VerifyWrittenCard(const std::array<std::string, 3>& written,
-                          const std::array<std::vector<uint8_t>, 3>& read,
+uint8_t VerifyWrittenCard(const TrackTexts& written, const TrackBytes& read,
                           const TrackSet& formats) {
     const bool rawType = IsRawTrackSet(formats);
     uint8_t differ = 0;

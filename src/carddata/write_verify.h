@@ -30,8 +30,8 @@ bool TrackReadsAsWritten(std::string_view written, std::span<const uint8_t> read
 
 // The tracks of a card read back (bytes as read, per track) that differ from the texts written:
 // bit 0 track 1, bit 1 track 2, bit 2 track 3; 0 when the card verifies.
-uint8_t VerifyWrittenCard(const std::array<std::string, 3>& written,
-                          const std::array<std::vector<uint8_t>, 3>& read, const TrackSet& formats);
+uint8_t VerifyWrittenCard(const TrackTexts& written, const TrackBytes& read,
+                          const TrackSet& formats);
 
 // The tracks of such a mask in words: "track 2 differs", "tracks 1 and 3 differ".
 std::string DifferingTracksText(uint8_t differing);
@@ -46,8 +46,7 @@ std::string TrackDifference(std::string_view written, std::span<const uint8_t> r
 // The same for a whole card, after the tracks that differ: "track 2 differs: bit 42, in
 // character 8, reads 0 and should read 1", "tracks 1 and 3 differ: track 1: the card was swiped
 // backwards; track 3: the swipe ended early after 12 characters"; empty when the card verifies.
-std::string VerifyDifferences(const std::array<std::string, 3>& written,
-                              const std::array<std::vector<uint8_t>, 3>& read,
+std::string VerifyDifferences(const TrackTexts& written, const TrackBytes& read,
                               const TrackSet& formats);
 
 }  // namespace tollwick

@@ -36,7 +36,8 @@ int RunDecode(CliContext& ctx, const DecodeOptions& options) {
     for (std::size_t i = 0; i < buffers.size(); ++i) {
         TrackBuffer& buffer = buffers[i];
         const bool failed =
-            settings->bpc == 8 ? DecodeRawTrack(buffer) : DecodeTrack(buffer, *settings);
+            (settings->bpc == 8 ? DecodeRawTrack(buffer) : DecodeTrack(buffer, *settings)) ==
+            TrackDecode::kFailed;
         anyFailed |= failed;
         TrackResult track;
         const std::string_view text(buffer.data());

@@ -1,5 +1,5 @@
 // erase: the listed tracks of one card.
-#include "cli/card_steps.h"
+#include "cli/card_results.h"
 #include "cli/command.h"
 #include "cli/json_output.h"
 
@@ -18,16 +18,13 @@ int RunErase(CliContext& ctx, const EraseOptions& options) {
     if (const int status = ctx.OpenSession(false)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
-    ReaderCommands& reader = session.Reader();
-    if (reader.EraseTracks(mask) != kReaderOk) {
-        if (Interrupted()) return ctx.Interrupt("no card erased");
-        if (!reader.IsConnected()) return out.Fail(kExitNoReader, "the link to the reader failed");
-        return out.Fail(kExitCheckFailed, "the reader refused the erase");
-    }
-    const CardOutcome outcome = AwaitEraseStatus(session, options.timeout);
-    if (outcome == CardOutcome::kInterrupted) return ctx.Interrupt("no card erased");
-    if (outcome != CardOutcome::kDone) {
-        return ReportOutcome(out, outcome, options.timeout, "the reader could not erase the card");
+    const StepOutcome outcome = EraseCard(session.Reader(), mask, CommandWait(options.timeout));
+    if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card erased");
+    if (outcome != StepOutcome::kDone) {
+        return ReportOutcome(out, outcome, options.timeout,
+                             outcome == StepOutcome::kRefused
+                                 ? "the reader refused the erase"
+                                 : "the reader could not erase the card");
     }
     if (const int status = session.SaveDeck()) return status;
     out.Object(EraseCardJson(1, mask));

@@ -24,7 +24,7 @@ Command AddInfoCommand(CLI::App& app) {
         out.Text("Firmware: " + (details.versionRead ? details.version : "(no answer)"));
         out.Text(std::string("Coercivity: ") + coercivity);
         out.Text("Track-2 density: " + std::to_string(density) + " BPI" +
-                 (details.densityResult == kReaderOk ? "" : " (reader did not confirm)"));
+                 (details.densityResult == CardStatus::kDone ? "" : " (reader did not confirm)"));
         return kExitDone;
     };
     return command;

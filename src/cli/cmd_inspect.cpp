@@ -4,7 +4,7 @@
 #include "carddata/account_mask.h"
 #include "carddata/hex.h"
 #include "carddata/track_inspector.h"
-#include "cli/card_steps.h"
+#include "cli/card_results.h"
 #include "cli/codec_options.h"
 #include "cli/command.h"
 #include "cli/json_output.h"
@@ -79,9 +79,14 @@ int RunInspect(CliContext& ctx, const InspectOptions& o, const CLI::App& app) {
     if (const int status = session.Connect()) return status;
     const TrackSet formats = session.Layout().settings;
     ReadCard read;
-    const CardOutcome outcome = ReadOneCard(session, formats, o.timeout, read);
-    if (outcome == CardOutcome::kInterrupted) return ctx.Interrupt("no card read");
-    if (outcome != CardOutcome::kDone) return ReportOutcome(out, outcome, o.timeout, "");
+    const StepOutcome outcome = ReadOneCard(session, formats, o.timeout, read);
+    if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card read");
+    if (outcome != StepOutcome::kDone) return ReportOutcome(out, outcome, o.timeout, "");
+    // Bytes that are no read block hold no track to inspect; they are never a blank card.
+    if (read.damaged) {
+        return out.Fail(kExitCheckFailed,
+                        "the reader's read block could not be taken apart: no track came whole");
+    }
     bool failed = false;
     for (int t = 1; t <= 3; ++t) {
         if (o.track != 0 && t != o.track) continue;

@@ -38,7 +38,7 @@ int RunIssue(CliContext& ctx, const IssueOptions& options) {
     IssueSetup::Failure failure = IssueSetup::Failure::kNone;
     auto setup = IssueSetup::Prepare(
         request,
-        [&](long long row, const RowPlan& plan, const CardTexts* texts) {
+        [&](long long row, const RowPlan& plan, const TrackTexts* texts) {
             if (!options.dryRun) return;
             out.Object(PlanJson(row, plan, texts));
             out.Text(PlanLine(row, plan, texts));

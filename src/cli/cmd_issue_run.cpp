@@ -18,7 +18,9 @@ class CliStation final : public IssueStation {
     CliStation(CliReader& reader, const TrackSet& formats) : reader_(reader), formats_(formats) {}
     std::string Name() const override { return reader_.Name(); }
     ReaderCommands& Reader() override { return reader_.Commands(); }
-    bool PresentCard(long long slot) override { return reader_.PresentCard(slot, error_); }
+    bool PresentCard(long long slot, bool /*again*/) override {
+        return reader_.PresentCard(slot, error_);
+    }
     bool KeepCard() override { return reader_.SaveChangedCards(formats_, error_); }
     const std::string& Error() const { return error_; }
 

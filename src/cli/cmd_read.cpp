@@ -4,15 +4,13 @@
 
 #include "carddata/card_fields.h"
 #include "cli/json_output.h"
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 namespace tollwick {
 namespace {
 
 std::optional<CardFields> FieldsOf(const ReadCard& read, bool showPan) {
-    std::array<std::string, 3> texts;
-    for (int t = 0; t < 3; ++t) texts[static_cast<std::size_t>(t)] = read.card.Text(t);
-    return ParseCardFields(texts, showPan);
+    return ParseCardFields(read.card.Texts(), showPan);
 }
 
 int RunRead(CliContext& ctx, const ReadOptions& options) {
@@ -20,11 +18,12 @@ int RunRead(CliContext& ctx, const ReadOptions& options) {
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     ReadCard read;
-    const CardOutcome outcome =
+    const StepOutcome outcome =
         ReadOneCard(session, session.Layout().settings, options.timeout, read);
-    if (outcome == CardOutcome::kInterrupted) return ctx.Interrupt("no card read");
-    if (outcome != CardOutcome::kDone)
+    if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card read");
+    if (outcome != StepOutcome::kDone) {
         return ReportOutcome(ctx.Out(), outcome, options.timeout, "");
+    }
     ctx.Out().Object(ReadCardObject(1, read, options, std::nullopt));
     std::string text = ReadCardText(read, options);
     text.pop_back();  // Text adds the last line end

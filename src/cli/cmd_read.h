@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/card_steps.h"
+#include "cli/card_results.h"
 #include "cli/command.h"
 
 namespace tollwick {

@@ -10,11 +10,11 @@
 #include <ctime>
 #include <filesystem>
 
-#include "cli/card_steps.h"
+#include "cli/card_results.h"
 #include "cli/cmd_read.h"
 #include "cli/csv_output.h"
 #include "cli/json_output.h"
-#include "jobs/card_file.h"
+#include "files/card_file.h"
 
 namespace tollwick {
 namespace {
@@ -132,13 +132,13 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
     for (int n = 1; options.count == 0 || n <= options.count; ++n) {
         out.Progress(n, of);
         ReadCard read;
-        const CardOutcome outcome = ReadOneCard(session, formats, options.timeout, read);
-        if (outcome == CardOutcome::kInterrupted) {
+        const StepOutcome outcome = ReadOneCard(session, formats, options.timeout, read);
+        if (outcome == StepOutcome::kStopped) {
             summary.interrupted = true;
             status = ctx.Interrupt(done());
             break;
         }
-        if (outcome != CardOutcome::kDone) {
+        if (outcome != StepOutcome::kDone) {
             status = ReportOutcome(out, outcome, options.timeout, "");
             break;
         }

@@ -19,12 +19,12 @@ int RunDensity(CliContext& ctx, int bpi) {
     StartupConnection details;
     if (const int status = session.Connect(ConnectDetail::kDensityOnly, &details)) return status;
     const Track2Density density = bpi == 210 ? Track2Density::k210 : Track2Density::k75;
-    if (session.Reader().SetTrack2Density(density == Track2Density::k210) != kReaderOk) {
+    if (session.Reader().SetTrack2Density(density == Track2Density::k210) != CardStatus::kDone) {
         if (Interrupted()) return ctx.Interrupt("");
         return ctx.Out().Fail(kExitNoReader, "the reader did not confirm the density");
     }
     const std::string done = "the reader records track 2 at " + std::to_string(bpi) + " BPI";
-    if (!StoreDensity(session.Profile(), density) || !details.portStored) {
+    if (!StoreDensity(session.Profile(), density) || !session.PortStored()) {
         return ProfileNotWritten(ctx, done);
     }
     ctx.Out().Object(SettingJson("track2_density", bpi));
@@ -38,13 +38,13 @@ int RunCoercivity(CliContext& ctx, const std::string& level) {
     StartupConnection details;
     if (const int status = session.Connect(ConnectDetail::kDensityOnly, &details)) return status;
     ReaderCommands& reader = session.Reader();
-    const int result = level == "hi" ? reader.SetHiCo() : reader.SetLoCo();
-    if (result != kReaderOk) {
+    const CommandStatus result = level == "hi" ? reader.SetHiCo() : reader.SetLoCo();
+    if (result != CommandStatus::kOk) {
         if (Interrupted()) return ctx.Interrupt("");
         return ctx.Out().Fail(kExitNoReader, "the reader did not confirm the coercivity");
     }
     const std::string name = level == "hi" ? "Hi-Co" : "Lo-Co";
-    if (!details.portStored) return ProfileNotWritten(ctx, "the reader is set to " + name);
+    if (!session.PortStored()) return ProfileNotWritten(ctx, "the reader is set to " + name);
     ctx.Out().Object(SettingJson("coercivity", level));
     ctx.Out().Text(name);
     return kExitDone;
@@ -63,7 +63,7 @@ int RunBeep(CliContext& ctx, const std::string& state) {
     }
     if (!reader.IsConnected())
         return ctx.Out().Fail(kExitNoReader, "the link to the reader failed");
-    if (!details.portStored) return ProfileNotWritten(ctx, "the beeper is " + state);
+    if (!session.PortStored()) return ProfileNotWritten(ctx, "the beeper is " + state);
     nlohmann::ordered_json object = SettingJson("beeper", state);
     object["beep_supported"] = details.beepSupported;
     ctx.Out().Object(object);

@@ -1,7 +1,7 @@
 #include "cli/cmd_write.h"
 
 #include "carddata/write_verify.h"
-#include "cli/card_steps.h"
+#include "cli/card_results.h"
 #include "cli/json_output.h"
 
 namespace tollwick {
@@ -13,22 +13,23 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
     Session& session = ctx.ReaderSession();
     const DataType type = FormatType(ctx.Options());
     const DataTypeLayout layout = session.Layout();
-    std::array<std::string, 3> texts = options.texts;
+    TrackTexts texts = options.texts;
     for (std::size_t t = 0; t < 3; ++t) {
-        for (char& ch : texts[t]) {
-            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-        }
+        ToUpperAscii(texts[t]);
         if (auto problem = CheckTrackText(static_cast<int>(t), texts[t], layout.settings[t], type,
                                           layout.limits[t])) {
             return out.Fail(kExitUsage, *problem);
         }
     }
     if (const int status = session.Connect()) return status;
-    const CardOutcome outcome = WriteOneCard(session, texts, layout.settings, options.timeout);
-    if (outcome == CardOutcome::kInterrupted) return ctx.Interrupt("no card written");
-    if (outcome == CardOutcome::kRejected)
+    TrackTexts sent = texts;
+    const StepOutcome outcome =
+        WriteCard(session.Reader(), sent, layout.settings, CommandWait(options.timeout));
+    if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card written");
+    if (outcome == StepOutcome::kRejected) {
         out.Object(WriteCardJson(1, texts, false, kWriteRejected));
-    if (outcome != CardOutcome::kDone) {
+    }
+    if (outcome != StepOutcome::kDone) {
         return ReportOutcome(out, outcome, options.timeout, kWriteRejected);
     }
     // The virtual card is kept before the write is reported.
@@ -40,19 +41,23 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
         return kExitDone;
     }
     out.Prompt(kVerifyPrompt);
+    session.SwipeLastCardAgain();
     uint8_t differing = 0;
-    std::string why;
-    const CardOutcome verified =
-        VerifyOneCard(session, texts, layout.settings, options.timeout, differing, &why);
+    ReceivedBlock readBack;
+    const StepOutcome verified =
+        ReadBackWritten(session.Reader(), texts, layout.settings, CommandWait(options.timeout),
+                        differing, &readBack);
     AddVerifyJson(
-        card, verified == CardOutcome::kDone ? std::optional<uint8_t>(differing) : std::nullopt);
+        card, verified == StepOutcome::kDone ? std::optional<uint8_t>(differing) : std::nullopt);
     out.Object(card);
-    if (verified == CardOutcome::kInterrupted) return ctx.Interrupt("card written, not verified");
-    if (verified != CardOutcome::kDone) {
+    if (verified == StepOutcome::kStopped) return ctx.Interrupt("card written, not verified");
+    if (verified != StepOutcome::kDone) {
         out.Warn("the card was written but not verified");
         return ReportOutcome(out, verified, options.timeout, "");
     }
     if (differing) {
+        const std::string why =
+            VerifyDifferences(texts, WithoutTrailingZeros(readBack.raw), layout.settings);
         return out.Fail(kExitCheckFailed,
                         "verify failed: " + why + " (" + kVerifyInspectHint + ")");
     }

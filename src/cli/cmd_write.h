@@ -10,7 +10,7 @@ namespace tollwick {
 
 struct WriteOptions {
     double timeout = kDefaultTimeoutSeconds;
-    std::array<std::string, 3> texts;
+    TrackTexts texts;
     std::string fromFile;  // "-": standard input
     bool verify = false;   // read every card written again and compare it
 };

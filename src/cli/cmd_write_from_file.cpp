@@ -7,12 +7,94 @@
 #include <iostream>
 
 #include "carddata/write_verify.h"
-#include "cli/card_steps.h"
+#include "cli/card_results.h"
 #include "cli/cmd_write.h"
+#include "cli/command.h"
 #include "cli/json_output.h"
-#include "jobs/card_file.h"
+#include "files/card_file.h"
 
 namespace tollwick {
+namespace {
+
+// The command line's side of writing one card of the file: the formats of --format, --verify,
+// the lines and objects said of each card the reader answered for, and the deck kept as soon as
+// a card is written.
+class FileCardRound final : public WriteRound {
+  public:
+    FileCardRound(CliContext& ctx, const WriteOptions& options, const TrackSet& formats,
+                  BatchSummary& summary, int& status)
+        : ctx_(ctx), options_(options), formats_(formats), summary_(summary), status_(status) {}
+
+    // The card of the file now written, and its number.
+    void Begin(int number, const TrackTexts& texts) {
+        number_ = number;
+        texts_ = &texts;
+        last_ = WriteAttempt{};
+        ctx_.Out().Progress(number_, std::nullopt);
+    }
+    const WriteAttempt& Last() const { return last_; }
+
+    TrackSet Formats() override { return formats_; }
+    bool VerifyAfterWrite() override { return options_.verify; }
+
+    bool BeforeReadBack() override {
+        // The virtual card is kept before the card is reported.
+        if ((status_ = ctx_.ReaderSession().SaveDeck()) != kExitDone) return false;
+        ctx_.Out().CardText("Write Card<" + std::to_string(number_) + "> OK\n");
+        ctx_.Out().Prompt(kVerifyPrompt);
+        ctx_.ReaderSession().SwipeLastCardAgain();
+        return true;
+    }
+
+    // Why a card read back differs, from its bytes as a decode takes them.
+    void AfterReadBack(const ReceivedBlock* readBack) override {
+        if (readBack != nullptr) {
+            why_ = VerifyDifferences(*texts_, WithoutTrailingZeros(readBack->raw), formats_);
+        }
+    }
+
+    bool Attempted(const WriteAttempt& attempt, const TrackTexts&) override {
+        last_ = attempt;
+        Output& out = ctx_.Out();
+        const std::string number = std::to_string(number_);
+        if (status_ != kExitDone) return false;
+        if (attempt.write == StepOutcome::kRejected) {
+            ++summary_.cardsFailed;
+            out.CardObject(WriteCardJson(number_, *texts_, false, kWriteRejected));
+            out.Warn(std::string(kWriteRejected) + "; card " + number + " goes on the next swipe");
+            out.Progress(number_, std::nullopt);
+            return true;
+        }
+        if (!options_.verify) {
+            // The virtual card is kept before the card is reported.
+            status_ = ctx_.ReaderSession().SaveDeck();
+            return status_ == kExitDone;
+        }
+        if (attempt.check == WriteCheck::kDiffers) {
+            ++summary_.cardsFailed;
+            nlohmann::ordered_json card = WriteCardJson(number_, *texts_, true);
+            AddVerifyJson(card, attempt.differing);
+            out.CardObject(card);
+            out.Warn("verify failed: " + why_ + "; card " + number + " goes on the next swipe (" +
+                     kVerifyInspectHint + ")");
+            out.Progress(number_, std::nullopt);
+        }
+        return true;
+    }
+
+  private:
+    CliContext& ctx_;
+    const WriteOptions& options_;
+    const TrackSet& formats_;
+    BatchSummary& summary_;
+    int& status_;
+    int number_ = 0;
+    const TrackTexts* texts_ = nullptr;
+    WriteAttempt last_;
+    std::string why_;
+};
+
+}  // namespace
 
 int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     Output& out = ctx.Out();
@@ -43,6 +125,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     nlohmann::ordered_json formatErrorLines = nlohmann::ordered_json::array();
     nlohmann::ordered_json end = nullptr;
     int status = kExitDone;
+    FileCardRound round(ctx, options, formats, summary, status);
     for (int n = 1;; ++n) {
         const CardFileReader::Result next = reader.Next(bpc);
         for (int line : next.formatErrorLines) {
@@ -66,53 +149,25 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
         }
         // A card the reader refuses, or that does not read back as written, is not done: the
         // same data goes onto the next card swiped.
-        const std::string number = std::to_string(n);
-        CardOutcome outcome;
-        bool verifying = false;  // the card was written; the verify read did not end well
-        uint8_t differing = 0;
-        std::string why;
-        for (;;) {
-            out.Progress(n, std::nullopt);
-            verifying = false;
-            outcome = WriteOneCard(session, next.tracks, formats, options.timeout);
-            if (outcome == CardOutcome::kRejected) {
-                ++summary.cardsFailed;
-                out.CardObject(WriteCardJson(n, next.tracks, false, kWriteRejected));
-                out.Warn(std::string(kWriteRejected) + "; card " + number +
-                         " goes on the next swipe");
-                continue;
-            }
-            if (outcome != CardOutcome::kDone) break;
-            // The virtual card is kept before the card is reported.
-            if ((status = session.SaveDeck()) != kExitDone) break;
-            if (!options.verify) break;
-            out.CardText("Write Card<" + number + "> OK\n");
-            out.Prompt(kVerifyPrompt);
-            verifying = true;
-            outcome =
-                VerifyOneCard(session, next.tracks, formats, options.timeout, differing, &why);
-            if (outcome != CardOutcome::kDone) break;
-            verifying = false;
-            if (differing == 0) break;
-            ++summary.cardsFailed;
-            nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
-            AddVerifyJson(card, differing);
-            out.CardObject(card);
-            out.Warn("verify failed: " + why + "; card " + number + " goes on the next swipe (" +
-                     kVerifyInspectHint + ")");
-        }
+        round.Begin(n, next.tracks);
+        TrackTexts texts = next.tracks;
+        const StepOutcome outcome =
+            WriteUntilTaken(session.Reader(), texts, round, CommandWait(options.timeout));
         if (status != kExitDone) break;
-        if (verifying) {  // written, and not verified
+        // Written, and no card came back to verify it.
+        const bool verifying = round.Last().check == WriteCheck::kNotReadBack;
+        if (verifying) {
             nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
             AddVerifyJson(card, std::nullopt);
             out.CardObject(card);
         }
-        if (outcome == CardOutcome::kInterrupted) {
+        if (outcome == StepOutcome::kStopped) {
             summary.interrupted = true;
             status = ctx.Interrupt(Cards(summary.cardsDone) + written);
             break;
         }
-        if (outcome != CardOutcome::kDone) {
+        const std::string number = std::to_string(n);
+        if (outcome != StepOutcome::kDone) {
             if (verifying) out.Warn("card " + number + " was written but not verified");
             status = ReportOutcome(out, outcome, options.timeout, kWriteRejected);
             break;

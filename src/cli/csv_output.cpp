@@ -1,6 +1,6 @@
 #include "cli/csv_output.h"
 
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 namespace tollwick {
 

@@ -12,6 +12,7 @@ namespace tollwick {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
+std::stop_source gInterruptStop;
 
 sigset_t WatchedSignals() {
     sigset_t set;
@@ -63,6 +64,10 @@ bool Interrupted() {
     return gInterrupted.load(std::memory_order_acquire);
 }
 
+std::stop_token InterruptStop() {
+    return gInterruptStop.get_token();
+}
+
 SignalWatch::SignalWatch() {
     const sigset_t set = WatchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
@@ -76,6 +81,7 @@ SignalWatch::SignalWatch() {
                 [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
                 std::_Exit(130);
             }
+            gInterruptStop.request_stop();
         }
     });
 }
@@ -85,18 +91,6 @@ SignalWatch::~SignalWatch() {
     // Wakes the watcher; the signal stays blocked, so a late one is dropped at exit.
     pthread_kill(thread_.native_handle(), SIGTERM);
     thread_.join();
-}
-
-bool PauseUnlessInterrupted(int ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (!Interrupted()) {
-        const auto now = Clock::now();
-        if (now >= end) return true;
-        std::this_thread::sleep_for(
-            std::min<Clock::duration>(end - now, std::chrono::milliseconds(kInterruptSliceMs)));
-    }
-    return false;
 }
 
 InterruptibleBackend::InterruptibleBackend(std::unique_ptr<HidBackend> inner)

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stop_token>
 #include <thread>
 
 #include "device/hid_backend.h"
@@ -19,6 +20,8 @@ inline constexpr int kInterruptSliceMs = 50;
 
 // True once SIGINT or SIGTERM arrived while the watch ran.
 bool Interrupted();
+// The same as a stop request: the card steps' waits end on it.
+std::stop_token InterruptStop();
 
 // Takes SIGINT and SIGTERM for its lifetime. Start it before any other thread exists: threads
 // started later inherit the blocked signals. A second signal ends the program at once (130).
@@ -33,9 +36,6 @@ class SignalWatch {
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };
-
-// Sleeps up to ms in short slices; false when interrupted.
-bool PauseUnlessInterrupted(int ms);
 
 // A backend whose reads end within one slice once the interrupt flag is up (they then read as
 // "no report"), and which finds no device then. Writes are left whole: a command is never cut.

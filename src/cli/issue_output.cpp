@@ -44,7 +44,7 @@ std::string_view RowActionName(RowAction action) {
     return "write";
 }
 
-nlohmann::ordered_json PlanJson(long long row, const RowPlan& plan, const CardTexts* texts) {
+nlohmann::ordered_json PlanJson(long long row, const RowPlan& plan, const TrackTexts* texts) {
     nlohmann::ordered_json object = {
         {"type", "plan"}, {"row", row}, {"action", RowActionName(plan.action)}};
     if (plan.card) object["card"] = plan.card->card;
@@ -54,7 +54,7 @@ nlohmann::ordered_json PlanJson(long long row, const RowPlan& plan, const CardTe
     return object;
 }
 
-std::string PlanLine(long long row, const RowPlan& plan, const CardTexts* texts) {
+std::string PlanLine(long long row, const RowPlan& plan, const TrackTexts* texts) {
     std::string line = "row " + std::to_string(row) + "  ";
     switch (plan.action) {
         case RowAction::kWrite:

@@ -21,8 +21,8 @@ nlohmann::ordered_json RunJson(const RunParameters& run);
 
 // issue --dry-run: {"type": "plan", "row": 5, "action": "write", "track1": "...", ...}; the
 // texts only for a record to write.
-nlohmann::ordered_json PlanJson(long long row, const RowPlan& plan, const CardTexts* texts);
-std::string PlanLine(long long row, const RowPlan& plan, const CardTexts* texts);
+nlohmann::ordered_json PlanJson(long long row, const RowPlan& plan, const TrackTexts* texts);
+std::string PlanLine(long long row, const RowPlan& plan, const TrackTexts* texts);
 std::string_view RowActionName(RowAction action);  // "write", "done", "decide", "gave_up"
 
 }  // namespace tollwick

@@ -43,9 +43,8 @@ Deck BlankDeck() {
 }
 
 std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& options,
-                                                       const std::string& devices,
-                                                       bool blankDecks, Output& out,
-                                                       int& status) {
+                                                       const std::string& devices, bool blankDecks,
+                                                       Output& out, int& status) {
     std::vector<std::unique_ptr<CliReader>> readers;
     std::vector<std::string> wanted = SplitCommas(devices == "all" ? "" : devices);
     if (wanted.empty() && !options.device.empty()) wanted.push_back(options.device);

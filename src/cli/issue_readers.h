@@ -44,7 +44,7 @@ class CliReader {
     std::unique_ptr<VirtualReader> virtual_;
     std::filesystem::path deckPath_;
     std::chrono::milliseconds pace_{0};
-    std::vector<RecordedTracks> saved_;  // per card, the tracks the deck file has
+    std::vector<TrackBytes> saved_;  // per card, the tracks the deck file has
 };
 
 // How soon a virtual reader swipes after it is armed: --pace for the first, each further one a

@@ -1,6 +1,6 @@
 #include "cli/json_output.h"
 
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 namespace tollwick {
 const char* TrackStatusName(TrackStatus status) {
@@ -40,7 +40,7 @@ nlohmann::ordered_json InfoJson(const StartupConnection& details, int track2Dens
             {"firmware", firmware},
             {"coercivity", coercivity},
             {"track2_density", track2Density},
-            {"density_confirmed", details.densityResult == kReaderOk},
+            {"density_confirmed", details.densityResult == CardStatus::kDone},
             {"beep_supported", details.beepSupported}};
 }
 
@@ -55,8 +55,8 @@ nlohmann::ordered_json ReadCardJson(int card, const CardResult& tracks,
     return out;
 }
 
-nlohmann::ordered_json WriteCardJson(int card, const std::array<std::string, 3>& texts,
-                                     bool written, std::string_view error) {
+nlohmann::ordered_json WriteCardJson(int card, const TrackTexts& texts, bool written,
+                                     std::string_view error) {
     nlohmann::ordered_json out = {{"type", "card"}, {"card", card}};
     for (std::size_t t = 0; t < 3; ++t) {
         TrackResult track;

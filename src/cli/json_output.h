@@ -12,7 +12,7 @@
 
 #include "carddata/card_fields.h"
 #include "carddata/track_inspector.h"
-#include "jobs/startup_connection.h"
+#include "device/startup_connection.h"
 
 namespace tollwick {
 
@@ -37,8 +37,8 @@ nlohmann::ordered_json InfoJson(const StartupConnection& details, int track2Dens
 nlohmann::ordered_json ReadCardJson(int card, const CardResult& tracks,
                                     std::optional<bool> recorded);
 // A card written (or refused: written false, with the reason); texts as sent, no sentinels.
-nlohmann::ordered_json WriteCardJson(int card, const std::array<std::string, 3>& texts,
-                                     bool written, std::string_view error = {});
+nlohmann::ordered_json WriteCardJson(int card, const TrackTexts& texts, bool written,
+                                     std::string_view error = {});
 // write --verify: "verified" (true, false, or null when no verify read was made) and
 // "verify_failed_tracks" (numbers of the tracks that differ) added to a written card's object.
 void AddVerifyJson(nlohmann::ordered_json& card, std::optional<uint8_t> differingTracks);

@@ -122,16 +122,9 @@ std::string FormatSeconds(double seconds) {
     return number + " s";
 }
 
-Deadline::Deadline(double seconds) {
-    if (seconds > 0) {
-        at_ = std::chrono::steady_clock::now() +
-              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                  std::chrono::duration<double>(seconds));
-    }
-}
-
-bool Deadline::Passed() const {
-    return at_ && std::chrono::steady_clock::now() >= *at_;
+std::optional<std::chrono::milliseconds> TimeoutOf(double seconds) {
+    if (seconds <= 0) return std::nullopt;
+    return std::chrono::ceil<std::chrono::milliseconds>(std::chrono::duration<double>(seconds));
 }
 
 }  // namespace tollwick

@@ -49,14 +49,7 @@ void AddTimeoutOption(CLI::App& command, double& seconds);
 // "30 s", "0.5 s", "1.25 s".
 std::string FormatSeconds(double seconds);
 
-// A deadline that only passes when seconds is above 0.
-class Deadline {
-  public:
-    explicit Deadline(double seconds);
-    bool Passed() const;
-
-  private:
-    std::optional<std::chrono::steady_clock::time_point> at_;
-};
+// The time a wait of --timeout seconds may take: none for 0 (no limit).
+std::optional<std::chrono::milliseconds> TimeoutOf(double seconds);
 
 }  // namespace tollwick

@@ -84,7 +84,8 @@ int Session::Prepare() {
 
 int Session::Connect(ConnectDetail detail, StartupConnection* details) {
     StartupConnection result =
-        ConnectAtStartup(*reader_, *profile_, StoredDensity(*profile_), detail);
+        ConnectAtStartup(*reader_, profile_->Read(kPortKey, ""), StoredDensity(*profile_), detail);
+    if (result.Connected()) portStored_ = StorePort(*profile_, result.port);
     if (details) *details = result;
     if (Interrupted()) return out_.Fail(kExitInterrupted, "interrupted");
     if (result.Connected()) return kExitDone;
@@ -134,7 +135,8 @@ void Session::SwipeLastCardAgain() {
 }
 
 void Session::Disarm() {
-    if (reader_ && reader_->IsConnected()) reader_->ResetReader();
+    // A reset that fails leaves nothing more to do: the program ends.
+    if (reader_ && reader_->IsConnected()) static_cast<void>(reader_->ResetReader());
 }
 
 }  // namespace tollwick

@@ -15,8 +15,8 @@
 #include "cli/output.h"
 #include "device/reader_commands.h"
 #include "device/reader_link.h"
+#include "device/startup_connection.h"
 #include "device/virtual/virtual_reader.h"
-#include "jobs/startup_connection.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {
@@ -38,6 +38,8 @@ class Session {
     // kDensityOnly spares the version's 350 ms gap; details gets what the connection found.
     int Connect(ConnectDetail detail = ConnectDetail::kDensityOnly,
                 StartupConnection* details = nullptr);
+    // The port that answered reached the profile (PORTNUM), as the desktop program keeps it.
+    bool PortStored() const { return portStored_; }
 
     ReaderCommands& Reader() { return *reader_; }
     ProfileStore& Profile() { return *profile_; }
@@ -63,11 +65,12 @@ class Session {
     std::filesystem::path deckPath_;  // the virtual reader's deck file, if any
     std::mutex changedMutex_;
     std::set<std::size_t> changedCards_;
-    std::vector<RecordedTracks> savedTracks_;  // per card, the tracks the deck file last got
+    std::vector<TrackBytes> savedTracks_;  // per card, the tracks the deck file last got
     std::unique_ptr<HidBackend> backend_;
     std::unique_ptr<ReaderLink> link_;
     std::unique_ptr<ReaderCommands> reader_;
     std::unique_ptr<ProfileStore> profile_;
+    bool portStored_ = false;
 };
 
 }  // namespace tollwick

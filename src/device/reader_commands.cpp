@@ -56,7 +56,8 @@ void ReaderCommands::Connected(int port) {
     currentPort_.store(port, std::memory_order_release);
     writePending_ = -1;
     erasePending_ = -1;
-    ResetReader();
+    // A failed reset has marked the reader gone already: the next command says so.
+    static_cast<void>(ResetReader());
 }
 
 int ReaderCommands::ConnectPort(int port) {
@@ -84,48 +85,49 @@ int ReaderCommands::ConnectScan() {
     return -1;
 }
 
-int ReaderCommands::ResetReader() {
-    if (!IsConnected()) return -1;
-    if (!Send({kEsc, 'a'})) return -1;
+CommandStatus ReaderCommands::ResetReader() {
+    if (!IsConnected()) return CommandStatus::kFailed;
+    if (!Send({kEsc, 'a'})) return CommandStatus::kFailed;
     writePending_ = -1;
     erasePending_ = -1;
-    return kReaderOk;
+    return CommandStatus::kOk;
 }
 
-int ReaderCommands::StartRawRead() {
-    if (!IsConnected()) return -1;
-    if (!Send({kEsc, 'm'})) return -1;
-    return kReaderOk;
+CommandStatus ReaderCommands::StartRawRead() {
+    if (!IsConnected()) return CommandStatus::kFailed;
+    if (!Send({kEsc, 'm'})) return CommandStatus::kFailed;
+    return CommandStatus::kOk;
 }
 
-int ReaderCommands::WaitWriteStatus() {
-    if (writePending_ == -1) return -1;
+CardStatus ReaderCommands::WaitWriteStatus() {
+    if (writePending_ == -1) return CardStatus::kNotPending;
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t first = 0;
     uint8_t second = 0;
-    if (!Get(first, kReplyTimeoutMs)) return 0;
-    if (!Get(second, kReplyTimeoutMs)) return 0;
-    return (first == kEsc && second == '0') ? kReaderOk : -2;
+    if (!Get(first, kReplyTimeoutMs)) return CardStatus::kNoReplyYet;
+    if (!Get(second, kReplyTimeoutMs)) return CardStatus::kNoReplyYet;
+    return (first == kEsc && second == '0') ? CardStatus::kDone : CardStatus::kRejected;
 }
 
-int ReaderCommands::ReceiveTracks(CardTracks& card, TrackLengths* lengths) {
-    if (!IsConnected()) return -1;
+ReceiveResult ReaderCommands::ReceiveTracks(CardTracks& card, TrackLengths* lengths) {
+    if (!IsConnected()) return ReceiveResult::kNotConnected;
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t block[kReadBlockCapacity];
-    if (!Get(block[0], kReplyTimeoutMs)) return kNoSwipe;
+    if (!Get(block[0], kReplyTimeoutMs)) return ReceiveResult::kNoSwipe;
     std::size_t n = 1;
     // The block ends at the first 50 ms gap; bytes beyond the buffer are not read.
     while (n < kReadBlockCapacity && Get(block[n], kBlockGapMs)) ++n;
-    return SplitReadBlock(block, n, card, lengths) == SplitResult::kOk ? kReaderOk : kSplitFailed;
+    return SplitReadBlock(block, n, card, lengths) == SplitResult::kOk
+               ? ReceiveResult::kReceived
+               : ReceiveResult::kSplitFailed;
 }
 
-int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
-    if (!IsConnected()) return -1;
-    for (auto& text : texts) {
-        text.back() = 0;
-        for (char& ch : text) {
-            if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-        }
+CommandStatus ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
+    if (!IsConnected()) return CommandStatus::kFailed;
+    // Taken as a track buffer holds them: up to the first zero, at most 255 characters.
+    for (std::string& text : texts) {
+        text.resize(std::min({text.find('\0'), text.size(), kMaxTrackText}));
+        ToUpperAscii(text);
     }
     // Encode first: a track that cannot be carried, or a block larger than the link's queue,
     // is refused before anything is sent.
@@ -134,17 +136,17 @@ int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
     const bool raw = IsRawTrackSet(settings);
     std::size_t blockSize = 4;
     for (std::size_t t = 0; t < 3; ++t) {
-        const std::string_view text(texts[t].data(), strnlen(texts[t].data(), texts[t].size()));
+        const std::string& text = texts[t];
         lengths[t] = raw ? EncodeRawTrackInto(text, data[t].data(), data[t].size())
                          : EncodeTrackInto(text, settings[t], data[t].data(), data[t].size());
-        if (lengths[t] == kEncodeFailed) return kTooLong;
+        if (lengths[t] == kEncodeFailed) return CommandStatus::kTooLong;
         blockSize += 3 + lengths[t];
     }
-    if (blockSize > kOutputQueueSize) return kTooLong;
+    if (blockSize > kOutputQueueSize) return CommandStatus::kTooLong;
 
     if (link_.LinkOpen(CurrentPort(), 9600, 8, 0) != 0) {
         MarkDisconnected();
-        return -1;
+        return CommandStatus::kFailed;
     }
     const int port = CurrentPort();
     for (uint8_t b : {kEsc, uint8_t{'n'}, kEsc, uint8_t{'s'}}) link_.LinkPutByte(port, b);
@@ -156,100 +158,103 @@ int ReaderCommands::WriteTracks(TrackTexts& texts, const TrackSet& settings) {
     }
     if (link_.LinkFlush(port) != 0) {
         MarkDisconnected();
-        return -1;
+        return CommandStatus::kFailed;
     }
     // Whatever the reader sends at once is dropped.
     link_.LinkWaitInput(port, kReplyTimeoutMs);
     DiscardUntilGap(kDiscardGapMs);
     writePending_ = 0;
-    return kReaderOk;
+    return CommandStatus::kOk;
 }
 
-int ReaderCommands::EraseTracks(uint8_t mask) {
-    if (!IsConnected()) return -1;
+CommandStatus ReaderCommands::EraseTracks(uint8_t mask) {
+    if (!IsConnected()) return CommandStatus::kFailed;
     if (link_.LinkOpen(CurrentPort(), 9600, 8, 0) != 0) {
         MarkDisconnected();
-        return -1;
+        return CommandStatus::kFailed;
     }
-    if (!Send({kEsc, 'c', mask})) return -1;
+    if (!Send({kEsc, 'c', mask})) return CommandStatus::kFailed;
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t byte = 0;
     // Silence means the reader took the command and waits for a card; any byte is a refusal.
     if (!Get(byte, kEraseListenMs)) {
         erasePending_ = 0;
-        return kReaderOk;
+        return CommandStatus::kOk;
     }
-    if (!Get(byte, kDiscardGapMs)) return -1;
+    if (!Get(byte, kDiscardGapMs)) return CommandStatus::kFailed;
     DiscardUntilGap(kDiscardGapMs);
-    return -1;
+    return CommandStatus::kFailed;
 }
 
-int ReaderCommands::WaitEraseStatus() {
-    if (erasePending_ == -1) return -1;
+CardStatus ReaderCommands::WaitEraseStatus() {
+    if (erasePending_ == -1) return CardStatus::kNotPending;
     return TakeStatusReply();
 }
 
-// A status reply: 48 on ESC '0'; 0 when no first byte came; -2 when the second byte did not come
-// or the reply was anything else (the rest of it is taken and dropped).
-int ReaderCommands::TakeStatusReply() {
+// A status reply: kDone on ESC '0'; kNoReplyYet when no first byte came; kRejected when the
+// second byte did not come or the reply was anything else (the rest of it is taken and dropped).
+CardStatus ReaderCommands::TakeStatusReply() {
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t first = 0;
     uint8_t second = 0;
-    if (!Get(first, kReplyTimeoutMs)) return 0;
-    if (!Get(second, kReplyTimeoutMs)) return -2;
-    if (first == kEsc && second == '0') return kReaderOk;
+    if (!Get(first, kReplyTimeoutMs)) return CardStatus::kNoReplyYet;
+    if (!Get(second, kReplyTimeoutMs)) return CardStatus::kRejected;
+    if (first == kEsc && second == '0') return CardStatus::kDone;
     DiscardUntilGap(kDiscardGapMs);
-    return -2;
+    return CardStatus::kRejected;
 }
 
-int ReaderCommands::SetTrack2Density(bool high) {
-    if (!IsConnected()) return -1;
+CardStatus ReaderCommands::SetTrack2Density(bool high) {
+    if (!IsConnected()) return CardStatus::kNotPending;
     if (link_.LinkOpen(CurrentPort(), 9600, 8, 0) != 0) {
         MarkDisconnected();
-        return -1;
+        return CardStatus::kNotPending;
     }
-    if (!Send({kEsc, 'b', static_cast<uint8_t>(high ? 0xD2 : 0x4B)})) return -1;
+    if (!Send({kEsc, 'b', static_cast<uint8_t>(high ? 0xD2 : 0x4B)})) {
+        return CardStatus::kNotPending;
+    }
     return TakeStatusReply();
 }
 
-// Sends ESC and the command byte and takes the ESC and the reply byte: 48 with the reply byte,
-// -4 when the first byte is missing or not ESC, -3 when the second is missing, -1 not connected.
-int ReaderCommands::SimpleReplyCommand(uint8_t command, uint8_t& reply) {
-    if (!IsConnected()) return -1;
-    if (!Send({kEsc, command})) return -1;
+// Sends ESC and the command byte and takes the ESC and the reply byte: kOk with the reply byte,
+// kNoReply when the first byte is missing or not ESC, kBadReply when the second is missing,
+// kFailed when not connected.
+CommandStatus ReaderCommands::SimpleReplyCommand(uint8_t command, uint8_t& reply) {
+    if (!IsConnected()) return CommandStatus::kFailed;
+    if (!Send({kEsc, command})) return CommandStatus::kFailed;
     link_.LinkWaitInput(CurrentPort(), kReplyTimeoutMs);
     uint8_t first = 0;
-    if (!Get(first, kReplyTimeoutMs) || first != kEsc) return -4;
-    if (!Get(reply, kReplyTimeoutMs)) return -3;
-    return kReaderOk;
+    if (!Get(first, kReplyTimeoutMs) || first != kEsc) return CommandStatus::kNoReply;
+    if (!Get(reply, kReplyTimeoutMs)) return CommandStatus::kBadReply;
+    return CommandStatus::kOk;
 }
 
-int ReaderCommands::SetHiCo() {
+CommandStatus ReaderCommands::SetHiCo() {
     uint8_t reply = 0;
-    const int result = SimpleReplyCommand('x', reply);
-    if (result != kReaderOk) return result;
-    return reply == 0x00 ? kReaderOk : -3;
+    const CommandStatus result = SimpleReplyCommand('x', reply);
+    if (result != CommandStatus::kOk) return result;
+    return reply == 0x00 ? CommandStatus::kOk : CommandStatus::kBadReply;
 }
 
-int ReaderCommands::SetLoCo() {
+CommandStatus ReaderCommands::SetLoCo() {
     uint8_t reply = 0;
-    const int result = SimpleReplyCommand('y', reply);
-    if (result != kReaderOk) return result;
-    return reply == 0x00 ? kReaderOk : -3;
+    const CommandStatus result = SimpleReplyCommand('y', reply);
+    if (result != CommandStatus::kOk) return result;
+    return reply == 0x00 ? CommandStatus::kOk : CommandStatus::kBadReply;
 }
 
-int ReaderCommands::QueryCoercivity(int& result) {
+CommandStatus ReaderCommands::QueryCoercivity(int& result) {
     uint8_t reply = 0;
-    const int status = SimpleReplyCommand('d', reply);
-    if (status != kReaderOk) return status;
+    const CommandStatus status = SimpleReplyCommand('d', reply);
+    if (status != CommandStatus::kOk) return status;
     if (reply == 'H') {
         result = kHiCo;
     } else if (reply == 'L') {
         result = kLoCo;
     } else {
-        return -3;
+        return CommandStatus::kBadReply;
     }
-    return kReaderOk;
+    return CommandStatus::kOk;
 }
 
 void ReaderCommands::BeepOn() {
@@ -260,18 +265,18 @@ void ReaderCommands::BeepOff() {
     if (IsConnected()) Send({kEsc, 0x89});
 }
 
-int ReaderCommands::ReadVersion(char* buffer, std::size_t capacity) {
+CommandStatus ReaderCommands::ReadVersion(char* buffer, std::size_t capacity) {
     uint8_t reply = 0;
-    const int status = SimpleReplyCommand('v', reply);
-    if (status != kReaderOk) return status;
-    if (reply != 'R') return -3;
+    const CommandStatus status = SimpleReplyCommand('v', reply);
+    if (status != CommandStatus::kOk) return status;
+    if (reply != 'R') return CommandStatus::kBadReply;
     std::size_t stored = 0;
     uint8_t byte = 0;
     // The text ends at the first 350 ms gap; fill bytes of the last report come with it.
     while (Get(byte, kVersionGapMs)) {
         if (stored + 1 < capacity) buffer[stored++] = static_cast<char>(byte);
     }
-    return kReaderOk;
+    return CommandStatus::kOk;
 }
 
 }  // namespace tollwick

@@ -1,8 +1,6 @@
 // The reader's escape-command protocol: connection state, connection and reset, track data, and
-// configuration commands. Results are the reader protocol's integers:
-//   48 ('0') done / success, a port number for the connection commands, 0 no reply yet,
-//   -1 not connected or link failure, -2..-4 missing or unexpected replies (per command),
-//   kTooLong when the data cannot be carried (nothing is sent then).
+// configuration commands. The connection commands return the port connected, or -1 when no
+// reader answered; every other command one of the statuses of device/reader_status.h.
 #pragma once
 
 #include <array>
@@ -14,51 +12,55 @@
 #include "carddata/track_codec.h"
 #include "carddata/track_format.h"
 #include "device/reader_link.h"
+#include "device/reader_status.h"
 
 namespace tollwick {
 
 inline constexpr uint8_t kEsc = 0x1B;
-inline constexpr int kReaderOk = 48;
-// The write block would not fit the link's output queue, or a text exceeds a track.
-inline constexpr int kTooLong = -5;
-// Results of ReceiveTracks.
-inline constexpr int kSplitFailed = 49;
-inline constexpr int kNoSwipe = -2;
 
 enum Coercivity : int { kLoCo = 0, kHiCo = 1 };
-
-// Three zero-terminated texts to write; WriteTracks upper-cases them in place.
-using TrackTexts = std::array<TrackBuffer, 3>;
 
 class ReaderCommands {
   public:
     explicit ReaderCommands(ReaderLink& link) : link_(link) {}
 
     // --- Connection and reset ---
-    int ConnectScan();
-    int ConnectPort(int port);
-    int ResetReader();
-    int StartRawRead();
-    int WaitWriteStatus();
+    // The port of the reader that answered the connection test (1 for the first try of a scan,
+    // or the port given), -1 when none did.
+    [[nodiscard]] int ConnectScan();
+    [[nodiscard]] int ConnectPort(int port);
+    // kOk, or kFailed when not connected or the link failed.
+    [[nodiscard]] CommandStatus ResetReader();
+    [[nodiscard]] CommandStatus StartRawRead();
+    // kDone on ESC '0'; kNoReplyYet when a byte did not come within 350 ms; kRejected on any
+    // other two bytes; kNotPending when no write was sent since the last connect or reset.
+    [[nodiscard]] CardStatus WaitWriteStatus();
 
     // --- Track data ---
-    // 48 block received and split; 49 split failed; -2 no byte within 350 ms; -1 not connected.
-    // lengths, when given, gets the bytes each track brought (see SplitReadBlock).
-    int ReceiveTracks(CardTracks& card, TrackLengths* lengths = nullptr);
-    int WriteTracks(TrackTexts& texts, const TrackSet& settings);
+    // The read block of a swipe, taken apart into the track buffers of `card` (raw bytes, each
+    // followed by a zero). lengths, when given, gets the bytes each track brought (see
+    // SplitReadBlock).
+    [[nodiscard]] ReceiveResult ReceiveTracks(CardTracks& card, TrackLengths* lengths = nullptr);
+    // Encodes and sends the three texts; the reader records them on the next card swiped. Each
+    // text is taken up to its first zero and at most 255 characters, and is left upper-cased
+    // in place (also when the link then fails). kTooLong, with nothing sent, when a track
+    // cannot be carried or the block would not fit the link's output queue.
+    [[nodiscard]] CommandStatus WriteTracks(TrackTexts& texts, const TrackSet& settings);
 
     // --- Configuration ---
-    int EraseTracks(uint8_t mask);
-    int WaitEraseStatus();
-    int SetTrack2Density(bool high);
-    int SetHiCo();
-    int SetLoCo();
-    int QueryCoercivity(int& result);
+    // kOk: the reader waits for a card; kFailed: not connected, link failure, or a refusal.
+    [[nodiscard]] CommandStatus EraseTracks(uint8_t mask);
+    // As WaitWriteStatus, for an erase; a missing second byte is kRejected.
+    [[nodiscard]] CardStatus WaitEraseStatus();
+    [[nodiscard]] CardStatus SetTrack2Density(bool high);
+    [[nodiscard]] CommandStatus SetHiCo();
+    [[nodiscard]] CommandStatus SetLoCo();
+    [[nodiscard]] CommandStatus QueryCoercivity(int& result);
     void BeepOn();
     void BeepOff();
     // Stores the version text at the start of buffer (at most capacity - 1 bytes, so the text
     // stays terminated by the caller's zeros); bytes beyond are read and dropped.
-    int ReadVersion(char* buffer, std::size_t capacity);
+    [[nodiscard]] CommandStatus ReadVersion(char* buffer, std::size_t capacity);
 
     int CurrentPort() const { return currentPort_.load(std::memory_order_acquire); }
     bool IsConnected() const { return CurrentPort() >= 0; }
@@ -80,8 +82,8 @@ class ReaderCommands {
     void MarkDisconnected() { currentPort_.store(-1, std::memory_order_release); }
     int TestReader(int port);  // the ESC 'e' exchange: 1 answered, 0 no answer, -1 flush failed
     void Connected(int port);
-    int SimpleReplyCommand(uint8_t command, uint8_t& reply);
-    int TakeStatusReply();
+    CommandStatus SimpleReplyCommand(uint8_t command, uint8_t& reply);
+    CardStatus TakeStatusReply();
 };
 
 }  // namespace tollwick

@@ -37,14 +37,15 @@ void ReaderLink::EmptyQueues() {
     queueOverflow_ = false;
 }
 
-int ReaderLink::LinkOpen(int /*port*/, int /*baud*/, int /*dataBits*/, int /*parity*/) {
+int ReaderLink::LinkOpen(int /*portIgnored*/, int /*baudIgnored*/, int /*dataBitsIgnored*/,
+                         int /*parityIgnored*/) {
     EmptyQueues();
     // The handle this replaces is never used again.
     device_ = FindReader();
     return device_ ? 0 : -1;
 }
 
-int ReaderLink::LinkPutByte(int /*port*/, uint8_t byte) {
+int ReaderLink::LinkPutByte(int /*portIgnored*/, uint8_t byte) {
     if (queueCount_ >= kOutputQueueSize) {
         queueOverflow_ = true;
         return -1;
@@ -53,7 +54,7 @@ int ReaderLink::LinkPutByte(int /*port*/, uint8_t byte) {
     return 0;
 }
 
-int ReaderLink::LinkFlush(int /*port*/) {
+int ReaderLink::LinkFlush(int /*portIgnored*/) {
     if (queueOverflow_) {
         EmptyQueues();
         return -1;
@@ -91,7 +92,7 @@ int ReaderLink::LinkFlush(int /*port*/) {
     return 0;
 }
 
-int ReaderLink::LinkGetByte(int /*port*/, uint8_t* byte, uint16_t timeoutMs) {
+int ReaderLink::LinkGetByte(int /*portIgnored*/, uint8_t* byte, uint16_t timeoutMs) {
     if (ringRead_ != ringFill_) {
         *byte = ring_[ringRead_++];
         if (ringRead_ >= kInputRingSize) ringRead_ = ringFill_ = 0;
@@ -117,11 +118,11 @@ int ReaderLink::LinkGetByte(int /*port*/, uint8_t* byte, uint16_t timeoutMs) {
     return 0;
 }
 
-int ReaderLink::LinkWaitInput(int /*port*/, int /*timeoutMs*/) {
+int ReaderLink::LinkWaitInput(int /*portIgnored*/, int /*timeoutMsIgnored*/) {
     return 0;
 }
 
-int ReaderLink::LinkClose(int /*port*/) {
+int ReaderLink::LinkClose(int /*portIgnored*/) {
     return 0;
 }
 

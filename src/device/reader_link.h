@@ -2,8 +2,9 @@
 //
 // Outgoing bytes are queued and sent as 9-byte output reports (report id 0 and 8 data bytes,
 // the last report zero-filled); every byte of an input report after the report id is stream
-// data, fill included. The port, baud rate, data bits and parity arguments are kept for the
-// callers' sake and have no effect.
+// data, fill included. The port, baud rate, data bits and parity arguments are those of the
+// serial port the reader once sat on: the calls keep them, and they have no effect (each is
+// named ...Ignored).
 #pragma once
 
 #include <array>
@@ -35,19 +36,20 @@ class ReaderLink {
     ReaderLink& operator=(const ReaderLink&) = delete;
 
     // 0 when a reader was found and opened, -1 when none was found. Empties both queues.
-    int LinkOpen(int port, int baud, int dataBits, int parity);
+    int LinkOpen(int portIgnored, int baudIgnored, int dataBitsIgnored, int parityIgnored);
     // Queues one byte; 0. A byte beyond the 512-byte queue is refused with -1 and the next flush
     // then sends nothing, so a cut-off command never reaches the reader.
-    int LinkPutByte(int port, uint8_t byte);
+    int LinkPutByte(int portIgnored, uint8_t byte);
     // Drains stale input, sends the queue; 0, or -1 when a report write failed (handle dropped).
     // A reader that went away or was plugged in again is found anew before the first report;
     // the command in the queue is then sent whole. If it goes away in the middle of a command,
     // the flush fails rather than send the rest to a new handle.
-    int LinkFlush(int port);
+    int LinkFlush(int portIgnored);
     // 0 with one stream byte in *byte; 255 when no report came within timeoutMs or the read failed.
-    int LinkGetByte(int port, uint8_t* byte, uint16_t timeoutMs);
-    int LinkWaitInput(int port, int timeoutMs);
-    int LinkClose(int port);
+    int LinkGetByte(int portIgnored, uint8_t* byte, uint16_t timeoutMs);
+    // Returns at once: every LinkGetByte waits by its own timeout.
+    int LinkWaitInput(int portIgnored, int timeoutMsIgnored);
+    int LinkClose(int portIgnored);
 
     bool IsOpen() const { return device_ != nullptr; }
     // The time the link and the commands above it wait by.

@@ -75,8 +75,8 @@ std::optional<CardMaker> CardMaker::Make(const std::array<std::string, 3>& templ
     return maker;
 }
 
-std::optional<CardTexts> CardMaker::Texts(const DataRecord& record, std::string& error) const {
-    CardTexts texts;
+std::optional<TrackTexts> CardMaker::Texts(const DataRecord& record, std::string& error) const {
+    TrackTexts texts;
     for (std::size_t t = 0; t < 3; ++t) {
         if (!templates_[t]) continue;
         const std::string track = "track " + std::to_string(t + 1) + ": ";

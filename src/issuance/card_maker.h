@@ -14,8 +14,6 @@
 
 namespace tollwick {
 
-using CardTexts = std::array<std::string, 3>;
-
 // The rows a run issues: from `first` to `last`, both included.
 struct RowRange {
     long long first = 1;
@@ -40,7 +38,7 @@ class CardMaker {
 
     // The card of one record, each track checked against its alphabet and capacity. Nothing,
     // with "track 2: ..." in `error`, when it cannot be written.
-    std::optional<CardTexts> Texts(const DataRecord& record, std::string& error) const;
+    std::optional<TrackTexts> Texts(const DataRecord& record, std::string& error) const;
 
     DataType Type() const { return type_; }
     const TrackSet& Formats() const { return layout_.settings; }
@@ -67,7 +65,7 @@ class RecordSource {
         };
         Kind kind = Kind::kEnd;
         long long row = 0;
-        CardTexts texts;
+        TrackTexts texts;
         std::string problem;
     };
     // The next record of the range.

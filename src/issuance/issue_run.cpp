@@ -19,7 +19,8 @@ std::string Cards(int count) {
 // What the run does around each card of one record on one station.
 class IssueRun::Round final : public WriteRound {
   public:
-    Round(IssueRun& run, IssueStation& station, long long row, const CardTexts& texts, int failures)
+    Round(IssueRun& run, IssueStation& station, long long row, const TrackTexts& texts,
+          int failures)
         : run_(run),
           station_(station),
           row_(row),
@@ -37,7 +38,7 @@ class IssueRun::Round final : public WriteRound {
         if (!attempt) return Failed(journal.Error());
         attempt_ = std::move(*attempt);
         slot_ = *slot;
-        if (!station_.PresentCard(slot_)) return Failed(NoCard());
+        if (!station_.PresentCard(slot_, false)) return Failed(NoCard());
         run_.Note([&](IssueTally&) { run_.events_.Awaiting(station_, row_, false); });
         return true;
     }
@@ -45,7 +46,7 @@ class IssueRun::Round final : public WriteRound {
     // Written: kept and recorded before the card is read back.
     bool BeforeReadBack() override {
         if (!Record(AttemptStatus::kWritten, "")) return false;
-        if (!station_.PresentCard(slot_)) return Failed(NoCard());
+        if (!station_.PresentCard(slot_, true)) return Failed(NoCard());
         run_.Note([&](IssueTally&) { run_.events_.Awaiting(station_, row_, true); });
         return true;
     }
@@ -147,7 +148,7 @@ bool IssueRun::HasProblem() {
     return !tally_.problem.empty();
 }
 
-StepOutcome IssueRun::WriteRecord(IssueStation& station, long long row, CardTexts texts,
+StepOutcome IssueRun::WriteRecord(IssueStation& station, long long row, TrackTexts texts,
                                   int failures) {
     Round round(*this, station, row, texts, failures);
     TrackTexts sent = texts;
@@ -174,13 +175,13 @@ StepOutcome IssueRun::WriteRecord(IssueStation& station, long long row, CardText
 }
 
 StepOutcome IssueRun::Decide(IssueStation& station, const Attempt& attempt,
-                             const CardTexts& texts) {
+                             const TrackTexts& texts) {
     const auto slot = journal_.CardsTakenBy(attempt.reader, attempt.id);
     if (!slot) {
         Note([&](IssueTally& tally) { tally.problem = journal_.Error(); });
         return StepOutcome::kStopped;
     }
-    if (!station.PresentCard(*slot)) {
+    if (!station.PresentCard(*slot, true)) {
         Note([&](IssueTally& tally) { tally.problem = "no card to swipe on " + station.Name(); });
         return StepOutcome::kStopped;
     }
@@ -218,6 +219,7 @@ void IssueRun::Work(RecordSource& source, IssueStation& station) {
     std::vector<Attempt> history;
     for (;;) {
         if (settings_.wait.stop.stop_requested()) return;
+        if (!events_.Proceed(station, settings_.wait.stop)) return;
         RecordSource::Item item = source.Next();
         using Kind = RecordSource::Item::Kind;
         if (item.kind == Kind::kEnd) return;

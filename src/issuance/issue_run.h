@@ -37,10 +37,11 @@ class IssueStation {
     virtual std::string Name() const = 0;
     virtual ReaderCommands& Reader() = 0;
     // The next card swiped is this reader's card number `slot` (from 0, in the order it took
-    // them): before a write, the next blank card; before a read-back, the card just written or
-    // the uncertain card. A real reader takes whatever card the operator swipes; the virtual
-    // reader swipes that card of its deck. False: it cannot (its deck file), and the run stops.
-    virtual bool PresentCard(long long /*slot*/) { return true; }
+    // them): before a write, the next blank card; before a read-back (`again`), the card just
+    // written or the uncertain card. A real reader takes whatever card the operator swipes; the
+    // virtual reader swipes that card of its deck. False: it cannot (its deck file), and the run
+    // stops.
+    virtual bool PresentCard(long long /*slot*/, bool /*again*/) { return true; }
     // The reader reported a card written: it is kept before the journal hears of it (the
     // virtual reader's deck file). False: it could not be kept, and the run stops.
     virtual bool KeepCard() { return true; }
@@ -50,6 +51,9 @@ class IssueStation {
 class IssueEvents {
   public:
     virtual ~IssueEvents() = default;
+    // Before a station takes the next record: may hold it there (a pause). False ends that
+    // station's work, as a stop does.
+    virtual bool Proceed(IssueStation& /*station*/, std::stop_token /*stop*/) { return true; }
     // A card is awaited on a station: for a new attempt at `row`, or to be read back.
     virtual void Awaiting(IssueStation& /*station*/, long long /*row*/, bool /*readBack*/) {}
     // An attempt ended (written, verified, failed, or an uncertain card decided).
@@ -92,7 +96,7 @@ class IssueRun {
     // are verified) on `station` and records what it holds: verified when it holds `texts`, else
     // failed (that card is set aside and the record is written again). kDone once decided; else
     // why no card was read, and the attempt stays as it was.
-    StepOutcome Decide(IssueStation& station, const Attempt& attempt, const CardTexts& texts);
+    StepOutcome Decide(IssueStation& station, const Attempt& attempt, const TrackTexts& texts);
 
     // Takes records from `source` on every station until the source ends, the stop comes or
     // every station has failed.
@@ -102,7 +106,7 @@ class IssueRun {
     class Round;
     void Work(RecordSource& source, IssueStation& station);
     // One record on a station: kDone when a card took it, kRejected when it failed every try.
-    StepOutcome WriteRecord(IssueStation& station, long long row, CardTexts texts, int failures);
+    StepOutcome WriteRecord(IssueStation& station, long long row, TrackTexts texts, int failures);
     // Changes the tally (and tells the events) under the run's lock.
     void Note(const std::function<void(IssueTally&)>& change);
     bool HasProblem();

@@ -39,14 +39,14 @@ struct RecordCheck {
     long long done = 0;
     long long toDecide = 0;
     long long gaveUp = 0;
-    long long problems = 0;                      // records that cannot be written
-    std::map<long long, CardTexts> decideTexts;  // the records whose card is to be decided
+    long long problems = 0;                       // records that cannot be written
+    std::map<long long, TrackTexts> decideTexts;  // the records whose card is to be decided
 };
 
 // A card to read before the run goes on, with what it should hold.
 struct UncertainCard {
     Attempt attempt;
-    CardTexts texts;
+    TrackTexts texts;
 };
 
 class IssueSetup {
@@ -58,7 +58,7 @@ class IssueSetup {
         kJournal,   // the journal cannot be opened, read or made
         kOtherRun,  // the journal belongs to another data file, templates or data type
     };
-    using Visit = std::function<void(long long row, const RowPlan&, const CardTexts* texts)>;
+    using Visit = std::function<void(long long row, const RowPlan&, const TrackTexts* texts)>;
     using Problem = std::function<void(long long row, const std::string& why)>;
 
     // `visit` sees every record of the range with its plan (texts for a record to write),

@@ -7,8 +7,8 @@
 // same records again, is refused; the lock goes with the process, however it ends.
 //
 // Tables: run (one row: the run's parameters), attempt (id, row, card, reader, status, time,
-// digest, note, decided), indexed by row and by reader. application_id 0x54574a31 ("TWJ1") marks the
-// file as a Tollwick journal.
+// digest, note, decided), indexed by row and by reader. application_id 0x54574a31 ("TWJ1") marks
+// the file as a Tollwick journal.
 #pragma once
 
 #include <filesystem>

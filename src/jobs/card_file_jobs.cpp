@@ -1,7 +1,5 @@
 #include "jobs/card_file_jobs.h"
 
-#include <algorithm>
-
 namespace tollwick {
 namespace {
 
@@ -23,7 +21,7 @@ void EndOfFile(JobView& view, const char* text, std::stop_token stop) {
 }  // namespace
 
 void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) {
-    ReportQueue& reports = context.flags.reports;
+    ReportQueue& reports = context.reports;
     JobView& view = context.view;
     CardFileReader file(in);
     const auto nextCard = [&] { return file.Next(BitsPerCharacter(context.format.Settings())); };
@@ -37,49 +35,35 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
         }
         return true;
     };
-    const auto cardOf = [](const CardFileReader::Result& next) {
-        TrackTexts texts{};
-        for (std::size_t t = 0; t < 3; ++t) {
-            const std::string& data = next.tracks[t];
-            std::copy_n(data.begin(), std::min(data.size(), kTrackBufferSize - 1),
-                        texts[t].begin());
-        }
-        return texts;
-    };
 
     // The monitor reports card 0 and shows the swipe window with the count 1.
     CardFileReader::Result next = nextCard();
     CardTracks shown;
-    if (next.outcome == CardFileReader::Outcome::kCard) shown.track = cardOf(next);
-    if (!report(CardReport::Of(ReportKind::kWrite, kReaderOk, shown), next)) return;
+    if (next.outcome == CardFileReader::Outcome::kCard) shown.SetTexts(next.tracks);
+    if (!report(CardReport::Of(ReportKind::kWrite, CardStatus::kDone, shown), next)) return;
 
+    // A card the reader refused, or that did not read back as written, is written again on the
+    // next swipe; a card taken is reported with the next one in the boxes.
+    JobWriteRound round(context, stop, [&](const WriteAttempt& attempt, const TrackTexts& sent) {
+        CardReport done = WrittenReport(ReportKind::kWrite, attempt);
+        done.card.SetTexts(sent);  // as sent: upper-cased
+        if (!attempt.Taken()) {
+            reports.Push(std::move(done));
+            return true;
+        }
+        next = nextCard();
+        // After the last card the boxes keep showing it.
+        if (next.outcome == CardFileReader::Outcome::kCard) done.card.SetTexts(next.tracks);
+        return report(std::move(done), next);
+    });
     while (next.outcome == CardFileReader::Outcome::kCard) {
-        TrackTexts texts = cardOf(next);
-        // A card the reader refused, or that did not read back as written, is written again
-        // on the next swipe.
-        for (;;) {
-            if (stop.stop_requested()) return;
-            const TrackSet formats = context.format.Settings();
-            if (context.reader.WriteTracks(texts, formats) != kReaderOk) {
-                view.SetMessageText("write Error3");
-                view.ShowSwipe(false);
-                return;
-            }
-            const int status = AwaitWriteStatus(context.reader, stop);
-            if (status == 0) return;
-            CardTracks again;
-            again.track = texts;  // as sent: upper-cased
-            CardReport done = CardReport::Of(ReportKind::kWrite, status, again);
-            ReadBackWritten(context, texts, formats, done, stop);
-            if (done.Refused() || done.FailedVerify()) {
-                reports.Push(std::move(done));
-                continue;
-            }
-            next = nextCard();
-            // After the last card the boxes keep showing it.
-            if (next.outcome == CardFileReader::Outcome::kCard) done.card.track = cardOf(next);
-            if (!report(std::move(done), next)) return;
-            break;
+        TrackTexts texts = next.tracks;
+        const StepOutcome taken = WriteUntilTaken(context.reader, texts, round, JobWait(stop));
+        if (taken == StepOutcome::kStopped) return;
+        if (taken != StepOutcome::kDone) {
+            view.SetMessageLineDirectly("write Error3");
+            view.ShowSwipe(false);
+            return;
         }
     }
 
@@ -145,8 +129,8 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
         monitor_.StopJob(/*reset=*/false);
         fromFile_.reset();
     }
-    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!file->is_open()) {
+    auto file = std::make_unique<std::ifstream>();
+    if (!OpenCardFileToRead(path, *file)) {
         view.MessageBox(kOpenFail);
         return false;
     }
@@ -164,7 +148,7 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
     JobContext worker = context;
     if (!monitor_.Runner().Start(
             [worker, in](std::stop_token stop) { FromFileWorker(worker, stop, *in); })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
     }
     return true;

@@ -14,7 +14,7 @@
 #include <stop_token>
 #include <string>
 
-#include "jobs/card_file.h"
+#include "files/card_file.h"
 #include "jobs/job_monitor.h"
 #include "jobs/job_workers.h"
 

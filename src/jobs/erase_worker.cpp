@@ -5,33 +5,20 @@
 namespace tollwick {
 namespace {
 
-// The pause between two erase status polls changes nothing the program does: a status that comes
-// meanwhile waits in the input buffer for the next poll. It keeps a worker whose link is gone
-// (each poll then returns at once) from spinning.
-constexpr int kStatusPollMs = 5;
 constexpr char kEraseFail[] = "Erase Fail";
 constexpr char kPleaseSwipe[] = "Please Swipe Card";
 constexpr char kSwipeCounter[] = "Swipe Counter  -->";
 
 }  // namespace
 
-int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop) {
-    for (;;) {
-        if (stop.stop_requested()) return 0;
-        // A card erased is reported, even by a job being stopped.
-        const int status = reader.WaitEraseStatus();
-        if (status != 0) return status;
-        if (PauseUnlessStopped(reader.Link().GetClock(), stop, kStatusPollMs)) return 0;
-    }
-}
-
 void EraseWorker(JobContext context, std::stop_token stop) {
-    JobFlags& flags = context.flags;
     JobView& view = context.view;
-    flags.swipeCount.store(1);
+    context.flags.swipeCount.store(1);
     for (;;) {
-        if (stop.stop_requested()) return;
-        if (context.reader.EraseTracks(flags.eraseMask.load(std::memory_order_acquire)) < 0) {
+        const uint8_t mask = context.flags.eraseMask.load(std::memory_order_acquire);
+        const StepOutcome erased = EraseCard(context.reader, mask, JobWait(stop));
+        if (erased == StepOutcome::kStopped) return;
+        if (erased == StepOutcome::kRefused || erased == StepOutcome::kLinkFailed) {
             view.ShowSwipe(false);
             view.MessageBox(kEraseFail, stop);
             if (stop.stop_requested()) return;
@@ -44,10 +31,9 @@ void EraseWorker(JobContext context, std::stop_token stop) {
             view.ShowSwipe(true);
             continue;
         }
-        // Armed: the reader waits for a card.
-        const int status = AwaitEraseStatus(context.reader, stop);
-        if (status == 0) return;
-        flags.reports.Push(CardReport::Of(ReportKind::kErase, status));
+        context.reports.Push(CardReport::Of(ReportKind::kErase, erased == StepOutcome::kDone
+                                                                    ? CardStatus::kDone
+                                                                    : CardStatus::kRejected));
     }
 }
 
@@ -65,7 +51,7 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
     view.CentreSwipe();
     JobContext context = context_;
     if (!runner_.Start([context](std::stop_token stop) { EraseWorker(context, stop); })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
         return false;
     }
@@ -73,6 +59,14 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
 }
 
 void JobMonitor::CancelEraseSelect() {
+    StopJobFromDialog();
+}
+
+void JobMonitor::CancelSeqWrite() {
+    StopJobFromDialog();
+}
+
+void JobMonitor::StopJobFromDialog() {
     // A job still running ends here: its swipe window and card file go with it, as on the job's
     // own Cancel, so that no window asks for a card nobody waits for.
     const bool running = runner_.Active();

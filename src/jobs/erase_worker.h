@@ -20,8 +20,4 @@ inline constexpr uint8_t kEraseTrack3 = 4;
 // reported ("Erase Fail") and tried again; without a reader the job ends after one report.
 void EraseWorker(JobContext context, std::stop_token stop);
 
-// Polls WaitEraseStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
-// before it came.
-int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop);
-
 }  // namespace tollwick

@@ -15,11 +15,6 @@ constexpr int kCopyPauseMs = 5;
 constexpr int kComparePauseMs = 50;
 constexpr int kConnectPauseMs = 100;
 
-// The job buttons' neighbours that need a reader: coercivity and data type.
-constexpr int kReaderControls[] = {control::kHiCo,     control::kLoCo,    control::kIso,
-                                   control::kUserType, control::kRawType, control::kAamva,
-                                   control::kCaDmv};
-
 // The count as the window prints it: a signed decimal.
 std::string CountText(uint32_t count) {
     return std::to_string(static_cast<int32_t>(count));
@@ -33,11 +28,7 @@ std::string WithCount(std::string_view pattern, uint32_t count) {
     return text;
 }
 
-std::array<std::string, 3> TextsOf(const CardTracks& card) {
-    return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
-}
-
-const std::array<std::string, 3> kEmptyTracks{};
+const TrackTexts kEmptyTracks{};
 
 // Verify after write: what the message line adds to a card read back as written, and says of one
 // that was not.
@@ -90,7 +81,7 @@ void JobMonitor::RunBranches() {
 }
 
 void JobMonitor::RunBranch(ReportKind kind, Branch branch) {
-    ReportQueue& reports = context_.flags.reports;
+    ReportQueue& reports = context_.reports;
     if (std::optional<CardReport> report = reports.TakeIf(kind)) {
         (this->*branch)(*report);
         reports.Shown();
@@ -100,14 +91,15 @@ void JobMonitor::RunBranch(ReportKind kind, Branch branch) {
 void JobMonitor::ShowPendingReports() {
     if (showing_) return;
     showing_ = true;
-    while (context_.flags.reports.Pending()) RunBranches();
+    while (context_.reports.Pending()) RunBranches();
     showing_ = false;
 }
 
 void JobMonitor::StopJob(bool reset) {
     const bool running = runner_.Active();
     runner_.Stop();
-    if (reset || running) context_.reader.ResetReader();
+    // A reset that fails marks the reader gone; the next command says so.
+    if (reset || running) static_cast<void>(context_.reader.ResetReader());
     ShowPendingReports();
 }
 
@@ -127,8 +119,8 @@ void JobMonitor::ConnectionSequence() {
     if (port < 0) {
         view.SetMessage("Not Connect Device");
         view.EnableJobButtons(false);
-        for (int id : kReaderControls) view.EnableControl(id, false);
-        view.EnableControl(control::kSetup, true);
+        view.EnableReaderControls(false);
+        view.EnableSetup(true);
         view.SetConnectionLine("");
         if (!passwordPending_) view.EnableWindow(true);
         return;
@@ -142,22 +134,19 @@ void JobMonitor::ConnectionSequence() {
     view.SetMessage("Device READY");
 
     int coercivity = kHiCo;
-    if (reader.QueryCoercivity(coercivity) == kReaderOk) {
+    if (reader.QueryCoercivity(coercivity) == CommandStatus::kOk) {
         connection_.coercivity = coercivity;
-        reader.SetHiCo();
+        static_cast<void>(reader.SetHiCo());  // whatever the reader answered
         view.SelectHiCo();
     }
 
     char version[20] = {};
-    if (reader.ReadVersion(version, sizeof version) == kReaderOk) {
+    if (reader.ReadVersion(version, sizeof version) == CommandStatus::kOk) {
         connection_.versionRead = true;
         connection_.version.assign(version, strnlen(version, sizeof version));
         connection_.beepSupported = VersionSupportsBeep(version);
         view.SetConnectionLine(ConnectionLine(port, connection_.version));
-        if (connection_.beepSupported) {
-            view.EnableControl(control::kBeepOn, true);
-            view.EnableControl(control::kBeepOff, true);
-        }
+        if (connection_.beepSupported) view.EnableBeeper(true);
     }
     view.Sleep(kConnectPauseMs);
     if (!passwordPending_) view.EnableWindow(true);
@@ -188,14 +177,14 @@ void JobMonitor::ReadBranch(const CardReport& report) {
     context_.view.SetMessage(WithCount("Read Card<%d> OK", shown));
     const uint32_t next = shown + 1;
     flags.swipeCount.store(next);
-    context_.view.ShowTracks(TextsOf(report.card));
+    context_.view.ShowTracks(report.card.Texts());
     CountRefresh(next);
 }
 
 void JobMonitor::WriteBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     JobView& view = context_.view;
-    if (report.status < 0) {
+    if (report.Refused()) {
         view.ShowSwipe(false);
         view.MessageBox("Write Error1");
         view.ShowSwipe(true);
@@ -212,14 +201,14 @@ void JobMonitor::WriteBranch(const CardReport& report) {
     }
     const bool verified = report.check == WriteCheck::kVerified;
     view.SetMessage(WithCount("Write Card<%d> OK", count) + (verified ? kVerified : ""));
-    view.ShowTracks(TextsOf(report.card));
+    view.ShowTracks(report.card.Texts());
     CountRefresh(flags.swipeCount.fetch_add(1) + 1);
 }
 
 void JobMonitor::SequentialBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     JobView& view = context_.view;
-    if (report.status < 0) {
+    if (report.Refused()) {
         view.MessageBox("Write Error2");
         return;
     }
@@ -236,12 +225,12 @@ void JobMonitor::SequentialBranch(const CardReport& report) {
         view.ShowSwipe(false);
         // The run is over; its worker must be off the link before the reset.
         runner_.Stop();
-        context_.reader.ResetReader();
+        static_cast<void>(context_.reader.ResetReader());
         view.EnableJobButtons(true);
         return;
     }
     const uint32_t next = flags.swipeCount.fetch_add(1) + 1;
-    view.ShowTracks(TextsOf(report.card));  // the next card to write
+    view.ShowTracks(report.card.Texts());  // the next card to write
     CountRefresh(next, /*centre=*/true);
 }
 
@@ -249,7 +238,7 @@ void JobMonitor::EraseBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    if (report.status == kReaderOk) {
+    if (report.status == CardStatus::kDone) {
         view.MessageBox("Erase OK");
         view.SetMessage(WithCount("Erase Card <%d> OK!", flags.swipeCount.load()));
         view.SetSwipeCount(CountText(flags.swipeCount.fetch_add(1) + 1));
@@ -264,8 +253,8 @@ void JobMonitor::EraseBranch(const CardReport& report) {
 void JobMonitor::CopyReadBranch(const CardReport& report) {
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    view.ShowTracks(TextsOf(report.card));
-    if (report.status != 0) {
+    view.ShowTracks(report.card.Texts());
+    if (report.card.trackErrors != 0) {
         view.SetMessage("Read <TARGET> Card Error");
         view.EnableJobButtons(true);
     } else {
@@ -282,7 +271,7 @@ void JobMonitor::CopyReadBranch(const CardReport& report) {
 void JobMonitor::CopyWriteBranch(const CardReport& report) {
     JobView& view = context_.view;
     view.ShowSwipe(false);
-    if (report.status < 0 || report.FailedVerify()) {
+    if (report.Refused() || report.FailedVerify()) {
         // The target is asked for again; the worker writes the same data.
         view.SetMessage(report.FailedVerify() ? NotVerified("Write <TARGET> Card", report)
                                               : "Write <TARGET> Card Error");
@@ -305,8 +294,8 @@ void JobMonitor::CopyWriteBranch(const CardReport& report) {
 
 void JobMonitor::CompareBranch(const CardReport& report) {
     JobView& view = context_.view;
-    view.ShowTracks(TextsOf(report.card));
-    if (report.stage > 2) {
+    view.ShowTracks(report.card.Texts());
+    if (report.stage == CompareStage::kTargetRead) {
         // A target matches when each track equals the source's or begins with it.
         bool same = true;
         for (int t = 0; t < 3; ++t) {
@@ -322,12 +311,23 @@ void JobMonitor::CompareBranch(const CardReport& report) {
     view.Repaint();
 }
 
+bool JobMonitor::StartJob(std::function<void(JobContext, std::stop_token)> worker) {
+    JobContext context = context_;
+    const bool started = runner_.Start(
+        [context, worker = std::move(worker)](std::stop_token stop) { worker(context, stop); });
+    if (!started) {
+        context_.view.SetMessageLineDirectly("Create Thread fail!");
+        context_.view.ShowSwipe(false);
+    }
+    return started;
+}
+
 void JobMonitor::StartWorker(std::function<void(JobContext, std::stop_token)> worker) {
     JobContext context = context_;
     if (!runner_.Start([context, worker = std::move(worker)](std::stop_token stop) {
             worker(context, stop);
         })) {
-        context_.view.SetMessageText("Create Thread fail!");
+        context_.view.SetMessageLineDirectly("Create Thread fail!");
         context_.view.ShowSwipe(false);
     }
 }
@@ -348,7 +348,7 @@ void JobMonitor::LaunchRead() {
     if (!runner_.Start([context, files = files_](std::stop_token stop) {
             ReadWorker(context, stop, files);
         })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
     }
 }
@@ -357,7 +357,7 @@ void JobMonitor::LaunchWrite() {
     JobView& view = context_.view;
     // What there is to write is known before anything changes: a launch that is refused leaves
     // a job that still runs (Erase between cards) as it is.
-    std::array<std::string, 3> texts = view.FetchTracks();
+    TrackTexts texts = view.FetchTracks();
     const auto nothingToWrite = [&texts] {
         return texts[0].empty() && texts[1].empty() && texts[2].empty();
     };
@@ -388,13 +388,9 @@ void JobMonitor::LaunchWrite() {
     }
 
     view.Repaint();
-    TrackTexts card{};
-    for (std::size_t t = 0; t < 3; ++t) {
-        texts[t].copy(card[t].data(), kTrackBufferSize - 1);
-    }
     view.ShowTracks(texts);
     StartWorker(
-        [card](JobContext context, std::stop_token stop) { WriteWorker(context, stop, card); });
+        [texts](JobContext context, std::stop_token stop) { WriteWorker(context, stop, texts); });
 }
 
 void JobMonitor::LaunchCopy() {
@@ -428,13 +424,14 @@ void JobMonitor::LaunchCompare() {
 void JobMonitor::CancelJob() {
     JobView& view = context_.view;
     StopJob(/*reset=*/true);
-    context_.reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
+    // The density is sent again whatever the reader answers; no one looks at its status.
+    static_cast<void>(
+        context_.reader.SetTrack2Density(context_.format.Density() == Track2Density::k210));
 
-    const std::array<std::string, 3> boxes = view.FetchTracks();
     CardTracks card;
-    for (int t = 0; t < 3; ++t) card.SetText(t, boxes[static_cast<std::size_t>(t)]);
+    card.SetTexts(view.FetchTracks());
     const TrackSet settings = context_.format.Settings();
-    std::array<std::string, 3> stripped;
+    TrackTexts stripped;
     for (int t = 0; t < 3; ++t) {
         const auto i = static_cast<std::size_t>(t);
         stripped[i] = StripSentinels(card.Text(t), settings[i]);
@@ -458,7 +455,7 @@ void JobMonitor::StopWorker() {
 void JobMonitor::StopForClose() {
     const bool running = runner_.Active();
     runner_.Stop();
-    if (running) context_.reader.ResetReader();
+    if (running) static_cast<void>(context_.reader.ResetReader());
 }
 
 }  // namespace tollwick

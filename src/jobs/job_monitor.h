@@ -10,11 +10,12 @@
 
 #include "carddata/track_format.h"
 #include "device/reader_commands.h"
+#include "device/startup_connection.h"
+#include "jobs/card_reports.h"
 #include "jobs/format_state.h"
 #include "jobs/job_flags.h"
 #include "jobs/job_view.h"
 #include "jobs/job_workers.h"
-#include "jobs/startup_connection.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {
@@ -58,7 +59,7 @@ class JobMonitor {
     // window re-arms the timer: false once the exit request has ended the window.
     bool Tick();
     // Card reports queued and not shown yet: the window ticks again at once.
-    bool ReportsPending() const { return context_.flags.reports.Pending(); }
+    bool ReportsPending() const { return context_.reports.Pending(); }
     // A launch or a cancel is showing the reports a stopped job left (its message boxes may be
     // up): a tick now does nothing, so that no two branches ever overlap.
     bool ShowingReports() const { return showing_; }
@@ -71,8 +72,11 @@ class JobMonitor {
     // tracks of flags.eraseMask (set to `mask` here) on each card. False when the worker could
     // not be started ("Create Thread fail!").
     bool LaunchErase(uint8_t mask);
-    // Erase Select's Cancel: stops a worker, resets the reader, enables the job buttons.
+    // Erase Select's Cancel, and the Sequential Write dialog's: stops a worker, resets the
+    // reader, enables the job buttons; a job that still ran ends as on its own Cancel (its
+    // swipe window hidden, its card file closed).
     void CancelEraseSelect();
+    void CancelSeqWrite();
     // Cancel of the swipe window.
     void CancelJob();
     // Stops the worker. The reader is reset when `reset` is set, and also when the worker still
@@ -86,6 +90,10 @@ class JobMonitor {
     // disarmed. Reports not shown yet go with the window.
     void StopForClose();
     bool WorkerActive() const { return runner_.Active(); }
+    // A job of a window of its own (Issue cards), after its launch has stopped any job before
+    // it: `worker` runs on the job thread. False when it could not be started (the message line
+    // says "Create Thread fail!" and the swipe window is hidden).
+    bool StartJob(std::function<void(JobContext, std::stop_token)> worker);
 
     // The start-up password entry is still open: the connection sequence leaves the window
     // disabled, and the password entry enables it once the password is accepted.
@@ -121,6 +129,7 @@ class JobMonitor {
     void RunBranch(ReportKind kind, Branch branch);
     // Shows what is still queued: a card reported is never dropped by the next job or a cancel.
     void ShowPendingReports();
+    void StopJobFromDialog();
     // A launch stops a worker that still waits (and disarms the reader) before it starts its own.
     void StopPrevious() { StopJob(/*reset=*/false); }
     void CountRefresh(uint32_t count, bool centre = false);
@@ -133,19 +142,5 @@ class JobMonitor {
     void CompareBranch(const CardReport& report);
     void StartWorker(std::function<void(JobContext, std::stop_token)> worker);
 };
-
-// Control ids of the main window that the monitor enables and disables.
-namespace control {
-inline constexpr int kSetup = 1000;
-inline constexpr int kHiCo = 1003;
-inline constexpr int kLoCo = 1004;
-inline constexpr int kIso = 1015;
-inline constexpr int kUserType = 1016;
-inline constexpr int kRawType = 1017;
-inline constexpr int kAamva = 1045;
-inline constexpr int kCaDmv = 1046;
-inline constexpr int kBeepOn = 1041;
-inline constexpr int kBeepOff = 1042;
-}  // namespace control
 
 }  // namespace tollwick

@@ -18,14 +18,19 @@ class JobView {
     virtual ~JobView() = default;
 
     // --- Main window ---
-    // Message line through data exchange (window thread) ...
+    // The message line set through data exchange: the window takes every control's value into
+    // its members, changes the message and puts them all back (window thread) ...
     virtual void SetMessage(const std::string& text) = 0;
-    // ... and set directly, as workers do.
-    virtual void SetMessageText(const std::string& text) = 0;
-    virtual void ShowTracks(const std::array<std::string, 3>& texts) = 0;
-    virtual std::array<std::string, 3> FetchTracks() = 0;  // window thread only
+    // ... and its text set directly, no other control touched, as workers do.
+    virtual void SetMessageLineDirectly(const std::string& text) = 0;
+    virtual void ShowTracks(const TrackTexts& texts) = 0;
+    virtual TrackTexts FetchTracks() = 0;  // window thread only
     virtual void EnableJobButtons(bool on) = 0;
-    virtual void EnableControl(int id, bool on) = 0;
+    // The controls that need a reader: coercivity and data type.
+    virtual void EnableReaderControls(bool on) = 0;
+    virtual void EnableSetup(bool on) = 0;
+    // BEEP ON and BEEP OFF: the firmware has the beeper commands.
+    virtual void EnableBeeper(bool on) = 0;
     virtual void EnableWindow(bool on) = 0;
     virtual void SetConnectionLine(const std::string& text) = 0;
     virtual void SelectHiCo() = 0;

@@ -1,18 +1,12 @@
 #include "jobs/job_workers.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
-
-#include "carddata/write_verify.h"
 
 namespace tollwick {
 namespace {
 
 constexpr int kReceivePollMs = 5;
 constexpr int kCopyReceivePollMs = 1;
-constexpr int kStatusPollMs = 5;
 constexpr int kCompareRetryPauseMs = 100;
 
 constexpr char kCommunicationError[] = "Commucation Error";
@@ -21,7 +15,7 @@ constexpr char kVerifyPrompt[] = "Swipe again to verify";
 
 // The worker's end after a link failure: the operator may start another job.
 void LinkFailure(JobView& view, const char* message) {
-    view.SetMessageText(message);
+    view.SetMessageLineDirectly(message);
     view.ShowSwipe(false);
     view.EnableJobButtons(true);
 }
@@ -43,105 +37,80 @@ std::string_view Bounded(std::string_view source) {
 
 }  // namespace
 
+StepWait JobWait(std::stop_token stop, int pollMs) {
+    StepWait wait;
+    wait.stop = std::move(stop);
+    wait.poll = std::chrono::milliseconds(pollMs);
+    return wait;
+}
+
 bool PauseUnlessStopped(Clock& clock, std::stop_token stop, int milliseconds) {
     return clock.SleepFor(std::chrono::milliseconds(milliseconds), stop);
 }
 
-bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop,
-               CardCapture* capture) {
-    for (;;) {
-        if (stop.stop_requested()) return false;
-        card.Clear();
-        TrackLengths lengths{};
-        const int received = context.reader.ReceiveTracks(card, &lengths);
-        // A card that came is reported, even to a job being stopped.
-        if (received > 0) {
-            const TrackFormat format = context.format.Get();
-            CardCapture read;
-            read.time = std::chrono::system_clock::now();
-            read.settings = format.settings;
-            read.type = format.type;
-            if (received == kReaderOk) {
-                for (std::size_t t = 0; t < 3; ++t) {
-                    const char* bytes = card.track[t].data();
-                    read.raw[t].assign(bytes, bytes + lengths[t]);
-                }
-                DecodeCard(card, format.settings);
-            } else {
-                for (int t = 0; t < 3; ++t) card.SetText(t, TrackErrorMarker(t));
-                card.trackErrors = 0x7;
-                read.blockDamaged = true;
-            }
-            read.card = card;
-            context.flags.reads.Publish(read);
-            if (capture != nullptr) *capture = std::move(read);
-            return true;
-        }
-        if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, pollMs)) return false;
-    }
+StepOutcome AwaitJobCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop,
+                         CardCapture* capture) {
+    ReceivedBlock block;
+    const StepOutcome got = AwaitCard(context.reader, JobWait(stop, pollMs), block);
+    if (got != StepOutcome::kDone) return got;
+    const TrackFormat format = context.format.Get();
+    CardCapture read = DecodeReceived(block, format.settings, format.type);
+    card = read.card;
+    context.reads.Publish(read);
+    if (capture != nullptr) *capture = std::move(read);
+    return StepOutcome::kDone;
 }
 
-void ReadBackWritten(JobContext& context, const TrackTexts& written, const TrackSet& formats,
-                     CardReport& report, std::stop_token stop) {
-    if (report.status != kReaderOk ||
-        !context.flags.verifyAfterWrite.load(std::memory_order_acquire)) {
-        return;
-    }
-    JobView& view = context.view;
+TrackSet JobWriteRound::Formats() {
+    return context_.format.Settings();
+}
+
+bool JobWriteRound::VerifyAfterWrite() {
+    return context_.flags.verifyAfterWrite.load(std::memory_order_acquire);
+}
+
+bool JobWriteRound::BeforeReadBack() {
+    JobView& view = context_.view;
     view.SetSwipeColour(SwipeColour::kBlue);
     view.SetSwipeLine1(kVerifyPrompt);
     view.ExpectSameCardAgain();
-    report.check = WriteCheck::kNotReadBack;
-    // Armed as the Read job arms, with one more try; a link that is gone fails the next write.
-    CardTracks card;
-    CardCapture read;
-    if ((context.reader.StartRawRead() == kReaderOk ||
-         context.reader.StartRawRead() == kReaderOk) &&
-        AwaitCard(context, card, kReceivePollMs, stop, &read)) {
-        std::array<std::string, 3> texts;
-        for (std::size_t t = 0; t < 3; ++t) {
-            texts[t].assign(written[t].data(), strnlen(written[t].data(), written[t].size()));
-        }
-        // A block that could not be split brought no track: every written track differs.
-        report.differing = VerifyWrittenCard(texts, read.raw, formats);
-        report.verifyDetail = VerifyDifferences(texts, read.raw, formats);
-        report.check = report.differing == 0 ? WriteCheck::kVerified : WriteCheck::kDiffers;
-    }
-    if (stop.stop_requested()) return;
-    view.SetSwipeColour(SwipeColour::kRed);
-    view.SetSwipeLine1(kPleaseSwipe);
+    return true;
 }
 
-int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop) {
-    for (;;) {
-        if (stop.stop_requested()) return 0;
-        // A card done is reported, even by a job being stopped.
-        const int status = reader.WaitWriteStatus();
-        if (status != 0) return status;
-        if (PauseUnlessStopped(reader.Link().GetClock(), stop, kStatusPollMs)) return 0;
+void JobWriteRound::AfterReadBack(const ReceivedBlock* readBack) {
+    if (readBack != nullptr) {
+        const TrackFormat format = context_.format.Get();
+        context_.reads.Publish(DecodeReceived(*readBack, format.settings, format.type));
     }
+    if (stop_.stop_requested()) return;
+    context_.view.SetSwipeColour(SwipeColour::kRed);
+    context_.view.SetSwipeLine1(kPleaseSwipe);
 }
 
-uint8_t DecodeCard(CardTracks& card, const TrackSet& settings) {
-    const uint8_t errors = DecodeTracks(card, settings);
-    for (int t = 0; t < 3; ++t) {
-        if (errors & (1u << t)) card.SetText(t, TrackErrorMarker(t));
-    }
-    card.trackErrors = errors;
-    return errors;
+CardReport WrittenReport(ReportKind kind, const WriteAttempt& attempt) {
+    CardReport report = CardReport::Of(
+        kind, attempt.write == StepOutcome::kDone ? CardStatus::kDone : CardStatus::kRejected);
+    report.check = attempt.check;
+    report.differing = attempt.differing;
+    report.verifyDetail = attempt.verifyDetail;
+    return report;
 }
 
 void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& files) {
     JobFlags& flags = context.flags;
     JobView& view = context.view;
     for (;;) {
-        if (context.reader.StartRawRead() != kReaderOk &&
-            context.reader.StartRawRead() != kReaderOk) {
+        if (ArmRead(context.reader, kReadArmTries) != CommandStatus::kOk) {
             LinkFailure(view, kCommunicationError);
             return;
         }
-        CardReport report = CardReport::Of(ReportKind::kRead, 0);
-        if (!AwaitCard(context, report.card, kReceivePollMs, stop)) return;
+        CardReport report = CardReport::Of(ReportKind::kRead, CardStatus::kDone);
+        const StepOutcome got = AwaitJobCard(context, report.card, kReceivePollMs, stop);
+        if (got == StepOutcome::kStopped) return;
+        if (got != StepOutcome::kDone) {
+            LinkFailure(view, kCommunicationError);
+            return;
+        }
         if (report.card.trackErrors != 0) {
             // Not counted: the monitor reports it with the count it had.
             view.ShowSwipe(false);
@@ -150,27 +119,28 @@ void ReadWorker(JobContext context, std::stop_token stop, const CardFileHooks& f
         } else if (flags.toFileActive.load(std::memory_order_acquire) != 0 && files.appendToFile) {
             files.appendToFile(report.card);
         }
-        flags.reports.Push(std::move(report));
+        context.reports.Push(std::move(report));
     }
 }
 
 void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
+    JobWriteRound round(context, stop,
+                        [&context](const WriteAttempt& attempt, const TrackTexts& sent) {
+                            // The texts went out upper-cased; the monitor shows them as written.
+                            CardReport report = WrittenReport(ReportKind::kWrite, attempt);
+                            report.card.SetTexts(sent);
+                            context.reports.Push(std::move(report));
+                            return true;
+                        });
     for (;;) {
-        if (stop.stop_requested()) return;
-        const TrackSet formats = context.format.Settings();
-        if (context.reader.WriteTracks(texts, formats) != kReaderOk) {
-            context.view.SetMessageText("write Error4");
+        const WriteAttempt attempt = WriteAndCheck(context.reader, texts, round, JobWait(stop));
+        if (attempt.write == StepOutcome::kStopped) return;
+        if (attempt.write != StepOutcome::kDone && attempt.write != StepOutcome::kRejected) {
+            context.view.SetMessageLineDirectly("write Error4");
             context.view.ShowSwipe(false);
             return;
         }
-        const int status = AwaitWriteStatus(context.reader, stop);
-        if (status == 0) return;
-        // The texts went out upper-cased; the monitor shows them as written.
-        CardTracks written;
-        written.track = texts;
-        CardReport report = CardReport::Of(ReportKind::kWrite, status, written);
-        ReadBackWritten(context, texts, formats, report, stop);
-        context.flags.reports.Push(std::move(report));
+        round.Attempted(attempt, texts);
     }
 }
 
@@ -178,49 +148,45 @@ void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
 // when the link failed (reported) or the job was stopped.
 static bool ArmAndAwaitSwipe(JobContext& context, CardTracks& card, int pollMs,
                              std::stop_token stop) {
-    if (context.reader.StartRawRead() != kReaderOk) {
+    if (ArmRead(context.reader, kSourceArmTries) != CommandStatus::kOk) {
         LinkFailure(context.view, kCommunicationError);
         return false;
     }
-    return AwaitCard(context, card, pollMs, stop);
+    const StepOutcome got = AwaitJobCard(context, card, pollMs, stop);
+    if (got == StepOutcome::kLinkFailed) LinkFailure(context.view, kCommunicationError);
+    return got == StepOutcome::kDone;
 }
 
 void CopyWorker(JobContext context, std::stop_token stop) {
-    JobFlags& flags = context.flags;
     JobView& view = context.view;
     for (;;) {
         CardTracks card;
         if (!ArmAndAwaitSwipe(context, card, kCopyReceivePollMs, stop)) return;
         const TrackSet settings = context.format.Settings();
-        const uint8_t errors = card.trackErrors;
-        flags.reports.Push(CardReport::Of(ReportKind::kCopyRead, errors, card));
-        if (errors != 0) {
+        context.reports.Push(CardReport::Of(ReportKind::kCopyRead, CardStatus::kDone, card));
+        if (card.trackErrors != 0) {
             view.ShowSwipe(false);
             view.MessageBox(" Read <Source> Error!!", stop);
             return;
         }
 
-        TrackTexts write{};
+        TrackTexts write;
         for (int t = 0; t < 3; ++t) {
-            const std::string text = PrepareWriteTrack(card.Text(t), settings[t].bpc);
-            text.copy(write[static_cast<std::size_t>(t)].data(), kTrackBufferSize - 1);
+            write[static_cast<std::size_t>(t)] =
+                PrepareWriteTrack(card.Text(t), settings[static_cast<std::size_t>(t)].bpc);
         }
         // A target the reader rejected, or that did not read back as written, is asked for
         // again with the same data.
-        for (;;) {
-            if (stop.stop_requested()) return;
-            const TrackSet formats = context.format.Settings();
-            if (context.reader.WriteTracks(write, formats) != kReaderOk) {
-                LinkFailure(view, "Commucation Error!!");
-                return;
-            }
-            const int status = AwaitWriteStatus(context.reader, stop);
-            if (status == 0) return;
-            CardReport report = CardReport::Of(ReportKind::kCopyWrite, status);
-            ReadBackWritten(context, write, formats, report, stop);
-            const bool done = status == kReaderOk && !report.FailedVerify();
-            flags.reports.Push(std::move(report));
-            if (done) break;
+        JobWriteRound round(
+            context, stop, [&context](const WriteAttempt& attempt, const TrackTexts&) {
+                context.reports.Push(WrittenReport(ReportKind::kCopyWrite, attempt));
+                return true;
+            });
+        const StepOutcome written = WriteUntilTaken(context.reader, write, round, JobWait(stop));
+        if (written == StepOutcome::kStopped) return;
+        if (written != StepOutcome::kDone) {
+            LinkFailure(view, "Commucation Error!!");
+            return;
         }
     }
 }
@@ -228,9 +194,9 @@ void CopyWorker(JobContext context, std::stop_token stop) {
 void CompareWorker(JobContext context, std::stop_token stop) {
     JobFlags& flags = context.flags;
     JobView& view = context.view;
-    // The stage, also in swipeCount: 1 the source is expected, 2 the source was read, 3 a target.
-    uint32_t stage = 1;
-    flags.swipeCount.store(stage);
+    // The stage is also the swipe window's number while Compare runs.
+    CompareStage stage = CompareStage::kSourceExpected;
+    flags.swipeCount.store(static_cast<uint32_t>(stage));
     CardTracks source;
     for (;;) {
         CardTracks card;
@@ -238,14 +204,14 @@ void CompareWorker(JobContext context, std::stop_token stop) {
         if (card.trackErrors != 0) {
             // The same card is asked for again; the stage does not change.
             view.ShowSwipe(false);
-            if (stage == 1) {
-                view.SetMessageText(kCommunicationError);
+            if (stage == CompareStage::kSourceExpected) {
+                view.SetMessageLineDirectly(kCommunicationError);
                 view.EnableJobButtons(true);
                 view.MessageBox("Read <Source> Error!!", stop);
                 if (stop.stop_requested()) return;
-                view.SetMessageText("");
+                view.SetMessageLineDirectly("");
             } else {
-                view.SetMessageText("Read <Target> Error!!");
+                view.SetMessageLineDirectly("Read <Target> Error!!");
             }
             if (PauseUnlessStopped(context.reader.Link().GetClock(), stop, kCompareRetryPauseMs)) {
                 return;
@@ -254,13 +220,17 @@ void CompareWorker(JobContext context, std::stop_token stop) {
             continue;
         }
         // The first good card is the source; every later one is a target.
-        if (stage == 1) source = card;
-        stage = stage == 1 ? 2 : 3;
-        flags.swipeCount.store(stage);
-        CardReport report = CardReport::Of(ReportKind::kCompare, 0, card);
+        if (stage == CompareStage::kSourceExpected) {
+            source = card;
+            stage = CompareStage::kSourceRead;
+        } else {
+            stage = CompareStage::kTargetRead;
+        }
+        flags.swipeCount.store(static_cast<uint32_t>(stage));
+        CardReport report = CardReport::Of(ReportKind::kCompare, CardStatus::kDone, card);
         report.stage = stage;
         report.source = source;
-        flags.reports.Push(std::move(report));
+        context.reports.Push(std::move(report));
     }
 }
 

@@ -12,10 +12,13 @@
 #include <string_view>
 
 #include "carddata/track_format.h"
+#include "cardsteps/card_steps.h"
 #include "device/reader_commands.h"
+#include "jobs/card_reports.h"
 #include "jobs/format_state.h"
 #include "jobs/job_flags.h"
 #include "jobs/job_view.h"
+#include "jobs/read_tap.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {
@@ -25,6 +28,8 @@ struct JobContext {
     ProfileStore& profile;
     FormatState& format;
     JobFlags& flags;
+    ReportQueue& reports;
+    CardReadTap& reads;
     JobView& view;
 };
 
@@ -44,30 +49,46 @@ void CompareWorker(JobContext context, std::stop_token stop);
 
 // --- Pieces the workers share ---
 
+// How a job waits for the reader: until a card comes or the job is stopped, polling every
+// pollMs; a card that came is reported, even to a job being stopped.
+StepWait JobWait(std::stop_token stop, int pollMs = 5);
+
 // Sleeps, and returns true at once when a stop is requested.
 bool PauseUnlessStopped(Clock& clock, std::stop_token stop, int milliseconds);
-// Polls ReceiveTracks until a swipe's data has come, pausing pollMs between attempts, and
-// decodes the card with the settings in force: failed tracks hold their error markers
-// (card.trackErrors). A block that cannot be split (cut short, or not a read block) fails on all
-// three tracks: it is never taken for a card without data. The card as delivered goes to the
-// read tap of JobFlags (and to *capture when given) before anything else happens with it. False
-// when stopped before a card came.
-bool AwaitCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop,
-               CardCapture* capture = nullptr);
-// Verify after write, when it is on, for a card the reader reported written (status 48): the
-// swipe window asks for the same card again ("Swipe again to verify"), the reader is armed, the
-// card read back is compared track by track with `written` in `formats` (those the write was
-// encoded with; see carddata/write_verify.h for what counts as written), and the outcome goes
-// into report.check and report.differing. Stopped while it waits, or with the link gone, the
-// card is kNotReadBack. Leaves the swipe window red with "Please Swipe Card" unless stopped.
-void ReadBackWritten(JobContext& context, const TrackTexts& written, const TrackSet& formats,
-                     CardReport& report, std::stop_token stop);
-// Polls WaitWriteStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
-// before it came.
-int AwaitWriteStatus(ReaderCommands& reader, std::stop_token stop);
-// Decodes the card with the settings and replaces each failed track by its error marker.
-// Returns the error bits (also in card.trackErrors).
-uint8_t DecodeCard(CardTracks& card, const TrackSet& settings);
+
+// Waits for a swipe (the reader armed) and decodes the card with the formats in force when it
+// came: failed tracks hold their error markers (card.trackErrors); a damaged block fails on all
+// three tracks. The card as delivered goes to the read tap (and to *capture when given) before
+// anything else happens with it. kDone, kStopped, or kLinkFailed.
+StepOutcome AwaitJobCard(JobContext& context, CardTracks& card, int pollMs, std::stop_token stop,
+                         CardCapture* capture = nullptr);
+
+// The desktop's side of writing a card: formats and verify after write as they are when the
+// card is written, the swipe window's "Swipe again to verify" while the card is read back, and
+// the card read back handed to the read tap. `report` gets every card the reader answered for;
+// it returns false to end the round.
+class JobWriteRound final : public WriteRound {
+  public:
+    using Report = std::function<bool(const WriteAttempt&, const TrackTexts&)>;
+    JobWriteRound(JobContext& context, std::stop_token stop, Report report)
+        : context_(context), stop_(std::move(stop)), report_(std::move(report)) {}
+
+    TrackSet Formats() override;
+    bool VerifyAfterWrite() override;
+    bool BeforeReadBack() override;
+    void AfterReadBack(const ReceivedBlock* readBack) override;
+    bool Attempted(const WriteAttempt& attempt, const TrackTexts& sent) override {
+        return report_(attempt, sent);
+    }
+
+  private:
+    JobContext& context_;
+    std::stop_token stop_;
+    Report report_;
+};
+
+// A card report of a written card: its status and verify-after-write check.
+CardReport WrittenReport(ReportKind kind, const WriteAttempt& attempt);
 
 // A read track text made ready for writing: sentinels removed, or empty when the text holds a
 // character the track cannot carry. With 8 bits per character the text is taken as it is.

@@ -7,7 +7,7 @@ namespace tollwick {
 namespace {
 
 constexpr uint64_t kLargestNumber = std::numeric_limits<int32_t>::max();
-constexpr std::size_t kTrackTextLimit = kTrackBufferSize - 1;
+constexpr std::size_t kTrackTextLimit = kMaxTrackText;
 
 }  // namespace
 
@@ -30,7 +30,7 @@ std::string SeqNumberText(int64_t number, int width) {
     return text;
 }
 
-SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const std::array<std::string, 3>& boxes) {
+SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const TrackTexts& boxes) {
     SeqWritePlan plan;
     const uint64_t start = LeadingNumber(entry.start);
     const uint64_t total = LeadingNumber(entry.total);
@@ -80,31 +80,34 @@ SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const std::array<std::stri
 }
 
 void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
-    TrackTexts texts = run.first.track;
+    TrackTexts texts = run.first.Texts();
+    TrackTexts next = texts;
     int64_t number = run.number;
     // Counted here rather than from the monitor's count, which a report still pending leaves
     // behind: exactly `total` good cards are written.
-    for (uint32_t written = 0; written < run.total;) {
-        if (stop.stop_requested()) return;
-        const TrackSet formats = context.format.Settings();
-        if (context.reader.WriteTracks(texts, formats) != kReaderOk) {
-            context.view.SetMessageText("write Error");
+    uint32_t written = 0;
+    JobWriteRound round(context, stop, [&](const WriteAttempt& attempt, const TrackTexts& sent) {
+        CardReport report = WrittenReport(ReportKind::kSeqWrite, attempt);
+        // A card refused, or not read back as written, keeps its number for the next card.
+        report.card.SetTexts(sent);
+        if (attempt.Taken() && ++written < run.total) {
+            number += run.step;
+            report.card.SetText(run.track, run.baseText + SeqNumberText(number, run.width));
+        }
+        next = report.card.Texts();
+        // The monitor shows the card to write next.
+        context.reports.Push(std::move(report));
+        return true;
+    });
+    while (written < run.total) {
+        const StepOutcome taken = WriteUntilTaken(context.reader, texts, round, JobWait(stop));
+        if (taken == StepOutcome::kStopped) return;
+        if (taken != StepOutcome::kDone) {
+            context.view.SetMessageLineDirectly("write Error");
             context.view.ShowSwipe(false);
             return;
         }
-        const int status = AwaitWriteStatus(context.reader, stop);
-        if (status == 0) return;
-        CardReport report = CardReport::Of(ReportKind::kSeqWrite, status);
-        ReadBackWritten(context, texts, formats, report, stop);
-        // A card refused, or not read back as written, keeps its number for the next card.
-        report.card.track = texts;
-        if (report.status == kReaderOk && !report.FailedVerify() && ++written < run.total) {
-            number += run.step;
-            report.card.SetText(run.track, run.baseText + SeqNumberText(number, run.width));
-            texts = report.card.track;
-        }
-        // The monitor shows the card to write next.
-        context.flags.reports.Push(std::move(report));
+        texts = next;
     }
 }
 
@@ -124,12 +127,12 @@ bool LaunchSeqWrite(JobMonitor& monitor, const SeqWriteRun& run) {
     flags.swipeCount.store(0);
     // Card 0, reported at once: the monitor shows the first card and the count 1. (A refusal
     // left over from an earlier run is not reported again: it would put the count one behind.)
-    flags.reports.Push(CardReport::Of(ReportKind::kSeqWrite, kReaderOk, run.first));
+    context.reports.Push(CardReport::Of(ReportKind::kSeqWrite, CardStatus::kDone, run.first));
 
     JobContext worker = context;
     if (!monitor.Runner().Start(
             [worker, run](std::stop_token stop) { SeqWriteWorker(worker, stop, run); })) {
-        view.SetMessageText("Create Thread fail!");
+        view.SetMessageLineDirectly("Create Thread fail!");
         view.ShowSwipe(false);
         return false;
     }

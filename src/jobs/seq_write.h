@@ -47,7 +47,7 @@ std::string SeqNumberText(int64_t number, int width);
 
 // Checks the entry against the box texts and sets the run up. Refused, with the reason, when a
 // number of the run would not fit in 32 bits or a card's text would not fit in a track.
-SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const std::array<std::string, 3>& boxes);
+SeqWritePlan PlanSeqWrite(const SeqWriteEntry& entry, const TrackTexts& boxes);
 
 // Writes the cards of the run. Every good card moves the number on; a refused card is written
 // again with the same number.

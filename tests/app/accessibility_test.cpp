@@ -119,8 +119,8 @@ TEST_F(MainWindowTest, MessageLineChangesAreAnnounced) {
     QStringList announced;
     EventSpy shows(announcer, QEvent::Show, [&] { announced << Name(announcer); });
     window->SetMessage("Read Card<1> OK");
-    window->SetMessageText("Read Card<1> OK");
-    window->SetMessageText("Read Card<2> OK");
+    window->SetMessageLineDirectly("Read Card<1> OK");
+    window->SetMessageLineDirectly("Read Card<2> OK");
     window->SetMessage("");
     EXPECT_EQ(announced, (QStringList{"Read Card<1> OK", "Read Card<2> OK"}));
     EXPECT_TRUE(announcer->size().isEmpty());  // it takes no room in the window

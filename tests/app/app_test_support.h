@@ -45,16 +45,16 @@ inline void AtToggle(QObject* control) {
 class RecordingReader final : public ReaderControl {
   public:
     std::vector<std::string> calls;
-    int SetHiCo() override { return Record("SetHiCo"); }
-    int SetLoCo() override { return Record("SetLoCo"); }
-    void BeepOn() override { Record("BeepOn"); }
-    void BeepOff() override { Record("BeepOff"); }
-    int ResetReader() override { return Record("ResetReader"); }
+    CommandStatus SetHiCo() override { return Record("SetHiCo"); }
+    CommandStatus SetLoCo() override { return Record("SetLoCo"); }
+    void BeepOn() override { static_cast<void>(Record("BeepOn")); }
+    void BeepOff() override { static_cast<void>(Record("BeepOff")); }
+    CommandStatus ResetReader() override { return Record("ResetReader"); }
 
   private:
-    int Record(const char* name) {
+    CommandStatus Record(const char* name) {
         calls.emplace_back(name);
-        return 48;
+        return CommandStatus::kOk;
     }
 };
 

@@ -44,7 +44,7 @@ class BatchTest : public SessionTest {
     static constexpr int kSwipePauseMs = 200;
 
     // The texts card `index` carries, read with the ISO formats.
-    std::array<std::string, 3> CardTexts(std::size_t index) const {
+    TrackTexts CardTexts(std::size_t index) const {
         return jobs_test::TextsOnCard(*reader->Card(index));
     }
     bool IsBlank(std::size_t index) const {

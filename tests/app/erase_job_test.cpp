@@ -3,6 +3,7 @@
 #include <QCheckBox>
 
 #include "app/erase_select_dlg.h"
+#include "app/seq_write_dlg.h"
 #include "jobs/erase_worker.h"
 #include "session_test_support.h"
 
@@ -94,6 +95,20 @@ TEST_F(EraseTest, EveryCardIsErasedOnTheTickedTracksAndCounted) {
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
     EXPECT_FALSE(Swipe().isVisible());
     EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_TRUE(Enabled(kRead));
+
+    // So does the Cancel of Seq. Write pressed while the job waits for a card: no swipe window
+    // is left asking for a card that nothing waits for.
+    Click(kErase);
+    Tick(1);
+    PressOk();
+    ASSERT_TRUE(WaitArmed(Armed::kErase));
+    ASSERT_TRUE(Swipe().isVisible());
+    Click(kSeqWrite);
+    QTest::mouseClick(Window().SeqWriteWindow().Control(CSeqWriteDlg::kCancel), Qt::LeftButton);
+    EXPECT_FALSE(session->Monitor().WorkerActive());
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
+    EXPECT_FALSE(Swipe().isVisible());
     EXPECT_TRUE(Enabled(kRead));
 }
 

@@ -35,7 +35,7 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
     view->SetSwipeLines("Please Swipe Card", "", "1");
     view->ShowSwipe(true);
     std::atomic<bool> returned{false};
-    std::array<std::string, 3> fetched{"x", "x", "x"};
+    TrackTexts fetched{"x", "x", "x"};
     QString messageLine;  // as the box came up
     bool swipeShown = true;
     boxes.whileShown = [&](const QString&) {
@@ -43,11 +43,11 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
         swipeShown = window->SwipeWindow().isVisible();
     };
     std::jthread worker([&](std::stop_token stop) {
-        view->SetMessageText("Checking");
+        view->SetMessageLineDirectly("Checking");
         view->SetSwipeColour(SwipeColour::kDarkGreen);
         view->SetSwipeCount(" 7 ");
         view->ShowSwipe(false);
-        view->SetMessageText("Read Error");
+        view->SetMessageLineDirectly("Read Error");
         view->MessageBox("Read Error!!", stop);  // waits until the box is closed
         returned = true;
         view->ShowSwipe(true);
@@ -67,8 +67,8 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
     EXPECT_EQ(window->SwipeWindow().Line(CSwipeDlg::kCountLine), " 7 ");
     EXPECT_EQ(TrackText(3), ";1?");
     EXPECT_EQ(Counter(1), "3");
-    EXPECT_EQ(fetched, (std::array<std::string, 3>{}));
-    EXPECT_EQ(view->FetchTracks(), (std::array<std::string, 3>{"%A?", "", ";1?"}));
+    EXPECT_EQ(fetched, (TrackTexts{}));
+    EXPECT_EQ(view->FetchTracks(), (TrackTexts{"%A?", "", ";1?"}));
 }
 
 TEST_F(JobViewTest, StoppingAWorkerThatWaitsForItsBoxNeverBlocksTheWindow) {
@@ -109,7 +109,7 @@ TEST_F(JobViewTest, ReaderCommandsOfTheWindowAreHeldWhileAWorkerLives) {
     QTest::qWait(10);
     EXPECT_TRUE(Enabled(kRead));
     EXPECT_FALSE(Enabled(kSetup));
-    view->EnableControl(kHiCo, true);
+    view->EnableReaderControls(true);
     EXPECT_FALSE(Enabled(kHiCo));
 
     view->JobRunning(false);
@@ -117,12 +117,13 @@ TEST_F(JobViewTest, ReaderCommandsOfTheWindowAreHeldWhileAWorkerLives) {
     EXPECT_FALSE(Enabled(kBeepOn));
     EXPECT_FALSE(Enabled(kBeepOff));
 
-    // A control disabled while the worker ran stays disabled after it.
+    // A control disabled while the worker ran stays disabled after it; Setup was not touched.
     view->JobRunning(true);
-    view->EnableControl(kLoCo, false);
+    view->EnableReaderControls(false);
     view->JobRunning(false);
     EXPECT_FALSE(Enabled(kLoCo));
-    EXPECT_TRUE(Enabled(kHiCo));
+    EXPECT_FALSE(Enabled(kHiCo));
+    EXPECT_TRUE(Enabled(kSetup));
 }
 
 }  // namespace

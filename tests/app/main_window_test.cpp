@@ -92,13 +92,7 @@ TEST_F(MainWindowTest, ShowTracksRefreshesCountersAndFetchTracksGivesZeroTermina
     EXPECT_EQ(Counter(3), "0");
     EXPECT_EQ(QApplication::focusWidget(), Button(1));
 
-    std::array<TrackBuffer, 3> buffers;
-    for (auto& b : buffers) b.fill('x');
-    window->FetchTracks(buffers);
-    EXPECT_STREQ(buffers[0].data(), "%B12?");
-    EXPECT_EQ(std::string(buffers[1].data()), std::string(255, '5'));
-    EXPECT_EQ(buffers[2][0], '\0');
-    EXPECT_EQ(buffers[0][200], '\0');
+    EXPECT_EQ(window->FetchTracks(), (TrackTexts{"%B12?", std::string(255, '5'), ""}));
 }
 
 TEST_F(MainWindowTest, TrackCheckBoxEmptiesAndLocksTheBoxButKeepsTheCount) {

@@ -11,7 +11,7 @@ namespace tollwick::testing {
 namespace {
 
 using namespace mainid;
-using Texts = std::array<std::string, 3>;
+using Texts = TrackTexts;
 
 class SeqWriteTest : public BatchTest {
   protected:

@@ -695,7 +695,7 @@ std::vector<HidDeviceInfo> VirtualBackend::Enumerate(uint16_t vendorId, uint16_t
         if (!reader.plugged_) continue;
         if (reader.options_.vendorId != vendorId || reader.options_.productId != productId)
             continue;
-        found.push_back({"virtual:" + std::to_string(i), vendorId, productId, ""});
+        found.push_back({"virtual:" + std::to_string(i), vendorId, productId});
     }
     return found;
 }

@@ -1,4 +1,4 @@
-#include "jobs/card_export.h"
+#include "files/card_export.h"
 
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -83,9 +83,7 @@ std::string CardExportJson(const CardCapture& capture, bool showAccountNumbers) 
     for (int t = 0; t < 3; ++t) {
         out["track" + std::to_string(t + 1)] = TrackJson(capture, t, showAccountNumbers);
     }
-    const std::array<std::string, 3> texts{std::string(capture.card.Text(0)),
-                                           std::string(capture.card.Text(1)),
-                                           std::string(capture.card.Text(2))};
+    const TrackTexts texts = capture.card.Texts();
     out["fields"] = CardFieldsJson(ParseCardFields(texts, showAccountNumbers));
     if (capture.blockDamaged) out["read_block_damaged"] = true;
     return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

@@ -1,7 +1,6 @@
-#include "jobs/setup_connection.h"
+#include "device/setup_connection.h"
 
 #include "carddata/data_type.h"
-#include "settings/stored_settings.h"
 
 namespace tollwick {
 
@@ -12,20 +11,18 @@ SetupPort ParseSetupPort(std::string_view text) {
     return {SetupPortCheck::kOk, port};
 }
 
-SetupConnection ConnectForSetup(ReaderCommands& reader, ProfileStore& profile, int typedPort) {
-    const std::optional<int> stored = StoredPort(profile);
+SetupConnection ConnectForSetup(ReaderCommands& reader, std::optional<int> stored, int typedPort) {
     if (stored && *stored > 0) {
         const int port = reader.ConnectPort(*stored);
-        if (port >= 0) return {true, port};
+        if (port >= 0) return {true, port, false};
     }
     // The port the operator set before: the connection is left as it is.
-    if (stored && *stored == 0) return {true, 0};
+    if (stored && *stored == 0) return {true, 0, false};
 
     int port = reader.ConnectPort(typedPort);
     if (port < 0) port = reader.ConnectScan();
-    if (port < 0) return {false, -1};
-    StorePort(profile, typedPort);
-    return {true, port};
+    if (port < 0) return {false, -1, false};
+    return {true, port, true};
 }
 
 }  // namespace tollwick

@@ -1,4 +1,4 @@
-#include "jobs/job_flags.h"
+#include "jobs/card_reports.h"
 
 #include "carddata/write_verify.h"
 
@@ -47,17 +47,6 @@ bool ReportQueue::AwaitShown(std::stop_token stop) {
 void ReportQueue::SetWakeUp(std::function<void()> wake) {
     std::lock_guard lock(mutex_);
     wake_ = std::move(wake);
-}
-
-void CardReadTap::SetListener(std::function<void(const CardCapture&)> listener) {
-    std::lock_guard lock(mutex_);
-    listener_ = std::move(listener);
-}
-
-void CardReadTap::Publish(const CardCapture& capture) const {
-    // Under the lock: a listener being cleared is never called afterwards.
-    std::lock_guard lock(mutex_);
-    if (listener_) listener_(capture);
 }
 
 std::string VerifyFailureText(const CardReport& report) {

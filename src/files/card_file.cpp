@@ -1,4 +1,4 @@
-#include "jobs/card_file.h"
+#include "files/card_file.h"
 
 #include <cstdio>
 
@@ -105,6 +105,8 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -114,6 +116,23 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
 
 namespace tollwick {
 
+bool OpenCardFileToRead(const std::string& path, std::ifstream& in) {
+#ifndef _WIN32
+    // Looked at without blocking first: an open of a FIFO waits for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular) {
+        errno = EINVAL;
+        return false;
+    }
+#endif
+    in.open(path, std::ios::binary);
+    return in.is_open();
+}
+
 std::FILE* OpenCardDataFile(const std::string& path) {
 #ifdef _WIN32
     const int fd =
@@ -122,8 +141,12 @@ std::FILE* OpenCardDataFile(const std::string& path) {
     std::FILE* file = _fdopen(fd, "ab");
     if (file == nullptr) _close(fd);
 #else
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    // O_NONBLOCK: a FIFO without a reader fails the open instead of blocking it; the writes are
+    // made blocking again.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0) return nullptr;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::FILE* file = ::fdopen(fd, "ab");
     if (file == nullptr) ::close(fd);
 #endif

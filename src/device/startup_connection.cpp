@@ -1,29 +1,28 @@
-#include "jobs/startup_connection.h"
+#include "device/startup_connection.h"
 
 #include <cstring>
 
-#include "settings/stored_settings.h"
+#include "carddata/data_type.h"
 
 namespace tollwick {
 
-StartupConnection ConnectAtStartup(ReaderCommands& reader, ProfileStore& profile,
+StartupConnection ConnectAtStartup(ReaderCommands& reader, std::string_view storedPort,
                                    Track2Density density, ConnectDetail detail) {
     StartupConnection result;
-    const std::string storedPort = profile.Read("PORTNUM", "");
     if (!storedPort.empty()) result.port = reader.ConnectPort(StoredTextToInt(storedPort));
     if (result.port < 0) result.port = reader.ConnectScan();
     if (result.port < 0) return result;
 
     result.densityResult = reader.SetTrack2Density(density == Track2Density::k210);
-    result.portStored = StorePort(profile, result.port);
     if (detail == ConnectDetail::kDensityOnly) return result;
     int coercivity = kHiCo;
-    if (reader.QueryCoercivity(coercivity) == kReaderOk) {
+    if (reader.QueryCoercivity(coercivity) == CommandStatus::kOk) {
         result.coercivity = coercivity;
-        if (detail == ConnectDetail::kFullHiCo) reader.SetHiCo();
+        // The switch is made whatever the reader answers; its result is not looked at.
+        if (detail == ConnectDetail::kFullHiCo) static_cast<void>(reader.SetHiCo());
     }
     char version[20] = {};
-    if (reader.ReadVersion(version, sizeof version) == kReaderOk) {
+    if (reader.ReadVersion(version, sizeof version) == CommandStatus::kOk) {
         result.versionRead = true;
         result.version.assign(version, strnlen(version, sizeof version));
         result.beepSupported = VersionSupportsBeep(version);

@@ -24,8 +24,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "carddata/card_capture.h"
 #include "carddata/card_fields.h"
-#include "jobs/job_flags.h"
 
 namespace tollwick {
 

@@ -1,12 +1,12 @@
 // What the Setup dialog's OK does with the reader: the typed port is checked, then the reader is
-// connected under the stored port, or under the typed one (or a scanned one) and the typed port
-// is stored.
+// connected under the stored port, or under the typed one (or a scanned one), after which the
+// typed port is to be stored.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "device/reader_commands.h"
-#include "settings/profile_store.h"
 
 namespace tollwick {
 
@@ -29,10 +29,14 @@ SetupPort ParseSetupPort(std::string_view text);
 struct SetupConnection {
     bool connected = false;  // also true for a stored port 0, where no attempt is made
     int port = -1;
+    // Connected under the typed port or a scan: the typed port is to go to PORTNUM (whatever
+    // port answered).
+    bool storeTypedPort = false;
 };
 
 // A stored port above 0 first; a stored port 0 makes no attempt; otherwise the typed port and
-// then a scan, and on success the typed port goes to PORTNUM (whatever port answered).
-SetupConnection ConnectForSetup(ReaderCommands& reader, ProfileStore& profile, int typedPort);
+// then a scan. storedPort: the stored PORTNUM, nothing when none is stored.
+SetupConnection ConnectForSetup(ReaderCommands& reader, std::optional<int> storedPort,
+                                int typedPort);
 
 }  // namespace tollwick

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -41,7 +42,7 @@ class CardFileReader {
     };
     struct Result {
         Outcome outcome = Outcome::kEndOfFile;
-        std::array<std::string, 3> tracks;
+        TrackTexts tracks;
         // Lines whose data held a character the track cannot carry, in file order.
         std::vector<int> formatErrorLines;
     };
@@ -64,7 +65,12 @@ std::string CardFileFormatError(int line);
 
 namespace tollwick {
 
-// Opens a file that holds card data (a card file, an export) for appending. A file it creates
+// Opens a card file to read (From File). A FIFO, a device or a folder is refused at once, so
+// that nothing blocks on it: false, with errno set.
+bool OpenCardFileToRead(const std::string& path, std::ifstream& in);
+
+// Opens a file that holds card data (a card file, an export) for appending. A FIFO that no
+// program reads is refused rather than waited for (ENXIO). A file it creates
 // gets mode 0600, readable by its owner only, whatever the umask; an existing file keeps its
 // mode. nullptr, with errno set, when it cannot be opened.
 std::FILE* OpenCardDataFile(const std::string& path);

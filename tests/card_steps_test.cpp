@@ -1,0 +1,160 @@
+// The card steps both programs take, over a scripted reader and the virtual reader, on virtual
+// time.
+#include <gtest/gtest.h>
+
+#include "carddata/track_codec.h"
+#include "cardsteps/card_steps.h"
+#include "scripted_backend.h"
+
+namespace tollwick {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace std::chrono_literals;
+
+// A reader that answered the connection test and now sends what the test scripts.
+struct ScriptedRig {
+    ScriptedRig() {
+        s.Reply({kEsc, 'y'});
+        EXPECT_EQ(commands.ConnectPort(1), 1);
+        s.output.clear();
+    }
+    testing::ScriptedState s;
+    testing::ScriptedBackend backend{s};
+    ReaderLink link{backend, s.clock};
+    ReaderCommands commands{link};
+};
+
+TEST(CardSteps, AReadBlockIsTakenApartAndWhatIsNoBlockIsNeverABlankCard) {
+    const Bytes track2 = {0xD4, 0x11, 0x92, 0x7C, 0x20};  // ";1234?" at 5 bits
+    struct Case {
+        const char* what;
+        Bytes block;
+        bool damaged;
+        TrackTexts texts;
+    };
+    const Case cases[] = {
+        {"a read block",
+         BuildReadBlock({Bytes{}, track2, Bytes{}}),
+         false,
+         {"{NO DATA}", ";1234?", "{NO DATA}"}},
+        {"no ESC 's' header",
+         {kEsc, 'x', kEsc, 2, 5, 0xD4, 0x11, 0x92, 0x7C, 0x20, 0, 0, 0, 0},
+         true,
+         {"{Trace1 data error}", "{Trace2 data error}", "{Trace3 data error}"}},
+        {"tracks out of order",
+         {kEsc, 's', kEsc, 2, 1, 0xD4, kEsc, 1, 0, 0, 0, 0, 0},
+         true,
+         {"{Trace1 data error}", "{Trace2 data error}", "{Trace3 data error}"}},
+    };
+    for (const Case& c : cases) {
+        ScriptedRig rig;
+        ASSERT_EQ(ArmRead(rig.commands, kReadArmTries), CommandStatus::kOk);
+        rig.s.Send(c.block);
+        ReceivedBlock block;
+        ASSERT_EQ(AwaitCard(rig.commands, StepWait{}, block), StepOutcome::kDone) << c.what;
+        EXPECT_EQ(block.damaged, c.damaged) << c.what;
+        const CardCapture card = DecodeReceived(block, kIsoTrackSet, DataType::kIso);
+        EXPECT_EQ(card.card.Texts(), c.texts) << c.what;
+        EXPECT_EQ(card.Failed(), c.damaged) << c.what;
+        if (!c.damaged) {
+            EXPECT_EQ(card.raw[1], track2) << c.what;  // the bytes as they came
+        }
+    }
+}
+
+TEST(CardSteps, AWaitEndsOnItsTimeoutOnTheLinksClockOrOnTheStop) {
+    // Nothing comes: the wait takes its time on the link's clock, then disarms the reader.
+    ScriptedRig rig;
+    StepWait wait;
+    wait.timeout = 2s;
+    const auto start = rig.s.clock.Now();
+    ReceivedBlock block;
+    EXPECT_EQ(AwaitCard(rig.commands, wait, block), StepOutcome::kTimedOut);
+    const auto waited = rig.s.clock.Now() - start;
+    EXPECT_GE(waited, 2s);
+    EXPECT_LT(waited, 2s + 400ms);  // one poll's 350 ms wait at most beyond it
+    ASSERT_FALSE(rig.s.output.empty());
+    EXPECT_EQ(rig.s.output.back(), (Bytes{0, kEsc, 'a', 0, 0, 0, 0, 0, 0}));
+
+    // The same for a status; and a stop ends either wait at once.
+    TrackTexts texts{"", "1", ""};
+    EXPECT_EQ(WriteCard(rig.commands, texts, kIsoTrackSet, wait), StepOutcome::kTimedOut);
+    std::stop_source stop;
+    stop.request_stop();
+    wait.stop = stop.get_token();
+    EXPECT_EQ(AwaitCard(rig.commands, wait, block), StepOutcome::kStopped);
+    EXPECT_EQ(EraseCard(rig.commands, 1, wait), StepOutcome::kStopped);
+
+    // Not connected: the link failed.
+    ScriptedRig gone;
+    gone.s.failWrites = true;
+    EXPECT_EQ(ArmRead(gone.commands, kReadArmTries), CommandStatus::kFailed);
+    EXPECT_EQ(gone.s.output.size(), 0u);
+    EXPECT_EQ(AwaitCard(gone.commands, StepWait{}, block), StepOutcome::kLinkFailed);
+}
+
+// Records what a round of writes reported.
+class RecordingRound final : public WriteRound {
+  public:
+    bool verify = false;
+    std::vector<WriteAttempt> attempts;
+    TrackSet Formats() override { return kIsoTrackSet; }
+    bool VerifyAfterWrite() override { return verify; }
+    bool Attempted(const WriteAttempt& attempt, const TrackTexts&) override {
+        attempts.push_back(attempt);
+        return true;
+    }
+};
+
+TEST(CardSteps, ARejectedCardIsWrittenAgainAndAWrittenOneIsVerified) {
+    testing::VirtualRig rig;
+    ASSERT_TRUE(rig.Connect());
+    rig.reader.SetAutoSwipe(0, 10ms, false);  // the same card every time
+    rig.reader.SetRejectNext(true);
+    RecordingRound round;
+    round.verify = true;
+    TrackTexts texts{"abc", "1234", ""};
+    ASSERT_EQ(WriteUntilTaken(rig.commands, texts, round, StepWait{}), StepOutcome::kDone);
+    ASSERT_EQ(round.attempts.size(), 2u);
+    EXPECT_EQ(round.attempts[0].write, StepOutcome::kRejected);
+    EXPECT_EQ(round.attempts[0].check, WriteCheck::kNone);
+    EXPECT_EQ(round.attempts[1].write, StepOutcome::kDone);
+    EXPECT_EQ(round.attempts[1].check, WriteCheck::kVerified);
+    EXPECT_EQ(texts[0], "ABC");  // as it went out
+
+    // The card read back holds something else: it differs, and the same texts go on.
+    uint8_t differing = 0;
+    TrackTexts other{"ABD", "1234", ""};
+    ASSERT_EQ(ReadBackWritten(rig.commands, other, kIsoTrackSet, StepWait{}, differing),
+              StepOutcome::kDone);
+    EXPECT_EQ(differing, 0b001);
+
+    // The link gone after the write: written, not read back, and the round ends there.
+    StepWait wait;
+    wait.timeout = 1s;
+    class UnplugBeforeReadBack final : public WriteRound {
+      public:
+        explicit UnplugBeforeReadBack(VirtualReader& reader) : reader_(reader) {}
+        std::vector<WriteAttempt> attempts;
+        TrackSet Formats() override { return kIsoTrackSet; }
+        bool VerifyAfterWrite() override { return true; }
+        bool BeforeReadBack() override {
+            reader_.Unplug();
+            return true;
+        }
+        bool Attempted(const WriteAttempt& attempt, const TrackTexts&) override {
+            attempts.push_back(attempt);
+            return true;
+        }
+
+      private:
+        VirtualReader& reader_;
+    } unplugged(rig.reader);
+    EXPECT_EQ(WriteUntilTaken(rig.commands, texts, unplugged, wait), StepOutcome::kLinkFailed);
+    ASSERT_EQ(unplugged.attempts.size(), 1u);
+    EXPECT_EQ(unplugged.attempts[0].check, WriteCheck::kNotReadBack);
+}
+
+}  // namespace
+}  // namespace tollwick
