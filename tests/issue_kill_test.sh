@@ -24,7 +24,7 @@ data="$work/data.csv"
 } >"$data"
 
 check() {  # journal deck-prefix readers
-    python3 - "$1" "$2" "$3" "$rows" <<'PY'
+    /usr/bin/env python3 - "$1" "$2" "$3" "$rows" <<'PY'
 import json, re, sqlite3, sys
 journal, deck, readers, rows = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 db = sqlite3.connect(journal)

@@ -179,6 +179,19 @@ TEST_F(IssueRunTest, AReaderPulledOutLeavesItsRecordUncertainAndTheOtherGoesOn) 
     }
     EXPECT_EQ(cards.size(), 8u);
     for (const auto& [record, count] : cards) EXPECT_EQ(count, 1) << record;
+
+    // An uncertain card that does hold its record (the status was lost on its way): read, it is
+    // recorded verified, and its record is not written again.
+    const auto held = journal_->BeginAttempt(9, "virtual:1", "d");
+    const auto slot = journal_->CardsTakenBy("virtual:1", held->id);
+    Deck deck = first.Virtual().GetDeck();
+    deck.cards[static_cast<std::size_t>(*slot)] = CardFromTexts("", {"", "109", ""}, kIsoTrackSet);
+    first.Virtual().SetDeck(deck);
+    EXPECT_EQ(again.Decide(first, *held, {"", "109", ""}), StepOutcome::kDone);
+    journal_->History(9, history);
+    EXPECT_EQ(history[0].status, AttemptStatus::kVerified);
+    EXPECT_TRUE(history[0].decided);
+    EXPECT_EQ(PlanRow(history, false, 0).action, RowAction::kDone);
 }
 
 }  // namespace

@@ -56,6 +56,8 @@ class IssueWindow final : public QWidget, public IssueJobListener {
     void Stop();
 
     QLineEdit* DataPath() const { return dataPath_; }
+    QPushButton* OpenButton() const { return openData_; }
+    QPushButton* ChooseJournalButton() const { return chooseJournal_; }
     QTableWidget* Preview() const { return preview_; }
     QLineEdit* Template(int track) const { return templates_[static_cast<std::size_t>(track)]; }
     QToolButton* InsertButton(int track) const { return insert_[static_cast<std::size_t>(track)]; }

@@ -87,7 +87,6 @@ IssueJob::~IssueJob() {
 bool IssueJob::Launch(std::unique_ptr<IssueSetup> setup) {
     // A job still running stops (the reader disarmed) before this one takes the swipe window.
     monitor_.StopJob(/*reset=*/false);
-    setup_ = std::move(setup);
     paused_.store(false);
     JobView& view = monitor_.Context().view;
     view.EnableJobButtons(false);
@@ -97,7 +96,7 @@ bool IssueJob::Launch(std::unique_ptr<IssueSetup> setup) {
     view.ShowSwipe(true);
     view.CentreSwipe();
     running_.store(true);
-    std::shared_ptr<IssueSetup> run = setup_;
+    std::shared_ptr<IssueSetup> run = std::move(setup);
     const bool started = monitor_.StartJob([this, run](JobContext context, std::stop_token stop) {
         Worker(*this, context).Run(*run, stop);
         running_.store(false);

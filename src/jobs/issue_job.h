@@ -38,7 +38,8 @@ class IssueJob {
     ~IssueJob();
 
     // Starts the run prepared in `setup` (its journal started), a worker on the monitor's runner
-    // that stops a job still running first. False when the worker could not be started.
+    // that stops a job still running first. The setup, and with it the journal, goes when the
+    // worker ends. False when the worker could not be started.
     bool Launch(std::unique_ptr<IssueSetup> setup);
     // Pause holds the run before its next record (the card in hand is finished); resume lets
     // it go on.
@@ -53,7 +54,6 @@ class IssueJob {
     class Worker;
     JobMonitor& monitor_;
     IssueJobListener& listener_;
-    std::shared_ptr<IssueSetup> setup_;
     std::atomic<bool> paused_{false};
     std::atomic<bool> running_{false};
     std::mutex mutex_;
