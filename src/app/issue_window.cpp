@@ -34,6 +34,11 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// "1 record", "3 records".
+QString Counted(long long count, const char* what) {
+    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(what)).arg(count == 1 ? "" : "s");
+}
+
 }  // namespace
 
 IssueWindow::IssueWindow(JobMonitor& monitor, ProfileStore& profile, MessageBoxSeam& messageBoxes,
@@ -377,12 +382,13 @@ void IssueWindow::ShowEnd(const IssueTally& tally) {
         end =
             QStringLiteral("The run stopped: %1.").arg(Q(std::string(StatusText(*tally.stopped))));
     } else {
-        end = QStringLiteral("Done: %1 records written, %2 done before, %3 cards set aside.")
-                  .arg(tally.written)
+        end = QStringLiteral("Done: %1 written, %2 done before, %3 set aside.")
+                  .arg(Counted(tally.written, "record"))
                   .arg(tally.alreadyDone)
-                  .arg(tally.failedCards);
+                  .arg(Counted(tally.failedCards, "card"));
         if (tally.gaveUp) {
-            end += QStringLiteral(" %1 records failed on every card allowed.").arg(tally.gaveUp);
+            end += QStringLiteral(" %1 failed on every card allowed.")
+                       .arg(Counted(tally.gaveUp, "record"));
         }
     }
     status_->setText(end);

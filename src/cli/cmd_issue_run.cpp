@@ -94,6 +94,11 @@ class CliEvents final : public IssueEvents {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// "1 record", "3 records".
+std::string Counted(long long count, const std::string& what) {
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
 int ExitOf(const IssueTally& tally) {
     if (!tally.problem.empty()) return kExitFileFailed;
     if (tally.stopped) {
@@ -235,10 +240,10 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) 
                 {"uncertain_rows", tally.uncertain},
                 {"interrupted", exit == kExitInterrupted},
                 {"exit_status", exit}});
-    const std::string summary = std::to_string(tally.written) + " records written" +
+    const std::string summary = Counted(tally.written, "record") + " written" +
                                 (options.verify ? " and verified" : "") + ", " +
                                 std::to_string(tally.alreadyDone) + " done before, " +
-                                std::to_string(tally.failedCards) + " cards set aside";
+                                Counted(tally.failedCards, "card") + " set aside";
     if (!tally.problem.empty()) return out.Fail(exit, tally.problem + "; " + summary);
     if (exit == kExitInterrupted) return ctx.Interrupt(summary);
     if (tally.stopped) {
@@ -251,8 +256,8 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) 
     }
     out.Text(summary);
     if (tally.gaveUp) {
-        return out.Fail(exit, std::to_string(tally.gaveUp) +
-                                  " records failed on every card allowed (see the journal)");
+        return out.Fail(exit, Counted(tally.gaveUp, "record") +
+                                  " failed on every card allowed (see the journal)");
     }
     return exit;
 }

@@ -71,7 +71,7 @@ TEST_F(BatchTest, IssueCardsRunsAsAJobAndAsksAboutTheUncertainCard) {
         << boxes.asked[0].toStdString();
     EXPECT_EQ(issue.Records()->item(0, 1)->text(), "failed");
     EXPECT_EQ(issue.StatusLine()->text(),
-              "Done: 3 records written, 0 done before, 1 cards set aside.");
+              "Done: 3 records written, 0 done before, 1 card set aside.");
 }
 
 }  // namespace
