@@ -176,8 +176,7 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) 
     for (const UncertainCard& item : *uncertain) {
         const Attempt& attempt = item.attempt;
         const long long row = attempt.row;
-        const std::string card = "card " + std::to_string(attempt.card) + " (row " +
-                                 std::to_string(row) + ", " + attempt.reader + ")";
+        const std::string card = "card " + std::to_string(attempt.card) + " on " + attempt.reader;
         const std::string why = attempt.status == AttemptStatus::kUncertain
                                     ? " got its write block, and no status came"
                                     : " was written and never read back";
@@ -191,7 +190,8 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) 
         for (IssueStation* s : stations) {
             if (s->Name() == attempt.reader) station = s;
         }
-        out.Prompt("Swipe " + card + " again to check it: it" + why);
+        out.Prompt("Swipe " + card + " (row " + std::to_string(row) + ") again to check it: it" +
+                   why);
         const StepOutcome outcome = run.Decide(*station, attempt, item.texts);
         if (outcome != StepOutcome::kDone) {
             decided.uncertain.push_back(row);
@@ -244,16 +244,15 @@ int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) 
                                 (options.verify ? " and verified" : "") + ", " +
                                 std::to_string(tally.alreadyDone) + " done before, " +
                                 Counted(tally.failedCards, "card") + " set aside";
+    // The rows whose card the next run reads first (--recheck-uncertain).
+    for (long long row : tally.uncertain) {
+        out.Warn("row " + std::to_string(row) +
+                 " is uncertain: its card got the write block, and no status (or read-back) "
+                 "came");
+    }
     if (!tally.problem.empty()) return out.Fail(exit, tally.problem + "; " + summary);
     if (exit == kExitInterrupted) return ctx.Interrupt(summary);
-    if (tally.stopped) {
-        for (long long row : tally.uncertain) {
-            out.Warn("row " + std::to_string(row) +
-                     " is uncertain: its card got the write block "
-                     "and no status came");
-        }
-        return out.Fail(exit, StationFailure(*tally.stopped) + "; " + summary);
-    }
+    if (tally.stopped) return out.Fail(exit, StationFailure(*tally.stopped) + "; " + summary);
     out.Text(summary);
     if (tally.gaveUp) {
         return out.Fail(exit, Counted(tally.gaveUp, "record") +
