@@ -60,7 +60,10 @@ std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::filesystem::path& 
     sqlite3* db = nullptr;
     const int flags =
         mode == Mode::kIssue ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
-    const int opened = sqlite3_open_v2(path.string().c_str(), &db, flags, nullptr);
+    // SQLite takes file names in UTF-8 on every platform.
+    const std::u8string utf8 = path.u8string();
+    const std::string name(utf8.begin(), utf8.end());
+    const int opened = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
     std::unique_ptr<SqliteJournal> journal(new SqliteJournal(db));
     if (opened != SQLITE_OK) {
         error = "cannot open the journal " + path.string() + ": " +
