@@ -161,10 +161,9 @@ TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
     QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(500, 20),
                             Window().mapToGlobal(QPoint(500, 20)));
     QApplication::sendEvent(&Window(), &event);
-    EXPECT_EQ(entries,
-              (QStringList{"&Inspector\u2026", "&Export last card\u2026", "&Verify after write",
-                           "I&ssue cards\u2026", "Show the &Virtual reader", "",
-                           "关于 Tollwick(&A)..."}));
+    EXPECT_EQ(entries, (QStringList{"&Inspector\u2026", "&Export last card\u2026",
+                                    "&Verify after write", "I&ssue cards\u2026",
+                                    "Show the &Virtual reader", "", "关于 Tollwick(&A)..."}));
     EXPECT_TRUE(readerWindow->isVisible());
 
     // ... and so does Ctrl+Shift+V.
