@@ -499,7 +499,14 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     ASSERT_TRUE(named);
     EXPECT_EQ(named->cards[0].name, "Card 1");
 
+    // No folder is made for a deck: a missing one is said.
     const auto path = dir_ / "sub" / "deck.json";
+    EXPECT_FALSE(LoadOrCreateDeck(path, &error));
+    EXPECT_NE(error.find("the folder " + path.parent_path().string() + " does not exist"),
+              std::string::npos)
+        << error;
+    EXPECT_FALSE(fs::exists(path.parent_path()));
+    fs::create_directory(path.parent_path());
     ASSERT_TRUE(LoadOrCreateDeck(path));
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
