@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "carddata/account_mask.h"
+#include "cli/exit_codes.h"
 #include "cli/json_output.h"
 
 namespace tollwick {
@@ -23,10 +26,27 @@ void Output::ClearProgress() {
     progressShown_ = false;
 }
 
+bool Output::WriteStandardOutput(std::string_view bytes) {
+    if (stdoutError_ != 0) return false;
+    errno = 0;
+    std::cout << bytes << std::flush;
+    if (std::cout) return true;
+    stdoutError_ = errno != 0 ? errno : EIO;
+    return false;
+}
+
+void Output::WriteResults(std::string_view text) {
+    if (textToStderr_) {
+        std::cerr << text << std::flush;
+    } else {
+        WriteStandardOutput(text);
+    }
+}
+
 int Output::Fail(int exitStatus, std::string_view message) {
     ClearProgress();
     std::cerr << "tollwick-cli: " << Masked(message) << std::endl;
-    if (json_) std::cout << Masked(JsonLine(ErrorJson(exitStatus, message))) << std::flush;
+    if (json_) WriteStandardOutput(Masked(JsonLine(ErrorJson(exitStatus, message))));
     return exitStatus;
 }
 
@@ -43,21 +63,19 @@ void Output::Prompt(std::string_view line) {
 void Output::Text(std::string_view line) {
     if (json_) return;
     ClearProgress();
-    std::ostream& out = textToStderr_ ? std::cerr : std::cout;
-    out << Masked(line) << '\n' << std::flush;
+    WriteResults(Masked(line) + '\n');
 }
 
 void Output::Object(const nlohmann::ordered_json& object) {
     if (!json_) return;
     ClearProgress();
-    std::cout << Masked(JsonLine(object)) << std::flush;
+    WriteStandardOutput(Masked(JsonLine(object)));
 }
 
 void Output::CardText(std::string_view lines) {
     if (quiet_ || json_) return;
     ClearProgress();
-    std::ostream& out = textToStderr_ ? std::cerr : std::cout;
-    out << Masked(lines) << std::flush;
+    WriteResults(Masked(lines));
 }
 
 void Output::CardObject(const nlohmann::ordered_json& object) {
@@ -70,6 +88,35 @@ void Output::Progress(int card, std::optional<int> of) {
     if (of) std::cerr << " of " << *of;
     std::cerr << std::flush;
     progressShown_ = true;
+}
+
+void Output::SwipePrompt() {
+    if (!stderrIsTerminal_) return;
+    std::cerr << "\r\033[K" << kSwipePrompt << std::flush;
+    progressShown_ = true;
+}
+
+int Output::Close(int status) {
+    ClearProgress();
+    if (stdoutError_ == 0) {
+        errno = 0;
+        std::cout.flush();
+        if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            stdoutError_ = errno != 0 ? errno : EIO;
+        }
+    }
+    // A file system that writes behind (NFS, some full disks) reports a lost write when the file
+    // is closed: closing a copy of the descriptor asks it, and leaves standard output open for
+    // whoever called the tool in-process.
+    if (stdoutError_ == 0) {
+        const int copy = ::dup(STDOUT_FILENO);
+        if (copy >= 0 && ::close(copy) != 0) stdoutError_ = errno;
+    }
+    if (stdoutError_ == 0 || (status != kExitDone && status != kExitCheckFailed)) return status;
+    if (stdoutError_ == EPIPE) return kExitOutputClosed;
+    std::cerr << "tollwick-cli: cannot write to standard output: " << std::strerror(stdoutError_)
+              << std::endl;
+    return kExitFileFailed;
 }
 
 }  // namespace tollwick
