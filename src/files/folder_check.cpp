@@ -1,8 +1,18 @@
 #include "files/folder_check.h"
 
+#include <cstdlib>
+
 namespace tollwick {
 
 namespace fs = std::filesystem;
+
+fs::path OwnDataFolder() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && *data != '\0') return fs::path(data) / "Tollwick";
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && *home != '\0') return fs::path(home) / ".local" / "share" / "Tollwick";
+    return {};
+}
 
 std::optional<fs::path> MissingFolderOf(const fs::path& file) {
     const fs::path folder = file.parent_path();
@@ -13,6 +23,12 @@ std::optional<fs::path> MissingFolderOf(const fs::path& file) {
     if (type == fs::file_type::directory || type == fs::file_type::none ||
         type == fs::file_type::unknown) {
         return std::nullopt;
+    }
+    const fs::path own = OwnDataFolder();
+    if (type == fs::file_type::not_found && !own.empty() &&
+        folder.lexically_normal() == own.lexically_normal()) {
+        fs::create_directories(folder, error);
+        if (fs::is_directory(folder, error)) return std::nullopt;
     }
     return folder;
 }

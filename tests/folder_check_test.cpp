@@ -1,0 +1,45 @@
+// No folder is made for a file a user names, except the programs' own data folder.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "files/folder_check.h"
+
+namespace tollwick {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(FolderCheck, AMissingFolderIsSaidAndOnlyTheOwnDataFolderIsMade) {
+    const fs::path root =
+        fs::temp_directory_path() / ("tollwick-folder-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    std::ofstream(root / "file") << "x";
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string before = saved ? saved : "";
+    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+
+    EXPECT_FALSE(MissingFolderOf("deck.json"));  // the working folder
+    EXPECT_FALSE(MissingFolderOf(root / "deck.json"));
+    EXPECT_EQ(MissingFolderOf(root / "no" / "deck.json"), root / "no");
+    EXPECT_EQ(MissingFolderText(root / "no"),
+              "the folder " + (root / "no").string() + " does not exist");
+    EXPECT_FALSE(fs::exists(root / "no"));
+    EXPECT_EQ(MissingFolderOf(root / "file" / "deck.json"), root / "file");
+    EXPECT_EQ(MissingFolderText(root / "file"), (root / "file").string() + " is not a folder");
+
+    EXPECT_EQ(OwnDataFolder(), root / "data" / "Tollwick");
+    EXPECT_FALSE(MissingFolderOf(root / "data" / "Tollwick" / "deck.json"));
+    EXPECT_TRUE(fs::is_directory(root / "data" / "Tollwick"));
+
+    saved ? ::setenv("XDG_DATA_HOME", before.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
+    fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace tollwick
