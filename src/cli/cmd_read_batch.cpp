@@ -50,15 +50,19 @@ class RecordSink {
         return toStdout_ || ::fstat(fileno(file_), &info) != 0 || info.st_size == 0;
     }
 
-    // The record, on the disk when it is a file. Standard output goes through the run's output,
-    // whose failure ends the batch after this card.
+    // The record, on the disk when it is a file (a pipe or a terminal has no disk to reach).
+    // Standard output goes through the run's output, whose failure ends the batch.
     bool Append(const std::string& record) {
-        if (toStdout_) return out_.WriteStandardOutput(record);
-        if (std::fwrite(record.data(), 1, record.size(), file_) != record.size()) return false;
-        if (std::fflush(file_) != 0) return false;
+        std::FILE* file = toStdout_ ? stdout : file_;
+        if (toStdout_) {
+            if (!out_.WriteStandardOutput(record)) return false;
+        } else if (std::fwrite(record.data(), 1, record.size(), file) != record.size() ||
+                   std::fflush(file) != 0) {
+            return false;
+        }
         struct stat info {};
-        if (::fstat(fileno(file_), &info) == 0 && S_ISREG(info.st_mode)) {
-            return ::fsync(fileno(file_)) == 0;
+        if (::fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
+            return ::fsync(fileno(file)) == 0;
         }
         return true;
     }
