@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QKeySequence>
 
+#include "app/file_names.h"
 #include "app/inspector_window.h"
 #include "app/message_box_seam.h"
 #include "app/tollwick_dlg.h"
@@ -103,7 +104,7 @@ void CardTools::ExportLastCard() {
         dialogs_->ChooseCardFile(&window_, FileDialogSeam::Purpose::kExport);
     if (!path) return;
     std::string error;
-    if (!ExportCard(QFile::encodeName(*path).toStdString(), card, &error)) {
+    if (!ExportCard(PathFromUtf8(FileNameArgument(*path)), card, &error)) {
         messageBoxes_.Inform(&window_, ExportFailedText(*path, QString::fromStdString(error)));
     }
 }

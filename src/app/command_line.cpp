@@ -1,6 +1,9 @@
 #include "app/command_line.h"
 
+#include <string>
 #include <string_view>
+
+#include "settings/profile_store.h"
 
 namespace tollwick {
 
@@ -82,7 +85,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 const char* CommandLineHelp() {
-    return "Usage: tollwick [--simulate [--deck FILE]] [--profile FILE]\n"
+    static const std::string text =
+        std::string("Usage: tollwick [--simulate [--deck FILE]] [--profile FILE]\n"
            "Reads, writes, copies and compares magnetic stripe cards on the VK3300S.\n"
            "\n"
            "Options:\n"
@@ -90,12 +94,15 @@ const char* CommandLineHelp() {
            "  --deck FILE     With --simulate: keep the virtual cards in this JSON file\n"
            "                  (created with sample cards when missing, saved after every card\n"
            "                  written or erased).\n"
-           "  --profile FILE  Settings file to use (default: $TOLLWICK_PROFILE, else\n"
-           "                  ~/.config/Tollwick/Tollwick.ini).\n"
-           "  -h, --help      Show this help and exit.\n"
-           "  --version       Show the version and exit.\n"
-           "\n"
-           "Exit status: 0 closed normally; 1 the deck could not be used; 2 usage error.\n";
+           "  --profile FILE  Settings file to use (default:\n"
+           "                  ") +
+        kDefaultProfileHelp +
+        ").\n"
+        "  -h, --help      Show this help and exit.\n"
+        "  --version       Show the version and exit.\n"
+        "\n"
+        "Exit status: 0 closed normally; 1 the deck could not be used; 2 usage error.\n";
+    return text.c_str();
 }
 
 }  // namespace tollwick

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/desktop_session.h"
@@ -14,6 +15,7 @@
 #include "device/hid_backend.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
+#include "files/utf8_path.h"
 #include "settings/profile_store.h"
 #include "tollwick_version.h"
 
@@ -34,8 +36,13 @@ int Printed(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before QApplication, which needs a display: --help, --version and mistakes need none.
-    const tollwick::CommandLine options = tollwick::ParseCommandLine(argc, argv);
+    // Before QApplication, which needs a display: --help, --version and mistakes need none. The
+    // arguments as UTF-8 (on Windows from the UTF-16 command line).
+    const std::vector<std::string> arguments = tollwick::Utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    const tollwick::CommandLine options =
+        tollwick::ParseCommandLine(static_cast<int>(pointers.size()), pointers.data());
     if (!options.error.empty()) return Usage(options.error);
     if (options.help) return Printed(tollwick::CommandLineHelp());
     if (options.version) {
@@ -51,7 +58,7 @@ int main(int argc, char** argv) {
     const bool demo = options.screenshotDir.has_value();
     const bool simulate = options.simulate || demo;
 
-    tollwick::ProfileStore profile(options.profile ? std::filesystem::path(*options.profile)
+    tollwick::ProfileStore profile(options.profile ? tollwick::PathFromUtf8(*options.profile)
                                                    : tollwick::DefaultProfilePath());
 
     // The virtual reader and its window, when simulating; the reader outlives the session.
@@ -61,12 +68,12 @@ int main(int argc, char** argv) {
     if (simulate) {
         tollwick::Deck deck = tollwick::SampleDeck();
         if (options.deck) {
-            deckFile = std::filesystem::path(*options.deck);
+            deckFile = tollwick::PathFromUtf8(*options.deck);
             std::string error;
             auto loaded = tollwick::LoadOrCreateDeck(*deckFile, &error);
             if (!loaded) {
                 std::fprintf(stderr, "tollwick: cannot use the deck %s: %s\n",
-                             deckFile->string().c_str(), error.c_str());
+                             tollwick::PathToUtf8(*deckFile).c_str(), error.c_str());
                 return 1;
             }
             deck = std::move(*loaded);

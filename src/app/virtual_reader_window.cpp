@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/file_names.h"
 #include "app/tollwick_dlg.h"
 #include "carddata/card_summary.h"
 #include "device/virtual/deck.h"
@@ -37,7 +38,7 @@ QString ArmedText(VirtualReader::Armed armed, bool plugged) {
 }
 
 QString PathText(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
+    return FileNameText(path);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "cli/card_steps.h"
 #include "cli/cmd_write.h"
 #include "cli/json_output.h"
+#include "files/utf8_path.h"
 #include "jobs/card_file.h"
 
 namespace tollwick {
@@ -20,10 +21,10 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     std::ifstream file;
     if (path != "-") {
         std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
+        if (std::filesystem::is_directory(PathFromUtf8(path), error)) {
             return out.Fail(kExitFileFailed, "Open file fail!! (" + path + ": it is a folder)");
         }
-        file.open(path, std::ios::binary);
+        file.open(PathFromUtf8(path), std::ios::binary);
         if (!file) {
             return out.Fail(kExitFileFailed,
                             "Open file fail!! (" + path + ": " + std::strerror(errno) + ")");

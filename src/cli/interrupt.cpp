@@ -1,25 +1,15 @@
 #include "cli/interrupt.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace tollwick {
 namespace {
 
 std::atomic<bool> gInterrupted{false};
-
-sigset_t WatchedSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
 
 class InterruptibleDevice final : public HidDevice {
   public:
@@ -63,28 +53,12 @@ bool Interrupted() {
     return gInterrupted.load(std::memory_order_acquire);
 }
 
-SignalWatch::SignalWatch() {
-    const sigset_t set = WatchedSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    thread_ = std::thread([this, set] {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&set, &signal) != 0) continue;
-            if (stopping_) return;
-            if (gInterrupted.exchange(true, std::memory_order_acq_rel)) {
-                static constexpr char kAgain[] = "tollwick-cli: interrupted again, stopping now\n";
-                [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
-                std::_Exit(130);
-            }
-        }
-    });
-}
-
-SignalWatch::~SignalWatch() {
-    stopping_ = true;
-    // Wakes the watcher; the signal stays blocked, so a late one is dropped at exit.
-    pthread_kill(thread_.native_handle(), SIGTERM);
-    thread_.join();
+void TakeInterrupt() {
+    if (gInterrupted.exchange(true, std::memory_order_acq_rel)) {
+        std::fputs("tollwick-cli: interrupted again, stopping now\n", stderr);
+        std::fflush(stderr);
+        std::_Exit(130);
+    }
 }
 
 bool PauseUnlessInterrupted(int ms) {

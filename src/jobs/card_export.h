@@ -24,6 +24,7 @@
 #include <nlohmann/json.hpp>
 
 #include "carddata/card_fields.h"
+#include "files/local_time.h"
 #include "jobs/job_flags.h"
 
 namespace tollwick {
@@ -39,9 +40,6 @@ nlohmann::ordered_json TrackFormatJson(const TrackSettings& settings);
 
 // The card as one JSON object, pretty-printed, ending in a line feed.
 std::string CardExportJson(const CardCapture& capture);
-
-// "2026-12-07T12:54:32+01:00": local time with its offset from UTC.
-std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 // Writes the card's JSON to `path`, replacing what the file held, in one step (a crash leaves
 // the old file or the new one). A new file is created 0600: it holds card data. False, with the

@@ -64,18 +64,13 @@ std::string CardFileFormatError(int line);
 
 namespace tollwick {
 
-// Opens a file that holds card data (a card file, an export) for appending. A file it creates
-// gets mode 0600, readable by its owner only, whatever the umask; an existing file keeps its
-// mode. nullptr, with errno set, when it cannot be opened.
-std::FILE* OpenCardDataFile(const std::string& path);
-
 // Appends records to a card file; each record is flushed and synced to the disk before Append
 // returns, so a good card is never lost when the program or the machine stops. A file it creates
 // is readable by its owner only (mode 0600): it holds names and account numbers. An existing file
 // keeps its mode.
 class CardFileAppender {
   public:
-    explicit CardFileAppender(const std::string& path);  // created 0600 when missing
+    explicit CardFileAppender(const std::string& path);  // UTF-8; created 0600 when missing
     ~CardFileAppender();
     CardFileAppender(const CardFileAppender&) = delete;
     CardFileAppender& operator=(const CardFileAppender&) = delete;

@@ -1,4 +1,5 @@
 #include "jobs/card_file_jobs.h"
+#include "files/utf8_path.h"
 
 #include <algorithm>
 
@@ -139,7 +140,7 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
     JobContext& context = monitor_.Context();
     JobView& view = context.view;
     fromFileChosen_ = path;
-    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+    auto file = std::make_unique<std::ifstream>(PathFromUtf8(path), std::ios::binary);
     if (!file->is_open()) {
         view.MessageBox(kOpenFail);
         return false;

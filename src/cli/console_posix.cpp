@@ -1,0 +1,11 @@
+#include <unistd.h>
+
+#include "cli/console.h"
+
+namespace tollwick {
+
+ProgressStyle PrepareConsole() {
+    return ::isatty(STDERR_FILENO) == 1 ? ProgressStyle::kRewrite : ProgressStyle::kNone;
+}
+
+}  // namespace tollwick
