@@ -4,6 +4,13 @@
 
 namespace tollwick {
 
+// Prepares the standard streams once, before anything is read or written. On Windows they are
+// switched to binary, so that results, card files and CSV rows on standard output carry the
+// same bytes as on Linux (text mode would turn a CSV row's "\r\n" into "\r\r\n"), and a console
+// to UTF-8 output (card texts and file names print as they are) and to virtual terminal
+// processing where it has it. Nothing to do on POSIX.
+void PrepareConsole();
+
 // How a batch shows which card it waits for, on standard error.
 enum class ProgressStyle {
     kNone,     // not a terminal (a file, a pipe): no progress at all
@@ -11,9 +18,6 @@ enum class ProgressStyle {
     kLines,    // a console without those sequences (older Windows consoles): a line per card
 };
 
-// Prepares the terminal once per run and tells how standard error shows progress. On Windows
-// the console is switched to UTF-8 output (card texts and file names print as they are) and to
-// virtual terminal processing where the console has it.
-ProgressStyle PrepareConsole();
+ProgressStyle StderrProgressStyle();
 
 }  // namespace tollwick

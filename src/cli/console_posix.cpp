@@ -4,7 +4,9 @@
 
 namespace tollwick {
 
-ProgressStyle PrepareConsole() {
+void PrepareConsole() {}
+
+ProgressStyle StderrProgressStyle() {
     return ::isatty(STDERR_FILENO) == 1 ? ProgressStyle::kRewrite : ProgressStyle::kNone;
 }
 

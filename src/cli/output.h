@@ -13,8 +13,8 @@ namespace tollwick {
 
 class Output {
   public:
-    // progress: how standard error shows a batch's progress (PrepareConsole() tells).
-    Output(bool json, bool quiet, ProgressStyle progress = PrepareConsole());
+    // progress: how standard error shows a batch's progress.
+    Output(bool json, bool quiet, ProgressStyle progress = StderrProgressStyle());
 
     bool Json() const { return json_; }
     bool Quiet() const { return quiet_; }
