@@ -71,7 +71,10 @@ fetch_source() {
     echo "$sha256  $deps/src/$dsc" | sha256sum --check --quiet ||
         { say "$dsc is not the pinned one"; exit 1; }
     rm -rf "$deps/src/$name"
-    dpkg-source --no-check -x "$deps/src/$dsc" "$deps/src/$name" >/dev/null
+    # Checks every file against the .dsc. The uploader's signature on it needs debian-keyring;
+    # the trust comes from apt's signed index and the pin.
+    dpkg-source -x "$deps/src/$dsc" "$deps/src/$name" >"$deps/$name-unpack.log" 2>&1 ||
+        { cat "$deps/$name-unpack.log" >&2; say "$dsc: its files do not match it"; exit 1; }
 }
 
 build_dependencies() {

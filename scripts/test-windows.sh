@@ -29,7 +29,7 @@ fi
 export WINEDEBUG=-all WINEPREFIX="$PWD/build/wine" WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p 2>/dev/null || true  # already running for this prefix: fine
 trap 'wineserver -k 2>/dev/null || true' EXIT
 wineboot --init >/dev/null 2>&1
 say "wine ready after $((SECONDS - start)) s"
@@ -48,7 +48,8 @@ generated=build/release/src/app/generated
 flags=(-fsyntax-only -std=c++20 -Wall -Wextra -Wpedantic -Werror
     -DUNICODE -D_UNICODE -DNOMINMAX -DWIN32_LEAN_AND_MEAN -D_WIN32_WINNT=0x0A00
     -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SVG_LIB -DQT_NO_DEBUG
-    -Isrc -I"$generated" -isystem build/windows-deps/prefix/include
+    -Isrc -I"$generated" -Ibuild/release/src/version/generated
+    -isystem build/windows-deps/prefix/include
     -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtGui" -isystem "$qt/QtWidgets"
     -isystem "$qt/QtSvg")
 printf '%s\n' src/app/*.cpp |

@@ -1,7 +1,9 @@
 // tollwick-cli as scripts use it: outputs, exit statuses and signals, on the virtual reader.
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
@@ -72,7 +74,8 @@ class CliTest : public ::testing::Test {
     std::unique_ptr<ChildProcess> Start(const std::string& args,
                                         ChildProcess::Options options = {}) const {
         options.environment.push_back({"TOLLWICK_PROFILE", Path("profile.ini")});
-        const fs::path cli = tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
+        const fs::path cli =
+            tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
         return std::make_unique<ChildProcess>(cli, tollwick::testing::SplitWords(args), dir_,
                                               options);
     }
@@ -315,8 +318,8 @@ TEST_F(CliTest, DeckThatCannotBeSavedFailsTheWrite) {
 TEST_F(CliTest, UnicodeFileNamesReachTheDiskAsTyped) {
     const std::string deck = Path("\xCE\xA9mega-deck.json");
     const std::string cards = Path("\xCE\xA9-cards.txt");
-    const Result r = Run("--simulate --deck '" + deck + "' --card 4 read --to-file '" + cards +
-                         "' --count 1");
+    const Result r =
+        Run("--simulate --deck '" + deck + "' --card 4 read --to-file '" + cards + "' --count 1");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(deck)));
     EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(cards)));
@@ -406,8 +409,8 @@ TEST_F(CliTest, BatchShowsProgressOnATerminal) {
         ::setenv("TOLLWICK_PROFILE", Path("profile.ini").c_str(), 1);
         const std::string cli =
             (tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS).string();
-        ::execl(cli.c_str(), cli.c_str(), "--simulate", "--card", "4", "-q", "read",
-                "--to-file", Path("cards.txt").c_str(), "--count", "2", nullptr);
+        ::execl(cli.c_str(), cli.c_str(), "--simulate", "--card", "4", "-q", "read", "--to-file",
+                Path("cards.txt").c_str(), "--count", "2", nullptr);
         ::_exit(127);
     }
     std::string shown;
@@ -589,6 +592,35 @@ TEST(InterruptibleBackendTest, ReadsGiveUpAndTheResetStillReachesTheReader) {
     EXPECT_EQ(reader.ArmedFor(), VirtualReader::Armed::kIdle);
     EXPECT_EQ(commands.ConnectScan(), -1);  // and no reader is looked for
 }
+
+#ifdef _WIN32
+// The console's events as Windows delivers them to the watch's handler, each case in a process
+// of its own (the interrupt flag is the process's): Ctrl+C and Ctrl+Break interrupt; closing the
+// console interrupts too and holds the program until the watch ends, so that the reader is
+// disarmed and the deck saved before Windows ends it.
+TEST(WindowsConsoleEventsTest, CtrlCInterruptsAndClosingWaitsUntilTheProgramIsDone) {
+    using namespace tollwick;
+    const testing::ScratchFolder folder("tollwick-console");
+    EXPECT_TRUE(testing::InChildProcesses(3, folder.path(), [](int c) {
+        auto watch = std::make_unique<SignalWatch>();
+        if (c < 2) {
+            return !Interrupted() &&
+                   HandleConsoleEvent(c == 0 ? CTRL_C_EVENT : CTRL_BREAK_EVENT) != 0 &&
+                   Interrupted();
+        }
+        std::atomic<bool> returned{false};
+        std::thread closing([&] {
+            HandleConsoleEvent(CTRL_CLOSE_EVENT);
+            returned = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const bool held = Interrupted() && !returned;
+        watch.reset();
+        closing.join();
+        return held && returned;
+    }));
+}
+#endif
 
 TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
     // This machine has no VK3300S; a real reader plugged in would make this test moot.

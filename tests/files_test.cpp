@@ -203,7 +203,7 @@ TEST(WindowsFilesTest, RewritesTakeTurnsOnTheSidecarLock) {
         done = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_FALSE(done);  // waits for the lock
+    EXPECT_FALSE(done);                                               // waits for the lock
     std::ofstream(profile, std::ios::binary | std::ios::app) << "b";  // the holder's change
     UnlockFileEx(lock, 0, MAXDWORD, MAXDWORD, &whole);
     CloseHandle(lock);

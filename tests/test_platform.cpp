@@ -56,8 +56,7 @@ ScratchFolder::ScratchFolder(const std::string& prefix) {
     for (char& ch : name) {
         if (ch == '/' || ch == '.') ch = '-';
     }
-    path_ = fs::temp_directory_path() /
-            (prefix + "-" + std::to_string(ProcessId()) + "-" + name);
+    path_ = fs::temp_directory_path() / (prefix + "-" + std::to_string(ProcessId()) + "-" + name);
     fs::remove_all(path_);
     fs::create_directories(path_);
 }
@@ -153,7 +152,9 @@ fs::path ThisProgram() {
 
 ChildProcess::ChildProcess(const fs::path& program, const std::vector<std::string>& arguments,
                            const fs::path& dir, const Options& options)
-    : handles_(new Handles), out_(dir / "stdout.txt"), err_(dir / "stderr.txt"),
+    : handles_(new Handles),
+      out_(dir / "stdout.txt"),
+      err_(dir / "stderr.txt"),
       start_(Clock::now()) {
     std::ofstream(dir / "stdin.txt", std::ios::binary) << options.stdinText;
     std::wstring line = Quoted(program.native());
@@ -171,10 +172,9 @@ ChildProcess::ChildProcess(const fs::path& program, const std::vector<std::strin
     startup.hStdInput = Inheritable(dir / "stdin.txt", false);
     startup.hStdOutput = Inheritable(out_, true);
     startup.hStdError = Inheritable(err_, true);
-    const BOOL started =
-        CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                       CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                       &startup, &handles_->process);
+    const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
+                                        nullptr, nullptr, &startup, &handles_->process);
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
     for (std::size_t i = 0; i < saved.size(); ++i) {
         SetEnvironment(options.environment[i].first, saved[i].empty() ? nullptr : saved[i].c_str());
@@ -234,7 +234,9 @@ fs::path ThisProgram() {
 
 ChildProcess::ChildProcess(const fs::path& program, const std::vector<std::string>& arguments,
                            const fs::path& dir, const Options& options)
-    : handles_(new Handles), out_(dir / "stdout.txt"), err_(dir / "stderr.txt"),
+    : handles_(new Handles),
+      out_(dir / "stdout.txt"),
+      err_(dir / "stderr.txt"),
       start_(Clock::now()) {
     const fs::path in = dir / "stdin.txt";
     std::ofstream(in, std::ios::binary) << options.stdinText;
@@ -322,7 +324,8 @@ bool InChildProcesses(int count, const fs::path& folder, const std::function<boo
     std::vector<std::unique_ptr<ScratchFolder>> streams;
     for (int c = 0; c < count; ++c) {
         ChildProcess::Options options;
-        options.environment = {{kChildVariable, std::to_string(c)}, {kScratchVariable, folder.string()}};
+        options.environment = {{kChildVariable, std::to_string(c)},
+                               {kScratchVariable, folder.string()}};
         streams.push_back(std::make_unique<ScratchFolder>("tollwick-child-" + std::to_string(c)));
         children.push_back(std::make_unique<ChildProcess>(
             ThisProgram(), std::vector<std::string>{"--gtest_filter=" + TestName()},

@@ -86,16 +86,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 
 const char* CommandLineHelp() {
     static const std::string text =
-        std::string("Usage: tollwick [--simulate [--deck FILE]] [--profile FILE]\n"
-           "Reads, writes, copies and compares magnetic stripe cards on the VK3300S.\n"
-           "\n"
-           "Options:\n"
-           "  --simulate      Run on the virtual reader, with a window to swipe its cards.\n"
-           "  --deck FILE     With --simulate: keep the virtual cards in this JSON file\n"
-           "                  (created with sample cards when missing, saved after every card\n"
-           "                  written or erased).\n"
-           "  --profile FILE  Settings file to use (default:\n"
-           "                  ") +
+        std::string(
+            "Usage: tollwick [--simulate [--deck FILE]] [--profile FILE]\n"
+            "Reads, writes, copies and compares magnetic stripe cards on the VK3300S.\n"
+            "\n"
+            "Options:\n"
+            "  --simulate      Run on the virtual reader, with a window to swipe its cards.\n"
+            "  --deck FILE     With --simulate: keep the virtual cards in this JSON file\n"
+            "                  (created with sample cards when missing, saved after every card\n"
+            "                  written or erased).\n"
+            "  --profile FILE  Settings file to use (default:\n"
+            "                  ") +
         kDefaultProfileHelp +
         ").\n"
         "  -h, --help      Show this help and exit.\n"

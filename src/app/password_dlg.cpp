@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "app/file_names.h"
 #include "app/dialog_layout.h"
+#include "app/file_names.h"
 #include "app/message_box_seam.h"
 #include "settings/password_hash.h"
 #include "settings/profile_store.h"

@@ -60,8 +60,8 @@ bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     if (std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), error)) return true;
     auto canonical = [&error](const std::string& path) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(PathFromUtf8(path), error),
-                                                 error);
+        return std::filesystem::weakly_canonical(
+            std::filesystem::absolute(PathFromUtf8(path), error), error);
     };
     const auto canonicalA = canonical(a);
     if (error) return false;

@@ -4,9 +4,10 @@
 // POSIX (signal_watch_posix.cpp): the signals are taken by a watcher thread (sigwait) while every
 // other thread blocks them, so no system call of the link or of a file write is cut short
 // (EINTR). Windows (signal_watch_win32.cpp): a console control handler, which Windows runs on a
-// thread of its own. Either raises one flag. The reader's waits are reads of input reports with timeouts of up to 350 ms: the backend below
-// cuts each into slices of at most kInterruptSliceMs and gives up at once when the flag is up, so
-// a reader command returns within one slice and the command sees the flag between calls.
+// thread of its own. Either raises one flag. The reader's waits are reads of input reports with
+// timeouts of up to 350 ms: the backend below cuts each into slices of at most kInterruptSliceMs
+// and gives up at once when the flag is up, so a reader command returns within one slice and the
+// command sees the flag between calls.
 #pragma once
 
 #include <atomic>
@@ -41,6 +42,13 @@ class SignalWatch {
 // What the watch does with each interrupt: the first raises the flag, a second one says so and
 // ends the program at once with status 130.
 void TakeInterrupt();
+
+#ifdef _WIN32
+// The watch's console control handler, as Windows calls it for CTRL_C_EVENT, CTRL_BREAK_EVENT,
+// CTRL_CLOSE_EVENT and the like (for tests: wine sends no console events to a program without a
+// console). Nonzero when the event was taken.
+int HandleConsoleEvent(unsigned long event);
+#endif
 
 // Sleeps up to ms in short slices; false when interrupted.
 bool PauseUnlessInterrupted(int ms);

@@ -16,8 +16,7 @@ constexpr auto kSimulatedSwipeDelay = std::chrono::milliseconds(150);
 }  // namespace
 
 std::filesystem::path ProfilePathOf(const GlobalOptions& options) {
-    return options.profilePath.empty() ? DefaultProfilePath()
-                                       : PathFromUtf8(options.profilePath);
+    return options.profilePath.empty() ? DefaultProfilePath() : PathFromUtf8(options.profilePath);
 }
 
 DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile) {

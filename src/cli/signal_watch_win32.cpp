@@ -12,6 +12,12 @@ HANDLE gWatchEnded = nullptr;
 constexpr DWORD kCloseGraceMs = 4000;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
+    return HandleConsoleEvent(event);
+}
+
+}  // namespace
+
+int HandleConsoleEvent(unsigned long event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
@@ -28,8 +34,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
             return FALSE;
     }
 }
-
-}  // namespace
 
 struct SignalWatch::Watcher {};
 

@@ -42,9 +42,9 @@ std::FILE* OpenCardDataFile(const std::string& path) {
         return nullptr;
     }
     // Shared for reading and writing: a user may look at the file while cards are recorded.
-    HANDLE handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, ownerOnly.Attributes(),
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    ownerOnly.Attributes(), OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = ErrnoOf(GetLastError());
         return nullptr;

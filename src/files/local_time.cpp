@@ -29,7 +29,8 @@ LocalTime ToLocalTime(std::time_t when) {
         if (const std::tm* fields = std::localtime(&when)) local.fields = *fields;
         if (const std::tm* fields = std::gmtime(&when)) utc = *fields;
     }
-    local.utcOffsetMinutes = static_cast<int>((SecondsAsIfUtc(local.fields) - SecondsAsIfUtc(utc)) / 60);
+    local.utcOffsetMinutes =
+        static_cast<int>((SecondsAsIfUtc(local.fields) - SecondsAsIfUtc(utc)) / 60);
     return local;
 }
 

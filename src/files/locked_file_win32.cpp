@@ -68,10 +68,9 @@ class Handle {
 // replacement of the file are kept out. Waits out a program that holds it unshared.
 HANDLE OpenForReading(const fs::path& path, DWORD& code) {
     for (int attempt = 0;; ++attempt) {
-        HANDLE handle =
-            CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         code = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         if (handle != INVALID_HANDLE_VALUE || code != ERROR_SHARING_VIOLATION ||
             attempt == kBusyRetries) {
@@ -159,9 +158,9 @@ HANDLE CreateTemporary(const fs::path& target, fs::path& temp, SECURITY_ATTRIBUT
         swprintf(suffix, sizeof suffix / sizeof *suffix, L".tmp-%012llx",
                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
         temp = target.parent_path() / (L"." + target.filename().native() + suffix);
-        HANDLE handle = CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0,
-                                    security, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+        HANDLE handle =
+            CreateFileW(temp.c_str(), GENERIC_WRITE | WRITE_DAC | READ_CONTROL, 0, security,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return handle;
         code = GetLastError();
         if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;

@@ -45,9 +45,9 @@ bool CopyDacl(HANDLE from, HANDLE to) {
         GetSecurityDescriptorControl(descriptor, &control, &revision);
         // An unprotected DACL takes its inherited entries from the folder again.
         const SECURITY_INFORMATION what =
-            DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
-                                             ? PROTECTED_DACL_SECURITY_INFORMATION
-                                             : UNPROTECTED_DACL_SECURITY_INFORMATION);
+            DACL_SECURITY_INFORMATION |
+            ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                           : UNPROTECTED_DACL_SECURITY_INFORMATION);
         status = SetSecurityInfo(to, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
         LocalFree(descriptor);
     }

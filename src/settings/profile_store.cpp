@@ -153,12 +153,11 @@ bool ProfileStore::Write(std::span<const Entry> entries) {
         return WithLineEnds(saved, crlf);
     };
     bool changed = false;
-    const bool done =
-        RewriteFileLocked(path_, kMaxProfileBytes, [&](const FileContents& contents) {
-            auto bytes = change(contents);
-            changed = bytes.has_value();
-            return bytes;
-        });
+    const bool done = RewriteFileLocked(path_, kMaxProfileBytes, [&](const FileContents& contents) {
+        auto bytes = change(contents);
+        changed = bytes.has_value();
+        return bytes;
+    });
     return done && changed;
 }
 

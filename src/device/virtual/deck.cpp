@@ -194,7 +194,8 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
         path, kMaxDeckBytes,
         [&](const FileContents& contents) -> std::optional<std::string> {
             if (contents.state == FileState::kUnusable) {
-                why = "cannot read " + PathToUtf8(path) + " (not a readable file of at most 16 MiB)";
+                why =
+                    "cannot read " + PathToUtf8(path) + " (not a readable file of at most 16 MiB)";
                 return std::nullopt;
             }
             if (contents.state == FileState::kMissing || contents.bytes.empty()) {
