@@ -1,5 +1,6 @@
 // The virtual reader's deck file: any text must either be refused or give a deck that saves and
-// loads back unchanged, and whose every card plays back as a reader would send it.
+// loads back unchanged, dirt included, and whose every card plays back as a reader would send
+// it, with every kind of dirt.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -31,19 +32,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const auto& card = deck->cards[i];
         if (again->cards[i].name != card.name || again->cards[i].tracks != card.tracks ||
             again->cards[i].reversed != card.reversed ||
-            again->cards[i].weakSpot != card.weakSpot) {
+            again->cards[i].weakSpot != card.weakSpot || again->cards[i].faults != card.faults ||
+            again->cards[i].faint != card.faint) {
             fuzz::Fail("a saved card loads differently");
         }
         for (std::size_t t = 0; t < 3; ++t) {
+            // Every kind of dirt at once, placed by the card's own bits.
             tollwick::TrackSwipe swipe;
             swipe.reversed = card.reversed;
             if (card.weakSpot && card.weakSpot->track == static_cast<int>(t)) {
-                swipe.weakBit = card.weakSpot->bit;
+                swipe.flippedBits.push_back(card.weakSpot->bit);
             }
+            const int dataBits = tollwick::RecordedDataBits(card.tracks[t]);
+            if (dataBits > 0) {
+                swipe.slip = tollwick::BitSlip{dataBits / 2, (dataBits & 1) != 0};
+                swipe.noiseBefore = {true, false, true};
+                swipe.noiseAfter = {true, true};
+                swipe.gapAfter = 8;
+            }
+            if (card.faults[tollwick::Fault::kPartial])
+                swipe.cutAt = *card.faults[tollwick::Fault::kPartial];
             const auto sent = tollwick::PlayTrack(card.tracks[t], swipe);
             if (sent.size() > 255) fuzz::Fail("a track plays back longer than 255 bytes");
             if (!sent.empty() && (sent[0] & 0x80) == 0) fuzz::Fail("playback not from a one bit");
         }
     }
+    if (again->faults != deck->faults || again->seed != deck->seed)
+        fuzz::Fail("a saved deck's dirt loads differently");
     return 0;
 }

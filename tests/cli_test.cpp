@@ -30,6 +30,7 @@
 #include "cli/interrupt.h"
 #include "cli/output.h"
 #include "device/reader_commands.h"
+#include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
 #include "files/utf8_path.h"
 #include "jobs/card_export.h"
@@ -282,9 +283,9 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     EXPECT_EQ(r.out.substr(r.out.find('\n')), "\n%TWO?\n;NO DATA?\n+NO DATA?\n\n\n") << r.out;
     EXPECT_NE(r.err.find("Track1: %TWO?"), std::string::npos) << r.err;
 
-    // Card 12 is the deck's last: the second card never comes, and the wait ends on the timeout.
-    r = Run(Deck() + " --card 12 --format raw read --to-file '" + Path("more.txt") +
-            "' --count 2 --timeout 0.25");
+    // The deck's last card: the second card never comes, and the wait ends on the timeout.
+    r = Run(Deck() + " --card " + std::to_string(tollwick::SampleDeck().cards.size()) +
+            " --format raw read --to-file '" + Path("more.txt") + "' --count 2 --timeout 0.25");
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("no card swiped within 0.25 s"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("1 card recorded"), std::string::npos) << r.out;

@@ -13,10 +13,11 @@ namespace {
 
 // The status and output (stdout and stderr) of the program. One that opened its window anyway
 // would never end: the timeout ends it (status 124).
-std::pair<int, std::string> RunWithoutDisplay(const std::string& args) {
+std::pair<int, std::string> RunWithoutDisplay(const std::string& args,
+                                              const std::string& display = "") {
     const std::string command =
-        std::string("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") +
-        TOLLWICK_APP_PATH + " " + args + " 2>&1";
+        std::string("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + display +
+        " " + TOLLWICK_APP_PATH + " " + args + " 2>&1";
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return {-1, ""};
@@ -55,6 +56,18 @@ TEST(DesktopOptions, HelpVersionAndMistakesNeedNoDisplay) {
         EXPECT_NE(output.find(named), std::string::npos) << output;
         EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
     }
+}
+
+// Started where there is no display, the program says so in one line and ends with status 1:
+// no display at all, or one that cannot be reached.
+TEST(DesktopOptions, NoDisplayIsSaidInOneLine) {
+    const std::string said =
+        "tollwick: no display: tollwick needs a graphical session; use tollwick-cli\n";
+    EXPECT_EQ(RunWithoutDisplay("--simulate"), std::pair(1, said));
+    EXPECT_EQ(RunWithoutDisplay(""), std::pair(1, said));
+    const auto [status, output] = RunWithoutDisplay("--simulate", "DISPLAY=:97");
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(output.ends_with(said)) << output;
 }
 
 }  // namespace

@@ -150,6 +150,95 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     EXPECT_EQ(card.Text(0), "UNTOUCHED");
 }
 
+// The status of a write, an erase or a density command: each byte is awaited 350 ms. On reports
+// of one byte each, the second byte arrives `gap` after the first (a stall of gap - 1 ms after
+// the 1 ms poll); a first byte arrives a delay + 1 ms poll after the command.
+TEST(TimingRules, EveryStatusByteIsAwaited350Ms) {
+    enum Command { kWrite, kErase, kDensity };
+    struct Case {
+        Command command;
+        std::chrono::milliseconds gap;
+        int result;
+    };
+    // A write's status whose second byte is late is lost: the first byte is spent.
+    const Case cases[] = {
+        {kWrite, 349ms, kReaderOk},   {kWrite, 350ms, kReaderOk},   {kWrite, 351ms, 0},
+        {kErase, 349ms, kReaderOk},   {kErase, 350ms, kReaderOk},   {kErase, 351ms, -2},
+        {kDensity, 349ms, kReaderOk}, {kDensity, 350ms, kReaderOk}, {kDensity, 351ms, -2}};
+    for (const Case& c : cases) {
+        VirtualRig rig({.inputReportLength = 2});
+        ASSERT_TRUE(rig.Connect());
+        TrackTexts texts = Texts("", "1234", "");
+        int result = 0;
+        if (c.command == kWrite) {
+            ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+            rig.reader.SetStallNext(1, c.gap - 1ms);
+            rig.reader.Swipe(0);
+            result = rig.commands.WaitWriteStatus();
+        } else if (c.command == kErase) {
+            ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+            rig.reader.SetStallNext(1, c.gap - 1ms);
+            rig.reader.Swipe(0);
+            result = rig.commands.WaitEraseStatus();
+        } else {
+            rig.reader.SetStallNext(1, c.gap - 1ms);
+            result = rig.commands.SetTrack2Density(true);
+        }
+        EXPECT_EQ(result, c.result) << c.command << " " << c.gap.count();
+    }
+    // The density command's first byte: 350 ms after the command it is taken, 351 ms not.
+    for (auto [arrives, result] : {std::pair{350ms, kReaderOk}, std::pair{351ms, 0}}) {
+        VirtualRig rig;
+        ASSERT_TRUE(rig.Connect());
+        rig.reader.SetReplyDelay(arrives - 1ms);
+        EXPECT_EQ(rig.commands.SetTrack2Density(false), result) << arrives.count();
+    }
+}
+
+// After a wrong erase or density status the rest of the reply is dropped until 50 ms of silence:
+// a byte 49 ms behind it goes with it, one 51 ms behind is left for whoever reads next. Were it
+// left, it would arrive in the next erase command's 50 ms listen and read as a refusal.
+TEST(TimingRules, AWrongStatusIsDroppedUntil50MsOfSilence) {
+    for (bool erase : {true, false}) {
+        for (auto [behind, dropped] : {std::pair{49ms, true}, std::pair{51ms, false}}) {
+            ScriptedRig rig;
+            rig.s.inputLength = 2;
+            ASSERT_EQ(rig.commands.ConnectPort(1), 1);
+            if (erase) {
+                ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+                rig.s.Send({0x1B, 'A'});
+                rig.s.SendAfter(behind, {'x'});
+            } else {
+                rig.s.Reply({0x1B, 'A'});  // answered after the command's 1 ms drain
+                rig.s.SendAfter(1ms + behind, {'x'});
+            }
+            EXPECT_EQ(erase ? rig.commands.WaitEraseStatus() : rig.commands.SetTrack2Density(true),
+                      -2);
+            uint8_t byte = 0;
+            EXPECT_EQ(rig.link.LinkGetByte(1, &byte, 100) == kLinkNoByte, dropped)
+                << erase << " " << behind.count();
+        }
+    }
+    ScriptedRig rig;
+    rig.s.inputLength = 2;
+    ASSERT_EQ(rig.commands.ConnectPort(1), 1);
+    ASSERT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+    rig.s.Send({0x1B, 'A'});
+    rig.s.SendAfter(40ms, {'x'});
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), -2);
+    EXPECT_EQ(rig.commands.EraseTracks(2), kReaderOk);
+}
+
+// A successful connection test is followed by a 5 ms pause before the reset: the answer comes
+// one 1 ms poll after the test, then the pause, then the reset's 1 ms drain.
+TEST(TimingRules, TheResetFollowsTheConnectionTestAfter5Ms) {
+    VirtualRig rig;
+    ASSERT_EQ(rig.commands.ConnectPort(1), 1);
+    const auto times = rig.reader.OutputTimes();
+    ASSERT_EQ(Sent(rig.reader.TakeOutputReports()), (Bytes{0x1B, 'e', 0x1B, 'a'}));
+    EXPECT_EQ(times.at(1) - times.at(0), 1ms + 5ms + 1ms);
+}
+
 TEST(TrackData, WriteBlockBytes) {
     VirtualRig rig;
     ASSERT_TRUE(rig.Connect());
@@ -331,8 +420,6 @@ TEST(Configuration, ScriptedReplies) {
     EXPECT_EQ(commands.EraseTracks(5), kReaderOk);  // its bytes: the hidapi backend's test
     EXPECT_EQ(commands.ErasePending(), 0);
     EXPECT_EQ(commands.WaitEraseStatus(), 0);
-    s.input.push_back(Bytes{0, 0x1B});  // a report carrying ESC alone
-    EXPECT_EQ(commands.WaitEraseStatus(), -2);
     s.Send({0x1B, '0'});
     EXPECT_EQ(commands.WaitEraseStatus(), kReaderOk);
 

@@ -123,6 +123,22 @@ TEST(ReaderLink, RefusedQueuesAndFailedWrites) {
     EXPECT_FALSE(link.IsOpen());
 }
 
+// An output report the reader does not accept within 50 ms fails the flush and drops the handle;
+// the command then marks the connection lost. One accepted on the 50th millisecond goes through.
+TEST(ReaderLink, AnOutputReportNotAcceptedWithin50MsFailsTheFlush) {
+    for (auto [busy, accepted] : {std::pair{50ms, true}, std::pair{51ms, false}}) {
+        testing::VirtualRig rig;
+        ASSERT_TRUE(rig.Connect());
+        rig.reader.SetBusyNext(busy);
+        const auto start = rig.clock.Now();
+        EXPECT_EQ(rig.commands.ResetReader(), accepted ? kReaderOk : -1) << busy.count();
+        // The 1 ms drain before the report, then the wait for the reader to take it.
+        EXPECT_EQ(rig.clock.Now() - start, 1ms + 50ms) << busy.count();
+        EXPECT_EQ(rig.link.IsOpen(), accepted);
+        EXPECT_EQ(rig.commands.IsConnected(), accepted);
+    }
+}
+
 // A replug between commands is the hidapi backend's test; here the reader goes in the middle.
 TEST(ReaderLink, ReaderGoneInTheMiddleOfACommandFailsTheFlush) {
     Rig rig;

@@ -130,6 +130,14 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
     EXPECT_EQ(scan.reader.Density(), 210);
     EXPECT_FALSE(scan.view.Logged("EnableControl:1041:1"));
+    // A run told to keep the stored port (the virtual reader's) connects the same way and leaves
+    // it as it was.
+    ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
+    Rig kept(*profile_);
+    kept.monitor->SetStoresAnsweringPort(false);
+    ASSERT_TRUE(kept.Tick());
+    EXPECT_EQ(kept.view.Last("SetMessage"), "Device READY");
+    EXPECT_EQ(profile_->Read("PORTNUM"), "7");
 
     // No reader: only Setup is left, and the window waits for the start-up password.
     ASSERT_TRUE(profile_->Write("PORTNUM", ""));
@@ -167,12 +175,13 @@ TEST(StartupConnection, BeeperOnlyForFirmwareNewerThanEvu106) {
 // Cards come faster than the monitor ticks: none of them merges into another's report.
 TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     Connect();
-    // Read: a good card, a failed one (only its bad track is marked), an empty one (no failure).
+    // Read: a good card, a failed one (only its bad track is marked; the message line keeps
+    // naming the last good card), an empty one (no failure).
     rig_->monitor->LaunchRead();
     Swipes(Armed::kRead, {kIsoCard, kWeakCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
     EXPECT_EQ(rig_->view.Entries("SetMessage:"),
-              (Lines{"SetMessage:Read Card<1> OK", "SetMessage:Read Error!!",
+              (Lines{"SetMessage:Read Card<1> OK", "SetMessage:Read Card<1> OK",
                      "SetMessage:Read Card<2> OK"}));
     EXPECT_EQ(rig_->view.Entries("MessageBox:"), Lines{"MessageBox:Read Error!!"});
     const Texts iso = CardTexts(kIsoCard);
@@ -196,11 +205,17 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
                                   "SetMessage:Write Card<2> OK"}));
     EXPECT_EQ(Last("SetSwipeCount"), " 3 ");
 
-    // Erase: three cards, three counts.
+    // Erase: three cards, three counts. The tracks are taken each time the reader is armed: a
+    // change while it waits for the first card applies from the second on.
     rig_->monitor->LaunchErase(kEraseTrack1);
+    ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
+    rig_->flags.eraseMask = kEraseTrack3;
     mark = Mark();
     Swipes(Armed::kErase, {kIsoCard, kIsoOther, kWeakCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
+    EXPECT_TRUE(rig_->reader.Card(kIsoCard)->tracks[0].empty());
+    EXPECT_FALSE(rig_->reader.Card(kIsoOther)->tracks[0].empty());
+    EXPECT_TRUE(rig_->reader.Card(kIsoOther)->tracks[2].empty());
     EXPECT_EQ(Shown(mark), (Lines{"MessageBox:Erase OK", "SetMessage:Erase Card <1> OK!",
                                   "MessageBox:Erase OK", "SetMessage:Erase Card <2> OK!",
                                   "MessageBox:Erase OK", "SetMessage:Erase Card <3> OK!"}));
@@ -397,6 +412,12 @@ TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed
     ASSERT_TRUE(Files().LaunchFromFile(WriteFile("empty.txt", "Error\nError\nError\n")));
     ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!"));
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    // Its file stays open until the next From File, which closes it even when the new file
+    // cannot be opened.
+    EXPECT_TRUE(Files().FromFileOpen());
+    EXPECT_FALSE(Files().LaunchFromFile((dir_ / "missing.txt").string()));
+    EXPECT_EQ(Last("MessageBox"), "Open file fail!!");
+    EXPECT_FALSE(Files().FromFileOpen());
 
     ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack2));
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));

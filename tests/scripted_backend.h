@@ -32,6 +32,8 @@ struct ScriptedState {
     // After this many reports written, the output length reads as given (0: the device is gone).
     std::optional<std::pair<std::size_t, int>> outputLengthAfterWrites;
     std::deque<std::vector<uint8_t>> replies;  // one per output report, queued when it is written
+    // Reports that arrive at a time to come, in order; a read waits for them on the clock.
+    std::deque<std::pair<Clock::TimePoint, std::vector<uint8_t>>> later;
 
     // Queues stream bytes as reports of inputLength, zero-filled.
     void Reply(const std::vector<uint8_t>& bytes) { replies.push_back(bytes); }
@@ -43,6 +45,14 @@ struct ScriptedState {
                 report[i + 1] = bytes[pos + i];
             input.push_back(report);
         }
+    }
+    // As Send, the reports arriving `after` from now.
+    void SendAfter(std::chrono::milliseconds after, const std::vector<uint8_t>& bytes) {
+        const std::size_t before = input.size();
+        Send(bytes);
+        for (std::size_t i = before; i < input.size(); ++i)
+            later.emplace_back(clock.Now() + after, input[i]);
+        input.resize(before);
     }
 };
 
@@ -66,6 +76,12 @@ class ScriptedDevice final : public HidDevice {
         return true;
     }
     int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
+        const auto giveUp = s_.clock.Now() + std::chrono::milliseconds(timeoutMs);
+        if (s_.input.empty() && !s_.later.empty() && s_.later.front().first <= giveUp) {
+            s_.clock.Advance(std::max(s_.later.front().first - s_.clock.Now(), Clock::Duration{}));
+            s_.input.push_back(s_.later.front().second);
+            s_.later.pop_front();
+        }
         if (s_.input.empty()) {
             s_.clock.Advance(std::chrono::milliseconds(timeoutMs));
             return 0;

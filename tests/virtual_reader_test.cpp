@@ -265,6 +265,185 @@ TEST(VirtualReader, SampleCardsAreInTheFormatsTheyStandFor) {
     EXPECT_EQ(format(6, kIsoTrackSet), "none 7");  // raw bytes
 }
 
+// --- The dirt of real cards and readers ---
+
+std::size_t CardNamed(const std::string& name) {
+    const Deck deck = SampleDeck();
+    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
+        if (deck.cards[i].name == name) return i;
+    }
+    ADD_FAILURE() << "no card " << name;
+    return 0;
+}
+
+// What each dirty sample card does to 40 swipes, read with the ISO formats: how many swipes
+// fail on some track, on track 2, and whether each swipe's bits differ from a clean swipe's.
+TEST(VirtualReader, DirtyCardsReadAsRealOnesDo) {
+    struct Case {
+        const char* card;
+        int failedLow, failedHigh;  // swipes with a failed track, of 40
+        bool onlyTrack2;            // only track 2 ever fails
+        bool bitsDiffer;            // every swipe's bits differ from the clean card's
+    };
+    const Case cases[] = {
+        {"Stray bits before the start sentinel", 40, 40, false, true},
+        // The program stops at the LRC: what follows is not its business.
+        {"Noise after the end sentinel", 0, 0, false, true},
+        {"Pulled out early", 40, 40, false, true},
+        {"Bit errors, 1 in 1000 bits", 5, 35, false, false},
+        {"Weak spot, reads wrong half the time", 10, 30, true, false},
+        {"Bit slip, a jerky swipe", 40, 40, false, true},
+    };
+    Rig rig;
+    const std::size_t clean = 3;  // the ISO bank card: the dirty cards hold its data
+    const CardTracks cleanRaw = rig.ReadRaw(clean);
+    const CardTracks cleanText = rig.Read(clean);
+    ASSERT_EQ(cleanText.trackErrors, 0);
+    for (const Case& c : cases) {
+        const std::size_t index = CardNamed(c.card);
+        int failed = 0;
+        bool alwaysDiffer = true;
+        for (int swipe = 0; swipe < 40; ++swipe) {
+            const CardTracks raw = rig.ReadRaw(index);
+            CardTracks card = raw;
+            const uint8_t errors = DecodeTracks(card, kIsoTrackSet);
+            failed += errors != 0;
+            if (c.onlyTrack2) {
+                EXPECT_EQ(errors & ~2, 0) << c.card;
+            }
+            if (errors == 0) {
+                EXPECT_EQ(card.Text(0), cleanText.Text(0)) << c.card;
+            }
+            bool differ = false;
+            for (int t = 0; t < 3; ++t)
+                differ |= Bits(RawBytes(raw, t)) != Bits(RawBytes(cleanRaw, t));
+            alwaysDiffer &= differ;
+        }
+        EXPECT_GE(failed, c.failedLow) << c.card;
+        EXPECT_LE(failed, c.failedHigh) << c.card;
+        EXPECT_EQ(alwaysDiffer, c.bitsDiffer) << c.card;
+    }
+}
+
+// The faults are drawn from the deck's seed: the same deck plays the same swipes, another seed
+// others. A deck-wide chance holds for every card that sets none; a card's own wins.
+TEST(VirtualReader, TheDeckSeedsItsFaultsAndCardsOverrideTheDeck) {
+    auto swipes = [](const Deck& deck, std::size_t card) {
+        Rig rig;
+        rig.reader.SetDeck(deck);
+        std::vector<Bytes> bytes;
+        for (int i = 0; i < 5; ++i) bytes.push_back(RawBytes(rig.ReadRaw(card), 1));
+        return bytes;
+    };
+    const std::size_t noisy = CardNamed("Stray bits before the start sentinel");
+    Deck deck = SampleDeck();
+    EXPECT_EQ(swipes(deck, noisy), swipes(deck, noisy));
+    Deck reseeded = deck;
+    reseeded.seed = 2;
+    EXPECT_NE(swipes(deck, noisy), swipes(reseeded, noisy));
+
+    Rig rig;
+    deck.faults[Fault::kNoiseBefore] = 1;
+    deck.cards[3].faults[Fault::kNoiseBefore] = 0;
+    rig.reader.SetDeck(deck);
+    EXPECT_EQ(rig.Read(3).trackErrors, 0);
+    EXPECT_EQ(rig.Read(9).trackErrors, 0b011);
+    rig.reader.SetDeckFaults({});
+    EXPECT_EQ(rig.Read(9).trackErrors, 0);
+}
+
+// A write or erase answers 20 to 400 ms after the card; status bytes apart come 1 to 349 ms
+// apart, and on reports of more than one byte the first is filled with zeros.
+TEST(VirtualReader, StatusesComeLateAndApart) {
+    Rig rig;
+    const std::size_t slow = CardNamed("Slow to write or erase");
+    std::vector<Clock::Duration> waits;
+    for (int i = 0; i < 10; ++i) {
+        TrackTexts texts = testing::Texts("", "1234", "");
+        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), kReaderOk);
+        ASSERT_TRUE(rig.reader.Swipe(slow));
+        const auto start = rig.clock.Now();
+        int status = 0;
+        while ((status = rig.commands.WaitWriteStatus()) == 0) {
+        }
+        EXPECT_EQ(status, kReaderOk);
+        waits.push_back(rig.clock.Now() - start);
+    }
+    const auto [shortest, longest] = std::minmax_element(waits.begin(), waits.end());
+    EXPECT_GE(*shortest, 21ms);  // 20 ms at least, and the 1 ms poll
+    EXPECT_LE(*longest, 401ms);
+    EXPECT_GE(*longest - *shortest, 100ms);
+
+    const std::size_t apart = CardNamed("Status bytes apart");
+    for (int length : {2, 9}) {
+        Rig byByte({.inputReportLength = length});
+        Clock::Duration longestGap{};
+        for (int i = 0; i < (length == 2 ? 10 : 1); ++i) {
+            ASSERT_EQ(byByte.commands.EraseTracks(2), kReaderOk);
+            ASSERT_TRUE(byByte.reader.Swipe(apart));
+            const auto start = byByte.clock.Now();
+            EXPECT_EQ(byByte.commands.WaitEraseStatus(), length == 2 ? kReaderOk : -2) << length;
+            longestGap = std::max(longestGap, byByte.clock.Now() - start - 1ms);
+        }
+        if (length == 2) {
+            EXPECT_GE(longestGap, 200ms);
+            EXPECT_LE(longestGap, 349ms);
+        }
+    }
+}
+
+// Reports the program does not read in time wait in a buffer of input_buffer reports; the rest
+// are lost. A program busy while a card comes finds only the first reports of its block.
+TEST(VirtualReader, ReportsReadLateOverflowTheInputBuffer) {
+    Rig rig;
+    const std::size_t late = CardNamed("Read late, input buffer overflows");
+    EXPECT_EQ(rig.ReadBlock(late).size(), 4u * 8);
+    EXPECT_NE(rig.Read(late).trackErrors, 0);
+
+    Deck deck = SampleDeck();
+    deck.faults.inputBuffer = 3;
+    rig.reader.SetDeck(deck);
+    EXPECT_GT(rig.ReadBlock(3).size(), 3u * 8);  // read as it comes: nothing lost
+    ASSERT_EQ(rig.commands.StartRawRead(), kReaderOk);
+    rig.reader.Swipe(3);
+    rig.clock.Advance(100ms);  // the program looks away
+    Bytes block;
+    uint8_t byte = 0;
+    while (rig.link.LinkGetByte(1, &byte, 50) == 0) block.push_back(byte);
+    EXPECT_EQ(block.size(), 3u * 8);
+}
+
+// A Lo-Co write does not turn a Hi-Co stripe over: a track with data keeps it, a blank track
+// takes a faint copy that reads weak. At Hi-Co the same write takes.
+TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
+    Rig rig;
+    const std::size_t hiCo = CardNamed("Hi-Co card, Lo-Co writes do not take");
+    const auto before = rig.reader.Card(hiCo)->tracks;
+    ASSERT_EQ(rig.commands.SetLoCo(), kReaderOk);
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo),
+              kReaderOk);  // the reader cannot tell
+    EXPECT_EQ(rig.reader.Card(hiCo)->tracks[0], before[0]);
+    ASSERT_EQ(rig.commands.EraseTracks(1), kReaderOk);
+    rig.reader.Swipe(hiCo);
+    EXPECT_EQ(rig.commands.WaitEraseStatus(), kReaderOk);
+    EXPECT_EQ(rig.reader.Card(hiCo)->tracks[0], before[0]);
+    int weak = 0;
+    for (int i = 0; i < 10; ++i) weak += (rig.Read(hiCo).trackErrors & 4) != 0;
+    EXPECT_GE(weak, 8);  // the faint track 3, blank before
+    EXPECT_EQ(rig.Read(hiCo).Text(0), rig.Read(3).Text(0));
+
+    ASSERT_EQ(rig.commands.SetHiCo(), kReaderOk);
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo), kReaderOk);
+    const CardTracks card = rig.Read(hiCo);
+    EXPECT_EQ(card.trackErrors, 0);
+    EXPECT_EQ(card.Text(0), "%NEW?");
+    EXPECT_EQ(card.Text(2), ";123?");
+    // A Lo-Co card takes a Lo-Co write.
+    ASSERT_EQ(rig.commands.SetLoCo(), kReaderOk);
+    EXPECT_EQ(rig.Write(kIsoTrackSet, "LO", "", "", 3), kReaderOk);
+    EXPECT_EQ(rig.Read(3).Text(0), "%LO?");
+}
+
 // --- The deck file ---
 
 class DeckFile : public ::testing::Test {
@@ -304,6 +483,19 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
         EXPECT_FALSE(DeckFromJson(bad)) << bad;
     }
     EXPECT_FALSE(DeckFromJson(R"({"cards": [{"track1": ")" + std::string(512, 'A') + R"("}]})"));
+    for (const char* bad :
+         {R"({"seed": -1, "cards": []})", R"({"faults": {"noise": 1}, "cards": []})",
+          R"({"faults": {"input_buffer": 0}, "cards": []})",
+          R"({"cards": [{"faults": {"partial": 1.5}}]})", R"({"cards": [{"faults": []}]})",
+          R"({"cards": [{"faint_tracks": [4]}]})"}) {
+        EXPECT_FALSE(DeckFromJson(bad, &error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    // A deck without dirt is written without the newer keys, as older programs wrote it.
+    Deck clean = *again;
+    clean.cards.resize(12);
+    EXPECT_EQ(DeckToJson(clean).find("faults"), std::string::npos);
+    EXPECT_EQ(DeckToJson(clean).find("seed"), std::string::npos);
     auto named = DeckFromJson(R"({"cards": [{}, {"name": "X"}]})");
     ASSERT_TRUE(named);
     EXPECT_EQ(named->cards[0].name, "Card 1");

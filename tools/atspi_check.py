@@ -77,10 +77,13 @@ if main is None:
     sys.exit(1)
 connection = wait_for(lambda: find(main, lambda a: a.getRoleName() == "label"
                                    and a.description == "Connection" and a.name))
-check(connection is not None and connection.name.startswith("COM1 9600,8,N,1"),
-      "the connection line reads its text")
+check(connection is not None and connection.name.startswith("Connection: COM1 9600,8,N,1"),
+      "the connection line reads what it is and its text")
 counter = find(main, lambda a: a.description == "Track1 characters")
-check(counter is not None and counter.name == "0", "the track 1 counter reads its count")
+check(counter is not None and counter.name == "Track1 characters: 0",
+      "the track 1 counter reads what it counts and its count")
+check(find(main, lambda a: a.getRoleName() == "check box" and "left out" in a.description)
+      is not None, "a track check box says that ticked means left out")
 group = node("panel", "Select Data type")
 check(group is not None and group.childCount == 5, "the data-type radios sit in their named group")
 
@@ -112,6 +115,9 @@ if box is not None:
     do(node("push button", "OK", box.parent), "Press")
 check(wait_for(lambda: cards.getChildAtIndex(3).name.startswith("4  erased, holds %B")) is not None,
       "the erased card is named by what it still holds")
+check(wait_for(lambda: find(main, lambda a: a.getRoleName() == "notification"
+                            and a.name == "Erase Card <1> OK!")) is not None,
+      "the message line's news is a notification a screen reader speaks")
 
 print("all checks passed" if not failures else "%d check(s) failed" % len(failures))
 sys.exit(1 if failures else 0)

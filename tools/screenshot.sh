@@ -4,7 +4,8 @@
 # during a Read (docs/swipe-window.png), the virtual reader's window (docs/virtual-reader.png), the
 # Inspector on a card swiped backwards (docs/inspector.png) and on a damaged track
 # (docs/inspector-parity.png), the Fields pane of a bank card (docs/fields.png), and Verify after
-# write on a weak card (docs/verify-swipe.png, docs/verify-failed.png).
+# write on a weak card (docs/verify-swipe.png, docs/verify-failed.png), and Setup with the Raw
+# type's formats (docs/setup.png).
 # Usage: tools/screenshot.sh [path/to/tollwick] [output directory]
 set -eu
 
@@ -32,11 +33,11 @@ mkdir -p "$output"
 
 # A fresh profile and the sample deck, so that nothing of this machine changes the pictures. The
 # program drives itself (hidden option) and quits when the pictures are saved.
-QT_QPA_PLATFORM=xcb timeout 60 xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96 -br" \
+QT_QPA_PLATFORM=xcb timeout 60 xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96 -br" \
     "$program" --profile "$work/Tollwick.ini" --simulate --screenshot-demo "$work" >/dev/null
 
 for picture in main-window.png swipe-window.png virtual-reader.png inspector.png \
-    inspector-parity.png fields.png verify-swipe.png verify-failed.png; do
+    inspector-parity.png fields.png verify-swipe.png verify-failed.png setup.png; do
     cp "$work/$picture" "$output/$picture"
     echo "screenshot: $output/$picture"
 done

@@ -70,7 +70,20 @@ class ClickedByToggle final : public QAccessibleWidget {
     QAbstractButton* Button() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
+class NotificationInterface final : public QAccessibleWidget {
+  public:
+    explicit NotificationInterface(Announcer* announcer)
+        : QAccessibleWidget(announcer, QAccessible::Notification) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return static_cast<Announcer*>(widget())->Text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
 QAccessibleInterface* ButtonFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("tollwick::Announcer")) {
+        return new NotificationInterface(static_cast<Announcer*>(object));
+    }
     if (className == QLatin1String("QCheckBox")) {
         return new ClickedByToggle(static_cast<QCheckBox*>(object), QAccessible::CheckBox);
     }
@@ -81,6 +94,22 @@ QAccessibleInterface* ButtonFactory(const QString& className, QObject* object) {
 }
 
 }  // namespace
+
+Announcer::Announcer(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("announcer"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(0, 0, 0, 0);
+    InstallAccessibleClicks();  // the factory that gives it its role
+}
+
+void Announcer::Announce(const QString& text) {
+    if (text.isEmpty()) return;  // an emptied line has nothing to say
+    text_ = text;
+    // Hidden and shown again: the screen reader hears a new notification, also of the same text.
+    setVisible(false);
+    setVisible(true);
+}
 
 void InstallAccessibleClicks() {
     // Installing the same factory again does nothing.

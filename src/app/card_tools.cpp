@@ -1,8 +1,12 @@
 #include "app/card_tools.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QFile>
+#include <QGuiApplication>
 #include <QKeySequence>
+#include <QScreen>
+#include <algorithm>
 
 #include "app/file_names.h"
 #include "app/inspector_window.h"
@@ -24,6 +28,16 @@ QAction* ProgramAction(const QString& text, const QKeySequence& key, QObject* pa
 }
 
 }  // namespace
+
+QPoint PlaceBeside(const QRect& beside, const QSize& size, const QRect& free) {
+    constexpr int kGap = 8;
+    int x = beside.right() + 1 + kGap;
+    if (x + size.width() > free.right() + 1) x = beside.left() - kGap - size.width();
+    if (x < free.left()) x = std::max(free.left(), free.right() + 1 - size.width());
+    const int y = std::clamp(beside.top(), free.top(),
+                             std::max(free.top(), free.bottom() + 1 - size.height()));
+    return {x, y};
+}
 
 QString CardTools::NoCardText() {
     return QStringLiteral(
@@ -88,9 +102,37 @@ InspectorWindow& CardTools::Inspector() {
 
 void CardTools::ShowInspector() {
     InspectorWindow& inspector = Inspector();
+    if (!inspectorPlaced_) PlaceInspector();
     inspector.showNormal();
     inspector.raise();
     inspector.activateWindow();
+}
+
+void CardTools::PlaceInspector() {
+    inspectorPlaced_ = true;
+    InspectorWindow& inspector = *inspector_;
+    inspector.installEventFilter(this);
+    const QByteArray stored = QByteArray::fromStdString(profile_.Read(kInspectorGeometryKey, ""));
+    if (!stored.isEmpty() && inspector.restoreGeometry(QByteArray::fromBase64(stored))) return;
+
+    const QScreen* screen =
+        window_.screen() != nullptr ? window_.screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect free = screen->availableGeometry();
+    inspector.FitToContent(free);
+    // Its frame is not known before it is shown: the main window's is a good guess.
+    const QSize frame = window_.frameGeometry().size() - window_.size();
+    inspector.move(PlaceBeside(window_.frameGeometry(), inspector.size() + frame, free));
+}
+
+bool CardTools::eventFilter(QObject* watched, QEvent* event) {
+    if (inspector_ && watched == inspector_.get() && event->type() == QEvent::Hide) {
+        const std::string geometry = inspector_->saveGeometry().toBase64().toStdString();
+        // Rewritten only when it moved: every write goes to the disk.
+        if (profile_.Read(kInspectorGeometryKey, "") != geometry)
+            profile_.Write(kInspectorGeometryKey, geometry);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void CardTools::ExportLastCard() {

@@ -1,6 +1,8 @@
 // What the main window's context menu adds to the card jobs, each with a shortcut that works in
 // every window of the program:
-//   "Inspector…" (Ctrl+I)             the Inspector window for the last card read;
+//   "Inspector…" (Ctrl+I)             the Inspector window for the last card read, opened where
+//                                      it was last closed (profile key INSPECTOR), else beside
+//                                      the main window, sized to its content;
 //   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (jobs/card_export.h);
 //   "Verify after write"              a switch, stored in the profile under VERIFY ("1"/"0",
 //                                      off when missing): every card the reader reports written is
@@ -9,6 +11,9 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <memory>
 #include <optional>
 
@@ -23,6 +28,11 @@ class CTollwickDlg;
 class InspectorWindow;
 class MessageBoxSeam;
 class ProfileStore;
+
+// Where a window of `size` goes beside the window framed by `beside` on a screen whose free area
+// is `free`: on its right, else on its left, else as far right as the screen allows; level with
+// its top, and on the screen.
+QPoint PlaceBeside(const QRect& beside, const QSize& size, const QRect& free);
 
 class CardTools final : public QObject {
     Q_OBJECT
@@ -67,6 +77,12 @@ class CardTools final : public QObject {
     QAction* inspectorAction_ = nullptr;
     QAction* exportAction_ = nullptr;
     QAction* verifyAction_ = nullptr;
+    bool inspectorPlaced_ = false;
+
+    // The first time the Inspector is shown: where it was last closed, or sized to its content
+    // beside the main window. Its place is kept in the profile each time it is closed.
+    void PlaceInspector();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 }  // namespace tollwick

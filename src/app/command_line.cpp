@@ -1,37 +1,105 @@
 #include "app/command_line.h"
 
-#include <string>
+#include <algorithm>
 #include <string_view>
-
-#include "settings/profile_store.h"
 
 namespace tollwick {
 
 namespace {
 
+// Every option once: what the parser takes, and what --help and the manual page say of it (the
+// manual's OPTIONS are generated from this table). An option without help is not documented.
 struct ValueOption {
     std::string_view name;
     std::string_view what;  // for "--deck needs a file name"
     std::optional<std::string> CommandLine::*target;
+    std::string_view valueName;
+    std::string_view help;
 };
 
 constexpr ValueOption kValueOptions[] = {
-    {"--deck", "a file name", &CommandLine::deck},
-    {"--profile", "a file name", &CommandLine::profile},
-    {"--screenshot-demo", "a folder", &CommandLine::screenshotDir},
+    {"--deck", "a file name", &CommandLine::deck, "FILE",
+     "With --simulate: keep the virtual cards in this JSON file (created with the sample cards "
+     "when missing, saved after every card written or erased). tollwick-cli reads and writes the "
+     "same format."},
+    {"--profile", "a file name", &CommandLine::profile, "FILE",
+#ifdef _WIN32
+     "The settings file to use (default: %TOLLWICK_PROFILE%, else "
+     "%APPDATA%\\Tollwick\\Tollwick.ini)."},
+#else
+     "The settings file to use (default: $TOLLWICK_PROFILE, else "
+     "~/.config/Tollwick/Tollwick.ini)."},
+#endif
+    {"--screenshot-demo", "a folder", &CommandLine::screenshotDir, "", ""},
 };
 
 struct FlagOption {
     std::string_view name;
     bool CommandLine::*target;
+    std::string_view alias;  // documented with the name: "-h, --help"
+    std::string_view help;
 };
 
 constexpr FlagOption kFlags[] = {
-    {"--help", &CommandLine::help},
-    {"-h", &CommandLine::help},
-    {"--version", &CommandLine::version},
-    {"--simulate", &CommandLine::simulate},
+    {"--simulate", &CommandLine::simulate, "",
+     "Run on the virtual reader instead of the USB reader, with a second window to swipe its "
+     "cards. The stored port of the real reader is left as it is."},
+    {"--help", &CommandLine::help, "-h", "Show this help and exit."},
+    {"-h", &CommandLine::help, "", ""},
+    {"--version", &CommandLine::version, "", "Show the version and exit."},
 };
+
+// The help's descriptions start in this column; its lines end before column kWidth.
+constexpr std::size_t kColumn = 18;
+constexpr std::size_t kWidth = 79;
+
+// "-h, --help", "--deck FILE": how an option is written in the help.
+std::string Synopsis(std::string_view alias, std::string_view name, std::string_view value) {
+    std::string text;
+    if (!alias.empty()) text.append(alias).append(", ");
+    text.append(name);
+    if (!value.empty()) text.append(" ").append(value);
+    return text;
+}
+
+// `text` in lines of at most `width` characters, each after `indent` blanks; the first line
+// starts where the caller left off (`column`).
+std::string Wrapped(std::string_view text, std::size_t column, std::size_t indent,
+                    std::size_t width) {
+    std::string out;
+    std::size_t at = column;
+    bool first = true;
+    while (!text.empty()) {
+        const std::size_t end = text.find(' ');
+        const std::string_view word = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (!first && at + 1 + word.size() > width) {
+            out.append("\n").append(indent, ' ');
+            at = indent;
+        } else if (!first) {
+            out.push_back(' ');
+            ++at;
+        }
+        out.append(word);
+        at += word.size();
+        first = false;
+    }
+    return out;
+}
+
+// A text for the manual page: roff's hyphens and backslashes escaped.
+std::string Roff(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '-')
+            out.append("\\-");
+        else if (c == '\\')
+            out.append("\\e");
+        else
+            out.push_back(c);
+    }
+    return out;
+}
 
 CommandLine Failed(std::string error) {
     CommandLine result;
@@ -84,26 +152,64 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return result;
 }
 
-const char* CommandLineHelp() {
-    static const std::string text =
-        std::string(
+const std::string& CommandLineHelp() {
+    static const std::string help = [] {
+        std::string text =
             "Usage: tollwick [--simulate [--deck FILE]] [--profile FILE]\n"
             "Reads, writes, copies and compares magnetic stripe cards on the VK3300S.\n"
             "\n"
-            "Options:\n"
-            "  --simulate      Run on the virtual reader, with a window to swipe its cards.\n"
-            "  --deck FILE     With --simulate: keep the virtual cards in this JSON file\n"
-            "                  (created with sample cards when missing, saved after every card\n"
-            "                  written or erased).\n"
-            "  --profile FILE  Settings file to use (default:\n"
-            "                  ") +
-        kDefaultProfileHelp +
-        ").\n"
-        "  -h, --help      Show this help and exit.\n"
-        "  --version       Show the version and exit.\n"
-        "\n"
-        "Exit status: 0 closed normally; 1 the deck could not be used; 2 usage error.\n";
-    return text.c_str();
+            "Options:\n";
+        const auto entry = [&text](const std::string& synopsis, std::string_view what) {
+            text.append("  ").append(synopsis);
+            const std::size_t at = 2 + synopsis.size();
+            text.append(at + 2 <= kColumn ? kColumn - at : 2, ' ');
+            text.append(Wrapped(what, std::max(kColumn, at + 2), kColumn, kWidth)).append("\n");
+        };
+        for (const FlagOption& flag : kFlags) {
+            if (flag.name == "--simulate") entry(Synopsis("", flag.name, ""), flag.help);
+        }
+        for (const ValueOption& option : kValueOptions) {
+            if (!option.help.empty())
+                entry(Synopsis("", option.name, option.valueName), option.help);
+        }
+        for (const FlagOption& flag : kFlags) {
+            if (!flag.help.empty() && flag.name != "--simulate")
+                entry(Synopsis(flag.alias, flag.name, ""), flag.help);
+        }
+        text.append(
+            "\n"
+            "Exit status: 0 closed normally; 1 no display, or the deck could not be used;\n"
+            "2 usage error.\n");
+        return text;
+    }();
+    return help;
+}
+
+std::string CommandLineManualOptions() {
+    std::string roff;
+    const auto entry = [&roff](std::string_view alias, std::string_view name,
+                               std::string_view value, std::string_view help) {
+        roff.append(".TP\n");
+        if (!alias.empty()) {
+            roff.append(".BR ").append(Roff(alias)).append(" \", \" ").append(Roff(name));
+        } else if (!value.empty()) {
+            roff.append(".BI ").append(Roff(name)).append(" \" ").append(value).append("\"");
+        } else {
+            roff.append(".B ").append(Roff(name));
+        }
+        roff.append("\n").append(Roff(help)).append("\n");
+    };
+    for (const FlagOption& flag : kFlags) {
+        if (flag.name == "--simulate") entry("", flag.name, "", flag.help);
+    }
+    for (const ValueOption& option : kValueOptions) {
+        if (!option.help.empty()) entry("", option.name, option.valueName, option.help);
+    }
+    for (const FlagOption& flag : kFlags) {
+        if (!flag.help.empty() && flag.name != "--simulate")
+            entry(flag.alias, flag.name, "", flag.help);
+    }
+    return roff;
 }
 
 }  // namespace tollwick

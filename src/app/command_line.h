@@ -23,6 +23,10 @@ struct CommandLine {
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The text of --help, ending in a newline.
-const char* CommandLineHelp();
+const std::string& CommandLineHelp();
+
+// The entries of the manual page's OPTIONS section, in roff (.TP paragraphs), from the same
+// table as the parser and --help.
+std::string CommandLineManualOptions();
 
 }  // namespace tollwick

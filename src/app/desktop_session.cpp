@@ -38,6 +38,7 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
 
     timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &DesktopSession::OnTick);
+    connect(&readerWatch_, &QTimer::timeout, this, &DesktopSession::WatchForReader);
     // A worker's report wakes the monitor on the window's thread; one callback per window.
     flags_.reports.SetWakeUp([this] {
         QMetaObject::invokeMethod(this, &DesktopSession::WakeMonitor, Qt::QueuedConnection);
@@ -82,6 +83,7 @@ void DesktopSession::Start() {
 void DesktopSession::Stop() {
     running_ = false;
     timer_.stop();
+    readerWatch_.stop();
     monitor_->StopForClose();
 }
 

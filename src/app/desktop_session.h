@@ -37,6 +37,10 @@ class DesktopSession final : public QObject {
 
     // Why the start-up connection failed when a reader is plugged in that cannot be opened.
     static QString CannotOpenReaderText();
+    // The message line once a reader is plugged in after the start-up found none.
+    static QString ReaderFoundText();
+    // How often the bus is looked at for a reader while none is connected.
+    static constexpr int kReaderWatchMs = 1000;
 
     // Shows the main window; the monitor's first tick runs on the first pass of the event loop
     // and connects to the reader.
@@ -54,6 +58,8 @@ class DesktopSession final : public QObject {
     // The context menu's Inspector, Export last card and Verify after write.
     CardTools& Tools() { return *cardTools_; }
     bool Ticking() const { return timer_.isActive(); }
+    // The bus is being watched for a reader to be plugged in.
+    bool WatchingForReader() const { return readerWatch_.isActive(); }
     // When the armed timer fires: 0 for at once (the first tick, a card reported), 50 ms
     // otherwise; -1 when it is not armed.
     int NextTickMs() const { return timer_.isActive() ? timer_.interval() : -1; }
@@ -78,6 +84,11 @@ class DesktopSession final : public QObject {
     bool ended_ = false;
     bool connectionExplained_ = false;
     bool inTick_ = false;
+    // After a start-up without a reader: the bus is looked at every second, and a reader that
+    // appears is announced in the message line (the start-up connects only once; Setup connects
+    // it). Said once per plug-in.
+    QTimer readerWatch_;
+    bool readerSaid_ = false;
 
     void OnTick();
     // A worker queued a card report (posted to the window's thread).
@@ -90,6 +101,7 @@ class DesktopSession final : public QObject {
     // Once, after the start-up connection failed: why, when a reader is plugged in that this
     // user may not open (desktop_session_dialogs.cpp).
     void ExplainFailedConnection();
+    void WatchForReader();
 };
 
 }  // namespace tollwick

@@ -40,6 +40,24 @@ QString DesktopSession::CannotOpenReaderText() {
 #endif
 }
 
+QString DesktopSession::ReaderFoundText() {
+    return QStringLiteral("Reader found: press Setup, OK to connect");
+}
+
+void DesktopSession::WatchForReader() {
+    if (commands_.IsConnected()) {
+        readerWatch_.stop();
+        return;
+    }
+    // The bus is the worker's while a job runs; Setup may be connecting right now.
+    if (monitor_->WorkerActive() || !window_->isEnabled()) return;
+    bool present = false;
+    for (const uint16_t vendor : {kReaderVendorPrimary, kReaderVendorSecondary})
+        present = present || !backend_->Enumerate(vendor, kReaderProduct).empty();
+    if (present && !readerSaid_) window_->SetMessage(ReaderFoundText());
+    readerSaid_ = present;
+}
+
 void DesktopSession::ExplainFailedConnection() {
     // After the connection attempt, once the window is the operator's (not behind the start-up
     // password). The message line keeps its "Not Connect Device".
@@ -48,8 +66,13 @@ void DesktopSession::ExplainFailedConnection() {
         return;
     }
     connectionExplained_ = true;
-    if (commands_.IsConnected() || !ReaderListedButNotOpened(*backend_)) return;
-    messageBoxes_.Inform(window_.get(), CannotOpenReaderText());
+    if (commands_.IsConnected()) return;
+    if (ReaderListedButNotOpened(*backend_)) {
+        // Already there, and said so in the box: the watch waits for the next plug-in.
+        readerSaid_ = true;
+        messageBoxes_.Inform(window_.get(), CannotOpenReaderText());
+    }
+    readerWatch_.start(kReaderWatchMs);
 }
 
 void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageBoxes) {
@@ -63,14 +86,17 @@ void DesktopSession::WireDialogs(ProfileStore& profile, MessageBoxSeam& messageB
             [window] { window->SetupWindow().Open(); });
 
     CEraseSelectDlg& erase = window->EraseSelectWindow();
-    erase.Bind(messageBoxes,
-               {.opened =
-                    [view] {
-                        view->EnableJobButtons(false);
-                        view->ShowTracks({});
-                    },
-                .startErase = [monitor](uint8_t mask) { return monitor->LaunchErase(mask); },
-                .cancelled = [monitor] { monitor->CancelEraseSelect(); }});
+    erase.Bind(
+        messageBoxes,
+        {.opened =
+             [view] {
+                 view->EnableJobButtons(false);
+                 view->ShowTracks({});
+             },
+         .startErase = [monitor](uint8_t mask) { return monitor->LaunchErase(mask); },
+         .cancelled = [monitor] { monitor->CancelEraseSelect(); },
+         .maskChanged =
+             [this](uint8_t mask) { flags_.eraseMask.store(mask, std::memory_order_release); }});
     connect(window, &CTollwickDlg::EraseRequested, &erase, &CEraseSelectDlg::Open);
 
     CPasswordDlg& password = window->PasswordWindow();

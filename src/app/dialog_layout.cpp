@@ -100,11 +100,16 @@ QLabel* DialogLayout::Static(int id, const QString& text, int x, int y, int w, i
 
 QLabel* DialogLayout::StatusStatic(int id, const QString& text, int x, int y, int w, int h,
                                    const QString& description) {
-    // Without a name of its own, a label's accessible name is its text, and a change of the text
-    // is announced.
-    QLabel* label = Static(id, text, x, y, w, h, QString());
+    QLabel* label = Static(id, text, x, y, w, h, description);
     label->setAccessibleDescription(description);
     return label;
+}
+
+void SetStatusText(QLabel* label, const QString& text) {
+    label->setText(text);
+    // A change of the name is announced for the line that has the screen reader's attention.
+    label->setAccessibleName(label->accessibleDescription() + QStringLiteral(": ") +
+                             (text.isEmpty() ? QStringLiteral("none") : text));
 }
 
 void DialogLayout::Nest(QGroupBox* group, std::initializer_list<QWidget*> controls) {

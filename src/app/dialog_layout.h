@@ -29,6 +29,10 @@ QString StripMnemonic(const QString& text);
 // Makes a radio button or check box wide enough for its indicator and whole text.
 void WidenToText(QAbstractButton* button);
 
+// Sets the text of a status static and the name a screen reader announces for it: what the line
+// is, then what it shows ("Track1 characters: 9", "Connection: none" while it is empty).
+void SetStatusText(QLabel* label, const QString& text);
+
 class DialogLayout {
   public:
     // Gives `dialog` the template font and its client size in dialog units, fixed.
@@ -53,8 +57,8 @@ class DialogLayout {
                         const QString& accessibleName);
     QLabel* Static(int id, const QString& text, int x, int y, int w, int h,
                    const QString& accessibleName);
-    // A static whose text the program changes (a counter, a status line): assistive technology
-    // reads its current text; `description` says what the line is.
+    // A static whose text the program changes (a counter, a status line); `description` says
+    // what the line is. Set its text with SetStatusText.
     QLabel* StatusStatic(int id, const QString& text, int x, int y, int w, int h,
                          const QString& description);
 

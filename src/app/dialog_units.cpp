@@ -76,16 +76,19 @@ QFont SystemDialogFont() {
 
 QFont TrackFont() {
     QFont font;
-    // Arial has no face lighter than regular, so on the reader's desktop weight 100 shows the
-    // regular face; the metric-compatible families come first for the same look.
+    // The metric-compatible families come first for the look of the reader's desktop.
     const QString family =
         FirstAvailableFamily({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
                               QStringLiteral("Arimo"), QStringLiteral("Nimbus Sans"),
                               QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")});
     if (!family.isEmpty()) font.setFamily(family);
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    font.setWeight(QFont::Thin);
+    // 11 pixels on a 96 dpi desktop, given in points so that the desktop's font scaling applies.
+    font.setPointSizeF(kTrackFontPixels * 72.0 / 96.0);
+    // Weight 100 is asked for by the reader's program, but Arial has no face lighter than
+    // regular, so its desktop shows the regular face. Where a light face exists (DejaVu Sans
+    // ExtraLight on Debian) the thin strokes turn grey at this size: the regular face it is.
+    font.setWeight(QFont::Normal);
     return font;
 }
 

@@ -42,8 +42,9 @@ QFont TemplateFont();
 // The "System" 10 point font of the small dialogs: a bold sans-serif of that size.
 QFont SystemDialogFont();
 
-// The font of the message line and the track boxes: Arial with a character height of 11 pixels
-// and weight 100, or the nearest installed sans-serif.
+// The font of the message line and the track boxes: Arial (or the nearest installed sans-serif),
+// regular, 11 pixels high at 96 dpi and scaled with the desktop's fonts.
+inline constexpr int kTrackFontPixels = 11;
 QFont TrackFont();
 
 }  // namespace tollwick

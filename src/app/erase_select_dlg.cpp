@@ -29,7 +29,7 @@ CEraseSelectDlg::CEraseSelectDlg()
     for (std::size_t i = 0; i < 3; ++i) {
         const auto bit = static_cast<uint8_t>(1u << i);
         connect(boxes_[i], &QCheckBox::clicked, this, [this, bit](bool ticked) {
-            eraseMask_ = static_cast<uint8_t>(ticked ? (eraseMask_ | bit) : (eraseMask_ & ~bit));
+            SetMask(static_cast<uint8_t>(ticked ? (eraseMask_ | bit) : (eraseMask_ & ~bit)));
         });
     }
     connect(ok, &QPushButton::clicked, this, &CEraseSelectDlg::accept);
@@ -70,8 +70,13 @@ void CEraseSelectDlg::hideEvent(QHideEvent* event) {
     Untick();
 }
 
+void CEraseSelectDlg::SetMask(uint8_t mask) {
+    eraseMask_ = mask;
+    if (hooks_.maskChanged) hooks_.maskChanged(mask);
+}
+
 void CEraseSelectDlg::Open() {
-    eraseMask_ = 0;
+    SetMask(0);
     show();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect area = frameGeometry();

@@ -29,9 +29,10 @@ class CEraseSelectDlg : public AuxDialog {
 
     // What the dialog asks of the rest of the program.
     struct Hooks {
-        std::function<void()> opened;             // job buttons off, track boxes emptied
-        std::function<bool(uint8_t)> startErase;  // false: the worker did not start
-        std::function<void()> cancelled;          // stop a worker, reset, job buttons on
+        std::function<void()> opened;              // job buttons off, track boxes emptied
+        std::function<bool(uint8_t)> startErase;   // false: the worker did not start
+        std::function<void()> cancelled;           // stop a worker, reset, job buttons on
+        std::function<void(uint8_t)> maskChanged;  // a box ticked or unticked, or the dialog opened
     };
 
     CEraseSelectDlg();
@@ -62,6 +63,8 @@ class CEraseSelectDlg : public AuxDialog {
 
     void UpdateData(bool fromControls);
     void Untick();
+    // The mask is the erase job's: a running job erases the next card with it.
+    void SetMask(uint8_t mask);
 };
 
 }  // namespace tollwick

@@ -7,8 +7,10 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QSplitter>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <span>
 
 #include "app/bit_cells_view.h"
@@ -85,6 +87,9 @@ QTreeWidget* Table(const QStringList& columns, const QString& name) {
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree->setAccessibleName(name);
     tree->header()->setStretchLastSection(true);
+    // Every column as wide as its widest text; the table asks for the width of its columns.
+    tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tree->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);  // long texts end in "…"
     return tree;
 }
@@ -110,9 +115,11 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
     layout->addWidget(header_);
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter_ = splitter;
     layout->addWidget(splitter, 1);
 
     auto* scroll = new QScrollArea;
+    tracksScroll_ = scroll;
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setAccessibleName(QStringLiteral("Tracks"));
@@ -164,10 +171,8 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
     splitter->addWidget(fieldsPane_);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
-    splitter->setSizes({560, 620});
     connect(showPan_, &QCheckBox::toggled, this, [this] { RefreshFields(); });
 
-    resize(1200, 760);
     Refresh();
 }
 
@@ -187,6 +192,40 @@ std::shared_ptr<const TrackInspection> InspectorWindow::Inspection(int track) co
 }
 QWidget* InspectorWindow::FieldsPane() const {
     return fieldsPane_;
+}
+
+void InspectorWindow::FitToContent(const QRect& available) {
+    if (stale_) Refresh();
+    // The tables lay their rows out and fit their columns later, when shown: now, so that they
+    // ask for the width of what they hold.
+    for (QTreeWidget* table : findChildren<QTreeWidget*>()) {
+        table->doItemsLayout();
+        table->header()->resizeSections(QHeaderView::ResizeToContents);
+        table->updateGeometry();
+    }
+    QLayout* outer = layout();
+    outer->activate();
+    const QMargins margins = outer->contentsMargins();
+    // The tracks scroll up and down only: their pane is as wide as its widest row, with room
+    // for the scroll bar.
+    const QSize tracks =
+        tracksPane_->sizeHint() +
+        QSize(style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2 * tracksScroll_->frameWidth(),
+              2 * tracksScroll_->frameWidth());
+    const QSize fields = fieldsPane_->sizeHint();
+    const int width = margins.left() + tracks.width() + splitter_->handleWidth() + fields.width() +
+                      margins.right();
+    const int height = margins.top() + header_->heightForWidth(width) + outer->spacing() +
+                       std::max(tracks.height(), fields.height()) + margins.bottom();
+    // The frame the window system adds is not known before the first show: a little room for it.
+    const QSize room = available.size() - QSize(16, 48);
+    const QSize size = QSize(width, height).boundedTo(room).expandedTo(minimumSizeHint());
+    resize(size);
+    // The tracks first: what the window cannot give the Fields pane, it scrolls or elides.
+    const int split = size.width() - margins.left() - margins.right() - splitter_->handleWidth();
+    const int tracksWidth =
+        std::min(tracks.width(), split - fieldsPane_->minimumSizeHint().width());
+    splitter_->setSizes({tracksWidth, split - tracksWidth});
 }
 
 void InspectorWindow::ShowCard(const CardCapture& capture) {

@@ -20,6 +20,8 @@
 class QCheckBox;
 class QGroupBox;
 class QLabel;
+class QScrollArea;
+class QSplitter;
 class QTreeWidget;
 
 namespace tollwick {
@@ -48,6 +50,10 @@ class InspectorWindow final : public QWidget {
     QTreeWidget* Fields() const { return fields_; }
     QCheckBox* ShowAccountNumbers() const { return showPan_; }
 
+    // Sizes the window to what it shows now, the tracks pane and the Fields pane each as wide as
+    // its content, within `available` (the screen's free area); what does not fit scrolls.
+    void FitToContent(const QRect& available);
+
   protected:
     void showEvent(QShowEvent* event) override;
 
@@ -65,6 +71,8 @@ class InspectorWindow final : public QWidget {
     std::array<TrackPane, 3> tracks_;
     QLabel* header_ = nullptr;
     QWidget* tracksPane_ = nullptr;
+    QScrollArea* tracksScroll_ = nullptr;
+    QSplitter* splitter_ = nullptr;
     QGroupBox* fieldsPane_ = nullptr;
     QLabel* fieldsFormat_ = nullptr;
     QTreeWidget* fields_ = nullptr;

@@ -1,6 +1,8 @@
 // tollwick: the desktop program for the VK3300S magnetic stripe card reader/writer.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -22,6 +24,39 @@
 namespace {
 
 constexpr int kUsageError = 2;
+constexpr int kNoDisplay = 1;
+constexpr char kNoDisplayText[] =
+    "tollwick: no display: tollwick needs a graphical session; use tollwick-cli\n";
+
+// Where Qt chooses its platform itself (no QT_QPA_PLATFORM), X11 and Wayland need a display to
+// talk to; without one Qt's platform plugin aborts the program.
+bool DisplayMissing() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return !set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+#else
+    return false;
+#endif
+}
+
+// A display that is named but cannot be reached ends in a fatal message of Qt's platform plugin
+// while QApplication starts: said in the program's words, with its own status, not by abort().
+bool g_startingQt = false;
+QtMessageHandler g_qtHandler = nullptr;
+void StartUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (g_startingQt && type == QtFatalMsg) {
+        std::fputs(kNoDisplayText, stderr);
+        std::_Exit(kNoDisplay);
+    }
+    // "Could not load the Qt platform plugin": misleading when the display is what is missing.
+    if (g_startingQt && context.category != nullptr &&
+        std::strcmp(context.category, "qt.qpa.plugin") == 0)
+        return;
+    if (g_qtHandler != nullptr) g_qtHandler(type, context, text);
+}
 
 int Usage(const std::string& text) {
     std::fprintf(stderr, "tollwick: %s\n", text.c_str());
@@ -44,12 +79,19 @@ int main(int argc, char** argv) {
     const tollwick::CommandLine options =
         tollwick::ParseCommandLine(static_cast<int>(pointers.size()), pointers.data());
     if (!options.error.empty()) return Usage(options.error);
-    if (options.help) return Printed(tollwick::CommandLineHelp());
+    if (options.help) return Printed(tollwick::CommandLineHelp().c_str());
     if (options.version) {
         return Printed((std::string("tollwick ") + tollwick::kTollwickVersion + "\n").c_str());
     }
 
+    if (DisplayMissing()) {
+        std::fputs(kNoDisplayText, stderr);
+        return kNoDisplay;
+    }
+    g_qtHandler = qInstallMessageHandler(StartUpMessages);
+    g_startingQt = true;
     QApplication app(argc, argv);
+    g_startingQt = false;
     QApplication::setApplicationName(QStringLiteral("Tollwick"));
     QApplication::setApplicationVersion(QString::fromLatin1(tollwick::kTollwickVersion));
     // Ties the windows to the menu entry and its icon on Wayland.
@@ -89,6 +131,9 @@ int main(int argc, char** argv) {
     auto session =
         std::make_unique<tollwick::DesktopSession>(std::move(backend), profile, messageBoxes);
     QObject::connect(&session->Window(), &QDialog::finished, &app, &QApplication::quit);
+    // A run on the virtual reader keeps the real reader's settings as they are (the menu's
+    // "Tollwick on the Virtual Reader" uses the user's own profile).
+    if (simulate) session->Monitor().SetStoresAnsweringPort(false);
 
     std::unique_ptr<tollwick::VirtualReaderWindow> readerWindow;
     if (virtualReader) {

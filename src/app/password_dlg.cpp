@@ -35,8 +35,16 @@ QString NotStoredText(const std::filesystem::path& profile) {
 
 }  // namespace
 
+QString CPasswordDlg::ScopeText() {
+    return QStringLiteral(
+        "The password locks this desktop program only: tollwick-cli reads and writes cards, and "
+        "the same settings file, without asking for it.");
+}
+
 CPasswordDlg::CPasswordDlg()
     : AuxDialog(kResourceId, QStringLiteral("Input Password"), 167, 73, true) {
+    setWhatsThis(ScopeText());
+    setAccessibleDescription(ScopeText());
     DialogLayout& l = Layout();
     QPushButton* ok = l.PushButton(kOk, QStringLiteral("OK"), 89, 48, 50, 14);
     ok->setDefault(true);

@@ -1,6 +1,10 @@
 // The program password: asked for at start-up when one is stored (Cancel ends the program), and
 // set or changed from the main window's Change Logo ID button. One dialog, two layouts: the
 // start-up entry shows one field, the set or change entry two.
+//
+// It locks this desktop program only: tollwick-cli reads and writes cards, and the same profile,
+// without asking for it. The dialog and the Change Logo ID button say so (ScopeText) in their
+// tooltip and What's This help, and to assistive technology.
 #pragma once
 
 #include <QString>
@@ -31,6 +35,8 @@ class CPasswordDlg : public AuxDialog {
   public:
     static constexpr int kResourceId = 135;
     static constexpr int kEntryLimit = 12;
+    // What the password protects, and what it does not.
+    static QString ScopeText();
 
     // What happened in this run.
     enum State : uint8_t {

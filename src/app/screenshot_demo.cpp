@@ -18,6 +18,7 @@
 #include "app/card_tools.h"
 #include "app/desktop_session.h"
 #include "app/inspector_window.h"
+#include "app/setup_dlg.h"
 #include "app/swipe_dlg.h"
 #include "app/virtual_reader_window.h"
 
@@ -184,6 +185,19 @@ void StartScreenshotDemo(DesktopSession& session, VirtualReaderWindow* readerWin
                              CloseBox();
                          }});
     }
+    // Setup with the formats of the Raw type: every combo says "8" or "NONE", whole.
+    CSetupDlg* setup = &window->SetupWindow();
+    steps.push_back({"Setup", [window] { return window->isEnabled(); },
+                     [window, setup] {
+                         window->SwipeWindow().reject();  // Cancel, when a job runs
+                         window->ControlAs<QAbstractButton>(mainid::kRawType)->click();
+                         setup->Open();
+                     }});
+    steps.push_back({"Setup shown", [setup] { return setup->isVisible(); },
+                     [setup, dir] {
+                         Save(setup, dir.filePath("setup.png"));
+                         setup->reject();
+                     }});
     steps.push_back({"end", [] { return true; },
                      [window] {
                          // EXIT: the worker is stopped and the reader reset.

@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <cstring>
 
+#include "app/combo_fit.h"
 #include "app/dialog_layout.h"
 #include "app/message_box_seam.h"
 #include "app/tollwick_dlg.h"
@@ -20,7 +20,6 @@
 #include "device/reader_commands.h"
 #include "jobs/format_state.h"
 #include "jobs/setup_connection.h"
-#include "jobs/startup_connection.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -62,6 +61,7 @@ void SetList(QComboBox* combo, const QStringList& items, int position) {
     combo->addItems(items);
     combo->setCurrentIndex(position >= 0 && position < items.size() ? position : -1);
     combo->setProperty(kTypedProperty, false);
+    FitTextToCombo(combo);
 }
 
 void SetSingle(QComboBox* combo, const QString& item) {
@@ -71,6 +71,7 @@ void SetSingle(QComboBox* combo, const QString& item) {
 QComboBox* MakeCombo() {
     auto* combo = new QComboBox;
     combo->setEditable(true);
+    UseNarrowArrow(combo);
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);
     combo->setMaxVisibleItems(32);
@@ -351,7 +352,9 @@ void CSetupDlg::accept() {
     window.EnableJobButtons(connection.connected);
     window.SetMessage(connection.port > 0 ? QStringLiteral("K47 Ready")
                                           : QStringLiteral("Not Connect K47"));
-    ReconnectControls(reader_->IsConnected());
+    // A reader found now, after the start-up found none, must be usable: its coercivity and data
+    // type buttons come back with the job buttons. Nothing else of the window changes.
+    if (connection.connected && reader_->IsConnected()) EnableReaderControls();
     setEnabled(true);
     UpdateData(false);
 
@@ -385,23 +388,8 @@ void CSetupDlg::reject() {
     QDialog::reject();
 }
 
-// The reader's own controls follow the connection, as after the start-up connection: the
-// coercivity and data type buttons, the beeper buttons when the firmware has the beeper, and
-// the connection line.
-void CSetupDlg::ReconnectControls(bool connected) {
-    CTollwickDlg& window = *window_;
-    for (int id : kReaderControls) window.EnableControl(id, connected);
-    bool beep = false;
-    QString line;
-    char version[20] = {};
-    if (connected && reader_->ReadVersion(version, sizeof version) == kReaderOk) {
-        beep = VersionSupportsBeep(version);
-        line = QString::fromStdString(ConnectionLine(
-            reader_->CurrentPort(), std::string(version, strnlen(version, sizeof version))));
-    }
-    window.EnableControl(mainid::kBeepOn, beep);
-    window.EnableControl(mainid::kBeepOff, beep);
-    window.SetConnectionLine(line);
+void CSetupDlg::EnableReaderControls() {
+    for (int id : kReaderControls) window_->EnableControl(id, true);
 }
 
 void CSetupDlg::StoreUserKeys() {

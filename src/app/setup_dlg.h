@@ -78,7 +78,8 @@ class CSetupDlg : public AuxDialog {
     void Fill();
     void FillUserTrack(int track);
     void OnBpcChosen(int track);
-    void ReconnectControls(bool connected);
+    // The coercivity and data type buttons, which the start-up leaves off without a reader.
+    void EnableReaderControls();
     void StoreUserKeys();
 };
 

@@ -21,6 +21,7 @@
 #include "app/aux_dialogs.h"
 #include "app/dialog_layout.h"
 #include "app/erase_select_dlg.h"
+#include "app/legibility.h"
 #include "app/message_box_seam.h"
 #include "app/password_dlg.h"
 #include "app/reader_control.h"
@@ -81,6 +82,13 @@ void SetGroupChoice(QButtonGroup* group, int choice) {
 
 QString CTollwickDlg::AboutEntryText() {
     return QStringLiteral("关于 Tollwick(&A)...");
+}
+
+QString CTollwickDlg::TrackLeftOutText(int track) {
+    return QStringLiteral(
+               "Ticked: Track%1 is left out. Its box is emptied and takes no input, so Write "
+               "and the other writing jobs leave the track empty.")
+        .arg(track);
 }
 
 QString CTollwickDlg::StartupMessage() {
@@ -160,6 +168,9 @@ void CTollwickDlg::BuildControls() {
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& r = checkRects[i];
         trackChecks_[i] = l.CheckBox(kTrackCheckIds[i], QString(), r[0], r[1], r[2], r[3]);
+        const QString leftOut = TrackLeftOutText(static_cast<int>(i) + 1);
+        trackChecks_[i]->setToolTip(leftOut);
+        trackChecks_[i]->setAccessibleDescription(leftOut);
     }
     l.PushButton(kErase, QStringLiteral("Erase"), 236, 250, 50, 23);
     l.GroupBox(kNoId, QString(), 232, 1, 110, 48, QStringLiteral("Reader"));
@@ -167,12 +178,17 @@ void CTollwickDlg::BuildControls() {
 
     message_ = l.Place(kMessage, new QLineEdit, 9, 12, 205, 17, QStringLiteral("Message"));
     message_->setFocusPolicy(Qt::ClickFocus);  // editable, but no tab stop
+    // What the jobs say there is spoken wherever the focus is: "Read Card<1> OK".
+    announcer_ = new Announcer(this);
+    connect(message_, &QLineEdit::textChanged, announcer_, &Announcer::Announce);
     {
-        // Red text on the button-face colour, whether the window takes input or not.
+        // Red text on the button-face colour, whether the window takes input or not; as red as
+        // reads well on this desktop's button face.
         QPalette palette = message_->palette();
         const QColor face = palette.color(QPalette::Active, QPalette::Button);
+        const QColor red = ReadableRed(face);
         for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            palette.setColor(group, QPalette::Text, QColor(255, 0, 0));
+            palette.setColor(group, QPalette::Text, red);
             palette.setColor(group, QPalette::Base, face);
         }
         message_->setPalette(palette);
@@ -204,12 +220,19 @@ void CTollwickDlg::BuildControls() {
         const auto& r = counterRects[i];
         counters_[i] = l.StatusStatic(kCounterIds[i], QStringLiteral("0"), r[0], r[1], r[2], r[3],
                                       QStringLiteral("Track%1 characters").arg(i + 1));
+        SetStatusText(counters_[i], QStringLiteral("0"));
         counters_[i]->setWordWrap(false);
         // Drawn over the frame line like the other statics: with the window's background.
         counters_[i]->setAutoFillBackground(true);
     }
-    l.StatusStatic(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection"));
-    l.PushButton(kChangePassword, QStringLiteral("Change\nLogo ID"), 292, 300, 49, 21);
+    SetStatusText(
+        l.StatusStatic(kConnection, QString(), 10, 335, 165, 8, QStringLiteral("Connection")),
+        QString());
+    QPushButton* password =
+        l.PushButton(kChangePassword, QStringLiteral("Change\nLogo ID"), 292, 300, 49, 21);
+    password->setToolTip(QStringLiteral("Set or change the program password. ") +
+                         CPasswordDlg::ScopeText());
+    password->setAccessibleDescription(password->toolTip());
     QGroupBox* beeperFrame =
         l.GroupBox(kNoId, QString(), 233, 68, 111, 21, QStringLiteral("Beeper"));
     l.Nest(beeperFrame, {l.Radio(kBeepOn, QStringLiteral("BEEP ON"), 241, 76, 44, 10, true),
@@ -338,7 +361,7 @@ void CTollwickDlg::EnableControl(int id, bool on) {
 }
 
 void CTollwickDlg::SetConnectionLine(const QString& text) {
-    if (auto* line = ControlAs<QLabel>(kConnection)) line->setText(text);
+    if (auto* line = ControlAs<QLabel>(kConnection)) SetStatusText(line, text);
 }
 
 void CTollwickDlg::UpdateData(bool fromControls) {
@@ -395,7 +418,7 @@ void CTollwickDlg::OnTrackChanged(int index) {
 
 void CTollwickDlg::RefreshCounter(int index) {
     const auto i = static_cast<std::size_t>(index);
-    counters_[i]->setText(QString::number(trackEdits_[i]->Length()));
+    SetStatusText(counters_[i], QString::number(trackEdits_[i]->Length()));
 }
 
 void CTollwickDlg::OnTrackCheck(int index) {
@@ -452,18 +475,30 @@ void CTollwickDlg::AddContextMenuAction(QAction* action) {
     addAction(action);
 }
 
-void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
+std::vector<QAction*> CTollwickDlg::ContextMenuActions() {
     std::erase(contextActions_, nullptr);
-    if (systemMenuHasAbout_ && contextActions_.empty()) {
+    std::vector<QAction*> actions(contextActions_.begin(), contextActions_.end());
+    // Where the desktop's system menu cannot carry the About entry, the window's own menu does.
+    if (!systemMenuHasAbout_) {
+        if (aboutAction_ == nullptr) {
+            aboutAction_ = new QAction(AboutEntryText(), this);
+            connect(aboutAction_, &QAction::triggered, this, &CTollwickDlg::ShowAbout);
+        }
+        actions.push_back(aboutAction_);
+    }
+    return actions;
+}
+
+void CTollwickDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const std::vector<QAction*> actions = ContextMenuActions();
+    if (actions.empty()) {
         QDialog::contextMenuEvent(event);
         return;
     }
     QMenu menu(this);
-    for (QAction* action : contextActions_) menu.addAction(action);
-    if (!systemMenuHasAbout_) {
-        if (!contextActions_.empty()) menu.addSeparator();
-        menu.addAction(AboutEntryText(), this, &CTollwickDlg::ShowAbout);
+    for (QAction* action : actions) {
+        if (action == aboutAction_ && !menu.isEmpty()) menu.addSeparator();
+        menu.addAction(action);
     }
     menu.exec(event->globalPos());
 }

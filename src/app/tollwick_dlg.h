@@ -25,6 +25,7 @@ class QRadioButton;
 
 namespace tollwick {
 
+class Announcer;
 class CAboutDlg;
 class CEraseSelectDlg;
 class CPasswordDlg;
@@ -93,6 +94,8 @@ class CTollwickDlg : public QDialog {
     static constexpr int kAboutCommand = 0x0010;
     static QString AboutEntryText();
     static QString StartupMessage();
+    // What a ticked track check box means: its tooltip and accessible description.
+    static QString TrackLeftOutText(int track);
 
     // Builds the window and runs its initialisation: ISO formats, stored density, the auxiliary
     // windows (hidden), the start-up message; the window is left disabled until the reader
@@ -135,6 +138,9 @@ class CTollwickDlg : public QDialog {
     void ShowAbout();
     // An entry of the window's context menu, whose shortcut works in every window of the program.
     void AddContextMenuAction(QAction* action);
+    // The entries of the context menu, in their order: those added, then the About entry where
+    // the system menu cannot carry it. Empty when a right click opens no menu.
+    std::vector<QAction*> ContextMenuActions();
 
     // --- Data-exchange values ---
     QString TrackTextMember(int index) const {
@@ -204,11 +210,13 @@ class CTollwickDlg : public QDialog {
     std::array<QCheckBox*, 3> trackChecks_{};
     std::array<QLabel*, 3> counters_{};
     QLineEdit* message_ = nullptr;
+    Announcer* announcer_ = nullptr;
     QButtonGroup* coercivityGroup_ = nullptr;
     QButtonGroup* dataTypeGroup_ = nullptr;
     QButtonGroup* beeperGroup_ = nullptr;
     bool systemMenuHasAbout_ = false;
     std::vector<QPointer<QAction>> contextActions_;  // an action may go before the window
+    QAction* aboutAction_ = nullptr;
 
     // Data-exchange values.
     std::array<QString, 3> trackText_{};

@@ -2,13 +2,19 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -40,6 +46,10 @@ QString ArmedText(VirtualReader::Armed armed, bool plugged) {
 QString PathText(const std::filesystem::path& path) {
     return FileNameText(path);
 }
+
+// A chance as the boxes show it: percent, with "as the deck" below 0 on a card.
+constexpr double kAsDeck = -1;
+constexpr int kMaxInputBuffer = 4096;
 
 }  // namespace
 
@@ -87,6 +97,47 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
         "Whenever the reader waits for a card, the selected card goes through after "
         "a short pause and the next card is selected: batch jobs run by themselves"));
     layout->addWidget(autoSwipe_);
+
+    // The dirt takes room: shown on demand.
+    dirtButton_ = new QPushButton(QStringLiteral("&Dirt of real cards..."), this);
+    dirtButton_->setCheckable(true);
+    dirtButton_->setToolTip(QStringLiteral(
+        "Noise, partial swipes, bit errors, slow statuses, a small input buffer, a busy reader, "
+        "Hi-Co cards: the chance of each, for every card or the selected one"));
+    layout->addWidget(dirtButton_);
+    auto* dirt = new QGroupBox(QStringLiteral("Dirt"), this);
+    dirt->setVisible(false);
+    connect(dirtButton_, &QPushButton::toggled, dirt, &QWidget::setVisible);
+    auto* form = new QFormLayout(dirt);
+    faultScope_ = new QComboBox(dirt);
+    faultScope_->addItems({QStringLiteral("Every card"), QStringLiteral("The selected card")});
+    faultScope_->setToolTip(QStringLiteral(
+        "The chances below hold for every card that sets none of its own, or for the selected "
+        "card alone"));
+    form->addRow(QStringLiteral("&Applies to:"), faultScope_);
+    for (const FaultInfo& info : FaultTable()) {
+        auto* box = new QDoubleSpinBox(dirt);
+        box->setDecimals(1);
+        box->setSuffix(QStringLiteral(" %"));
+        box->setAccessibleName(QString::fromUtf8(info.label));
+        faultBoxes_[static_cast<std::size_t>(info.fault)] = box;
+        form->addRow(QString::fromUtf8(info.label) + QLatin1Char(':'), box);
+        connect(box, &QDoubleSpinBox::valueChanged, this, [this] { ApplyFaults(); });
+    }
+    inputBuffer_ = new QSpinBox(dirt);
+    inputBuffer_->setSuffix(QStringLiteral(" reports"));
+    inputBuffer_->setToolTip(
+        QStringLiteral("Reports held for the program while it does not read; the rest are lost"));
+    inputBuffer_->setAccessibleName(QStringLiteral("Input buffer"));
+    form->addRow(QStringLiteral("Input &buffer:"), inputBuffer_);
+    seed_ = new QSpinBox(dirt);
+    seed_->setRange(0, std::numeric_limits<int>::max());
+    seed_->setToolTip(
+        QStringLiteral("The faults are drawn from this number: the same seed, the "
+                       "same faults on the same swipes"));
+    seed_->setAccessibleName(QStringLiteral("Seed"));
+    form->addRow(QStringLiteral("S&eed:"), seed_);
+    layout->addWidget(dirt);
     armed_ = new QLabel(this);
     armed_->setAccessibleDescription(QStringLiteral("Reader state"));
     layout->addWidget(armed_);
@@ -98,6 +149,7 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     layout->addWidget(deckLine_);
 
     FillCards();
+    ShowFaults();
 
     connect(swipe_, &QPushButton::clicked, this, [this] { SwipeSelected(); });
     connect(cards_, &QListWidget::itemActivated, this, [this] { SwipeSelected(); });
@@ -116,8 +168,13 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     connect(plug_, &QPushButton::clicked, this, [this] { SetPlugged(!reader_.IsPlugged()); });
     connect(failNext_, &QCheckBox::toggled, this, [this](bool on) { reader_.SetRejectNext(on); });
     connect(autoSwipe_, &QCheckBox::toggled, this, [this](bool on) { SetAutoSwipe(on); });
-    connect(cards_, &QListWidget::currentRowChanged, this,
-            [this](int row) { OnSelectionChanged(row); });
+    connect(inputBuffer_, &QSpinBox::valueChanged, this, [this] { ApplyFaults(); });
+    connect(seed_, &QSpinBox::valueChanged, this, [this] { ApplySeed(); });
+    connect(faultScope_, &QComboBox::currentIndexChanged, this, [this] { ShowFaults(); });
+    connect(cards_, &QListWidget::currentRowChanged, this, [this](int row) {
+        OnSelectionChanged(row);
+        if (CardScope()) ShowFaults();
+    });
     // A click makes a card both selected and current; assistive technology only selects it. The
     // card selected is the one that goes through either way.
     connect(cards_, &QListWidget::itemSelectionChanged, this, [this] {
@@ -255,6 +312,99 @@ void VirtualReaderWindow::OnSelectionChanged(int row) {
     // The operator picked the card to go through next.
     reader_.SetAutoSwipe(static_cast<std::size_t>(row), std::chrono::milliseconds(kAutoSwipeMs),
                          /*advance=*/true);
+}
+
+bool VirtualReaderWindow::CardScope() const {
+    return faultScope_->currentIndex() == 1;
+}
+
+// The boxes show the chances of the scope chosen, as the reader has them now.
+void VirtualReaderWindow::ShowFaults() {
+    const Deck deck = reader_.GetDeck();
+    const int card = SelectedCard();
+    const bool onCard = CardScope();
+    const bool known = !onCard || (card >= 0 && static_cast<std::size_t>(card) < deck.cards.size());
+    const FaultRates rates = !onCard ? deck.faults
+                             : known ? deck.cards[static_cast<std::size_t>(card)].faults
+                                     : FaultRates{};
+    for (const FaultInfo& info : FaultTable()) {
+        QDoubleSpinBox* box = FaultBox(info.fault);
+        const QSignalBlocker quiet(box);
+        // The lowest value reads "as the deck" on a card only; for every card it is 0 %.
+        box->setSpecialValueText(onCard ? QStringLiteral("as the deck") : QString());
+        box->setRange(onCard ? kAsDeck : 0, 100);
+        box->setValue(rates[info.fault] ? *rates[info.fault] * 100 : onCard ? kAsDeck : 0);
+        // A weak spot that nobody gave a chance reads wrong on every swipe.
+        if (!onCard && info.fault == Fault::kWeak && !rates[info.fault]) box->setValue(100);
+        box->setEnabled(known);
+    }
+    const QSignalBlocker quietBuffer(inputBuffer_);
+    inputBuffer_->setSpecialValueText(onCard ? QStringLiteral("as the deck") : QString());
+    inputBuffer_->setRange(onCard ? 0 : 1, kMaxInputBuffer);
+    inputBuffer_->setValue(
+        rates.inputBuffer.value_or(onCard ? 0 : InputBufferReports(deck, deck.cards.size())));
+    inputBuffer_->setEnabled(known);
+    const QSignalBlocker quietSeed(seed_);
+    seed_->setValue(
+        static_cast<int>(std::min<uint32_t>(deck.seed, std::numeric_limits<int>::max())));
+    seed_->setEnabled(!onCard);
+}
+
+void VirtualReaderWindow::ApplyFaults() {
+    const bool onCard = CardScope();
+    FaultRates rates;
+    // For every card a chance as good as none (always, for the weak spot) is left unset, so
+    // that the deck file holds only what was asked for.
+    for (const FaultInfo& info : FaultTable()) {
+        const double chance = FaultBox(info.fault)->value() / 100;
+        const double none = info.fault == Fault::kWeak ? 1 : 0;
+        if (onCard ? chance >= 0 : chance != none) rates[info.fault] = chance;
+    }
+    const int buffer = inputBuffer_->value();
+    if (onCard ? buffer > 0 : buffer != InputBufferReports(Deck{}, 0)) rates.inputBuffer = buffer;
+    if (!onCard) {
+        reader_.SetDeckFaults(rates);
+        SaveToDeckFile(
+            [rates](Deck& deck) {
+                deck.faults = rates;
+                return true;
+            },
+            QStringLiteral("The deck's dirt"));
+        return;
+    }
+    const int card = SelectedCard();
+    if (card < 0 || !reader_.SetCardFaults(static_cast<std::size_t>(card), rates)) return;
+    SaveToDeckFile(
+        [rates, card](Deck& deck) {
+            if (static_cast<std::size_t>(card) >= deck.cards.size()) return false;
+            deck.cards[static_cast<std::size_t>(card)].faults = rates;
+            return true;
+        },
+        QStringLiteral("The dirt of card %1").arg(card + 1));
+}
+
+void VirtualReaderWindow::ApplySeed() {
+    const auto seed = static_cast<uint32_t>(seed_->value());
+    reader_.SetSeed(seed);
+    SaveToDeckFile(
+        [seed](Deck& deck) {
+            deck.seed = seed;
+            return true;
+        },
+        QStringLiteral("The seed"));
+}
+
+void VirtualReaderWindow::SaveToDeckFile(const std::function<bool(Deck&)>& change,
+                                         const QString& what) {
+    if (!deckFile_) {
+        deckLine_->setText(QStringLiteral("%1 changed (sample cards, not saved)").arg(what));
+        return;
+    }
+    std::string error;
+    const bool ok = UpdateDeckFile(*deckFile_, change, &error);
+    deckLine_->setText(
+        ok ? QStringLiteral("%1 saved to %2").arg(what, PathText(*deckFile_))
+           : QStringLiteral("Cannot save the deck: %1").arg(QString::fromStdString(error)));
 }
 
 void VirtualReaderWindow::Poll() {

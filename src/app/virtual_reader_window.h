@@ -1,9 +1,12 @@
 // The small window that stands in for the operator's hand when the program runs on the virtual
 // reader: the deck of cards, a Swipe button, unplugging and plugging the reader, a one-shot
-// write or erase fault, swiping by itself (Auto-swipe), and what the reader is armed for.
+// write or erase fault, swiping by itself (Auto-swipe), what the reader is armed for, and the
+// dirt of real cards and readers: the chance of each fault for every card or for the selected
+// card, the input buffer and the seed the faults are drawn from.
 #pragma once
 
 #include <QWidget>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -17,6 +20,9 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QSpinBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -67,6 +73,17 @@ class VirtualReaderWindow final : public QWidget {
     QCheckBox* AutoSwipe() const { return autoSwipe_; }
     QLabel* ArmedLine() const { return armed_; }
     QLabel* DeckLine() const { return deckLine_; }
+    // The dirt: which cards the boxes below speak for (0 every card, 1 the selected card); per
+    // fault its chance in percent (on the selected card, the lowest value means "as the deck");
+    // the input buffer in reports (0 on a card: as the deck); the seed (every card only).
+    // A change goes to the reader at once and to the deck file, when there is one.
+    QPushButton* DirtButton() const { return dirtButton_; }  // shows and hides the boxes
+    QComboBox* FaultScope() const { return faultScope_; }
+    QDoubleSpinBox* FaultBox(Fault fault) const {
+        return faultBoxes_[static_cast<std::size_t>(fault)];
+    }
+    QSpinBox* InputBufferBox() const { return inputBuffer_; }
+    QSpinBox* SeedBox() const { return seed_; }
     QAction* SwipeAction() const { return swipeAction_; }
     QAction* ShowAction() const { return showAction_; }
 
@@ -84,6 +101,11 @@ class VirtualReaderWindow final : public QWidget {
     QCheckBox* autoSwipe_ = nullptr;
     QLabel* armed_ = nullptr;
     QLabel* deckLine_ = nullptr;
+    QPushButton* dirtButton_ = nullptr;
+    QComboBox* faultScope_ = nullptr;
+    std::array<QDoubleSpinBox*, kFaultCount> faultBoxes_{};
+    QSpinBox* inputBuffer_ = nullptr;
+    QSpinBox* seed_ = nullptr;
     QTimer* poll_ = nullptr;
     QAction* swipeAction_ = nullptr;
     QAction* showAction_ = nullptr;
@@ -102,6 +124,11 @@ class VirtualReaderWindow final : public QWidget {
     void OnCardChanged(int index);
     void FollowAutoSwipe();
     void OnSelectionChanged(int row);
+    bool CardScope() const;
+    void ShowFaults();
+    void ApplyFaults();
+    void ApplySeed();
+    void SaveToDeckFile(const std::function<bool(Deck&)>& change, const QString& what);
 };
 
 }  // namespace tollwick

@@ -140,6 +140,12 @@ bool CardFileJobs::LaunchFromFile(const std::string& path) {
     JobContext& context = monitor_.Context();
     JobView& view = context.view;
     fromFileChosen_ = path;
+    // The file of the last From File job is closed first, whether the new one opens or not; a
+    // worker that may still read it stops before.
+    if (fromFile_ != nullptr) {
+        monitor_.StopJob(/*reset=*/false);
+        fromFile_.reset();
+    }
     auto file = std::make_unique<std::ifstream>(PathFromUtf8(path), std::ios::binary);
     if (!file->is_open()) {
         view.MessageBox(kOpenFail);

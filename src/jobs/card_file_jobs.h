@@ -36,8 +36,9 @@ class CardFileJobs {
     // job that was never cancelled stays in use. False (after "Open file fail!!") when the file
     // cannot be opened: no job starts.
     bool LaunchToFile(const std::string& path);
-    // From File with the path chosen in the file dialog. False (after "Open file fail!!") when
-    // the file cannot be opened: no job starts and whatever ran goes on.
+    // From File with the path chosen in the file dialog. The file of an earlier From File job is
+    // closed first (its worker stopped). False (after "Open file fail!!") when the new file
+    // cannot be opened: no job starts, and a job other than From File goes on.
     bool LaunchFromFile(const std::string& path);
     // Stops the worker, then closes both files.
     void CloseFiles();

@@ -5,6 +5,9 @@
 namespace tollwick {
 namespace {
 
+// The pause between two erase status polls changes nothing the program does: a status that comes
+// meanwhile waits in the input buffer for the next poll. It keeps a worker whose link is gone
+// (each poll then returns at once) from spinning.
 constexpr int kStatusPollMs = 5;
 constexpr char kEraseFail[] = "Erase Fail";
 constexpr char kPleaseSwipe[] = "Please Swipe Card";
@@ -22,13 +25,13 @@ int AwaitEraseStatus(ReaderCommands& reader, std::stop_token stop) {
     }
 }
 
-void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop) {
+void EraseWorker(JobContext context, std::stop_token stop) {
     JobFlags& flags = context.flags;
     JobView& view = context.view;
     flags.swipeCount.store(1);
     for (;;) {
         if (stop.stop_requested()) return;
-        if (context.reader.EraseTracks(mask) < 0) {
+        if (context.reader.EraseTracks(flags.eraseMask.load(std::memory_order_acquire)) < 0) {
             view.ShowSwipe(false);
             view.MessageBox(kEraseFail, stop);
             if (stop.stop_requested()) return;
@@ -56,12 +59,12 @@ bool JobMonitor::LaunchErase(uint8_t mask) {
     view.SetSwipeColour(SwipeColour::kRed);
     view.Repaint();
     context_.flags.swipeCount.store(1);
+    context_.flags.eraseMask.store(mask, std::memory_order_release);
     view.SetSwipeLines(kPleaseSwipe, kSwipeCounter, "1");
     view.ShowSwipe(true);
     view.CentreSwipe();
     JobContext context = context_;
-    if (!runner_.Start(
-            [context, mask](std::stop_token stop) { EraseWorker(context, mask, stop); })) {
+    if (!runner_.Start([context](std::stop_token stop) { EraseWorker(context, stop); })) {
         view.SetMessageText("Create Thread fail!");
         view.ShowSwipe(false);
         return false;

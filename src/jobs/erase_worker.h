@@ -15,9 +15,10 @@ inline constexpr uint8_t kEraseTrack1 = 1;
 inline constexpr uint8_t kEraseTrack2 = 2;
 inline constexpr uint8_t kEraseTrack3 = 4;
 
-// Erases the tracks of `mask` on every card swiped. A refused erase command is reported ("Erase
-// Fail") and tried again; without a reader the job ends after one report.
-void EraseWorker(JobContext context, uint8_t mask, std::stop_token stop);
+// Erases, on every card swiped, the tracks of `flags.eraseMask` as it is when the reader is armed
+// for that card: Erase Select's ticks apply from the next card on. A refused erase command is
+// reported ("Erase Fail") and tried again; without a reader the job ends after one report.
+void EraseWorker(JobContext context, std::stop_token stop);
 
 // Polls WaitEraseStatus (5 ms apart) until the reader answered; the status, or 0 when stopped
 // before it came.

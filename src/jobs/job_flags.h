@@ -132,6 +132,9 @@ struct JobFlags {
     std::atomic<int> toFileActive{0};
     std::atomic<int> exitRequested{0};
     std::atomic<int> startupDone{0};
+    // The tracks the erase job erases (bit 0 track 1 ... bit 2 track 3). Erase Select changes it
+    // as its boxes are ticked; the erase worker reads it for each card.
+    std::atomic<uint8_t> eraseMask{0};
     // Verify after write: each card the reader reports written is read back and compared
     // before it is reported. Looked at per card, so a change applies to the next card.
     std::atomic<bool> verifyAfterWrite{false};

@@ -137,7 +137,7 @@ void JobMonitor::ConnectionSequence() {
     connection_.densityResult =
         reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
     // The profile is rewritten (and synced) only when the port changed.
-    if (stored != std::to_string(port)) StorePort(context_.profile, port);
+    if (storesPort_ && stored != std::to_string(port)) StorePort(context_.profile, port);
     view.SetMessage("Device READY");
 
     int coercivity = kHiCo;
@@ -179,10 +179,13 @@ void JobMonitor::CountRefresh(uint32_t count, bool centre) {
 void JobMonitor::ReadBranch(const CardReport& report) {
     JobFlags& flags = context_.flags;
     const uint32_t count = flags.swipeCount.load();
-    // A card that failed its check is not reported as read, and not counted.
+    // A card that failed its check is not counted: the message line keeps naming the last good
+    // card ("Read Card<0> OK" when the first one fails), the failed track shows its error marker
+    // and the worker has shown "Read Error!!".
     const bool failed = report.card.trackErrors != 0;
-    context_.view.SetMessage(failed ? "Read Error!!" : WithCount("Read Card<%d> OK", count));
-    const uint32_t next = failed ? count : count + 1;
+    const uint32_t shown = failed ? count - 1 : count;
+    context_.view.SetMessage(WithCount("Read Card<%d> OK", shown));
+    const uint32_t next = shown + 1;
     flags.swipeCount.store(next);
     context_.view.ShowTracks(TextsOf(report.card));
     CountRefresh(next);

@@ -67,8 +67,9 @@ class JobMonitor {
     void LaunchWrite();
     void LaunchCopy();
     void LaunchCompare();
-    // Erase Select's OK: the swipe window for the erase job, and its worker with the tracks of
-    // `mask`. False when the worker could not be started ("Create Thread fail!").
+    // Erase Select's OK: the swipe window for the erase job, and its worker, which erases the
+    // tracks of flags.eraseMask (set to `mask` here) on each card. False when the worker could
+    // not be started ("Create Thread fail!").
     bool LaunchErase(uint8_t mask);
     // Erase Select's Cancel: stops a worker, resets the reader, enables the job buttons.
     void CancelEraseSelect();
@@ -93,6 +94,11 @@ class JobMonitor {
 
     void SetCardFileHooks(CardFileHooks hooks) { files_ = std::move(hooks); }
 
+    // Whether the start-up connection stores the port that answered as PORTNUM (it does unless
+    // told otherwise). A virtual reader's port says nothing of the real reader's: a run on it
+    // leaves the stored port alone.
+    void SetStoresAnsweringPort(bool stores) { storesPort_ = stores; }
+
     const StartupConnection& Connection() const { return connection_; }
     JobRunner& Runner() { return runner_; }
     JobContext& Context() { return context_; }
@@ -103,6 +109,7 @@ class JobMonitor {
     StartupConnection connection_;
     CardFileHooks files_;
     bool passwordPending_ = false;
+    bool storesPort_ = true;
     bool ended_ = false;
     bool showing_ = false;
 

@@ -17,6 +17,9 @@ inline constexpr std::string_view kDensityKey = "BPISET";
 inline constexpr std::string_view kPasswordKey = "PWD";
 // Verify after write, the desktop program's switch: "1" on; "0", missing or any other text off.
 inline constexpr std::string_view kVerifyKey = "VERIFY";
+// Where the desktop program's Inspector window was when it was last closed, as the window
+// system's geometry in base64; missing until it was first closed.
+inline constexpr std::string_view kInspectorGeometryKey = "INSPECTOR";
 
 // The port on which the reader last answered; none when PORTNUM is missing or empty. Other text
 // reads as a decimal number ("0" is a stored port 0, text without digits also gives 0).

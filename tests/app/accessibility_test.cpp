@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <functional>
 
+#include "app/accessibility.h"
 #include "app/bit_cells_view.h"
 #include "app/inspector_window.h"
 #include "app/password_dlg.h"
@@ -26,6 +27,23 @@ QAccessibleInterface* Iface(QObject* object) {
 QString Name(QObject* object) {
     return Iface(object)->text(QAccessible::Name);
 }
+
+// Runs `seen` for every event of `type` that `object` receives while the spy lives.
+class EventSpy final : public QObject {
+  public:
+    EventSpy(QObject* object, QEvent::Type type, std::function<void()> seen)
+        : type_(type), seen_(std::move(seen)) {
+        object->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == type_) seen_();
+        return false;
+    }
+
+  private:
+    QEvent::Type type_;
+    std::function<void()> seen_;
+};
 
 // Every interface below `root`; what a text box holds inside (viewport, scroll bars) is left out.
 void Walk(QAccessibleInterface* root, const std::function<void(QAccessibleInterface*)>& visit) {
@@ -56,18 +74,19 @@ TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
                      iface->text(QAccessible::Description).isEmpty())
             << iface->object()->objectName().toStdString() << " role " << iface->role();
     });
-    EXPECT_EQ(controls, 41);  // every control of the window, nested ones included
+    EXPECT_EQ(controls, 42);  // every control of the window, nested ones and the announcer included
 
-    // The lines the program changes read as what they show.
+    // The lines the program changes read as what they are and what they show.
+    EXPECT_EQ(Name(window->Control(kConnection)), "Connection: none");
     window->ShowTracks("%B12?", "", "123456789012");
     window->SetConnectionLine("COM3 9600,8,N,1  VK3300 EVU1.07");
-    for (auto [id, text, description] :
-         {std::tuple{kTrack3Count, "12", "Track3 characters"},
-          std::tuple{kConnection, "COM3 9600,8,N,1  VK3300 EVU1.07", "Connection"}}) {
+    for (auto [id, name] :
+         {std::tuple{kTrack3Count, "Track3 characters: 12"},
+          std::tuple{kTrack2Count, "Track2 characters: 0"},
+          std::tuple{kConnection, "Connection: COM3 9600,8,N,1  VK3300 EVU1.07"}}) {
         QAccessibleInterface* line = Iface(window->Control(id));
         EXPECT_EQ(line->role(), QAccessible::StaticText) << id;
-        EXPECT_EQ(line->text(QAccessible::Name), text) << id;
-        EXPECT_EQ(line->text(QAccessible::Description), description) << id;
+        EXPECT_EQ(line->text(QAccessible::Name), name) << id;
     }
     QAccessibleInterface* message = Iface(window->Control(kMessage));
     EXPECT_EQ(message->role(), QAccessible::EditableText);
@@ -82,7 +101,29 @@ TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
     EXPECT_EQ(hiCo->parent()->text(QAccessible::Name), "Coercivity");
     EXPECT_EQ(Iface(window->Control(kTrack2Check))->role(), QAccessible::CheckBox);
     EXPECT_EQ(Name(window->Control(kTrack2Check)), "Track2 75 BPI 5 BPC Odd Parity");
+    // What ticking it means is said, to the eye and to the ear.
+    EXPECT_TRUE(window->Control(kTrack2Check)->toolTip().startsWith("Ticked: Track2 is left out"));
+    EXPECT_EQ(Iface(window->Control(kTrack2Check))->text(QAccessible::Description),
+              window->Control(kTrack2Check)->toolTip());
     EXPECT_EQ(Name(window->Control(kChangePassword)), "Change Logo ID");
+}
+
+// What the message line says is spoken wherever the focus is: a notification with its text
+// appears each time (a screen reader speaks a notification that is shown), also when the same
+// text comes again; an emptied line says nothing.
+TEST_F(MainWindowTest, MessageLineChangesAreAnnounced) {
+    OpenReady();
+    auto* announcer = window->findChild<Announcer*>();
+    ASSERT_NE(announcer, nullptr);
+    EXPECT_EQ(Iface(announcer)->role(), QAccessible::Notification);
+    QStringList announced;
+    EventSpy shows(announcer, QEvent::Show, [&] { announced << Name(announcer); });
+    window->SetMessage("Read Card<1> OK");
+    window->SetMessageText("Read Card<1> OK");
+    window->SetMessageText("Read Card<2> OK");
+    window->SetMessage("");
+    EXPECT_EQ(announced, (QStringList{"Read Card<1> OK", "Read Card<2> OK"}));
+    EXPECT_TRUE(announcer->size().isEmpty());  // it takes no room in the window
 }
 
 TEST_F(MainWindowTest, AssistiveTechnologyTogglesAsAClickDoes) {

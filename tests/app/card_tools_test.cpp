@@ -7,8 +7,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include "app/bit_cells_view.h"
@@ -97,7 +99,8 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     EXPECT_EQ(Pixel(2, bad + 1), BitCellsView::kDataFill);
     EXPECT_EQ(Pixel(2, track2->endSentinelIndex), BitCellsView::kSentinelFill);
     EXPECT_EQ(Pixel(1, Inspector().Inspection(1)->lrcIndex), BitCellsView::kLrcFill);
-    ASSERT_TRUE(WaitMessage("Read Error!!"));
+    // The first card failed: it is not counted.
+    ASSERT_TRUE(WaitMessage("Read Card<0> OK"));
 
     // A card swiped backwards fails in its format; the reading that decodes it comes first.
     ReadCard(kBackwardsCard);
@@ -192,6 +195,63 @@ TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
     Start();
     EXPECT_TRUE(session->Tools().VerifyAction()->isChecked());
     EXPECT_TRUE(session->Flags().verifyAfterWrite.load());
+}
+
+// Beside the main window when the screen has room on its right, else on its left, else as far
+// right as it can be; level with the main window's top, never off the screen.
+TEST(InspectorPlace, BesideTheMainWindowAndOnTheScreen) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(700, 500);
+    const struct {
+        QRect main;
+        QPoint place;
+    } cases[] = {
+        {QRect(100, 200, 540, 560), QPoint(648, 200)},    // on the right
+        {QRect(1300, 200, 540, 560), QPoint(592, 200)},   // no room right: on the left
+        {QRect(500, 200, 1100, 560), QPoint(1220, 200)},  // no room either side
+        {QRect(100, 900, 540, 560), QPoint(648, 580)},    // kept above the screen's bottom
+        {QRect(100, -50, 540, 560), QPoint(648, 0)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PlaceBeside(c.main, size, screen), c.place) << c.main.x();
+}
+
+// The Inspector opens as large as what it shows, its tables' columns as wide as their texts, an
+// empty Fields pane narrow; closed, it comes back where it was, also in the next run.
+TEST_F(CardToolsTest, TheInspectorOpensSizedToItsContentAndKeepsItsPlace) {
+    StartReady();
+    Click(kRead);
+    ReadCard(kBackwardsCard);  // no known format: the Fields pane is empty
+    ASSERT_TRUE(WaitMessage("Read Card<0> OK"));
+    Tools().ShowInspector();
+    ASSERT_TRUE(Inspector().isVisible());
+    const QRect free = Inspector().screen()->availableGeometry();
+    EXPECT_TRUE(free.contains(Inspector().frameGeometry()));
+    EXPECT_EQ(Inspector().pos(),
+              PlaceBeside(Window().frameGeometry(), Inspector().frameGeometry().size(), free));
+    // On a screen with room for all of it (this one is small).
+    Inspector().FitToContent(QRect(0, 0, 1920, 1080));
+    QApplication::processEvents();
+    QTreeWidget* readings = Inspector().Candidates(1);
+    ASSERT_GT(readings->topLevelItemCount(), 0);
+    for (int c = 0; c < readings->columnCount(); ++c) {
+        const QString text = readings->topLevelItem(0)->text(c);
+        EXPECT_GT(readings->header()->sectionSize(c),
+                  readings->fontMetrics().horizontalAdvance(text))
+            << text.toStdString();
+    }
+    EXPECT_GE(readings->viewport()->width(), readings->header()->length());
+    EXPECT_LT(Inspector().FieldsPane()->width(), Inspector().TracksPane()->width() / 2);
+
+    // Moved and made smaller by the operator, then closed: the same place when opened again.
+    const QRect moved(40, 30, 500, 400);
+    Inspector().setGeometry(moved);
+    Inspector().close();
+    EXPECT_FALSE(profile->Read(kInspectorGeometryKey, "").empty());
+    session.reset();
+    Start();
+    Tools().ShowInspector();
+    ASSERT_TRUE(Inspector().isVisible());
+    EXPECT_EQ(Inspector().geometry(), moved);
 }
 
 }  // namespace

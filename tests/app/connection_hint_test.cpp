@@ -1,5 +1,6 @@
 // A reader that is plugged in but may not be opened is explained once after the start-up
-// connection; without a reader there is nothing to explain.
+// connection; without a reader there is nothing to explain until one is plugged in.
+#include "app/setup_dlg.h"
 #include "session_test_support.h"
 
 namespace tollwick::testing {
@@ -35,6 +36,24 @@ TEST_F(SessionTest, AReaderThatMayNotBeOpenedIsExplainedOnce) {
     Start({}, /*plugged=*/false);
     ASSERT_TRUE(WaitMessage("Not Connect Device"));
     QTest::qWait(5 * DesktopSession::kTickMs);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Plugged in later: the message line says so, once; the start-up does not connect again.
+    reader->Plug();
+    ASSERT_TRUE(WaitMessage(DesktopSession::ReaderFoundText()));
+    EXPECT_FALSE(session->Reader().IsConnected());
+    Window().SetMessage("");
+    QTest::qWait(DesktopSession::kReaderWatchMs + 200);
+    EXPECT_EQ(Message(), "");
+    // Out and in again: said again. Setup's OK connects it, and the watch ends.
+    reader->Unplug();
+    QTest::qWait(DesktopSession::kReaderWatchMs + 200);
+    reader->Plug();
+    ASSERT_TRUE(WaitMessage(DesktopSession::ReaderFoundText()));
+    Window().SetupWindow().Open();
+    Window().SetupWindow().accept();
+    EXPECT_EQ(Message(), "K47 Ready");
+    ASSERT_TRUE(WaitUntil([this] { return !session->WatchingForReader(); }));
     EXPECT_TRUE(boxes.shown.empty());
 }
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 
 #include "app/erase_select_dlg.h"
+#include "jobs/erase_worker.h"
 #include "session_test_support.h"
 
 namespace tollwick::testing {
@@ -84,6 +85,10 @@ TEST_F(EraseTest, EveryCardIsErasedOnTheTickedTracksAndCounted) {
     Click(kErase);
     for (int t = 1; t <= 3; ++t) EXPECT_FALSE(Box(t)->isChecked());
     EXPECT_EQ(Select().EraseMask(), 0);
+    // The boxes are the job's: the next arming erases what is ticked now.
+    EXPECT_EQ(session->Flags().eraseMask, 0);
+    Tick(3);
+    EXPECT_EQ(session->Flags().eraseMask, kEraseTrack3);
     PressCancel();
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);

@@ -91,6 +91,11 @@ TEST_F(PasswordTest, PlainPasswordOfAnEarlierVersionBecomesAHash) {
 
 TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     StartReady();
+    // The button and the dialog say what the password does not lock.
+    for (QWidget* w : {Window().Control(kChangePassword), static_cast<QWidget*>(&Dialog())}) {
+        EXPECT_TRUE((w->toolTip() + w->whatsThis()).contains("tollwick-cli reads and writes"))
+            << w->objectName().toStdString();
+    }
     Click(kChangePassword);
     EXPECT_TRUE(Dialog().isVisible());
     EXPECT_EQ(Dialog().focusWidget(), Entry(1005));

@@ -5,6 +5,8 @@
 #include <QRadioButton>
 #include <sstream>
 
+#include "app/combo_fit.h"
+#include "app/dialog_units.h"
 #include "app/setup_dlg.h"
 #include "session_test_support.h"
 
@@ -13,6 +15,7 @@ namespace {
 
 using namespace mainid;
 using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
+using mainid::kLoCo;
 using F = CSetupDlg::Field;
 
 class SetupTest : public SessionTest {
@@ -44,6 +47,26 @@ class SetupTest : public SessionTest {
     void PressOk() { QTest::mouseClick(SetupDialog().Control(setupid::kOk), Qt::LeftButton); }
     void PressCancel() {
         QTest::mouseClick(SetupDialog().Control(setupid::kCancel), Qt::LeftButton);
+    }
+    // Every combo shows its entries whole, in the place and size the dialog gives it.
+    void ExpectTextsFit(const char* when) {
+        for (int t = 1; t <= 3; ++t) {
+            for (int f = 0; f < 4; ++f) {
+                QComboBox* combo = Combo(t, F(f));
+                EXPECT_LE(ComboTextNeed(combo), ComboTextRoom(combo))
+                    << when << " track " << t << " field " << f << " "
+                    << combo->currentText().toStdString();
+            }
+        }
+        // Track 1's Parity, SS and ES: x 192, 238, 278; widths 28, 18, 18 dialog units.
+        const DialogUnits units(SystemDialogFont());
+        const auto place = [this](F field) {
+            QComboBox* combo = Combo(1, field);
+            return std::pair(combo->mapTo(&SetupDialog(), QPoint(0, 0)).x(), combo->width());
+        };
+        EXPECT_EQ(place(F::kParity), std::pair(units.X(192), units.X(28))) << when;
+        EXPECT_EQ(place(F::kStartSentinel), std::pair(units.X(238), units.X(18))) << when;
+        EXPECT_EQ(place(F::kEndSentinel), std::pair(units.X(278), units.X(18))) << when;
     }
     // Chooses a list entry as the keyboard does, which confirms the selection.
     void Choose(QComboBox* combo, int index) {
@@ -156,23 +179,31 @@ TEST_F(SetupTest, ConnectionDecidesWhatTheWindowOffers) {
     EXPECT_EQ(profile->Read("PORTNUM"), "");
     EXPECT_EQ(profile->Read("BPISET"), "0");  // the density is stored all the same
 
+    // A reader found now: the job buttons come back, and so do the coercivity and data type
+    // buttons that the start-up switched off (without them the reader could not be used). The
+    // beeper buttons and the connection line are the start-up's: Setup asks no version.
     reader->Plug();
     OpenSetup();
+    reader->TakeOutputReports();
     PressOk();
     EXPECT_EQ(Message(), "K47 Ready");
     EXPECT_EQ(profile->Read("PORTNUM"), "4");
-    for (int id : {kRead, kSeqWrite, kHiCo, kRawType, kCaDmv, kBeepOn})
+    for (int id : {kRead, kSeqWrite, kHiCo, kLoCo, kIso, kRawType, kCaDmv})
         EXPECT_TRUE(Enabled(id)) << id;
-    EXPECT_EQ(ConnectionLine(), "COM4 9600,8,N,1  VK3300 EVU1.07");
+    EXPECT_FALSE(Enabled(kBeepOn));
+    EXPECT_EQ(ConnectionLine(), "");
+    for (const auto& report : reader->TakeOutputReports())
+        EXPECT_FALSE(report.size() > 2 && report[1] == 0x1B && report[2] == 'v');  // no version
 
-    // The reader goes away again: what needs it is switched off once more.
+    // The reader goes away again: only the job buttons are switched off.
     reader->Unplug();
     ASSERT_TRUE(profile->Write("PORTNUM", ""));
     OpenSetup();
     PressOk();
     EXPECT_EQ(Message(), "Not Connect K47");
-    for (int id : {kRead, kHiCo, kIso, kBeepOn}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_EQ(ConnectionLine(), "");
+    EXPECT_FALSE(Enabled(kRead));
+    EXPECT_TRUE(Enabled(kSetup));
+    for (int id : {kHiCo, kIso}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 TEST_F(SetupTest, DensityTakesEffectAtOnceAndIsSentByOk) {
@@ -210,6 +241,7 @@ TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
     EXPECT_EQ(Shown(3), (QStringList{"5", "ODD", ";", "?"}));
     EXPECT_EQ(Items(2, F::kBpc), QStringList{"5"});
     EXPECT_FALSE(Combo(2, F::kStartSentinel)->isEnabled());
+    ExpectTextsFit("ISO");
     PressOk();
     EXPECT_EQ(profile->Read("TR1BPC", "none"), "none");  // ISO stores no track key
 
@@ -220,6 +252,7 @@ TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
             EXPECT_EQ(Shown(t), (QStringList{"8", "NONE", "NONE", "NONE"})) << id;
             EXPECT_FALSE(Combo(t, F::kBpc)->isEnabled()) << id;
         }
+        ExpectTextsFit("NONE");  // "NONE" in the narrow SS and ES combos
         PressCancel();
     }
 }
@@ -234,6 +267,7 @@ TEST_F(SetupTest, UserTypeListsFollowTheStoredKeys) {
     EXPECT_EQ(Items(1, F::kBpc), (QStringList{"4", "5", "6", "7"}));
     EXPECT_EQ(Items(2, F::kStartSentinel).join(""), "13579;=?");
     EXPECT_TRUE(Combo(3, F::kStartSentinel)->isEnabled() && Combo(1, F::kBpc)->isEnabled());
+    ExpectTextsFit("User Type");  // "EVEN" in Parity
     PressCancel();
 
     // Narrow with parity, wide without, and a 7-bit track 1 without stored sentinels.

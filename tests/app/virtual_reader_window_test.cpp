@@ -1,11 +1,14 @@
 // The virtual reader's window beside the program: swiping with the button and F5, the one-shot
-// write fault, unplugging, the armed line, and the deck file kept up to date.
+// write fault, unplugging, the armed line, the dirt, and the deck file kept up to date.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDoubleSpinBox>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "app/virtual_reader_window.h"
@@ -91,6 +94,43 @@ TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneC
     EXPECT_EQ(readerWindow->Cards()->item(1)->text(), "2  written ;1234567890123456789…");
     EXPECT_EQ(stored->cards.at(1).name, "written ;1234567890123456789…");
     EXPECT_EQ(stored->cards.at(0).name, "Blank card 1");
+}
+
+// Dirt for every card reaches the reader and the deck file; the selected card can have its own.
+TEST_F(VirtualReaderWindowTest, DirtForEveryCardOrTheSelectedOne) {
+    StartWithWindow();
+    EXPECT_FALSE(readerWindow->FaultScope()->isVisible());
+    QTest::mouseClick(readerWindow->DirtButton(), Qt::LeftButton);
+    EXPECT_TRUE(readerWindow->FaultScope()->isVisible());
+    readerWindow->SelectCard(3);
+    EXPECT_EQ(readerWindow->FaultBox(Fault::kWeak)->value(), 100);  // a weak spot always fails
+    EXPECT_EQ(readerWindow->FaultBox(Fault::kSlip)->text(), "0.0 %");
+    readerWindow->FaultBox(Fault::kNoiseBefore)->setValue(100);
+    readerWindow->InputBufferBox()->setValue(8);
+    readerWindow->SeedBox()->setValue(7);
+    Deck stored = *LoadOrCreateDeck(deckFile);
+    EXPECT_EQ(stored.faults[Fault::kNoiseBefore], 1.0);
+    EXPECT_FALSE(stored.faults[Fault::kWeak]);  // as nobody said: left out
+    EXPECT_EQ(stored.faults.inputBuffer, 8);
+    EXPECT_EQ(stored.seed, 7u);
+    EXPECT_EQ(reader->GetDeck().faults, stored.faults);
+    Click(kRead);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kRead));
+    ASSERT_TRUE(readerWindow->SwipeSelected());
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+
+    // The selected card without noise: it reads.
+    readerWindow->FaultScope()->setCurrentIndex(1);
+    EXPECT_EQ(readerWindow->FaultBox(Fault::kNoiseBefore)->text(), "as the deck");
+    EXPECT_FALSE(readerWindow->SeedBox()->isEnabled());
+    readerWindow->FaultBox(Fault::kNoiseBefore)->setValue(0);
+    EXPECT_EQ(LoadOrCreateDeck(deckFile)->cards.at(3).faults[Fault::kNoiseBefore], 0.0);
+    ASSERT_TRUE(WaitReadyToSwipe(Armed::kRead));
+    ASSERT_TRUE(readerWindow->SwipeSelected());
+    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    readerWindow->SelectCard(4);
+    EXPECT_EQ(readerWindow->FaultBox(Fault::kNoiseBefore)->text(), "as the deck");
 }
 
 TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {

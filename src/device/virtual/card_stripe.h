@@ -32,17 +32,37 @@ int TrackCapacityBits(int bitsPerInch);
 // of the first byte); bits beyond the capacity are lost.
 std::vector<uint8_t> RecordTrack(const std::vector<uint8_t>& writeOrder, int capacityBits);
 
-// How one swipe meets one track.
-struct TrackSwipe {
-    bool reversed = false;       // the card went through backwards
-    std::optional<int> weakBit;  // this recorded bit reads inverted
-    int capacityBits = 584;      // the stripe's length in bits
-    int leadingZeros = 40;       // zeros the head meets before the recording
-    int trailingZeros = 40;      // zeros after the end of the recording area
+// A bit the head lost or read twice, as from a jerky swipe.
+struct BitSlip {
+    int bit = 0;  // recorded bit, counted from the first bit of the track
+    bool doubled = false;
 };
 
+// How one swipe meets one track. Positions are recorded bits unless said otherwise.
+struct TrackSwipe {
+    bool reversed = false;         // the card went through backwards
+    std::vector<int> flippedBits;  // recorded bits that read inverted this time
+    std::optional<BitSlip> slip;   // one recorded bit lost or doubled
+    // Read order: a noise burst (its first bit is a one) that ends `gapBefore` zeros before the
+    // first one bit of the track, and one that begins `gapAfter` zeros after its last one bit.
+    std::vector<bool> noiseBefore;
+    int gapBefore = 0;
+    std::vector<bool> noiseAfter;
+    int gapAfter = 0;
+    // The card left the head early: the share (0 to 1) of the recording area, in read order,
+    // that went past the head. No noise follows a card that has gone.
+    std::optional<double> cutAt;
+    int capacityBits = 584;  // the stripe's length in bits
+    int leadingZeros = 40;   // zeros the head meets before the recording
+    int trailingZeros = 40;  // zeros after the end of the recording area
+};
+
+// The bits a track holds up to its last one bit: where its data end.
+int RecordedDataBits(const std::vector<uint8_t>& recorded);
+
 // The bytes the reader sends for one track: from the first one bit on, in read order, the last
-// byte zero-filled; empty when the head met no one bit. At most 255 bytes.
+// byte zero-filled; empty when the head met no one bit. At most 255 bytes. Noise before the data
+// is where the reader locks on then, so it reaches the program.
 std::vector<uint8_t> PlayTrack(const std::vector<uint8_t>& recorded, const TrackSwipe& swipe);
 
 // The varying counts of one swipe: zeros before and after the stripe, as a hand moves the card.

@@ -1,5 +1,6 @@
 #include "device/virtual/deck.h"
 
+#include <algorithm>
 #include <cctype>
 #include <nlohmann/json.hpp>
 
@@ -31,7 +32,102 @@ std::optional<std::vector<uint8_t>> FromHex(const std::string& text) {
     return bytes;
 }
 
+constexpr int kDefaultInputBuffer = 64;  // reports, as hidraw holds them per open handle
+constexpr int kMaxInputBuffer = 4096;
+
+// A number from 0 to 1 made from the seed and the card's place, the same in every run.
+double CardDraw(uint32_t seed, std::size_t index) {
+    uint64_t z = (uint64_t{seed} << 32) + index + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) / static_cast<double>(uint64_t{1} << 53);
+}
+
+nlohmann::json FaultsToJson(const FaultRates& rates) {
+    nlohmann::json json = nlohmann::json::object();
+    for (const FaultInfo& info : FaultTable()) {
+        if (rates[info.fault]) json[info.key] = *rates[info.fault];
+    }
+    if (rates.inputBuffer) json["input_buffer"] = *rates.inputBuffer;
+    return json;
+}
+
+// Nothing when the object is not a set of known faults with chances from 0 to 1.
+std::optional<FaultRates> FaultsFromJson(const nlohmann::json& json, std::string& why) {
+    if (!json.is_object()) {
+        why = "is not an object";
+        return std::nullopt;
+    }
+    FaultRates rates;
+    for (const auto& [key, value] : json.items()) {
+        if (key == "input_buffer") {
+            if (!value.is_number_integer() || value.get<int64_t>() < 1 ||
+                value.get<int64_t>() > kMaxInputBuffer) {
+                why = "input_buffer is not a number of reports from 1 to 4096";
+                return std::nullopt;
+            }
+            rates.inputBuffer = static_cast<int>(value.get<int64_t>());
+            continue;
+        }
+        const auto& table = FaultTable();
+        const std::string& name = key;  // a structured binding cannot be captured everywhere
+        const auto info = std::find_if(table.begin(), table.end(),
+                                       [&name](const FaultInfo& i) { return name == i.key; });
+        if (info == table.end()) {
+            why = "has an unknown fault \"" + key + "\"";
+            return std::nullopt;
+        }
+        if (!value.is_number() || value.get<double>() < 0 || value.get<double>() > 1) {
+            why = key + " is not a chance from 0 to 1";
+            return std::nullopt;
+        }
+        rates[info->fault] = value.get<double>();
+    }
+    return rates;
+}
+
 }  // namespace
+
+const std::array<FaultInfo, kFaultCount>& FaultTable() {
+    static const std::array<FaultInfo, kFaultCount> kTable{{
+        {Fault::kNoiseBefore, "noise_before", "Noise before the start sentinel"},
+        {Fault::kNoiseAfter, "noise_after", "Noise after the end sentinel"},
+        {Fault::kPartial, "partial", "Pulled out early"},
+        {Fault::kBitErrors, "bit_errors", "Bit errors (per bit)"},
+        {Fault::kWeak, "weak", "Weak spot reads wrong"},
+        {Fault::kSlip, "slip", "Bit slip"},
+        {Fault::kSlowStatus, "slow_status", "Slow write or erase"},
+        {Fault::kStatusGap, "status_gap", "Status bytes apart"},
+        {Fault::kLateRead, "late_read", "Program reads late"},
+        {Fault::kNotAccepted, "not_accepted", "Command not accepted"},
+        {Fault::kHighCoercivity, "high_coercivity", "Hi-Co card"},
+    }};
+    return kTable;
+}
+
+bool FaultRates::Empty() const {
+    return !inputBuffer &&
+           std::none_of(chance.begin(), chance.end(), [](const auto& c) { return c.has_value(); });
+}
+
+double FaultChance(const Deck& deck, std::size_t index, Fault fault) {
+    if (index < deck.cards.size() && deck.cards[index].faults[fault])
+        return *deck.cards[index].faults[fault];
+    if (deck.faults[fault]) return *deck.faults[fault];
+    return fault == Fault::kWeak ? 1.0 : 0.0;
+}
+
+int InputBufferReports(const Deck& deck, std::size_t index) {
+    if (index < deck.cards.size() && deck.cards[index].faults.inputBuffer)
+        return *deck.cards[index].faults.inputBuffer;
+    return deck.faults.inputBuffer.value_or(kDefaultInputBuffer);
+}
+
+bool IsHighCoercivity(const Deck& deck, std::size_t index) {
+    const double chance = FaultChance(deck, index, Fault::kHighCoercivity);
+    return chance > 0 && CardDraw(deck.seed, index) < chance;
+}
 
 VirtualCard CardFromTexts(std::string name, const std::array<std::string, 3>& texts,
                           const TrackSet& settings) {
@@ -116,6 +212,36 @@ Deck SampleDeck() {
         kIsoTrackSet);
     weak.weakSpot = WeakSpot{1, 42};
     deck.cards.push_back(std::move(weak));
+
+    // The dirt of real cards and readers, one card each, named for what it shows.
+    auto dirty = [&deck](std::string name, Fault fault, double chance,
+                         const std::array<std::string, 3>& texts) -> VirtualCard& {
+        VirtualCard card = CardFromTexts(std::move(name), texts, kIsoTrackSet);
+        card.faults[fault] = chance;
+        deck.cards.push_back(std::move(card));
+        return deck.cards.back();
+    };
+    // The ISO bank card's data, so that a clean read of any of them matches that card.
+    const std::array<std::string, 3> kDirtTexts = {
+        "B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000",
+        "4000001234567899=29121010000000000000",
+        "011234567890123445=724724000000000000030300000000000000000000"};
+    dirty("Stray bits before the start sentinel", Fault::kNoiseBefore, 1, kDirtTexts);
+    dirty("Noise after the end sentinel", Fault::kNoiseAfter, 1, kDirtTexts);
+    dirty("Pulled out early", Fault::kPartial, 1, kDirtTexts);
+    dirty("Bit errors, 1 in 1000 bits", Fault::kBitErrors, 1.0 / 1000, kDirtTexts);
+    dirty("Weak spot, reads wrong half the time", Fault::kWeak, 0.5, kDirtTexts).weakSpot =
+        WeakSpot{1, 42};
+    dirty("Bit slip, a jerky swipe", Fault::kSlip, 1, kDirtTexts);
+    dirty("Slow to write or erase", Fault::kSlowStatus, 1, kDirtTexts);
+    dirty("Status bytes apart", Fault::kStatusGap, 1, kDirtTexts);
+    // A read block of some 30 reports into a buffer of 4 while the program is busy elsewhere.
+    dirty("Read late, input buffer overflows", Fault::kLateRead, 1, kDirtTexts).faults.inputBuffer =
+        4;
+    dirty("Reader busy after this card", Fault::kNotAccepted, 1, kDirtTexts);
+    // Track 3 blank: a Lo-Co write leaves it faint, while tracks 1 and 2 keep their data.
+    dirty("Hi-Co card, Lo-Co writes do not take", Fault::kHighCoercivity, 1,
+          {kDirtTexts[0], kDirtTexts[1], ""});
     return deck;
 }
 
@@ -130,9 +256,20 @@ std::string DeckToJson(const Deck& deck) {
         if (card.weakSpot) {
             entry["weak_spot"] = {{"track", card.weakSpot->track + 1}, {"bit", card.weakSpot->bit}};
         }
+        if (!card.faults.Empty()) entry["faults"] = FaultsToJson(card.faults);
+        nlohmann::json faint = nlohmann::json::array();
+        for (std::size_t t = 0; t < 3; ++t) {
+            if (card.faint[t]) faint.push_back(t + 1);
+        }
+        if (!faint.empty()) entry["faint_tracks"] = std::move(faint);
         cards.push_back(std::move(entry));
     }
-    return nlohmann::json{{"cards", cards}}.dump(2) + "\n";
+    // A deck without dirt is written as before, so that older programs still read it.
+    nlohmann::json doc = nlohmann::json::object();
+    if (deck.seed != 1) doc["seed"] = deck.seed;
+    if (!deck.faults.Empty()) doc["faults"] = FaultsToJson(deck.faults);
+    doc["cards"] = std::move(cards);
+    return doc.dump(2) + "\n";
 }
 
 std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
@@ -146,6 +283,17 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
         return fail("no \"cards\" list");
     }
     Deck deck;
+    if (doc.contains("seed")) {
+        if (!doc["seed"].is_number_unsigned() || doc["seed"].get<uint64_t>() > UINT32_MAX)
+            return fail("seed is not a number from 0 to 4294967295");
+        deck.seed = static_cast<uint32_t>(doc["seed"].get<uint64_t>());
+    }
+    std::string why;
+    if (doc.contains("faults")) {
+        auto rates = FaultsFromJson(doc["faults"], why);
+        if (!rates) return fail("the deck's faults " + why);
+        deck.faults = *rates;
+    }
     for (const auto& entry : doc["cards"]) {
         if (!entry.is_object()) return fail("a card is not an object");
         VirtualCard card;
@@ -178,6 +326,23 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
             }
             card.weakSpot = WeakSpot{static_cast<int>(spot["track"].get<int64_t>()) - 1,
                                      static_cast<int>(spot["bit"].get<int64_t>())};
+        }
+        if (entry.contains("faults")) {
+            auto rates = FaultsFromJson(entry["faults"], why);
+            if (!rates) return fail("faults of card " + number + " " + why);
+            card.faults = *rates;
+        }
+        if (entry.contains("faint_tracks")) {
+            const auto& faint = entry["faint_tracks"];
+            if (!faint.is_array()) return fail("faint_tracks of card " + number + " is not a list");
+            for (const auto& track : faint) {
+                if (!track.is_number_integer() || track.get<int64_t>() < 1 ||
+                    track.get<int64_t>() > 3) {
+                    return fail("faint_tracks of card " + number +
+                                " holds a track other than 1..3");
+                }
+                card.faint[static_cast<std::size_t>(track.get<int64_t>() - 1)] = true;
+            }
         }
         if (card.name.empty()) card.name = "Card " + number;
         deck.cards.push_back(std::move(card));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,7 +14,50 @@
 
 namespace tollwick {
 
-// A bit of one track that reads inverted whenever the card is swiped: a flaw of the stripe.
+// The dirt of real cards and readers, each a chance from 0 to 1, drawn from the deck's seed so
+// that the same swipes meet the same faults in every run. What each does to a swipe, a write or
+// the link is in virtual_reader.h.
+enum class Fault : uint8_t {
+    kNoiseBefore,     // per track and swipe: stray one bits or a burst before the start sentinel
+    kNoiseAfter,      // per track and swipe: a noise burst after the end sentinel
+    kPartial,         // per swipe: the card pulled out early, at any bit of its data
+    kBitErrors,       // per recorded bit and swipe: the bit reads wrong
+    kWeak,            // per swipe: the card's weak spot reads wrong (1 when nobody says)
+    kSlip,            // per track and swipe: one bit lost or doubled, as from a jerky swipe
+    kSlowStatus,      // per write or erase: the status comes 20 to 400 ms after the card
+    kStatusGap,       // per status: its two bytes come 1 to 349 ms apart
+    kLateRead,        // per reply: the program reads nothing until the whole reply has come
+    kNotAccepted,     // per swipe: the next output report is not accepted for 60 to 200 ms
+    kHighCoercivity,  // per card, drawn once: a Hi-Co card, which a Lo-Co write does not change
+};
+inline constexpr std::size_t kFaultCount = 11;
+
+struct FaultInfo {
+    Fault fault;
+    const char* key;    // in the deck file
+    const char* label;  // in the Virtual reader window
+};
+// Every fault, in the order of Fault.
+const std::array<FaultInfo, kFaultCount>& FaultTable();
+
+// The chances set on one card or on the whole deck; an unset chance falls back to the deck's,
+// and then to none (the weak spot: always). inputBuffer is the number of input reports the
+// program's side holds while nobody reads (64 when nobody says, as hidraw's buffer); reports
+// beyond it are lost.
+struct FaultRates {
+    std::array<std::optional<double>, kFaultCount> chance;
+    std::optional<int> inputBuffer;
+
+    std::optional<double>& operator[](Fault f) { return chance[static_cast<std::size_t>(f)]; }
+    const std::optional<double>& operator[](Fault f) const {
+        return chance[static_cast<std::size_t>(f)];
+    }
+    bool Empty() const;
+    friend bool operator==(const FaultRates&, const FaultRates&) = default;
+};
+
+// A bit of one track that reads inverted when the card is swiped (with the chance kWeak): a flaw
+// of the stripe.
 struct WeakSpot {
     int track = 0;  // 0..2
     int bit = 0;    // recorded bit, counted from the first bit of the track
@@ -26,11 +70,26 @@ struct VirtualCard {
     std::array<std::vector<uint8_t>, 3> tracks;
     bool reversed = false;             // the operator swipes it backwards
     std::optional<WeakSpot> weakSpot;  // survives writes: it is in the stripe
+    FaultRates faults;                 // this card's own chances
+    // Tracks that a Lo-Co write left only faintly recorded on a Hi-Co card: their one bits read
+    // as zeros now and then.
+    std::array<bool, 3> faint{};
 };
 
 struct Deck {
     std::vector<VirtualCard> cards;
+    FaultRates faults;  // for every card that does not set its own
+    uint32_t seed = 1;  // the faults' random draws
 };
+
+// The chance of `fault` for card `index` of the deck: the card's, else the deck's, else none.
+double FaultChance(const Deck& deck, std::size_t index, Fault fault);
+// The input buffer, in reports, while card `index` goes through (deck-wide when index is past
+// the cards).
+int InputBufferReports(const Deck& deck, std::size_t index);
+// Whether card `index` is a Hi-Co card: its kHighCoercivity chance, drawn once per card from
+// the deck's seed, so that a card keeps its coercivity from run to run.
+bool IsHighCoercivity(const Deck& deck, std::size_t index);
 
 // A card whose tracks hold the given texts (without sentinels) encoded with the given formats.
 VirtualCard CardFromTexts(std::string name, const std::array<std::string, 3>& texts,
@@ -39,8 +98,11 @@ VirtualCard CardFromTexts(std::string name, const std::array<std::string, 3>& te
 // Blank cards, well-formed samples of every data type and a damaged card.
 Deck SampleDeck();
 
-// JSON: {"cards": [{"name": ..., "track1": "HEX", "track2": ..., "track3": ...,
-//   "reversed": true, "weak_spot": {"track": 1..3, "bit": n}}, ...]}; the last two are optional.
+// JSON: {"seed": n, "faults": {...}, "cards": [{"name": ..., "track1": "HEX", "track2": ...,
+//   "track3": ..., "reversed": true, "weak_spot": {"track": 1..3, "bit": n}, "faults": {...},
+//   "faint_tracks": [1..3, ...]}, ...]}; everything but "cards" is optional, and a deck without
+// the newer keys loads as before. "faults" holds the keys of FaultTable() with chances from 0 to
+// 1, and "input_buffer" with a number of reports (1 to 4096).
 std::string DeckToJson(const Deck& deck);
 // Nothing when the text is not a deck; error tells why.
 std::optional<Deck> DeckFromJson(const std::string& json, std::string* error = nullptr);

@@ -17,6 +17,8 @@ constexpr auto kCommandTimeout = std::chrono::milliseconds(100);
 constexpr auto kHostListenGuard = std::chrono::milliseconds(80);
 constexpr int kFixedTrackDensity = 210;
 constexpr int kOutputReportLength = 9;
+// A faint recording (a Lo-Co write on a Hi-Co card) loses this share of its one bits per swipe.
+constexpr double kFaintDropout = 0.25;
 
 }  // namespace
 
@@ -31,8 +33,8 @@ class VirtualDevice final : public HidDevice {
     int OutputReportLength() override {
         return reader_.HostOutputReportLength(generation_, failed_);
     }
-    bool WriteReport(const uint8_t* report, std::size_t length, int /*timeoutMs*/) override {
-        if (reader_.HostWrite(generation_, report, length)) return true;
+    bool WriteReport(const uint8_t* report, std::size_t length, int timeoutMs) override {
+        if (reader_.HostWrite(generation_, report, length, timeoutMs)) return true;
         failed_ = true;
         return false;
     }
@@ -51,7 +53,9 @@ class VirtualDevice final : public HidDevice {
 VirtualReader::VirtualReader() : VirtualReader(Options{}, SampleDeck()) {}
 
 VirtualReader::VirtualReader(Options options, Deck deck, Clock& clock)
-    : options_(std::move(options)), clock_(clock), deck_(std::move(deck)), jitter_(options_.seed) {}
+    : options_(std::move(options)), clock_(clock), jitter_(options_.seed) {
+    SetDeckLocked(std::move(deck));
+}
 
 VirtualReader::~VirtualReader() = default;
 
@@ -62,7 +66,37 @@ Deck VirtualReader::GetDeck() const {
 
 void VirtualReader::SetDeck(Deck deck) {
     std::lock_guard lock(mutex_);
+    SetDeckLocked(std::move(deck));
+}
+
+void VirtualReader::SetDeckLocked(Deck deck) {
     deck_ = std::move(deck);
+    faultRandom_.seed(deck_.seed);
+    inputBuffer_ = InputBufferReports(deck_, deck_.cards.size());
+}
+
+void VirtualReader::SetDeckFaults(const FaultRates& faults) {
+    std::lock_guard lock(mutex_);
+    deck_.faults = faults;
+    inputBuffer_ = InputBufferReports(deck_, deck_.cards.size());
+}
+
+bool VirtualReader::SetCardFaults(std::size_t index, const FaultRates& faults) {
+    std::lock_guard lock(mutex_);
+    if (index >= deck_.cards.size()) return false;
+    deck_.cards[index].faults = faults;
+    return true;
+}
+
+void VirtualReader::SetSeed(uint32_t seed) {
+    std::lock_guard lock(mutex_);
+    deck_.seed = seed;
+    faultRandom_.seed(seed);
+}
+
+void VirtualReader::SetBusyNext(std::chrono::milliseconds busy) {
+    std::lock_guard lock(mutex_);
+    busyNext_ = busy;
 }
 
 std::size_t VirtualReader::CardCount() const {
@@ -211,7 +245,13 @@ bool VirtualReader::BeeperOn() const {
 
 std::vector<std::vector<uint8_t>> VirtualReader::TakeOutputReports() {
     std::lock_guard lock(mutex_);
+    outputTimes_.clear();
     return std::exchange(outputLog_, {});
+}
+
+std::vector<Clock::TimePoint> VirtualReader::OutputTimes() const {
+    std::lock_guard lock(mutex_);
+    return outputTimes_;
 }
 
 void VirtualReader::SetOnCardChanged(std::function<void(std::size_t)> callback) {
@@ -247,11 +287,21 @@ int VirtualReader::HostOutputReportLength(uint64_t generation, bool failed) cons
     return failed ? 0 : kOutputReportLength;
 }
 
-bool VirtualReader::HostWrite(uint64_t generation, const uint8_t* report, std::size_t length) {
-    std::lock_guard lock(mutex_);
+bool VirtualReader::HostWrite(uint64_t generation, const uint8_t* report, std::size_t length,
+                              int timeoutMs) {
+    std::unique_lock lock(mutex_);
     if (!plugged_ || generation != generation_) return false;
+    // A busy reader does not take the report; the host gives up after its timeout.
+    if (busyNext_) busyUntil_ = clock_.Now() + *std::exchange(busyNext_, std::nullopt);
+    if (clock_.Now() < busyUntil_) {
+        const auto giveUp = clock_.Now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+        const bool accepted = busyUntil_ <= giveUp;
+        clock_.WaitUntil(lock, inputReady_, accepted ? busyUntil_ : giveUp, [] { return false; });
+        if (!accepted || !plugged_ || generation != generation_) return false;
+    }
     outputLog_.emplace_back(report, report + length);
     const auto now = clock_.Now();
+    outputTimes_.push_back(now);
     if (!command_.empty() && now - lastOutput_ > kCommandTimeout) command_.clear();
     lastOutput_ = now;
     // Every data byte of the report goes through the parser, fill included: the reader cannot
@@ -275,6 +325,7 @@ int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t ca
             }
             RunDueAutoSwipeLocked(changed);
             const auto now = clock_.Now();
+            DropUnreadLocked(now);
             if (!input_.empty() && input_.front().availableAt <= now) {
                 const Report& report = input_.front();
                 const std::size_t n = std::min(report.bytes.size(), capacity);
@@ -295,6 +346,19 @@ int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t ca
     return result;
 }
 
+// Reports that came while nobody read wait in a buffer of inputBuffer_ reports; those that came
+// when it was full are lost (hidraw keeps the first, not the last).
+void VirtualReader::DropUnreadLocked(Clock::TimePoint now) {
+    std::size_t waiting = 0;
+    for (auto it = input_.begin(); it != input_.end() && it->availableAt <= now;) {
+        if (++waiting > static_cast<std::size_t>(std::max(inputBuffer_, 1))) {
+            it = input_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 // --- Command handling ---
 
 void VirtualReader::TakeByteLocked(uint8_t byte) {
@@ -304,6 +368,8 @@ void VirtualReader::TakeByteLocked(uint8_t byte) {
     }
     command_.push_back(byte);
     if (CommandCompleteLocked()) {
+        // A card's own buffer holds only for its own replies.
+        inputBuffer_ = InputBufferReports(deck_, deck_.cards.size());
         ExecuteLocked();
         command_.clear();
     }
@@ -411,6 +477,10 @@ void VirtualReader::ExecuteLocked() {
 }
 
 void VirtualReader::ReplyLocked(std::vector<uint8_t> bytes) {
+    ReplyLocked(std::move(bytes), ReplyTiming{});
+}
+
+void VirtualReader::ReplyLocked(std::vector<uint8_t> bytes, const ReplyTiming& timing) {
     if (silent_ || bytes.empty()) return;
     if (wrongReplies_ && bytes.size() >= 2) bytes[1] = '!';
     // Every report is the full input length: report id 0, stream bytes, zero fill. One report
@@ -418,21 +488,106 @@ void VirtualReader::ReplyLocked(std::vector<uint8_t> bytes) {
     const std::size_t length =
         static_cast<std::size_t>(std::clamp(options_.inputReportLength, 2, 200));
     const std::size_t perReport = length - 1;
-    const auto ready = clock_.Now() + replyDelay_;
+    const auto ready = clock_.Now() + replyDelay_ + timing.delay;
     const auto stall = std::exchange(stallNext_, std::nullopt);
     const auto jitter = options_.pollJitter.count();
-    std::size_t index = 0;
-    for (std::size_t pos = 0; pos < bytes.size(); pos += perReport, ++index) {
-        auto at = std::max(ready, lastReportAt_) + options_.pollInterval;
-        if (jitter > 0)
-            at += std::chrono::microseconds(jitter_.Between(0, static_cast<int>(jitter)));
-        if (stall && index == stall->first) at += stall->second;
-        lastReportAt_ = at;
-        Report report{std::vector<uint8_t>(length, 0), at};
-        const std::size_t n = std::min(perReport, bytes.size() - pos);
-        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), n, report.bytes.begin() + 1);
-        input_.push_back(std::move(report));
+    const std::size_t first = input_.size();
+    // With a gap the first byte goes alone, in a report of its own.
+    std::vector<std::pair<std::size_t, std::size_t>> parts;  // [begin, end) of the bytes
+    if (timing.gapAfterFirstByte && bytes.size() > 1) {
+        parts = {{0, 1}, {1, bytes.size()}};
+    } else {
+        parts = {{0, bytes.size()}};
     }
+    std::size_t index = 0;
+    for (std::size_t part = 0; part < parts.size(); ++part) {
+        for (std::size_t pos = parts[part].first; pos < parts[part].second;
+             pos += perReport, ++index) {
+            auto at = std::max(ready, lastReportAt_) + options_.pollInterval;
+            if (part > 0 && pos == parts[part].first)
+                at = lastReportAt_ + *timing.gapAfterFirstByte;
+            if (jitter > 0)
+                at += std::chrono::microseconds(jitter_.Between(0, static_cast<int>(jitter)));
+            if (stall && index == stall->first) at += stall->second;
+            lastReportAt_ = at;
+            Report report{std::vector<uint8_t>(length, 0), at};
+            const std::size_t n = std::min(perReport, parts[part].second - pos);
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), n,
+                        report.bytes.begin() + 1);
+            input_.push_back(std::move(report));
+        }
+    }
+    // A program that is busy elsewhere finds the whole reply waiting when it next reads.
+    if (timing.late) {
+        for (std::size_t i = first; i < input_.size(); ++i) input_[i].availableAt = lastReportAt_;
+    }
+}
+
+bool VirtualReader::HappensLocked(std::size_t index, Fault fault) {
+    const double chance = FaultChance(deck_, index, fault);
+    if (chance <= 0) return false;
+    if (chance >= 1) return true;
+    return std::uniform_real_distribution<double>(0, 1)(faultRandom_) < chance;
+}
+
+int VirtualReader::DrawLocked(int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(faultRandom_);
+}
+
+void VirtualReader::StatusLocked(std::size_t index, uint8_t status) {
+    ReplyTiming timing;
+    if (HappensLocked(index, Fault::kSlowStatus))
+        timing.delay = std::chrono::milliseconds(DrawLocked(20, 400));
+    if (HappensLocked(index, Fault::kStatusGap))
+        timing.gapAfterFirstByte = std::chrono::milliseconds(DrawLocked(1, 349));
+    timing.late = HappensLocked(index, Fault::kLateRead);
+    if (HappensLocked(index, Fault::kNotAccepted))
+        busyNext_ = std::chrono::milliseconds(DrawLocked(60, 200));
+    ReplyLocked({kEscByte, status}, timing);
+}
+
+TrackSwipe VirtualReader::FaultedSwipeLocked(std::size_t index, std::size_t track,
+                                             std::optional<double> cutAt) {
+    const VirtualCard& card = deck_.cards[index];
+    const std::vector<uint8_t>& recorded = card.tracks[track];
+    const int dataBits = RecordedDataBits(recorded);
+    TrackSwipe swipe;
+    swipe.reversed = card.reversed;
+    swipe.capacityBits = CapacityBitsLocked(track);
+    swipe.leadingZeros = jitter_.LeadingZeros();
+    swipe.trailingZeros = jitter_.TrailingZeros();
+    swipe.cutAt = cutAt;
+    if (card.weakSpot && card.weakSpot->track == static_cast<int>(track) &&
+        HappensLocked(index, Fault::kWeak)) {
+        swipe.flippedBits.push_back(card.weakSpot->bit);
+    }
+    if (dataBits == 0) return swipe;  // a blank track brings no dirt of its own
+    const double bitErrors = FaultChance(deck_, index, Fault::kBitErrors);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int bit = 0; bit < dataBits; ++bit) {
+        const bool one = (recorded[static_cast<std::size_t>(bit) / 8] >> (7 - bit % 8)) & 1u;
+        if ((bitErrors > 0 && unit(faultRandom_) < bitErrors) ||
+            (card.faint[track] && one && unit(faultRandom_) < kFaintDropout)) {
+            swipe.flippedBits.push_back(bit);
+        }
+    }
+    if (HappensLocked(index, Fault::kSlip))
+        swipe.slip = BitSlip{DrawLocked(0, dataBits - 1), DrawLocked(0, 1) == 1};
+    auto burst = [this](int maxBits) {
+        std::vector<bool> bits(static_cast<std::size_t>(DrawLocked(1, maxBits)));
+        for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = i == 0 || DrawLocked(0, 1) == 1;
+        return bits;
+    };
+    if (HappensLocked(index, Fault::kNoiseBefore)) {
+        swipe.noiseBefore = burst(8);
+        swipe.gapBefore = DrawLocked(0, 24);
+    }
+    if (HappensLocked(index, Fault::kNoiseAfter)) {
+        // At least 8 zeros: past the last character, whose bits end in at most 6 zeros.
+        swipe.noiseAfter = burst(64);
+        swipe.gapAfter = DrawLocked(8, 32);
+    }
+    return swipe;
 }
 
 void VirtualReader::ArmLocked(Armed what) {
@@ -459,45 +614,64 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
             break;
         case Armed::kRead: {
             if (silent_) break;
-            std::array<std::vector<uint8_t>, 3> sent;
-            for (std::size_t t = 0; t < 3; ++t) {
-                TrackSwipe swipe;
-                swipe.reversed = card.reversed;
-                if (card.weakSpot && card.weakSpot->track == static_cast<int>(t)) {
-                    swipe.weakBit = card.weakSpot->bit;
+            // The head leaves every track at the same point of the card: somewhere in its data.
+            std::optional<double> cutAt;
+            if (HappensLocked(index, Fault::kPartial)) {
+                double dataShare = 0;
+                for (std::size_t t = 0; t < 3; ++t) {
+                    dataShare =
+                        std::max(dataShare, static_cast<double>(RecordedDataBits(card.tracks[t])) /
+                                                std::max(CapacityBitsLocked(t), 1));
                 }
-                swipe.capacityBits = CapacityBitsLocked(t);
-                swipe.leadingZeros = jitter_.LeadingZeros();
-                swipe.trailingZeros = jitter_.TrailingZeros();
-                sent[t] = PlayTrack(card.tracks[t], swipe);
+                if (dataShare > 0)
+                    cutAt = std::uniform_real_distribution<double>(0, dataShare)(faultRandom_);
             }
+            std::array<std::vector<uint8_t>, 3> sent;
+            for (std::size_t t = 0; t < 3; ++t)
+                sent[t] = PlayTrack(card.tracks[t], FaultedSwipeLocked(index, t, cutAt));
             const bool wrong = wrongReplies_;
             wrongReplies_ = false;  // the read block carries data, not a reply byte
-            ReplyLocked(BuildReadBlock(sent));
+            inputBuffer_ = InputBufferReports(deck_, index);
+            ReplyTiming timing;
+            timing.late = HappensLocked(index, Fault::kLateRead);
+            ReplyLocked(BuildReadBlock(sent), timing);
             wrongReplies_ = wrong;
+            if (HappensLocked(index, Fault::kNotAccepted))
+                busyNext_ = std::chrono::milliseconds(DrawLocked(60, 200));
             break;
         }
-        case Armed::kWrite:
+        case Armed::kWrite: {
+            inputBuffer_ = InputBufferReports(deck_, index);
             if (rejectWrites_ || std::exchange(rejectNext_, false)) {
-                ReplyLocked({kEscByte, 'A'});
+                StatusLocked(index, 'A');
                 break;
             }
             // Only what fits the stripe at the track's density is recorded. A track sent with
-            // no data is left as it was.
+            // no data is left as it was. A Lo-Co field does not turn a Hi-Co stripe over: a
+            // track that holds data keeps it, a blank one takes a faint copy.
+            const bool tooWeak = !highCoercivity_ && IsHighCoercivity(deck_, index);
             for (std::size_t t = 0; t < 3; ++t) {
                 if (pendingWrite_[t].empty()) continue;
+                if (tooWeak && RecordedDataBits(card.tracks[t]) > 0) continue;
                 card.tracks[t] = RecordTrack(pendingWrite_[t], CapacityBitsLocked(t));
+                card.faint[t] = tooWeak;
             }
             changed.push_back(index);
-            ReplyLocked({kEscByte, '0'});
+            StatusLocked(index, '0');
             break;
-        case Armed::kErase:
+        }
+        case Armed::kErase: {
+            inputBuffer_ = InputBufferReports(deck_, index);
+            const bool tooWeak = !highCoercivity_ && IsHighCoercivity(deck_, index);
             for (std::size_t t = 0; t < 3; ++t) {
-                if (pendingEraseMask_ & (1u << t)) card.tracks[t].clear();
+                if (!(pendingEraseMask_ & (1u << t)) || tooWeak) continue;
+                card.tracks[t].clear();
+                card.faint[t] = false;
             }
             changed.push_back(index);
-            ReplyLocked({kEscByte, '0'});
+            StatusLocked(index, '0');
             break;
+        }
     }
     return true;
 }

@@ -16,6 +16,32 @@
 // (auto-swipe). Faults can be injected: unplug and replug, silence, wrong reply bytes, refused
 // writes and erases, slow replies and reports, a stall inside a reply. Time comes from a Clock,
 // so tests run it on virtual time. Thread-safe: swipes and faults may come from any thread.
+//
+// The deck brings the dirt of real cards and readers (deck.h: a chance per fault, per card or
+// deck-wide, drawn from the deck's seed, so the same swipes meet the same faults in every run):
+// - noise_before: 1 to 8 bits beginning with a one, 0 to 24 zeros before the track's first one
+//   bit. The reader locks onto the first one bit it meets, so the noise reaches the program and
+//   the track fails to decode, as on a real reader with a dirty head;
+// - noise_after: a burst of 1 to 64 bits, 8 to 32 zeros after the track's last one bit, so
+//   past the last character (the program's read stops there; an inspector sees the noise);
+// - partial: the card leaves the head at a random point of its data; every track ends there;
+// - bit_errors: each recorded bit up to the track's last one bit reads wrong with this chance;
+// - weak: the card's weak spot reads wrong on this share of the swipes;
+// - slip: one bit of the data lost or read twice;
+// - slow_status: a write or erase answers 20 to 400 ms after the card instead of at once;
+// - status_gap: the status comes byte by byte, the second 1 to 349 ms after the first. Reports
+//   are always of the full input length, so on reports of more than two bytes the first byte's
+//   report is filled with zeros and the status reads wrong, as from such a reader;
+// - late_read: the program is busy while a reply comes and reads nothing until all of it has
+//   come; the input buffer (input_buffer reports, 64 unless the deck says) keeps the first
+//   reports and loses the rest, as hidraw does. Reports the program leaves unread for any other
+//   reason meet the same bound;
+// - not_accepted: after the card the reader is busy and accepts no output report for 60 to
+//   200 ms: the program's next command is not accepted within its 50 ms, its flush fails and the
+//   handle is dropped;
+// - high_coercivity: a Hi-Co card. A write or erase while the reader is set to Lo-Co leaves a
+//   track that holds data as it was (it reads back the old data); on a blank track it leaves a
+//   faint recording whose one bits read as zeros now and then (weak).
 #pragma once
 
 #include <array>
@@ -27,6 +53,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -91,6 +118,14 @@ class VirtualReader {
     // After a write block the reader at once sends a byte of chatter (ESC 'A'), which the host is
     // to drop before it waits for the card's status.
     void SetChatterAfterWrite(bool chatter);
+    // The next output report offered is accepted only after `busy` (not at all within a shorter
+    // timeout): the reader is busy.
+    void SetBusyNext(std::chrono::milliseconds busy);
+    // The deck's own chances, or one card's (false when no such card). The next swipe meets them.
+    void SetDeckFaults(const FaultRates& faults);
+    bool SetCardFaults(std::size_t index, const FaultRates& faults);
+    // Draws the faults from this seed from now on, as a deck with this seed does from its start.
+    void SetSeed(uint32_t seed);
     void SetPollInterval(std::chrono::microseconds interval, std::chrono::microseconds jitter = {});
     void SetInputReportLength(int length);
 
@@ -103,6 +138,8 @@ class VirtualReader {
     Clock& GetClock() const { return clock_; }
     // Output reports received so far (each as sent, report id included); taken and cleared.
     std::vector<std::vector<uint8_t>> TakeOutputReports();
+    // When each of those reports was accepted, in the same order (read before taking them).
+    std::vector<Clock::TimePoint> OutputTimes() const;
     // Called with the card index after each card the reader changed (write or erase).
     void SetOnCardChanged(std::function<void(std::size_t)> callback);
 
@@ -114,6 +151,12 @@ class VirtualReader {
         std::vector<uint8_t> bytes;
         Clock::TimePoint availableAt;
     };
+    // When the reports of one reply leave the reader.
+    struct ReplyTiming {
+        std::chrono::milliseconds delay{0};                          // after the usual reply delay
+        std::optional<std::chrono::milliseconds> gapAfterFirstByte;  // the rest comes this late
+        bool late = false;  // the program reads none of it until all of it has come
+    };
 
     Options options_;
     Clock& clock_;
@@ -124,6 +167,7 @@ class VirtualReader {
     std::deque<Report> input_;
     Clock::TimePoint lastReportAt_{};
     std::vector<std::vector<uint8_t>> outputLog_;
+    std::vector<Clock::TimePoint> outputTimes_;
     bool plugged_ = true;
     uint64_t generation_ = 1;  // changes on every replug: old handles go stale
     bool silent_ = false;
@@ -146,13 +190,17 @@ class VirtualReader {
     std::optional<Clock::TimePoint> autoSwipeAt_;
     std::function<void(std::size_t)> onCardChanged_;
     SwipeJitter jitter_;
+    std::mt19937 faultRandom_;  // the deck's faults, from its seed
+    int inputBuffer_ = 64;      // reports held while the program does not read
+    std::optional<std::chrono::milliseconds> busyNext_;
+    Clock::TimePoint busyUntil_{};
 
     // Command parser over the output stream.
     std::vector<uint8_t> command_;
     Clock::TimePoint lastOutput_{};
 
     // Host side, called by VirtualDevice.
-    bool HostWrite(uint64_t generation, const uint8_t* report, std::size_t length);
+    bool HostWrite(uint64_t generation, const uint8_t* report, std::size_t length, int timeoutMs);
     int HostRead(uint64_t generation, uint8_t* buffer, std::size_t capacity, int timeoutMs);
     int HostInputReportLength(uint64_t generation) const;
     int HostOutputReportLength(uint64_t generation, bool failed) const;
@@ -162,6 +210,15 @@ class VirtualReader {
     bool CommandCompleteLocked() const;
     void ExecuteLocked();
     void ReplyLocked(std::vector<uint8_t> bytes);
+    void ReplyLocked(std::vector<uint8_t> bytes, const ReplyTiming& timing);
+    // The status after a card was written or erased, with that card's faults.
+    void StatusLocked(std::size_t index, uint8_t status);
+    bool HappensLocked(std::size_t index, Fault fault);
+    int DrawLocked(int low, int high);
+    TrackSwipe FaultedSwipeLocked(std::size_t index, std::size_t track,
+                                  std::optional<double> cutAt);
+    void DropUnreadLocked(Clock::TimePoint now);
+    void SetDeckLocked(Deck deck);
     void ArmLocked(Armed what);
     int CapacityBitsLocked(std::size_t track) const;
     bool SwipeLocked(std::size_t index, std::vector<std::size_t>& changed);

@@ -1,0 +1,78 @@
+// The manual page of tollwick-cli names every command and option its parser takes, as the
+// parser's own help lists them: an option added without a word in the manual turns this red.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string HelpOf(const std::string& args) {
+    const std::string command = std::string(TOLLWICK_CLI_PATH) + " " + args + " 2>&1";
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return {};
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, n);
+    ::pclose(pipe);
+    return output;
+}
+
+// The entries of one section of a help text ("Options:", "Subcommands:"): the first word of
+// each of its lines, options split at their commas ("-h,--help").
+std::set<std::string> Entries(const std::string& help, const std::string& section) {
+    std::set<std::string> entries;
+    std::istringstream in(help);
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == section) {
+            inside = true;
+            continue;
+        }
+        if (!inside) continue;
+        if (line.empty() || line[0] != ' ') break;
+        std::istringstream words(line);
+        std::string first;
+        words >> first;
+        if (first.empty() || first[0] == '[') continue;
+        std::istringstream names(first);
+        for (std::string name; std::getline(names, name, ',');) entries.insert(name);
+    }
+    return entries;
+}
+
+// The page as man shows it, near enough: hyphens unescaped, font changes gone.
+std::string ManualText() {
+    std::ifstream in(TOLLWICK_CLI_MANUAL);
+    std::stringstream page;
+    page << in.rdbuf();
+    std::string text = std::regex_replace(page.str(), std::regex(R"(\\f(\[[^\]]*\]|\(..|.))"), "");
+    return std::regex_replace(text, std::regex(R"(\\-)"), "-");
+}
+
+TEST(CliManual, NamesEveryCommandAndOptionOfTheParser) {
+    const std::string manual = ManualText();
+    ASSERT_FALSE(manual.empty());
+    const std::string help = HelpOf("--help");
+    const std::set<std::string> commands = Entries(help, "Subcommands:");
+    EXPECT_TRUE(commands.contains("read") && commands.contains("inspect"));
+    std::set<std::string> options = Entries(help, "Options:");
+    for (const std::string& command : commands) {
+        EXPECT_NE(manual.find(".B " + command), std::string::npos) << command;
+        for (const std::string& option : Entries(HelpOf(command + " --help"), "Options:"))
+            options.insert(option);
+    }
+    EXPECT_TRUE(options.contains("--timeout") && options.contains("--verify"));
+    for (const std::string& option : options) {
+        EXPECT_NE(manual.find(option), std::string::npos) << option;
+    }
+}
+
+}  // namespace
