@@ -601,8 +601,8 @@ TEST(InterruptibleBackendTest, ReadsGiveUpAndTheResetStillReachesTheReader) {
 // disarmed and the deck saved before Windows ends it.
 TEST(WindowsConsoleEventsTest, CtrlCInterruptsAndClosingWaitsUntilTheProgramIsDone) {
     using namespace tollwick;
-    const testing::ScratchFolder folder("tollwick-console");
-    EXPECT_TRUE(testing::InChildProcesses(3, folder.path(), [](int c) {
+    const tollwick::testing::ScratchFolder folder("tollwick-console");
+    EXPECT_TRUE(tollwick::testing::InChildProcesses(3, folder.path(), [](int c) {
         auto watch = std::make_unique<SignalWatch>();
         if (c < 2) {
             return !Interrupted() &&
