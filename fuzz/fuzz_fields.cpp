@@ -4,8 +4,9 @@
 // belong to track 3).
 // Checked: a recognised card has a known format and at least one field; every field belongs to
 // a track 0..3 under a snake_case key unique within its track, with a non-blank printable value
-// (a flag "true" or "false"); masking changes nothing but the account numbers, each masked as
-// MaskPan masks it; the text lines are printable, one per field plus the headings.
+// (a flag "true" or "false"), a malformed one with its remark; masking changes nothing but the
+// account numbers, each masked as MaskPan masks it; the text lines are printable, one per field
+// plus the headings.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,7 @@ void CheckFields(const CardFields& card) {
         if (!Printable(field.value) || !Printable(field.explanation)) {
             fuzz::Fail("value or explanation not printable");
         }
+        if (field.malformed && field.explanation.empty()) fuzz::Fail("malformed without remark");
         if (field.kind == tollwick::FieldKind::kFlag && field.value != "true" &&
             field.value != "false") {
             fuzz::Fail("flag neither true nor false");

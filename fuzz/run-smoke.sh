@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every fuzz target for a bounded time from a copy of its seed
-# corpus. Exits non-zero when a target crashes or a checked property fails; the input that did
+# corpus (fuzz_inspect_verdict, the inspector against the program's own read, starts from
+# fuzz_inspect's seeds). Exits non-zero when a target crashes or a checked property fails; the input that did
 # it is kept under build/fuzz/crashes/.
 #
 #   bash fuzz/run-smoke.sh            # 20 seconds per target
@@ -33,8 +34,10 @@ failed=()
 for target in "${targets[@]}"; do
     corpus="$work/$target"
     mkdir -p "$corpus"
-    if [[ -d "$root/fuzz/corpus/$target" ]]; then
-        cp -R "$root/fuzz/corpus/$target/." "$corpus/"
+    seeds="$root/fuzz/corpus/$target"
+    [[ "$target" == fuzz_inspect_verdict ]] && seeds="$root/fuzz/corpus/fuzz_inspect"
+    if [[ -d "$seeds" ]]; then
+        cp -R "$seeds/." "$corpus/"
     fi
     log="$work/$target.log"
     echo "== $target: ${seconds}s from $(find "$corpus" -type f | wc -l) seeds"

@@ -1,6 +1,9 @@
 // Card fields: ISO/IEC 7813 financial cards and AAMVA licences read from decoded track texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "carddata/account_mask.h"
 #include "carddata/card_fields.h"
 
 namespace tollwick {
@@ -114,10 +117,24 @@ TEST(IsoFields, ExpiryServiceCodeAndAbsentParts) {
     EXPECT_EQ(Value(card, 2, "expiry") + Value(card, 2, "service_code"), "-101");
     EXPECT_EQ(Explained(card, 0, "tracks_agree"), "service code differs");
 
-    // A month outside 01..12 is no expiry; the digits after it still hold the service code.
-    card = Parse({"%B4000001234567899^DOE/JOHN^2913101?", ";4000001234567899=2900101?", ""});
-    EXPECT_EQ(Value(card, 1, "expiry") + Value(card, 2, "expiry"), "--");
+    // A month outside 01..12 is shown as on the card, with what is wrong with it; the digits
+    // after it still hold the service code.
+    card = Parse({"%B4000001234567899^DOE/JOHN^2513101?", ";4000001234567899=2500101?", ""});
+    EXPECT_EQ(Value(card, 1, "expiry") + " " + Explained(card, 1, "expiry"),
+              "2513 month 13 is not a month");
+    EXPECT_EQ(Value(card, 2, "expiry") + " " + Explained(card, 2, "expiry"),
+              "2500 month 00 is not a month");
+    EXPECT_TRUE(card.Find(1, "expiry")->malformed);
+    EXPECT_FALSE(card.Find(1, "pan")->malformed);
     EXPECT_EQ(Value(card, 1, "service_code"), "101");
+    EXPECT_NE(std::find(FieldLines(card).begin(), FieldLines(card).end(),
+                        "  Expiry (YYMM): 2513 (month 13 is not a month)"),
+              FieldLines(card).end());
+    // What follows the account number and is no expiry and service code is shown as it is.
+    card = Parse({"%B4000001234567899^DOE/JOHN^29X2101?", ";4000001234567899=2912X01?", ""});
+    EXPECT_EQ(
+        Value(card, 1, "rest") + "|" + Value(card, 2, "expiry") + "|" + Value(card, 2, "rest"),
+        "29X2101|2912|X01");
 }
 
 TEST(IsoFields, LuhnCheckAndMasking) {
@@ -157,6 +174,25 @@ TEST(IsoFields, LuhnCheckAndMasking) {
     EXPECT_EQ(Explained(whole, 0, "tracks_agree"), "expiry differs");
 }
 
+// Masking for a whole run's output: the numbers where cards carry them, in any text around them.
+TEST(AccountMasking, EveryAccountNumberInAnyTextIsMasked) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Track1: %B4000001234567899^TOLLWICK/TEST CARD^2912101?",
+         "Track1: %B400000******7899^TOLLWICK/TEST CARD^2912101?"},
+        {"{\"text\":\";4000001234567899=2912101?\",\"status\":\"ok\"}",
+         "{\"text\":\";400000******7899=2912101?\",\"status\":\"ok\"}"},
+        {"2026-01-01T00:00:00+00:00,1,%B3782 822463 10005^PUBLIC/JOHN^2711101?,ok,",
+         "2026-01-01T00:00:00+00:00,1,%B3782 82**** *0005^PUBLIC/JOHN^2711101?,ok,"},
+        {"4000001234567899=2912 as written", "400000******7899=2912 as written"},
+        {";12345678=99?", ";****5678=99?"},
+        // A licence's 636 number, discretionary data and words are left alone.
+        {";63601412345678=291219800101?", ";63601412345678=291219800101?"},
+        {";4000001234567899?", ";4000001234567899?"},
+        {"BOB 1234567890123^", "BOB 1234567890123^"},
+    };
+    for (const auto& [text, masked] : cases) EXPECT_EQ(MaskAccountNumbers(text), masked) << text;
+}
+
 TEST(CardFieldsRecognition, NoFieldsForCardsInNoKnownFormat) {
     const Tracks none[] = {
         {"{NO DATA}", "{NO DATA}", "{NO DATA}"},
@@ -181,8 +217,6 @@ TEST(CardFieldsRecognition, NoFieldsForCardsInNoKnownFormat) {
         {"%CASACRAMENTO^DOE JOHN^1 MAIN ST^?", "", ""},
         // Not 636: no licence; too short a number for a bank card alone.
         {"", ";6040001234=291219800101?", ""},
-        // Too few digits for a licence's expiry and birth date, nor a bank card.
-        {"", ";636014123=30121980031?", ""},
         {"0123456789ABCDEF", "DEADBEEF", "00FF00FF"},  // Raw Type hex
         // Control characters are never taken into a field.
         {"%B4000001234567899^DOE\n/JOHN^2912101?", "", ""},
@@ -259,8 +293,17 @@ TEST(AamvaFields, TrackTwoNumberDatesAndOverflow) {
     EXPECT_EQ(Value(card, 2, "id_number"), "12345678901230123");
     EXPECT_EQ(Explained(card, 2, "expiry"), "March 2032");
     EXPECT_EQ(Explained(card, 2, "birth_date"), "29 February 1976");
-    for (std::string date : {"19750229", "19000229", "19800431", "19800100"})
-        EXPECT_EQ(Value(track2("636014123=3203" + date), 2, "birth_date"), "-") << date;
+    // Dates not in the calendar are shown as on the card, with what is wrong.
+    for (const auto& [date, remark] : {std::pair{"19750229", "day 29 is not in February 1975"},
+                                       {"19000229", "day 29 is not in February 1900"},
+                                       {"19800431", "day 31 is not in April 1980"},
+                                       {"19800100", "day 00 is not in January 1980"},
+                                       {"19850230", "day 30 is not in February 1985"}}) {
+        card = track2(std::string("636014123=3203") + date);
+        EXPECT_EQ(Value(card, 2, "birth_date") + " " + Explained(card, 2, "birth_date"),
+                  std::string(date) + " " + remark);
+        EXPECT_TRUE(card.Find(2, "birth_date")->malformed);
+    }
     EXPECT_EQ(Value(track2("636014123=320320000229"), 2, "birth_date"), "20000229");
 
     card = track2("636014123=307719800315");
@@ -271,11 +314,24 @@ TEST(AamvaFields, TrackTwoNumberDatesAndOverflow) {
               "birthday in 2030: 15 March 2030");
     card = track2("636014123=300019801315");  // month 00, birth month 13
     EXPECT_EQ(card.format, "aamva");
-    EXPECT_EQ(Value(card, 2, "expiry") + Value(card, 2, "birth_date"), "--");
-    // Up to five digits of overflow; more is not the layout, so the number is absent.
+    EXPECT_EQ(Explained(card, 2, "expiry") + "|" + Explained(card, 2, "birth_date"),
+              "month 00 is not a month|month 13 is not a month");
+    // Up to five digits of overflow; what is not shows the number before the separator, with a
+    // remark.
     EXPECT_EQ(Value(track2("636014123=30121980031512345"), 2, "id_number"), "12312345");
     card = track2("636014123=301219800315123456");
-    EXPECT_EQ(Value(card, 2, "id_number") + " " + Value(card, 2, "birth_date"), "- 19800315");
+    EXPECT_EQ(Value(card, 2, "id_number") + " " + Value(card, 2, "birth_date"), "123 19800315");
+    card = track2("6360141234567=2512198503154567<");
+    EXPECT_EQ(Value(card, 2, "id_number") + " (" + Explained(card, 2, "id_number") + ")",
+              "1234567 (its overflow after the birth date, \"4567<\", is not up to five digits)");
+    EXPECT_EQ(Explained(card, 2, "birth_date"), "15 March 1985");
+    // A track that ends early: the fields it holds.
+    card = track2("636014123=30121980031");
+    EXPECT_EQ(Value(card, 2, "expiry") + "|" + Value(card, 2, "birth_date") + "|" +
+                  Explained(card, 2, "birth_date"),
+              "3012|1980031|7 digits, a date has 8");
+    card = track2("636014123=3012");
+    EXPECT_EQ(Value(card, 2, "expiry") + "|" + Value(card, 2, "birth_date"), "3012|-");
 }
 
 TEST(AamvaFields, TrackThreeFixedWidths) {
@@ -302,10 +358,12 @@ TEST(AamvaFields, TrackThreeFixedWidths) {
     EXPECT_EQ(Value(card, 3, "sex") + Explained(card, 3, "sex"), "X");
     EXPECT_EQ(Explained(card, 3, "height") + Explained(card, 3, "hair_colour"), "");
     EXPECT_EQ(Value(card, 3, "weight"), "80");
-    // Shorter than the postal code: no track 3 fields, the card is still a licence.
-    card = track3("0195814");
+    // Ended after the postal code: what it holds, nothing left off shown.
+    card = track3("0194612");
     EXPECT_EQ(card.format, "aamva");
-    EXPECT_EQ(card.Find(3, "cds_version"), nullptr);
+    EXPECT_EQ(Value(card, 3, "cds_version") + "|" + Value(card, 3, "jurisdiction_version") + "|" +
+                  Value(card, 3, "postal_code") + "|" + Value(card, 3, "class"),
+              "0|1|94612|-");
 }
 
 }  // namespace

@@ -566,10 +566,38 @@ TEST_F(CliTest, VerifyAfterWrite) {
     EXPECT_EQ(objects[1]["verified"], true);
     EXPECT_EQ(objects[2]["cards_done"], 1);
     EXPECT_EQ(objects[2]["cards_failed"], 1);
-    EXPECT_NE(r.err.find("track 2 differs; card 1 goes on the next swipe"), std::string::npos);
+    EXPECT_NE(r.err.find("track 2 differs: bit 42, in character 8, reads 1 and should read 0; "
+                         "card 1 goes on the next swipe"),
+              std::string::npos)
+        << r.err;
     r = Run("--simulate --deck '" + Path("weak.json") + "' --card 2 read");
     EXPECT_EQ(r.status, 0);  // an empty track is no failure
     EXPECT_EQ(r.out, "Track1: %ONE?\nTrack2: ;12345678901?\nTrack3: {NO DATA}\n");
+}
+
+// --mask: no account number whole anywhere the run writes (track lines, fields, JSON, CSV rows,
+// standard error, where --csv - sends the card lines); a card file, which is written back from,
+// is refused. A failed verify says in words what went wrong and where to look.
+TEST_F(CliTest, MaskCoversEveryOutputAndVerifySaysWhy) {
+    const std::string pan = "4000001234567899";
+    const std::string masked = "400000******7899";
+    for (const std::string& args : {std::string(" --card 4 --mask read --fields --csv - --count 1"),
+                                    std::string(" --card 4 --mask --json read --fields"),
+                                    std::string(" --mask inspect --track 1 --card 4")}) {
+        const Result r = Run(Deck() + args);
+        EXPECT_EQ(r.out.find(pan) + r.err.find(pan), 2 * std::string::npos)
+            << args << r.out << r.err;
+        EXPECT_NE((r.out + r.err).find(masked), std::string::npos) << args << r.out << r.err;
+    }
+    ExpectUsageError(Run(Deck() + " --mask read --to-file '" + Path("cards.txt") + "'"),
+                     "--mask cannot go with --to-file", "--mask --to-file");
+
+    const Result r = Run(Deck() + " --card 11 write --verify --track2 " + pan + "=2912");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("verify failed: track 2 differs: the card was swiped backwards"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("tollwick-cli inspect"), std::string::npos) << r.err;
 }
 
 // Once interrupted, the reader's waits give up at once, even with a reply waiting; commands

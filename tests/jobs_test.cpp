@@ -450,9 +450,12 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     writeAndVerify(kBackwardsCard);  // track 3 was not written: not compared
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: tracks 1 and 2 differ"));
     EXPECT_EQ(Last("SetSwipeCount"), " 2 ");
-    EXPECT_EQ(rig_->view.Count("MessageBox:Card<2> did not read back as written (tracks 1 and 2 "
-                               "differ). Put it aside: the same data goes onto the next card."),
-              1);
+    // The box says per track what differs, in the inspector's words, and where to look.
+    EXPECT_EQ(rig_->view.Last("MessageBox"),
+              "Card<2> did not read back as written (tracks 1 and 2 differ: track 1: the card was "
+              "swiped backwards, and read that way it holds what was written; track 2: the card "
+              "was swiped backwards, and read that way it holds what was written). The Inspector "
+              "(Ctrl+I) shows its bits. Put it aside: the same data goes onto the next card.");
 
     // Cancel while the reader waits for the card again: the written card is reported as not
     // read back, and the reader is disarmed. The empty track 3 left the card's track 3 alone.

@@ -1,8 +1,10 @@
 // Verify after write: a card read back against the texts written to it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "carddata/track_codec.h"
 #include "carddata/write_verify.h"
 
 namespace tollwick {
@@ -52,6 +54,60 @@ TEST(WriteVerify, RawTracksAndWholeCards) {
               0);
     EXPECT_EQ(VerifyWrittenCard({"A1", "1234", "1"}, {Bytes{}, Bytes{}, Bytes{}}, kIsoTrackSet),
               0b111);
+}
+
+// What a card read back carries when it is not what was written, and the words for it.
+TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
+    auto recorded = [](std::string_view text, const TrackSettings& s) {
+        Bytes bytes = EncodeTrack(text, s).value();
+        for (uint8_t& b : bytes) b = ReverseBits(b);
+        return bytes;
+    };
+    auto bits = [](const Bytes& bytes) {
+        std::string out;
+        for (uint8_t b : bytes)
+            for (int i = 7; i >= 0; --i) out += ((b >> i) & 1) ? '1' : '0';
+        return out;
+    };
+    auto bytes = [](const std::string& bits) {
+        Bytes out((bits.size() + 7) / 8, 0);
+        for (std::size_t i = 0; i < bits.size(); ++i)
+            if (bits[i] == '1') out[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
+        return out;
+    };
+    const std::string written = "4000001234567899=2912101";
+    const std::string good = bits(recorded(written, kTrack2)) + std::string(16, '0');
+
+    std::string weakSpot = good;
+    weakSpot[42] ^= 1;
+    std::string backwards = good;
+    std::reverse(backwards.begin(), backwards.end());
+    const struct {
+        Bytes read;
+        const char* why;
+    } cases[] = {
+        {bytes(good), ""},
+        {bytes(weakSpot), "bit 42, in character 8, reads 1 and should read 0"},
+        {bytes(backwards.substr(backwards.find('1'))),
+         "the card was swiped backwards, and read that way it holds what was written"},
+        {bytes(good.substr(0, 60)), "the swipe ended early after 12 characters"},
+        {recorded("4000001234567898=2912101", kTrack2),
+         "it holds other data: character 16 reads '8' and should read '9'"},
+        {Bytes{}, "nothing was read back"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TrackDifference(written, c.read, kTrack2, false), c.why);
+    }
+    // A whole card: each track that differs, in track order; the card's text never quoted.
+    const std::string both =
+        VerifyDifferences({"A1", written, ""}, {Bytes{}, bytes(weakSpot), Bytes{}}, kIsoTrackSet);
+    EXPECT_EQ(both,
+              "tracks 1 and 2 differ: track 1: nothing was read back; track 2: bit 42, in "
+              "character 8, reads 1 and should read 0");
+    EXPECT_EQ(
+        VerifyDifferences({"", written, ""}, {Bytes{}, bytes(weakSpot), Bytes{}}, kIsoTrackSet),
+        "track 2 differs: bit 42, in character 8, reads 1 and should read 0");
+    EXPECT_EQ(both.find("4000001234567899"), std::string::npos);
 }
 
 }  // namespace

@@ -74,13 +74,9 @@ QString BitCellsView::Summary(const TrackInspection& in) {
                     .arg(in.characters.size())
                     .arg(in.startBit);
     } else {
-        text +=
-            QStringLiteral("; %1 characters cut from the first one bit").arg(in.characters.size());
+        text += QStringLiteral("; %1 characters cut from bit 0").arg(in.characters.size());
     }
-    text += in.failure
-                ? QStringLiteral("; fails: ") + QString::fromStdString(FailureText(*in.failure))
-                : QStringLiteral("; decodes in its format");
-    return text;
+    return text + QStringLiteral("; ") + QString::fromStdString(VerdictText(in));
 }
 
 void BitCellsView::SetInspection(std::shared_ptr<const TrackInspection> inspection) {
@@ -242,6 +238,38 @@ void BitCellsView::Render() {
         painter.setPen(group.failed ? kFailFrame : kLabelText);
         painter.drawText(labelRect, Qt::AlignHCenter | Qt::AlignTop, group.label);
     }
+    MarkRepair(painter);
+}
+
+void BitCellsView::MarkRepair(QPainter& painter) const {
+    if (!inspection_ || !inspection_->repair) return;
+    const BitRepair& repair = *inspection_->repair;
+    const std::string& bits = inspection_->bits;
+    if (repair.kind == RepairKind::kLost) {
+        // A bar where the missing bit belongs, before the cell of bit `bit`.
+        const QRect cell = BitRect(repair.bit);
+        if (cell.isEmpty()) return;
+        painter.fillRect(QRect(cell.left() - 2, cell.top() - kPad, 4, cell.height() + 2 * kPad),
+                         kRepairMark);
+        return;
+    }
+    const QRect cell = BitRect(repair.bit);
+    if (cell.isEmpty()) return;
+    painter.fillRect(cell, kRepairMark);
+    painter.setFont(SmallFont(font(), true));
+    painter.setPen(Qt::white);
+    const bool one = bits[static_cast<std::size_t>(repair.bit)] == '1';
+    painter.drawText(cell, Qt::AlignCenter, one ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QRect BitCellsView::BitRect(int bit) const {
+    for (const Group& group : groups_) {
+        if (group.kind == Group::Kind::kClock) continue;
+        if (bit < group.firstBit || bit >= group.firstBit + group.bitCount) continue;
+        return QRect(group.rect.left() + kPad + (bit - group.firstBit) * kCell,
+                     group.rect.top() + kPad, kCell, kCellHeight);
+    }
+    return {};
 }
 
 QRect BitCellsView::CharacterRect(int index) const {

@@ -6,7 +6,9 @@
 // its text below it; the start and end sentinels are green and labelled SS and ES, the LRC amber,
 // a character whose parity fails and an LRC that does not match red with a red frame. Bits that
 // belong to no character (noise before the start sentinel, bits after the LRC) are drawn plain,
-// and so are characters cut from the first one bit when no start sentinel was found.
+// and so are characters cut from bit 0 when the read does not begin with a start sentinel.
+// A bit the inspector repaired is marked: a wrong or extra bit's cell filled dark red with a white
+// digit, the place of a lost bit a red bar between two cells.
 // Without a format (Raw Type) the bits are grouped by byte, with each byte's hex below it. The
 // groups wrap at the widget's width, never inside a group.
 //
@@ -17,6 +19,8 @@
 #include <QColor>
 #include <QPixmap>
 #include <QWidget>
+
+class QPainter;
 #include <memory>
 #include <vector>
 
@@ -34,6 +38,7 @@ class BitCellsView final : public QWidget {
     static constexpr QColor kFailFill{255, 170, 170};
     static constexpr QColor kFailFrame{200, 0, 0};
     static constexpr QColor kLooseFill{250, 250, 250};
+    static constexpr QColor kRepairMark{190, 0, 0};
 
     explicit BitCellsView(QWidget* parent = nullptr);
     ~BitCellsView() override;
@@ -44,7 +49,9 @@ class BitCellsView final : public QWidget {
     QRect CharacterRect(int index) const;
     // The fill of character `index`: what tells its role and whether it failed.
     static QColor CharacterFill(const TrackInspection& inspection, int index);
-    // A short text for assistive technology: the bits, the zeros, the characters, the failure.
+    // Where the cell of bit `bit` is drawn, empty when it is not.
+    QRect BitRect(int bit) const;
+    // A short text for assistive technology: the bits, the zeros, the characters, the verdict.
     static QString Summary(const TrackInspection& inspection);
 
     bool hasHeightForWidth() const override { return true; }
@@ -81,6 +88,7 @@ class BitCellsView final : public QWidget {
     // Lays the groups out at the widget's width and draws the picture.
     void Place();
     void Render();
+    void MarkRepair(QPainter& painter) const;
 };
 
 }  // namespace tollwick

@@ -1,6 +1,7 @@
 #include "app/card_tools.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -146,7 +147,11 @@ void CardTools::ExportLastCard() {
         dialogs_->ChooseCardFile(&window_, FileDialogSeam::Purpose::kExport);
     if (!path) return;
     std::string error;
-    if (!ExportCard(PathFromUtf8(FileNameArgument(*path)), card, &error)) {
+    // "Show account numbers" in the Inspector governs the export too; unticked, or the
+    // Inspector not yet opened, they are masked.
+    const bool showAccountNumbers =
+        inspector_ != nullptr && inspector_->ShowAccountNumbers()->isChecked();
+    if (!ExportCard(PathFromUtf8(FileNameArgument(*path)), card, &error, showAccountNumbers)) {
         messageBoxes_.Inform(&window_, ExportFailedText(*path, QString::fromStdString(error)));
     }
 }

@@ -3,7 +3,9 @@
 //   "Inspector…" (Ctrl+I)             the Inspector window for the last card read, opened where
 //                                      it was last closed (profile key INSPECTOR), else beside
 //                                      the main window, sized to its content;
-//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (jobs/card_export.h);
+//   "Export last card…" (Ctrl+Shift+E) the last card read saved as JSON (jobs/card_export.h),
+//                                      account numbers as the Inspector's "Show account numbers"
+//                                      shows them;
 //   "Verify after write"              a switch, stored in the profile under VERIFY ("1"/"0",
 //                                      off when missing): every card the reader reports written is
 //                                      read back and compared before it is counted.

@@ -14,6 +14,7 @@
 #include <span>
 
 #include "app/bit_cells_view.h"
+#include "carddata/account_mask.h"
 #include "carddata/card_fields.h"
 
 namespace tollwick {
@@ -51,31 +52,11 @@ QString FormatText(const TrackSettings& s) {
         .arg(QLatin1Char(s.endSentinel));
 }
 
-// What the best reading of a track that fails in its format says about the card.
-QString BestReading(const TrackCandidate& c) {
-    const bool reversed = c.direction == SwipeDirection::kReversed;
-    const bool inverted = c.polarity == BitPolarity::kInverted;
-    QString how;
-    if (reversed && inverted) {
-        how = QStringLiteral(
-            "read backwards with ones and zeros swapped: the card was swiped "
-            "backwards and the reader takes ones as the idle level");
-    } else if (reversed) {
-        how = QStringLiteral("read backwards: the card was swiped backwards");
-    } else if (inverted) {
-        how =
-            QStringLiteral("with ones and zeros swapped: the reader takes ones as the idle level");
-    } else {
-        return QStringLiteral("It decodes in another format: %1 bits per character, %2 parity.")
-            .arg(c.format.bpc)
-            .arg(Latin1(ParityName(c.format.parity)));
-    }
-    if (!c.configured) {
-        how += QStringLiteral(", in %1 bits per character, %2 parity")
-                   .arg(c.format.bpc)
-                   .arg(Latin1(ParityName(c.format.parity)));
-    }
-    return QStringLiteral("It decodes %1.").arg(how);
+// A sentence of the library's with its first letter a capital, for a label.
+QString Sentence(const std::string& text) {
+    QString out = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    if (!out.isEmpty()) out[0] = out[0].toUpper();
+    return out;
 }
 
 QTreeWidget* Table(const QStringList& columns, const QString& name) {
@@ -133,6 +114,9 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
         pane.verdict = new QLabel;
         pane.verdict->setWordWrap(true);
         pane.verdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        pane.reading = new QLabel;
+        pane.reading->setWordWrap(true);
+        pane.reading->setTextInteractionFlags(Qt::TextSelectableByMouse);
         pane.zeros = new QLabel;
         pane.bits = new BitCellsView;
         pane.bits->setAccessibleName(QStringLiteral("Track %1 bits").arg(t + 1));
@@ -142,6 +126,7 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
                    QStringLiteral("Polarity"), QStringLiteral("Start bit"), QStringLiteral("Text")},
                   QStringLiteral("Track %1 readings that decode").arg(t + 1));
         box->addWidget(pane.verdict);
+        box->addWidget(pane.reading);
         box->addWidget(pane.zeros);
         box->addWidget(pane.bits);
         box->addWidget(pane.candidatesLine);
@@ -163,15 +148,15 @@ InspectorWindow::InspectorWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
     fields_->setWordWrap(true);
     showPan_ = new QCheckBox(QStringLiteral("&Show account numbers"));
     showPan_->setToolTip(QStringLiteral(
-        "Account numbers are shown with only their first six and last four digits unless this "
-        "is ticked"));
+        "Account numbers are shown with only their first six and last four digits, here and in "
+        "the export, unless this is ticked"));
     fieldsLayout->addWidget(fieldsFormat_);
     fieldsLayout->addWidget(fields_, 1);
     fieldsLayout->addWidget(showPan_);
     splitter->addWidget(fieldsPane_);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
-    connect(showPan_, &QCheckBox::toggled, this, [this] { RefreshFields(); });
+    connect(showPan_, &QCheckBox::toggled, this, [this] { Refresh(); });
 
     Refresh();
 }
@@ -186,6 +171,9 @@ QTreeWidget* InspectorWindow::Candidates(int track) const {
 }
 QLabel* InspectorWindow::Verdict(int track) const {
     return tracks_.at(static_cast<std::size_t>(track - 1)).verdict;
+}
+QLabel* InspectorWindow::Reading(int track) const {
+    return tracks_.at(static_cast<std::size_t>(track - 1)).reading;
 }
 std::shared_ptr<const TrackInspection> InspectorWindow::Inspection(int track) const {
     return tracks_.at(static_cast<std::size_t>(track - 1)).inspection;
@@ -269,6 +257,7 @@ void InspectorWindow::RefreshTrack(int index) {
         pane.inspection.reset();
         pane.box->setTitle(QStringLiteral("Track %1").arg(index + 1));
         pane.verdict->setText(QStringLiteral("No card read yet."));
+        pane.reading->clear();
         pane.zeros->setText(QStringLiteral("No bits."));
         pane.bits->SetInspection(nullptr);
         pane.candidatesLine->setText(QStringLiteral("No readings."));
@@ -277,8 +266,10 @@ void InspectorWindow::RefreshTrack(int index) {
     }
     const auto t = static_cast<std::size_t>(index);
     const std::vector<uint8_t>& raw = capture_->raw[t];
-    auto inspection = std::make_shared<const TrackInspection>(
-        InspectTrack(std::span<const uint8_t>(raw.data(), raw.size()), capture_->settings[t]));
+    TrackInspection analysed =
+        InspectTrack(std::span<const uint8_t>(raw.data(), raw.size()), capture_->settings[t]);
+    if (!showPan_->isChecked()) MaskAccountNumbers(analysed);
+    auto inspection = std::make_shared<const TrackInspection>(std::move(analysed));
     pane.inspection = inspection;
     const TrackInspection& in = *inspection;
     pane.box->setTitle(
@@ -288,22 +279,22 @@ void InspectorWindow::RefreshTrack(int index) {
     if (in.bits.empty()) {
         verdict = capture_->blockDamaged ? QStringLiteral("Nothing came whole from this track.")
                                          : QStringLiteral("Nothing came from this track: no data.");
-    } else if (in.blank) {
-        verdict = QStringLiteral("Blank: no one bit, nothing recorded.");
-    } else if (!in.formatKnown) {
-        verdict = QStringLiteral("Raw bytes, shown as read with each byte's hex below it.");
-    } else if (in.failure) {
-        verdict = QStringLiteral("Fails: ") + QString::fromStdString(FailureText(*in.failure)) +
-                  QLatin1Char('.');
-        if (!in.candidates.empty()) verdict += QLatin1Char(' ') + BestReading(in.candidates[0]);
     } else {
-        verdict = QStringLiteral("Decodes: ") + Latin1(in.text);
-    }
-    if (in.onesBeforeStart > 0) {
-        verdict += QStringLiteral(" %1 one bits lie before the start sentinel (noise).")
-                       .arg(in.onesBeforeStart);
+        verdict = Sentence(VerdictText(in)) + QLatin1Char('.');
     }
     pane.verdict->setText(verdict);
+    // The text read, and a repaired reading beside it, never in its place.
+    QString reading;
+    if (!in.bits.empty() && !in.blank) {
+        reading = QStringLiteral("Read: ") +
+                  (in.decodes ? Latin1(in.text)
+                              : QStringLiteral("fails, %1").arg(Latin1(TrackErrorMarker(index))));
+        if (in.repair) {
+            reading += QStringLiteral("    Repaired, not read: ") + Latin1(in.repair->text);
+        }
+    }
+    pane.reading->setText(reading);
+    pane.reading->setVisible(!reading.isEmpty());
     pane.zeros->setText(
         in.bits.empty()
             ? QStringLiteral("No bits.")

@@ -1,12 +1,15 @@
 // The Inspector: why the last card read reads as it does, and what it says.
 //
-// Per track: the format it was read with, the verdict in words (decodes, or the first place it
-// fails and why), its bits as cells grouped by character (BitCellsView) and every bits per
-// character, parity, direction and polarity that decodes it, best first. Beside the tracks the
-// Fields pane: the card's fields in a recognised format (ISO/IEC 7813 bank cards, AAMVA
-// licences), read-only, account numbers masked unless "Show account numbers" is ticked, or "No
-// known format". The window follows every card read while it is open; shown again, it catches
-// up with the last one.
+// Per track: the format it was read with, the verdict in words (the program's own read, with
+// what explains it: stray bits, a wrong or slipped bit, a swipe that ended early, another
+// direction or format), the text read and, beside it, a repaired reading marked as a repair, its
+// bits as cells grouped by character with the wrong bit marked (BitCellsView), and every bits
+// per character, parity, direction and polarity that decodes it, best first. Beside the tracks
+// the Fields pane: the card's fields in a recognised format (ISO/IEC 7813 bank cards, AAMVA
+// licences), read-only, or "No known format". Account numbers are masked everywhere in the
+// window (texts, readings, the characters under the bits, fields) and in the export unless
+// "Show account numbers" is ticked. The window follows every card read while it is open; shown
+// again, it catches up with the last one.
 #pragma once
 
 #include <QWidget>
@@ -42,6 +45,8 @@ class InspectorWindow final : public QWidget {
     BitCellsView* Bits(int track) const;
     QTreeWidget* Candidates(int track) const;
     QLabel* Verdict(int track) const;
+    // "Read: ..." and, when a bit was repaired, "Repaired, not read: ..." beside it.
+    QLabel* Reading(int track) const;
     std::shared_ptr<const TrackInspection> Inspection(int track) const;
     QLabel* Header() const { return header_; }
     QWidget* TracksPane() const { return tracksPane_; }
@@ -61,6 +66,7 @@ class InspectorWindow final : public QWidget {
     struct TrackPane {
         QGroupBox* box = nullptr;
         QLabel* verdict = nullptr;
+        QLabel* reading = nullptr;
         QLabel* zeros = nullptr;
         BitCellsView* bits = nullptr;
         QLabel* candidatesLine = nullptr;

@@ -150,18 +150,20 @@ void StartScreenshotDemo(DesktopSession& session, VirtualReaderWindow* readerWin
              [inspector, dir] { Save(inspector->FieldsPane(), dir.filePath("fields.png")); }});
         // A card swiped backwards: track 1 fails, and the reversed reading decodes it.
         steps.push_back({"armed reader", armedFor("to read"), swipe(10)});
-        steps.push_back({"backwards card",
-                         [inspector] { return inspector->Verdict(1)->text().startsWith("Fails"); },
-                         [inspector, dir] {
-                             Save(inspector, dir.filePath("inspector.png"));
-                             CloseBox();  // "Read Error!!"
-                         }});
-        // A damaged track 2: the character whose parity fails and the LRC.
+        steps.push_back(
+            {"backwards card",
+             [inspector] { return inspector->Verdict(1)->text().startsWith("The read fails"); },
+             [inspector, dir] {
+                 Save(inspector, dir.filePath("inspector.png"));
+                 CloseBox();  // "Read Error!!"
+             }});
+        // A damaged track 2: the wrong bit, the character whose parity fails, the LRC, and the
+        // repaired reading beside the read one.
         steps.push_back({"armed reader", armedFor("to read"), swipe(7)});
         steps.push_back(
             {"damaged card",
              [inspector] {
-                 return inspector->Verdict(2)->text().contains("parity") && OpenBox() != nullptr;
+                 return inspector->Verdict(2)->text().contains("repaired") && OpenBox() != nullptr;
              },
              [inspector, dir] {
                  Save(inspector->Bits(2)->parentWidget(), dir.filePath("inspector-parity.png"));

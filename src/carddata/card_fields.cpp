@@ -64,6 +64,14 @@ class FieldAdder {
         out_.push_back({track_, std::string(key), std::string(label), std::string(value),
                         std::move(explanation), FieldKind::kText});
     }
+    // A value as on the card that the format does not allow, with what is wrong with it.
+    void Malformed(std::string_view key, std::string_view label, std::string_view value,
+                   std::string remark) {
+        value = Trim(value);
+        if (value.empty()) return;
+        out_.push_back({track_, std::string(key), std::string(label), std::string(value),
+                        std::move(remark), FieldKind::kText, true});
+    }
     void Flag(std::string_view key, std::string_view label, bool value, std::string explanation) {
         out_.push_back({track_, std::string(key), std::string(label), value ? "true" : "false",
                         std::move(explanation), FieldKind::kFlag});
@@ -82,6 +90,12 @@ std::optional<std::string> MonthYear(std::string_view yymm) {
     return std::string(kMonths[month - 1]) + " 20" + std::string(yymm.substr(0, 2));
 }
 
+// What is wrong with a YYMM that MonthYear does not take.
+std::string ExpiryRemark(std::string_view yymm) {
+    if (yymm.size() != 4 || !AllDigits(yymm)) return "not four digits YYMM";
+    return "month " + std::string(yymm.substr(2)) + " is not a month";
+}
+
 // --- ISO/IEC 7813 -------------------------------------------------------------------------
 
 // The parts of a financial track, raw; empty when absent.
@@ -91,6 +105,7 @@ struct IsoTrack {
     std::string expiry;
     std::string serviceCode;
     std::string discretionary;
+    std::string rest;  // what follows and is not in the format
 };
 
 // After the account number (track 2) or the name (track 1): expiry YYMM or a separator,
@@ -103,6 +118,7 @@ void ParseIsoTail(std::string_view rest, char separator, IsoTrack& track) {
         track.expiry = rest.substr(0, 4);
         at = 4;
     } else {
+        track.rest = rest;
         return;
     }
     if (at < rest.size() && rest[at] == separator) {
@@ -111,6 +127,7 @@ void ParseIsoTail(std::string_view rest, char separator, IsoTrack& track) {
         track.serviceCode = rest.substr(at, 3);
         at += 3;
     } else {
+        track.rest = rest.substr(at);
         return;
     }
     track.discretionary = rest.substr(at);
@@ -245,6 +262,8 @@ void AddIsoTrack(int number, const IsoTrack& track, bool showPan, std::vector<Fi
     if (number == 1) AddIsoName(track.name, add);
     if (auto when = MonthYear(track.expiry)) {
         add.Text("expiry", "Expiry (YYMM)", track.expiry, *when);
+    } else if (!track.expiry.empty()) {
+        add.Malformed("expiry", "Expiry (YYMM)", track.expiry, ExpiryRemark(track.expiry));
     }
     if (track.serviceCode.size() == 3) {
         const std::string& code = track.serviceCode;
@@ -257,6 +276,8 @@ void AddIsoTrack(int number, const IsoTrack& track, bool showPan, std::vector<Fi
                  ServiceRange(code[2]));
     }
     add.Text("discretionary_data", "Discretionary data", track.discretionary);
+    add.Malformed("rest", "Rest of the track", track.rest,
+                  "not an expiry (YYMM) and service code as the format has them");
 }
 
 void AddTrackAgreement(const IsoTrack& one, const IsoTrack& two, std::vector<Field>& out) {
@@ -385,13 +406,15 @@ void AddAamvaTrack1(const AamvaTrack1& track, std::vector<Field>& out) {
 struct AamvaTrack2 {
     std::string_view iin;
     std::string_view number;
-    std::string_view expiry;
-    std::string_view birthDate;
-    std::optional<std::string_view> overflow;  // nothing when it does not parse
+    std::string_view expiry;     // may be short or empty where the track ends early
+    std::string_view birthDate;  // the same
+    std::string_view overflow;   // the digits of the number's overflow
+    std::string_view rest;       // what follows and is not in the format
 };
 
 // Track 2: IIN 636xxx, licence or ID number, '=', expiry YYMM, birth date CCYYMMDD, then up to
-// five digits of the number's overflow, possibly closed by '='.
+// five digits of the number's overflow, possibly closed by '='. A track may end early: what it
+// holds is taken.
 std::optional<AamvaTrack2> ParseAamvaTrack2(std::string_view data) {
     const std::size_t separator = data.find('=');
     if (separator == std::string_view::npos || separator < 7) return std::nullopt;
@@ -400,17 +423,24 @@ std::optional<AamvaTrack2> ParseAamvaTrack2(std::string_view data) {
         return std::nullopt;
     }
     const std::string_view tail = data.substr(separator + 1);
-    if (tail.size() < 12 || !AllDigits(tail.substr(0, 12))) return std::nullopt;
+    std::size_t digits = 0;
+    while (digits < tail.size() && IsDigit(tail[digits])) ++digits;
     AamvaTrack2 track;
     track.iin = head.substr(0, 6);
     track.number = head.substr(6);
-    track.expiry = tail.substr(0, 4);
-    track.birthDate = tail.substr(4, 8);
+    track.expiry = tail.substr(0, std::min<std::size_t>(digits, 4));
+    if (digits > 4) track.birthDate = tail.substr(4, std::min<std::size_t>(digits, 12) - 4);
+    if (digits < 12) {
+        track.rest = tail.substr(std::min<std::size_t>(digits, 12));
+        return track;
+    }
     const std::string_view rest = tail.substr(12);
-    std::size_t digits = 0;
-    while (digits < rest.size() && digits < 5 && IsDigit(rest[digits])) ++digits;
-    if (rest.find_first_not_of('=', digits) == std::string_view::npos) {
-        track.overflow = rest.substr(0, digits);
+    std::size_t overflow = 0;
+    while (overflow < rest.size() && overflow < 5 && IsDigit(rest[overflow])) ++overflow;
+    if (rest.find_first_not_of('=', overflow) == std::string_view::npos) {
+        track.overflow = rest.substr(0, overflow);
+    } else {
+        track.rest = rest;
     }
     return track;
 }
@@ -434,7 +464,8 @@ std::optional<std::string> LicenceExpiry(std::string_view expiry, std::string_vi
     if (auto when = MonthYear(expiry)) return when;
     const std::string_view month = expiry.substr(2);
     const std::string year = "20" + std::string(expiry.substr(0, 2));
-    const std::optional<std::string> birth = FullDate(birthDate);
+    const std::optional<std::string> birth =
+        birthDate.size() == 8 ? FullDate(birthDate) : std::nullopt;
     if (month == "77") return "does not expire";
     if (!birth) return std::nullopt;
     const std::string_view birthMonth = kMonths[TwoDigits(birthDate.substr(4, 2)) - 1];
@@ -446,18 +477,54 @@ std::optional<std::string> LicenceExpiry(std::string_view expiry, std::string_vi
     return std::nullopt;
 }
 
+// What is wrong with a CCYYMMDD that FullDate does not take.
+std::string DateRemark(std::string_view date) {
+    if (date.size() != 8) return std::to_string(date.size()) + " digits, a date has 8";
+    const int month = TwoDigits(date.substr(4, 2));
+    if (month < 1 || month > 12)
+        return "month " + std::string(date.substr(4, 2)) + " is not a month";
+    return "day " + std::string(date.substr(6, 2)) + " is not in " +
+           std::string(kMonths[month - 1]) + " " + std::string(date.substr(0, 4));
+}
+
 void AddAamvaTrack2(const AamvaTrack2& track, std::vector<Field>& out) {
     FieldAdder add(2, out);
     add.Text("iin", "Issuer identification number", track.iin);
-    if (track.overflow) {
+    if (track.rest.empty() || !track.overflow.empty()) {
         add.Text("id_number", "Licence or ID number",
-                 std::string(track.number) + std::string(*track.overflow));
+                 std::string(track.number) + std::string(track.overflow));
+    } else {
+        // The overflow does not read: the number before the separator is shown as it is.
+        add.Malformed("id_number", "Licence or ID number", track.number,
+                      "its overflow after the birth date, \"" + std::string(track.rest) +
+                          "\", is not up to five digits");
     }
-    if (auto when = LicenceExpiry(track.expiry, track.birthDate)) {
-        add.Text("expiry", "Expiry (YYMM)", track.expiry, *when);
+    const bool birthRead = track.birthDate.size() == 8 && FullDate(track.birthDate);
+    if (track.expiry.size() == 4) {
+        const auto when = LicenceExpiry(track.expiry, birthRead ? track.birthDate : "");
+        if (when) {
+            add.Text("expiry", "Expiry (YYMM)", track.expiry, *when);
+        } else {
+            const std::string_view month = track.expiry.substr(2);
+            add.Malformed("expiry", "Expiry (YYMM)", track.expiry,
+                          month == "88" || month == "99" ? "month " + std::string(month) +
+                                                               " counts from the birth date, "
+                                                               "which does not read"
+                                                         : ExpiryRemark(track.expiry));
+        }
+    } else {
+        add.Malformed("expiry", "Expiry (YYMM)", track.expiry, ExpiryRemark(track.expiry));
     }
-    if (auto born = FullDate(track.birthDate)) {
-        add.Text("birth_date", "Birth date (CCYYMMDD)", track.birthDate, *born);
+    if (birthRead) {
+        add.Text("birth_date", "Birth date (CCYYMMDD)", track.birthDate,
+                 *FullDate(track.birthDate));
+    } else {
+        add.Malformed("birth_date", "Birth date (CCYYMMDD)", track.birthDate,
+                      DateRemark(track.birthDate));
+    }
+    if (track.overflow.empty() && !track.rest.empty() && track.birthDate.size() < 8) {
+        add.Malformed("rest", "Rest of the track", track.rest,
+                      "not an expiry and birth date as the format has them");
     }
 }
 
@@ -499,11 +566,9 @@ std::string EyesInWords(std::string_view code) {
 
 // Track 3, fixed widths: CDS version 1, jurisdiction version 1, postal code 11, class 2,
 // restrictions 10, endorsements 4, sex 1, height 3, weight 3, hair 3, eyes 3; the rest is left
-// to the jurisdiction. A card may end the track early (trailing blanks left off).
-constexpr std::size_t kTrack3Minimum = 1 + 1 + 11;
-
+// to the jurisdiction. A card may end the track anywhere (trailing fields left off): the fields
+// it holds are shown, those it left off are absent.
 void AddAamvaTrack3(std::string_view data, std::vector<Field>& out) {
-    if (data.size() < kTrack3Minimum) return;
     FieldAdder add(3, out);
     std::size_t at = 0;
     auto take = [&](std::size_t width) {

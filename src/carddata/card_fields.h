@@ -5,13 +5,18 @@
 //   "aamva"    AAMVA driver licences and ID cards: tracks 1 to 3 (also as recorded with the
 //              CA DMV track formats: 6-bit tracks 1 and 3, track 3 starting with '!').
 // A card that matches none of them has no fields: nothing is guessed. Within a recognised card
-// a field that does not parse is absent, and so is a field left blank on the card.
+// nothing on the card is hidden: a value out of range or malformed is shown as it is on the card,
+// marked malformed, with a remark in its explanation ("month 13 is not a month"); of a field
+// only partly readable the readable part is shown, with a remark; a field left blank on the card,
+// or left off at the end of a track, is absent.
 //
 // Keys are snake_case and stable; they are unique within their track (0: the card as a whole).
 //   iso7813, tracks 1 and 2:
 //     format_code (track 1 only), pan, pan_luhn, name, surname, given_names, title (track 1
 //     only), expiry, service_code, service_code_interchange, service_code_authorisation,
 //     service_code_services, discretionary_data
+//   iso7813, tracks 1 and 2: rest (what follows the account number when it is not an expiry,
+//     service code and discretionary data; malformed)
 //   iso7813, card: tracks_agree (only when both tracks were read)
 //   aamva, track 1: state, city, name, family_name, given_name, middle_names, address
 //   aamva, track 2: iin, id_number, expiry, birth_date
@@ -25,7 +30,8 @@
 //
 // For JSON a caller can write {"format": F, "description": D, "card": {...}, "track1": {...},
 // "track2": {...}, "track3": {...}} with each field as "key": value (a flag as a boolean) and,
-// when it has one, "key_explanation": explanation.
+// when it has one, "key_explanation": explanation, and for a malformed value "key_malformed":
+// true.
 #pragma once
 
 #include <array>
@@ -43,8 +49,9 @@ struct Field {
     std::string key;          // see the list above
     std::string label;        // English, for text output
     std::string value;        // as on the card; a flag "true" or "false"
-    std::string explanation;  // a coded value in words; empty when there is nothing to add
+    std::string explanation;  // a coded value in words, or for a malformed value what is wrong
     FieldKind kind = FieldKind::kText;
+    bool malformed = false;  // the value is not what the format allows: shown as on the card
 };
 
 struct CardFields {

@@ -36,4 +36,18 @@ uint8_t VerifyWrittenCard(const std::array<std::string, 3>& written,
 // The tracks of such a mask in words: "track 2 differs", "tracks 1 and 3 differ".
 std::string DifferingTracksText(uint8_t differing);
 
+// Why one track read back is not what was written, in the words of the track inspector: "bit 42,
+// in character 8, reads 0 and should read 1", "the card was swiped backwards", "the swipe ended
+// early after 12 characters", "it holds other data: character 5 differs"; empty when it reads as
+// written. No more than one character of the track's text is quoted, so no account number is.
+std::string TrackDifference(std::string_view written, std::span<const uint8_t> read,
+                            const TrackSettings& settings, bool rawType);
+
+// The same for a whole card, after the tracks that differ: "track 2 differs: bit 42, in
+// character 8, reads 0 and should read 1", "tracks 1 and 3 differ: track 1: the card was swiped
+// backwards; track 3: the swipe ended early after 12 characters"; empty when the card verifies.
+std::string VerifyDifferences(const std::array<std::string, 3>& written,
+                              const std::array<std::vector<uint8_t>, 3>& read,
+                              const TrackSet& formats);
+
 }  // namespace tollwick

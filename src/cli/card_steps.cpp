@@ -140,11 +140,13 @@ CardOutcome WriteOneCard(Session& session, const std::array<std::string, 3>& tex
 }
 
 CardOutcome VerifyOneCard(Session& session, const std::array<std::string, 3>& texts,
-                          const TrackSet& formats, double timeoutSeconds, uint8_t& differing) {
+                          const TrackSet& formats, double timeoutSeconds, uint8_t& differing,
+                          std::string* why) {
     session.SwipeLastCardAgain();
     ReadCard read;
     const CardOutcome outcome = ReadOneCard(session, formats, timeoutSeconds, read);
     if (outcome == CardOutcome::kDone) differing = VerifyWrittenCard(texts, read.raw, formats);
+    if (outcome == CardOutcome::kDone && why) *why = VerifyDifferences(texts, read.raw, formats);
     return outcome;
 }
 

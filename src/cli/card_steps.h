@@ -48,9 +48,11 @@ CardOutcome WriteOneCard(Session& session, const std::array<std::string, 3>& tex
 
 // write --verify, after a good write: reads the same card again (the operator swipes it; the
 // virtual reader is made to) and compares it with the texts written, in the formats written
-// with. kDone with the tracks that differ in `differing` (bit 0 track 1; 0: verified).
+// with. kDone with the tracks that differ in `differing` (bit 0 track 1; 0: verified) and,
+// when asked for, why in `why` (VerifyDifferences).
 CardOutcome VerifyOneCard(Session& session, const std::array<std::string, 3>& texts,
-                          const TrackSet& formats, double timeoutSeconds, uint8_t& differing);
+                          const TrackSet& formats, double timeoutSeconds, uint8_t& differing,
+                          std::string* why = nullptr);
 
 // Waits for the status after an erase command was taken.
 CardOutcome AwaitEraseStatus(Session& session, double timeoutSeconds);

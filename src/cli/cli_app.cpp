@@ -88,6 +88,7 @@ int RunCli(int argc, char** argv) {
     }
     options.cardGiven = app.get_option("--card")->count() > 0;
     Output out(options.json, options.quiet);
+    out.SetMasking(options.mask);
     if (auto problem = CheckGlobalOptions(options)) return out.Fail(kExitUsage, *problem);
 
     CliContext context(options, out);

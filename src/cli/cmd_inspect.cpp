@@ -1,6 +1,7 @@
 // inspect: why a track fails. The bit stream of one track given in hex, or of the three tracks of
 // the next swipe, cut into characters in the track's format, with the first failure and every
 // format, direction and polarity that decodes it.
+#include "carddata/account_mask.h"
 #include "carddata/hex.h"
 #include "carddata/track_inspector.h"
 #include "cli/card_steps.h"
@@ -32,12 +33,14 @@ TrackSettings InspectedFormat(TrackSettings settings, const InspectOptions& o,
     return settings;
 }
 
-// Prints one track's analysis; true when it fails in its format.
-bool Report(Output& out, int track, const TrackInspection& inspection, bool first) {
+// Prints one track's analysis (account numbers masked under --mask, the characters that hold
+// them included); true when the track's read fails.
+bool Report(Output& out, int track, TrackInspection inspection, bool first) {
+    if (out.Masking()) MaskAccountNumbers(inspection);
     out.Object(InspectionJson(track, inspection));
     if (!first) out.Text("");
     for (const std::string& line : RenderInspection(inspection, track)) out.Text(line);
-    return inspection.failure.has_value();
+    return !inspection.decodes;
 }
 
 int RunInspect(CliContext& ctx, const InspectOptions& o, const CLI::App& app) {
@@ -102,7 +105,10 @@ Command AddInspectCommand(CLI::App& app) {
     command.helpNote =
         "Without HEX: arm a read and inspect the three tracks of the next swipe in the formats in "
         "force.\nWith HEX: one track's bytes as read, in the format of --track N (default 2).\n"
-        "Exit status 1 when a track fails in its format (an empty track does not).\n\n";
+        "The verdict is the program's own read of the track; what the inspector adds (stray "
+        "bits, a wrong or slipped bit and its repair, a swipe that ended early, another "
+        "direction or format) is explanation.\n"
+        "Exit status 1 when a track's read fails (an empty track does not).\n\n";
     command.app
         ->add_option("--track", options->track,
                      "The track HEX is from (default 2), or the only track of the swipe shown; "

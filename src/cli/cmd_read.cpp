@@ -86,6 +86,14 @@ Command AddReadCommand(CLI::App& app) {
         if (options->showPan && !options->fields) {
             return out.Fail(kExitUsage, "--show-pan goes with --fields");
         }
+        if (options->showPan && ctx.Options().mask) {
+            return out.Fail(kExitUsage, "--show-pan and --mask contradict each other");
+        }
+        if (!options->toFile.empty() && ctx.Options().mask) {
+            return out.Fail(kExitUsage,
+                            "--mask cannot go with --to-file: a card file keeps the tracks whole, "
+                            "to be written back");
+        }
         if (batch) return RunReadBatch(ctx, *options);
         return RunRead(ctx, *options);
     };

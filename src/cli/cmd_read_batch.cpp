@@ -145,7 +145,7 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
                 break;
             }
         }
-        if (toCsv && !csvFile->Append(CsvCardRow(now, n, read.tracks))) {
+        if (toCsv && !csvFile->Append(out.Masked(CsvCardRow(now, n, read.tracks)))) {
             status = out.Fail(kExitFileFailed, "cannot write to " + csvPath + ": " +
                                                    std::strerror(errno) + " (card " + number +
                                                    " not in it)");

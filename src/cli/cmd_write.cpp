@@ -41,8 +41,9 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
     }
     out.Prompt(kVerifyPrompt);
     uint8_t differing = 0;
+    std::string why;
     const CardOutcome verified =
-        VerifyOneCard(session, texts, layout.settings, options.timeout, differing);
+        VerifyOneCard(session, texts, layout.settings, options.timeout, differing, &why);
     AddVerifyJson(
         card, verified == CardOutcome::kDone ? std::optional<uint8_t>(differing) : std::nullopt);
     out.Object(card);
@@ -51,8 +52,10 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
         out.Warn("the card was written but not verified");
         return ReportOutcome(out, verified, options.timeout, "");
     }
-    if (differing)
-        return out.Fail(kExitCheckFailed, "verify failed: " + DifferingTracksText(differing));
+    if (differing) {
+        return out.Fail(kExitCheckFailed,
+                        "verify failed: " + why + " (" + kVerifyInspectHint + ")");
+    }
     out.Text("Verify OK");
     return kExitDone;
 }

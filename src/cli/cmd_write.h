@@ -17,6 +17,9 @@ struct WriteOptions {
 
 inline constexpr const char* kWriteRejected = "Write Error1: the reader could not write the card";
 inline constexpr const char* kVerifyPrompt = "Swipe again to verify";
+// After a verify that failed: where to look further.
+inline constexpr const char* kVerifyInspectHint =
+    "to see its bits: tollwick-cli inspect, and swipe the card";
 
 int RunWriteFromFile(CliContext& ctx, const WriteOptions& options);
 

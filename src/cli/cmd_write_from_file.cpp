@@ -71,6 +71,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
         CardOutcome outcome;
         bool verifying = false;  // the card was written; the verify read did not end well
         uint8_t differing = 0;
+        std::string why;
         for (;;) {
             out.Progress(n, std::nullopt);
             verifying = false;
@@ -89,7 +90,8 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
             out.CardText("Write Card<" + number + "> OK\n");
             out.Prompt(kVerifyPrompt);
             verifying = true;
-            outcome = VerifyOneCard(session, next.tracks, formats, options.timeout, differing);
+            outcome =
+                VerifyOneCard(session, next.tracks, formats, options.timeout, differing, &why);
             if (outcome != CardOutcome::kDone) break;
             verifying = false;
             if (differing == 0) break;
@@ -97,8 +99,8 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
             nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
             AddVerifyJson(card, differing);
             out.CardObject(card);
-            out.Warn("verify failed: " + DifferingTracksText(differing) + "; card " + number +
-                     " goes on the next swipe");
+            out.Warn("verify failed: " + why + "; card " + number + " goes on the next swipe (" +
+                     kVerifyInspectHint + ")");
         }
         if (status != kExitDone) break;
         if (verifying) {  // written, and not verified

@@ -92,20 +92,29 @@ nlohmann::ordered_json InspectionJson(int track, const TrackInspection& in) {
     nlohmann::ordered_json characters = nlohmann::ordered_json::array();
     for (std::size_t k = 0; k < in.characters.size(); ++k) {
         const InspectedCharacter& c = in.characters[k];
-        characters.push_back({{"index", k},
-                              {"offset", c.bitOffset},
-                              {"bits", CharacterBits(in, c)},
-                              {"code", c.code},
-                              {"char", std::string(1, c.text)},
-                              {"parity", ParityVerdictName(c.parity)},
-                              {"lrc", c.lrc},
-                              {"role", CharacterRoleName(c.role)}});
+        characters.push_back(
+            {{"index", k},
+             {"offset", c.bitOffset},
+             {"bits", CharacterBits(in, c)},
+             {"code", c.masked ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(c.code)},
+             {"char", std::string(1, c.text)},
+             {"parity", ParityVerdictName(c.parity)},
+             {"lrc", c.lrc},
+             {"role", CharacterRoleName(c.role)}});
     }
     nlohmann::ordered_json failure = nullptr;
     if (in.failure) {
         failure = {{"kind", FailureKindName(in.failure->kind)},
                    {"position", in.failure->position},
                    {"bit", in.failure->bitOffset}};
+    }
+    nlohmann::ordered_json repair = nullptr;
+    if (in.repair) {
+        repair = {{"kind", RepairKindName(in.repair->kind)},
+                  {"bit", in.repair->bit},
+                  {"last_bit", in.repair->lastBit},
+                  {"character", in.repair->character},
+                  {"text", in.repair->text}};
     }
     nlohmann::ordered_json candidates = nlohmann::ordered_json::array();
     for (const TrackCandidate& c : in.candidates) {
@@ -114,19 +123,25 @@ nlohmann::ordered_json InspectionJson(int track, const TrackInspection& in) {
                               {"direction", DirectionName(c.direction)},
                               {"polarity", PolarityName(c.polarity)},
                               {"start_bit", c.startBit},
+                              {"checked", c.checked},
                               {"text", c.text}});
     }
-    const bool decoded = in.formatKnown && !in.blank && !in.failure;
+    const char* verdict = in.blank ? "blank" : in.decodes ? "good" : "fails";
     return {{"type", "track_inspection"},
             {"track", track},
             {"format", TrackFormatJson(in.settings)},
+            {"verdict", verdict},
+            {"text", in.decodes && !in.blank ? nlohmann::ordered_json(in.text) : nullptr},
+            {"finding", FindingName(in.finding)},
+            {"explanation", VerdictText(in)},
             {"bits", in.bits},
             {"leading_zero_bits", in.leadingZeroBits},
             {"trailing_zero_bits", in.trailingZeroBits},
             {"start_bit", in.startBit >= 0 ? nlohmann::ordered_json(in.startBit) : nullptr},
+            {"stray_ones", in.strayOnes},
             {"characters", std::move(characters)},
             {"failure", std::move(failure)},
-            {"text", decoded ? nlohmann::ordered_json(in.text) : nullptr},
+            {"repair", std::move(repair)},
             {"candidates", std::move(candidates)}};
 }
 

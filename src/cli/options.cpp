@@ -28,6 +28,9 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
         ->check(OneOf({"iso", "aamva", "cadmv", "user", "raw"}));
     app.add_flag("--json", g.json, "Print results as JSON, one object per line");
     app.add_flag("-q,--quiet", g.quiet, "Batch commands: no per-card lines, only the summary");
+    app.add_flag("--mask", g.mask,
+                 "Mask account numbers (first six and last four digits shown) in everything "
+                 "this run prints: track texts, fields, JSON, CSV rows and messages");
 }
 
 std::optional<std::string> CheckGlobalOptions(const GlobalOptions& g) {

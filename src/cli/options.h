@@ -22,6 +22,7 @@ struct GlobalOptions {
     std::string format = "iso";
     bool json = false;
     bool quiet = false;  // batch commands: no per-card lines, only the summary
+    bool mask = false;   // account numbers masked in everything the run prints
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);

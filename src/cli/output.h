@@ -19,6 +19,13 @@ class Output {
     bool Json() const { return json_; }
     bool Quiet() const { return quiet_; }
 
+    // --mask: every account number in what goes out is masked (carddata/account_mask.h).
+    void SetMasking(bool on) { masking_ = on; }
+    bool Masking() const { return masking_; }
+    // A text as it may go out: masked when masking is on. For what a command writes itself
+    // (CSV rows).
+    std::string Masked(std::string_view text) const;
+
     // The failure that ends the command: "tollwick-cli: message" on standard error and, with
     // --json, an error object on standard output. Returns exitStatus.
     int Fail(int exitStatus, std::string_view message);
@@ -44,6 +51,7 @@ class Output {
   private:
     bool json_;
     bool quiet_;
+    bool masking_ = false;
     bool textToStderr_ = false;
     bool progressShown_ = false;
     ProgressStyle progress_;

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "carddata/account_mask.h"
 #include "carddata/card_fields.h"
 #include "carddata/hex.h"
 #include "carddata/track_inspector.h"
@@ -14,13 +15,14 @@ using Json = nlohmann::ordered_json;
 
 constexpr std::size_t kLargestExport = 1 << 20;
 
-Json TrackJson(const CardCapture& capture, int t) {
+Json TrackJson(const CardCapture& capture, int t, bool showAccountNumbers) {
     const auto i = static_cast<std::size_t>(t);
     const std::string_view text = capture.card.Text(t);
     const bool failed = (capture.card.trackErrors & (1u << t)) != 0;
     const bool empty = !failed && (text.empty() || text == kNoDataText);
     const char* status = failed ? "error" : empty ? "empty" : "ok";
-    return {{"text", failed || empty ? std::string() : std::string(text)},
+    const std::string shown = showAccountNumbers ? std::string(text) : MaskAccountNumbers(text);
+    return {{"text", failed || empty ? std::string() : shown},
             {"status", status},
             {"raw", BytesToHexString(capture.raw[i])},
             {"format", TrackFormatJson(capture.settings[i])}};
@@ -42,6 +44,7 @@ Json CardFieldsJson(const std::optional<CardFields>& fields) {
             group[field.key] = field.value;
         }
         if (!field.explanation.empty()) group[field.key + "_explanation"] = field.explanation;
+        if (field.malformed) group[field.key + "_malformed"] = true;
     }
     return out;
 }
@@ -56,21 +59,24 @@ Json TrackFormatJson(const TrackSettings& settings) {
             {"end_sentinel", std::string(1, settings.endSentinel)}};
 }
 
-std::string CardExportJson(const CardCapture& capture) {
+std::string CardExportJson(const CardCapture& capture, bool showAccountNumbers) {
     Json out = {{"type", "card"},
                 {"time", IsoLocalTime(capture.time)},
                 {"data_type", DataTypeName(capture.type)}};
-    for (int t = 0; t < 3; ++t) out["track" + std::to_string(t + 1)] = TrackJson(capture, t);
+    for (int t = 0; t < 3; ++t) {
+        out["track" + std::to_string(t + 1)] = TrackJson(capture, t, showAccountNumbers);
+    }
     const std::array<std::string, 3> texts{std::string(capture.card.Text(0)),
                                            std::string(capture.card.Text(1)),
                                            std::string(capture.card.Text(2))};
-    out["fields"] = CardFieldsJson(ParseCardFields(texts, /*showPan=*/false));
+    out["fields"] = CardFieldsJson(ParseCardFields(texts, showAccountNumbers));
     if (capture.blockDamaged) out["read_block_damaged"] = true;
     return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-bool ExportCard(const std::filesystem::path& path, const CardCapture& capture, std::string* error) {
-    const std::string json = CardExportJson(capture);
+bool ExportCard(const std::filesystem::path& path, const CardCapture& capture, std::string* error,
+                bool showAccountNumbers) {
+    const std::string json = CardExportJson(capture, showAccountNumbers);
     return RewriteFileLocked(
         path, kLargestExport,
         [&json](const FileContents&) -> std::optional<std::string> { return json; }, error);

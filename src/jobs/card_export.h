@@ -12,9 +12,10 @@
 // in the formats it was read with); "text" the decoded text with its sentinels when "ok" (the
 // hex digits with the Raw Type), else ""; "raw" every track's bytes as the reader delivered them,
 // upper-case hex, the clocking zeros after the data included; "format" the format it was decoded
-// with (only "bpc" for raw bytes). "fields" as the CLI's read --fields gives it, account numbers
-// masked: the track texts beside them are whole. A read block that could not be split adds
-// "read_block_damaged": true (every track then "error" without bytes).
+// with (only "bpc" for raw bytes). "fields" as the CLI's read --fields gives it. Account numbers
+// are whole in the texts and fields when they are to be shown, else masked in both (the bytes
+// as read are left as read). A read block that could not be split adds "read_block_damaged":
+// true (every track then "error" without bytes).
 #pragma once
 
 #include <filesystem>
@@ -39,12 +40,12 @@ nlohmann::ordered_json CardFieldsJson(const std::optional<CardFields>& fields);
 nlohmann::ordered_json TrackFormatJson(const TrackSettings& settings);
 
 // The card as one JSON object, pretty-printed, ending in a line feed.
-std::string CardExportJson(const CardCapture& capture);
+std::string CardExportJson(const CardCapture& capture, bool showAccountNumbers = true);
 
 // Writes the card's JSON to `path`, replacing what the file held, in one step (a crash leaves
 // the old file or the new one). A new file is created 0600: it holds card data. False, with the
 // reason in *error, when it could not be written.
 bool ExportCard(const std::filesystem::path& path, const CardCapture& capture,
-                std::string* error = nullptr);
+                std::string* error = nullptr, bool showAccountNumbers = true);
 
 }  // namespace tollwick

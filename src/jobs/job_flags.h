@@ -50,7 +50,8 @@ struct CardReport {
     CardTracks source;
     // Write, Sequential write, Copy write with verify after write on: the card read back.
     WriteCheck check = WriteCheck::kNone;
-    uint8_t differing = 0;  // bit 0 track 1 ... bit 2 track 3
+    uint8_t differing = 0;     // bit 0 track 1 ... bit 2 track 3
+    std::string verifyDetail;  // why they differ, per track (VerifyDifferences)
 
     // The reader refused the card, or answered otherwise than done.
     bool Refused() const { return status < 0; }

@@ -51,7 +51,8 @@ std::string NotVerifiedBox(uint32_t count, const CardReport& report) {
         report.check == WriteCheck::kNotReadBack
             ? WithCount("Card<%d> was written but not read back to verify it.", count)
             : WithCount("Card<%d> did not read back as written (", count) +
-                  VerifyFailureText(report) + ").";
+                  (report.verifyDetail.empty() ? VerifyFailureText(report) : report.verifyDetail) +
+                  "). The Inspector (Ctrl+I) shows its bits.";
     return what + " Put it aside: the same data goes onto the next card.";
 }
 

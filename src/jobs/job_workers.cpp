@@ -104,6 +104,7 @@ void ReadBackWritten(JobContext& context, const TrackTexts& written, const Track
         }
         // A block that could not be split brought no track: every written track differs.
         report.differing = VerifyWrittenCard(texts, read.raw, formats);
+        report.verifyDetail = VerifyDifferences(texts, read.raw, formats);
         report.check = report.differing == 0 ? WriteCheck::kVerified : WriteCheck::kDiffers;
     }
     if (stop.stop_requested()) return;

@@ -86,15 +86,24 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     Click(kRead);
 
     // A damaged track 2: the character whose parity fails and the LRC that no longer matches are
-    // red, the sentinels green, the data blue.
+    // red, the sentinels green, the data blue; the wrong bit is named and marked, and the
+    // repaired reading stands beside the read, never in its place.
     ReadCard(kDamagedCard);
     std::shared_ptr<const TrackInspection> track2 = Inspector().Inspection(2);
-    ASSERT_TRUE(track2 && track2->failure);
+    ASSERT_TRUE(track2 && track2->failure && track2->repair);
     ASSERT_EQ(track2->failure->kind, FailureKind::kParity);
     const int bad = track2->failure->position;
-    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Fails: the parity of character " +
-                                                          QString::number(bad)));
+    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith(
+        QStringLiteral("The read fails: bit %1, in character %2, reads ")
+            .arg(track2->repair->bit)
+            .arg(bad)))
+        << Inspector().Verdict(2)->text().toStdString();
+    EXPECT_EQ(Inspector().Reading(2)->text(),
+              "Read: fails, {Trace2 data error}    Repaired, not read: ;400000******7899=2912101?");
     EXPECT_EQ(Pixel(2, bad), BitCellsView::kFailFill);
+    const QRect wrongBit = Inspector().Bits(2)->BitRect(track2->repair->bit);
+    EXPECT_EQ(Inspector().Bits(2)->grab().toImage().pixelColor(wrongBit.topLeft() + QPoint(1, 1)),
+              BitCellsView::kRepairMark);
     EXPECT_EQ(Pixel(2, track2->lrcIndex), BitCellsView::kFailFill);
     EXPECT_EQ(Pixel(2, bad + 1), BitCellsView::kDataFill);
     EXPECT_EQ(Pixel(2, track2->endSentinelIndex), BitCellsView::kSentinelFill);
@@ -102,24 +111,28 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     // The first card failed: it is not counted.
     ASSERT_TRUE(WaitMessage("Read Card<0> OK"));
 
-    // A card swiped backwards fails in its format; the reading that decodes it comes first.
+    // A card swiped backwards fails in its format; the reading that decodes it comes first,
+    // its account number masked until asked for.
     ReadCard(kBackwardsCard);
-    EXPECT_TRUE(Inspector().Verdict(1)->text().contains("swiped backwards"));
+    EXPECT_TRUE(Inspector().Verdict(1)->text().contains("the card was swiped backwards"));
     EXPECT_EQ(Row(Inspector().Candidates(1), 0),
               (QStringList{"7, in force", "odd", "reversed", "as read",
                            Row(Inspector().Candidates(1), 0).value(4),
-                           "%B4000009876543210^BACKWARDS/SWIPE^3001101?"}));
+                           "%B400000******3210^BACKWARDS/SWIPE^3001101?"}));
     EXPECT_EQ(Row(Inspector().Candidates(2), 0).value(2), "reversed");
 
-    // A bank card's fields, the account number masked until asked for.
+    // A bank card: account numbers masked in the verdict, the characters under the bits and the
+    // fields until asked for, then whole everywhere.
     ReadCard(kIsoCard);
-    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Decodes: ;4000001234567899="));
+    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Good: ;400000******7899="));
+    EXPECT_EQ(Inspector().Inspection(2)->characters[7].text, '*');
     EXPECT_EQ(Inspector().FieldsFormat()->text(), "ISO/IEC 7813 financial card");
     EXPECT_EQ(FieldValue("Track 1", "Primary account number"), "400000******7899");
     EXPECT_EQ(FieldValue("Card", "Tracks 1 and 2 agree"), "yes");
     Inspector().ShowAccountNumbers()->click();
     EXPECT_EQ(FieldValue("Track 2", "Primary account number"), "4000001234567899");
-    Inspector().ShowAccountNumbers()->click();
+    EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Good: ;4000001234567899="));
+    EXPECT_EQ(Inspector().Inspection(2)->characters[7].text, '1');
 
     // Export: JSON for its owner only.
     const QString path = dir.filePath("card.json");
@@ -133,12 +146,18 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 #endif
 
-    const QJsonObject card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
+    // With account numbers shown, the export has them whole; masked, masked.
+    QJsonObject card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
+    EXPECT_EQ(card["fields"].toObject()["track1"].toObject()["pan"].toString(), "4000001234567899");
+    Inspector().ShowAccountNumbers()->click();
+    files.answers = {path};
+    Tools().ExportLastCard();
+    card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
     EXPECT_EQ(card["type"].toString(), "card");
     EXPECT_EQ(card["data_type"].toString(), "iso");
     const QJsonObject track1 = card["track1"].toObject();
     EXPECT_EQ(track1["text"].toString(),
-              "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+              "%B400000******7899^TOLLWICK/TEST CARD^2912101000000000000?");
     EXPECT_EQ(track1["status"].toString(), "ok");
     // The bytes as delivered: the card's recorded bits, then clocking zeros.
     const QString recorded =
@@ -162,7 +181,7 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     ReadCard(kRawCard);
     Tools().ShowInspector();
     EXPECT_EQ(Inspector().FieldsFormat()->text(), "No known format");
-    EXPECT_TRUE(Inspector().Verdict(1)->text().startsWith("Fails"));
+    EXPECT_TRUE(Inspector().Verdict(1)->text().startsWith("The read fails"));
 }
 
 // Off at first. Switched on, the switch is kept in the profile, and the swipe window asks for the
