@@ -1,10 +1,10 @@
 // tollwick-cli in-process, over the real hidapi backend linked against the fake hidapi library: a
 // reader that answers the connection and then sends bytes that are no read block.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +13,8 @@
 
 #include "cli/cli_app.h"
 #include "fake_hidapi.h"
+#include "files/utf8_path.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -31,8 +33,8 @@ class CliReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::ResetFake();
-        folder_ = fs::temp_directory_path() / ("tollwick-cli-reader-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
+        scratch_ = std::make_unique<testing::ScratchFolder>("tollwick-cli-reader");
+        folder_ = scratch_->path();
         Fake().interfaces = {{"/dev/hidraw0"}};
         // A VK3300S that answers the connection test and the density, and after the raw read
         // command sends a block without its ESC 's' header, as eight-byte input reports.
@@ -56,11 +58,11 @@ class CliReaderTest : public ::testing::Test {
     }
     void TearDown() override {
         testing::ResetFake();
-        fs::remove_all(folder_);
+        scratch_.reset();
     }
 
     Result Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"tollwick-cli", "--profile", (folder_ / "p.ini").string()});
+        args.insert(args.begin(), {"tollwick-cli", "--profile", PathToUtf8(folder_ / "p.ini")});
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         ::testing::internal::CaptureStdout();
@@ -72,6 +74,7 @@ class CliReaderTest : public ::testing::Test {
         return result;
     }
 
+    std::unique_ptr<testing::ScratchFolder> scratch_;
     fs::path folder_;
 };
 
@@ -85,7 +88,7 @@ TEST_F(CliReaderTest, ABlockThatCannotBeTakenApartIsThreeFailedTracks) {
     }
 
     const fs::path file = folder_ / "cards.txt";
-    const Result batch = Run({"read", "--to-file", file.string(), "--count", "1"});
+    const Result batch = Run({"read", "--to-file", PathToUtf8(file), "--count", "1"});
     EXPECT_EQ(batch.status, 1) << batch.err;
     std::ifstream in(file);
     std::stringstream recorded;

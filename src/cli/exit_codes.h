@@ -10,7 +10,7 @@ enum CliExit : int {
     kExitNoReader = 3,       // no reader, or the link failed
     kExitNoSwipe = 4,        // no card swiped within the timeout
     kExitFileFailed = 5,     // a file could not be read or written: card file, deck or profile
-    kExitInterrupted = 130,  // SIGINT or SIGTERM
+    kExitInterrupted = 130,  // SIGINT or SIGTERM; on Windows Ctrl+C, Ctrl+Break, console closed
 };
 
 // The footer of --help: every status in one paragraph.
@@ -23,6 +23,10 @@ inline constexpr const char* kExitStatusHelp =
     "  3    no reader, or the link to it failed\n"
     "  4    no card swiped within the timeout\n"
     "  5    a file (card file, deck, profile) could not be read or written\n"
+#ifdef _WIN32
+    "  130  interrupted (Ctrl+C, Ctrl+Break, the console closed)\n";
+#else
     "  130  interrupted (SIGINT, SIGTERM)\n";
+#endif
 
 }  // namespace tollwick

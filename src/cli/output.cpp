@@ -1,7 +1,5 @@
 #include "cli/output.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 
@@ -10,8 +8,8 @@
 
 namespace tollwick {
 
-Output::Output(bool json, bool quiet)
-    : json_(json), quiet_(quiet), stderrIsTerminal_(::isatty(STDERR_FILENO) == 1) {}
+Output::Output(bool json, bool quiet, ProgressStyle progress)
+    : json_(json), quiet_(quiet), progress_(progress) {}
 
 std::string Output::Masked(std::string_view text) const {
     return masking_ ? MaskAccountNumbers(text) : std::string(text);
@@ -65,9 +63,14 @@ void Output::CardObject(const nlohmann::ordered_json& object) {
 }
 
 void Output::Progress(int card, std::optional<int> of) {
-    if (!stderrIsTerminal_) return;
-    std::cerr << "\r\033[Kcard " << card;
+    if (progress_ == ProgressStyle::kNone) return;
+    if (progress_ == ProgressStyle::kRewrite) std::cerr << "\r\033[K";
+    std::cerr << "card " << card;
     if (of) std::cerr << " of " << *of;
+    if (progress_ == ProgressStyle::kLines) {
+        std::cerr << std::endl;
+        return;
+    }
     std::cerr << std::flush;
     progressShown_ = true;
 }

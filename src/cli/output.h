@@ -7,11 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "cli/console.h"
+
 namespace tollwick {
 
 class Output {
   public:
-    Output(bool json, bool quiet);
+    // progress: how standard error shows a batch's progress.
+    Output(bool json, bool quiet, ProgressStyle progress = StderrProgressStyle());
 
     bool Json() const { return json_; }
     bool Quiet() const { return quiet_; }
@@ -41,7 +44,8 @@ class Output {
     // Standard output carries a card file (--to-file -): text results go to standard error.
     void ResultsToStandardError() { textToStderr_ = true; }
 
-    // On a terminal: "card n of N" (or "card n") on standard error until the next output.
+    // On a terminal: "card n of N" (or "card n") on standard error until the next output; on a
+    // console that cannot rewrite a line, one such line per card.
     void Progress(int card, std::optional<int> of);
 
   private:
@@ -50,7 +54,7 @@ class Output {
     bool masking_ = false;
     bool textToStderr_ = false;
     bool progressShown_ = false;
-    bool stderrIsTerminal_;
+    ProgressStyle progress_;
     void ClearProgress();
 };
 
