@@ -1,9 +1,6 @@
 // read --to-file, read --csv: card after card into a card file, a CSV file, or both. Each record
 // is on the disk before the card is reported and the next one is armed, so every card reported
 // is in the file, whole.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +11,11 @@
 #include "cli/cmd_read.h"
 #include "cli/csv_output.h"
 #include "cli/json_output.h"
+#include "files/card_data_file.h"
 #include "files/card_file.h"
 #include "files/folder_check.h"
+#include "files/local_time.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
@@ -45,10 +45,7 @@ class RecordSink {
     const std::string& OpenError() const { return openError_; }
 
     // True when the file holds nothing yet (standard output always starts empty).
-    bool Empty() const {
-        struct stat info {};
-        return toStdout_ || ::fstat(fileno(file_), &info) != 0 || info.st_size == 0;
-    }
+    bool Empty() const { return toStdout_ || IsEmptyFile(file_); }
 
     // The record, on the disk when it is a file (a pipe or a terminal has no disk to reach).
     // Standard output goes through the run's output, whose failure ends the batch.
@@ -56,15 +53,10 @@ class RecordSink {
         std::FILE* file = toStdout_ ? stdout : file_;
         if (toStdout_) {
             if (!out_.WriteStandardOutput(record)) return false;
-        } else if (std::fwrite(record.data(), 1, record.size(), file) != record.size() ||
-                   std::fflush(file) != 0) {
+        } else if (std::fwrite(record.data(), 1, record.size(), file) != record.size()) {
             return false;
         }
-        struct stat info {};
-        if (::fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
-            return ::fsync(fileno(file)) == 0;
-        }
-        return true;
+        return FlushToDisk(file);
     }
 
   private:
@@ -79,9 +71,10 @@ bool SameFile(const std::string& a, const std::string& b) {
     if (a == b) return true;
     if (a == "-" || b == "-") return false;
     std::error_code error;
-    if (std::filesystem::equivalent(a, b, error)) return true;
+    if (std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), error)) return true;
     auto canonical = [&error](const std::string& path) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+        return std::filesystem::weakly_canonical(
+            std::filesystem::absolute(PathFromUtf8(path), error), error);
     };
     const auto canonicalA = canonical(a);
     if (error) return false;
@@ -161,9 +154,7 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
         const std::time_t now = std::time(nullptr);
         const std::string number = std::to_string(n);
         if (toFile && !read.Failed()) {
-            std::tm local{};
-            localtime_r(&now, &local);
-            if (!cardFile->Append(CardFileRecord(local, read.card, type))) {
+            if (!cardFile->Append(CardFileRecord(ToLocalTime(now).fields, read.card, type))) {
                 if (out.StandardOutputFailed()) break;  // the card file went to a closed pipe
                 status = out.Fail(kExitFileFailed, "cannot write to " + path + ": " +
                                                        std::strerror(errno) + " (card " + number +

@@ -12,6 +12,7 @@
 #include "cli/command.h"
 #include "cli/json_output.h"
 #include "files/card_file.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
@@ -102,10 +103,10 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     std::ifstream file;
     if (path != "-") {
         std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
+        if (std::filesystem::is_directory(PathFromUtf8(path), error)) {
             return out.Fail(kExitFileFailed, "Open file fail!! (" + path + ": it is a folder)");
         }
-        file.open(path, std::ios::binary);
+        file.open(PathFromUtf8(path), std::ios::binary);
         if (!file) {
             return out.Fail(kExitFileFailed,
                             "Open file fail!! (" + path + ": " + std::strerror(errno) + ")");

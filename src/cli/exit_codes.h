@@ -10,7 +10,7 @@ enum CliExit : int {
     kExitNoReader = 3,        // no reader, or the link failed
     kExitNoSwipe = 4,         // no card swiped within the timeout
     kExitFileFailed = 5,      // a file could not be read or written: card file, deck or profile
-    kExitInterrupted = 130,   // SIGINT or SIGTERM
+    kExitInterrupted = 130,   // SIGINT or SIGTERM; on Windows Ctrl+C, Ctrl+Break, console closed
     kExitOutputClosed = 141,  // the reader of standard output left (| head), as SIGPIPE ends a
                               // program; the run ended as an interrupt ends it
 };
@@ -25,7 +25,11 @@ inline constexpr const char* kExitStatusHelp =
     "  3    no reader, or the link to it failed\n"
     "  4    no card swiped within the timeout\n"
     "  5    a file (card file, deck, profile) or standard output could not be read or written\n"
+#ifdef _WIN32
+    "  130  interrupted (Ctrl+C, Ctrl+Break, the console closed)\n"
+#else
     "  130  interrupted (SIGINT, SIGTERM)\n"
+#endif
     "  141  standard output was closed by its reader (| head); the reader was disarmed\n";
 
 }  // namespace tollwick

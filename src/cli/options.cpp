@@ -4,6 +4,8 @@
 #include <climits>
 #include <sstream>
 
+#include "settings/profile_store.h"
+
 namespace tollwick {
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
@@ -16,9 +18,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
     app.add_option("--card", g.card, "With --simulate: the deck's card that is swiped (from 1)")
         ->type_name("N")
         ->check(WholeNumber(1, INT_MAX));
-    app.add_option(
-           "--profile", g.profilePath,
-           "Settings file (default: $TOLLWICK_PROFILE, else ~/.config/Tollwick/Tollwick.ini)")
+    app.add_option("--profile", g.profilePath,
+                   std::string("Settings file (default: ") + kDefaultProfileHelp + ")")
         ->type_name("FILE")
         ->check(FileName());
     app.add_option("--format", g.format,

@@ -1,7 +1,5 @@
 #include "cli/output.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,8 +11,8 @@
 
 namespace tollwick {
 
-Output::Output(bool json, bool quiet)
-    : json_(json), quiet_(quiet), stderrIsTerminal_(::isatty(STDERR_FILENO) == 1) {}
+Output::Output(bool json, bool quiet, ProgressStyle progress)
+    : json_(json), quiet_(quiet), progress_(progress) {}
 
 std::string Output::Masked(std::string_view text) const {
     return masking_ ? MaskAccountNumbers(text) : std::string(text);
@@ -83,15 +81,24 @@ void Output::CardObject(const nlohmann::ordered_json& object) {
 }
 
 void Output::Progress(int card, std::optional<int> of) {
-    if (!stderrIsTerminal_) return;
-    std::cerr << "\r\033[Kcard " << card;
+    if (progress_ == ProgressStyle::kNone) return;
+    if (progress_ == ProgressStyle::kRewrite) std::cerr << "\r\033[K";
+    std::cerr << "card " << card;
     if (of) std::cerr << " of " << *of;
+    if (progress_ == ProgressStyle::kLines) {
+        std::cerr << std::endl;
+        return;
+    }
     std::cerr << std::flush;
     progressShown_ = true;
 }
 
 void Output::SwipePrompt() {
-    if (!stderrIsTerminal_) return;
+    if (progress_ == ProgressStyle::kNone) return;
+    if (progress_ == ProgressStyle::kLines) {
+        std::cerr << kSwipePrompt << std::endl;
+        return;
+    }
     std::cerr << "\r\033[K" << kSwipePrompt << std::flush;
     progressShown_ = true;
 }
@@ -105,13 +112,9 @@ int Output::Close(int status) {
             stdoutError_ = errno != 0 ? errno : EIO;
         }
     }
-    // A file system that writes behind (NFS, some full disks) reports a lost write when the file
-    // is closed: closing a copy of the descriptor asks it, and leaves standard output open for
-    // whoever called the tool in-process.
-    if (stdoutError_ == 0) {
-        const int copy = ::dup(STDOUT_FILENO);
-        if (copy >= 0 && ::close(copy) != 0) stdoutError_ = errno;
-    }
+    // A lost write that the file system reports only at the close; standard output stays open
+    // for whoever called the tool in-process.
+    if (stdoutError_ == 0) stdoutError_ = StandardOutputCloseError();
     if (stdoutError_ == 0 || (status != kExitDone && status != kExitCheckFailed)) return status;
     if (stdoutError_ == EPIPE) return kExitOutputClosed;
     std::cerr << "tollwick-cli: cannot write to standard output: " << std::strerror(stdoutError_)

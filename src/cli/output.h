@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/console.h"
+
 namespace tollwick {
 
 // What a command that waits for one card says on a terminal.
@@ -15,7 +17,8 @@ inline constexpr const char* kSwipePrompt = "Swipe a card... (Ctrl+C to stop)";
 
 class Output {
   public:
-    Output(bool json, bool quiet);
+    // progress: how standard error shows a batch's progress.
+    Output(bool json, bool quiet, ProgressStyle progress = StderrProgressStyle());
 
     bool Json() const { return json_; }
     bool Quiet() const { return quiet_; }
@@ -45,7 +48,8 @@ class Output {
     // Standard output carries a card file (--to-file -): text results go to standard error.
     void ResultsToStandardError() { textToStderr_ = true; }
 
-    // On a terminal: "card n of N" (or "card n") on standard error until the next output.
+    // On a terminal: "card n of N" (or "card n") on standard error until the next output; on a
+    // console that cannot rewrite a line, one such line per card.
     void Progress(int card, std::optional<int> of);
     // On a terminal: kSwipePrompt on standard error until the next output (a command that waits
     // for one card).
@@ -69,7 +73,7 @@ class Output {
     bool masking_ = false;
     bool textToStderr_ = false;
     bool progressShown_ = false;
-    bool stderrIsTerminal_;
+    ProgressStyle progress_;
     int stdoutError_ = 0;  // errno of the first failed write to standard output
     void ClearProgress();
     // Text results: to standard output, or to standard error when standard output carries a

@@ -4,6 +4,7 @@
 
 #include "cli/interrupt.h"
 #include "device/virtual/deck.h"
+#include "files/utf8_path.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -15,8 +16,7 @@ constexpr auto kSimulatedSwipeDelay = std::chrono::milliseconds(150);
 }  // namespace
 
 std::filesystem::path ProfilePathOf(const GlobalOptions& options) {
-    return options.profilePath.empty() ? DefaultProfilePath()
-                                       : std::filesystem::path(options.profilePath);
+    return options.profilePath.empty() ? DefaultProfilePath() : PathFromUtf8(options.profilePath);
 }
 
 DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile) {
@@ -37,7 +37,7 @@ int Session::Prepare() {
         Deck deck = SampleDeck();
         if (!options_.deckPath.empty()) {
             std::string error;
-            auto loaded = LoadOrCreateDeck(options_.deckPath, &error);
+            auto loaded = LoadOrCreateDeck(PathFromUtf8(options_.deckPath), &error);
             if (!loaded) return out_.Fail(kExitFileFailed, "cannot use the deck: " + error);
             deck = std::move(*loaded);
         }
@@ -74,8 +74,9 @@ int Session::Connect(ConnectDetail detail, StartupConnection* details) {
     if (!backend_->Enumerate(kReaderVendorPrimary, kReaderProduct).empty() ||
         !backend_->Enumerate(kReaderVendorSecondary, kReaderProduct).empty()) {
         return out_.Fail(kExitNoReader,
-                         "a VK3300S reader is plugged in but cannot be opened or did not answer; "
-                         "check the permissions of its /dev/hidraw node (see README: udev rule)");
+                         std::string("a VK3300S reader is plugged in but cannot be opened or did "
+                                     "not answer; ") +
+                             ReaderAccessHint());
     }
     return out_.Fail(kExitNoReader,
                      "no reader found: plug in the VK3300S (USB 0801:0005 or 0802:0005), or try "
@@ -100,7 +101,7 @@ int Session::SaveDeck() {
         if (card && index < savedTracks_.size()) {
             card->name = ChangedCardName(savedTracks_[index], card->tracks, formats);
         }
-        if (!card || !SaveDeckCard(options_.deckPath, index, *card, &error)) {
+        if (!card || !SaveDeckCard(PathFromUtf8(options_.deckPath), index, *card, &error)) {
             return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
         }
         if (index < savedTracks_.size()) savedTracks_[index] = card->tracks;

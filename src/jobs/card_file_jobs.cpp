@@ -1,5 +1,7 @@
 #include "jobs/card_file_jobs.h"
 
+#include "files/card_data_file.h"
+
 namespace tollwick {
 namespace {
 
