@@ -1,4 +1,8 @@
 // erase: the listed tracks of one card.
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include "cli/card_results.h"
 #include "cli/command.h"
 #include "cli/json_output.h"

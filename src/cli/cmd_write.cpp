@@ -1,5 +1,7 @@
 #include "cli/cmd_write.h"
 
+#include <algorithm>
+
 #include "carddata/write_verify.h"
 #include "cli/card_results.h"
 #include "cli/json_output.h"
