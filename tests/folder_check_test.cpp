@@ -1,13 +1,13 @@
 // No folder is made for a file a user names, except the programs' own data folder.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "files/folder_check.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -15,14 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(FolderCheck, AMissingFolderIsSaidAndOnlyTheOwnDataFolderIsMade) {
-    const fs::path root =
-        fs::temp_directory_path() / ("tollwick-folder-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root);
+    const testing::ScratchFolder scratch("tollwick-folder");
+    const fs::path& root = scratch.path();
     std::ofstream(root / "file") << "x";
     const char* saved = std::getenv("XDG_DATA_HOME");
     const std::string before = saved ? saved : "";
-    ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+    testing::SetEnvironment("XDG_DATA_HOME", (root / "data").string().c_str());
 
     EXPECT_FALSE(MissingFolderOf("deck.json"));  // the working folder
     EXPECT_FALSE(MissingFolderOf(root / "deck.json"));
@@ -37,8 +35,7 @@ TEST(FolderCheck, AMissingFolderIsSaidAndOnlyTheOwnDataFolderIsMade) {
     EXPECT_FALSE(MissingFolderOf(root / "data" / "Tollwick" / "deck.json"));
     EXPECT_TRUE(fs::is_directory(root / "data" / "Tollwick"));
 
-    saved ? ::setenv("XDG_DATA_HOME", before.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
-    fs::remove_all(root);
+    testing::SetEnvironment("XDG_DATA_HOME", saved ? before.c_str() : nullptr);
 }
 
 }  // namespace
