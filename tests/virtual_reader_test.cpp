@@ -502,7 +502,14 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     ASSERT_TRUE(named);
     EXPECT_EQ(named->cards[0].name, "Card 1");
 
+    // No folder is made for a deck: a missing one is said.
     const auto path = dir_ / "sub" / "deck.json";
+    EXPECT_FALSE(LoadOrCreateDeck(path, &error));
+    EXPECT_NE(error.find("the folder " + path.parent_path().string() + " does not exist"),
+              std::string::npos)
+        << error;
+    EXPECT_FALSE(fs::exists(path.parent_path()));
+    fs::create_directory(path.parent_path());
     ASSERT_TRUE(LoadOrCreateDeck(path));
 #ifndef _WIN32  // Windows: the owner-only DACL is checked in files_test
     EXPECT_EQ(fs::status(path).permissions(),

@@ -20,4 +20,9 @@ enum class ProgressStyle {
 
 ProgressStyle StderrProgressStyle();
 
+// Closes a copy of standard output's descriptor, leaving standard output open: a file system that
+// writes behind (NFS, some full disks) reports a lost write only when the file is closed. The
+// errno of that failure, or 0.
+int StandardOutputCloseError();
+
 }  // namespace tollwick

@@ -2,6 +2,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/console.h"
@@ -29,6 +30,11 @@ ProgressStyle StderrProgressStyle() {
     }
     return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ? ProgressStyle::kRewrite
                                                        : ProgressStyle::kLines;
+}
+
+int StandardOutputCloseError() {
+    const int copy = _dup(_fileno(stdout));
+    return copy >= 0 && _close(copy) != 0 ? errno : 0;
 }
 
 }  // namespace tollwick

@@ -6,6 +6,7 @@
 
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
+#include "files/folder_check.h"
 #include "files/locked_file.h"
 #include "files/utf8_path.h"
 
@@ -350,7 +351,19 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
     return deck;
 }
 
+namespace {
+
+// A deck goes into a folder that is there: no folder is made for it.
+bool InAFolderThatIsThere(const std::filesystem::path& path, std::string* error) {
+    const auto folder = MissingFolderOf(path);
+    if (folder && error) *error = path.string() + ": " + MissingFolderText(*folder);
+    return !folder;
+}
+
+}  // namespace
+
 std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error) {
+    if (!InAFolderThatIsThere(path, error)) return std::nullopt;
     // A missing file, or an empty one left by a run that died before its first save, gets the
     // sample deck; the lock keeps two programs starting at once from both writing it.
     std::optional<Deck> deck;
@@ -382,6 +395,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
 
 bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(Deck&)>& change,
                     std::string* error) {
+    if (!InAFolderThatIsThere(path, error)) return false;
     std::string why;
     const bool done = RewriteFileLocked(
         path, kMaxDeckBytes,
