@@ -1,14 +1,16 @@
 // Card text files: the records written and the line rules they are read back with.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "files/card_file.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -100,27 +102,27 @@ TEST(CardFile, HandMadeLines) {
 
 TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
     namespace fs = std::filesystem;
-    const auto path =
-        fs::temp_directory_path() / ("tollwick-cardfile-" + std::to_string(::getpid()));
+    const testing::ScratchFolder folder("tollwick-cardfile");
+    const auto path = folder.path() / "cards.txt";
     constexpr auto kMine = fs::perms::owner_read | fs::perms::owner_write;
     CardTracks card;
     card.SetText(0, "%A?");
     std::ofstream(path) << "kept\n";
     fs::permissions(path, kMine | fs::perms::group_read);
     ASSERT_TRUE(CardFileAppender(path.string()).Append(card, DataType::kIso));
-    // An existing file keeps its mode and what it holds.
-    EXPECT_EQ(fs::status(path).permissions(), kMine | fs::perms::group_read);
+    // An existing file keeps what it holds (and its mode).
     std::ifstream in(path);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}).substr(0, 5), "kept\n");
+    EXPECT_FALSE(CardFileAppender((folder.path() / "missing" / "x.txt").string()).IsOpen());
+#ifndef _WIN32  // Windows: the owner-only DACL of a new card file is checked in files_test
+    EXPECT_EQ(fs::status(path).permissions(), kMine | fs::perms::group_read);
     fs::remove(path);
-    EXPECT_FALSE(CardFileAppender("/nonexistent-dir/x.txt").IsOpen());
-
     // A new card file holds card data: its owner's only, whatever the umask.
     const mode_t umask = ::umask(0);
     EXPECT_TRUE(CardFileAppender(path.string()).IsOpen());
     ::umask(umask);
     EXPECT_EQ(fs::status(path).permissions(), kMine);
-    fs::remove(path);
+#endif
 }
 
 }  // namespace

@@ -94,6 +94,52 @@ TEST(CardSteps, AWaitEndsOnItsTimeoutOnTheLinksClockOrOnTheStop) {
     EXPECT_EQ(AwaitCard(gone.commands, StepWait{}, block), StepOutcome::kLinkFailed);
 }
 
+// A write or erase that went out, and whose status never came because the stop or a failed link
+// ended the wait, leaves the card uncertain: the silent reader changed it. A pulled cable is
+// silence until the reset at the timeout fails. The stop before the block went out changes
+// nothing.
+TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
+    enum class End { kStop, kUnplug };
+    for (const bool erase : {false, true}) {
+        for (const End end : {End::kStop, End::kUnplug}) {
+            const std::string what = std::string(erase ? "erase, " : "write, ") +
+                                     (end == End::kStop ? "stopped" : "unplugged");
+            testing::VirtualRig rig;
+            ASSERT_TRUE(rig.Connect());
+            rig.reader.SetSilent(true);
+            rig.reader.SetAutoSwipe(0, 10ms, false);
+            std::stop_source stop;
+            int changed = 0;
+            rig.reader.SetOnCardChanged([&](std::size_t) {
+                ++changed;
+                end == End::kStop ? static_cast<void>(stop.request_stop()) : rig.reader.Unplug();
+            });
+            StepWait wait;
+            wait.stop = stop.get_token();
+            wait.timeout = 5s;
+            TrackTexts texts{"", "1234", ""};
+            const StepOutcome outcome = erase ? EraseCard(rig.commands, 0b010, wait)
+                                              : WriteCard(rig.commands, texts, kIsoTrackSet, wait);
+            EXPECT_EQ(changed, 1) << what;
+            EXPECT_EQ(outcome, StepOutcome::kUncertain) << what;
+            EXPECT_EQ(CauseOf(outcome, wait.stop),
+                      end == End::kStop ? StepOutcome::kStopped : StepOutcome::kLinkFailed)
+                << what;
+        }
+    }
+    // Nothing went out: the stop came first, and CauseOf leaves what is certain as it is.
+    testing::VirtualRig rig;
+    ASSERT_TRUE(rig.Connect());
+    std::stop_source stop;
+    stop.request_stop();
+    StepWait wait;
+    wait.stop = stop.get_token();
+    TrackTexts texts{"", "1234", ""};
+    EXPECT_EQ(WriteCard(rig.commands, texts, kIsoTrackSet, wait), StepOutcome::kStopped);
+    EXPECT_EQ(rig.reader.ArmedFor(), VirtualReader::Armed::kIdle);
+    EXPECT_EQ(CauseOf(StepOutcome::kRejected, wait.stop), StepOutcome::kRejected);
+}
+
 // Records what a round of writes reported.
 class RecordingRound final : public WriteRound {
   public:

@@ -1,10 +1,17 @@
 // tollwick-cli in-process, over the real hidapi backend linked against the fake hidapi library: a
 // reader that answers the connection and then sends bytes that are no read block.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <stdio_ext.h>
 #include <unistd.h>
+#endif
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +20,8 @@
 
 #include "cli/cli_app.h"
 #include "fake_hidapi.h"
+#include "files/utf8_path.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -31,8 +40,8 @@ class CliReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::ResetFake();
-        folder_ = fs::temp_directory_path() / ("tollwick-cli-reader-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
+        scratch_ = std::make_unique<testing::ScratchFolder>("tollwick-cli-reader");
+        folder_ = scratch_->path();
         Fake().interfaces = {{"/dev/hidraw0"}};
         // A VK3300S that answers the connection test and the density, and after the raw read
         // command sends a block without its ESC 's' header, as eight-byte input reports.
@@ -56,22 +65,49 @@ class CliReaderTest : public ::testing::Test {
     }
     void TearDown() override {
         testing::ResetFake();
-        fs::remove_all(folder_);
+        scratch_.reset();
     }
 
-    Result Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"tollwick-cli", "--profile", (folder_ / "p.ini").string()});
+    // The tool in-process; its standard output captured, or (POSIX) sent to `stdoutFd` (a full
+    // device, a pipe) and then restored whole.
+    Result Run(std::vector<std::string> args, int stdoutFd = -1) {
+        args.insert(args.begin(), {"tollwick-cli", "--profile", PathToUtf8(folder_ / "p.ini")});
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
-        ::testing::internal::CaptureStdout();
+        std::fflush(stdout);
+#ifndef _WIN32
+        const int saved = stdoutFd >= 0 ? ::dup(STDOUT_FILENO) : -1;
+        if (stdoutFd >= 0) ::dup2(stdoutFd, STDOUT_FILENO);
+#endif
+        if (stdoutFd < 0) ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
         Result result;
         result.status = RunCli(static_cast<int>(argv.size()), argv.data());
-        result.out = ::testing::internal::GetCapturedStdout();
         result.err = ::testing::internal::GetCapturedStderr();
+        if (stdoutFd < 0) {
+            result.out = ::testing::internal::GetCapturedStdout();
+            return result;
+        }
+#ifndef _WIN32
+        __fpurge(stdout);  // what could not be written stays out of the test's own output
+        std::clearerr(stdout);
+        std::cout.clear();
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+#endif
         return result;
     }
 
+    // The reader commands sent, by their letter after ESC ('m' arms a read, 'a' resets).
+    static std::string CommandsSent() {
+        std::string letters;
+        for (const Bytes& report : Fake().written) {
+            if (report.size() >= 3 && report[1] == 0x1B) letters += static_cast<char>(report[2]);
+        }
+        return letters;
+    }
+
+    std::unique_ptr<testing::ScratchFolder> scratch_;
     fs::path folder_;
 };
 
@@ -85,7 +121,7 @@ TEST_F(CliReaderTest, ABlockThatCannotBeTakenApartIsThreeFailedTracks) {
     }
 
     const fs::path file = folder_ / "cards.txt";
-    const Result batch = Run({"read", "--to-file", file.string(), "--count", "1"});
+    const Result batch = Run({"read", "--to-file", PathToUtf8(file), "--count", "1"});
     EXPECT_EQ(batch.status, 1) << batch.err;
     std::ifstream in(file);
     std::stringstream recorded;
@@ -97,6 +133,87 @@ TEST_F(CliReaderTest, ABlockThatCannotBeTakenApartIsThreeFailedTracks) {
     EXPECT_EQ(inspect.out.find("blank"), std::string::npos) << inspect.out;
     EXPECT_NE(inspect.err.find("could not be taken apart"), std::string::npos) << inspect.err;
 }
+
+// A write or erase that went out just before the cable was pulled: no status comes, the reset at
+// the timeout fails, and the card may have been changed. The command says so, in JSON too.
+TEST_F(CliReaderTest, ACommandSentBeforeTheCableWasPulledLeavesTheCardUncertain) {
+    struct Case {
+        std::vector<std::string> args;
+        uint8_t command;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"write", "--track2", "1234"}, 'n', "card 1 may have been written: check it"},
+        {{"erase", "--tracks", "2"}, 'c', "card 1 may have been erased: check it"},
+    };
+    for (const Case& c : cases) {
+        bool sent = false;
+        Fake().onWrite = [&sent, c, answer = Fake().onWrite](const Bytes& report) {
+            answer(report);
+            if (report.size() >= 3 && report[1] == 0x1B && report[2] == c.command) sent = true;
+        };
+        Fake().onRead = [&sent] {
+            if (sent) testing::PullCable();
+        };
+        std::vector<std::string> args = {"--json", "--timeout", "0.2"};
+        args.insert(args.begin(), c.args.begin(), c.args.end());
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 3) << c.says << r.err;
+        EXPECT_NE(r.err.find(std::string("the link to the reader failed; ") + c.says),
+                  std::string::npos)
+            << r.err;
+        const nlohmann::json card = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
+        EXPECT_EQ(card["uncertain"], true) << r.out;
+        if (c.command == 'n') {
+            EXPECT_TRUE(card["written"].is_null()) << r.out;
+            EXPECT_FALSE(card.contains("error")) << r.out;
+        }
+        SetUp();
+    }
+}
+
+#ifndef _WIN32  // a full device and a pipe whose reader leaves: POSIX
+// Results that cannot be written fail the run (exit 5), every command's; a closed pipe ends a
+// batch after the card in hand with the reader disarmed, as an interrupt does, and as SIGPIPE
+// would have ended it (141).
+TEST_F(CliReaderTest, OutputThatCannotBeWrittenFailsTheRun) {
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+    const std::vector<std::string> commands[] = {{"--json", "read"},
+                                                 {"encode", "1234"},
+                                                 {"inspect", "D411927C20"},
+                                                 {"decode", "D411927C20"},
+                                                 {"read", "--csv", "-", "--count", "2"}};
+    for (const auto& args : commands) {
+        const Result r = Run(args, full);
+        EXPECT_EQ(r.status, 5) << args.front() << r.err;
+        EXPECT_NE(r.err.find("cannot write to standard output: No space left on device"),
+                  std::string::npos)
+            << r.err;
+    }
+    ::close(full);
+
+    // The reader of the rows leaves while the first card is read.
+    Fake().written.clear();
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    Fake().onWrite = [&pipe, answer = Fake().onWrite](const Bytes& report) {
+        answer(report);
+        if (report.size() >= 3 && report[2] == 'm' && pipe[0] >= 0) {
+            ::close(pipe[0]);
+            pipe[0] = -1;
+        }
+    };
+    const Result r = Run({"read", "--csv", "-", "--count", "5"}, pipe[1]);
+    ::close(pipe[1]);
+    EXPECT_EQ(r.status, 141) << r.err;
+    EXPECT_EQ(r.err.find("cannot write"), std::string::npos) << r.err;
+    const std::string sent = CommandsSent();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'm'), 1) << sent;  // no card after it
+    EXPECT_EQ(sent.back(), 'a') << sent;                              // and the reader reset
+}
+
+#endif
 
 }  // namespace
 }  // namespace tollwick

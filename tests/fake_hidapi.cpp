@@ -88,6 +88,7 @@ int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
 }
 
 int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int /*milliseconds*/) {
+    if (Fake().onRead) Fake().onRead();
     if (dev->Dead()) return -1;
     if (Fake().input.empty()) return 0;
     const std::vector<uint8_t> report = Fake().input.front();

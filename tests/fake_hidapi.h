@@ -31,6 +31,8 @@ struct FakeHidapi {
     int initialised = 0;              // hid_init calls not yet matched by hid_exit
     // Called after each write; may queue a reply.
     std::function<void(const std::vector<uint8_t>&)> onWrite;
+    // Called before each read (the cable may be pulled now).
+    std::function<void()> onRead;
 };
 
 FakeHidapi& Fake();

@@ -10,7 +10,6 @@
 // each on its own thread as its own window.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +24,7 @@
 #include "jobs/erase_worker.h"
 #include "jobs/seq_write.h"
 #include "jobs_rig.h"
+#include "test_platform.h"
 
 namespace tollwick::jobs_test {
 namespace {
@@ -466,9 +466,8 @@ TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
         }
     }
     ASSERT_EQ(cells.size(), 325u);
-    std::string tmpl = (fs::temp_directory_path() / "tollwick-faults-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    const fs::path root = tmpl;
+    const testing::ScratchFolder folder("tollwick-faults");
+    const fs::path& root = folder.path();
 
     // The cells run side by side, at most kAtOnce at a time: the bounds of a cell are real time,
     // and a machine of two cores keeps them for so many threads.
@@ -487,7 +486,6 @@ TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
             });
         }
     }
-    fs::remove_all(root);
 
     for (std::size_t i = 0; i < cells.size(); ++i)
         EXPECT_EQ(results[i], cells[i].expected) << cells[i].name;

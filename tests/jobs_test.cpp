@@ -3,7 +3,6 @@
 // rules. The jobs' faults: jobs_fault_matrix_test.cpp.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "jobs/erase_worker.h"
 #include "jobs/seq_write.h"
 #include "jobs_rig.h"
+#include "test_platform.h"
 
 namespace tollwick::jobs_test {
 namespace {
@@ -24,9 +24,8 @@ using Lines = std::vector<std::string>;
 class JobsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "tollwick-jobs-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        folder_ = std::make_unique<testing::ScratchFolder>("tollwick-jobs");
+        dir_ = folder_->path();
         profile_ = std::make_unique<ProfileStore>(dir_ / "Tollwick.ini");
         rig_ = std::make_unique<Rig>(*profile_);
     }
@@ -37,7 +36,7 @@ class JobsTest : public ::testing::Test {
             files_.reset();
             rig_.reset();
         });
-        fs::remove_all(dir_);
+        folder_.reset();
     }
 
     // Runs `stop`, which stops the worker. A worker that ignores its stop would hold the test
@@ -85,6 +84,7 @@ class JobsTest : public ::testing::Test {
     std::size_t Mark() const { return rig_->view.Log().size(); }
     std::string Last(const std::string& name) const { return rig_->view.Last(name); }
 
+    std::unique_ptr<testing::ScratchFolder> folder_;
     fs::path dir_;
     std::unique_ptr<ProfileStore> profile_;
     std::unique_ptr<Rig> rig_;

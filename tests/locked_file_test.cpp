@@ -12,7 +12,7 @@
 #include <fstream>
 #include <functional>
 
-#include "files/card_file.h"
+#include "files/card_data_file.h"
 #include "files/locked_file.h"
 
 namespace tollwick {
@@ -41,7 +41,7 @@ TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
     // What a rewrite is shown of the file before it decides: a FIFO is unusable.
     const auto rewriteSees = [&] {
         FileState seen = FileState::kRead;
-        RewriteFileLocked(fifo, 1 << 20, 0600, [&seen](const FileContents& contents) {
+        RewriteFileLocked(fifo, 1 << 20, [&seen](const FileContents& contents) {
             seen = contents.state;
             return std::optional<std::string>();
         });

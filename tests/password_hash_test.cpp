@@ -1,7 +1,6 @@
 // The program password in the profile: salted slow hashes, plain values of earlier versions, and
 // the empty value that means no password.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include "settings/password_hash.h"
 #include "settings/profile_store.h"
 #include "settings/stored_settings.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -37,9 +37,8 @@ TEST(PasswordHash, SaltedCheckedExactlyAndPlainValuesCompareAsText) {
 }
 
 TEST(PasswordHash, StoredAsAHashPlainValuesUpgradedOnTheFirstMatchEmptyMeansNone) {
-    std::string dir = (fs::temp_directory_path() / "tollwick-password-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-    ProfileStore store(fs::path(dir) / "Tollwick.ini");
+    const testing::ScratchFolder dir("tollwick-password");
+    ProfileStore store(dir.path() / "Tollwick.ini");
     const auto file = [&] {
         std::ifstream in(store.Path(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -62,7 +61,6 @@ TEST(PasswordHash, StoredAsAHashPlainValuesUpgradedOnTheFirstMatchEmptyMeansNone
     EXPECT_EQ(file().find("Legacy12"), std::string::npos);
     EXPECT_TRUE(CheckStoredPassword(store, "Legacy12"));
     EXPECT_EQ(StoredPassword(store), upgraded);  // a hash is not rewritten
-    fs::remove_all(dir);
 }
 
 }  // namespace

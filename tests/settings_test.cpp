@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,21 +9,27 @@
 
 #include "settings/profile_store.h"
 #include "settings/stored_settings.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+constexpr std::size_t kFilesPerProfile = 2;  // the profile and its lock's sidecar
+#else
+constexpr std::size_t kFilesPerProfile = 1;
+#endif
+
 class ProfileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "tollwick-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        folder_ = std::make_unique<testing::ScratchFolder>("tollwick-settings");
+        dir_ = folder_->path();
         path_ = dir_ / "Tollwick.ini";
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override { folder_.reset(); }
 
     void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
     void PutMsr(const std::string& lines) { Put("[MSR]\n" + lines); }
@@ -38,6 +41,7 @@ class ProfileTest : public ::testing::Test {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
     }
 
+    std::unique_ptr<testing::ScratchFolder> folder_;
     fs::path dir_;
     fs::path path_;
     ProfileStore store_{fs::path()};
@@ -82,53 +86,44 @@ TEST_F(ProfileTest, WriteKeepsEverythingElseAndValuesVerbatim) {
 TEST_F(ProfileTest, WriteCreatesTheFolderKeepsModeAndLinkAndLeavesNoTemporaryFile) {
     path_ = dir_ / "a" / "b" / "Tollwick.ini";
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(Store().Write("PORTNUM", std::to_string(i)));
-    EXPECT_EQ(FilesIn(path_.parent_path()), 1u);
+    EXPECT_EQ(FilesIn(path_.parent_path()), kFilesPerProfile);
     EXPECT_EQ(Store().Read("PORTNUM"), "2");
 
+#ifndef _WIN32  // Windows: the lock's sidecar stays; permissions are in files_test
     const fs::path real = dir_ / "real.ini";
     std::ofstream(real) << "[MSR]\n";
-    ::chmod(real.c_str(), 0640);
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     path_ = dir_ / "Tollwick.ini";
     fs::create_symlink(real, path_);
     ASSERT_TRUE(Store().Write("PWD", "s"));
     EXPECT_TRUE(fs::is_symlink(path_));
     EXPECT_EQ(Store().Read("PWD"), "s");
-    struct stat info {};
-    ASSERT_EQ(::stat(real.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(fs::status(real).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
 }
 
 // Two programs writing keys of one profile at the same moment: every key either wrote is there.
 TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
-    PutMsr("PORTNUM=1\n");
+    ASSERT_TRUE(Store().Write("PORTNUM", "1"));  // (the children do it again: no harm)
     constexpr int kRounds = 30;
     const auto key = [](int c, int i) {
         char name[16];
         std::snprintf(name, sizeof name, "K%d_%d", c, i);
         return std::string(name);
     };
-    pid_t children[2];
-    for (int c = 0; c < 2; ++c) {
-        children[c] = ::fork();
-        ASSERT_GE(children[c], 0);
-        if (children[c] == 0) {
-            ProfileStore store(path_);
-            for (int i = 0; i < kRounds; ++i) {
-                if (!store.Write(key(c, i), "x")) ::_exit(1);
-            }
-            ::_exit(0);
+    ASSERT_TRUE(testing::InChildProcesses(2, dir_, [&](int c) {
+        ProfileStore store(path_);
+        for (int i = 0; i < kRounds; ++i) {
+            if (!store.Write(key(c, i), "x")) return false;
         }
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return true;
+    }));
     for (int c = 0; c < 2; ++c) {
         for (int i = 0; i < kRounds; ++i) EXPECT_EQ(Store().Read(key(c, i)), "x");
     }
     EXPECT_EQ(Store().Read("PORTNUM"), "1");
-    EXPECT_EQ(FilesIn(dir_), 1u);
+    EXPECT_EQ(FilesIn(dir_), kFilesPerProfile);
 }
 
 TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouched) {
@@ -145,14 +140,25 @@ TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouched) {
 }
 
 TEST(DefaultProfilePathTest, EnvironmentChoosesTheFile) {
-    ::setenv("HOME", "/home/op", 1);
-    ::setenv("XDG_CONFIG_HOME", "", 1);
-    ::setenv("TOLLWICK_PROFILE", "", 1);
+    testing::SetEnvironment("TOLLWICK_PROFILE", "");
+#ifdef _WIN32
+    // The roaming application data folder, which wine keeps below its prefix.
+    const fs::path path = DefaultProfilePath();
+    EXPECT_EQ(path.filename(), "Tollwick.ini");
+    EXPECT_EQ(path.parent_path().filename(), "Tollwick");
+    EXPECT_TRUE(fs::is_directory(path.parent_path().parent_path())) << path;
+    EXPECT_EQ(path.parent_path().parent_path().filename(), "Roaming") << path;
+    testing::SetEnvironment("TOLLWICK_PROFILE", "C:\\Settings\\\xCE\xA9.ini");
+    EXPECT_EQ(DefaultProfilePath(), fs::path(L"C:\\Settings\\\u03A9.ini"));
+#else
+    testing::SetEnvironment("HOME", "/home/op");
+    testing::SetEnvironment("XDG_CONFIG_HOME", "");
     EXPECT_EQ(DefaultProfilePath(), fs::path("/home/op/.config/Tollwick/Tollwick.ini"));
-    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    testing::SetEnvironment("XDG_CONFIG_HOME", "/cfg");
     EXPECT_EQ(DefaultProfilePath(), fs::path("/cfg/Tollwick/Tollwick.ini"));
-    ::setenv("TOLLWICK_PROFILE", "/tmp/x.ini", 1);
+    testing::SetEnvironment("TOLLWICK_PROFILE", "/tmp/x.ini");
     EXPECT_EQ(DefaultProfilePath(), fs::path("/tmp/x.ini"));
+#endif
 }
 
 // --- Typed settings ------------------------------------------------------------------------

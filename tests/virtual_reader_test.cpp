@@ -2,10 +2,6 @@
 // plays back, hidraw-like handles, auto-swipe, faults, and the deck file.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +11,7 @@
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
 #include "scripted_backend.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -454,13 +451,19 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
 class DeckFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tollwick-deck-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        folder_ = std::make_unique<testing::ScratchFolder>("tollwick-deck");
+        dir_ = folder_->path();
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override { folder_.reset(); }
+    // Files beside a deck: none on POSIX, the lock's sidecar on Windows.
+    static std::ptrdiff_t FilesPerDeck() {
+#ifdef _WIN32
+        return 2;
+#else
+        return 1;
+#endif
+    }
+    std::unique_ptr<testing::ScratchFolder> folder_;
     fs::path dir_;
 };
 
@@ -499,12 +502,20 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     ASSERT_TRUE(named);
     EXPECT_EQ(named->cards[0].name, "Card 1");
 
+    // No folder is made for a deck: a missing one is said.
     const auto path = dir_ / "sub" / "deck.json";
+    EXPECT_FALSE(LoadOrCreateDeck(path, &error));
+    EXPECT_NE(error.find("the folder " + path.parent_path().string() + " does not exist"),
+              std::string::npos)
+        << error;
+    EXPECT_FALSE(fs::exists(path.parent_path()));
+    fs::create_directory(path.parent_path());
     ASSERT_TRUE(LoadOrCreateDeck(path));
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);  // cards hold track data
-    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), 1);
+#ifndef _WIN32  // Windows: the owner-only DACL is checked in files_test
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);  // cards hold track data
+#endif
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), FilesPerDeck());
     std::ofstream(path) << "not json";
     EXPECT_FALSE(LoadOrCreateDeck(path, &error));
     EXPECT_NE(error.find("deck.json"), std::string::npos);
@@ -514,10 +525,14 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
 
 TEST_F(DeckFile, SavingACardKeepsOtherCardsModeAndLink) {
     const auto real = dir_ / "real.json";
-    const auto link = dir_ / "deck.json";
     ASSERT_TRUE(SaveDeck(real, SampleDeck()));
+#ifdef _WIN32  // symbolic links need a privilege there; the DACL is checked in files_test
+    const auto& link = real;
+#else
+    const auto link = dir_ / "deck.json";
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(real, link);
+#endif
 
     // Another program changed card 2 since this one loaded the deck.
     Deck other = *LoadOrCreateDeck(link);
@@ -527,10 +542,11 @@ TEST_F(DeckFile, SavingACardKeepsOtherCardsModeAndLink) {
     mine.name = "Written here";
     ASSERT_TRUE(SaveDeckCard(link, 0, mine));
 
+#ifndef _WIN32
     EXPECT_TRUE(fs::is_symlink(link));
-    struct stat info {};
-    ASSERT_EQ(::stat(real.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(fs::status(real).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
     const Deck now = *LoadOrCreateDeck(link);
     EXPECT_EQ(now.cards[0].name, "Written here");
     EXPECT_EQ(now.cards[1].name, "Changed elsewhere");
@@ -545,33 +561,23 @@ TEST_F(DeckFile, TwoProcessesOnOneDeckLoseNothing) {
     const auto path = dir_ / "deck.json";
     ASSERT_TRUE(LoadOrCreateDeck(path));
     constexpr int kRounds = 40;
-    pid_t children[2];
-    for (int c = 0; c < 2; ++c) {
-        children[c] = ::fork();
-        ASSERT_GE(children[c], 0);
-        if (children[c] == 0) {
-            for (int i = 0; i < kRounds; ++i) {
-                const auto addOne = [c](Deck& deck) {
-                    deck.cards[static_cast<std::size_t>(c)].name += '+';
-                    return true;
-                };
-                if (!UpdateDeckFile(path, addOne)) ::_exit(1);
-            }
-            ::_exit(0);
+    ASSERT_TRUE(testing::InChildProcesses(2, dir_, [&](int c) {
+        for (int i = 0; i < kRounds; ++i) {
+            const auto addOne = [c](Deck& deck) {
+                deck.cards[static_cast<std::size_t>(c)].name += '+';
+                return true;
+            };
+            if (!UpdateDeckFile(path, addOne)) return false;
         }
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return true;
+    }));
     const auto deck = LoadOrCreateDeck(path);
     ASSERT_TRUE(deck);
     for (int c = 0; c < 2; ++c) {
         const std::size_t i = static_cast<std::size_t>(c);
         EXPECT_EQ(deck->cards[i].name, SampleDeck().cards[i].name + std::string(kRounds, '+'));
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);  // no temporary file left
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), FilesPerDeck());  // no temporary
 }
 
 }  // namespace

@@ -1,20 +1,12 @@
 #include "app/card_jobs_controller.h"
 
-#include <QFile>
-
+#include "app/file_names.h"
 #include "app/seq_write_dlg.h"
 #include "app/tollwick_dlg.h"
 #include "jobs/job_monitor.h"
 #include "jobs/seq_write.h"
 
 namespace tollwick {
-namespace {
-
-std::string LocalPath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-}  // namespace
 
 CardJobsController::CardJobsController(CTollwickDlg& window, JobMonitor& monitor, QObject* parent)
     : QObject(parent), window_(window), monitor_(monitor), files_(monitor) {
@@ -42,14 +34,14 @@ void CardJobsController::ReportAppendFailure() {
 void CardJobsController::OnToFile() {
     const auto path = dialogs_->ChooseCardFile(&window_, FileDialogSeam::Purpose::kToFile);
     if (!path) return;
-    files_.LaunchToFile(LocalPath(*path));
+    files_.LaunchToFile(FileNameArgument(*path));
 }
 
 void CardJobsController::OnFromFile() {
     monitor_.Context().view.Repaint();
     const auto path = dialogs_->ChooseCardFile(&window_, FileDialogSeam::Purpose::kFromFile);
     if (!path) return;
-    files_.LaunchFromFile(LocalPath(*path));
+    files_.LaunchFromFile(FileNameArgument(*path));
 }
 
 void CardJobsController::OnSeqWrite() {

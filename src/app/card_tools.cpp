@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "app/file_names.h"
 #include "app/inspector_window.h"
 #include "app/message_box_seam.h"
 #include "app/tollwick_dlg.h"
@@ -150,7 +151,7 @@ void CardTools::ExportLastCard() {
     // Inspector not yet opened, they are masked.
     const bool showAccountNumbers =
         inspector_ != nullptr && inspector_->ShowAccountNumbers()->isChecked();
-    if (!ExportCard(QFile::encodeName(*path).toStdString(), card, &error, showAccountNumbers)) {
+    if (!ExportCard(PathFromUtf8(FileNameArgument(*path)), card, &error, showAccountNumbers)) {
         messageBoxes_.Inform(&window_, ExportFailedText(*path, QString::fromStdString(error)));
     }
 }

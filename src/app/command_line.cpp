@@ -23,8 +23,13 @@ constexpr ValueOption kValueOptions[] = {
      "when missing, saved after every card written or erased). tollwick-cli reads and writes the "
      "same format."},
     {"--profile", "a file name", &CommandLine::profile, "FILE",
+#ifdef _WIN32
+     "The settings file to use (default: %TOLLWICK_PROFILE%, else "
+     "%APPDATA%\\Tollwick\\Tollwick.ini)."},
+#else
      "The settings file to use (default: $TOLLWICK_PROFILE, else "
      "~/.config/Tollwick/Tollwick.ini)."},
+#endif
 };
 
 struct FlagOption {

@@ -16,6 +16,7 @@
 #include "device/hid_backend.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
+#include "files/utf8_path.h"
 #include "settings/profile_store.h"
 #include "tollwick_version.h"
 
@@ -75,8 +76,7 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
 
     const bool simulate = options.simulate;
 
-    ProfileStore profile(options.profile ? std::filesystem::path(*options.profile)
-                                         : DefaultProfilePath());
+    ProfileStore profile(options.profile ? PathFromUtf8(*options.profile) : DefaultProfilePath());
 
     // The virtual reader and its window, when simulating; the reader outlives the session.
     std::unique_ptr<VirtualReader> virtualReader;
@@ -85,12 +85,12 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
     if (simulate) {
         Deck deck = SampleDeck();
         if (options.deck) {
-            deckFile = std::filesystem::path(*options.deck);
+            deckFile = PathFromUtf8(*options.deck);
             std::string error;
             auto loaded = LoadOrCreateDeck(*deckFile, &error);
             if (!loaded) {
                 std::fprintf(stderr, "tollwick: cannot use the deck %s: %s\n",
-                             deckFile->string().c_str(), error.c_str());
+                             PathToUtf8(*deckFile).c_str(), error.c_str());
                 return 1;
             }
             deck = std::move(*loaded);

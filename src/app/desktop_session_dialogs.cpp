@@ -16,7 +16,8 @@ namespace tollwick {
 namespace {
 
 // A reader that the system lists but that this user cannot open: on Linux, the permissions of
-// its /dev/hidraw node, which the udev rule that comes with the program grants.
+// its /dev/hidraw node, which the udev rule that comes with the program grants; on Windows,
+// another program that holds it.
 bool ReaderListedButNotOpened(HidBackend& backend) {
     for (const uint16_t vendor : {kReaderVendorPrimary, kReaderVendorSecondary}) {
         for (const HidDeviceInfo& info : backend.Enumerate(vendor, kReaderProduct)) {
@@ -29,10 +30,16 @@ bool ReaderListedButNotOpened(HidBackend& backend) {
 }  // namespace
 
 QString DesktopSession::CannotOpenReaderText() {
+#ifdef Q_OS_WIN
+    return QStringLiteral(
+        "A VK3300S reader is plugged in but cannot be opened.\n\n"
+        "Close any other program that uses the reader, then unplug it and plug it in again.");
+#else
     return QStringLiteral(
         "A VK3300S reader is plugged in but cannot be opened.\n\n"
         "Let your user open its /dev/hidraw device: install the udev rule that comes with "
         "Tollwick (see its README), then unplug the reader and plug it in again.");
+#endif
 }
 
 QString DesktopSession::ReaderFoundText() {

@@ -1,9 +1,11 @@
 // tollwick: the desktop program for the VK3300S magnetic stripe card reader/writer.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/desktop_program.h"
+#include "files/utf8_path.h"
 #include "tollwick_version.h"
 
 namespace {
@@ -22,8 +24,13 @@ int Printed(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Before QApplication, which needs a display: --help, --version and mistakes need none.
-    const tollwick::CommandLine options = tollwick::ParseCommandLine(argc, argv);
+    // Before QApplication, which needs a display: --help, --version and mistakes need none. The
+    // arguments as UTF-8 (on Windows from the UTF-16 command line).
+    const std::vector<std::string> arguments = tollwick::Utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    const tollwick::CommandLine options =
+        tollwick::ParseCommandLine(static_cast<int>(pointers.size()), pointers.data());
     if (!options.error.empty()) return Usage(options.error);
     if (options.help) return Printed(tollwick::CommandLineHelp().c_str());
     if (options.version) {

@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "app/dialog_layout.h"
+#include "app/file_names.h"
 #include "app/message_box_seam.h"
 #include "settings/password_hash.h"
 #include "settings/profile_store.h"
@@ -29,7 +30,7 @@ std::string Bytes(const QString& text) {
 
 QString NotStoredText(const std::filesystem::path& profile) {
     return QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
-        .arg(QString::fromStdString(profile.string()));
+        .arg(FileNameText(profile));
 }
 
 }  // namespace

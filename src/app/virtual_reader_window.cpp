@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/file_names.h"
 #include "app/tollwick_dlg.h"
 #include "carddata/card_summary.h"
 #include "device/virtual/deck.h"
@@ -43,7 +44,7 @@ QString ArmedText(VirtualReader::Armed armed, bool plugged) {
 }
 
 QString PathText(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
+    return FileNameText(path);
 }
 
 // A chance as the boxes show it: percent, with "as the deck" below 0 on a card.

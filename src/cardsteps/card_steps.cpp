@@ -29,30 +29,33 @@ class Deadline {
 };
 
 // Polls a status wait (write or erase) until the reader answers, the time is up or the stop
-// comes. A status that came is taken, even by a job being stopped.
+// comes. A status that came is taken, even by a job being stopped. The block is with the reader:
+// a wait that ends on the stop or a failed link leaves the card uncertain. A pulled cable is
+// silence until the reset at the timeout fails. The time being up on a reader that takes the
+// reset is no card: the status follows a swipe at once.
 template <typename Wait>
 StepOutcome AwaitStatus(ReaderCommands& reader, const StepWait& wait, Wait status) {
     Clock& clock = reader.Link().GetClock();
     const Deadline deadline(clock, wait);
     for (;;) {
-        if (wait.stop.stop_requested()) return StepOutcome::kStopped;
+        if (wait.stop.stop_requested()) return StepOutcome::kUncertain;
         const CardStatus answer = status();
-        if (wait.stopCutsReads && wait.stop.stop_requested()) return StepOutcome::kStopped;
+        if (wait.stopCutsReads && wait.stop.stop_requested()) return StepOutcome::kUncertain;
         switch (answer) {
             case CardStatus::kDone:
                 return StepOutcome::kDone;
             case CardStatus::kRejected:
                 return StepOutcome::kRejected;
             case CardStatus::kNotPending:
-                return Settled(StepOutcome::kLinkFailed, wait);
+                return StepOutcome::kUncertain;  // the link failed
             case CardStatus::kNoReplyYet:
                 break;
         }
         if (deadline.Passed()) {
-            static_cast<void>(reader.ResetReader());  // disarmed; a failure says so next time
-            return StepOutcome::kTimedOut;
+            return reader.ResetReader() == CommandStatus::kOk ? StepOutcome::kTimedOut
+                                                              : StepOutcome::kUncertain;
         }
-        if (clock.SleepFor(wait.poll, wait.stop)) return StepOutcome::kStopped;
+        if (clock.SleepFor(wait.poll, wait.stop)) return StepOutcome::kUncertain;
     }
 }
 
@@ -74,8 +77,15 @@ std::string_view StatusText(StepOutcome outcome) {
             return "the tracks are too long to be written in one block";
         case StepOutcome::kStopped:
             return "stopped";
+        case StepOutcome::kUncertain:
+            return "the reader's status never came: the card may have been written or erased";
     }
     return "unknown step outcome";
+}
+
+StepOutcome CauseOf(StepOutcome outcome, const std::stop_token& stop) {
+    if (outcome != StepOutcome::kUncertain) return outcome;
+    return stop.stop_requested() ? StepOutcome::kStopped : StepOutcome::kLinkFailed;
 }
 
 CommandStatus ArmRead(ReaderCommands& reader, int tries) {

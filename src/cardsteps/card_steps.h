@@ -43,8 +43,18 @@ enum class StepOutcome {
     kLinkFailed,  // not connected, or the link failed
     kTooLong,     // the tracks cannot be written in one block (nothing was sent)
     kStopped,     // the stop came first
+    // A write or erase went out to the reader and its status never came back: the wait ended on
+    // the stop or on a failed link (the stop token tells which; a pulled cable shows when the
+    // reset at the timeout fails). A card swiped meanwhile may have been written or erased: it
+    // is uncertain, neither done nor rejected.
+    kUncertain,
 };
 std::string_view StatusText(StepOutcome outcome);
+
+// The cause of a step's end, for a caller that handles a card of unknown fate as it handles the
+// stop or a failed link: kUncertain becomes kStopped when `stop` was requested, else
+// kLinkFailed; every other outcome stays as it is.
+StepOutcome CauseOf(StepOutcome outcome, const std::stop_token& stop);
 
 // --- Reading ---
 
@@ -77,7 +87,9 @@ uint8_t DecodeCard(CardTracks& card, const TrackSet& settings);
 // --- Writing ---
 
 // Sends the texts (left upper-cased, as they went out) and waits for the reader's status of
-// the card swiped: kDone, kRejected, or why no status came.
+// the card swiped: kDone, kRejected, kUncertain when the block went out and the stop or a failed
+// link ended the wait, or why nothing was written (kStopped before the block went out, kTooLong,
+// kLinkFailed, kTimedOut).
 [[nodiscard]] StepOutcome WriteCard(ReaderCommands& reader, TrackTexts& texts,
                                     const TrackSet& formats, const StepWait& wait);
 
@@ -141,15 +153,17 @@ WriteAttempt WriteAndCheck(ReaderCommands& reader, TrackTexts& texts, WriteRound
 
 // Writes the texts until a card takes them: a card the reader rejected, or that did not read
 // back as written, is reported and the same texts go onto the next card swiped. kDone once a
-// card was taken; otherwise why the round ended (the link failed, a stop, ...).
+// card was taken; otherwise why the round ended (the link failed, a stop, kUncertain for a card
+// whose status never came: it is not reported to Attempted, which hears only answered cards).
 [[nodiscard]] StepOutcome WriteUntilTaken(ReaderCommands& reader, TrackTexts& texts,
                                           WriteRound& round, const StepWait& wait);
 
 // --- Erasing ---
 
 // Sends the erase of the tracks in `mask` (bit 0 track 1) and waits for the status of the card
-// swiped: kDone, kRejected, kRefused when the reader answered the command at once, or why no
-// status came.
+// swiped: kDone, kRejected, kRefused when the reader answered the command at once, kUncertain
+// when the command went out and the stop or a failed link ended the wait, or why nothing was
+// erased (kStopped before the command went out, kLinkFailed, kTimedOut).
 [[nodiscard]] StepOutcome EraseCard(ReaderCommands& reader, uint8_t mask, const StepWait& wait);
 
 }  // namespace tollwick

@@ -55,8 +55,22 @@ int ReportOutcome(Output& out, StepOutcome outcome, double timeoutSeconds,
             return out.Fail(kExitUsage, std::string(StatusText(outcome)));
         case StepOutcome::kStopped:
             return kExitInterrupted;
+        case StepOutcome::kUncertain:
+            return ReportUncertain(out, "", "the card may have been written or erased: check it");
     }
     return kExitNoReader;
+}
+
+std::string MayHaveBeen(int card, std::string_view verb) {
+    return "card " + std::to_string(card) + " may have been " + std::string(verb) + ": check it";
+}
+
+int ReportUncertain(Output& out, const std::string& done, const std::string& mayHaveBeen) {
+    const std::string what = done.empty() ? mayHaveBeen : done + ", " + mayHaveBeen;
+    if (CauseOf(StepOutcome::kUncertain, InterruptStop()) == StepOutcome::kStopped) {
+        return out.Fail(kExitInterrupted, "interrupted; " + what);
+    }
+    return out.Fail(kExitNoReader, std::string(StatusText(StepOutcome::kLinkFailed)) + "; " + what);
 }
 
 StepOutcome ReadOneCard(Session& session, const TrackSet& formats, double timeoutSeconds,

@@ -16,10 +16,18 @@ namespace tollwick {
 // A card command's wait: up to timeoutSeconds (0: no limit), until an interrupt.
 StepWait CommandWait(double timeoutSeconds);
 
-// Says what went wrong for outcomes other than kDone and kStopped (an interrupt, which the
-// command words itself); returns the exit status. `rejected` says a kRejected.
+// Says what went wrong for outcomes other than kDone, kStopped (an interrupt) and kUncertain,
+// which the command words itself; returns the exit status. `rejected` says a kRejected.
 int ReportOutcome(Output& out, StepOutcome outcome, double timeoutSeconds,
                   const std::string& rejected);
+
+// "card 2 may have been written: check it" (verb "written" or "erased").
+std::string MayHaveBeen(int card, std::string_view verb);
+// A card whose write or erase status never came (kUncertain): says so after what the run did
+// before (`done`, "1 card written", or empty), with its cause: "interrupted; card 1 may have
+// been written: check it" (kExitInterrupted) or "the link to the reader failed; ..."
+// (kExitNoReader). Returns that exit status.
+int ReportUncertain(Output& out, const std::string& done, const std::string& mayHaveBeen);
 
 struct ReadCard {
     CardTracks card;  // as the desktop program shows it: failed tracks carry their marker

@@ -1,6 +1,7 @@
 #include "cli/cli_app.h"
 
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "cli/command.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/parse_errors.h"
 #include "tollwick_version.h"
 
 namespace tollwick {
@@ -29,37 +31,14 @@ bool AsksForJson(int argc, char** argv) {
     return false;
 }
 
-// One line saying what is wrong with the command line.
-std::string ParseErrorLine(const CLI::ParseError& error, CLI::App& app,
-                           const std::vector<Command>& commands) {
-    std::string names;
-    for (const Command& command : commands) {
-        names += (names.empty() ? "" : ", ") + command.app->get_name();
-    }
-    const std::string what = error.what();
-    if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&error)) {
-        const std::vector<std::string> rest = app.remaining();
-        if (!rest.empty() && !rest.front().empty() && rest.front()[0] != '-') {
-            return "unknown command '" + rest.front() + "' (commands: " + names + ")";
-        }
-        if (what == "A subcommand is required") {
-            return "no command given (commands: " + names + "; see --help)";
-        }
-    }
-    const std::size_t colon = what.find(": ");
-    if (dynamic_cast<const CLI::ValidationError*>(&error) && colon != std::string::npos) {
-        return what.substr(0, colon) + " " + what.substr(colon + 2);  // "--card must be ..."
-    }
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) && colon != std::string::npos &&
-        what.find("missing") != std::string::npos) {
-        return what.substr(0, colon) + " needs a value";
-    }
-    return what;
-}
-
 }  // namespace
 
 int RunCli(int argc, char** argv) {
+#ifdef SIGPIPE
+    // A closed output pipe (| head) is a failed write that the run ends on, the reader disarmed,
+    // not a signal that ends the program wherever it is.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     CLI::App app{
         "tollwick-cli: read, write and erase magnetic stripe cards with the VK3300S reader/writer",
         "tollwick-cli"};
@@ -74,29 +53,34 @@ int RunCli(int argc, char** argv) {
         commands.push_back(add(app));
         commands.back().app->footer(commands.back().helpNote + kExitStatusHelp);
     }
+    LeaveUnknownArgumentsToUs(app);
 
+    Output out(AsksForJson(argc, argv), false);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        return out.Close(app.exit(e));
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        return out.Close(app.exit(e));
     } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+        return out.Close(app.exit(e));
     } catch (const CLI::ParseError& e) {
-        Output out(AsksForJson(argc, argv), false);
-        return out.Fail(kExitUsage, ParseErrorLine(e, app, commands));
+        return out.Close(out.Fail(kExitUsage, ParseErrorLine(e, app)));
+    }
+    if (auto unknown = UnknownArgumentProblem(app)) {
+        return out.Close(out.Fail(kExitUsage, *unknown));
     }
     options.cardGiven = app.get_option("--card")->count() > 0;
-    Output out(options.json, options.quiet);
+    out = Output(options.json, options.quiet);
     out.SetMasking(options.mask);
-    if (auto problem = CheckGlobalOptions(options)) return out.Fail(kExitUsage, *problem);
+    if (auto problem = CheckGlobalOptions(options))
+        return out.Close(out.Fail(kExitUsage, *problem));
 
     CliContext context(options, out);
     for (const Command& command : commands) {
-        if (command.app->parsed()) return context.Finish(command.run(context));
+        if (command.app->parsed()) return out.Close(context.Finish(command.run(context)));
     }
-    return out.Fail(kExitUsage, "no command given");
+    return out.Close(out.Fail(kExitUsage, "no command given"));
 }
 
 }  // namespace tollwick

@@ -43,9 +43,12 @@ int RunDecode(CliContext& ctx, const DecodeOptions& options) {
         const std::string_view text(buffer.data());
         if (failed) {
             track.status = TrackStatus::kError;
-            // The bytes as given, upper case.
+            // The bytes as given, upper case, without the zero bytes after the data: a track's
+            // raw bytes as a read reports them ("hex" keeps them as given).
             for (char ch : options.hexes[i])
                 track.raw += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            while (track.raw.size() >= 2 && track.raw.ends_with("00"))
+                track.raw.resize(track.raw.size() - 2);
         } else if (!text.empty() && text != kNoDataText) {
             track.status = TrackStatus::kOk;
             track.text = text;

@@ -78,6 +78,7 @@ int RunInspect(CliContext& ctx, const InspectOptions& o, const CLI::App& app) {
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     const TrackSet formats = session.Layout().settings;
+    out.SwipePrompt();
     ReadCard read;
     const StepOutcome outcome = ReadOneCard(session, formats, o.timeout, read);
     if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card read");

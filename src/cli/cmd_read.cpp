@@ -17,6 +17,7 @@ int RunRead(CliContext& ctx, const ReadOptions& options) {
     if (const int status = ctx.OpenSession(false)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
+    ctx.Out().SwipePrompt();
     ReadCard read;
     const StepOutcome outcome =
         ReadOneCard(session, session.Layout().settings, options.timeout, read);
@@ -59,13 +60,15 @@ Command AddReadCommand(CLI::App& app) {
         ->add_option("--to-file", options->toFile,
                      "Append every good card to this card file (-: standard output), card after "
                      "card, until interrupted or --count cards")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(FileName());
     command.app
         ->add_option("--csv", options->csv,
                      "Append a row per card (time, card, each track's text and status) to this "
                      "CSV file (-: standard output), card after card, until interrupted or "
                      "--count cards")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(FileName());
     command.app
         ->add_option("--count", options->count,
                      "With --to-file or --csv: stop after this many cards")

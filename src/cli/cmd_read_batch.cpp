@@ -1,9 +1,6 @@
 // read --to-file, read --csv: card after card into a card file, a CSV file, or both. Each record
 // is on the disk before the card is reported and the next one is armed, so every card reported
 // is in the file, whole.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,19 +11,29 @@
 #include "cli/cmd_read.h"
 #include "cli/csv_output.h"
 #include "cli/json_output.h"
+#include "files/card_data_file.h"
 #include "files/card_file.h"
+#include "files/folder_check.h"
+#include "files/local_time.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
 
+// Why a file could not be opened; a missing folder is named (no folder is made for a file).
+std::string OpenFailure(const std::string& path, int error) {
+    if (const auto folder = MissingFolderOf(path)) return MissingFolderText(*folder);
+    return error ? std::strerror(error) : "cannot open";
+}
+
 // A file of card data that records are appended to (created 0600), or standard output for "-".
 class RecordSink {
   public:
-    explicit RecordSink(const std::string& path) : toStdout_(path == "-") {
+    RecordSink(const std::string& path, Output& out) : toStdout_(path == "-"), out_(out) {
         if (toStdout_) return;
         errno = 0;
         file_ = OpenCardDataFile(path);
-        if (!file_) openError_ = errno ? std::strerror(errno) : "cannot open";
+        if (!file_) openError_ = OpenFailure(path, errno);
     }
     ~RecordSink() {
         if (file_) std::fclose(file_);
@@ -38,25 +45,23 @@ class RecordSink {
     const std::string& OpenError() const { return openError_; }
 
     // True when the file holds nothing yet (standard output always starts empty).
-    bool Empty() const {
-        struct stat info {};
-        return toStdout_ || ::fstat(fileno(file_), &info) != 0 || info.st_size == 0;
-    }
+    bool Empty() const { return toStdout_ || IsEmptyFile(file_); }
 
     // The record, on the disk when it is a file (a pipe or a terminal has no disk to reach).
+    // Standard output goes through the run's output, whose failure ends the batch.
     bool Append(const std::string& record) {
         std::FILE* file = toStdout_ ? stdout : file_;
-        if (std::fwrite(record.data(), 1, record.size(), file) != record.size()) return false;
-        if (std::fflush(file) != 0) return false;
-        struct stat info {};
-        if (::fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode)) {
-            return ::fsync(fileno(file)) == 0;
+        if (toStdout_) {
+            if (!out_.WriteStandardOutput(record)) return false;
+        } else if (std::fwrite(record.data(), 1, record.size(), file) != record.size()) {
+            return false;
         }
-        return true;
+        return FlushToDisk(file);
     }
 
   private:
     bool toStdout_;
+    Output& out_;
     std::FILE* file_ = nullptr;
     std::string openError_;
 };
@@ -66,9 +71,10 @@ bool SameFile(const std::string& a, const std::string& b) {
     if (a == b) return true;
     if (a == "-" || b == "-") return false;
     std::error_code error;
-    if (std::filesystem::equivalent(a, b, error)) return true;
+    if (std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), error)) return true;
     auto canonical = [&error](const std::string& path) {
-        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+        return std::filesystem::weakly_canonical(
+            std::filesystem::absolute(PathFromUtf8(path), error), error);
     };
     const auto canonicalA = canonical(a);
     if (error) return false;
@@ -97,19 +103,21 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
     std::optional<RecordSink> cardFile;
     std::optional<RecordSink> csvFile;
     if (toFile) {
-        cardFile.emplace(path);
+        cardFile.emplace(path, out);
         if (!cardFile->IsOpen()) {
             return out.Fail(kExitFileFailed,
                             "Open file fail!! (" + path + ": " + cardFile->OpenError() + ")");
         }
     }
     if (toCsv) {
-        csvFile.emplace(csvPath);
+        csvFile.emplace(csvPath, out);
         if (!csvFile->IsOpen()) {
             return out.Fail(kExitFileFailed,
                             "cannot open " + csvPath + ": " + csvFile->OpenError());
         }
         if (csvFile->Empty() && !csvFile->Append(CsvHeader())) {
+            // Standard output's failure is the run's end, said as the run ends (Output::Close).
+            if (out.StandardOutputFailed()) return kExitDone;
             return out.Fail(kExitFileFailed,
                             "cannot write to " + csvPath + ": " + std::strerror(errno));
         }
@@ -129,6 +137,7 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
         return Cards(summary.cardsDone + summary.cardsFailed) + " read";
     };
     int status = kExitDone;
+    bool cardsShown = false;  // a card's lines were shown: a blank line before the summary
     for (int n = 1; options.count == 0 || n <= options.count; ++n) {
         out.Progress(n, of);
         ReadCard read;
@@ -145,9 +154,8 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
         const std::time_t now = std::time(nullptr);
         const std::string number = std::to_string(n);
         if (toFile && !read.Failed()) {
-            std::tm local{};
-            localtime_r(&now, &local);
-            if (!cardFile->Append(CardFileRecord(local, read.card, type))) {
+            if (!cardFile->Append(CardFileRecord(ToLocalTime(now).fields, read.card, type))) {
+                if (out.StandardOutputFailed()) break;  // the card file went to a closed pipe
                 status = out.Fail(kExitFileFailed, "cannot write to " + path + ": " +
                                                        std::strerror(errno) + " (card " + number +
                                                        " not recorded)");
@@ -155,6 +163,10 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
             }
         }
         if (toCsv && !csvFile->Append(out.Masked(CsvCardRow(now, n, read.tracks)))) {
+            if (out.StandardOutputFailed()) {  // the rows went to a closed pipe; the card was read
+                ++(read.Failed() ? summary.cardsFailed : summary.cardsDone);
+                break;
+            }
             status = out.Fail(kExitFileFailed, "cannot write to " + csvPath + ": " +
                                                    std::strerror(errno) + " (card " + number +
                                                    " not in it)");
@@ -163,20 +175,24 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
         ++(read.Failed() ? summary.cardsFailed : summary.cardsDone);
         out.CardObject(ReadCardObject(n, read, options,
                                       toFile ? std::optional<bool>(!read.Failed()) : std::nullopt));
-        out.CardText(ReadCardText(read, options));
+        // Each card under its number, a blank line between two.
+        out.CardText((n > 1 ? "\nCard " : "Card ") + number + "\n" + ReadCardText(read, options));
+        cardsShown = !out.Quiet() && !out.Json();
         if (read.Failed()) {
             out.Warn("Read Error!! (card " + number +
                      (!toFile ? ")"
                       : toCsv ? " not recorded in the card file)"
                               : " not recorded)"));
         }
+        // Standard output failed: the run ends with this card, which is done.
+        if (out.StandardOutputFailed()) break;
     }
     if (status == kExitDone && summary.cardsFailed) status = kExitCheckFailed;
     summary.exitStatus = status;
     if (toFile) summary.extra["file"] = path;
     if (toCsv) summary.extra["csv"] = csvPath;
     out.Object(SummaryJson(summary));
-    std::string line = done();
+    std::string line = (cardsShown ? "\n" : "") + done();
     if (toFile && path != "-") line += " in " + path;
     if (toFile && summary.cardsFailed) {
         line += ", " + std::to_string(summary.cardsFailed) + " not recorded";

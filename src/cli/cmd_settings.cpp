@@ -2,6 +2,7 @@
 // the profile could not keep is a failure: the next start would not use it.
 #include "cli/command.h"
 #include "cli/json_output.h"
+#include "files/utf8_path.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -9,7 +10,7 @@ namespace {
 
 int ProfileNotWritten(CliContext& ctx, const std::string& what) {
     return ctx.Out().Fail(kExitFileFailed, what + ", but the settings file " +
-                                               ctx.ReaderSession().Profile().Path().string() +
+                                               PathToUtf8(ctx.ReaderSession().Profile().Path()) +
                                                " could not be written");
 }
 

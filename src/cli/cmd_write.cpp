@@ -1,5 +1,7 @@
 #include "cli/cmd_write.h"
 
+#include <algorithm>
+
 #include "carddata/write_verify.h"
 #include "cli/card_results.h"
 #include "cli/json_output.h"
@@ -22,10 +24,17 @@ int RunWrite(CliContext& ctx, const WriteOptions& options) {
         }
     }
     if (const int status = session.Connect()) return status;
+    out.SwipePrompt();
     TrackTexts sent = texts;
     const StepOutcome outcome =
         WriteCard(session.Reader(), sent, layout.settings, CommandWait(options.timeout));
     if (outcome == StepOutcome::kStopped) return ctx.Interrupt("no card written");
+    if (outcome == StepOutcome::kUncertain) {
+        nlohmann::ordered_json card = WriteCardJson(1, texts, true);
+        MarkUncertain(card);
+        out.Object(card);
+        return ReportUncertain(out, "", MayHaveBeen(1, "written"));
+    }
     if (outcome == StepOutcome::kRejected) {
         out.Object(WriteCardJson(1, texts, false, kWriteRejected));
     }
@@ -82,13 +91,20 @@ Command AddWriteCommand(CLI::App& app) {
         command.app
             ->add_option("--from-file", options->fromFile,
                          "Write the cards of this card file (-: standard input), one per swipe")
-            ->type_name("FILE");
+            ->type_name("FILE")
+            ->check(FileName());
     for (auto* track : {"--track1", "--track2", "--track3"}) fromFile->excludes(track);
     command.app->add_flag("--verify", options->verify,
                           "After each good write, read the card again (swipe it again) and "
                           "compare it with what was written; a mismatch fails the card");
     command.run = [options](CliContext& ctx) -> int {
         if (!options->fromFile.empty()) return RunWriteFromFile(ctx, *options);
+        // Nothing to send would still take a swipe and report the card written.
+        if (std::all_of(options->texts.begin(), options->texts.end(),
+                        [](const std::string& text) { return text.empty(); })) {
+            return ctx.Out().Fail(kExitUsage,
+                                  "nothing to write: give --track1, --track2 or --track3");
+        }
         return RunWrite(ctx, *options);
     };
     return command;

@@ -12,6 +12,7 @@
 #include "cli/command.h"
 #include "cli/json_output.h"
 #include "files/card_file.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
@@ -102,10 +103,10 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     std::ifstream file;
     if (path != "-") {
         std::error_code error;
-        if (std::filesystem::is_directory(path, error)) {
+        if (std::filesystem::is_directory(PathFromUtf8(path), error)) {
             return out.Fail(kExitFileFailed, "Open file fail!! (" + path + ": it is a folder)");
         }
-        file.open(path, std::ios::binary);
+        file.open(PathFromUtf8(path), std::ios::binary);
         if (!file) {
             return out.Fail(kExitFileFailed,
                             "Open file fail!! (" + path + ": " + std::strerror(errno) + ")");
@@ -122,6 +123,8 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     const std::string written = options.verify ? " written and verified" : " written";
     CardFileReader reader(in);
     BatchSummary summary;
+    summary.cardsUncertain = 0;
+    std::string uncertain;  // "card 2 may have been written: check it"
     nlohmann::ordered_json formatErrorLines = nlohmann::ordered_json::array();
     nlohmann::ordered_json end = nullptr;
     int status = kExitDone;
@@ -166,6 +169,17 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
             status = ctx.Interrupt(Cards(summary.cardsDone) + written);
             break;
         }
+        if (outcome == StepOutcome::kUncertain) {
+            // The block went out and no status came: the card is neither written nor not.
+            summary.cardsUncertain = 1;
+            summary.interrupted = Interrupted();
+            nlohmann::ordered_json card = WriteCardJson(n, next.tracks, true);
+            MarkUncertain(card);
+            out.CardObject(card);
+            uncertain = MayHaveBeen(n, "written");
+            status = ReportUncertain(out, Cards(summary.cardsDone) + written, uncertain);
+            break;
+        }
         const std::string number = std::to_string(n);
         if (outcome != StepOutcome::kDone) {
             if (verifying) out.Warn("card " + number + " was written but not verified");
@@ -177,6 +191,8 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
         if (options.verify) AddVerifyJson(card, uint8_t{0});
         out.CardObject(card);
         out.CardText((options.verify ? "Verify Card<" : "Write Card<") + number + "> OK\n");
+        // Standard output failed: the run ends with this card, which is done.
+        if (out.StandardOutputFailed()) break;
     }
     // Bad lines and rejected cards fail the run, though every card was written in the end.
     if (status == kExitDone && (!formatErrorLines.empty() || summary.cardsFailed)) {
@@ -185,7 +201,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     summary.exitStatus = status;
     summary.extra = {{"file", path}, {"end", end}, {"format_error_lines", formatErrorLines}};
     out.Object(SummaryJson(summary));
-    out.Text(Cards(summary.cardsDone) + written);
+    out.Text(Cards(summary.cardsDone) + written + (uncertain.empty() ? "" : ", " + uncertain));
     return status;
 }
 

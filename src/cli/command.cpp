@@ -12,7 +12,8 @@ int CliContext::OpenSession(bool cardAfterCard) {
 
 int CliContext::Finish(int status) {
     if (!session_) return status;
-    if (Interrupted()) session_->Disarm();
+    // Cut short by an interrupt or by lost output: the reader may still wait for a card.
+    if (Interrupted() || out_.StandardOutputFailed()) session_->Disarm();
     const int saved = session_->SaveDeck();
     return status == kExitDone ? saved : status;
 }

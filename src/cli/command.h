@@ -35,8 +35,9 @@ class CliContext {
     }
     Session& ReaderSession() { return *session_; }
 
-    // The end of a command run: after an interrupt the reader is disarmed, and a changed deck
-    // is saved. Returns the exit status (a failed save turns success into kExitFileFailed).
+    // The end of a command run: after an interrupt or a failure of standard output the reader is
+    // disarmed, and a changed deck is saved. Returns the exit status (a failed save turns
+    // success into kExitFileFailed).
     int Finish(int status);
 
     // "interrupted; 2 cards written": said, and kExitInterrupted.

@@ -1,11 +1,8 @@
 #include "cli/interrupt.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 namespace tollwick {
@@ -13,14 +10,6 @@ namespace {
 
 std::atomic<bool> gInterrupted{false};
 std::stop_source gInterruptStop;
-
-sigset_t WatchedSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
 
 class InterruptibleDevice final : public HidDevice {
   public:
@@ -68,29 +57,13 @@ std::stop_token InterruptStop() {
     return gInterruptStop.get_token();
 }
 
-SignalWatch::SignalWatch() {
-    const sigset_t set = WatchedSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    thread_ = std::thread([this, set] {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&set, &signal) != 0) continue;
-            if (stopping_) return;
-            if (gInterrupted.exchange(true, std::memory_order_acq_rel)) {
-                static constexpr char kAgain[] = "tollwick-cli: interrupted again, stopping now\n";
-                [[maybe_unused]] const auto n = ::write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
-                std::_Exit(130);
-            }
-            gInterruptStop.request_stop();
-        }
-    });
-}
-
-SignalWatch::~SignalWatch() {
-    stopping_ = true;
-    // Wakes the watcher; the signal stays blocked, so a late one is dropped at exit.
-    pthread_kill(thread_.native_handle(), SIGTERM);
-    thread_.join();
+void TakeInterrupt() {
+    if (gInterrupted.exchange(true, std::memory_order_acq_rel)) {
+        std::fputs("tollwick-cli: interrupted again, stopping now\n", stderr);
+        std::fflush(stderr);
+        std::_Exit(130);
+    }
+    gInterruptStop.request_stop();
 }
 
 InterruptibleBackend::InterruptibleBackend(std::unique_ptr<HidBackend> inner)

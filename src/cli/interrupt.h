@@ -1,16 +1,18 @@
-// Ctrl+C and SIGTERM: every wait of a reader command sees them within 100 ms.
+// Ctrl+C and SIGTERM (on Windows Ctrl+C, Ctrl+Break and closing the console): every wait of a
+// reader command sees them within 100 ms.
 //
-// The signals are taken by a watcher thread (sigwait) while every other thread blocks them, so
-// no system call of the link or of a file write is cut short (EINTR); the watcher raises one flag.
-// The reader's waits are reads of input reports with timeouts of up to 350 ms: the backend below
-// cuts each into slices of at most kInterruptSliceMs and gives up at once when the flag is up, so
-// a reader command returns within one slice and the command sees the flag between calls.
+// POSIX (signal_watch_posix.cpp): the signals are taken by a watcher thread (sigwait) while every
+// other thread blocks them, so no system call of the link or of a file write is cut short
+// (EINTR). Windows (signal_watch_win32.cpp): a console control handler, which Windows runs on a
+// thread of its own. Either raises one flag. The reader's waits are reads of input reports with
+// timeouts of up to 350 ms: the backend below cuts each into slices of at most kInterruptSliceMs
+// and gives up at once when the flag is up, so a reader command returns within one slice and the
+// command sees the flag between calls.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <stop_token>
-#include <thread>
 
 #include "device/hid_backend.h"
 
@@ -18,13 +20,16 @@ namespace tollwick {
 
 inline constexpr int kInterruptSliceMs = 50;
 
-// True once SIGINT or SIGTERM arrived while the watch ran.
+// True once an interrupt arrived while the watch ran.
 bool Interrupted();
 // The same as a stop request: the card steps' waits end on it.
 std::stop_token InterruptStop();
 
-// Takes SIGINT and SIGTERM for its lifetime. Start it before any other thread exists: threads
-// started later inherit the blocked signals. A second signal ends the program at once (130).
+// Takes the interrupts for its lifetime: SIGINT and SIGTERM; on Windows Ctrl+C, Ctrl+Break and
+// the console's closing (Windows ends the program a few seconds after that: the handler holds
+// it until the watch ends, so the reader is disarmed and the deck saved). Start it before any
+// other thread exists: POSIX threads started later inherit the blocked signals. A second
+// interrupt ends the program at once (130).
 class SignalWatch {
   public:
     SignalWatch();
@@ -33,9 +38,20 @@ class SignalWatch {
     SignalWatch& operator=(const SignalWatch&) = delete;
 
   private:
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    struct Watcher;
+    std::unique_ptr<Watcher> watcher_;
 };
+
+// What the watch does with each interrupt: the first raises the flag and requests the stop, a
+// second one says so and ends the program at once with status 130.
+void TakeInterrupt();
+
+#ifdef _WIN32
+// The watch's console control handler, as Windows calls it for CTRL_C_EVENT, CTRL_BREAK_EVENT,
+// CTRL_CLOSE_EVENT and the like (for tests: wine sends no console events to a program without a
+// console). Nonzero when the event was taken.
+int HandleConsoleEvent(unsigned long event);
+#endif
 
 // A backend whose reads end within one slice once the interrupt flag is up (they then read as
 // "no report"), and which finds no device then. Writes are left whole: a command is never cut.

@@ -7,6 +7,7 @@
 #include "cli/interrupt.h"
 #include "device/device_choice.h"
 #include "device/virtual/deck.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
@@ -148,8 +149,8 @@ std::chrono::milliseconds VirtualPace(const GlobalOptions& options, int index) {
 
 std::filesystem::path VirtualDeckPath(const GlobalOptions& options, int index) {
     if (options.deckPath.empty()) return {};
-    if (options.readers <= 1) return options.deckPath;
-    return options.deckPath + "." + std::to_string(index);
+    if (options.readers <= 1) return PathFromUtf8(options.deckPath);
+    return PathFromUtf8(options.deckPath + "." + std::to_string(index));
 }
 
 std::vector<std::unique_ptr<CliReader>> FindReaders(const GlobalOptions& options,

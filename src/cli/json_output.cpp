@@ -88,6 +88,11 @@ nlohmann::ordered_json EraseCardJson(int card, uint8_t mask) {
     return {{"type", "card"}, {"card", card}, {"erased", tracks}};
 }
 
+void MarkUncertain(nlohmann::ordered_json& card) {
+    if (card.contains("written")) card["written"] = nullptr;
+    card["uncertain"] = true;
+}
+
 nlohmann::ordered_json InspectionJson(int track, const TrackInspection& in) {
     nlohmann::ordered_json characters = nlohmann::ordered_json::array();
     for (std::size_t k = 0; k < in.characters.size(); ++k) {
@@ -160,9 +165,10 @@ nlohmann::ordered_json DecodedJson(std::string_view hex, const TrackResult& trac
 nlohmann::ordered_json SummaryJson(const BatchSummary& summary) {
     nlohmann::ordered_json out = {{"type", "summary"},
                                   {"cards_done", summary.cardsDone},
-                                  {"cards_failed", summary.cardsFailed},
-                                  {"interrupted", summary.interrupted},
-                                  {"exit_status", summary.exitStatus}};
+                                  {"cards_failed", summary.cardsFailed}};
+    if (summary.cardsUncertain) out["cards_uncertain"] = *summary.cardsUncertain;
+    out["interrupted"] = summary.interrupted;
+    out["exit_status"] = summary.exitStatus;
     for (const auto& [key, value] : summary.extra.items()) out[key] = value;
     return out;
 }

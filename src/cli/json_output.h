@@ -43,6 +43,9 @@ nlohmann::ordered_json WriteCardJson(int card, const TrackTexts& texts, bool wri
 // "verify_failed_tracks" (numbers of the tracks that differ) added to a written card's object.
 void AddVerifyJson(nlohmann::ordered_json& card, std::optional<uint8_t> differingTracks);
 nlohmann::ordered_json EraseCardJson(int card, uint8_t mask);
+// A card whose write or erase went out and whose status never came: "uncertain": true added,
+// and "written" (when there) null, neither true nor false.
+void MarkUncertain(nlohmann::ordered_json& card);
 // inspect: one track's analysis.
 nlohmann::ordered_json InspectionJson(int track, const TrackInspection& inspection);
 nlohmann::ordered_json SettingJson(std::string_view name, const nlohmann::ordered_json& value);
@@ -53,6 +56,8 @@ nlohmann::ordered_json DecodedJson(std::string_view hex, const TrackResult& trac
 struct BatchSummary {
     int cardsDone = 0;    // recorded in the card file, or written
     int cardsFailed = 0;  // read but not recorded, or refused by the reader
+    // Written: the cards whose status never came ("cards_uncertain"; left out for reads).
+    std::optional<int> cardsUncertain;
     bool interrupted = false;
     int exitStatus = 0;
     nlohmann::ordered_json extra = nlohmann::ordered_json::object();  // the command's own keys

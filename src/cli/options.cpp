@@ -2,9 +2,9 @@
 
 #include <charconv>
 #include <climits>
-#include <cmath>
-#include <cstdlib>
 #include <sstream>
+
+#include "settings/profile_store.h"
 
 namespace tollwick {
 
@@ -12,15 +12,16 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
     app.add_flag("--simulate", g.simulate, "Use the virtual reader instead of the USB reader");
     app.add_option("--deck", g.deckPath,
                    "With --simulate: keep the virtual reader's cards in this JSON file (created "
-                   "when missing)")
-        ->type_name("FILE");
+                   "when missing, in a folder that exists)")
+        ->type_name("FILE")
+        ->check(FileName());
     app.add_option("--card", g.card, "With --simulate: the deck's card that is swiped (from 1)")
         ->type_name("N")
         ->check(WholeNumber(1, INT_MAX));
-    app.add_option(
-           "--profile", g.profilePath,
-           "Settings file (default: $TOLLWICK_PROFILE, else ~/.config/Tollwick/Tollwick.ini)")
-        ->type_name("FILE");
+    app.add_option("--profile", g.profilePath,
+                   std::string("Settings file (default: ") + kDefaultProfileHelp + ")")
+        ->type_name("FILE")
+        ->check(FileName());
     app.add_option("--format", g.format,
                    "Data type whose track formats are in force: iso, aamva, cadmv, user, raw")
         ->type_name("TYPE")
@@ -59,20 +60,24 @@ DataType FormatType(const GlobalOptions& options) {
 }
 
 CLI::Validator WholeNumber(long long min, long long max) {
-    std::string range = max == INT_MAX
-                            ? std::to_string(min) + " or more"
-                            : "from " + std::to_string(min) + " to " + std::to_string(max);
+    const std::string range = "from " + std::to_string(min) + " to " + std::to_string(max);
     return CLI::Validator(
         [min, max, range](std::string& text) -> std::string {
             long long value = 0;
             const char* end = text.data() + text.size();
             const auto [stop, error] = std::from_chars(text.data(), end, value);
             if (text.empty() || stop != end || error == std::errc::invalid_argument)
-                return "must be a whole number, " + range;
+                return "must be a whole number " + range;
             if (error == std::errc::result_out_of_range || value < min || value > max)
                 return "must be " + range;
             return {};
         },
+        "");
+}
+
+CLI::Validator FileName() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string { return text.empty() ? "needs a file name" : ""; },
         "");
 }
 
@@ -94,6 +99,20 @@ CLI::Validator OneOf(std::initializer_list<std::string_view> words) {
         "");
 }
 
+std::optional<double> DecimalNumber(std::string_view text) {
+    // Digits with at most one point among or before them: no sign, space, exponent or hex.
+    const std::size_t point = text.find('.');
+    const std::size_t digits = text.size() - (point == std::string_view::npos ? 0 : 1);
+    if (digits == 0 || text.find_first_not_of("0123456789.") != std::string_view::npos ||
+        (point != std::string_view::npos && text.find('.', point + 1) != std::string_view::npos))
+        return std::nullopt;
+    double value = 0;
+    const auto [stop, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc() || stop != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 void AddTimeoutOption(CLI::App& command, double& seconds) {
     command
         .add_option("--timeout", seconds,
@@ -101,11 +120,8 @@ void AddTimeoutOption(CLI::App& command, double& seconds) {
         ->type_name("S")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
-                const char* begin = text.c_str();
-                char* end = nullptr;
-                const double value = std::strtod(begin, &end);
-                if (text.empty() || end != begin + text.size() || !std::isfinite(value) ||
-                    value < 0 || value > kMaxTimeoutSeconds)
+                const std::optional<double> value = DecimalNumber(text);
+                if (!value || *value > kMaxTimeoutSeconds)
                     return "must be a number of seconds from 0 to 86400 (0: no limit)";
                 return {};
             },

@@ -35,11 +35,17 @@ std::optional<std::string> CheckGlobalOptions(const GlobalOptions& options);
 DataType FormatType(const GlobalOptions& options);
 
 // Checks for options and arguments. CLI11 puts the option's name and ": " before the message;
-// the error printer turns that into "--card must be 1 or more".
-// A whole number from min to max ("must be 1 or more" when max is the largest int).
+// the error printer turns that into "--card must be from 1 to 2147483647".
+// A whole number from min to max, in decimal digits.
 CLI::Validator WholeNumber(long long min, long long max);
 // One of the listed words.
 CLI::Validator OneOf(std::initializer_list<std::string_view> words);
+// A file name: not empty ("--deck needs a file name"); an empty one would mean no file at all.
+CLI::Validator FileName();
+
+// A number in decimal digits with at most one point ("5", "0.25", ".5", "5."); nothing for
+// anything else (a sign, spaces, an exponent, hex, inf, nan).
+std::optional<double> DecimalNumber(std::string_view text);
 
 // Seconds to wait for a swipe: 0 is no limit; at most a day.
 inline constexpr double kMaxTimeoutSeconds = 86400;

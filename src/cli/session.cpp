@@ -6,6 +6,7 @@
 #include "cli/issue_readers.h"
 #include "device/device_choice.h"
 #include "device/virtual/deck.h"
+#include "files/utf8_path.h"
 #include "settings/stored_settings.h"
 
 namespace tollwick {
@@ -17,8 +18,7 @@ constexpr auto kSimulatedSwipeDelay = std::chrono::milliseconds(150);
 }  // namespace
 
 std::filesystem::path ProfilePathOf(const GlobalOptions& options) {
-    return options.profilePath.empty() ? DefaultProfilePath()
-                                       : std::filesystem::path(options.profilePath);
+    return options.profilePath.empty() ? DefaultProfilePath() : PathFromUtf8(options.profilePath);
 }
 
 DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& profile) {
@@ -93,8 +93,9 @@ int Session::Connect(ConnectDetail detail, StartupConnection* details) {
     if (!backend_->Enumerate(kReaderVendorPrimary, kReaderProduct).empty() ||
         !backend_->Enumerate(kReaderVendorSecondary, kReaderProduct).empty()) {
         return out_.Fail(kExitNoReader,
-                         "a VK3300S reader is plugged in but cannot be opened or did not answer; "
-                         "check the permissions of its /dev/hidraw node (see README: udev rule)");
+                         std::string("a VK3300S reader is plugged in but cannot be opened or did "
+                                     "not answer; ") +
+                             ReaderAccessHint());
     }
     return out_.Fail(kExitNoReader,
                      "no reader found: plug in the VK3300S (USB 0801:0005 or 0802:0005), or try "

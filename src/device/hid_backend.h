@@ -40,7 +40,13 @@ class HidBackend {
     virtual std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) = 0;
 };
 
-// hidapi (hidraw on Linux). Not thread-safe for one device: one thread at a time.
+// hidapi: hidraw on Linux, the Windows HID API on Windows. Not thread-safe for one device: one
+// thread at a time.
 std::unique_ptr<HidBackend> MakeHidapiBackend();
+
+// What keeps a reader that the system lists from being opened, as the end of a message: on
+// Linux the permissions of its /dev/hidraw node (which the udev rule grants), on Windows another
+// program that holds it.
+const char* ReaderAccessHint();
 
 }  // namespace tollwick

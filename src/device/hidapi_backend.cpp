@@ -15,8 +15,8 @@ class HidapiDevice final : public HidDevice {
     explicit HidapiDevice(hid_device* device) : device_(device) {}
     ~HidapiDevice() override { hid_close(device_); }
 
-    // hidraw does not tell report lengths; each read returns one whole report, so the channel
-    // takes the length of the report in hand.
+    // hidraw does not tell report lengths (Windows does, but the channel needs neither): each
+    // read returns one whole report, so the channel takes the length of the report in hand.
     int InputReportLength() override { return 0; }
     int OutputReportLength() override { return failed_ ? 0 : kReaderOutputReportLength; }
 
@@ -84,6 +84,14 @@ class HidapiBackend final : public HidBackend {
 
 std::unique_ptr<HidBackend> MakeHidapiBackend() {
     return std::make_unique<HidapiBackend>();
+}
+
+const char* ReaderAccessHint() {
+#ifdef _WIN32
+    return "close any other program that uses it, then unplug it and plug it in again";
+#else
+    return "check the permissions of its /dev/hidraw node (see README: udev rule)";
+#endif
 }
 
 }  // namespace tollwick

@@ -1,6 +1,5 @@
 #include "files/card_export.h"
 
-#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "carddata/account_mask.h"
@@ -15,7 +14,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::size_t kLargestExport = 1 << 20;
-constexpr mode_t kCardDataMode = 0600;
 
 Json TrackJson(const CardCapture& capture, int t, bool showAccountNumbers) {
     const auto i = static_cast<std::size_t>(t);
@@ -51,21 +49,6 @@ Json CardFieldsJson(const std::optional<CardFields>& fields) {
     return out;
 }
 
-std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    char text[40];
-    if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local) == 0) return {};
-    const std::string out = text;  // the offset as +0200: +02:00
-    if (out.size() < 5) return out;
-    return out.substr(0, out.size() - 2) + ":" + out.substr(out.size() - 2);
-}
-
 Json TrackFormatJson(const TrackSettings& settings) {
     if (settings.bpc < 4 || settings.bpc > 7) return {{"bpc", settings.bpc}};
     // 4 and 6 bits per character carry no parity bit.
@@ -93,7 +76,7 @@ bool ExportCard(const std::filesystem::path& path, const CardCapture& capture, s
                 bool showAccountNumbers) {
     const std::string json = CardExportJson(capture, showAccountNumbers);
     return RewriteFileLocked(
-        path, kLargestExport, kCardDataMode,
+        path, kLargestExport,
         [&json](const FileContents&) -> std::optional<std::string> { return json; }, error);
 }
 

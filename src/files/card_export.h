@@ -26,6 +26,7 @@
 
 #include "carddata/card_capture.h"
 #include "carddata/card_fields.h"
+#include "files/local_time.h"
 
 namespace tollwick {
 
@@ -40,9 +41,6 @@ nlohmann::ordered_json TrackFormatJson(const TrackSettings& settings);
 
 // The card as one JSON object, pretty-printed, ending in a line feed.
 std::string CardExportJson(const CardCapture& capture, bool showAccountNumbers = true);
-
-// "2026-12-07T12:54:32+01:00": local time with its offset from UTC.
-std::string IsoLocalTime(std::chrono::system_clock::time_point when);
 
 // Writes the card's JSON to `path`, replacing what the file held, in one step (a crash leaves
 // the old file or the new one). A new file is created 0600: it holds card data. False, with the

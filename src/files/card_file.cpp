@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "files/card_data_file.h"
+#include "files/local_time.h"
+
 namespace tollwick {
 namespace {
 
@@ -102,56 +105,7 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
 
 }  // namespace tollwick
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 namespace tollwick {
-
-bool OpenCardFileToRead(const std::string& path, std::ifstream& in) {
-#ifndef _WIN32
-    // Looked at without blocking first: an open of a FIFO waits for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    if (!regular) {
-        errno = EINVAL;
-        return false;
-    }
-#endif
-    in.open(path, std::ios::binary);
-    return in.is_open();
-}
-
-std::FILE* OpenCardDataFile(const std::string& path) {
-#ifdef _WIN32
-    const int fd =
-        _open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0) return nullptr;
-    std::FILE* file = _fdopen(fd, "ab");
-    if (file == nullptr) _close(fd);
-#else
-    // O_NONBLOCK: a FIFO without a reader fails the open instead of blocking it; the writes are
-    // made blocking again.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd < 0) return nullptr;
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* file = ::fdopen(fd, "ab");
-    if (file == nullptr) ::close(fd);
-#endif
-    return file;
-}
 
 CardFileAppender::CardFileAppender(const std::string& path) {
     // Binary append: records carry "\n" line ends here; the reader accepts CR LF and LF alike.
@@ -165,23 +119,11 @@ CardFileAppender::~CardFileAppender() {
 bool CardFileAppender::AppendText(const std::string& record) {
     if (!file_) return false;
     if (std::fwrite(record.data(), 1, record.size(), file_) != record.size()) return false;
-    if (std::fflush(file_) != 0) return false;
-#ifdef _WIN32
-    return _commit(_fileno(file_)) == 0;
-#else
-    return ::fsync(fileno(file_)) == 0;
-#endif
+    return FlushToDisk(file_);
 }
 
 bool CardFileAppender::Append(const CardTracks& card, DataType type) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return AppendText(CardFileRecord(local, card, type));
+    return AppendText(CardFileRecord(ToLocalTime(std::time(nullptr)).fields, card, type));
 }
 
 }  // namespace tollwick

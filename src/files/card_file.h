@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -65,23 +64,13 @@ std::string CardFileFormatError(int line);
 
 namespace tollwick {
 
-// Opens a card file to read (From File). A FIFO, a device or a folder is refused at once, so
-// that nothing blocks on it: false, with errno set.
-bool OpenCardFileToRead(const std::string& path, std::ifstream& in);
-
-// Opens a file that holds card data (a card file, an export) for appending. A FIFO that no
-// program reads is refused rather than waited for (ENXIO). A file it creates
-// gets mode 0600, readable by its owner only, whatever the umask; an existing file keeps its
-// mode. nullptr, with errno set, when it cannot be opened.
-std::FILE* OpenCardDataFile(const std::string& path);
-
 // Appends records to a card file; each record is flushed and synced to the disk before Append
 // returns, so a good card is never lost when the program or the machine stops. A file it creates
 // is readable by its owner only (mode 0600): it holds names and account numbers. An existing file
 // keeps its mode.
 class CardFileAppender {
   public:
-    explicit CardFileAppender(const std::string& path);  // created 0600 when missing
+    explicit CardFileAppender(const std::string& path);  // UTF-8; created 0600 when missing
     ~CardFileAppender();
     CardFileAppender(const CardFileAppender&) = delete;
     CardFileAppender& operator=(const CardFileAppender&) = delete;

@@ -1,5 +1,7 @@
 #include "jobs/card_file_jobs.h"
 
+#include "files/card_data_file.h"
+
 namespace tollwick {
 namespace {
 
@@ -58,7 +60,10 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
     });
     while (next.outcome == CardFileReader::Outcome::kCard) {
         TrackTexts texts = next.tracks;
-        const StepOutcome taken = WriteUntilTaken(context.reader, texts, round, JobWait(stop));
+        // The window's texts are fixed: a card whose status never came is handled as the stop
+        // or the failed link that ended its wait.
+        const StepOutcome taken =
+            CauseOf(WriteUntilTaken(context.reader, texts, round, JobWait(stop)), stop);
         if (taken == StepOutcome::kStopped) return;
         if (taken != StepOutcome::kDone) {
             view.SetMessageLineDirectly("write Error3");

@@ -16,7 +16,9 @@ void EraseWorker(JobContext context, std::stop_token stop) {
     context.flags.swipeCount.store(1);
     for (;;) {
         const uint8_t mask = context.flags.eraseMask.load(std::memory_order_acquire);
-        const StepOutcome erased = EraseCard(context.reader, mask, JobWait(stop));
+        // The window's texts are fixed: a card whose status never came is handled as the stop
+        // or the failed link that ended its wait.
+        const StepOutcome erased = CauseOf(EraseCard(context.reader, mask, JobWait(stop)), stop);
         if (erased == StepOutcome::kStopped) return;
         if (erased == StepOutcome::kRefused || erased == StepOutcome::kLinkFailed) {
             view.ShowSwipe(false);

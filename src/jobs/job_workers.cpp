@@ -134,8 +134,11 @@ void WriteWorker(JobContext context, std::stop_token stop, TrackTexts texts) {
                         });
     for (;;) {
         const WriteAttempt attempt = WriteAndCheck(context.reader, texts, round, JobWait(stop));
-        if (attempt.write == StepOutcome::kStopped) return;
-        if (attempt.write != StepOutcome::kDone && attempt.write != StepOutcome::kRejected) {
+        // The window's texts are fixed: a card whose status never came is handled as the stop
+        // or the failed link that ended its wait.
+        const StepOutcome written = CauseOf(attempt.write, stop);
+        if (written == StepOutcome::kStopped) return;
+        if (written != StepOutcome::kDone && written != StepOutcome::kRejected) {
             context.view.SetMessageLineDirectly("write Error4");
             context.view.ShowSwipe(false);
             return;
@@ -182,7 +185,10 @@ void CopyWorker(JobContext context, std::stop_token stop) {
                 context.reports.Push(WrittenReport(ReportKind::kCopyWrite, attempt));
                 return true;
             });
-        const StepOutcome written = WriteUntilTaken(context.reader, write, round, JobWait(stop));
+        // The window's texts are fixed: a card whose status never came is handled as the stop
+        // or the failed link that ended its wait.
+        const StepOutcome written =
+            CauseOf(WriteUntilTaken(context.reader, write, round, JobWait(stop)), stop);
         if (written == StepOutcome::kStopped) return;
         if (written != StepOutcome::kDone) {
             LinkFailure(view, "Commucation Error!!");

@@ -100,7 +100,10 @@ void SeqWriteWorker(JobContext context, std::stop_token stop, SeqWriteRun run) {
         return true;
     });
     while (written < run.total) {
-        const StepOutcome taken = WriteUntilTaken(context.reader, texts, round, JobWait(stop));
+        // The window's texts are fixed: a card whose status never came is handled as the stop
+        // or the failed link that ended its wait.
+        const StepOutcome taken =
+            CauseOf(WriteUntilTaken(context.reader, texts, round, JobWait(stop)), stop);
         if (taken == StepOutcome::kStopped) return;
         if (taken != StepOutcome::kDone) {
             context.view.SetMessageLineDirectly("write Error");

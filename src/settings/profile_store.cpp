@@ -2,17 +2,8 @@
 
 #include "files/locked_file.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <string>
-#include <system_error>
 #include <utility>
-#include <vector>
 
 // Only the narrow-character store is used; no conversion library is needed for it. Debian's
 // SimpleIni.h keeps the template bodies behind SI_IMPLEMENTATION (its shared library carries
@@ -31,14 +22,6 @@ constexpr const char* kSectionName = "MSR";
 // A profile holds a few short lines. Anything larger is not ours: it is neither parsed nor
 // rewritten (which also keeps a profile path pointing at a huge file from stalling the program).
 constexpr std::size_t kMaxProfileBytes = std::size_t{1} << 20;
-
-// A new profile may hold the password, so only its owner can read it.
-constexpr mode_t kNewFileMode = 0600;
-
-std::string_view EnvText(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string_view(value) : std::string_view();
-}
 
 // A line that opens a section name but never closes it is a line of garbage, and the current
 // section goes on after it. SimpleIni would instead file the following keys under a section named
@@ -115,29 +98,6 @@ std::string WithLineEnds(std::string_view text, bool crlf) {
 
 }  // namespace
 
-fs::path DefaultProfilePath() {
-    if (const std::string_view file = EnvText("TOLLWICK_PROFILE"); !file.empty()) {
-        return fs::path(file);
-    }
-    const fs::path tail = fs::path("Tollwick") / "Tollwick.ini";
-    // A relative XDG_CONFIG_HOME is invalid by the XDG rules and is ignored.
-    if (const fs::path config(EnvText("XDG_CONFIG_HOME")); config.is_absolute()) {
-        return config / tail;
-    }
-    fs::path home(EnvText("HOME"));
-    if (home.empty()) {
-        std::vector<char> buffer(16384);
-        struct passwd entry {};
-        struct passwd* found = nullptr;
-        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-            found != nullptr && found->pw_dir != nullptr) {
-            home = found->pw_dir;
-        }
-    }
-    if (home.empty()) return fs::path("Tollwick.ini");
-    return home / ".config" / tail;
-}
-
 ProfileStore::ProfileStore(fs::path path) : path_(std::move(path)) {}
 
 std::string ProfileStore::Read(std::string_view key,
@@ -193,12 +153,11 @@ bool ProfileStore::Write(std::span<const Entry> entries) {
         return WithLineEnds(saved, crlf);
     };
     bool changed = false;
-    const bool done =
-        RewriteFileLocked(path_, kMaxProfileBytes, kNewFileMode, [&](const FileContents& contents) {
-            auto bytes = change(contents);
-            changed = bytes.has_value();
-            return bytes;
-        });
+    const bool done = RewriteFileLocked(path_, kMaxProfileBytes, [&](const FileContents& contents) {
+        auto bytes = change(contents);
+        changed = bytes.has_value();
+        return bytes;
+    });
     return done && changed;
 }
 

@@ -11,9 +11,15 @@
 namespace tollwick {
 
 // Where the profile lives when no file is given on the command line: $TOLLWICK_PROFILE if set
-// and non-empty, else $XDG_CONFIG_HOME/Tollwick/Tollwick.ini, else
-// ~/.config/Tollwick/Tollwick.ini.
+// and non-empty, else the user's settings folder: $XDG_CONFIG_HOME/Tollwick/Tollwick.ini, else
+// ~/.config/Tollwick/Tollwick.ini on POSIX; %APPDATA%\Tollwick\Tollwick.ini on Windows (the
+// roaming application data folder). "Tollwick.ini" in the current folder when none is known.
+// One implementation per platform: profile_location_posix.cpp, profile_location_win32.cpp.
 std::filesystem::path DefaultProfilePath();
+
+// The same rule in a few words, for --help: "$TOLLWICK_PROFILE, else
+// ~/.config/Tollwick/Tollwick.ini" (on Windows with %TOLLWICK_PROFILE% and %APPDATA%).
+extern const char* const kDefaultProfileHelp;
 
 // Reads and writes text values of section "MSR" in one INI file, as the Windows profile calls
 // do: keys and section names are case-insensitive, values are kept verbatim (commas, semicolons,

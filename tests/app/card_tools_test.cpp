@@ -1,7 +1,9 @@
 // The context menu's additions through the whole program on the virtual reader: the Inspector
 // following the cards read (cell colours, the readings that decode, the fields), Verify after
 // write as stored in the profile, and Export last card.
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <QAction>
 #include <QCheckBox>
@@ -138,9 +140,11 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     QApplication::setActiveWindow(&Window());
     QTest::keyClick(&Window(), Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(files.asked, std::vector<FileDialogSeam::Purpose>{FileDialogSeam::Purpose::kExport});
+#ifndef Q_OS_WIN  // Windows: the owner-only DACL is checked in files_test
     struct stat info {};
     ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+#endif
 
     // With account numbers shown, the export has them whole; masked, masked.
     QJsonObject card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();

@@ -6,15 +6,15 @@
 
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
+#include "files/folder_check.h"
 #include "files/locked_file.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
 
 // A deck of a few hundred cards is far below this; anything larger is not a deck.
 constexpr std::size_t kMaxDeckBytes = std::size_t{16} << 20;
-// Cards hold track data (names, account numbers): only the owner reads the file.
-constexpr mode_t kDeckFileMode = 0600;
 
 std::vector<uint8_t> WrittenToRecorded(const std::vector<uint8_t>& written) {
     std::vector<uint8_t> recorded;
@@ -351,16 +351,29 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
     return deck;
 }
 
+namespace {
+
+// A deck goes into a folder that is there: no folder is made for it.
+bool InAFolderThatIsThere(const std::filesystem::path& path, std::string* error) {
+    const auto folder = MissingFolderOf(path);
+    if (folder && error) *error = path.string() + ": " + MissingFolderText(*folder);
+    return !folder;
+}
+
+}  // namespace
+
 std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error) {
+    if (!InAFolderThatIsThere(path, error)) return std::nullopt;
     // A missing file, or an empty one left by a run that died before its first save, gets the
     // sample deck; the lock keeps two programs starting at once from both writing it.
     std::optional<Deck> deck;
     std::string why;
     const bool done = RewriteFileLocked(
-        path, kMaxDeckBytes, kDeckFileMode,
+        path, kMaxDeckBytes,
         [&](const FileContents& contents) -> std::optional<std::string> {
             if (contents.state == FileState::kUnusable) {
-                why = "cannot read " + path.string() + " (not a readable file of at most 16 MiB)";
+                why =
+                    "cannot read " + PathToUtf8(path) + " (not a readable file of at most 16 MiB)";
                 return std::nullopt;
             }
             if (contents.state == FileState::kMissing || contents.bytes.empty()) {
@@ -369,7 +382,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
             }
             std::string parseError;
             deck = DeckFromJson(contents.bytes, &parseError);
-            if (!deck) why = path.string() + ": " + parseError;
+            if (!deck) why = PathToUtf8(path) + ": " + parseError;
             return std::nullopt;
         },
         &why);
@@ -382,26 +395,27 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
 
 bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(Deck&)>& change,
                     std::string* error) {
+    if (!InAFolderThatIsThere(path, error)) return false;
     std::string why;
     const bool done = RewriteFileLocked(
-        path, kMaxDeckBytes, kDeckFileMode,
+        path, kMaxDeckBytes,
         [&](const FileContents& contents) -> std::optional<std::string> {
             std::optional<Deck> deck;
             if (contents.state == FileState::kRead && !contents.bytes.empty()) {
                 std::string parseError;
                 deck = DeckFromJson(contents.bytes, &parseError);
                 if (!deck) {
-                    why = path.string() + ": " + parseError;
+                    why = PathToUtf8(path) + ": " + parseError;
                     return std::nullopt;
                 }
             } else if (contents.state == FileState::kUnusable) {
-                why = "cannot read " + path.string();
+                why = "cannot read " + PathToUtf8(path);
                 return std::nullopt;
             } else {
                 deck = SampleDeck();
             }
             if (!change(*deck)) {
-                why = path.string() + " no longer holds that card";
+                why = PathToUtf8(path) + " no longer holds that card";
                 return std::nullopt;
             }
             return DeckToJson(*deck);

@@ -110,7 +110,8 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error = n
 // Deck files hold card data: they are created 0600 and rewritten under their lock (see
 // files/locked_file.h), so that two programs on one deck never lose a card either wrote.
 
-// Loads the deck file, or creates it with the sample deck when missing or empty.
+// Loads the deck file, or creates it with the sample deck when missing or empty. A missing
+// folder is an error (no folder is made for a deck), as for UpdateDeckFile.
 std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path,
                                      std::string* error = nullptr);
 // Reads the file's deck (the sample deck when missing), lets `change` alter it and writes it

@@ -32,8 +32,11 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// Reads what `fd` holds, as ReadWholeFile describes.
-FileContents ReadOpenFile(int fd, std::size_t maxBytes) {
+// A new file holds card data or the password: only its owner reads it.
+constexpr mode_t kNewFileMode = 0600;
+
+// Reads what `fd` holds, as ReadWholeFile describes; *mode gets the file's permission bits.
+FileContents ReadOpenFile(int fd, std::size_t maxBytes, mode_t* mode = nullptr) {
     FileContents contents;
     contents.state = FileState::kUnusable;
     struct stat info {};
@@ -41,7 +44,7 @@ FileContents ReadOpenFile(int fd, std::size_t maxBytes) {
         static_cast<std::size_t>(info.st_size) > maxBytes) {
         return contents;
     }
-    contents.mode = info.st_mode & 07777;
+    if (mode) *mode = info.st_mode & 07777;
     char buffer[8192];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -146,7 +149,7 @@ FileContents ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
     return contents;
 }
 
-bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes, mode_t newFileMode,
+bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes,
                        const std::function<std::optional<std::string>(const FileContents&)>& change,
                        std::string* error) {
     // Through a symbolic link the file it names is rewritten, not the link.
@@ -166,18 +169,15 @@ bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes, mode_t newFil
     }
 
     bool created = false;
-    const int fd = OpenLocked(target, newFileMode, created, error);
+    const int fd = OpenLocked(target, kNewFileMode, created, error);
     if (fd < 0) return false;
     FileContents contents;
-    if (created) {
-        contents.mode = newFileMode;
-    } else {
-        contents = ReadOpenFile(fd, maxBytes);
-    }
+    mode_t mode = kNewFileMode;
+    if (!created) contents = ReadOpenFile(fd, maxBytes, &mode);
     const std::optional<std::string> bytes = change(contents);
     bool done = true;
     if (bytes) {
-        done = ReplaceLocked(target, *bytes, contents.mode, error);
+        done = ReplaceLocked(target, *bytes, mode, error);
     }
     // The empty file made only to hold the lock goes again when nothing took its place.
     if (created && (!bytes || !done)) ::unlink(target.c_str());
