@@ -29,6 +29,10 @@ class CliContext {
     // Takes the signals and sets up the reader. cardAfterCard: the virtual reader swipes the
     // deck's cards in turn. kExitDone, or the status of what failed (said).
     int OpenSession(bool cardAfterCard);
+    // Takes the signals (before any thread is started) for a command that opens readers itself.
+    void WatchSignals() {
+        if (!signals_) signals_.emplace();
+    }
     Session& ReaderSession() { return *session_; }
 
     // The end of a command run: after an interrupt or a failure of standard output the reader is
@@ -62,6 +66,9 @@ Command AddBeepCommand(CLI::App& app);
 Command AddEncodeCommand(CLI::App& app);
 Command AddDecodeCommand(CLI::App& app);
 Command AddInspectCommand(CLI::App& app);
+Command AddIssueCommand(CLI::App& app);
+Command AddJournalCommand(CLI::App& app);
+Command AddListCommand(CLI::App& app);
 
 // "1 card", "3 cards", "no card".
 std::string Cards(int count);

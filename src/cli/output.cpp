@@ -93,6 +93,16 @@ void Output::Progress(int card, std::optional<int> of) {
     progressShown_ = true;
 }
 
+void Output::Status(std::string_view line) {
+    if (progress_ == ProgressStyle::kNone) return;
+    if (progress_ == ProgressStyle::kLines) {
+        std::cerr << line << std::endl;
+        return;
+    }
+    std::cerr << "\r\033[K" << line << std::flush;
+    progressShown_ = true;
+}
+
 void Output::SwipePrompt() {
     if (progress_ == ProgressStyle::kNone) return;
     if (progress_ == ProgressStyle::kLines) {
