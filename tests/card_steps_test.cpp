@@ -4,7 +4,7 @@
 
 #include "carddata/track_codec.h"
 #include "cardsteps/card_steps.h"
-#include "scripted_backend.h"
+#include "reader_rig.h"
 
 namespace tollwick {
 namespace {

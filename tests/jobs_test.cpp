@@ -176,7 +176,7 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     // Read: a good card, a failed one (only its bad track is marked; the message line keeps
     // naming the last good card), an empty one (no failure).
     rig_->monitor->LaunchRead();
-    Swipes(Armed::kRead, {kIsoCard, kWeakCard, kBlank});
+    Swipes(Armed::kRead, {kIsoCard, kDamagedCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
     EXPECT_EQ(rig_->view.Entries("SetMessage:"),
               (Lines{"SetMessage:Read Card<1> OK", "SetMessage:Read Card<1> OK",
@@ -209,7 +209,7 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
     rig_->flags.eraseMask = kEraseTrack3;
     mark = Mark();
-    Swipes(Armed::kErase, {kIsoCard, kIsoOther, kWeakCard});
+    Swipes(Armed::kErase, {kIsoCard, kIsoOther, kDamagedCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
     EXPECT_TRUE(rig_->reader.Card(kIsoCard)->tracks[0].empty());
     EXPECT_FALSE(rig_->reader.Card(kIsoOther)->tracks[0].empty());
@@ -302,7 +302,7 @@ TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     Swipe(Armed::kWrite, kIsoCard);
     rig_->reader.SetRejectNext(true);
     auto mark = Mark();
-    Swipes(Armed::kWrite, {kIsoOther, kIsoOther, kWeakCard});
+    Swipes(Armed::kWrite, {kIsoOther, kIsoOther, kDamagedCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <3> OK"));
     EXPECT_EQ(Shown(mark, true), (Lines{"SetMessage:Write Card <0> OK", "ShowTracks:S0000||",
                                         "SetMessage:Write Card <1> OK", "ShowTracks:S0001||",
@@ -310,7 +310,7 @@ TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
                                         "ShowTracks:S0002||", "SetMessage:Write Card <3> OK"}));
     EXPECT_EQ(CardTexts(kIsoCard)[0], "%S0000?");
     EXPECT_EQ(CardTexts(kIsoOther)[0], "%S0001?");
-    EXPECT_EQ(CardTexts(kWeakCard)[0], "%S0002?");
+    EXPECT_EQ(CardTexts(kDamagedCard)[0], "%S0002?");
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);  // the run is over: reset
 
     // A run of no cards ends at once.
@@ -368,7 +368,7 @@ TEST_F(JobsTest, CancelStopsTheWorkerWhereverItWaitsAndCleansUp) {
     // Cancel while the worker waits for its message box: the stopped worker never resumes.
     rig_->view.OnBox(nullptr, /*holdWorkerBoxes=*/true);
     rig_->monitor->LaunchRead();
-    Swipe(Armed::kRead, kWeakCard);
+    Swipe(Armed::kRead, kDamagedCard);
     ASSERT_TRUE(WaitFor([&] { return rig_->view.Logged("MessageBox:Read Error!!"); }));
     CancelPromptly();
     EXPECT_TRUE(rig_->view.Logged("MessageBoxStopped:Read Error!!"));
@@ -426,8 +426,6 @@ TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed
 
 // --- Verify after write ----------------------------------------------------------------------
 
-constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
-constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
 
 // Each card written is read back before it is reported; only a card that reads back as written
 // is counted, one that does not is named with its tracks and its data goes onto the next card.

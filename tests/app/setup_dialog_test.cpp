@@ -8,7 +8,7 @@
 #include "app/combo_fit.h"
 #include "app/dialog_units.h"
 #include "app/setup_dlg.h"
-#include "session_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

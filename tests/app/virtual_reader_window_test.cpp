@@ -13,7 +13,7 @@
 
 #include "app/virtual_reader_window.h"
 #include "device/virtual/deck.h"
-#include "session_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

@@ -1,24 +1,32 @@
-// Rigs for the device tests: a HID backend whose device answers from a script (tests put input
-// reports in and read the output reports the channel sent), and the reader commands over the
-// virtual reader, both on virtual time.
+// The reader on a bench, for every level of tests: a HID backend whose device answers from a
+// script (tests put input reports in and read the output reports the channel sent), a tap on the
+// virtual reader's link that can refuse look-ups and fault a reply, the reader commands over the
+// virtual reader on virtual time, the test deck, and the one bounded wait.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "carddata/track_codec.h"
 #include "device/clock.h"
 #include "device/hid_backend.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
 
 namespace tollwick::testing {
+
+using namespace std::chrono_literals;
 
 struct ScriptedState {
     VirtualClock clock;  // reads that find nothing take their whole timeout, on virtual time
@@ -121,13 +129,136 @@ inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
     return {t1, t2, t3};
 }
 
+// Generous: long enough for any reader wait, short enough to end a hung test.
+inline constexpr auto kBound = 3s;
+
+inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
+    const auto until = std::chrono::steady_clock::now() + bound;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// The host's side of the virtual reader's link, with two things a test needs: it knows when the
+// host listens for the reader's answer to a card (a read of 350 ms is under way), and it can
+// fault the reader's answer after its first input report (the middle of a read block).
+class TapBackend final : public HidBackend {
+  public:
+    enum class MidReply { kNone, kUnplug, kReplug, kSilence, kWrongByte };
+
+    TapBackend(VirtualReader& reader, HidBackend& inner) : reader_(reader), inner_(inner) {}
+
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
+        if (refusals_.fetch_sub(1) > 0) return {};
+        return inner_.Enumerate(vendorId, productId);
+    }
+    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
+        auto device = inner_.Open(info);
+        return device ? std::make_unique<Device>(*this, std::move(device)) : nullptr;
+    }
+
+    // The next `count` look-ups find nothing: a stored port on which no reader answers.
+    void RefuseLookups(int count) { refusals_ = count; }
+    // The host waits for a swipe or a status: a card swiped now is answered to it.
+    bool Listening() const { return longReads_.load() > 0; }
+    // The fault hits the reply to the next card, after its first report.
+    void FaultNextReply(MidReply fault) {
+        std::lock_guard lock(mutex_);
+        fault_ = fault;
+        seenFirst_ = false;
+    }
+
+  private:
+    class Device final : public HidDevice {
+      public:
+        Device(TapBackend& tap, std::unique_ptr<HidDevice> inner)
+            : tap_(tap), inner_(std::move(inner)) {}
+        int InputReportLength() override { return inner_->InputReportLength(); }
+        int OutputReportLength() override { return inner_->OutputReportLength(); }
+        bool WriteReport(const uint8_t* report, std::size_t length, int timeoutMs) override {
+            return inner_->WriteReport(report, length, timeoutMs);
+        }
+        int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
+            const int listening = timeoutMs >= 300 ? 1 : 0;
+            tap_.longReads_ += listening;
+            const int got = tap_.Read(*inner_, buffer, capacity, timeoutMs);
+            tap_.longReads_ -= listening;
+            return got;
+        }
+
+      private:
+        TapBackend& tap_;
+        std::unique_ptr<HidDevice> inner_;
+    };
+
+    VirtualReader& reader_;
+    HidBackend& inner_;
+    std::atomic<int> refusals_{0};
+    std::atomic<int> longReads_{0};
+    std::mutex mutex_;
+    MidReply fault_ = MidReply::kNone;
+    bool seenFirst_ = false;
+
+    int Read(HidDevice& device, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
+        std::unique_lock lock(mutex_);
+        // The rest of a silenced reply never reaches the host: its reports, paced as they come,
+        // are taken here until the reader has sent them all.
+        if (seenFirst_ && fault_ == MidReply::kSilence) {
+            while (device.ReadReport(buffer, capacity, 20) > 0) {
+            }
+            fault_ = MidReply::kNone;
+        }
+        lock.unlock();
+        const int got = device.ReadReport(buffer, capacity, timeoutMs);
+        lock.lock();
+        if (got <= 0 || fault_ == MidReply::kNone) return got;
+        if (!seenFirst_) {
+            seenFirst_ = true;
+            if (fault_ == MidReply::kUnplug || fault_ == MidReply::kReplug) {
+                reader_.Unplug();
+                if (fault_ == MidReply::kReplug) reader_.Plug();
+                fault_ = MidReply::kNone;
+            }
+        } else if (fault_ == MidReply::kWrongByte) {
+            if (got > 1) buffer[1] ^= 0x10;  // one flipped bit in the reply
+            fault_ = MidReply::kNone;
+        }
+        return got;
+    }
+};
+
+// Cards of the sample deck.
+namespace sample {
+inline constexpr std::size_t kBlank = 0;          // blank cards 0 to 2
+inline constexpr std::size_t kIsoCard = 3;        // a well-formed ISO card
+inline constexpr std::size_t kRawCard = 6;        // raw bytes
+inline constexpr std::size_t kDamagedCard = 7;    // one bit of track 2 flipped
+inline constexpr std::size_t kBackwardsCard = 10; // written well, swiped backwards
+inline constexpr std::size_t kWeakSpotCard = 11;  // bit 42 of track 2 always reads wrong
+}  // namespace sample
+
+// The texts a virtual card carries, read with the ISO formats.
+inline TrackTexts TextsOnCard(const VirtualCard& virtualCard, const TrackSet& settings = kIsoTrackSet) {
+    CardTracks card;
+    for (int t = 0; t < 3; ++t) {
+        const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
+        std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
+                    card.track[t].begin());
+    }
+    DecodeTracks(card, settings);
+    return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
+}
+
 struct VirtualRig {
     explicit VirtualRig(VirtualReader::Options options = {})
         : reader(options, SampleDeck(), clock) {}
     VirtualClock clock;
     VirtualReader reader;
     VirtualBackend backend{reader};
-    ReaderLink link{backend, clock};
+    TapBackend tap{reader, backend};
+    ReaderLink link{tap, clock};
     ReaderCommands commands{link};
 
     // Connects and forgets what that sent.
