@@ -86,9 +86,12 @@ TEST(Connection, ScanPortAndNoReader) {
 // and the typed port is to be stored whatever port answered.
 TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
     using C = SetupPortCheck;
-    for (const auto& [text, check, port] :
-         {std::tuple{"COM5", C::kOk, 5}, {"COM", C::kOk, 0}, {"COM200", C::kOk, 200},
-          {"COM201", C::kAboveMax, 201}, {"XCOM1", C::kNotCom, 0}, {"com5", C::kNotCom, 0}}) {
+    for (const auto& [text, check, port] : {std::tuple{"COM5", C::kOk, 5},
+                                            {"COM", C::kOk, 0},
+                                            {"COM200", C::kOk, 200},
+                                            {"COM201", C::kAboveMax, 201},
+                                            {"XCOM1", C::kNotCom, 0},
+                                            {"com5", C::kNotCom, 0}}) {
         const SetupPort parsed = ParseSetupPort(text);
         EXPECT_EQ(std::pair(parsed.check, parsed.port), std::pair(check, port)) << text;
     }
@@ -101,10 +104,10 @@ TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
         std::size_t tests;  // connection tests sent
     };
     const Row rows[] = {
-        {3, 0, true, {true, 3, false}, 1},    {3, 2, true, {true, 5, true}, 1},
-        {3, 4, true, {true, 1, true}, 1},     {std::nullopt, 0, true, {true, 5, true}, 1},
-        {0, 0, true, {true, 0, false}, 0},    {0, 0, false, {true, 0, false}, 0},
-        {-1, 0, true, {true, 5, true}, 1},    {3, 0, false, {false, -1, false}, 0},
+        {3, 0, true, {true, 3, false}, 1}, {3, 2, true, {true, 5, true}, 1},
+        {3, 4, true, {true, 1, true}, 1},  {std::nullopt, 0, true, {true, 5, true}, 1},
+        {0, 0, true, {true, 0, false}, 0}, {0, 0, false, {true, 0, false}, 0},
+        {-1, 0, true, {true, 5, true}, 1}, {3, 0, false, {false, -1, false}, 0},
     };
     for (const Row& row : rows) {
         VirtualRig rig;

@@ -231,16 +231,17 @@ class TapBackend final : public HidBackend {
 
 // Cards of the sample deck.
 namespace sample {
-inline constexpr std::size_t kBlank = 0;          // blank cards 0 to 2
-inline constexpr std::size_t kIsoCard = 3;        // a well-formed ISO card
-inline constexpr std::size_t kRawCard = 6;        // raw bytes
-inline constexpr std::size_t kDamagedCard = 7;    // one bit of track 2 flipped
-inline constexpr std::size_t kBackwardsCard = 10; // written well, swiped backwards
-inline constexpr std::size_t kWeakSpotCard = 11;  // bit 42 of track 2 always reads wrong
+inline constexpr std::size_t kBlank = 0;           // blank cards 0 to 2
+inline constexpr std::size_t kIsoCard = 3;         // a well-formed ISO card
+inline constexpr std::size_t kRawCard = 6;         // raw bytes
+inline constexpr std::size_t kDamagedCard = 7;     // one bit of track 2 flipped
+inline constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
+inline constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
 }  // namespace sample
 
 // The texts a virtual card carries, read with the ISO formats.
-inline TrackTexts TextsOnCard(const VirtualCard& virtualCard, const TrackSet& settings = kIsoTrackSet) {
+inline TrackTexts TextsOnCard(const VirtualCard& virtualCard,
+                              const TrackSet& settings = kIsoTrackSet) {
     CardTracks card;
     for (int t = 0; t < 3; ++t) {
         const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];

@@ -144,7 +144,6 @@ class MainWindowTest : public WindowTest {
     }
 };
 
-
 // Runs the event loop until `condition` holds or `ms` milliseconds have passed.
 inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     const QDeadlineTimer deadline(ms);
@@ -219,7 +218,6 @@ class SessionTest : public WindowTest {
     }
 };
 
-
 class AnsweredFileDialogs final : public FileDialogSeam {
   public:
     std::deque<std::optional<QString>> answers;  // nothing left: cancelled
@@ -251,9 +249,7 @@ class BatchTest : public SessionTest {
     static constexpr int kSwipePauseMs = 200;
 
     // The texts card `index` carries, read with the ISO formats.
-    TrackTexts CardTexts(std::size_t index) const {
-        return TextsOnCard(*reader->Card(index));
-    }
+    TrackTexts CardTexts(std::size_t index) const { return TextsOnCard(*reader->Card(index)); }
     bool IsBlank(std::size_t index) const {
         const VirtualCard card = *reader->Card(index);
         return card.tracks[0].empty() && card.tracks[1].empty() && card.tracks[2].empty();

@@ -2,8 +2,8 @@
 // a box that holds the ticks, and the window's own reader commands while a job runs.
 #include <QLineEdit>
 
-#include "device/virtual/deck.h"
 #include "app_rig.h"
+#include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "app/erase_select_dlg.h"
 #include "app/seq_write_dlg.h"
-#include "jobs/erase_worker.h"
 #include "app_rig.h"
+#include "jobs/erase_worker.h"
 
 namespace tollwick::testing {
 namespace {
