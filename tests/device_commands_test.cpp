@@ -17,6 +17,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 using testing::ScriptedBackend;
+using testing::ScriptedRig;
 using testing::ScriptedState;
 using testing::Texts;
 using testing::VirtualRig;
@@ -31,15 +32,6 @@ Bytes Sent(const std::vector<std::vector<uint8_t>>& reports) {
     }
     return all;
 }
-
-// A scripted device that answers the connection test.
-struct ScriptedRig {
-    ScriptedRig() { s.Reply({0x1B, 'y'}); }
-    ScriptedState s;
-    ScriptedBackend backend{s};
-    ReaderLink link{backend, s.clock};
-    ReaderCommands commands{link};
-};
 
 TEST(Connection, ScanPortAndNoReader) {
     VirtualRig rig;

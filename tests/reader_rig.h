@@ -125,6 +125,22 @@ class ScriptedBackend final : public HidBackend {
     ScriptedState& s_;
 };
 
+// The reader commands over a scripted device that answers the connection test.
+struct ScriptedRig {
+    ScriptedRig() { s.Reply({0x1B, 'y'}); }
+    ScriptedState s;
+    ScriptedBackend backend{s};
+    ReaderLink link{backend, s.clock};
+    ReaderCommands commands{link};
+
+    // Connects on port 1 and forgets what that sent.
+    bool Connect() {
+        const bool found = commands.ConnectPort(1) == 1;
+        s.output.clear();
+        return found;
+    }
+};
+
 inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
     return {t1, t2, t3};
 }
@@ -132,11 +148,15 @@ inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
 // Generous: long enough for any reader wait, short enough to end a hung test.
 inline constexpr auto kBound = 3s;
 
-inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
+// Checks `done` until it holds (true) or `bound` has passed (false), running `pause` in between:
+// a sleep, or on a window's thread its event loop.
+inline bool WaitFor(
+    const std::function<bool()>& done, std::chrono::milliseconds bound = kBound,
+    const std::function<void()>& pause = [] { std::this_thread::sleep_for(2ms); }) {
     const auto until = std::chrono::steady_clock::now() + bound;
     while (!done()) {
         if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(2ms);
+        pause();
     }
     return true;
 }

@@ -9,7 +9,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
@@ -146,12 +145,7 @@ class MainWindowTest : public WindowTest {
 
 // Runs the event loop until `condition` holds or `ms` milliseconds have passed.
 inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
-    const QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired()) return false;
-        QTest::qWait(5);
-    }
-    return true;
+    return WaitFor(condition, std::chrono::milliseconds(ms), [] { QTest::qWait(5); });
 }
 
 // The whole program over the virtual reader: window, job view, job monitor and its timer.
