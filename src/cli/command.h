@@ -69,6 +69,9 @@ Command AddBeepCommand(CLI::App& app);
 Command AddEncodeCommand(CLI::App& app);
 Command AddDecodeCommand(CLI::App& app);
 Command AddInspectCommand(CLI::App& app);
+Command AddIssueCommand(CLI::App& app);
+Command AddJournalCommand(CLI::App& app);
+Command AddListCommand(CLI::App& app);
 
 // "1 card", "3 cards", "no card".
 std::string Cards(int count);

@@ -62,6 +62,7 @@ class Session {
     Output& out_;
     bool cardAfterCard_;
     std::unique_ptr<VirtualReader> virtualReader_;
+    std::filesystem::path deckPath_;  // the virtual reader's deck file, if any
     std::mutex changedMutex_;
     std::set<std::size_t> changedCards_;
     std::vector<TrackBytes> savedTracks_;  // per card, the tracks the deck file last got
