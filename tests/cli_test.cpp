@@ -414,6 +414,9 @@ TEST_F(CliTest, OneFileInTwoRolesIsRefused) {
         Deck() + " write --from-file '" + Path("./deck.json") + "'",
         Deck() + " read --csv '" + Path("profile.ini") + "'",
         "--simulate --deck '" + Path("profile.ini") + "' read",
+        Deck() + " issue '" + Path("deck.json") + "' --track2 '{id}' --journal '" + Path("j.db") +
+            "'",
+        Deck() + " issue '" + Path("a.txt") + "' --track2 '{id}' --journal '" + Path("a.txt") + "'",
     };
     fs::create_directory(dir_ / "sub");
 #ifndef _WIN32  // links need a privilege on Windows
@@ -437,6 +440,12 @@ TEST_F(CliTest, ALineLongerThanATrackLineEndsTheRun) {
     EXPECT_NE(r.err.find("Line 2 format error,Please Check!!"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("line 2 is longer than 257 characters"), std::string::npos) << r.err;
     EXPECT_EQ(Lines(r.out).back(), "no card written");
+    // issue's records from standard input: kept no further than the line too long.
+    r = Run(Deck() + " issue - --track2 '{id}' --journal '" + Path("j.db") + "'",
+            {.stdinText = "id\n" + std::string(1 << 20, '1') + "\n"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("standard input: line 2 is longer than 65536 bytes"), std::string::npos)
+        << r.err;
 #ifndef _WIN32
     r = Run(Deck() + " write --from-file /dev/zero");
     EXPECT_EQ(r.status, 5) << r.err;

@@ -4,6 +4,7 @@
 // user_file_win32.cpp).
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -51,5 +52,13 @@ std::string SharedFileProblem(const std::vector<NamedFile>& files);
 // when it could not be written (the old file is then as it was).
 bool ReplaceFileWith(const std::filesystem::path& path, std::string_view bytes,
                      std::string* error = nullptr);
+
+// Creates a new file in `folder`, named `prefix` and a part nobody else has, for this program
+// alone: made by this call (O_EXCL|O_NOFOLLOW; CREATE_NEW), never a file or a link that another
+// user put there, and readable by its owner only (mode 0600; on Windows a DACL for the user and
+// SYSTEM). Its name in `path`; open for writing, in binary. nullptr, with the reason in *error,
+// when it cannot be made.
+std::FILE* CreatePrivateFile(const std::filesystem::path& folder, const std::string& prefix,
+                             std::filesystem::path& path, std::string* error = nullptr);
 
 }  // namespace tollwick

@@ -84,7 +84,34 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// A new file "<prefix><pid>-<random>" in `folder`, made here and now (never a file or a link that
+// was there before), the owner's alone. Its descriptor, or -1 with errno set.
+int CreateNew(const fs::path& folder, const std::string& prefix, fs::path& path) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        path = folder / (prefix + std::to_string(::getpid()) + "-" + std::to_string(random()));
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
 }  // namespace
+
+std::FILE* CreatePrivateFile(const fs::path& folder, const std::string& prefix, fs::path& path,
+                             std::string* error) {
+    const int fd = CreateNew(folder, prefix, path);
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        if (error) *error = Failure("cannot create a file in " + PathToUtf8(folder));
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(path.c_str());
+        }
+    }
+    return file;
+}
 
 LinkTarget FollowLinks(const fs::path& path) {
     return Follow(path, true);
@@ -104,16 +131,8 @@ bool ReplaceFileWith(const fs::path& path, std::string_view bytes, std::string* 
         return false;
     }
     const fs::path folder = FolderOf(target.path);
-    std::random_device random;
     fs::path temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = folder / ("." + target.path.filename().native() + ".tmp-" +
-                              std::to_string(::getpid()) + "-" + std::to_string(random()));
-        // Made here and now: never a file or a link that was there before.
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST) break;
-    }
+    const int fd = CreateNew(folder, "." + target.path.filename().native() + ".tmp-", temporary);
     if (fd < 0) {
         why = Failure("cannot create a file in " + PathToUtf8(folder));
         return false;

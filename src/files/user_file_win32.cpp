@@ -4,6 +4,8 @@
 // privilege that only administrators, or developer mode, grant. A planted link, the attack the
 // POSIX rule stops, has no counterpart here, so FollowLinks follows nothing itself: CreateFileW
 // follows a link when the file is opened.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -60,7 +62,50 @@ Identity IdentityOf(const fs::path& path) {
     return id;
 }
 
+// A new file "<prefix><pid>-<random>" in `folder`, made here and now (CREATE_NEW: never a file
+// that was there before), the user's alone. INVALID_HANDLE_VALUE with GetLastError set.
+HANDLE CreateNew(const fs::path& folder, const std::wstring& prefix,
+                 OwnerOnlyFileSecurity& ownerOnly, fs::path& path) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        path = folder /
+               (prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(random()));
+        HANDLE handle =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, ownerOnly.Attributes(), CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+        if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return handle;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
+
+std::FILE* CreatePrivateFile(const fs::path& folder, const std::string& prefix, fs::path& path,
+                             std::string* error) {
+    OwnerOnlyFileSecurity ownerOnly;
+    HANDLE handle = ownerOnly.Attributes()
+                        ? CreateNew(folder, WideFromUtf8(prefix), ownerOnly, path)
+                        : INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (error) {
+            *error = "cannot create a file in " + PathToUtf8(folder) + ": " +
+                     Win32ErrorText(GetLastError());
+        }
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (file == nullptr) {
+        if (fd >= 0) {
+            _close(fd);
+        } else {
+            CloseHandle(handle);
+        }
+        DeleteFileW(path.c_str());
+        if (error) *error = "cannot create a file in " + PathToUtf8(folder);
+    }
+    return file;
+}
 
 LinkTarget FollowLinks(const fs::path& path) {
     return {path, {}};
@@ -81,18 +126,9 @@ bool ReplaceFileWith(const fs::path& path, std::string_view bytes, std::string* 
         why = "cannot write " + PathToUtf8(path) + ": " + Win32ErrorText(GetLastError());
         return false;
     }
-    std::random_device random;
     fs::path temporary;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary =
-            folder / (L"." + path.filename().native() + L".tmp-" +
-                      std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(random()));
-        // CREATE_NEW: made here and now, never a file that was there before.
-        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, ownerOnly.Attributes(),
-                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
-    }
+    HANDLE handle =
+        CreateNew(folder, L"." + path.filename().native() + L".tmp-", ownerOnly, temporary);
     if (handle == INVALID_HANDLE_VALUE) {
         why =
             "cannot create a file in " + PathToUtf8(folder) + ": " + Win32ErrorText(GetLastError());
