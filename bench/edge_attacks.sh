@@ -213,9 +213,13 @@ line("--to-file a.txt --csv (dangling link to a.txt), exit %d" % r.returncode,
 
 # 6. Endless lines: memory and time of write --from-file /dev/zero and of a pipe of zeros.
 def peak(cmd, shell=False, limit=5.0):
+    def limits():
+        # Memory up to 3 GiB, files up to 512 MiB: a program that spools an endless pipe to
+        # the disk is stopped there (by SIGXFSZ) rather than filling it.
+        resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+        resource.setrlimit(resource.RLIMIT_FSIZE, (512 << 20, 512 << 20))
     p = subprocess.Popen(cmd, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS,
-                                                               (3 << 30, 3 << 30)))
+                         preexec_fn=limits)
     start, top = time.time(), 0
     pid = p.pid
     while p.poll() is None and time.time() - start < limit:
@@ -233,12 +237,17 @@ def peak(cmd, shell=False, limit=5.0):
         os.killpg(os.getpgid(pid), signal.SIGKILL) if shell else p.kill()
         p.wait()
         return "still running after %.0f s, peak RSS %d MB" % (limit, top // 1024)
-    return "exit %d after %.2f s, peak RSS %d MB" % (p.returncode, took, top // 1024)
+    how = "killed by signal %d" % -p.returncode if p.returncode < 0 else "exit %d" % p.returncode
+    return "%s after %.2f s, peak RSS %d MB" % (how, took, top // 1024)
 
 line("write --from-file /dev/zero", peak([CLI, "--simulate", "--deck", d, "write",
                                           "--from-file", "/dev/zero"]))
 line("cat /dev/zero | write --from-file -",
      peak("exec setsid sh -c 'cat /dev/zero | %s --simulate --deck %s write --from-file -'"
           % (CLI, d), shell=True))
+if run(["issue", "--help"]).returncode == 0:
+    line("cat /dev/zero | issue - (records from a pipe)",
+         peak("exec setsid sh -c 'cat /dev/zero | %s --simulate --deck %s issue - --track2 {id} "
+              "--journal %s/j.db'" % (CLI, d, work), shell=True))
 subprocess.run(["rm", "-rf", work])
 PYTHON
