@@ -1,27 +1,48 @@
 #include "cli/issue_data.h"
 
-#include <fstream>
-#include <iostream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <random>
+
+#include "files/card_data_file.h"
+#include "files/utf8_path.h"
 
 namespace tollwick {
 
 std::unique_ptr<SpooledInput> SpooledInput::FromStandardInput(std::string& error) {
     auto spool = std::make_unique<SpooledInput>();
     std::random_device random;
-    std::string name = "tollwick-issue-";
-    for (int i = 0; i < 4; ++i) name += std::to_string(random() % 10000);
-    spool->path_ = std::filesystem::temp_directory_path() / name;
-    // The records may hold account numbers: the copy is the owner's alone from its start.
-    std::ofstream out(spool->path_, std::ios::binary | std::ios::trunc);
-    std::error_code code;
-    std::filesystem::permissions(
-        spool->path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-        code);
-    if (out && !code) out << std::cin.rdbuf();
-    out.flush();
-    if (!out || code) {
-        error = "cannot keep standard input in " + spool->path_.string();
+    // The records may hold account numbers: the copy is the owner's alone from its start (0600;
+    // on Windows a DACL for the user alone). A name already taken is never written into.
+    std::FILE* out = nullptr;
+    for (int attempt = 0; attempt < 8 && !out; ++attempt) {
+        std::string name = "tollwick-issue-";
+        for (int i = 0; i < 4; ++i) name += std::to_string(random() % 10000);
+        spool->path_ = std::filesystem::temp_directory_path() / PathFromUtf8(name);
+        out = OpenCardDataFile(PathToUtf8(spool->path_));
+        if (out && !IsEmptyFile(out)) {
+            std::fclose(out);
+            out = nullptr;
+            errno = EEXIST;
+        }
+    }
+    const std::string where = "cannot keep standard input in " + PathToUtf8(spool->path_);
+    if (!out) {
+        error = where + ": " + std::strerror(errno);
+        spool->path_.clear();
+        return nullptr;
+    }
+    char buffer[1 << 16];
+    int problem = 0;
+    errno = 0;
+    for (std::size_t got; !problem && (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) {
+        if (std::fwrite(buffer, 1, got, out) != got) problem = errno ? errno : EIO;
+    }
+    if (!problem && std::ferror(stdin)) problem = errno ? errno : EIO;
+    if (std::fclose(out) != 0 && !problem) problem = errno ? errno : EIO;
+    if (problem) {
+        error = where + ": " + std::strerror(problem);
         return nullptr;
     }
     return spool;
