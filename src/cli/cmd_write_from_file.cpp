@@ -113,7 +113,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
         }
     }
     std::istream& in = path == "-" ? std::cin : file;
-    if (const int status = ctx.OpenSession(true)) return status;
+    if (const int status = ctx.OpenSession(true, options.timeout)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     const TrackSet formats = session.Layout().settings;

@@ -4,9 +4,9 @@ namespace tollwick {
 
 CliContext::~CliContext() = default;
 
-int CliContext::OpenSession(bool cardAfterCard) {
+int CliContext::OpenSession(bool cardAfterCard, double timeoutSeconds) {
     if (!signals_) signals_.emplace();
-    session_ = std::make_unique<Session>(options_, out_, cardAfterCard);
+    session_ = std::make_unique<Session>(options_, out_, cardAfterCard, TimeoutOf(timeoutSeconds));
     return session_->Prepare();
 }
 

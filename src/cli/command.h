@@ -27,8 +27,10 @@ class CliContext {
     Output& Out() { return out_; }
 
     // Takes the signals and sets up the reader. cardAfterCard: the virtual reader swipes the
-    // deck's cards in turn. kExitDone, or the status of what failed (said).
-    int OpenSession(bool cardAfterCard);
+    // deck's cards in turn. timeoutSeconds: the command's --timeout, which also bounds each wait
+    // for the deck's or the profile's lock while another Tollwick holds it (0: no limit).
+    // kExitDone, or the status of what failed (said).
+    int OpenSession(bool cardAfterCard, double timeoutSeconds = kDefaultTimeoutSeconds);
     Session& ReaderSession() { return *session_; }
 
     // The end of a command run: after an interrupt or a failure of standard output the reader is

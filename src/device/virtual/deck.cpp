@@ -4,6 +4,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
+#include "carddata/card_summary.h"
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
 #include "files/folder_check.h"
@@ -88,7 +89,31 @@ std::optional<FaultRates> FaultsFromJson(const nlohmann::json& json, std::string
     return rates;
 }
 
+// The keys of `object` that are not `known`, with their values as JSON text.
+std::map<std::string, std::string> OtherKeys(const nlohmann::json& object,
+                                             std::initializer_list<std::string_view> known) {
+    std::map<std::string, std::string> other;
+    for (const auto& [key, value] : object.items()) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) other[key] = value.dump();
+    }
+    return other;
+}
+
+void PutOtherKeys(const std::map<std::string, std::string>& other, nlohmann::json& object) {
+    for (const auto& [key, text] : other) {
+        object[key] = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    }
+}
+
 }  // namespace
+
+void ApplyCardChange(VirtualCard& card, const CardChange& change) {
+    for (std::size_t t = 0; t < 3; ++t) {
+        if (!change.tracks[t]) continue;
+        card.tracks[t] = change.tracks[t]->bits;
+        card.faint[t] = change.tracks[t]->faint;
+    }
+}
 
 const std::array<FaultInfo, kFaultCount>& FaultTable() {
     static const std::array<FaultInfo, kFaultCount> kTable{{
@@ -263,12 +288,14 @@ std::string DeckToJson(const Deck& deck) {
             if (card.faint[t]) faint.push_back(t + 1);
         }
         if (!faint.empty()) entry["faint_tracks"] = std::move(faint);
+        PutOtherKeys(card.otherKeys, entry);
         cards.push_back(std::move(entry));
     }
     // A deck without dirt is written as before, so that older programs still read it.
     nlohmann::json doc = nlohmann::json::object();
     if (deck.seed != 1) doc["seed"] = deck.seed;
     if (!deck.faults.Empty()) doc["faults"] = FaultsToJson(deck.faults);
+    PutOtherKeys(deck.otherKeys, doc);
     doc["cards"] = std::move(cards);
     return doc.dump(2) + "\n";
 }
@@ -278,6 +305,7 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
         if (error) *error = std::move(why);
         return std::nullopt;
     };
+    if (json.find('\0') != std::string::npos) return fail("holds a zero byte: not a deck");
     const nlohmann::json doc = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
     if (doc.is_discarded()) return fail("not valid JSON");
     if (!doc.is_object() || !doc.contains("cards") || !doc["cards"].is_array()) {
@@ -295,6 +323,7 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
         if (!rates) return fail("the deck's faults " + why);
         deck.faults = *rates;
     }
+    deck.otherKeys = OtherKeys(doc, {"seed", "faults", "cards"});
     for (const auto& entry : doc["cards"]) {
         if (!entry.is_object()) return fail("a card is not an object");
         VirtualCard card;
@@ -345,6 +374,8 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
                 card.faint[static_cast<std::size_t>(track.get<int64_t>() - 1)] = true;
             }
         }
+        card.otherKeys = OtherKeys(entry, {"name", "track1", "track2", "track3", "reversed",
+                                           "weak_spot", "faults", "faint_tracks"});
         if (card.name.empty()) card.name = "Card " + number;
         deck.cards.push_back(std::move(card));
     }
@@ -362,7 +393,8 @@ bool InAFolderThatIsThere(const std::filesystem::path& path, std::string* error)
 
 }  // namespace
 
-std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error) {
+std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error,
+                                     const LockWait& wait) {
     if (!InAFolderThatIsThere(path, error)) return std::nullopt;
     // A missing file, or an empty one left by a run that died before its first save, gets the
     // sample deck; the lock keeps two programs starting at once from both writing it.
@@ -385,7 +417,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
             if (!deck) why = PathToUtf8(path) + ": " + parseError;
             return std::nullopt;
         },
-        &why);
+        &why, wait);
     if (!done || !deck) {
         if (error) *error = why;
         return std::nullopt;
@@ -394,7 +426,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
 }
 
 bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(Deck&)>& change,
-                    std::string* error) {
+                    std::string* error, const LockWait& wait) {
     if (!InAFolderThatIsThere(path, error)) return false;
     std::string why;
     const bool done = RewriteFileLocked(
@@ -420,7 +452,7 @@ bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(
             }
             return DeckToJson(*deck);
         },
-        &why);
+        &why, wait);
     if (!done || !why.empty()) {
         if (error) *error = why;
         return false;
@@ -438,16 +470,21 @@ bool SaveDeck(const std::filesystem::path& path, const Deck& deck, std::string* 
         error);
 }
 
-bool SaveDeckCard(const std::filesystem::path& path, std::size_t index, const VirtualCard& card,
-                  std::string* error) {
+bool SaveCardChange(const std::filesystem::path& path, const CardChange& change,
+                    const TrackSet& formats, VirtualCard* saved, std::string* error,
+                    const LockWait& wait) {
     return UpdateDeckFile(
         path,
         [&](Deck& stored) {
-            if (index >= stored.cards.size()) return false;
-            stored.cards[index] = card;
+            if (change.index >= stored.cards.size()) return false;
+            VirtualCard& card = stored.cards[change.index];
+            const TrackBytes before = card.tracks;
+            ApplyCardChange(card, change);
+            card.name = ChangedCardName(before, card.tracks, formats);
+            if (saved) *saved = card;
             return true;
         },
-        error);
+        error, wait);
 }
 
 }  // namespace tollwick
