@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang pkg-config
-    libhidapi-dev libsimpleini-dev libcli11-dev nlohmann-json3-dev libsodium-dev
+    libhidapi-dev libsimpleini-dev libcli11-dev nlohmann-json3-dev libsodium-dev libsqlite3-dev
+    python3
     libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev fonts-wqy-zenhei xvfb xauth
     "$@"

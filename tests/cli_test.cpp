@@ -837,4 +837,44 @@ TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
     EXPECT_LT(r.took, std::chrono::seconds(5));
 }
 
+// issue: what the command line adds to the issuing run (whose rules the issuance tests pin):
+// standard input, the journal kept between runs and refused to another, the exit statuses.
+TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
+    std::ofstream(Path("data.csv")) << "id,name\n101,AL\n102,BO\n103,CY\n";
+    const std::string data = " '" + Path("data.csv") + "'";
+    const std::string journalFile = " --journal '" + Path("j.db") + "'";
+    const std::string issue = Deck() + " --pace 0 --json issue" + data +
+                              " --track1 'A{name}' --track2 '{id}' --verify" + journalFile;
+    const Result first = Run(issue);
+    ASSERT_EQ(first.status, 0) << first.err;
+    std::vector<Json> objects = JsonLines(first.out);
+    ASSERT_EQ(objects.size(), 4u) << first.out;
+    EXPECT_EQ(objects[2]["row"], 3);
+    EXPECT_EQ(objects[2]["status"], "verified");
+    EXPECT_EQ(objects[3]["records_written"], 3);
+
+    // The same command again: nothing left to write. The journal holds no track text.
+    const Result again = Run(issue);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(JsonLines(again.out).back()["records_done_before"], 3);
+    const Result journal = Run("--json journal '" + Path("j.db") + "'");
+    ASSERT_EQ(journal.status, 0) << journal.err;
+    EXPECT_EQ(JsonLines(journal.out).size(), 4u);
+    EXPECT_EQ(JsonLines(journal.out).front()["track2"], "{id}");
+    EXPECT_EQ(ReadFile(dir_ / "j.db").find("102"), std::string::npos);
+
+    // Another template, or a record that cannot be written (from standard input): refused
+    // before any card, with the row named.
+    const Result other = Run(Deck() + " issue" + data + " --track2 '{id}0'" + journalFile);
+    EXPECT_EQ(other.status, 2);
+    EXPECT_NE(other.err.find("belongs to another run"), std::string::npos) << other.err;
+    ChildProcess::Options input;
+    input.stdinText = "id\n1\nX\n";
+    const Result bad =
+        Run(Deck() + " issue - --track2 '{id}' --journal '" + Path("k.db") + "'", input);
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("row 2 (line 3), track 2: character 'X'"), std::string::npos) << bad.err;
+    EXPECT_FALSE(fs::exists(dir_ / "k.db"));
+}
+
 }  // namespace

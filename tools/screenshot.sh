@@ -37,7 +37,8 @@ QT_QPA_PLATFORM=xcb timeout 60 xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96 -b
     "$program" "$work/Tollwick.ini" "$work" >/dev/null
 
 for picture in main-window.png swipe-window.png virtual-reader.png inspector.png \
-    inspector-parity.png fields.png verify-swipe.png verify-failed.png setup.png; do
+    inspector-parity.png fields.png verify-swipe.png verify-failed.png setup.png \
+    issue-window.png; do
     cp "$work/$picture" "$output/$picture"
     echo "screenshot: $output/$picture"
 done

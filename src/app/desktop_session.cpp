@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include <QAction>
+
 #include "app/inspector_window.h"
 #include "app/message_box_seam.h"
 #include "app/swipe_dlg.h"
@@ -29,7 +31,8 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
       link_(*backend_, clock),
       commands_(link_),
       readerControl_(commands_),
-      messageBoxes_(messageBoxes) {
+      messageBoxes_(messageBoxes),
+      profile_(profile) {
     window_ = std::make_unique<CTollwickDlg>(
         MainWindowServices{profile, readerControl_, messageBoxes, format_});
     view_ = std::make_unique<QtJobView>(*window_, clock);
@@ -64,10 +67,29 @@ DesktopSession::DesktopSession(std::unique_ptr<HidBackend> backend, ProfileStore
             tools, [tools, card] { tools->OnCardRead(card); }, Qt::QueuedConnection);
     });
     WireDialogs(profile, messageBoxes);
+    issueAction_ = new QAction(QStringLiteral("I&ssue cards\u2026"), this);
+    connect(issueAction_, &QAction::triggered, this, &DesktopSession::ShowIssue);
+    window_->AddContextMenuAction(issueAction_);
+}
+
+IssueWindow& DesktopSession::Issue() {
+    if (!issueWindow_) {
+        issueWindow_ =
+            std::make_unique<IssueWindow>(*monitor_, profile_, messageBoxes_, *issueDialogs_);
+    }
+    return *issueWindow_;
+}
+
+void DesktopSession::ShowIssue() {
+    IssueWindow& issue = Issue();
+    issue.showNormal();
+    issue.raise();
+    issue.activateWindow();
 }
 
 DesktopSession::~DesktopSession() {
     Stop();
+    issueWindow_.reset();
     reports_.SetWakeUp({});
     reads_.SetListener({});
 }
@@ -110,6 +132,7 @@ void DesktopSession::OnWindowFinished() {
     Stop();
     cardJobs_->Files().CloseFiles();
     if (cardTools_->InspectorBuilt()) cardTools_->Inspector().hide();
+    if (issueWindow_) issueWindow_->hide();
 }
 
 }  // namespace tollwick

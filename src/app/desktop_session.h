@@ -8,6 +8,8 @@
 
 #include "app/card_jobs_controller.h"
 #include "app/card_tools.h"
+#include "app/file_dialog_seam.h"
+#include "app/issue_window.h"
 #include "app/qt_job_view.h"
 #include "app/reader_control.h"
 #include "app/setup_dlg.h"
@@ -58,6 +60,13 @@ class DesktopSession final : public QObject {
     CardJobsController& CardJobs() { return *cardJobs_; }
     // The context menu's Inspector, Export last card and Verify after write.
     CardTools& Tools() { return *cardTools_; }
+    // The context menu's "Issue cards…": the window, built when first asked for.
+    IssueWindow& Issue();
+    void ShowIssue();
+    bool IssueBuilt() const { return issueWindow_ != nullptr; }
+    QAction* IssueAction() const { return issueAction_; }
+    // Tests answer the Issue cards window's file dialogs through their own seam.
+    void SetIssueFileDialogs(FileDialogSeam& dialogs) { issueDialogs_ = &dialogs; }
     bool Ticking() const { return timer_.isActive(); }
     // The bus is being watched for a reader to be plugged in.
     bool WatchingForReader() const { return readerWatch_.isActive(); }
@@ -80,6 +89,11 @@ class DesktopSession final : public QObject {
     std::unique_ptr<CardJobsController> cardJobs_;  // goes before the monitor
     std::unique_ptr<CardTools> cardTools_;          // goes before the window
     MessageBoxSeam& messageBoxes_;
+    ProfileStore& profile_;
+    QtFileDialogSeam ownIssueDialogs_;
+    FileDialogSeam* issueDialogs_ = &ownIssueDialogs_;
+    QAction* issueAction_ = nullptr;
+    std::unique_ptr<IssueWindow> issueWindow_;  // goes before the monitor
     // Timer 1: single-shot, armed again after each tick (50 ms), or at once when a worker reports
     // a card, so that no tick overlaps another even when one waits for a message box.
     QTimer timer_;

@@ -14,7 +14,17 @@ QStringList QtFileDialogSeam::ExportFilters() {
 
 std::optional<QString> QtFileDialogSeam::ChooseCardFile(QWidget* parent, Purpose purpose) {
     QFileDialog dialog(parent);
-    if (purpose == Purpose::kExport) {
+    if (purpose == Purpose::kIssueData || purpose == Purpose::kIssueJournal) {
+        const bool data = purpose == Purpose::kIssueData;
+        dialog.setWindowTitle(data ? QStringLiteral("Open data file")
+                                   : QStringLiteral("Journal of the run"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(data ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+        dialog.setNameFilters(data ? QStringList{QStringLiteral("Data File(*.csv *.jsonl)"),
+                                                 QStringLiteral("All File(*.*)")}
+                                   : QStringList{QStringLiteral("Journal(*.journal *.db)"),
+                                                 QStringLiteral("All File(*.*)")});
+    } else if (purpose == Purpose::kExport) {
         dialog.setWindowTitle(QStringLiteral("Export last card"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);

@@ -12,9 +12,11 @@ namespace tollwick {
 class FileDialogSeam {
   public:
     enum class Purpose {
-        kToFile,    // a file that does not exist yet may be named
-        kFromFile,  // an existing file
-        kExport,    // a JSON file to save (an existing one is replaced, after asking)
+        kToFile,        // a file that does not exist yet may be named
+        kFromFile,      // an existing file
+        kExport,        // a JSON file to save (an existing one is replaced, after asking)
+        kIssueData,     // Issue cards: an existing CSV or JSON-lines file
+        kIssueJournal,  // Issue cards: a journal, existing (to resume) or new
     };
     virtual ~FileDialogSeam() = default;
     // The path the operator chose, or nothing when the dialog was cancelled.

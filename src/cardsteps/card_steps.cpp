@@ -189,6 +189,7 @@ WriteAttempt WriteAndCheck(ReaderCommands& reader, TrackTexts& texts, WriteRound
                            const StepWait& wait) {
     WriteAttempt attempt;
     const TrackSet formats = round.Formats();
+    if (!round.BeforeWrite()) return attempt;  // kStopped: nothing was sent
     attempt.write = WriteCard(reader, texts, formats, wait);
     if (attempt.write != StepOutcome::kDone || !round.VerifyAfterWrite()) return attempt;
     attempt.check = WriteCheck::kNotReadBack;

@@ -134,6 +134,9 @@ class WriteRound {
     virtual TrackSet Formats() = 0;
     // Whether the next card written is read back and compared.
     virtual bool VerifyAfterWrite() = 0;
+    // The write block is about to go out (a journal records the attempt first). False: it is
+    // not sent, and the round ends (kStopped).
+    virtual bool BeforeWrite() { return true; }
     // The reader wrote the card and it is about to be read back (ask for the same card again).
     // False: it is not read back, and the round ends (kStopped).
     virtual bool BeforeReadBack() { return true; }

@@ -1,7 +1,5 @@
 #include "cli/card_results.h"
 
-#include <sstream>
-
 #include "carddata/hex.h"
 #include "carddata/text_filter.h"
 #include "cli/interrupt.h"
@@ -105,32 +103,10 @@ std::string CardLines(const CardTracks& card) {
 
 std::optional<std::string> CheckTrackText(int index, const std::string& text,
                                           const TrackSettings& settings, DataType type, int limit) {
-    const std::string track = "--track" + std::to_string(index + 1);
-    if (static_cast<int>(text.size()) > limit) {
-        return track + ": " + std::to_string(text.size()) +
-               " characters, this track holds at most " + std::to_string(limit);
-    }
-    if (auto refused = FirstRefusedCharacter(text, settings, type)) {
-        const char ch = text[*refused];
-        std::ostringstream why;
-        why << track << ": character ";
-        if (ch >= 0x20 && ch < 0x7F) {
-            why << "'" << ch << "'";
-        } else {
-            why << "0x" << std::hex << (static_cast<int>(static_cast<unsigned char>(ch)));
-        }
-        why << " at position " << std::dec << *refused + 1 << " cannot be written on this track";
-        if (type == DataType::kRaw) {
-            why << " (Raw Type takes hexadecimal digits)";
-        } else if (ch == settings.startSentinel || ch == settings.endSentinel) {
-            why << " (it is the track's sentinel, which is added when writing)";
-        }
-        return why.str();
-    }
-    if (type == DataType::kRaw && text.size() % 2 != 0) {
-        return track + ": hexadecimal text needs an even number of digits";
-    }
-    return std::nullopt;
+    const auto fault = FindTrackTextFault(text, settings, type, limit);
+    if (!fault) return std::nullopt;
+    return "--track" + std::to_string(index + 1) + ": " +
+           TrackTextFaultText(*fault, text, settings, type, limit);
 }
 
 }  // namespace tollwick

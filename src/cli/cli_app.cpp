@@ -17,8 +17,9 @@ namespace {
 
 // Every command, in the order of --help.
 constexpr Command (*kCommands[])(CLI::App&) = {
-    AddInfoCommand,       AddReadCommand, AddWriteCommand,  AddEraseCommand,  AddDensityCommand,
-    AddCoercivityCommand, AddBeepCommand, AddEncodeCommand, AddDecodeCommand, AddInspectCommand,
+    AddInfoCommand,       AddReadCommand,    AddWriteCommand,  AddEraseCommand,  AddDensityCommand,
+    AddCoercivityCommand, AddBeepCommand,    AddEncodeCommand, AddDecodeCommand, AddInspectCommand,
+    AddIssueCommand,      AddJournalCommand, AddListCommand,
 };
 
 bool AsksForJson(int argc, char** argv) {

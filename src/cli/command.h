@@ -31,6 +31,10 @@ class CliContext {
     // for the deck's or the profile's lock while another Tollwick holds it (0: no limit).
     // kExitDone, or the status of what failed (said).
     int OpenSession(bool cardAfterCard, double timeoutSeconds = kDefaultTimeoutSeconds);
+    // Takes the signals (before any thread is started) for a command that opens readers itself.
+    void WatchSignals() {
+        if (!signals_) signals_.emplace();
+    }
     Session& ReaderSession() { return *session_; }
 
     // The end of a command run: after an interrupt or a failure of standard output the reader is
@@ -64,6 +68,9 @@ Command AddBeepCommand(CLI::App& app);
 Command AddEncodeCommand(CLI::App& app);
 Command AddDecodeCommand(CLI::App& app);
 Command AddInspectCommand(CLI::App& app);
+Command AddIssueCommand(CLI::App& app);
+Command AddJournalCommand(CLI::App& app);
+Command AddListCommand(CLI::App& app);
 
 // "1 card", "3 cards", "no card".
 std::string Cards(int count);

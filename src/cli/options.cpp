@@ -28,6 +28,20 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
         ->check(OneOf({"iso", "aamva", "cadmv", "user", "raw"}));
     app.add_flag("--json", g.json, "Print results as JSON, one object per line");
     app.add_flag("-q,--quiet", g.quiet, "Batch commands: no per-card lines, only the summary");
+    app.add_option("--device", g.device,
+                   "The reader to use, by its path or serial number (see list); default: the "
+                   "first one found")
+        ->type_name("PATH|SERIAL");
+    app.add_option("--readers", g.readers,
+                   "With --simulate: this many virtual readers, virtual:1 to virtual:N, each with "
+                   "its own deck (--deck D gives D.1 ... D.N) and pace")
+        ->type_name("N")
+        ->check(WholeNumber(1, 16));
+    app.add_option("--pace", g.pace,
+                   "With --simulate: milliseconds from arming to the virtual swipe (default "
+                   "150; each further reader a quarter slower)")
+        ->type_name("MS")
+        ->check(WholeNumber(0, 60000));
     app.add_flag("--mask", g.mask,
                  "Mask account numbers (first six and last four digits shown) in everything "
                  "this run prints: track texts, fields, JSON, CSV rows and messages");
@@ -36,6 +50,8 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& g) {
 std::optional<std::string> CheckGlobalOptions(const GlobalOptions& g) {
     if (!g.simulate && !g.deckPath.empty()) return "--deck goes with --simulate";
     if (!g.simulate && g.cardGiven) return "--card goes with --simulate";
+    if (!g.simulate && g.readers != 1) return "--readers goes with --simulate";
+    if (!g.simulate && g.pace >= 0) return "--pace goes with --simulate";
     return std::nullopt;
 }
 

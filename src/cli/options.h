@@ -22,6 +22,9 @@ struct GlobalOptions {
     std::string format = "iso";
     bool json = false;
     bool quiet = false;  // batch commands: no per-card lines, only the summary
+    std::string device;  // --device: a reader's path or serial number (see list)
+    int readers = 1;     // --readers: how many virtual readers (--simulate)
+    int pace = -1;       // --pace: ms from arming to the virtual swipe; -1: the default
     bool mask = false;   // account numbers masked in everything the run prints
 };
 

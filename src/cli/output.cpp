@@ -93,14 +93,18 @@ void Output::Progress(int card, std::optional<int> of) {
     progressShown_ = true;
 }
 
-void Output::SwipePrompt() {
+void Output::Status(std::string_view line) {
     if (progress_ == ProgressStyle::kNone) return;
     if (progress_ == ProgressStyle::kLines) {
-        std::cerr << kSwipePrompt << std::endl;
+        std::cerr << line << std::endl;
         return;
     }
-    std::cerr << "\r\033[K" << kSwipePrompt << std::flush;
+    std::cerr << "\r\033[K" << line << std::flush;
     progressShown_ = true;
+}
+
+void Output::SwipePrompt() {
+    Status(kSwipePrompt);
 }
 
 int Output::Close(int status) {

@@ -51,6 +51,8 @@ class Output {
     // On a terminal: "card n of N" (or "card n") on standard error until the next output; on a
     // console that cannot rewrite a line, one such line per card.
     void Progress(int card, std::optional<int> of);
+    // On a terminal: any such line ("12 of 40 records, 31 cards/min, 1 min left").
+    void Status(std::string_view line);
     // On a terminal: kSwipePrompt on standard error until the next output (a command that waits
     // for one card).
     void SwipePrompt();

@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "cli/interrupt.h"
+#include "cli/issue_readers.h"
+#include "device/device_choice.h"
 #include "device/virtual/deck.h"
 #include "files/utf8_path.h"
 #include "settings/stored_settings.h"
@@ -38,12 +40,29 @@ int Session::Prepare() {
     std::unique_ptr<HidBackend> inner;
     if (!options_.simulate) {
         inner = MakeHidapiBackend();
+        if (!options_.device.empty()) {
+            inner = std::make_unique<ChosenDeviceBackend>(std::move(inner), options_.device);
+        }
     } else {
+        // --device virtual:K picks one of the --readers virtual readers, with its deck.
+        int index = 1;
+        if (!options_.device.empty()) {
+            const std::string prefix = "virtual:";
+            const std::string k = options_.device.substr(
+                options_.device.starts_with(prefix) ? prefix.size() : options_.device.size());
+            index = k.empty() || k.size() > 2 ? 0 : std::atoi(k.c_str());
+            if (index < 1 || index > options_.readers) {
+                return out_.Fail(kExitNoReader, "no virtual reader " + options_.device +
+                                                    " (there are virtual:1 to virtual:" +
+                                                    std::to_string(options_.readers) + ")");
+            }
+        }
+        deckPath_ = VirtualDeckPath(options_, index);
         Deck deck = SampleDeck();
-        if (!options_.deckPath.empty()) {
+        if (!deckPath_.empty()) {
             std::string error;
-            auto loaded = LoadOrCreateDeck(PathFromUtf8(options_.deckPath), &error,
-                                           LockWait{lockLimit_, InterruptStop()});
+            auto loaded =
+                LoadOrCreateDeck(deckPath_, &error, LockWait{lockLimit_, InterruptStop()});
             if (!loaded) {
                 if (Interrupted()) return out_.Fail(kExitInterrupted, "interrupted; " + error);
                 return out_.Fail(kExitFileFailed, "cannot use the deck: " + error);
@@ -95,7 +114,7 @@ DataTypeLayout Session::Layout() {
 }
 
 int Session::SaveDeck() {
-    if (!virtualReader_ || options_.deckPath.empty()) return kExitDone;
+    if (!virtualReader_ || deckPath_.empty()) return kExitDone;
     std::vector<CardChange> changes;
     {
         std::lock_guard lock(changedMutex_);
@@ -109,8 +128,7 @@ int Session::SaveDeck() {
     for (const CardChange& change : changes) {
         std::string error;
         VirtualCard saved;
-        if (!SaveCardChange(PathFromUtf8(options_.deckPath), change, formats, &saved, &error,
-                            wait)) {
+        if (!SaveCardChange(deckPath_, change, formats, &saved, &error, wait)) {
             if (wait.stop.stop_requested()) {
                 return out_.Fail(kExitInterrupted, "interrupted; the deck was not saved: " + error);
             }

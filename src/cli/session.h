@@ -72,6 +72,7 @@ class Session {
     bool cardAfterCard_;
     std::unique_ptr<VirtualReader> virtualReader_;
     std::optional<std::chrono::milliseconds> lockLimit_;
+    std::filesystem::path deckPath_;  // the virtual reader's deck file, if any
     std::mutex changedMutex_;
     std::vector<CardChange> changes_;  // not yet in the deck file, in the order they came
     std::unique_ptr<HidBackend> backend_;

@@ -14,6 +14,7 @@ struct HidDeviceInfo {
     std::string path;
     uint16_t vendorId = 0;
     uint16_t productId = 0;
+    std::string serial{};  // the serial number the device gives (ASCII), empty when none
 };
 
 // One open HID interface. Reports carry the report id in byte 0 in both directions.

@@ -58,7 +58,11 @@ class HidapiBackend final : public HidBackend {
         hid_device_info* list = hid_enumerate(vendorId, productId);
         for (hid_device_info* d = list; d != nullptr; d = d->next) {
             if (d->vendor_id == vendorId && d->product_id == productId && d->path != nullptr) {
-                found.push_back({d->path, d->vendor_id, d->product_id});
+                std::string serial;
+                for (const wchar_t* c = d->serial_number; c != nullptr && *c != 0; ++c) {
+                    serial.push_back(*c > 0x20 && *c < 0x7F ? static_cast<char>(*c) : '?');
+                }
+                found.push_back({d->path, d->vendor_id, d->product_id, serial});
             }
         }
         hid_free_enumeration(list);

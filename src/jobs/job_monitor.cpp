@@ -311,6 +311,17 @@ void JobMonitor::CompareBranch(const CardReport& report) {
     view.Repaint();
 }
 
+bool JobMonitor::StartJob(std::function<void(JobContext, std::stop_token)> worker) {
+    JobContext context = context_;
+    const bool started = runner_.Start(
+        [context, worker = std::move(worker)](std::stop_token stop) { worker(context, stop); });
+    if (!started) {
+        context_.view.SetMessageLineDirectly("Create Thread fail!");
+        context_.view.ShowSwipe(false);
+    }
+    return started;
+}
+
 void JobMonitor::StartWorker(std::function<void(JobContext, std::stop_token)> worker) {
     JobContext context = context_;
     if (!runner_.Start([context, worker = std::move(worker)](std::stop_token stop) {

@@ -90,6 +90,10 @@ class JobMonitor {
     // disarmed. Reports not shown yet go with the window.
     void StopForClose();
     bool WorkerActive() const { return runner_.Active(); }
+    // A job of a window of its own (Issue cards), after its launch has stopped any job before
+    // it: `worker` runs on the job thread. False when it could not be started (the message line
+    // says "Create Thread fail!" and the swipe window is hidden).
+    bool StartJob(std::function<void(JobContext, std::stop_token)> worker);
 
     // The start-up password entry is still open: the connection sequence leaves the window
     // disabled, and the password entry enables it once the password is accepted.

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -68,6 +69,16 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
         shown.push_back(text);
         // A copy runs, so that the callback may clear or replace itself while it runs.
         if (const auto run = whileShown) run(text);
+    }
+    // Questions: each asked is kept, answered from `answers` (none left: the second button).
+    std::vector<QString> asked;
+    std::deque<bool> answers;
+    bool Ask(QWidget*, const QString& text, const QString&, const QString&) override {
+        asked.push_back(text);
+        if (answers.empty()) return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
 };
 

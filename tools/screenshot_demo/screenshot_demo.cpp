@@ -2,12 +2,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTableWidget>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
@@ -18,6 +22,7 @@
 #include "app/card_tools.h"
 #include "app/desktop_session.h"
 #include "app/inspector_window.h"
+#include "app/issue_window.h"
 #include "app/setup_dlg.h"
 #include "app/swipe_dlg.h"
 #include "app/virtual_reader_window.h"
@@ -185,6 +190,38 @@ void StartScreenshotDemo(DesktopSession& session, VirtualReaderWindow* readerWin
                          [window, dir] {
                              Save(window, dir.filePath("verify-failed.png"));
                              CloseBox();
+                         }});
+    }
+    if (readerWindow != nullptr) {
+        // Issue cards: a small member list on blank cards, the virtual reader swiping by itself.
+        IssueWindow* issue = &session.Issue();
+        const QString data = dir.filePath("members.csv");
+        steps.push_back({"Issue cards", [window] { return window->isEnabled(); },
+                         [&session, window, issue, readerWindow, data, dir] {
+                             window->SwipeWindow().reject();  // Cancel the write job
+                             QFile csv(data);
+                             csv.open(QIODevice::WriteOnly);
+                             csv.write(
+                                 "name,pan,exp\n\"DOE/JANE\",4111 1111 1111 111,2812\n"
+                                 "\"ROE/RICHARD\",5500 0000 0000 000,2901\n"
+                                 "\"POE/EDGAR\",3400 0000 0000 00,2705\n"
+                                 "\"LOVELACE/ADA\",6011 0000 0000 000,3011\n");
+                             csv.close();
+                             session.ShowIssue();
+                             issue->OpenData(data);
+                             issue->Template(0)->setText("B{luhn:pan}^{name}^{exp}");
+                             issue->Template(1)->setText("{luhn:pan}={exp}");
+                             issue->JournalPath()->setText(dir.filePath("members.journal"));
+                             issue->Verify()->setChecked(true);
+                             readerWindow->SelectCard(0);
+                             readerWindow->SetAutoSwipe(true);
+                             issue->Start();
+                         }});
+        steps.push_back({"cards issued", [issue] { return issue->Records()->rowCount() >= 4; },
+                         [issue, readerWindow, dir] {
+                             Save(issue, dir.filePath("issue-window.png"));
+                             issue->Stop();
+                             readerWindow->SetAutoSwipe(false);
                          }});
     }
     // Setup with the formats of the Raw type: every combo says "8" or "NONE", whole.

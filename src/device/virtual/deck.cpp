@@ -14,9 +14,6 @@
 namespace tollwick {
 namespace {
 
-// A deck of a few hundred cards is far below this; anything larger is not a deck.
-constexpr std::size_t kMaxDeckBytes = std::size_t{16} << 20;
-
 std::vector<uint8_t> WrittenToRecorded(const std::vector<uint8_t>& written) {
     std::vector<uint8_t> recorded;
     recorded.reserve(written.size());
@@ -382,6 +379,17 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
     return deck;
 }
 
+std::optional<std::string> DeckFileText(const Deck& deck, std::size_t maxBytes,
+                                        std::string* error) {
+    std::string text = DeckToJson(deck);
+    if (text.size() <= maxBytes) return text;
+    if (error) {
+        *error = "the deck would grow to " + std::to_string(text.size()) + " bytes, more than " +
+                 std::to_string(maxBytes) + " a deck file may hold";
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 // A deck goes into a folder that is there: no folder is made for it.
@@ -450,7 +458,10 @@ bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(
                 why = PathToUtf8(path) + " no longer holds that card";
                 return std::nullopt;
             }
-            return DeckToJson(*deck);
+            std::string tooLarge;
+            auto text = DeckFileText(*deck, kMaxDeckBytes, &tooLarge);
+            if (!text) why = PathToUtf8(path) + ": " + tooLarge + "; it is left as it was";
+            return text;
         },
         &why, wait);
     if (!done || !why.empty()) {

@@ -132,6 +132,14 @@ std::string DeckToJson(const Deck& deck);
 // (the parser would drop what follows it, and a rewrite would lose it).
 std::optional<Deck> DeckFromJson(const std::string& json, std::string* error = nullptr);
 
+// The largest deck file read or written: a deck of a few hundred cards is far below this, and a
+// deck never grows past it, so that every deck file the program writes it can read again.
+inline constexpr std::size_t kMaxDeckBytes = std::size_t{16} << 20;
+// The text a deck file gets (DeckToJson), or nothing when it would be longer than maxBytes: it
+// could not be read back (*error says so, with the sizes).
+std::optional<std::string> DeckFileText(const Deck& deck, std::size_t maxBytes,
+                                        std::string* error = nullptr);
+
 // Deck files hold card data: they are created 0600 and rewritten under their lock (see
 // files/locked_file.h), so that two programs on one deck never lose a card either wrote. `wait`
 // says how long a lock that another process holds is waited for, and what ends the wait; a
