@@ -64,7 +64,7 @@ int Session::Prepare() {
             auto loaded =
                 LoadOrCreateDeck(deckPath_, &error, LockWait{lockLimit_, InterruptStop()});
             if (!loaded) {
-                if (Interrupted()) return out_.Fail(kExitInterrupted, "interrupted; " + error);
+                if (Interrupted()) return out_.Fail(kExitInterrupted, error);
                 return out_.Fail(kExitFileFailed, "cannot use the deck: " + error);
             }
             deck = std::move(*loaded);
@@ -130,7 +130,7 @@ int Session::SaveDeck() {
         VirtualCard saved;
         if (!SaveCardChange(deckPath_, change, formats, &saved, &error, wait)) {
             if (wait.stop.stop_requested()) {
-                return out_.Fail(kExitInterrupted, "interrupted; the deck was not saved: " + error);
+                return out_.Fail(kExitInterrupted, error + "; the deck was not saved");
             }
             return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
         }
