@@ -4,6 +4,7 @@
 
 #include "cli/issue_data.h"
 #include "cli/issue_output.h"
+#include "files/utf8_path.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {
@@ -19,15 +20,20 @@ int RunIssue(CliContext& ctx, const IssueOptions& options) {
         if (!rows) return out.Fail(kExitUsage, "--rows " + options.rows + " " + error);
         request.rows = *rows;
     }
+    if (const int status =
+            ctx.CheckFileRoles({{"DATA", options.data}, {"--journal", options.journal}})) {
+        return status;
+    }
     std::unique_ptr<SpooledInput> spool;
     if (options.data == "-") {
         spool = SpooledInput::FromStandardInput(error);
+        if (!spool && Interrupted()) return ctx.Interrupt("no card written");
         if (!spool) return out.Fail(kExitFileFailed, error);
     }
-    request.data = spool ? spool->Path() : std::filesystem::path(options.data);
+    request.data = spool ? spool->Path() : PathFromUtf8(options.data);
     request.dataName = spool ? "standard input" : options.data;
     request.templates = options.templates;
-    request.journal = options.journal;
+    request.journal = PathFromUtf8(options.journal);
     request.type = FormatType(global);
     const ProfileStore profile(ProfilePathOf(global), ProfileStore::Reads::kOnce);
     if (const auto problem = profile.Problem()) return out.Fail(kExitFileFailed, *problem);
