@@ -102,7 +102,7 @@ TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
             rig.reader.SetAutoSwipe(0, 10ms, false);
             std::stop_source stop;
             int changed = 0;
-            rig.reader.SetOnCardChanged([&](std::size_t) {
+            rig.reader.SetOnCardChanged([&](const CardChange&) {
                 ++changed;
                 end == End::kStop ? static_cast<void>(stop.request_stop()) : rig.reader.Unplug();
             });

@@ -35,6 +35,7 @@
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
 #include "files/card_export.h"
+#include "files/locked_file.h"
 #include "files/utf8_path.h"
 #include "test_platform.h"
 
@@ -365,6 +366,90 @@ TEST_F(CliTest, DeckThatCannotBeSavedFailsTheWrite) {
     EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find("cannot save the deck"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Write Card<1> OK"), std::string::npos) << r.out;
+}
+
+// Two writes at once to tracks 1 and 2 of one card: each lays its track over the card as the
+// deck file holds it then, so both stay.
+TEST_F(CliTest, TwoWritesToOneCardBothStay) {
+    for (int round = 0; round < 3; ++round) {
+        fs::remove(dir_ / "deck.json");
+        ASSERT_EQ(Run(Deck() + " coercivity hi").status, 0);
+        auto one = Start(Deck() + " --card 2 write --track1 ONE" + std::to_string(round));
+        auto two = Start(Deck() + " --card 2 write --track2 22" + std::to_string(round));
+        ASSERT_EQ(one->Wait().status, 0);
+        ASSERT_EQ(two->Wait().status, 0);
+        const Result r = Run(Deck() + " --card 2 read");
+        EXPECT_NE(r.out.find("Track1: %ONE" + std::to_string(round) + "?"), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("Track2: ;22" + std::to_string(round) + "?"), std::string::npos)
+            << r.out;
+    }
+}
+
+// The deck and the profile as the user keeps them: a read-only one is not replaced, one with a
+// zero byte is refused, a command that changes no setting leaves the profile alone, and a lock
+// that another process holds ends the command after --timeout, or at an interrupt.
+TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
+    ASSERT_EQ(Run(Deck() + " read").status, 0);
+    const auto identity = [](const fs::path& path) {
+        struct stat info {};
+        ::stat(path.c_str(), &info);
+        return std::pair(info.st_ino, info.st_mtim.tv_nsec);
+    };
+    const auto profile = identity(dir_ / "profile.ini");
+    ASSERT_EQ(Run(Deck() + " read").status, 0);
+    ASSERT_EQ(Run(Deck() + " write --track1 SAME").status, 0);
+    EXPECT_EQ(identity(dir_ / "profile.ini"), profile);  // neither rewrote it
+
+    const std::string deck = FileText("deck.json");
+    fs::permissions(dir_ / "deck.json", fs::perms::owner_read | fs::perms::group_read);
+    Result r = Run(Deck() + " write --track1 NEW");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find(Path("deck.json") + " is read-only"), std::string::npos) << r.err;
+    EXPECT_TRUE(FileText("deck.json") == deck);
+    fs::permissions(dir_ / "deck.json", fs::perms::owner_write, fs::perm_options::add);
+
+    std::ofstream(dir_ / "profile.ini", std::ios::binary) << std::string("[MSR]\n\0BPISET=1\n", 17);
+    r = Run(Deck() + " read");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("zero byte"), std::string::npos) << r.err;
+    fs::remove(dir_ / "profile.ini");
+
+    // Another Tollwick holds the deck's lock for 6 s.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const fs::path deckPath = dir_ / "deck.json";
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::alarm(10);
+        tollwick::RewriteFileLocked(deckPath, 1 << 24, [&](const tollwick::FileContents&) {
+            if (::write(ready[1], "!", 1) != 1) ::_exit(1);
+            std::this_thread::sleep_for(std::chrono::seconds(6));
+            return std::optional<std::string>();
+        });
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    r = Run(Deck() + " write --timeout 1 --track1 LATE");
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find(Path("deck.json") + " is in use by another Tollwick (pid " +
+                         std::to_string(holder) + ")"),
+              std::string::npos)
+        << r.err;
+    EXPECT_LT(r.took, std::chrono::seconds(3));
+    auto waiting = Start(Deck() + " write --timeout 0 --track1 LATE");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto sent = Clock::now();
+    ASSERT_TRUE(waiting->Interrupt());
+    r = waiting->Wait();
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(1));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_TRUE(FileText("deck.json") == deck);
 }
 #endif
 

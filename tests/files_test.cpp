@@ -211,6 +211,47 @@ TEST(WindowsFilesTest, RewritesTakeTurnsOnTheSidecarLock) {
     EXPECT_EQ(ReadFile(profile), "abc");
 }
 
+// What POSIX's mode 0444 and pid-named temporaries are here: the read-only attribute is
+// respected, a temporary file of a process that is gone is removed, and a lock held past the
+// wait names the holder's pid from the sidecar.
+TEST(WindowsFilesTest, ReadOnlyStaleTemporariesAndTheLockHoldersPid) {
+    const testing::ScratchFolder folder("tollwick-edges");
+    const fs::path deck = folder.path() / "deck.json";
+    ASSERT_TRUE(Rewrite(deck, "old"));
+    ASSERT_TRUE(SetFileAttributesW(deck.c_str(), FILE_ATTRIBUTE_READONLY));
+    std::string error;
+    EXPECT_FALSE(Rewrite(deck, "new", &error));
+    EXPECT_EQ(error, PathToUtf8(deck) + " is read-only");
+    EXPECT_EQ(ReadFile(deck), "old");
+    ASSERT_TRUE(SetFileAttributesW(deck.c_str(), FILE_ATTRIBUTE_NORMAL));
+
+    const fs::path stale = folder.path() / ".deck.json.tmp-4294967280-a1b2c3";  // no such process
+    const fs::path mine =
+        folder.path() / (".deck.json.tmp-" + std::to_string(GetCurrentProcessId()) + "-a1b2c3");
+    std::ofstream(stale) << "torn";
+    std::ofstream(mine) << "torn";
+    ASSERT_TRUE(Rewrite(deck, "new"));
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(mine));
+
+    std::atomic<bool> holding{false};
+    std::thread holder([&] {
+        RewriteFileLocked(deck, 1 << 20, [&](const FileContents&) {
+            holding = true;
+            std::this_thread::sleep_for(std::chrono::seconds(2));
+            return std::optional<std::string>();
+        });
+    });
+    while (!holding) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(RewriteFileLocked(
+        deck, 1 << 20, [](const FileContents&) { return std::optional<std::string>("late"); },
+        &error, LockWait{std::chrono::milliseconds(200), {}}));
+    holder.join();
+    EXPECT_EQ(error, PathToUtf8(deck) + " is in use by another Tollwick (pid " +
+                         std::to_string(GetCurrentProcessId()) + ")");
+    EXPECT_EQ(ReadFile(deck), "new");
+}
+
 #endif
 
 }  // namespace

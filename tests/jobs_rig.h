@@ -149,7 +149,7 @@ struct Rig {
           commands(link),
           monitor(std::make_unique<JobMonitor>(
               JobContext{commands, profile, format, flags, reports, reads, view})) {
-        reader.SetOnCardChanged([this](std::size_t) { ++cardsChanged; });
+        reader.SetOnCardChanged([this](const CardChange&) { ++cardsChanged; });
     }
 
     // Connected as after the start-up, without its waits (the version text's 350 ms gap).

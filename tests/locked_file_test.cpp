@@ -1,16 +1,22 @@
-// A FIFO or a device where the profile, the deck or a card file belongs is refused at once: the
-// program never blocks on it. Each check runs in a child process with an alarm, so that a guard
-// that is gone fails the test instead of hanging it.
+// The locked rewrite at its edges (POSIX): a FIFO or a device where the profile, the deck or a
+// card file belongs is refused at once, a read-only file and a change past the size limit are
+// refused, the owner stays, stale temporary files of dead processes go, and a lock that another
+// process holds is waited for only as long as asked. Checks that could hang run in a child
+// process with an alarm, so that a guard that is gone fails the test instead of hanging it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <thread>
 
 #include "files/card_data_file.h"
 #include "files/locked_file.h"
@@ -71,6 +77,120 @@ TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
     for (const Case& c : cases) EXPECT_TRUE(InChildWithin5s(c.refused)) << c.what;
     EXPECT_TRUE(fs::is_fifo(fifo));  // left where it was
     fs::remove_all(folder);
+}
+
+std::string Text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class LockedFileEdges : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tollwick-edges-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        file_ = dir_ / "deck.json";
+        std::ofstream(file_) << "old";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    // Rewrites file_ with `bytes`; *error gets the reason of a refusal.
+    bool Put(const std::string& bytes, std::string* error, const LockWait& wait = {}) {
+        return RewriteFileLocked(
+            file_, 16, [&bytes](const FileContents&) { return std::optional<std::string>(bytes); },
+            error, wait);
+    }
+    fs::path dir_;
+    fs::path file_;
+};
+
+TEST_F(LockedFileEdges, ReadOnlyAndOversizedChangesAreRefusedAndTheFileKept) {
+    std::string error;
+    EXPECT_FALSE(Put(std::string(17, 'x'), &error));
+    EXPECT_EQ(error, file_.string() +
+                         " would grow to 17 bytes, more than 16 it may hold; it is "
+                         "left as it was");
+    EXPECT_EQ(Text(file_), "old");
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(Put("new", &error));  // even as root, who could write it
+    EXPECT_EQ(error, file_.string() + " is read-only");
+    EXPECT_EQ(Text(file_), "old");
+    EXPECT_EQ(fs::status(file_).permissions(),
+              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // Left alone, a read-only file is no failure.
+    EXPECT_TRUE(RewriteFileLocked(
+        file_, 16, [](const FileContents&) { return std::optional<std::string>(); }));
+}
+
+TEST_F(LockedFileEdges, OwnerStaysAndStaleTemporariesOfDeadProcessesGo) {
+    // A process that is gone, and one that runs (this one's parent).
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const fs::path stale = dir_ / (".deck.json.tmp-" + std::to_string(dead) + "-a1b2c3");
+    const fs::path live = dir_ / (".deck.json.tmp-" + std::to_string(::getppid()) + "-a1b2c3");
+    const fs::path unnamed = dir_ / ".deck.json.tmp-a1b2c3";  // whose, nobody can tell
+    const fs::path otherFile = dir_ / (".other.json.tmp-" + std::to_string(dead) + "-a1b2c3");
+    for (const fs::path& p : {stale, live, unnamed, otherFile}) std::ofstream(p) << "torn";
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(file_.c_str(), 65534, 65534), 0);
+    }
+
+    std::string error;
+    ASSERT_TRUE(Put("new", &error)) << error;
+    EXPECT_EQ(Text(file_), "new");
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live) && fs::exists(unnamed) && fs::exists(otherFile));
+    struct stat info {};
+    ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+    if (root) {
+        EXPECT_EQ(info.st_uid, 65534u);
+        EXPECT_EQ(info.st_gid, 65534u);
+    } else {
+        EXPECT_EQ(info.st_uid, ::geteuid());
+    }
+}
+
+// A child holds the lock for 3 s; the parent waits 200 ms and gives up naming the child, or is
+// stopped after 100 ms.
+TEST_F(LockedFileEdges, ALockHeldElsewhereIsWaitedForOnlyAsAsked) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::alarm(10);
+        RewriteFileLocked(file_, 16, [&](const FileContents&) {
+            if (::write(ready[1], "!", 1) != 1) ::_exit(1);
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            return std::optional<std::string>();
+        });
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    using Clock = std::chrono::steady_clock;
+    std::string error;
+    auto start = Clock::now();
+    EXPECT_FALSE(Put("new", &error, LockWait{std::chrono::milliseconds(200), {}}));
+    EXPECT_EQ(error, file_.string() + " is in use by another Tollwick (pid " +
+                         std::to_string(holder) + ")");
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+
+    std::stop_source stop;
+    std::jthread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.request_stop();
+    });
+    start = Clock::now();
+    EXPECT_FALSE(Put("new", &error, LockWait{std::nullopt, stop.get_token()}));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_EQ(error.rfind("interrupted while waiting for " + file_.string(), 0), 0u) << error;
+    EXPECT_EQ(Text(file_), "old");
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "settings/profile_store.h"
 #include "settings/stored_settings.h"
@@ -126,17 +128,86 @@ TEST_F(ProfileTest, TwoProcessesWritingKeysLoseNothing) {
     EXPECT_EQ(FilesIn(dir_), kFilesPerProfile);
 }
 
-TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouched) {
+// A file that is no profile, or a change it cannot take, leaves the file as it was, and says why.
+TEST_F(ProfileTest, RefusedWritesLeaveTheFileUntouchedAndSayWhy) {
     const std::string withZero = std::string("[MSR]\nA=1\n\0B=2\n", 16);
     Put(withZero);
-    EXPECT_FALSE(Store().Write("PWD", "x"));  // a rewrite would lose what follows the zero
+    ProfileStore& store = Store();
+    EXPECT_FALSE(store.Write("PWD", "x"));  // a rewrite would lose what follows the zero
+    EXPECT_NE(store.LastError().find("zero byte"), std::string::npos) << store.LastError();
+    EXPECT_NE(store.Problem().value_or("").find("zero byte"), std::string::npos);
+    EXPECT_EQ(store.Read("A", "default"), "default");  // not half of it
     EXPECT_EQ(File(), withZero);
     PutMsr("PWD=old\n");
+    EXPECT_FALSE(Store().Problem());
     EXPECT_FALSE(Store().Write("PWD", "a\n[Other]"));
     EXPECT_FALSE(Store().Write("P=X", "1"));
     EXPECT_EQ(File(), "[MSR]\nPWD=old\n");
+
+    // At the limit: a change that would take it past is refused (it could never be read
+    // again); one byte past it is no profile at all.
+    const std::string full =
+        "[MSR]\nPWD=old\nPAD=" + std::string(ProfileStore::kMaxBytes - 19, 'x') + "\n";
+    ASSERT_EQ(full.size(), ProfileStore::kMaxBytes);
+    Put(full);
+    EXPECT_FALSE(store.Write("BPISET", "1"));
+    EXPECT_NE(store.LastError().find("would grow"), std::string::npos) << store.LastError();
+    EXPECT_TRUE(File() == full);
+    Put(full + "x");
+    EXPECT_NE(Store().Problem().value_or("").find("cannot read the settings file"),
+              std::string::npos);
+#ifndef _WIN32  // Windows: the read-only attribute, in files_test
+    PutMsr("PWD=old\n");
+    fs::permissions(path_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_FALSE(store.Write("PWD", "new"));
+    EXPECT_EQ(store.LastError(), path_.string() + " is read-only");
+    EXPECT_TRUE(store.Write("PWD", "old"));  // nothing to change: nothing refused
+    EXPECT_EQ(File(), "[MSR]\nPWD=old\n");
+    fs::permissions(path_, fs::perms::owner_write, fs::perm_options::add);
+#endif
     path_ = path_ / "below-a-file.ini";
     EXPECT_FALSE(Store().Write("PWD", "x"));
+}
+
+// A value that is already stored is not written again; a store that reads once keeps its view
+// of the file and goes to it again only to write a change.
+TEST_F(ProfileTest, WritesOnlyWhatChangedAndReadsOncePerRun) {
+    PutMsr("PORTNUM=1\nBPISET=0\n");
+    // A replaced file has a newer time (file times are coarse: a few ms). Under wine a file
+    // renamed over another can show the old one's time: there only the contents are checked.
+    const auto inode = [this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        return fs::last_write_time(path_);
+    };
+#ifdef _WIN32
+    constexpr bool kTimesTell = false;
+#else
+    constexpr bool kTimesTell = true;
+#endif
+    const auto before = inode();
+    EXPECT_TRUE(Store().Write("PORTNUM", "1"));
+    if (kTimesTell) {
+        EXPECT_EQ(inode(), before);  // not replaced
+    }
+    EXPECT_TRUE(Store().Write("PORTNUM", "2"));
+    if (kTimesTell) {
+        EXPECT_NE(inode(), before);
+    }
+
+    ProfileStore once(path_, ProfileStore::Reads::kOnce);
+    EXPECT_EQ(once.Read("PORTNUM"), "2");
+    PutMsr("PORTNUM=7\nBPISET=0\n");  // another program, after this run read the file
+    EXPECT_EQ(once.Read("PORTNUM"), "2");
+    const auto edited = inode();
+    EXPECT_TRUE(once.Write("PORTNUM", "2"));  // as this run sees it: nothing to write
+    if (kTimesTell) {
+        EXPECT_EQ(inode(), edited);
+    }
+    EXPECT_EQ(File(), "[MSR]\nPORTNUM=7\nBPISET=0\n");
+    EXPECT_TRUE(once.Write("BPISET", "1"));  // a change goes to the file as it is now
+    EXPECT_EQ(File(), "[MSR]\nPORTNUM=7\nBPISET=1\n");
+    EXPECT_EQ(once.Read("BPISET"), "1");
+    EXPECT_EQ(once.Read("PORTNUM"), "7");
 }
 
 TEST(DefaultProfilePathTest, EnvironmentChoosesTheFile) {

@@ -207,14 +207,19 @@ TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
 TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     Rig rig;
     const auto before = rig.reader.Card(3)->tracks;
-    std::vector<std::size_t> changed;
-    rig.reader.SetOnCardChanged([&changed](std::size_t index) { changed.push_back(index); });
+    std::vector<CardChange> changed;
+    rig.reader.SetOnCardChanged(
+        [&changed](const CardChange& change) { changed.push_back(change); });
     ASSERT_EQ(rig.Write(kIsoTrackSet, "NEW NAME", "", "", 3), CardStatus::kDone);
     const auto after = rig.reader.Card(3)->tracks;
     EXPECT_NE(after[0], before[0]);
     EXPECT_EQ(after[1], before[1]);
     EXPECT_EQ(after[2], before[2]);
-    EXPECT_EQ(changed, std::vector<std::size_t>{3});
+    // What the swipe did, and only that: track 1 of card 4.
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0].index, 3u);
+    EXPECT_EQ(changed[0].tracks[0], TrackChange{after[0]});
+    EXPECT_FALSE(changed[0].tracks[1] || changed[0].tracks[2]);
 
     rig.reader.SetRejectNext(true);
     TrackTexts texts = testing::Texts("", "1234", "");
@@ -232,7 +237,9 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);  // track 2 only
     rig.reader.Swipe(3);
     EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kDone);
-    EXPECT_EQ(changed.size(), 3u);
+    ASSERT_EQ(changed.size(), 3u);
+    EXPECT_EQ(changed[2].tracks[1], TrackChange{});
+    EXPECT_FALSE(changed[2].tracks[0] || changed[2].tracks[2]);
     EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
     EXPECT_EQ(rig.reader.Card(3)->tracks[2], before[2]);
 }
@@ -498,6 +505,17 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     clean.cards.resize(12);
     EXPECT_EQ(DeckToJson(clean).find("faults"), std::string::npos);
     EXPECT_EQ(DeckToJson(clean).find("seed"), std::string::npos);
+    // Keys this program does not know come back as they were; a zero byte makes no deck.
+    const auto other = DeckFromJson(
+        R"({"note": {"by": "me"}, "cards": [{"name": "X", "color": [1, "two"]}], "z": 1})");
+    ASSERT_TRUE(other);
+    const auto back = DeckFromJson(DeckToJson(*other));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->otherKeys,
+              (std::map<std::string, std::string>{{"note", R"({"by":"me"})"}, {"z", "1"}}));
+    EXPECT_EQ(back->cards[0].otherKeys.at("color"), R"([1,"two"])");
+    EXPECT_FALSE(DeckFromJson(std::string(R"({"cards": []})") + '\0' + "more", &error));
+    EXPECT_NE(error.find("zero byte"), std::string::npos) << error;
     auto named = DeckFromJson(R"({"cards": [{}, {"name": "X"}]})");
     ASSERT_TRUE(named);
     EXPECT_EQ(named->cards[0].name, "Card 1");
@@ -523,7 +541,10 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     EXPECT_EQ(LoadOrCreateDeck(path)->cards.size(), SampleDeck().cards.size());
 }
 
-TEST_F(DeckFile, SavingACardKeepsOtherCardsModeAndLink) {
+// A card change is laid over the card as the file holds it now: another program's change to
+// another track of the same card, or to another card, stays; the reader takes the card as saved
+// unless it changed the card again since.
+TEST_F(DeckFile, ACardChangeKeepsWhatOthersWroteSinceModeAndLink) {
     const auto real = dir_ / "real.json";
     ASSERT_TRUE(SaveDeck(real, SampleDeck()));
 #ifdef _WIN32  // symbolic links need a privilege there; the DACL is checked in files_test
@@ -533,14 +554,21 @@ TEST_F(DeckFile, SavingACardKeepsOtherCardsModeAndLink) {
     fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(real, link);
 #endif
+    VirtualReader reader(VirtualReader::Options{}, *LoadOrCreateDeck(link));
+    const VirtualCard written = CardFromTexts("", {"MINE", "", ""}, kIsoTrackSet);
+    const VirtualCard theirs = CardFromTexts("", {"", "999", ""}, kIsoTrackSet);
+    CardChange change;
+    change.index = 3;
+    change.tracks[0] = TrackChange{written.tracks[0]};
+    change.sequence = 0;  // the reader changed no card: its copy is taken
 
-    // Another program changed card 2 since this one loaded the deck.
+    // Another program changed track 2 of card 4 and the name of card 2 since this one loaded.
     Deck other = *LoadOrCreateDeck(link);
+    other.cards[3].tracks[1] = theirs.tracks[1];
     other.cards[1].name = "Changed elsewhere";
     ASSERT_TRUE(SaveDeck(real, other));
-    VirtualCard mine = SampleDeck().cards[0];
-    mine.name = "Written here";
-    ASSERT_TRUE(SaveDeckCard(link, 0, mine));
+    VirtualCard saved;
+    ASSERT_TRUE(SaveCardChange(link, change, kIsoTrackSet, &saved));
 
 #ifndef _WIN32
     EXPECT_TRUE(fs::is_symlink(link));
@@ -548,10 +576,19 @@ TEST_F(DeckFile, SavingACardKeepsOtherCardsModeAndLink) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 #endif
     const Deck now = *LoadOrCreateDeck(link);
-    EXPECT_EQ(now.cards[0].name, "Written here");
+    EXPECT_EQ(now.cards[3].tracks[0], written.tracks[0]);
+    EXPECT_EQ(now.cards[3].tracks[1], theirs.tracks[1]);
+    EXPECT_EQ(now.cards[3].tracks[2], SampleDeck().cards[3].tracks[2]);
+    EXPECT_EQ(now.cards[3].name.rfind("written %MINE?  ;999?", 0), 0u) << now.cards[3].name;
     EXPECT_EQ(now.cards[1].name, "Changed elsewhere");
+    EXPECT_EQ(saved.tracks, now.cards[3].tracks);
+    EXPECT_TRUE(reader.RefreshCard(change, saved));
+    EXPECT_EQ(reader.Card(3)->tracks, now.cards[3].tracks);
+    change.sequence = 7;  // a change the reader made after this one: its copy stays
+    EXPECT_FALSE(reader.RefreshCard(change, SampleDeck().cards[3]));
     std::string error;
-    EXPECT_FALSE(SaveDeckCard(link, 99, mine, &error));
+    change.index = 99;
+    EXPECT_FALSE(SaveCardChange(link, change, kIsoTrackSet, nullptr, &error));
     EXPECT_FALSE(error.empty());
 }
 

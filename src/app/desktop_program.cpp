@@ -1,6 +1,7 @@
 #include "app/desktop_program.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +104,16 @@ int RunDesktopProgram(int argc, char** argv, const CommandLine& options,
 
     QtMessageBoxSeam messageBoxes;
     auto session = std::make_unique<DesktopSession>(std::move(backend), profile, messageBoxes);
+    // A settings file that cannot be read is said, not passed over: the program runs on the
+    // default settings and leaves the file as it is.
+    if (const auto problem = profile.Problem()) {
+        const std::string text =
+            *problem + "; the default settings are in use and the file is left as it is";
+        std::fprintf(stderr, "tollwick: %s\n", text.c_str());
+        QTimer::singleShot(0, &session->Window(), [&messageBoxes, &session, text] {
+            messageBoxes.Inform(&session->Window(), QString::fromStdString(text));
+        });
+    }
     QObject::connect(&session->Window(), &QDialog::finished, &app, &QApplication::quit);
     // A run on the virtual reader keeps the real reader's settings as they are (the menu's
     // "Tollwick on the Virtual Reader" uses the user's own profile).

@@ -51,17 +51,20 @@ QString PathText(const std::filesystem::path& path) {
 constexpr double kAsDeck = -1;
 constexpr int kMaxInputBuffer = 4096;
 
+// The window waits this long for a deck file that another Tollwick holds, then says so.
+constexpr std::chrono::milliseconds kDeckLockWait{5000};
+
 }  // namespace
 
 struct VirtualReaderWindow::Relay {
     std::mutex mutex;
     VirtualReaderWindow* window = nullptr;  // null once the window goes
 
-    void Post(int index) {
+    void Post(const CardChange& change) {
         std::lock_guard lock(mutex);
         if (window == nullptr) return;
         QMetaObject::invokeMethod(
-            window, [w = window, index] { w->OnCardChanged(index); }, Qt::QueuedConnection);
+            window, [w = window, change] { w->OnCardChanged(change); }, Qt::QueuedConnection);
     }
 };
 
@@ -187,8 +190,7 @@ VirtualReaderWindow::VirtualReaderWindow(VirtualReader& reader,
     // of the time.
     relay_ = std::make_shared<Relay>();
     relay_->window = this;
-    reader_.SetOnCardChanged(
-        [relay = relay_](std::size_t index) { relay->Post(static_cast<int>(index)); });
+    reader_.SetOnCardChanged([relay = relay_](const CardChange& change) { relay->Post(change); });
 
     poll_ = new QTimer(this);
     poll_->setInterval(kPollMs);
@@ -401,7 +403,7 @@ void VirtualReaderWindow::SaveToDeckFile(const std::function<bool(Deck&)>& chang
         return;
     }
     std::string error;
-    const bool ok = UpdateDeckFile(*deckFile_, change, &error);
+    const bool ok = UpdateDeckFile(*deckFile_, change, &error, LockWait{kDeckLockWait, {}});
     deckLine_->setText(
         ok ? QStringLiteral("%1 saved to %2").arg(what, PathText(*deckFile_))
            : QStringLiteral("Cannot save the deck: %1").arg(QString::fromStdString(error)));
@@ -421,28 +423,35 @@ void VirtualReaderWindow::Poll() {
     FollowAutoSwipe();
 }
 
-void VirtualReaderWindow::OnCardChanged(int index) {
-    const auto i = static_cast<std::size_t>(index);
-    const std::optional<VirtualCard> card = reader_.Card(i);
-    if (card && i < shown_.size()) {
-        renamed_[i] =
-            ChangedCardName(shown_[i].tracks, card->tracks, formats_ ? formats_() : kIsoTrackSet);
-        shown_[i] = *card;
-        if (QListWidgetItem* item = cards_->item(index)) item->setText(ItemText(i));
-    }
+void VirtualReaderWindow::OnCardChanged(const CardChange& change) {
+    const std::size_t i = change.index;
+    const int index = static_cast<int>(i);
+    const TrackSet formats = formats_ ? formats_() : kIsoTrackSet;
     if (!deckFile_) {
+        const std::optional<VirtualCard> card = reader_.Card(i);
+        if (card && i < shown_.size()) {
+            renamed_[i] = ChangedCardName(shown_[i].tracks, card->tracks, formats);
+            shown_[i] = *card;
+            if (QListWidgetItem* item = cards_->item(index)) item->setText(ItemText(i));
+        }
         deckLine_->setText(
             QStringLiteral("Card %1 changed (sample cards, not saved)").arg(index + 1));
         return;
     }
-    // Only the changed card is written back: another program on the same deck file keeps the
-    // cards it wrote meanwhile.
+    // Only what the reader did goes to the file, laid over the card as the file holds it now:
+    // another program on the same deck file keeps what it wrote meanwhile, on this card too.
+    // The reader and the list then take the card as saved.
     std::string error;
-    bool ok = false;
-    if (card) {
-        VirtualCard saved = *card;
-        if (const auto name = renamed_.find(i); name != renamed_.end()) saved.name = name->second;
-        ok = SaveDeckCard(*deckFile_, i, saved, &error);
+    VirtualCard saved;
+    const bool ok =
+        SaveCardChange(*deckFile_, change, formats, &saved, &error, LockWait{kDeckLockWait, {}});
+    if (ok) {
+        reader_.RefreshCard(change, saved);
+        if (i < shown_.size()) {
+            renamed_.erase(i);
+            shown_[i] = saved;
+            if (QListWidgetItem* item = cards_->item(index)) item->setText(ItemText(i));
+        }
     }
     deckLine_->setText(
         ok ? QStringLiteral("Card %1 changed, saved to %2").arg(index + 1).arg(PathText(*deckFile_))

@@ -121,7 +121,7 @@ class VirtualReaderWindow final : public QWidget {
     void FillCards();
     QString ItemText(std::size_t index) const;
     void Poll();
-    void OnCardChanged(int index);
+    void OnCardChanged(const CardChange& change);
     void FollowAutoSwipe();
     void OnSelectionChanged(int row);
     bool CardScope() const;

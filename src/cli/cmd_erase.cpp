@@ -33,7 +33,7 @@ std::optional<uint8_t> TrackMask(const std::string& list) {
 int RunErase(CliContext& ctx, const EraseOptions& options) {
     Output& out = ctx.Out();
     const uint8_t mask = TrackMask(options.tracks).value_or(0);
-    if (const int status = ctx.OpenSession(false)) return status;
+    if (const int status = ctx.OpenSession(false, options.timeout)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     out.SwipePrompt();

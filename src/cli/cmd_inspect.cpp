@@ -63,7 +63,8 @@ int RunInspect(CliContext& ctx, const InspectOptions& o, const CLI::App& app) {
             return out.Fail(kExitUsage, "'" + o.hex.substr(0, 16) + "...' holds more than " +
                                             std::to_string(kMaxInspectedBytes) + " bytes");
         }
-        const ProfileStore profile(ProfilePathOf(ctx.Options()));
+        const ProfileStore profile(ProfilePathOf(ctx.Options()), ProfileStore::Reads::kOnce);
+        if (const auto problem = profile.Problem()) return out.Fail(kExitFileFailed, *problem);
         const int track = o.track ? o.track : 2;
         const TrackSettings settings = InspectedFormat(
             LayoutInForce(ctx.Options(), profile).settings[static_cast<std::size_t>(track - 1)], o,
@@ -74,7 +75,7 @@ int RunInspect(CliContext& ctx, const InspectOptions& o, const CLI::App& app) {
                                                                        : kExitDone;
     }
 
-    if (const int status = ctx.OpenSession(false)) return status;
+    if (const int status = ctx.OpenSession(false, o.timeout)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     const TrackSet formats = session.Layout().settings;

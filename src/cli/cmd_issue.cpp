@@ -35,7 +35,9 @@ int RunIssue(CliContext& ctx, const IssueOptions& options) {
     request.templates = options.templates;
     request.journal = PathFromUtf8(options.journal);
     request.type = FormatType(global);
-    request.layout = LayoutInForce(global, ProfileStore(ProfilePathOf(global)));
+    const ProfileStore profile(ProfilePathOf(global), ProfileStore::Reads::kOnce);
+    if (const auto problem = profile.Problem()) return out.Fail(kExitFileFailed, *problem);
+    request.layout = LayoutInForce(global, profile);
     request.verify = options.verify;
     request.retries = options.retries;
     request.dryRun = options.dryRun;

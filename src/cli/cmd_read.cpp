@@ -14,7 +14,7 @@ std::optional<CardFields> FieldsOf(const ReadCard& read, bool showPan) {
 }
 
 int RunRead(CliContext& ctx, const ReadOptions& options) {
-    if (const int status = ctx.OpenSession(false)) return status;
+    if (const int status = ctx.OpenSession(false, options.timeout)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     ctx.Out().SwipePrompt();

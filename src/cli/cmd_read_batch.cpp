@@ -106,7 +106,7 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
         }
     }
     if (path == "-" || csvPath == "-") out.ResultsToStandardError();
-    if (const int status = ctx.OpenSession(true)) return status;
+    if (const int status = ctx.OpenSession(true, options.timeout)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     const DataType type = FormatType(ctx.Options());

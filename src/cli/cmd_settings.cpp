@@ -9,9 +9,12 @@ namespace tollwick {
 namespace {
 
 int ProfileNotWritten(CliContext& ctx, const std::string& what) {
-    return ctx.Out().Fail(kExitFileFailed, what + ", but the settings file " +
-                                               PathToUtf8(ctx.ReaderSession().Profile().Path()) +
-                                               " could not be written");
+    const ProfileStore& profile = ctx.ReaderSession().Profile();
+    std::string text =
+        what + ", but the settings file " + PathToUtf8(profile.Path()) + " could not be written";
+    if (!profile.LastError().empty()) text += ": " + profile.LastError();
+    if (Interrupted()) return ctx.Out().Fail(kExitInterrupted, "interrupted; " + text);
+    return ctx.Out().Fail(kExitFileFailed, text);
 }
 
 int RunDensity(CliContext& ctx, int bpi) {

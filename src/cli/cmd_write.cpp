@@ -11,7 +11,7 @@ namespace {
 
 int RunWrite(CliContext& ctx, const WriteOptions& options) {
     Output& out = ctx.Out();
-    if (const int status = ctx.OpenSession(false)) return status;
+    if (const int status = ctx.OpenSession(false, options.timeout)) return status;
     Session& session = ctx.ReaderSession();
     const DataType type = FormatType(ctx.Options());
     const DataTypeLayout layout = session.Layout();

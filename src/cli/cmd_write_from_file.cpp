@@ -110,7 +110,7 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
                             (errno == EISDIR ? "it is a folder" : std::strerror(errno)) + ")");
     }
     std::istream in(input.get());
-    if (const int status = ctx.OpenSession(true)) return status;
+    if (const int status = ctx.OpenSession(true, options.timeout)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
     const TrackSet formats = session.Layout().settings;

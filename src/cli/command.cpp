@@ -6,9 +6,9 @@ namespace tollwick {
 
 CliContext::~CliContext() = default;
 
-int CliContext::OpenSession(bool cardAfterCard) {
+int CliContext::OpenSession(bool cardAfterCard, double timeoutSeconds) {
     if (const int status = CheckFileRoles({})) return status;
-    session_ = std::make_unique<Session>(options_, out_, cardAfterCard);
+    session_ = std::make_unique<Session>(options_, out_, cardAfterCard, TimeoutOf(timeoutSeconds));
     return session_->Prepare();
 }
 

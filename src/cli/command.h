@@ -29,9 +29,10 @@ class CliContext {
     Output& Out() { return out_; }
 
     // Sets up the reader (the interrupts are taken by main's SignalWatch). cardAfterCard: the
-    // virtual reader swipes the deck's cards in turn. kExitDone, or the status of what failed
-    // (said).
-    int OpenSession(bool cardAfterCard);
+    // virtual reader swipes the deck's cards in turn. timeoutSeconds: the command's --timeout,
+    // which also bounds each wait for the deck's or the profile's lock while another Tollwick
+    // holds it (0: no limit). kExitDone, or the status of what failed (said).
+    int OpenSession(bool cardAfterCard, double timeoutSeconds = kDefaultTimeoutSeconds);
 
     // Refuses a file given two roles in this run: the command's own files (`files`, such as
     // --to-file and --csv), the deck of --simulate and the profile. kExitDone, or kExitUsage

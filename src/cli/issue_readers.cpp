@@ -89,6 +89,13 @@ std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& opti
     return readers;
 }
 
+// A deck file that another Tollwick holds is waited for as long as a swipe; an interrupt ends the
+// wait, except one that came before: the card was written and is kept.
+LockWait DeckLockWait() {
+    return LockWait{TimeoutOf(kDefaultTimeoutSeconds),
+                    Interrupted() ? std::stop_token() : InterruptStop()};
+}
+
 }  // namespace
 
 CliReader::CliReader(std::string name, std::unique_ptr<HidBackend> backend)
@@ -108,21 +115,32 @@ void CliReader::MakeVirtual(std::unique_ptr<VirtualReader> reader, std::filesyst
     virtual_ = std::move(reader);
     deckPath_ = std::move(deckPath);
     pace_ = pace;
-    for (const VirtualCard& card : virtual_->GetDeck().cards) saved_.push_back(card.tracks);
+    virtual_->SetOnCardChanged([this](const CardChange& change) {
+        std::lock_guard lock(changesMutex_);
+        changes_.push_back(change);
+    });
 }
 
 bool CliReader::PresentCard(long long slot, std::string& error) {
     if (!virtual_) return true;
     const auto index = static_cast<std::size_t>(slot);
     if (index >= virtual_->CardCount()) {
-        // The operator's stack of blank cards: more of them at the end of the deck.
+        // The operator's stack of blank cards: more of them at the end of the deck, as the deck
+        // file holds it now (another program may have changed its cards).
         Deck deck = virtual_->GetDeck();
-        while (deck.cards.size() <= index + kBlankCardsAdded / 2) {
-            deck.cards.push_back(CardFromTexts(
-                "Blank card " + std::to_string(deck.cards.size() + 1), {}, kIsoTrackSet));
-            saved_.push_back(deck.cards.back().tracks);
+        const auto addBlankCards = [index, &deck](Deck& stored) {
+            while (stored.cards.size() <= index + kBlankCardsAdded / 2) {
+                stored.cards.push_back(CardFromTexts(
+                    "Blank card " + std::to_string(stored.cards.size() + 1), {}, kIsoTrackSet));
+            }
+            deck = stored;
+            return true;
+        };
+        if (deckPath_.empty()) {
+            addBlankCards(deck);
+        } else if (!UpdateDeckFile(deckPath_, addBlankCards, &error, DeckLockWait())) {
+            return false;
         }
-        if (!deckPath_.empty() && !SaveDeck(deckPath_, deck, &error)) return false;
         virtual_->SetDeck(std::move(deck));
     }
     virtual_->SetAutoSwipe(index, pace_, false);
@@ -131,13 +149,17 @@ bool CliReader::PresentCard(long long slot, std::string& error) {
 
 bool CliReader::SaveChangedCards(const TrackSet& formats, std::string& error) {
     if (!virtual_ || deckPath_.empty()) return true;
-    const Deck deck = virtual_->GetDeck();
-    for (std::size_t i = 0; i < deck.cards.size() && i < saved_.size(); ++i) {
-        if (deck.cards[i].tracks == saved_[i]) continue;
-        VirtualCard card = deck.cards[i];
-        card.name = ChangedCardName(saved_[i], card.tracks, formats);
-        if (!SaveDeckCard(deckPath_, i, card, &error)) return false;
-        saved_[i] = card.tracks;
+    std::vector<CardChange> changes;
+    {
+        std::lock_guard lock(changesMutex_);
+        changes.swap(changes_);
+    }
+    for (const CardChange& change : changes) {
+        VirtualCard saved;
+        if (!SaveCardChange(deckPath_, change, formats, &saved, &error, DeckLockWait())) {
+            return false;
+        }
+        virtual_->RefreshCard(change, saved);
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,9 @@ class CliReader {
     // The next card swiped is card `slot` of the deck (blank cards are added at its end as
     // needed); nothing for a real reader, where the operator swipes.
     bool PresentCard(long long slot, std::string& error);
-    // Writes the cards the virtual reader changed back to its deck file, as the other commands
-    // do; nothing for a real reader. False, with the reason.
+    // Writes what the virtual reader's writes and erases did back to its deck file, laid over
+    // each card as the file holds it then, as the other commands do; nothing for a real reader.
+    // False, with the reason.
     bool SaveChangedCards(const TrackSet& formats, std::string& error);
 
   private:
@@ -44,7 +46,8 @@ class CliReader {
     std::unique_ptr<VirtualReader> virtual_;
     std::filesystem::path deckPath_;
     std::chrono::milliseconds pace_{0};
-    std::vector<TrackBytes> saved_;  // per card, the tracks the deck file has
+    std::mutex changesMutex_;
+    std::vector<CardChange> changes_;  // not yet in the deck file, in the order they came
 };
 
 // How soon a virtual reader swipes after it is armed: --pace for the first, each further one a

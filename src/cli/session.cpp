@@ -26,12 +26,17 @@ DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& p
                      ReadUserKeys(profile));
 }
 
-Session::Session(const GlobalOptions& options, Output& out, bool cardAfterCard)
-    : options_(options), out_(out), cardAfterCard_(cardAfterCard) {}
+Session::Session(const GlobalOptions& options, Output& out, bool cardAfterCard,
+                 std::optional<std::chrono::milliseconds> lockLimit)
+    : options_(options), out_(out), cardAfterCard_(cardAfterCard), lockLimit_(lockLimit) {}
 
 Session::~Session() = default;
 
 int Session::Prepare() {
+    // Read once for the run: the settings it starts with are the ones it keeps.
+    profile_ = std::make_unique<ProfileStore>(ProfilePathOf(options_), ProfileStore::Reads::kOnce,
+                                              LockWait{lockLimit_, InterruptStop()});
+    if (const auto problem = profile_->Problem()) return out_.Fail(kExitFileFailed, *problem);
     std::unique_ptr<HidBackend> inner;
     if (!options_.simulate) {
         inner = MakeHidapiBackend();
@@ -56,8 +61,12 @@ int Session::Prepare() {
         Deck deck = SampleDeck();
         if (!deckPath_.empty()) {
             std::string error;
-            auto loaded = LoadOrCreateDeck(deckPath_, &error);
-            if (!loaded) return out_.Fail(kExitFileFailed, "cannot use the deck: " + error);
+            auto loaded =
+                LoadOrCreateDeck(deckPath_, &error, LockWait{lockLimit_, InterruptStop()});
+            if (!loaded) {
+                if (Interrupted()) return out_.Fail(kExitInterrupted, error);
+                return out_.Fail(kExitFileFailed, "cannot use the deck: " + error);
+            }
             deck = std::move(*loaded);
         }
         if (static_cast<std::size_t>(options_.card) > deck.cards.size()) {
@@ -65,20 +74,18 @@ int Session::Prepare() {
                                              ": the deck has cards 1 to " +
                                              std::to_string(deck.cards.size()));
         }
-        for (const VirtualCard& card : deck.cards) savedTracks_.push_back(card.tracks);
         virtualReader_ = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
         virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
                                      kSimulatedSwipeDelay, cardAfterCard_);
-        virtualReader_->SetOnCardChanged([this](std::size_t index) {
+        virtualReader_->SetOnCardChanged([this](const CardChange& change) {
             std::lock_guard lock(changedMutex_);
-            changedCards_.insert(index);
+            changes_.push_back(change);
         });
         inner = std::make_unique<VirtualBackend>(*virtualReader_);
     }
     backend_ = std::make_unique<InterruptibleBackend>(std::move(inner));
     link_ = std::make_unique<ReaderLink>(*backend_);
     reader_ = std::make_unique<ReaderCommands>(*link_);
-    profile_ = std::make_unique<ProfileStore>(ProfilePathOf(options_));
     return kExitDone;
 }
 
@@ -108,22 +115,26 @@ DataTypeLayout Session::Layout() {
 
 int Session::SaveDeck() {
     if (!virtualReader_ || deckPath_.empty()) return kExitDone;
-    std::set<std::size_t> changed;
+    std::vector<CardChange> changes;
     {
         std::lock_guard lock(changedMutex_);
-        changed.swap(changedCards_);
+        changes.swap(changes_);
     }
+    if (changes.empty()) return kExitDone;
     const TrackSet formats = Layout().settings;
-    for (std::size_t index : changed) {
+    // An interrupt that came before does not cut this wait short: the cards it keeps were
+    // written. One during the wait does.
+    LockWait wait{lockLimit_, Interrupted() ? std::stop_token() : InterruptStop()};
+    for (const CardChange& change : changes) {
         std::string error;
-        std::optional<VirtualCard> card = virtualReader_->Card(index);
-        if (card && index < savedTracks_.size()) {
-            card->name = ChangedCardName(savedTracks_[index], card->tracks, formats);
-        }
-        if (!card || !SaveDeckCard(deckPath_, index, *card, &error)) {
+        VirtualCard saved;
+        if (!SaveCardChange(deckPath_, change, formats, &saved, &error, wait)) {
+            if (wait.stop.stop_requested()) {
+                return out_.Fail(kExitInterrupted, error + "; the deck was not saved");
+            }
             return out_.Fail(kExitFileFailed, "cannot save the deck: " + error);
         }
-        if (index < savedTracks_.size()) savedTracks_[index] = card->tracks;
+        virtualReader_->RefreshCard(change, saved);
     }
     return kExitDone;
 }

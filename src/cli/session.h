@@ -3,9 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <vector>
 
 #include "carddata/card_summary.h"
@@ -29,10 +30,15 @@ DataTypeLayout LayoutInForce(const GlobalOptions& options, const ProfileStore& p
 class Session {
   public:
     // cardAfterCard: the virtual reader swipes the deck's cards in turn (batch commands).
-    Session(const GlobalOptions& options, Output& out, bool cardAfterCard);
+    // lockLimit: how long the deck's and the profile's locks are waited for while another
+    // process holds them (none: no limit); an interrupt ends that wait too.
+    Session(const GlobalOptions& options, Output& out, bool cardAfterCard,
+            std::optional<std::chrono::milliseconds> lockLimit);
     ~Session();
 
-    // Sets up the backend and the deck: kExitDone, or the status of what failed (said).
+    // Sets up the profile (read once for the run), the backend and the deck: kExitDone, or the
+    // status of what failed (said): kExitFileFailed when the profile or the deck cannot be used
+    // or its lock is held past the limit, kExitInterrupted when an interrupt ended that wait.
     int Prepare();
     // Connects as the desktop program does at start-up: kExitDone, or the status (said).
     // kDensityOnly spares the version's 350 ms gap; details gets what the connection found.
@@ -46,10 +52,13 @@ class Session {
     // The track formats and text limits of --format, with the stored density and user keys.
     DataTypeLayout Layout();
 
-    // Writes back to the deck file each card the virtual reader changed since the last save,
-    // one card at a time under the file's lock, so that another program on the same deck keeps
-    // the cards it wrote, and named by what it holds now ("written %B123?  ;1234?", as the
-    // desktop program names it): kExitDone, or kExitFileFailed (said).
+    // Writes back to the deck file what each write or erase since the last save did, one card at
+    // a time under the file's lock and laid over the card as the file holds it then, so that
+    // another program on the same deck keeps what it wrote, even on the same card; the card is
+    // named by what it holds now ("written %B123?  ;1234?", as the desktop program names it),
+    // and the virtual reader takes the card as saved. kExitDone, or kExitFileFailed (said), or
+    // kExitInterrupted when an interrupt ended the wait for the lock (after an interrupt that
+    // came earlier, the save still waits, up to the limit: what was written is kept).
     int SaveDeck();
     // The virtual reader's next swipe is the card it swiped last (write --verify); a card
     // swiped by hand needs nothing.
@@ -62,10 +71,10 @@ class Session {
     Output& out_;
     bool cardAfterCard_;
     std::unique_ptr<VirtualReader> virtualReader_;
+    std::optional<std::chrono::milliseconds> lockLimit_;
     std::filesystem::path deckPath_;  // the virtual reader's deck file, if any
     std::mutex changedMutex_;
-    std::set<std::size_t> changedCards_;
-    std::vector<TrackBytes> savedTracks_;  // per card, the tracks the deck file last got
+    std::vector<CardChange> changes_;  // not yet in the deck file, in the order they came
     std::unique_ptr<HidBackend> backend_;
     std::unique_ptr<ReaderLink> link_;
     std::unique_ptr<ReaderCommands> reader_;

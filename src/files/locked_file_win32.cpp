@@ -1,15 +1,24 @@
 // The Windows twin of locked_file_posix.cpp. Windows differs in three ways that shape it:
 // - a file that is open cannot be replaced unless every handle shares delete access, so the lock
-//   is not held on the file itself but on a sidecar "<name>.lock" (LockFileEx), which stays;
+//   is not held on the file itself but on a sidecar "<name>.lock" (LockFileEx), which stays. The
+//   lock covers one byte far past its end; its first bytes name the holder's pid, for those who
+//   wait. (Earlier versions locked the whole sidecar: the two still exclude each other.);
 // - the replacement is MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH over
 //   a temporary file written with FILE_FLAG_WRITE_THROUGH and flushed (FlushFileBuffers);
 // - virus scanners and indexers open a freshly written file for a moment without sharing it, so
-//   a sharing violation is retried for a short while before it counts as a failure.
+//   a sharing violation is retried for a short while before it counts as a failure;
+// - the read-only attribute stands for POSIX's mode without write bits. A file's owner is not
+//   carried over: the replacement belongs to whoever rewrote it (its DACL is copied), as POSIX
+//   can only keep when root rewrites.
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <cwchar>
 #include <random>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -121,9 +130,48 @@ FileContents ReadPath(const fs::path& path, std::size_t maxBytes, Handle& file) 
     return contents;
 }
 
-// The sidecar that the rewrites of `target` take turns on, locked whole. Blocks until the
-// program before us is done. Invalid, with *error, when it cannot be had.
-HANDLE LockSidecar(const fs::path& target, std::string* error) {
+// The byte of the sidecar that the lock covers: far past its end, so that its first bytes, the
+// holder's pid, can be read while it is held.
+constexpr DWORD kLockOffsetHigh = 0x100;
+
+bool TryLock(HANDLE handle, bool wait) {
+    OVERLAPPED at{};
+    at.OffsetHigh = kLockOffsetHigh;
+    return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0,
+                      1, 0, &at);
+}
+
+// The pid the holder of the sidecar's lock wrote into it; 0 when unknown.
+DWORD LockHolder(HANDLE handle) {
+    char text[16] = {};
+    DWORD got = 0;
+    OVERLAPPED at{};
+    if (!ReadFile(handle, text, sizeof text - 1, &got, &at)) return 0;
+    return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
+}
+
+void NameHolder(HANDLE handle) {
+    const std::string pid = std::to_string(GetCurrentProcessId()) + "\n";
+    DWORD written = 0;
+    OVERLAPPED at{};
+    if (WriteFile(handle, pid.data(), static_cast<DWORD>(pid.size()), &written, &at)) {
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(pid.size());
+        if (SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    }
+}
+
+std::string InUseText(const fs::path& shown, DWORD holder) {
+    if (holder == 0) return PathToUtf8(shown) + " is in use by another program";
+    return PathToUtf8(shown) + " is in use by another Tollwick (pid " + std::to_string(holder) +
+           ")";
+}
+
+// The sidecar that the rewrites of `target` take turns on, locked. Waits for the program before
+// us as `wait` says. Invalid, with *error, when it cannot be had.
+HANDLE LockSidecar(const fs::path& target, const fs::path& shown, const LockWait& wait,
+                   std::string* error) {
+    using Clock = std::chrono::steady_clock;
     fs::path sidecar = target;
     sidecar += L".lock";
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -139,13 +187,66 @@ HANDLE LockSidecar(const fs::path& target, std::string* error) {
         }
         std::this_thread::sleep_for(kBusyRetryStep);
     }
-    OVERLAPPED whole{};
-    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        Why(error, Describe("cannot lock", sidecar, GetLastError()));
-        CloseHandle(handle);
-        return INVALID_HANDLE_VALUE;
+    const bool waitsForever = !wait.limit && !wait.stop.stop_possible();
+    const auto deadline = wait.limit ? Clock::now() + *wait.limit : Clock::time_point::max();
+    auto pause = std::chrono::milliseconds(1);
+    while (!TryLock(handle, waitsForever)) {
+        const DWORD code = GetLastError();
+        if (waitsForever || code != ERROR_LOCK_VIOLATION) {
+            Why(error, Describe("cannot lock", sidecar, code));
+            CloseHandle(handle);
+            return INVALID_HANDLE_VALUE;
+        }
+        const auto now = Clock::now();
+        if (wait.stop.stop_requested() || now >= deadline) {
+            const std::string busy = InUseText(shown, LockHolder(handle));
+            Why(error, wait.stop.stop_requested() ? "interrupted while waiting for " +
+                                                        PathToUtf8(shown) + " (" + busy + ")"
+                                                  : busy);
+            CloseHandle(handle);
+            return INVALID_HANDLE_VALUE;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
+    NameHolder(handle);
     return handle;  // closing the handle releases the lock
+}
+
+// The pid in a temporary file's name ".<name>.tmp-<pid>-<random>", or 0.
+DWORD TemporaryOwner(const std::wstring& entry, const std::wstring& prefix) {
+    if (entry.size() <= prefix.size() || entry.compare(0, prefix.size(), prefix) != 0) return 0;
+    const wchar_t* digits = entry.c_str() + prefix.size();
+    wchar_t* end = nullptr;
+    const unsigned long pid = std::wcstoul(digits, &end, 10);
+    if (end == digits || *end != L'-') return 0;
+    return static_cast<DWORD>(pid);
+}
+
+bool ProcessGone(DWORD pid) {
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool gone = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return gone;
+}
+
+// Removes the temporary files of `target` that processes killed during a rewrite left behind.
+// Called under the lock; a file whose process still runs is left alone all the same.
+void RemoveStaleTemporaries(const fs::path& target) {
+    const std::wstring prefix = L"." + target.filename().native() + L".tmp-";
+    const fs::path pattern = target.parent_path() / (prefix + L"*");
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const DWORD owner = TemporaryOwner(found.cFileName, prefix);
+        if (owner == 0 || owner == GetCurrentProcessId() ||
+            (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ProcessGone(owner))
+            continue;
+        DeleteFileW((target.parent_path() / found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }
 
 // A temporary file beside `target`, created empty for writing: ".<name>.tmp-<random>".
@@ -154,8 +255,9 @@ HANDLE CreateTemporary(const fs::path& target, fs::path& temp, SECURITY_ATTRIBUT
     static thread_local std::mt19937_64 random{std::random_device{}() ^
                                                static_cast<std::uint64_t>(GetCurrentProcessId())};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        wchar_t suffix[24];
-        swprintf(suffix, sizeof suffix / sizeof *suffix, L".tmp-%012llx",
+        wchar_t suffix[48];
+        swprintf(suffix, sizeof suffix / sizeof *suffix, L".tmp-%lu-%012llx",
+                 static_cast<unsigned long>(GetCurrentProcessId()),
                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
         temp = target.parent_path() / (L"." + target.filename().native() + suffix);
         HANDLE handle =
@@ -187,6 +289,7 @@ bool ReplaceLocked(const fs::path& target, Handle& old, std::string_view bytes,
         Why(error, Describe("cannot make a file for the owner alone for", target, GetLastError()));
         return false;
     }
+    RemoveStaleTemporaries(target);
     fs::path temp;
     DWORD code = ERROR_SUCCESS;
     Handle file(CreateTemporary(target, temp, ownerOnly.Attributes(), code));
@@ -233,7 +336,7 @@ FileContents ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
 
 bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes,
                        const std::function<std::optional<std::string>(const FileContents&)>& change,
-                       std::string* error) {
+                       std::string* error, const LockWait& wait) {
     // Through a symbolic link the file it names is rewritten, not the link.
     fs::path target = path;
     std::error_code ec;
@@ -250,12 +353,23 @@ bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes,
         }
     }
 
-    Handle lock(LockSidecar(target, error));
+    Handle lock(LockSidecar(target, path, wait, error));
     if (!lock.valid()) return false;
     Handle old;
     const FileContents contents = ReadPath(target, maxBytes, old);
     const std::optional<std::string> bytes = change(contents);
     if (!bytes) return true;
+    if (bytes->size() > maxBytes) {
+        Why(error, PathToUtf8(path) + " would grow to " + std::to_string(bytes->size()) +
+                       " bytes, more than " + std::to_string(maxBytes) +
+                       " it may hold; it is left as it was");
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        Why(error, PathToUtf8(path) + " is read-only");
+        return false;
+    }
     return ReplaceLocked(target, old, *bytes, error);
 }
 

@@ -19,9 +19,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSectionName = "MSR";
 
-// A profile holds a few short lines. Anything larger is not ours: it is neither parsed nor
-// rewritten (which also keeps a profile path pointing at a huge file from stalling the program).
-constexpr std::size_t kMaxProfileBytes = std::size_t{1} << 20;
+// (Also keeps a profile path pointing at a huge file from stalling the program.)
+constexpr std::size_t kMaxProfileBytes = ProfileStore::kMaxBytes;
 
 // A line that opens a section name but never closes it is a line of garbage, and the current
 // section goes on after it. SimpleIni would instead file the following keys under a section named
@@ -96,15 +95,54 @@ std::string WithLineEnds(std::string_view text, bool crlf) {
     return out;
 }
 
+// The parser stops at a zero byte; reading or rewriting such a file (a UTF-16 file, for one)
+// would drop everything after it.
+bool HoldsZeroByte(const FileContents& contents) {
+    return contents.bytes.find('\0') != std::string::npos;
+}
+
+std::string ProblemOf(const FileContents& contents, const fs::path& path) {
+    if (contents.state == FileState::kUnusable) {
+        return "cannot read the settings file " + path.string() +
+               " (not a readable file of at most 1 MiB)";
+    }
+    if (HoldsZeroByte(contents)) {
+        return "the settings file " + path.string() +
+               " holds a zero byte: it is not a profile this program can read or rewrite";
+    }
+    return {};
+}
+
+// The first value of `key` in section MSR, when it is the only one.
+std::optional<std::string> SoleValue(Ini& ini, const std::string& key) {
+    CSimpleIniA::TNamesDepend values;
+    if (!ini->GetAllValues(kSectionName, key.c_str(), values) || values.size() != 1)
+        return std::nullopt;
+    return std::string(values.front().pItem);
+}
+
 }  // namespace
 
-ProfileStore::ProfileStore(fs::path path) : path_(std::move(path)) {}
+ProfileStore::ProfileStore(fs::path path, Reads reads, LockWait wait)
+    : path_(std::move(path)), reads_(reads), wait_(std::move(wait)) {}
+
+FileContents ProfileStore::Contents() const {
+    if (reads_ == Reads::kEveryCall) return ReadWholeFile(path_, kMaxProfileBytes);
+    if (!seen_) seen_ = ReadWholeFile(path_, kMaxProfileBytes);
+    return *seen_;
+}
+
+std::optional<std::string> ProfileStore::Problem() const {
+    std::string problem = ProblemOf(Contents(), path_);
+    if (problem.empty()) return std::nullopt;
+    return problem;
+}
 
 std::string ProfileStore::Read(std::string_view key,
                                std::optional<std::string_view> defaultText) const {
     std::string result(defaultText.value_or(std::string_view()));
-    const FileContents contents = ReadWholeFile(path_, kMaxProfileBytes);
-    if (contents.state == FileState::kRead) {
+    const FileContents contents = Contents();
+    if (contents.state == FileState::kRead && !HoldsZeroByte(contents)) {
         Ini ini;
         if (ini.Load(contents.bytes)) {
             const std::string name(key);
@@ -125,40 +163,67 @@ bool ProfileStore::Write(std::string_view key, std::string_view text) {
 }
 
 bool ProfileStore::Write(std::span<const Entry> entries) {
+    lastError_.clear();
     for (const Entry& entry : entries) {
-        if (!StorableKey(entry.key) || !StorableText(entry.text)) return false;
+        if (!StorableKey(entry.key) || !StorableText(entry.text)) {
+            lastError_ = "the key " + std::string(entry.key) + " or its text cannot be stored in " +
+                         path_.string();
+            return false;
+        }
+    }
+    // Whether every entry already holds its text in the file whose bytes are given.
+    const auto holdsAll = [&entries](Ini& ini) {
+        for (const Entry& entry : entries) {
+            if (SoleValue(ini, std::string(entry.key)) != std::string(entry.text)) return false;
+        }
+        return true;
+    };
+    if (reads_ == Reads::kOnce) {
+        const FileContents seen = Contents();
+        Ini ini;
+        if (ProblemOf(seen, path_).empty() && ini.Load(seen.bytes) && holdsAll(ini)) return true;
     }
     // The file is read, changed and replaced under its lock: a second program (or a second
     // Tollwick) writing other keys at the same moment keeps its change too.
-    const auto change = [&entries](const FileContents& contents) -> std::optional<std::string> {
-        if (contents.state == FileState::kUnusable) return std::nullopt;
-        // The parser stops at a zero byte; rewriting such a file (a UTF-16 file, for one) would
-        // drop everything after it.
-        if (contents.bytes.find('\0') != std::string::npos) return std::nullopt;
+    std::string why;
+    std::optional<std::string> written;
+    const auto change = [&](const FileContents& contents) -> std::optional<std::string> {
+        why = ProblemOf(contents, path_);
+        if (!why.empty()) return std::nullopt;
         Ini ini;
-        if (!ini.Load(contents.bytes)) return std::nullopt;
+        if (!ini.Load(contents.bytes)) {
+            why = "cannot parse the settings file " + path_.string();
+            return std::nullopt;
+        }
+        if (holdsAll(ini)) return std::nullopt;  // nothing to change: the file stays as it is
         for (const Entry& entry : entries) {
             const std::string name(entry.key);
             const std::string value(entry.text);
             // Replacing drops any duplicates of the key and keeps the place and comment of the
             // first.
             if (ini->SetValue(kSectionName, name.c_str(), value.c_str(), nullptr, true) < 0) {
+                why = "cannot store " + name + " in " + path_.string();
                 return std::nullopt;
             }
         }
         std::string saved;
         // The byte order mark is written again only when the file had one.
-        if (ini->Save(saved, /*addSignature=*/true) < 0) return std::nullopt;
+        if (ini->Save(saved, /*addSignature=*/true) < 0) {
+            why = "cannot store the settings in " + path_.string();
+            return std::nullopt;
+        }
         const bool crlf = contents.bytes.find("\r\n") != std::string::npos;
-        return WithLineEnds(saved, crlf);
+        written = WithLineEnds(saved, crlf);
+        return written;
     };
-    bool changed = false;
-    const bool done = RewriteFileLocked(path_, kMaxProfileBytes, [&](const FileContents& contents) {
-        auto bytes = change(contents);
-        changed = bytes.has_value();
-        return bytes;
-    });
-    return done && changed;
+    const bool done = RewriteFileLocked(path_, kMaxProfileBytes, change, &lastError_, wait_);
+    if (!done) return false;
+    if (!why.empty()) {
+        lastError_ = why;
+        return false;
+    }
+    if (written && reads_ == Reads::kOnce) seen_ = FileContents{FileState::kRead, *written};
+    return true;
 }
 
 }  // namespace tollwick

@@ -50,7 +50,7 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     QObject::connect(Window().ControlAs<QLineEdit>(kMessage), &QLineEdit::textChanged,
                      [&](const QString& text) { messages << text; });
     int changed = 0;
-    reader->SetOnCardChanged([&](std::size_t) { ++changed; });
+    reader->SetOnCardChanged([&](const CardChange&) { ++changed; });
     // While the box of the refused card is up, two more cards are done; nothing of them shows.
     boxes.whileShown = [&](const QString& text) {
         if (text != "Write Error1") return;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
+#include "carddata/card_summary.h"
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
 #include "files/folder_check.h"
@@ -12,9 +13,6 @@
 
 namespace tollwick {
 namespace {
-
-// A deck of a few hundred cards is far below this; anything larger is not a deck.
-constexpr std::size_t kMaxDeckBytes = std::size_t{16} << 20;
 
 std::vector<uint8_t> WrittenToRecorded(const std::vector<uint8_t>& written) {
     std::vector<uint8_t> recorded;
@@ -88,7 +86,31 @@ std::optional<FaultRates> FaultsFromJson(const nlohmann::json& json, std::string
     return rates;
 }
 
+// The keys of `object` that are not `known`, with their values as JSON text.
+std::map<std::string, std::string> OtherKeys(const nlohmann::json& object,
+                                             std::initializer_list<std::string_view> known) {
+    std::map<std::string, std::string> other;
+    for (const auto& [key, value] : object.items()) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) other[key] = value.dump();
+    }
+    return other;
+}
+
+void PutOtherKeys(const std::map<std::string, std::string>& other, nlohmann::json& object) {
+    for (const auto& [key, text] : other) {
+        object[key] = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+    }
+}
+
 }  // namespace
+
+void ApplyCardChange(VirtualCard& card, const CardChange& change) {
+    for (std::size_t t = 0; t < 3; ++t) {
+        if (!change.tracks[t]) continue;
+        card.tracks[t] = change.tracks[t]->bits;
+        card.faint[t] = change.tracks[t]->faint;
+    }
+}
 
 const std::array<FaultInfo, kFaultCount>& FaultTable() {
     static const std::array<FaultInfo, kFaultCount> kTable{{
@@ -263,12 +285,14 @@ std::string DeckToJson(const Deck& deck) {
             if (card.faint[t]) faint.push_back(t + 1);
         }
         if (!faint.empty()) entry["faint_tracks"] = std::move(faint);
+        PutOtherKeys(card.otherKeys, entry);
         cards.push_back(std::move(entry));
     }
     // A deck without dirt is written as before, so that older programs still read it.
     nlohmann::json doc = nlohmann::json::object();
     if (deck.seed != 1) doc["seed"] = deck.seed;
     if (!deck.faults.Empty()) doc["faults"] = FaultsToJson(deck.faults);
+    PutOtherKeys(deck.otherKeys, doc);
     doc["cards"] = std::move(cards);
     return doc.dump(2) + "\n";
 }
@@ -278,6 +302,7 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
         if (error) *error = std::move(why);
         return std::nullopt;
     };
+    if (json.find('\0') != std::string::npos) return fail("holds a zero byte: not a deck");
     const nlohmann::json doc = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
     if (doc.is_discarded()) return fail("not valid JSON");
     if (!doc.is_object() || !doc.contains("cards") || !doc["cards"].is_array()) {
@@ -295,6 +320,7 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
         if (!rates) return fail("the deck's faults " + why);
         deck.faults = *rates;
     }
+    deck.otherKeys = OtherKeys(doc, {"seed", "faults", "cards"});
     for (const auto& entry : doc["cards"]) {
         if (!entry.is_object()) return fail("a card is not an object");
         VirtualCard card;
@@ -345,10 +371,23 @@ std::optional<Deck> DeckFromJson(const std::string& json, std::string* error) {
                 card.faint[static_cast<std::size_t>(track.get<int64_t>() - 1)] = true;
             }
         }
+        card.otherKeys = OtherKeys(entry, {"name", "track1", "track2", "track3", "reversed",
+                                           "weak_spot", "faults", "faint_tracks"});
         if (card.name.empty()) card.name = "Card " + number;
         deck.cards.push_back(std::move(card));
     }
     return deck;
+}
+
+std::optional<std::string> DeckFileText(const Deck& deck, std::size_t maxBytes,
+                                        std::string* error) {
+    std::string text = DeckToJson(deck);
+    if (text.size() <= maxBytes) return text;
+    if (error) {
+        *error = "the deck would grow to " + std::to_string(text.size()) + " bytes, more than " +
+                 std::to_string(maxBytes) + " a deck file may hold";
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -362,7 +401,8 @@ bool InAFolderThatIsThere(const std::filesystem::path& path, std::string* error)
 
 }  // namespace
 
-std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error) {
+std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error,
+                                     const LockWait& wait) {
     if (!InAFolderThatIsThere(path, error)) return std::nullopt;
     // A missing file, or an empty one left by a run that died before its first save, gets the
     // sample deck; the lock keeps two programs starting at once from both writing it.
@@ -385,7 +425,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
             if (!deck) why = PathToUtf8(path) + ": " + parseError;
             return std::nullopt;
         },
-        &why);
+        &why, wait);
     if (!done || !deck) {
         if (error) *error = why;
         return std::nullopt;
@@ -394,7 +434,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
 }
 
 bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(Deck&)>& change,
-                    std::string* error) {
+                    std::string* error, const LockWait& wait) {
     if (!InAFolderThatIsThere(path, error)) return false;
     std::string why;
     const bool done = RewriteFileLocked(
@@ -418,9 +458,12 @@ bool UpdateDeckFile(const std::filesystem::path& path, const std::function<bool(
                 why = PathToUtf8(path) + " no longer holds that card";
                 return std::nullopt;
             }
-            return DeckToJson(*deck);
+            std::string tooLarge;
+            auto text = DeckFileText(*deck, kMaxDeckBytes, &tooLarge);
+            if (!text) why = PathToUtf8(path) + ": " + tooLarge + "; it is left as it was";
+            return text;
         },
-        &why);
+        &why, wait);
     if (!done || !why.empty()) {
         if (error) *error = why;
         return false;
@@ -438,16 +481,21 @@ bool SaveDeck(const std::filesystem::path& path, const Deck& deck, std::string* 
         error);
 }
 
-bool SaveDeckCard(const std::filesystem::path& path, std::size_t index, const VirtualCard& card,
-                  std::string* error) {
+bool SaveCardChange(const std::filesystem::path& path, const CardChange& change,
+                    const TrackSet& formats, VirtualCard* saved, std::string* error,
+                    const LockWait& wait) {
     return UpdateDeckFile(
         path,
         [&](Deck& stored) {
-            if (index >= stored.cards.size()) return false;
-            stored.cards[index] = card;
+            if (change.index >= stored.cards.size()) return false;
+            VirtualCard& card = stored.cards[change.index];
+            const TrackBytes before = card.tracks;
+            ApplyCardChange(card, change);
+            card.name = ChangedCardName(before, card.tracks, formats);
+            if (saved) *saved = card;
             return true;
         },
-        error);
+        error, wait);
 }
 
 }  // namespace tollwick

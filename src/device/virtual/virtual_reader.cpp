@@ -71,6 +71,7 @@ void VirtualReader::SetDeck(Deck deck) {
 
 void VirtualReader::SetDeckLocked(Deck deck) {
     deck_ = std::move(deck);
+    lastChange_.assign(deck_.cards.size(), 0);
     faultRandom_.seed(deck_.seed);
     inputBuffer_ = InputBufferReports(deck_, deck_.cards.size());
 }
@@ -110,13 +111,21 @@ std::optional<VirtualCard> VirtualReader::Card(std::size_t index) const {
     return deck_.cards[index];
 }
 
+bool VirtualReader::RefreshCard(const CardChange& change, const VirtualCard& card) {
+    std::lock_guard lock(mutex_);
+    if (change.index >= deck_.cards.size() || lastChange_[change.index] != change.sequence)
+        return false;
+    deck_.cards[change.index] = card;
+    return true;
+}
+
 void VirtualReader::EventLocked() {
     ++events_;
     inputReady_.notify_all();
 }
 
 bool VirtualReader::Swipe(std::size_t index) {
-    std::vector<std::size_t> changed;
+    std::vector<CardChange> changed;
     bool done = false;
     {
         std::lock_guard lock(mutex_);
@@ -254,19 +263,19 @@ std::vector<Clock::TimePoint> VirtualReader::OutputTimes() const {
     return outputTimes_;
 }
 
-void VirtualReader::SetOnCardChanged(std::function<void(std::size_t)> callback) {
+void VirtualReader::SetOnCardChanged(std::function<void(const CardChange&)> callback) {
     std::lock_guard lock(mutex_);
     onCardChanged_ = std::move(callback);
 }
 
-void VirtualReader::NotifyChanged(const std::vector<std::size_t>& changed) {
-    std::function<void(std::size_t)> callback;
+void VirtualReader::NotifyChanged(const std::vector<CardChange>& changed) {
+    std::function<void(const CardChange&)> callback;
     {
         std::lock_guard lock(mutex_);
         callback = onCardChanged_;
     }
     if (!callback) return;
-    for (std::size_t index : changed) callback(index);
+    for (const CardChange& change : changed) callback(change);
 }
 
 // --- Host side ---
@@ -313,7 +322,7 @@ bool VirtualReader::HostWrite(uint64_t generation, const uint8_t* report, std::s
 
 int VirtualReader::HostRead(uint64_t generation, uint8_t* buffer, std::size_t capacity,
                             int timeoutMs) {
-    std::vector<std::size_t> changed;
+    std::vector<CardChange> changed;
     int result = 0;
     {
         std::unique_lock lock(mutex_);
@@ -603,7 +612,7 @@ int VirtualReader::CapacityBitsLocked(std::size_t track) const {
     return TrackCapacityBits(track == 1 ? density_ : kFixedTrackDensity);
 }
 
-bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& changed) {
+bool VirtualReader::SwipeLocked(std::size_t index, std::vector<CardChange>& changed) {
     if (!plugged_ || index >= deck_.cards.size()) return false;
     VirtualCard& card = deck_.cards[index];
     const Armed was = armed_;
@@ -650,25 +659,26 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
             // no data is left as it was. A Lo-Co field does not turn a Hi-Co stripe over: a
             // track that holds data keeps it, a blank one takes a faint copy.
             const bool tooWeak = !highCoercivity_ && IsHighCoercivity(deck_, index);
+            CardChange change;
             for (std::size_t t = 0; t < 3; ++t) {
                 if (pendingWrite_[t].empty()) continue;
                 if (tooWeak && RecordedDataBits(card.tracks[t]) > 0) continue;
-                card.tracks[t] = RecordTrack(pendingWrite_[t], CapacityBitsLocked(t));
-                card.faint[t] = tooWeak;
+                change.tracks[t] =
+                    TrackChange{RecordTrack(pendingWrite_[t], CapacityBitsLocked(t)), tooWeak};
             }
-            changed.push_back(index);
+            changed.push_back(ChangeLocked(index, std::move(change)));
             StatusLocked(index, '0');
             break;
         }
         case Armed::kErase: {
             inputBuffer_ = InputBufferReports(deck_, index);
             const bool tooWeak = !highCoercivity_ && IsHighCoercivity(deck_, index);
+            CardChange change;
             for (std::size_t t = 0; t < 3; ++t) {
                 if (!(pendingEraseMask_ & (1u << t)) || tooWeak) continue;
-                card.tracks[t].clear();
-                card.faint[t] = false;
+                change.tracks[t] = TrackChange{};
             }
-            changed.push_back(index);
+            changed.push_back(ChangeLocked(index, std::move(change)));
             StatusLocked(index, '0');
             break;
         }
@@ -676,7 +686,15 @@ bool VirtualReader::SwipeLocked(std::size_t index, std::vector<std::size_t>& cha
     return true;
 }
 
-void VirtualReader::RunDueAutoSwipeLocked(std::vector<std::size_t>& changed) {
+CardChange VirtualReader::ChangeLocked(std::size_t index, CardChange change) {
+    change.index = index;
+    change.sequence = ++changeCount_;
+    lastChange_[index] = change.sequence;
+    ApplyCardChange(deck_.cards[index], change);
+    return change;
+}
+
+void VirtualReader::RunDueAutoSwipeLocked(std::vector<CardChange>& changed) {
     if (!autoSwipeAt_ || clock_.Now() < *autoSwipeAt_) return;
     autoSwipeAt_.reset();
     if (!autoCard_ || armed_ == Armed::kIdle) return;

@@ -89,6 +89,10 @@ class VirtualReader {
     void SetDeck(Deck deck);
     std::size_t CardCount() const;
     std::optional<VirtualCard> Card(std::size_t index) const;
+    // Takes `card` as card change.index, as the deck file holds it after `change` was saved
+    // there, unless the reader changed that card again since (that later change brings its own
+    // refresh). False when it was not taken.
+    bool RefreshCard(const CardChange& change, const VirtualCard& card);
 
     // --- Events ---
     // Swipes card `index` (0-based). Returns false when no such card or the reader is unplugged.
@@ -140,8 +144,9 @@ class VirtualReader {
     std::vector<std::vector<uint8_t>> TakeOutputReports();
     // When each of those reports was accepted, in the same order (read before taking them).
     std::vector<Clock::TimePoint> OutputTimes() const;
-    // Called with the card index after each card the reader changed (write or erase).
-    void SetOnCardChanged(std::function<void(std::size_t)> callback);
+    // Called after each card the reader changed (write or erase), with what it did to the card,
+    // on the thread that talked to the reader, outside its lock.
+    void SetOnCardChanged(std::function<void(const CardChange&)> callback);
 
     friend class VirtualBackend;
     friend class VirtualDevice;
@@ -188,7 +193,9 @@ class VirtualReader {
     bool autoAdvance_ = false;
     std::chrono::milliseconds autoDelay_{100};
     std::optional<Clock::TimePoint> autoSwipeAt_;
-    std::function<void(std::size_t)> onCardChanged_;
+    std::function<void(const CardChange&)> onCardChanged_;
+    uint64_t changeCount_ = 0;          // changes so far, on every card
+    std::vector<uint64_t> lastChange_;  // per card, the count at its last change (0: none)
     SwipeJitter jitter_;
     std::mt19937 faultRandom_;  // the deck's faults, from its seed
     int inputBuffer_ = 64;      // reports held while the program does not read
@@ -221,9 +228,11 @@ class VirtualReader {
     void SetDeckLocked(Deck deck);
     void ArmLocked(Armed what);
     int CapacityBitsLocked(std::size_t track) const;
-    bool SwipeLocked(std::size_t index, std::vector<std::size_t>& changed);
-    void RunDueAutoSwipeLocked(std::vector<std::size_t>& changed);
-    void NotifyChanged(const std::vector<std::size_t>& changed);
+    bool SwipeLocked(std::size_t index, std::vector<CardChange>& changed);
+    void RunDueAutoSwipeLocked(std::vector<CardChange>& changed);
+    void NotifyChanged(const std::vector<CardChange>& changed);
+    // Lays `change` over card `index` and counts it.
+    CardChange ChangeLocked(std::size_t index, CardChange change);
 };
 
 // A HID backend over any number of virtual readers.
