@@ -949,7 +949,8 @@ TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
 TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     const std::string dataFile = Path("\xCE\xA9-data.csv");
     const std::string journalFile = Path("\xCE\xA9-run.db");
-    std::ofstream(tollwick::PathFromUtf8(dataFile)) << "id,name\n101,AL\n102,BO\n103,CY\n";
+    std::ofstream(tollwick::PathFromUtf8(dataFile))
+        << "id,name\n4817293650,AL\n4817293651,BO\n4817293652,CY\n";
     const std::string data = " '" + dataFile + "'";
     const std::string journalOption = " --journal '" + journalFile + "'";
     const std::string issue = Deck() + " --pace 0 --json issue" + data +
@@ -970,7 +971,7 @@ TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     ASSERT_EQ(journal.status, 0) << journal.err;
     EXPECT_EQ(JsonLines(journal.out).size(), 4u);
     EXPECT_EQ(JsonLines(journal.out).front()["track2"], "{id}");
-    EXPECT_EQ(ReadFile(tollwick::PathFromUtf8(journalFile)).find("102"), std::string::npos);
+    EXPECT_EQ(ReadFile(tollwick::PathFromUtf8(journalFile)).find("4817293651"), std::string::npos);
 
     // Another template, or a record that cannot be written (from standard input): refused
     // before any card, with the row named.
