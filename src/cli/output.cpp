@@ -104,13 +104,7 @@ void Output::Status(std::string_view line) {
 }
 
 void Output::SwipePrompt() {
-    if (progress_ == ProgressStyle::kNone) return;
-    if (progress_ == ProgressStyle::kLines) {
-        std::cerr << kSwipePrompt << std::endl;
-        return;
-    }
-    std::cerr << "\r\033[K" << kSwipePrompt << std::flush;
-    progressShown_ = true;
+    Status(kSwipePrompt);
 }
 
 int Output::Close(int status) {
