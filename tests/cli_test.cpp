@@ -494,8 +494,7 @@ TEST_F(CliTest, ATerminalIsToldWhatTheReaderWaitsFor) {
             ::dup2(out, 1);
             ::setenv("TOLLWICK_PROFILE", Path("profile.ini").c_str(), 1);
             const std::string cli =
-                (tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS)
-                    .string();
+                (tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS).string();
             std::vector<std::string> args = {cli, "--simulate"};
             args.insert(args.end(), c.args.begin(), c.args.end());
             std::vector<char*> argv;

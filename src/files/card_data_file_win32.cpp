@@ -39,9 +39,9 @@ HANDLE HandleOf(std::FILE* file) {
 bool OpenCardFileToRead(const std::string& path, std::ifstream& in) {
     // Looked at first: a read of a pipe or a console (\\.\pipe\..., CON) waits for a writer.
     const std::wstring name = WideFromUtf8(path);
-    HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         errno = ErrnoOf(GetLastError());  // a folder too: it opens only with backup semantics
         return false;
