@@ -260,13 +260,15 @@ class FrameTables {
             const uint8_t code = v.Code(q, f.codeMask);
             const int after = q + bpc_;
             const auto at = static_cast<std::size_t>(q);
-            nextEnd_[at] = code == f.endCode ? q : after < n ? nextEnd_[at + bpc_] : kNowhere;
-            nextBad_[at] = BadParity(f, code) ? q : after < n ? nextBad_[at + bpc_] : kNowhere;
+            const auto next = static_cast<std::size_t>(after);  // read only when after < n
+            nextEnd_[at] = code == f.endCode ? q : after < n ? nextEnd_[next] : kNowhere;
+            nextBad_[at] = BadParity(f, code) ? q : after < n ? nextBad_[next] : kNowhere;
         }
+        const auto width = static_cast<std::size_t>(bpc_);
         for (int q = 0; q < n; ++q) {
             const auto at = static_cast<std::size_t>(q);
             const uint8_t data = v.Code(q, f.dataMask);
-            xor_[at] = static_cast<uint8_t>(data ^ (q >= bpc_ ? xor_[at - bpc_] : 0));
+            xor_[at] = static_cast<uint8_t>(data ^ (q >= bpc_ ? xor_[at - width] : 0));
         }
         size_ = n;
     }
@@ -385,7 +387,8 @@ std::vector<Format> CandidateFormats(const TrackSettings& configured) {
     };
     if (known) add(configured);
     const bool narrowConfigured = configured.bpc < 6;
-    for (uint8_t bpc : {5, 7, 4, 6}) {
+    constexpr uint8_t kWidths[] = {5, 7, 4, 6};
+    for (const uint8_t bpc : kWidths) {
         const bool withParity = bpc == 5 || bpc == 7;
         const std::string_view natural = bpc < 6 ? ";" : (bpc == 7 ? "%" : "%!");
         for (uint8_t parity : {kParityOdd, kParityEven, kParityNone}) {
