@@ -4,7 +4,7 @@
 
 #include "carddata/track_codec.h"
 #include "cardsteps/card_steps.h"
-#include "scripted_backend.h"
+#include "reader_rig.h"
 
 namespace tollwick {
 namespace {
@@ -12,18 +12,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-// A reader that answered the connection test and now sends what the test scripts.
-struct ScriptedRig {
-    ScriptedRig() {
-        s.Reply({kEsc, 'y'});
-        EXPECT_EQ(commands.ConnectPort(1), 1);
-        s.output.clear();
-    }
-    testing::ScriptedState s;
-    testing::ScriptedBackend backend{s};
-    ReaderLink link{backend, s.clock};
-    ReaderCommands commands{link};
-};
+using testing::ScriptedRig;
 
 TEST(CardSteps, AReadBlockIsTakenApartAndWhatIsNoBlockIsNeverABlankCard) {
     const Bytes track2 = {0xD4, 0x11, 0x92, 0x7C, 0x20};  // ";1234?" at 5 bits
@@ -49,6 +38,7 @@ TEST(CardSteps, AReadBlockIsTakenApartAndWhatIsNoBlockIsNeverABlankCard) {
     };
     for (const Case& c : cases) {
         ScriptedRig rig;
+        ASSERT_TRUE(rig.Connect());
         ASSERT_EQ(ArmRead(rig.commands, kReadArmTries), CommandStatus::kOk);
         rig.s.Send(c.block);
         ReceivedBlock block;
@@ -66,6 +56,7 @@ TEST(CardSteps, AReadBlockIsTakenApartAndWhatIsNoBlockIsNeverABlankCard) {
 TEST(CardSteps, AWaitEndsOnItsTimeoutOnTheLinksClockOrOnTheStop) {
     // Nothing comes: the wait takes its time on the link's clock, then disarms the reader.
     ScriptedRig rig;
+    ASSERT_TRUE(rig.Connect());
     StepWait wait;
     wait.timeout = 2s;
     const auto start = rig.s.clock.Now();
@@ -88,6 +79,7 @@ TEST(CardSteps, AWaitEndsOnItsTimeoutOnTheLinksClockOrOnTheStop) {
 
     // Not connected: the link failed.
     ScriptedRig gone;
+    ASSERT_TRUE(gone.Connect());
     gone.s.failWrites = true;
     EXPECT_EQ(ArmRead(gone.commands, kReadArmTries), CommandStatus::kFailed);
     EXPECT_EQ(gone.s.output.size(), 0u);

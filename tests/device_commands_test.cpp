@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "device/reader_commands.h"
+#include "device/setup_connection.h"
+#include "device/startup_connection.h"
 #include "device/virtual/virtual_reader.h"
-#include "scripted_backend.h"
+#include "reader_rig.h"
 
 namespace tollwick {
 namespace {
@@ -15,6 +17,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 using testing::ScriptedBackend;
+using testing::ScriptedRig;
 using testing::ScriptedState;
 using testing::Texts;
 using testing::VirtualRig;
@@ -29,15 +32,6 @@ Bytes Sent(const std::vector<std::vector<uint8_t>>& reports) {
     }
     return all;
 }
-
-// A scripted device that answers the connection test.
-struct ScriptedRig {
-    ScriptedRig() { s.Reply({0x1B, 'y'}); }
-    ScriptedState s;
-    ScriptedBackend backend{s};
-    ReaderLink link{backend, s.clock};
-    ReaderCommands commands{link};
-};
 
 TEST(Connection, ScanPortAndNoReader) {
     VirtualRig rig;
@@ -77,6 +71,91 @@ TEST(Connection, ScanPortAndNoReader) {
 
     rig.reader.SetSilent(true);
     EXPECT_EQ(rig.commands.ConnectPort(1), -1);
+}
+
+// The Setup dialog's port is "COM" and a number up to 200. Its OK connects under the stored
+// port first; a stored port 0 is left alone (nothing is sent); else the typed port, then a scan,
+// and the typed port is to be stored whatever port answered.
+TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
+    using C = SetupPortCheck;
+    for (const auto& [text, check, port] : {std::tuple{"COM5", C::kOk, 5},
+                                            {"COM", C::kOk, 0},
+                                            {"COM200", C::kOk, 200},
+                                            {"COM201", C::kAboveMax, 201},
+                                            {"XCOM1", C::kNotCom, 0},
+                                            {"com5", C::kNotCom, 0}}) {
+        const SetupPort parsed = ParseSetupPort(text);
+        EXPECT_EQ(std::pair(parsed.check, parsed.port), std::pair(check, port)) << text;
+    }
+
+    struct Row {
+        std::optional<int> stored;
+        int refusedLookups;  // two to an attempt that finds no reader
+        bool plugged;
+        SetupConnection want;
+        std::size_t tests;  // connection tests sent
+    };
+    const Row rows[] = {
+        {3, 0, true, {true, 3, false}, 1}, {3, 2, true, {true, 5, true}, 1},
+        {3, 4, true, {true, 1, true}, 1},  {std::nullopt, 0, true, {true, 5, true}, 1},
+        {0, 0, true, {true, 0, false}, 0}, {0, 0, false, {true, 0, false}, 0},
+        {-1, 0, true, {true, 5, true}, 1}, {3, 0, false, {false, -1, false}, 0},
+    };
+    for (const Row& row : rows) {
+        VirtualRig rig;
+        if (!row.plugged) rig.reader.Unplug();
+        rig.tap.RefuseLookups(row.refusedLookups);
+        const SetupConnection got = ConnectForSetup(rig.commands, row.stored, 5);
+        const auto where = ::testing::Message() << row.stored.value_or(-9) << "/"
+                                                << row.refusedLookups << "/" << row.plugged;
+        EXPECT_EQ(std::tuple(got.connected, got.port, got.storeTypedPort),
+                  std::tuple(row.want.connected, row.want.port, row.want.storeTypedPort))
+            << where;
+        const Bytes sent = Sent(rig.reader.TakeOutputReports());
+        EXPECT_EQ(static_cast<std::size_t>(std::count(sent.begin(), sent.end(), 'e')), row.tests)
+            << where;
+    }
+}
+
+// The start-up connects under the stored port, else scans; then it sends the density and, in
+// full, asks the coercivity (switching to Hi-Co on the desktop) and the version, which decides
+// the beeper: firmware newer than EVU1.06, compared byte by byte, unsigned.
+TEST(Connection, StartupConnectsThenSetsTheReaderUp) {
+    struct Row {
+        const char* stored;
+        int refusedLookups;
+        ConnectDetail detail;
+        const char* firmware;
+        int port;
+        bool versionRead, beep, hiCo;
+    };
+    const Row rows[] = {
+        {"3", 0, ConnectDetail::kFullHiCo, "EVU1.07", 3, true, true, true},
+        {"7", 2, ConnectDetail::kFull, "EVU1.06", 1, true, false, false},
+        {"", 0, ConnectDetail::kDensityOnly, "EVU1.07", 1, false, false, false},
+        {"", 0, ConnectDetail::kFull, "EVU2", 1, true, true, false},
+        {"", 0, ConnectDetail::kFull, "EVU1", 1, true, false, false},
+        {"", 0, ConnectDetail::kFull, "\xC0VU", 1, true, true, false},
+        {"2", 200, ConnectDetail::kFull, "EVU1.07", -1, false, false, false},
+    };
+    for (const Row& row : rows) {
+        VirtualReader::Options options;
+        options.version = row.firmware;
+        VirtualRig rig(options);
+        ASSERT_TRUE(rig.Connect());
+        ASSERT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);  // a reader left in Lo-Co
+        rig.tap.RefuseLookups(row.refusedLookups);
+        const StartupConnection got =
+            ConnectAtStartup(rig.commands, row.stored, Track2Density::k75, row.detail);
+        EXPECT_EQ(got.port, row.port) << row.stored;
+        EXPECT_EQ(got.versionRead, row.versionRead) << row.firmware;
+        EXPECT_EQ(got.version, row.versionRead ? row.firmware : "");
+        EXPECT_EQ(got.beepSupported, row.beep) << row.firmware;
+        EXPECT_EQ(rig.reader.HighCoercivity(), row.hiCo) << row.stored;
+        EXPECT_EQ(got.coercivity.has_value(), row.versionRead);
+        EXPECT_EQ(rig.reader.Density(), row.port > 0 ? 75 : 210) << row.stored;
+    }
+    EXPECT_EQ(ConnectionLine(3, "EVU1.07"), "COM3 9600,8,N,1  VK3300 EVU1.07");
 }
 
 // Each wait that ends a reply or a block, at its edge: a byte that comes on the last millisecond

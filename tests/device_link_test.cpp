@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "device/reader_link.h"
-#include "scripted_backend.h"
+#include "reader_rig.h"
 
 namespace tollwick {
 namespace {

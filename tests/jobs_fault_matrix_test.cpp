@@ -97,7 +97,7 @@ Deck DirtyDeck() {
 }
 
 std::optional<std::size_t> FaultyCard(Fault fault) {
-    if (fault == Fault::kWeakCard) return kWeakCard;
+    if (fault == Fault::kWeakCard) return kDamagedCard;
     if (fault < Fault::kNoiseBefore) return std::nullopt;
     const Deck deck = SampleDeck();
     const std::string name =

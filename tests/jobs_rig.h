@@ -1,45 +1,26 @@
-// The card jobs on a bench: a recording window, a virtual reader behind a link that can be
-// faulted in the middle of a reply, and the job monitor ticked by the test as the window's timer
-// would. Plain classes, so that many rigs can run side by side on their own threads.
+// The card jobs on a bench: a recording window, the virtual reader behind the tap of
+// reader_rig.h, and the job monitor ticked by the test as the window's timer would. Plain
+// classes, so that many rigs can run side by side on their own threads.
 #pragma once
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <cstdint>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "carddata/track_codec.h"
-#include "device/reader_commands.h"
-#include "device/reader_link.h"
-#include "device/virtual/virtual_reader.h"
 #include "jobs/job_monitor.h"
+#include "reader_rig.h"
 #include "settings/profile_store.h"
 
 namespace tollwick::jobs_test {
 
+using namespace testing::sample;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::kBound;
+using testing::TapBackend;
+using testing::TextsOnCard;
+using testing::WaitFor;
 using Armed = VirtualReader::Armed;
 using Texts = TrackTexts;
-
-// Generous: long enough for any reader wait, short enough to end a hung test.
-inline constexpr auto kBound = 3s;
-
-inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
-    const auto until = Clock::now() + bound;
-    while (!done()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 // Logs every call of the jobs to the window as text ("Name:argument", "Name" alone without one),
 // and keeps the track boxes. Thread-safe: the worker calls it too. Boxes return at once unless
@@ -146,98 +127,7 @@ class FakeView final : public JobView {
     }
 };
 
-// The host's side of the virtual reader's link, with two things a test needs: it knows when the
-// host listens for the reader's answer to a card (a read of 350 ms is under way), and it can
-// fault the reader's answer after its first input report (the middle of a read block).
-class TapBackend final : public HidBackend {
-  public:
-    enum class MidReply { kNone, kUnplug, kReplug, kSilence, kWrongByte };
-
-    TapBackend(VirtualReader& reader, HidBackend& inner) : reader_(reader), inner_(inner) {}
-
-    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
-        if (refusals_.fetch_sub(1) > 0) return {};
-        return inner_.Enumerate(vendorId, productId);
-    }
-    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
-        auto device = inner_.Open(info);
-        return device ? std::make_unique<Device>(*this, std::move(device)) : nullptr;
-    }
-
-    // The next `count` look-ups find nothing: a stored port on which no reader answers.
-    void RefuseLookups(int count) { refusals_ = count; }
-    // The host waits for a swipe or a status: a card swiped now is answered to it.
-    bool Listening() const { return longReads_.load() > 0; }
-    // The fault hits the reply to the next card, after its first report.
-    void FaultNextReply(MidReply fault) {
-        std::lock_guard lock(mutex_);
-        fault_ = fault;
-        seenFirst_ = false;
-    }
-
-  private:
-    class Device final : public HidDevice {
-      public:
-        Device(TapBackend& tap, std::unique_ptr<HidDevice> inner)
-            : tap_(tap), inner_(std::move(inner)) {}
-        int InputReportLength() override { return inner_->InputReportLength(); }
-        int OutputReportLength() override { return inner_->OutputReportLength(); }
-        bool WriteReport(const uint8_t* report, std::size_t length, int timeoutMs) override {
-            return inner_->WriteReport(report, length, timeoutMs);
-        }
-        int ReadReport(uint8_t* buffer, std::size_t capacity, int timeoutMs) override {
-            const int listening = timeoutMs >= 300 ? 1 : 0;
-            tap_.longReads_ += listening;
-            const int got = tap_.Read(*inner_, buffer, capacity, timeoutMs);
-            tap_.longReads_ -= listening;
-            return got;
-        }
-
-      private:
-        TapBackend& tap_;
-        std::unique_ptr<HidDevice> inner_;
-    };
-
-    VirtualReader& reader_;
-    HidBackend& inner_;
-    std::atomic<int> refusals_{0};
-    std::atomic<int> longReads_{0};
-    std::mutex mutex_;
-    MidReply fault_ = MidReply::kNone;
-    bool seenFirst_ = false;
-
-    int Read(HidDevice& device, uint8_t* buffer, std::size_t capacity, int timeoutMs) {
-        std::unique_lock lock(mutex_);
-        // The rest of a silenced reply never reaches the host: its reports, paced as they come,
-        // are taken here until the reader has sent them all.
-        if (seenFirst_ && fault_ == MidReply::kSilence) {
-            while (device.ReadReport(buffer, capacity, 20) > 0) {
-            }
-            fault_ = MidReply::kNone;
-        }
-        lock.unlock();
-        const int got = device.ReadReport(buffer, capacity, timeoutMs);
-        lock.lock();
-        if (got <= 0 || fault_ == MidReply::kNone) return got;
-        if (!seenFirst_) {
-            seenFirst_ = true;
-            if (fault_ == MidReply::kUnplug || fault_ == MidReply::kReplug) {
-                reader_.Unplug();
-                if (fault_ == MidReply::kReplug) reader_.Plug();
-                fault_ = MidReply::kNone;
-            }
-        } else if (fault_ == MidReply::kWrongByte) {
-            if (got > 1) buffer[1] ^= 0x10;  // one flipped bit in the reply
-            fault_ = MidReply::kNone;
-        }
-        return got;
-    }
-};
-
-// Cards of the test deck: the sample deck and one more ISO card.
-inline constexpr std::size_t kBlank = 0;                         // blank cards 0 to 2
-inline constexpr std::size_t kIsoCard = 3;                       // a well-formed ISO card
-inline constexpr std::size_t kWeakCard = 7;                      // one flipped bit on track 2
+// The test deck: the sample deck and one more ISO card, and blank cards at its end.
 inline const std::size_t kIsoOther = SampleDeck().cards.size();  // another ISO card
 
 inline Deck TestDeck(std::size_t blanks = 0) {
@@ -247,18 +137,6 @@ inline Deck TestDeck(std::size_t blanks = 0) {
         kIsoTrackSet));
     for (std::size_t i = 0; i < blanks; ++i) deck.cards.push_back(CardFromTexts("Blank", {}, {}));
     return deck;
-}
-
-// The texts a virtual card carries, read with the ISO formats.
-inline Texts TextsOnCard(const VirtualCard& virtualCard, const TrackSet& settings = kIsoTrackSet) {
-    CardTracks card;
-    for (int t = 0; t < 3; ++t) {
-        const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
-        std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
-                    card.track[t].begin());
-    }
-    DecodeTracks(card, settings);
-    return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
 }
 
 // Window, monitor and virtual reader. The test thread plays the window's thread.

@@ -93,21 +93,19 @@ class JobsTest : public ::testing::Test {
 
 // --- Start-up connection --------------------------------------------------------------------
 
+// The monitor's start-up connection (its own sequence, beside ConnectAtStartup): a reader left in
+// Lo-Co is switched to Hi-Co; the window's messages and controls; the port that answered.
 TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
-    // On the stored port, with a reader left in Lo-Co: switched to Hi-Co, and its version shown.
     ASSERT_TRUE(profile_->Write("PORTNUM", "3"));
     ASSERT_EQ(rig_->commands.ConnectScan(), 1);
     ASSERT_EQ(rig_->commands.SetLoCo(), CommandStatus::kOk);
     ASSERT_TRUE(rig_->Tick());
+    EXPECT_TRUE(rig_->reader.HighCoercivity());
     FakeView& view = rig_->view;
     EXPECT_EQ(view.Count("SetMessage:Device READY"), 2);  // on the port, and once set up
     EXPECT_EQ(Last("SetConnectionLine"), "COM3 9600,8,N,1  VK3300 EVU1.07");
-    EXPECT_TRUE(view.Logged("EnableBeeper:1"));
-    EXPECT_TRUE(view.Logged("SelectHiCo"));
-    EXPECT_TRUE(rig_->reader.HighCoercivity());
-    EXPECT_EQ(rig_->reader.Density(), 75);
-    EXPECT_TRUE(view.Logged("EnableWindow:1"));
-    EXPECT_EQ(profile_->Read("PORTNUM"), "3");
+    for (const char* entry : {"EnableBeeper:1", "SelectHiCo", "EnableWindow:1"})
+        EXPECT_TRUE(view.Logged(entry)) << entry;
     ASSERT_TRUE(rig_->Tick());  // only the first tick connects
     EXPECT_EQ(view.Count("SetMessage:Device READY"), 2);
     // The password watcher's exit request ends the window.
@@ -116,28 +114,23 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     EXPECT_FALSE(rig_->Tick());
     EXPECT_EQ(view.Count("EndAsOk"), 1);
 
-    // Port 7 is stored but nothing answers there: the scan finds the reader and its port is
-    // stored. Firmware EVU1.06 has no beeper commands.
-    ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
-    VirtualReader::Options old;
-    old.version = "EVU1.06";
-    Rig scan(*profile_, old);
-    scan.format.SetDensity(Track2Density::k210);
-    scan.tap.RefuseLookups(2);
-    ASSERT_TRUE(scan.Tick());
-    EXPECT_EQ(profile_->Read("PORTNUM"), "1");
-    EXPECT_EQ(scan.view.Last("SetConnectionLine"), "COM1 9600,8,N,1  VK3300 EVU1.06");
-    EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
-    EXPECT_EQ(scan.reader.Density(), 210);
-    EXPECT_FALSE(scan.view.Logged("EnableBeeper:1"));
-    // A run told to keep the stored port (the virtual reader's) connects the same way and leaves
-    // it as it was.
-    ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
-    Rig kept(*profile_);
-    kept.monitor->SetStoresAnsweringPort(false);
-    ASSERT_TRUE(kept.Tick());
-    EXPECT_EQ(kept.view.Last("SetMessage"), "Device READY");
-    EXPECT_EQ(profile_->Read("PORTNUM"), "7");
+    // Nothing answers on port 7: the scan's port is stored, unless the run keeps the stored one
+    // (the virtual reader's). Firmware EVU1.06 has no beeper commands.
+    for (const bool stores : {true, false}) {
+        ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
+        VirtualReader::Options old;
+        old.version = "EVU1.06";
+        Rig scan(*profile_, old);
+        scan.format.SetDensity(Track2Density::k210);
+        scan.monitor->SetStoresAnsweringPort(stores);
+        scan.tap.RefuseLookups(2);
+        ASSERT_TRUE(scan.Tick());
+        EXPECT_EQ(profile_->Read("PORTNUM"), stores ? "1" : "7");
+        EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
+        EXPECT_EQ(scan.view.Last("SetConnectionLine"), "COM1 9600,8,N,1  VK3300 EVU1.06");
+        EXPECT_EQ(scan.reader.Density(), 210);
+        EXPECT_FALSE(scan.view.Logged("EnableBeeper:1"));
+    }
 
     // No reader: only Setup is left, and the window waits for the start-up password.
     ASSERT_TRUE(profile_->Write("PORTNUM", ""));
@@ -155,19 +148,6 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     EXPECT_EQ(profile_->Read("PORTNUM"), "");
 }
 
-TEST(StartupConnection, BeeperOnlyForFirmwareNewerThanEvu106) {
-    // "EVU1" is compared with its terminating zero; bytes compare unsigned.
-    for (const auto& [text, beep] : {std::pair{"EVU1.07", true},
-                                     {"EVU2", true},
-                                     {"EVU1.06", false},
-                                     {"EVU1", false},
-                                     {"\xC0VU", true}}) {
-        char version[20] = {};
-        std::snprintf(version, sizeof version, "%s", text);
-        EXPECT_EQ(VersionSupportsBeep(version), beep) << text;
-    }
-}
-
 // --- Every card reported, once and in order -------------------------------------------------
 
 // Cards come faster than the monitor ticks: none of them merges into another's report.
@@ -176,7 +156,7 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     // Read: a good card, a failed one (only its bad track is marked; the message line keeps
     // naming the last good card), an empty one (no failure).
     rig_->monitor->LaunchRead();
-    Swipes(Armed::kRead, {kIsoCard, kWeakCard, kBlank});
+    Swipes(Armed::kRead, {kIsoCard, kDamagedCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Read Card<2> OK"));
     EXPECT_EQ(rig_->view.Entries("SetMessage:"),
               (Lines{"SetMessage:Read Card<1> OK", "SetMessage:Read Card<1> OK",
@@ -209,7 +189,7 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
     rig_->flags.eraseMask = kEraseTrack3;
     mark = Mark();
-    Swipes(Armed::kErase, {kIsoCard, kIsoOther, kWeakCard});
+    Swipes(Armed::kErase, {kIsoCard, kIsoOther, kDamagedCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
     EXPECT_TRUE(rig_->reader.Card(kIsoCard)->tracks[0].empty());
     EXPECT_FALSE(rig_->reader.Card(kIsoOther)->tracks[0].empty());
@@ -302,7 +282,7 @@ TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     Swipe(Armed::kWrite, kIsoCard);
     rig_->reader.SetRejectNext(true);
     auto mark = Mark();
-    Swipes(Armed::kWrite, {kIsoOther, kIsoOther, kWeakCard});
+    Swipes(Armed::kWrite, {kIsoOther, kIsoOther, kDamagedCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <3> OK"));
     EXPECT_EQ(Shown(mark, true), (Lines{"SetMessage:Write Card <0> OK", "ShowTracks:S0000||",
                                         "SetMessage:Write Card <1> OK", "ShowTracks:S0001||",
@@ -310,7 +290,7 @@ TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
                                         "ShowTracks:S0002||", "SetMessage:Write Card <3> OK"}));
     EXPECT_EQ(CardTexts(kIsoCard)[0], "%S0000?");
     EXPECT_EQ(CardTexts(kIsoOther)[0], "%S0001?");
-    EXPECT_EQ(CardTexts(kWeakCard)[0], "%S0002?");
+    EXPECT_EQ(CardTexts(kDamagedCard)[0], "%S0002?");
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);  // the run is over: reset
 
     // A run of no cards ends at once.
@@ -368,7 +348,7 @@ TEST_F(JobsTest, CancelStopsTheWorkerWhereverItWaitsAndCleansUp) {
     // Cancel while the worker waits for its message box: the stopped worker never resumes.
     rig_->view.OnBox(nullptr, /*holdWorkerBoxes=*/true);
     rig_->monitor->LaunchRead();
-    Swipe(Armed::kRead, kWeakCard);
+    Swipe(Armed::kRead, kDamagedCard);
     ASSERT_TRUE(WaitFor([&] { return rig_->view.Logged("MessageBox:Read Error!!"); }));
     CancelPromptly();
     EXPECT_TRUE(rig_->view.Logged("MessageBoxStopped:Read Error!!"));
@@ -425,9 +405,6 @@ TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed
 }
 
 // --- Verify after write ----------------------------------------------------------------------
-
-constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
-constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
 
 // Each card written is read back before it is reported; only a card that reads back as written
 // is counted, one that does not is named with its tracks and its data goes onto the next card.
@@ -509,32 +486,35 @@ TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
 // --- Track preparation ---------------------------------------------------------------------
 
 TEST(TrackPreparation, SentinelsTakenOffAndWhatTheTrackCannotCarryEmptied) {
-    EXPECT_EQ(PrepareWriteTrack("%ABC?", 7), "ABC");
-    EXPECT_EQ(PrepareWriteTrack("ABC", 7), "ABC");
-    EXPECT_EQ(PrepareWriteTrack("{NO DATA}", 7), "");  // '{' lies beyond 0x5F
-    EXPECT_EQ(PrepareWriteTrack("%", 7), "");
-    EXPECT_EQ(PrepareWriteTrack(";1234?", 5), "1234");
-    EXPECT_EQ(PrepareWriteTrack("+1234?", 5), "1234");
-    EXPECT_EQ(PrepareWriteTrack("1234", 5), "1234");
-    EXPECT_EQ(PrepareWriteTrack("12A4", 5), "");
-    EXPECT_EQ(PrepareWriteTrack("1+34", 5), "");   // '+' only as the first character
-    EXPECT_EQ(PrepareWriteTrack("%ABC?", 6), "");  // 6 bits use the narrow check
-    EXPECT_EQ(PrepareWriteTrack("{Trace1 data error}", 8), "{Trace1 data error}");
+    // '{' lies beyond 0x5F; '+' only as the first character; 6 bits use the narrow check.
+    for (const auto& [text, bpc, prepared] : {std::tuple{"%ABC?", 7, "ABC"},
+                                              {"ABC", 7, "ABC"},
+                                              {"{NO DATA}", 7, ""},
+                                              {"%", 7, ""},
+                                              {";1234?", 5, "1234"},
+                                              {"+1234?", 5, "1234"},
+                                              {"1234", 5, "1234"},
+                                              {"12A4", 5, ""},
+                                              {"1+34", 5, ""},
+                                              {"%ABC?", 6, ""},
+                                              {"{Trace1 data error}", 8, "{Trace1 data error}"}})
+        EXPECT_EQ(PrepareWriteTrack(text, bpc), prepared) << text << " " << bpc;
     EXPECT_EQ(PrepareWriteTrack(std::string(300, '1'), 5).size(), 255u);
 
-    // Cancel strips with the track's own sentinels.
+    // Cancel strips with the track's own sentinels (not another track's or another end).
     const TrackSettings track1{7, kParityOdd, '%', '?'};
     const TrackSettings track2{5, kParityOdd, ';', '?'};
     const TrackSettings user{6, kParityNone, '!', '#'};
-    EXPECT_EQ(StripSentinels("%B12?", track1), "B12");
-    EXPECT_EQ(StripSentinels("B12", track1), "B12");
-    EXPECT_EQ(StripSentinels("{NO DATA}", track1), "");
-    EXPECT_EQ(StripSentinels(";123?", track2), "123");
-    EXPECT_EQ(StripSentinels("+123?", track2), "123");
-    EXPECT_EQ(StripSentinels("1A3", track2), "");
-    EXPECT_EQ(StripSentinels("%12?", track2), "");  // not this track's start sentinel
-    EXPECT_EQ(StripSentinels("!AB#", user), "AB");
-    EXPECT_EQ(StripSentinels("!A~", user), "");  // an end sentinel other than the track's
+    for (const auto& [text, track, stripped] : {std::tuple{"%B12?", track1, "B12"},
+                                                {"B12", track1, "B12"},
+                                                {"{NO DATA}", track1, ""},
+                                                {";123?", track2, "123"},
+                                                {"+123?", track2, "123"},
+                                                {"1A3", track2, ""},
+                                                {"%12?", track2, ""},
+                                                {"!AB#", user, "AB"},
+                                                {"!A~", user, ""}})
+        EXPECT_EQ(StripSentinels(text, track), stripped) << text;
 }
 
 }  // namespace

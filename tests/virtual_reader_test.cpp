@@ -10,7 +10,7 @@
 #include "carddata/track_codec.h"
 #include "device/reader_commands.h"
 #include "device/virtual/virtual_reader.h"
-#include "scripted_backend.h"
+#include "reader_rig.h"
 #include "test_platform.h"
 
 namespace tollwick {

@@ -11,7 +11,7 @@
 #include "app/inspector_window.h"
 #include "app/password_dlg.h"
 #include "app/setup_dlg.h"
-#include "app_test_support.h"
+#include "app_rig.h"
 #include "carddata/track_codec.h"
 #include "device/virtual/deck.h"
 
@@ -19,6 +19,8 @@ namespace tollwick::testing {
 namespace {
 
 using namespace mainid;
+using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
+using mainid::kLoCo;
 
 QAccessibleInterface* Iface(QObject* object) {
     return QAccessible::queryAccessibleInterface(object);

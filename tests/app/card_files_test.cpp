@@ -6,7 +6,7 @@
 #include <QListWidget>
 
 #include "app/virtual_reader_window.h"
-#include "card_jobs_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

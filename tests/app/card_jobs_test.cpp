@@ -2,8 +2,8 @@
 // a box that holds the ticks, and the window's own reader commands while a job runs.
 #include <QLineEdit>
 
+#include "app_rig.h"
 #include "device/virtual/deck.h"
-#include "session_test_support.h"
 
 namespace tollwick::testing {
 namespace {
@@ -14,8 +14,7 @@ using mainid::kHiCo;
 using mainid::kLoCo;
 using Armed = VirtualReader::Armed;
 
-constexpr std::size_t kBlankCard = 0;
-constexpr std::size_t kIsoCard = 3;
+using namespace sample;
 
 // The first tick, which connects, runs on the first pass of the event loop; then the monitor
 // ticks every 50 ms, and at once when a worker reports a card.
@@ -34,7 +33,7 @@ TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
     QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
     ASSERT_TRUE(reader->Swipe(kIsoCard));
     // The worker reports the card while the window thread is busy elsewhere.
-    ASSERT_TRUE(WaitUntilOffLoop([this] { return session->Monitor().ReportsPending(); }));
+    ASSERT_TRUE(WaitFor([this] { return session->Monitor().ReportsPending(); }));
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);  // the wake-up
     EXPECT_EQ(session->NextTickMs(), 0);
@@ -57,7 +56,7 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
         if (text != "Write Error1") return;
         boxes.whileShown = nullptr;
         const QString count = SwipeLine(CSwipeDlg::kCountLine);
-        for (std::size_t card : {kBlankCard + 1, kBlankCard + 2}) {
+        for (std::size_t card : {kBlank + 1, kBlank + 2}) {
             ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
             ASSERT_TRUE(reader->Swipe(card));
         }
@@ -71,7 +70,7 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     Click(kWrite);
     reader->SetRejectNext(true);
     ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
-    ASSERT_TRUE(reader->Swipe(kBlankCard));
+    ASSERT_TRUE(reader->Swipe(kBlank));
     ASSERT_TRUE(WaitMessage("Write Card<2> OK"));
     EXPECT_EQ(messages, (QStringList{"Write Card<1> OK", "Write Card<2> OK"}));
     EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 3 ");

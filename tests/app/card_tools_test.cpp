@@ -16,7 +16,7 @@
 #include "app/bit_cells_view.h"
 #include "app/card_tools.h"
 #include "app/inspector_window.h"
-#include "card_jobs_test_support.h"
+#include "app_rig.h"
 #include "carddata/hex.h"
 #include "settings/stored_settings.h"
 
@@ -26,11 +26,7 @@ namespace {
 using namespace mainid;
 using Armed = VirtualReader::Armed;
 
-constexpr std::size_t kIsoCard = 3;
-constexpr std::size_t kRawCard = 6;
-constexpr std::size_t kDamagedCard = 7;  // one bit of track 2 flipped
-constexpr std::size_t kBackwardsCard = 10;
-constexpr std::size_t kWeakCard = 11;  // bit 42 of track 2 always reads wrong
+using namespace sample;
 
 class CardToolsTest : public BatchTest {
   protected:
@@ -198,12 +194,12 @@ TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
     EXPECT_EQ(profile->Read(kVerifyKey, ""), "1");
     Click(kWrite);
     ASSERT_TRUE(WaitReadyToSwipe(Armed::kWrite));
-    ASSERT_TRUE(reader->Swipe(kWeakCard));
+    ASSERT_TRUE(reader->Swipe(kWeakSpotCard));
     ASSERT_TRUE(WaitArmed(Armed::kRead));
     ASSERT_TRUE(
         WaitUntil([&] { return SwipeLine(CSwipeDlg::kFirstLine) == "Swipe again to verify"; }));
     EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kReadColour);
-    ASSERT_TRUE(reader->Swipe(kWeakCard));
+    ASSERT_TRUE(reader->Swipe(kWeakSpotCard));
     ASSERT_TRUE(WaitMessage("Write Card<1> not verified: track 2 differs"));
     EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
     EXPECT_EQ(Swipe().FillColour(), CSwipeDlg::kWriteColour);

@@ -1,7 +1,7 @@
 // A reader that is plugged in but may not be opened is explained once after the start-up
 // connection; without a reader there is nothing to explain until one is plugged in.
 #include "app/setup_dlg.h"
-#include "session_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

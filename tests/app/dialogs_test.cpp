@@ -10,7 +10,7 @@
 #include "app/dialog_layout.h"
 #include "app/dialog_units.h"
 #include "app/swipe_dlg.h"
-#include "app_test_support.h"
+#include "app_rig.h"
 #include "tollwick_version.h"
 
 namespace tollwick::testing {

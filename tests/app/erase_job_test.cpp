@@ -4,8 +4,8 @@
 
 #include "app/erase_select_dlg.h"
 #include "app/seq_write_dlg.h"
+#include "app_rig.h"
 #include "jobs/erase_worker.h"
-#include "session_test_support.h"
 
 namespace tollwick::testing {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 using namespace mainid;
 using Armed = VirtualReader::Armed;
 
-constexpr std::size_t kIsoCard = 3;
+using namespace sample;
 
 class EraseTest : public SessionTest {
   protected:

@@ -9,7 +9,7 @@
 #include <QToolButton>
 
 #include "app/issue_window.h"
-#include "card_jobs_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

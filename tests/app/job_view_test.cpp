@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "app/qt_job_view.h"
-#include "session_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "app/dialog_units.h"
 #include "app/legibility.h"
-#include "app_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

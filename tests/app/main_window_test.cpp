@@ -12,7 +12,7 @@
 #include "app/seq_write_dlg.h"
 #include "app/setup_dlg.h"
 #include "app/swipe_dlg.h"
-#include "app_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

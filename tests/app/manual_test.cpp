@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 
 #include "app/virtual_reader_window.h"
-#include "session_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

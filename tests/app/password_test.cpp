@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 
 #include "app/password_dlg.h"
-#include "session_test_support.h"
+#include "app_rig.h"
 #include "settings/password_hash.h"
 #include "settings/stored_settings.h"
 

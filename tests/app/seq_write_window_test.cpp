@@ -5,7 +5,7 @@
 #include <QRadioButton>
 
 #include "app/seq_write_dlg.h"
-#include "card_jobs_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

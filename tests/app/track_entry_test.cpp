@@ -3,7 +3,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "app_test_support.h"
+#include "app_rig.h"
 
 namespace tollwick::testing {
 namespace {

@@ -12,8 +12,8 @@
 #include <QTimer>
 
 #include "app/virtual_reader_window.h"
+#include "app_rig.h"
 #include "device/virtual/deck.h"
-#include "session_test_support.h"
 
 namespace tollwick::testing {
 namespace {

@@ -1,0 +1,274 @@
+// The desktop program on a bench: the main window alone over a recording reader, or the whole
+// program over the virtual reader (window, job view, job monitor and its timer), with answered
+// message boxes and file dialogs, bounded waits on the event loop, and the batch jobs' decks.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "../reader_rig.h"
+#include "app/desktop_session.h"
+#include "app/file_dialog_seam.h"
+#include "app/message_box_seam.h"
+#include "app/reader_control.h"
+#include "app/swipe_dlg.h"
+#include "app/tollwick_dlg.h"
+#include "app/track_edit.h"
+#include "device/virtual/deck.h"
+#include "jobs/format_state.h"
+#include "settings/profile_store.h"
+
+// Failed expectations show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace tollwick::testing {
+
+// Does what assistive technology does with Qt's toggle action of a control or a list item.
+inline void AtToggle(QAccessibleInterface* iface) {
+    const QString toggle = QAccessibleActionInterface::toggleAction();
+    ASSERT_NE(iface, nullptr);
+    ASSERT_NE(iface->actionInterface(), nullptr);
+    ASSERT_TRUE(iface->actionInterface()->actionNames().contains(toggle));
+    iface->actionInterface()->doAction(toggle);
+}
+inline void AtToggle(QObject* control) {
+    AtToggle(QAccessible::queryAccessibleInterface(control));
+}
+
+class RecordingReader final : public ReaderControl {
+  public:
+    std::vector<std::string> calls;
+    CommandStatus SetHiCo() override { return Record("SetHiCo"); }
+    CommandStatus SetLoCo() override { return Record("SetLoCo"); }
+    void BeepOn() override { static_cast<void>(Record("BeepOn")); }
+    void BeepOff() override { static_cast<void>(Record("BeepOff")); }
+    CommandStatus ResetReader() override { return Record("ResetReader"); }
+
+  private:
+    CommandStatus Record(const char* name) {
+        calls.emplace_back(name);
+        return CommandStatus::kOk;
+    }
+};
+
+class AnsweredMessageBoxes final : public MessageBoxSeam {
+  public:
+    std::vector<QString> shown;
+    // Runs while a box is up, as long as the operator takes to close it; the window's events go
+    // on meanwhile, as under a real modal box.
+    std::function<void(const QString&)> whileShown;
+    void Inform(QWidget*, const QString& text) override {
+        shown.push_back(text);
+        // A copy runs, so that the callback may clear or replace itself while it runs.
+        if (const auto run = whileShown) run(text);
+    }
+    // Questions: each asked is kept, answered from `answers` (none left: the second button).
+    std::vector<QString> asked;
+    std::deque<bool> answers;
+    bool Ask(QWidget*, const QString& text, const QString&, const QString&) override {
+        asked.push_back(text);
+        if (answers.empty()) return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+// What the tests do with the main window, however it was built.
+class WindowTest : public ::testing::Test {
+  protected:
+    virtual CTollwickDlg& Window() = 0;
+    TrackEdit* Track(int n) { return Window().ControlAs<TrackEdit>(1004 + n); }
+    QString TrackText(int n) { return Track(n)->Text(); }
+    QString Counter(int n) { return Window().ControlAs<QLabel>(1027 + n)->text(); }
+    QString Label(int n) { return Window().ControlAs<QCheckBox>(1007 + n)->text(); }
+    QString Message() { return Window().MessageText(); }
+    QString ConnectionLine() { return Window().ControlAs<QLabel>(1043)->text(); }
+    QAbstractButton* Button(int id) { return Window().ControlAs<QAbstractButton>(id); }
+    void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    bool Enabled(int id) { return Window().Control(id)->isEnabledTo(&Window()); }
+    void Type(int track, const QString& keys) {
+        Track(track)->setFocus();
+        QTest::keyClicks(Track(track), keys);
+    }
+};
+
+// The main window alone, over a recording reader.
+class MainWindowTest : public WindowTest {
+  protected:
+    QTemporaryDir dir;
+    std::unique_ptr<ProfileStore> profile;
+    RecordingReader reader;
+    AnsweredMessageBoxes boxes;
+    FormatState format;
+    std::unique_ptr<CTollwickDlg> window;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
+    }
+    void TearDown() override { window.reset(); }
+    CTollwickDlg& Window() override { return *window; }
+
+    // Builds the window as the program starts it, with `stored` written to the profile first.
+    void Open(std::initializer_list<std::pair<const char*, const char*>> stored = {}) {
+        for (const auto& [key, text] : stored) ASSERT_TRUE(profile->Write(key, text));
+        window =
+            std::make_unique<CTollwickDlg>(MainWindowServices{*profile, reader, boxes, format});
+    }
+    // As after a successful connection: shown, active and taking input.
+    void OpenReady(std::initializer_list<std::pair<const char*, const char*>> stored = {}) {
+        Open(stored);
+        window->EnableWindow(true);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+};
+
+// Runs the event loop until `condition` holds or `ms` milliseconds have passed.
+inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
+    return WaitFor(condition, std::chrono::milliseconds(ms), [] { QTest::qWait(5); });
+}
+
+// The whole program over the virtual reader: window, job view, job monitor and its timer.
+class SessionTest : public WindowTest {
+  protected:
+    static constexpr int kHandMs = 150;
+
+    QTemporaryDir dir;
+    VirtualClock virtualClock;
+    // The reader's waits and the monitor's pauses: on virtual time, unless a test follows the
+    // program in real time (set before Start).
+    Clock* clock = &virtualClock;
+    std::unique_ptr<ProfileStore> profile;
+    std::unique_ptr<VirtualReader> reader;
+    AnsweredMessageBoxes boxes;
+    std::unique_ptr<DesktopSession> session;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
+    }
+    void TearDown() override {
+        session.reset();  // stops the worker before the reader goes
+        reader.reset();
+    }
+
+    // Starts the program; the first tick connects to the reader.
+    void Start(VirtualReader::Options options = {}, bool plugged = true) {
+        reader = std::make_unique<VirtualReader>(options, SampleDeck(), *clock);
+        if (!plugged) reader->Unplug();
+        session = std::make_unique<DesktopSession>(std::make_unique<VirtualBackend>(*reader),
+                                                   *profile, boxes, *clock);
+        session->Start();
+    }
+    // Starts and waits for the end of the connection attempt.
+    void StartReady(VirtualReader::Options options = {}) {
+        Start(std::move(options));
+        ASSERT_TRUE(WaitUntil([this] { return Window().isEnabled(); }));
+        ASSERT_EQ(Message(), "Device READY");
+    }
+
+    CTollwickDlg& Window() override { return session->Window(); }
+    CSwipeDlg& Swipe() { return Window().SwipeWindow(); }
+    QString SwipeLine(int line) { return Swipe().Line(line); }
+    void CancelJob() { QTest::mouseClick(Swipe().Control(2), Qt::LeftButton); }
+
+    // Waits until the reader waits for a card.
+    bool WaitArmed(VirtualReader::Armed armed) {
+        return WaitUntil([this, armed] { return reader->ArmedFor() == armed; });
+    }
+    // As WaitArmed, then as long again as a hand needs at the least: the program listens 50 ms
+    // for an immediate refusal after a write or erase command, and a card swiped within that
+    // time is answered too early for it.
+    bool WaitReadyToSwipe(VirtualReader::Armed armed) {
+        if (!WaitArmed(armed)) return false;
+        QTest::qWait(kHandMs);
+        return reader->ArmedFor() == armed;
+    }
+    bool WaitMessage(const QString& text) {
+        return WaitUntil([this, text] { return Message() == text; });
+    }
+    bool WaitWorkerEnded() {
+        return WaitUntil([this] { return !session->Monitor().WorkerActive(); });
+    }
+};
+
+class AnsweredFileDialogs final : public FileDialogSeam {
+  public:
+    std::deque<std::optional<QString>> answers;  // nothing left: cancelled
+    std::vector<Purpose> asked;
+    std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
+        asked.push_back(purpose);
+        if (answers.empty()) return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+};
+
+class BatchTest : public SessionTest {
+  protected:
+    static constexpr int kRunMs = 30000;  // a batch of cards, sanitizers included
+    AnsweredFileDialogs files;
+
+    void StartBatch(Deck deck) {
+        StartReady();
+        reader->SetDeck(std::move(deck));
+        session->CardJobs().SetFileDialogs(files);
+    }
+    // The reader swipes the next card of the deck whenever it is armed, after a pause longer
+    // than a tick of the monitor with its blink: no two cards fall into one report.
+    void AutoSwipeFrom(std::size_t card) {
+        reader->SetAutoSwipe(card, std::chrono::milliseconds(kSwipePauseMs), /*advance=*/true);
+    }
+    static constexpr int kSwipePauseMs = 200;
+
+    // The texts card `index` carries, read with the ISO formats.
+    TrackTexts CardTexts(std::size_t index) const { return TextsOnCard(*reader->Card(index)); }
+    bool IsBlank(std::size_t index) const {
+        const VirtualCard card = *reader->Card(index);
+        return card.tracks[0].empty() && card.tracks[1].empty() && card.tracks[2].empty();
+    }
+};
+
+inline Deck BlankDeck(std::size_t cards) {
+    Deck deck;
+    for (std::size_t i = 0; i < cards; ++i) {
+        VirtualCard card;
+        card.name = "Blank " + std::to_string(i);
+        deck.cards.push_back(std::move(card));
+    }
+    return deck;
+}
+
+inline QString ReadWholeFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QStringLiteral("<cannot open>");
+    return QString::fromLatin1(file.readAll());
+}
+
+inline bool WriteWholeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+}  // namespace tollwick::testing
