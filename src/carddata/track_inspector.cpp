@@ -38,7 +38,7 @@ class View {
     // bytes); 0 to take the bits up to the last one bit.
     View(const std::string& bits, bool reversed, bool inverted, int limitBits = 0) {
         length_ = static_cast<int>(bits.size());
-        bits_.assign(static_cast<std::size_t>(length_ + kPadBits), 0);
+        bits_.assign(bits.size() + std::size_t{kPadBits}, 0);
         for (int i = 0; i < length_; ++i) {
             const char c = bits[static_cast<std::size_t>(reversed ? length_ - 1 - i : i)];
             bits_[static_cast<std::size_t>(i)] = static_cast<uint8_t>((c == '1') != inverted);
@@ -1296,9 +1296,9 @@ std::vector<std::string> RenderInspection(const TrackInspection& in, int trackNu
     }
     for (const InspectedCharacter& c : in.characters) {
         std::string g = CharacterBits(in, c);
-        if (c.role == CharacterRole::kStartSentinel) g = "SS:" + g;
-        if (c.role == CharacterRole::kEndSentinel) g = "ES:" + g;
-        if (c.role == CharacterRole::kLrc) g = "LRC:" + g;
+        if (c.role == CharacterRole::kStartSentinel) g.insert(0, "SS:");
+        if (c.role == CharacterRole::kEndSentinel) g.insert(0, "ES:");
+        if (c.role == CharacterRole::kLrc) g.insert(0, "LRC:");
         if (c.parity == ParityVerdict::kBad) g += "!";
         groups.push_back(g);
         cutEnd = c.bitOffset + c.bitCount;
