@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 #endif
+
+#include <algorithm>
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -73,14 +79,6 @@ TEST(CardFile, HandMadeLines) {
     EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{1});
     EXPECT_EQ(r[0].outcome, Outcome::kNoData);
 
-    // A line holds as much as a track text can (a Raw Type record of 127 bytes has 254 hex
-    // digits); a longer one cannot be written at all and is a format error, never cut.
-    const std::string hex(254, 'F');
-    r = ReadAll("%" + hex + "?\n;" + std::string(255, '1') + "?\n+" + std::string(256, '2') + "?\n",
-                {8, 5, 5});
-    EXPECT_EQ(r[0].tracks, (Texts{hex, std::string(255, '1'), ""}));
-    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{3});
-
     // "Error" and "Black" lines are used without data; so is a line without its closing '?'.
     EXPECT_EQ(ReadAll("Error\nError\nError\n%A?\n")[0].outcome, Outcome::kNoData);
     EXPECT_EQ(ReadAll("%{Trace1 data Error}?\n;Black?\n+1?\n")[0].tracks, (Texts{"", "", "1"}));
@@ -98,6 +96,53 @@ TEST(CardFile, HandMadeLines) {
     EXPECT_EQ(ReadAll("%zz\x01?\n\n", {8, 8, 8})[0].tracks[0], "zz\x01");
     // Line numbers run over the whole file.
     EXPECT_EQ(ReadAll("%A?\n\n\n%B?\n;X?\n\n")[1].formatErrorLines, std::vector<int>{5});
+}
+
+// Endless bytes without a line end, counted as they are taken.
+class EndlessBytes final : public std::streambuf {
+  public:
+    explicit EndlessBytes(char byte) { std::fill(std::begin(chunk_), std::end(chunk_), byte); }
+    std::size_t taken = 0;
+
+  protected:
+    int_type underflow() override {
+        taken += sizeof chunk_;
+        setg(chunk_, chunk_, chunk_ + sizeof chunk_);
+        return traits_type::to_int_type(chunk_[0]);
+    }
+
+  private:
+    char chunk_[16];
+};
+
+TEST(CardFile, LinesLongerThanATrackLineEndTheFileAtTheirFirstByteTooMany) {
+    // A line holds as much as a track text can (a Raw Type record of 127 bytes has 254 hex
+    // digits), a CR LF end included; one byte more and the file is read no further, the card
+    // begun not written.
+    const std::string hex(254, 'F');
+    auto r = ReadAll("%" + hex + "?\n;" + std::string(255, '1') + "?\r\n+3?\n\n", {8, 5, 5});
+    EXPECT_EQ(r[0].tracks, (Texts{hex, std::string(255, '1'), "3"}));
+    r = ReadAll("%A?\n;" + std::string(256, '1') + "?\n+3?\n\n%B?\n");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].outcome, Outcome::kLineTooLong);
+    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{2});
+    EXPECT_EQ(r[0].tracks, Texts{});
+    // Long lines that are not track lines too: nothing of a card file is that long.
+    EXPECT_EQ(ReadAll("note " + std::string(300, 'x') + "\n%A?\n")[0].outcome,
+              Outcome::kLineTooLong);
+
+    // An endless line (/dev/zero, a pipe of zeros) is taken no further than its first byte too
+    // many, and stays at that.
+    for (char byte : {'\0', '1'}) {
+        EndlessBytes endless(byte);
+        std::istream in(&endless);
+        CardFileReader reader(in);
+        const CardFileReader::Result first = reader.Next({7, 5, 5});
+        EXPECT_EQ(first.outcome, Outcome::kLineTooLong);
+        EXPECT_EQ(first.formatErrorLines, std::vector<int>{1});
+        EXPECT_EQ(reader.Next({7, 5, 5}).outcome, Outcome::kLineTooLong);
+        EXPECT_LE(endless.taken, kCardFileLineMax + 2 + 16);
+    }
 }
 
 TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
@@ -127,3 +172,35 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
 
 }  // namespace
 }  // namespace tollwick
+
+#ifndef _WIN32  // a file size limit (RLIMIT_FSIZE) stands for a full disk; Windows: none
+namespace tollwick {
+namespace {
+
+// A record that the disk takes only in part is cut back out whole: the file is as it was, and a
+// later record follows the earlier ones directly, never a fragment.
+TEST(CardFile, AFailedAppendLeavesTheFileAsItWas) {
+    const testing::ScratchFolder folder("tollwick-fullfile");
+    const std::string path = (folder.path() / "cards.txt").string();
+    const std::string first(100, 'a');
+    const std::string second(100, 'b');
+    const std::string third(50, 'c');
+    EXPECT_TRUE(testing::InChildProcesses(1, folder.path(), [&](int) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit full{150, RLIM_INFINITY};
+        const rlimit freed{RLIM_INFINITY, RLIM_INFINITY};
+        CardFileAppender file(path);
+        if (!file.AppendText(first) || ::setrlimit(RLIMIT_FSIZE, &full) != 0) return false;
+        const bool refused = !file.AppendText(second) && errno == EFBIG && file.FileKept();
+        std::ifstream in(path, std::ios::binary);
+        const std::string kept(std::istreambuf_iterator<char>(in), {});
+        if (::setrlimit(RLIMIT_FSIZE, &freed) != 0) return false;
+        return refused && kept == first && file.AppendText(third);
+    }));
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), first + third);
+}
+
+}  // namespace
+}  // namespace tollwick
+#endif

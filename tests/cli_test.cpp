@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -21,6 +22,7 @@
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -363,6 +365,111 @@ TEST_F(CliTest, DeckThatCannotBeSavedFailsTheWrite) {
     EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
     EXPECT_NE(r.err.find("cannot save the deck"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("Write Card<1> OK"), std::string::npos) << r.out;
+}
+#endif
+
+#ifndef _WIN32  // a file size limit (RLIMIT_FSIZE) stands for a full disk
+// A record the disk cannot take whole is not in the file at all: the run says so, and the file
+// ends with the last card recorded, for card files and CSV files alike.
+TEST_F(CliTest, AFullDiskLeavesNoPartOfARecord) {
+    const std::string raw = Deck() + " --card 7 --format raw ";
+    for (const std::string option : {"--to-file", "--csv"}) {
+        const std::string file = option == "--to-file" ? "cards.txt" : "cards.csv";
+        ASSERT_EQ(Run(raw + "read " + option + " '" + Path(file) + "' --count 1").status, 0);
+        // Card 1's record (a CSV file begins with its header), after earlier records; the limit
+        // (it counts for the tool's standard error too) leaves room for card 1 alone.
+        const std::string first = FileText(file);
+        const std::string record =
+            option == "--to-file" ? first : first.substr(first.find('\n') + 1);
+        std::string earlier;
+        for (int i = 0; i < 6; ++i) earlier += first;
+        std::ofstream(dir_ / file, std::ios::binary) << earlier;
+        const long limit = static_cast<long>(earlier.size() + record.size()) + 10;
+        const Result r = Run(raw + "read " + option + " '" + Path(file) + "' --count 2",
+                             {.stdinText = "", .fileSizeLimit = limit});
+        EXPECT_EQ(r.status, 5) << option;
+        EXPECT_NE(r.err.find(option == "--to-file" ? "(card 2 not recorded; the file is as it "
+                                                     "was before it)"
+                                                   : "(card 2 not in it; the file is as it was "
+                                                     "before it)"),
+                  std::string::npos)
+            << r.err;
+        // Card 1 again, recorded at another second, and nothing of card 2.
+        const std::regex time("[-0-9T:+]{8,}( +[0-9:]+)?");
+        EXPECT_EQ(std::regex_replace(FileText(file), time, "TIME"),
+                  std::regex_replace(earlier + record, time, "TIME"))
+            << option;
+    }
+}
+#endif
+
+// A file given two roles in one run would be read in one and written in the other, or written
+// twice at once: refused before anything is read or written, however the names are spelt.
+TEST_F(CliTest, OneFileInTwoRolesIsRefused) {
+    ASSERT_EQ(Run(Deck() + " coercivity hi").status, 0);
+    const std::string deck = FileText("deck.json");
+    std::vector<std::string> cases = {
+        Deck() + " read --to-file '" + Path("deck.json") + "'",
+        Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" + Path("sub/../a.txt") + "'",
+        Deck() + " write --from-file '" + Path("./deck.json") + "'",
+        Deck() + " read --csv '" + Path("profile.ini") + "'",
+        "--simulate --deck '" + Path("profile.ini") + "' read",
+        Deck() + " issue '" + Path("deck.json") + "' --track2 '{id}' --journal '" + Path("j.db") +
+            "'",
+        Deck() + " issue '" + Path("a.txt") + "' --track2 '{id}' --journal '" + Path("a.txt") + "'",
+    };
+    fs::create_directory(dir_ / "sub");
+#ifndef _WIN32  // links need a privilege on Windows
+    fs::create_symlink(dir_ / "a.txt", dir_ / "dangling.csv");
+    cases.push_back(Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" +
+                    Path("dangling.csv") + "'");
+#endif
+    for (const std::string& args : cases) {
+        ExpectUsageError(Run(args), "name the same file", args);
+    }
+    EXPECT_EQ(FileText("deck.json"), deck);
+    EXPECT_FALSE(fs::exists(dir_ / "a.txt"));
+}
+
+// A line longer than any track line is no card file's: the run ends at its first byte too
+// many, whatever follows (an endless pipe of zeros), and nothing of the card begun is written.
+TEST_F(CliTest, ALineLongerThanATrackLineEndsTheRun) {
+    Result r = Run(Deck() + " write --from-file -",
+                   {.stdinText = "%A?\n" + std::string(1 << 20, 'x') + "\n%B?\n"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("Line 2 format error,Please Check!!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("line 2 is longer than 257 characters"), std::string::npos) << r.err;
+    EXPECT_EQ(Lines(r.out).back(), "no card written");
+    // issue's records from standard input: kept no further than the line too long.
+    r = Run(Deck() + " issue - --track2 '{id}' --journal '" + Path("j.db") + "'",
+            {.stdinText = "id\n" + std::string(1 << 20, '1') + "\n"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("standard input: line 2 is longer than 65536 bytes"), std::string::npos)
+        << r.err;
+#ifndef _WIN32
+    r = Run(Deck() + " write --from-file /dev/zero");
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find("line 1 is longer than 257 characters"), std::string::npos) << r.err;
+#endif
+}
+
+#ifndef _WIN32  // a FIFO; wine delivers no console events to a program without a console
+// A wait for input ends on the first signal, like every other wait: a FIFO whose writer never
+// came (the open waits for none), and one whose writer brings nothing.
+TEST_F(CliTest, AWaitForInputEndsOnTheFirstSignal) {
+    const fs::path fifo = dir_ / "cards.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (bool writerThere : {false, true}) {
+        // Held open for writing, never written to.
+        const int writer = writerThere ? ::open(fifo.c_str(), O_RDWR) : -1;
+        auto write = Start(Deck() + " write --timeout 0 --from-file '" + Path("cards.fifo") + "'");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(writerThere ? write->Interrupt() : write->Terminate());
+        const Result r = write->Wait(std::chrono::seconds(5));
+        EXPECT_EQ(r.status, 130) << writerThere;
+        EXPECT_NE(r.err.find("interrupted; no card written"), std::string::npos) << r.err;
+        if (writer >= 0) ::close(writer);
+    }
 }
 #endif
 

@@ -79,6 +79,9 @@ TEST(DataRecords, CsvAndJsonLines) {
               "a,\n1@2:1|\nbroken: row 2 (line 3): longer than 65536 bytes\n");
     EXPECT_EQ(ReadAll("a\n\"" + longField + "\"\n").substr(0, 32),
               "a,\nbroken: row 1 (line 2): longe");
+    // Nor a line of empty fields (a pipe of commas).
+    EXPECT_EQ(ReadAll("a\n" + std::string(kMaxRecordBytes + 1, ',') + "\n").substr(0, 32),
+              "a,\nbroken: row 1 (line 2): longe");
 }
 
 TEST(DataRecords, DigestOfTheFileAndLuhn) {

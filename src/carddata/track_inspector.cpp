@@ -920,7 +920,7 @@ TrackInspection InspectTrack(std::span<const uint8_t> raw, const TrackSettings& 
 
     // The verdict: the program's decode of these bytes, exactly as a read decodes a track.
     TrackBuffer buffer{};
-    std::memcpy(buffer.data(), raw.data(), n);
+    if (n > 0) std::memcpy(buffer.data(), raw.data(), n);  // an empty track may have no bytes
     const int limitBits = static_cast<int>(RawLength(buffer) * 8);
     const bool failed = (settings.bpc == 8 ? DecodeRawTrack(buffer)
                                            : DecodeTrack(buffer, settings)) == TrackDecode::kFailed;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/parse_errors.h"
@@ -78,7 +79,12 @@ int RunCli(int argc, char** argv) {
 
     CliContext context(options, out);
     for (const Command& command : commands) {
-        if (command.app->parsed()) return out.Close(context.Finish(command.run(context)));
+        if (!command.app->parsed()) continue;
+        int status = context.Finish(command.run(context));
+        // A command that waits for nothing (encode, decode) runs to its end; an interrupt that
+        // came meanwhile still ends the run as an interrupt.
+        if (status == kExitDone && Interrupted()) status = context.Interrupt("");
+        return out.Close(status);
     }
     return out.Close(out.Fail(kExitUsage, "no command given"));
 }

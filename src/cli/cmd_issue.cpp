@@ -19,9 +19,14 @@ int RunIssue(CliContext& ctx, const IssueOptions& options) {
         if (!rows) return out.Fail(kExitUsage, "--rows " + options.rows + " " + error);
         request.rows = *rows;
     }
+    if (const int status =
+            ctx.CheckFileRoles({{"DATA", options.data}, {"--journal", options.journal}})) {
+        return status;
+    }
     std::unique_ptr<SpooledInput> spool;
     if (options.data == "-") {
         spool = SpooledInput::FromStandardInput(error);
+        if (!spool && Interrupted()) return ctx.Interrupt("no card written");
         if (!spool) return out.Fail(kExitFileFailed, error);
     }
     request.data = spool ? spool->Path() : std::filesystem::path(options.data);

@@ -126,7 +126,6 @@ std::string StationFailure(StepOutcome outcome) {
 int IssueCards(CliContext& ctx, const IssueOptions& options, IssueSetup& setup) {
     Output& out = ctx.Out();
     const GlobalOptions& global = ctx.Options();
-    ctx.WatchSignals();
     int status = kExitDone;
     std::vector<std::unique_ptr<CliReader>> readers =
         FindReaders(global, options.devices, /*blankDecks=*/true, out, status);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
+#include <optional>
 
 #include "cli/card_results.h"
 #include "cli/cmd_read.h"
@@ -15,72 +15,53 @@
 #include "files/card_file.h"
 #include "files/folder_check.h"
 #include "files/local_time.h"
-#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
 
 // Why a file could not be opened; a missing folder is named (no folder is made for a file).
-std::string OpenFailure(const std::string& path, int error) {
+std::string OpenFailure(const std::string& path, const std::string& error) {
     if (const auto folder = MissingFolderOf(path)) return MissingFolderText(*folder);
-    return error ? std::strerror(error) : "cannot open";
+    return error;
 }
 
-// A file of card data that records are appended to (created 0600), or standard output for "-".
+// A file of card data that records are appended to, each whole or not at all (created 0600),
+// or standard output for "-".
 class RecordSink {
   public:
     RecordSink(const std::string& path, Output& out) : toStdout_(path == "-"), out_(out) {
-        if (toStdout_) return;
-        errno = 0;
-        file_ = OpenCardDataFile(path);
-        if (!file_) openError_ = OpenFailure(path, errno);
+        if (!toStdout_) file_.emplace(path);
     }
-    ~RecordSink() {
-        if (file_) std::fclose(file_);
-    }
-    RecordSink(const RecordSink&) = delete;
-    RecordSink& operator=(const RecordSink&) = delete;
 
-    bool IsOpen() const { return toStdout_ || file_; }
-    const std::string& OpenError() const { return openError_; }
+    bool IsOpen() const { return toStdout_ || file_->IsOpen(); }
+    const std::string& OpenError() const { return file_->OpenError(); }
 
     // True when the file holds nothing yet (standard output always starts empty).
-    bool Empty() const { return toStdout_ || IsEmptyFile(file_); }
+    bool Empty() const { return toStdout_ || file_->Empty(); }
 
     // The record, on the disk when it is a file (a pipe or a terminal has no disk to reach).
     // Standard output goes through the run's output, whose failure ends the batch.
     bool Append(const std::string& record) {
-        std::FILE* file = toStdout_ ? stdout : file_;
-        if (toStdout_) {
-            if (!out_.WriteStandardOutput(record)) return false;
-        } else if (std::fwrite(record.data(), 1, record.size(), file) != record.size()) {
-            return false;
+        if (!toStdout_) return file_->AppendText(record);
+        return out_.WriteStandardOutput(record) && FlushToDisk(stdout);
+    }
+
+    // Why an append failed, and what became of the file: "No space left on device (card 3 not
+    // recorded; the file is as it was before it)".
+    std::string AppendFailure(int error, const std::string& what) const {
+        std::string text = std::string(std::strerror(error)) + " (" + what;
+        if (!toStdout_) {
+            text += file_->FileKept() ? "; the file is as it was before it"
+                                      : "; the file may end with part of it";
         }
-        return FlushToDisk(file);
+        return text + ")";
     }
 
   private:
     bool toStdout_;
     Output& out_;
-    std::FILE* file_ = nullptr;
-    std::string openError_;
+    std::optional<CardFileAppender> file_;
 };
-
-// Also for files not yet there ("c.csv" and "./c.csv").
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    if (a == "-" || b == "-") return false;
-    std::error_code error;
-    if (std::filesystem::equivalent(PathFromUtf8(a), PathFromUtf8(b), error)) return true;
-    auto canonical = [&error](const std::string& path) {
-        return std::filesystem::weakly_canonical(
-            std::filesystem::absolute(PathFromUtf8(path), error), error);
-    };
-    const auto canonicalA = canonical(a);
-    if (error) return false;
-    const auto canonicalB = canonical(b);
-    return !error && canonicalA == canonicalB;
-}
 
 }  // namespace
 
@@ -90,10 +71,11 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
     const std::string& csvPath = options.csv;
     const bool toFile = !path.empty();
     const bool toCsv = !csvPath.empty();
-    if (toFile && toCsv && SameFile(path, csvPath)) {
-        return out.Fail(kExitUsage, path == "-"
-                                        ? "--to-file - and --csv - cannot both use standard output"
-                                        : "--to-file and --csv name the same file");
+    if (toFile && toCsv && path == "-" && csvPath == "-") {
+        return out.Fail(kExitUsage, "--to-file - and --csv - cannot both use standard output");
+    }
+    if (const int status = ctx.CheckFileRoles({{"--to-file", path}, {"--csv", csvPath}})) {
+        return status;
     }
     if (out.Json() && (path == "-" || csvPath == "-")) {
         return out.Fail(kExitUsage, std::string(path == "-" ? "--to-file - writes the cards"
@@ -105,21 +87,22 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
     if (toFile) {
         cardFile.emplace(path, out);
         if (!cardFile->IsOpen()) {
-            return out.Fail(kExitFileFailed,
-                            "Open file fail!! (" + path + ": " + cardFile->OpenError() + ")");
+            return out.Fail(kExitFileFailed, "Open file fail!! (" + path + ": " +
+                                                 OpenFailure(path, cardFile->OpenError()) + ")");
         }
     }
     if (toCsv) {
         csvFile.emplace(csvPath, out);
         if (!csvFile->IsOpen()) {
-            return out.Fail(kExitFileFailed,
-                            "cannot open " + csvPath + ": " + csvFile->OpenError());
+            return out.Fail(kExitFileFailed, "cannot open " + csvPath + ": " +
+                                                 OpenFailure(csvPath, csvFile->OpenError()));
         }
         if (csvFile->Empty() && !csvFile->Append(CsvHeader())) {
             // Standard output's failure is the run's end, said as the run ends (Output::Close).
             if (out.StandardOutputFailed()) return kExitDone;
             return out.Fail(kExitFileFailed,
-                            "cannot write to " + csvPath + ": " + std::strerror(errno));
+                            "cannot write to " + csvPath + ": " +
+                                csvFile->AppendFailure(errno, "its header not written"));
         }
     }
     if (path == "-" || csvPath == "-") out.ResultsToStandardError();
@@ -156,9 +139,10 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
         if (toFile && !read.Failed()) {
             if (!cardFile->Append(CardFileRecord(ToLocalTime(now).fields, read.card, type))) {
                 if (out.StandardOutputFailed()) break;  // the card file went to a closed pipe
-                status = out.Fail(kExitFileFailed, "cannot write to " + path + ": " +
-                                                       std::strerror(errno) + " (card " + number +
-                                                       " not recorded)");
+                status = out.Fail(
+                    kExitFileFailed,
+                    "cannot write to " + path + ": " +
+                        cardFile->AppendFailure(errno, "card " + number + " not recorded"));
                 break;
             }
         }
@@ -167,9 +151,9 @@ int RunReadBatch(CliContext& ctx, const ReadOptions& options) {
                 ++(read.Failed() ? summary.cardsFailed : summary.cardsDone);
                 break;
             }
-            status = out.Fail(kExitFileFailed, "cannot write to " + csvPath + ": " +
-                                                   std::strerror(errno) + " (card " + number +
-                                                   " not in it)");
+            status = out.Fail(kExitFileFailed,
+                              "cannot write to " + csvPath + ": " +
+                                  csvFile->AppendFailure(errno, "card " + number + " not in it"));
             break;
         }
         ++(read.Failed() ? summary.cardsFailed : summary.cardsDone);

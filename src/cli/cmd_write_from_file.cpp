@@ -2,17 +2,16 @@
 // A card the reader rejects is written again on the next swipe, as the desktop program does.
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
+#include <istream>
+#include <memory>
 
 #include "carddata/write_verify.h"
 #include "cli/card_results.h"
 #include "cli/cmd_write.h"
 #include "cli/command.h"
 #include "cli/json_output.h"
+#include "files/card_data_file.h"
 #include "files/card_file.h"
-#include "files/utf8_path.h"
 
 namespace tollwick {
 namespace {
@@ -100,19 +99,17 @@ class FileCardRound final : public WriteRound {
 int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
     Output& out = ctx.Out();
     const std::string& path = options.fromFile;
-    std::ifstream file;
-    if (path != "-") {
-        std::error_code error;
-        if (std::filesystem::is_directory(PathFromUtf8(path), error)) {
-            return out.Fail(kExitFileFailed, "Open file fail!! (" + path + ": it is a folder)");
-        }
-        file.open(PathFromUtf8(path), std::ios::binary);
-        if (!file) {
-            return out.Fail(kExitFileFailed,
-                            "Open file fail!! (" + path + ": " + std::strerror(errno) + ")");
-        }
+    if (const int status = ctx.CheckFileRoles({{"--from-file", path}})) return status;
+    // Standard input or the file: a pipe that brings nothing is waited for only until an
+    // interrupt.
+    errno = 0;
+    const std::unique_ptr<StoppableInput> input = StoppableInput::Open(path, InterruptStop());
+    if (!input) {
+        return out.Fail(kExitFileFailed,
+                        "Open file fail!! (" + path + ": " +
+                            (errno == EISDIR ? "it is a folder" : std::strerror(errno)) + ")");
     }
-    std::istream& in = path == "-" ? std::cin : file;
+    std::istream in(input.get());
     if (const int status = ctx.OpenSession(true)) return status;
     Session& session = ctx.ReaderSession();
     if (const int status = session.Connect()) return status;
@@ -135,9 +132,23 @@ int RunWriteFromFile(CliContext& ctx, const WriteOptions& options) {
             formatErrorLines.push_back(line);
             out.Warn(CardFileFormatError(line));
         }
-        if (in.bad()) {
+        if (input->Stopped()) {
+            summary.interrupted = true;
+            status = ctx.Interrupt(Cards(summary.cardsDone) + written);
+            break;
+        }
+        if (in.bad() || input->Failed()) {
             status = out.Fail(kExitFileFailed, "cannot read " + path + " after line " +
                                                    std::to_string(reader.LineNumber()));
+            break;
+        }
+        if (next.outcome == CardFileReader::Outcome::kLineTooLong) {
+            status =
+                out.Fail(kExitFileFailed,
+                         "cannot read " + path + ": line " + std::to_string(reader.LineNumber()) +
+                             " is longer than " + std::to_string(kCardFileLineMax) +
+                             " characters, more than any track line; it is not a card file");
+            end = "line_too_long";
             break;
         }
         if (next.outcome == CardFileReader::Outcome::kEndOfFile) {

@@ -1,13 +1,23 @@
 #include "cli/command.h"
 
+#include "files/utf8_path.h"
+
 namespace tollwick {
 
 CliContext::~CliContext() = default;
 
 int CliContext::OpenSession(bool cardAfterCard) {
-    if (!signals_) signals_.emplace();
+    if (const int status = CheckFileRoles({})) return status;
     session_ = std::make_unique<Session>(options_, out_, cardAfterCard);
     return session_->Prepare();
+}
+
+int CliContext::CheckFileRoles(std::vector<NamedFile> files) {
+    if (options_.simulate) files.push_back({"--deck", options_.deckPath});
+    files.push_back({options_.profilePath.empty() ? std::string("the profile") : "--profile",
+                     PathToUtf8(ProfilePathOf(options_))});
+    const std::string problem = SharedFileProblem(files);
+    return problem.empty() ? kExitDone : out_.Fail(kExitUsage, problem);
 }
 
 int CliContext::Finish(int status) {

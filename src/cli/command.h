@@ -7,12 +7,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/session.h"
+#include "files/user_file.h"
 
 namespace tollwick {
 
@@ -26,13 +28,15 @@ class CliContext {
     const GlobalOptions& Options() const { return options_; }
     Output& Out() { return out_; }
 
-    // Takes the signals and sets up the reader. cardAfterCard: the virtual reader swipes the
-    // deck's cards in turn. kExitDone, or the status of what failed (said).
+    // Sets up the reader (the interrupts are taken by main's SignalWatch). cardAfterCard: the
+    // virtual reader swipes the deck's cards in turn. kExitDone, or the status of what failed
+    // (said).
     int OpenSession(bool cardAfterCard);
-    // Takes the signals (before any thread is started) for a command that opens readers itself.
-    void WatchSignals() {
-        if (!signals_) signals_.emplace();
-    }
+
+    // Refuses a file given two roles in this run: the command's own files (`files`, such as
+    // --to-file and --csv), the deck of --simulate and the profile. kExitDone, or kExitUsage
+    // (said: "--deck and --to-file name the same file (d.json): give each its own file").
+    int CheckFileRoles(std::vector<NamedFile> files);
     Session& ReaderSession() { return *session_; }
 
     // The end of a command run: after an interrupt or a failure of standard output the reader is
@@ -46,7 +50,6 @@ class CliContext {
   private:
     const GlobalOptions& options_;
     Output& out_;
-    std::optional<SignalWatch> signals_;
     std::unique_ptr<Session> session_;
 };
 

@@ -27,9 +27,10 @@ std::stop_token InterruptStop();
 
 // Takes the interrupts for its lifetime: SIGINT and SIGTERM; on Windows Ctrl+C, Ctrl+Break and
 // the console's closing (Windows ends the program a few seconds after that: the handler holds
-// it until the watch ends, so the reader is disarmed and the deck saved). Start it before any
-// other thread exists: POSIX threads started later inherit the blocked signals. A second
-// interrupt ends the program at once (130).
+// it until the watch ends, so the reader is disarmed and the deck saved). The program makes one,
+// first thing in main, before any other thread exists (POSIX threads started later inherit the
+// blocked signals) and before anything could be cut short. A second interrupt ends the program
+// at once (130).
 class SignalWatch {
   public:
     SignalWatch();

@@ -11,7 +11,9 @@ namespace tollwick {
 
 class SpooledInput {
   public:
-    // Copies standard input. Nothing, with the reason in `error`.
+    // Copies standard input into a new private file of the temporary folder. Nothing, with the
+    // reason in `error`: an interrupt during the wait ("interrupted"), a line longer than any
+    // record (said at its first byte too many), more than 1 GiB, a failed write.
     static std::unique_ptr<SpooledInput> FromStandardInput(std::string& error);
     ~SpooledInput();
     const std::filesystem::path& Path() const { return path_; }

@@ -7,6 +7,28 @@
 #include "cli/interrupt.h"
 
 namespace tollwick {
+namespace {
+
+sigset_t Interrupts() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+// The interrupts are held from the first instruction of the program's own, before the
+// libraries' initialisers and main (a program linked with the watch runs this from its
+// .preinit_array): one that comes that early waits for the watch instead of ending the process.
+void HoldInterrupts() {
+    const sigset_t set = Interrupts();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const kHoldInterruptsAtStart)() = &HoldInterrupts;
+
+}  // namespace
 
 struct SignalWatch::Watcher {
     std::atomic<bool> stopping{false};
@@ -14,11 +36,8 @@ struct SignalWatch::Watcher {
 };
 
 SignalWatch::SignalWatch() : watcher_(std::make_unique<Watcher>()) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    const sigset_t set = Interrupts();
+    HoldInterrupts();
     watcher_->thread = std::thread([watcher = watcher_.get(), set] {
         for (;;) {
             int signal = 0;

@@ -6,14 +6,12 @@
 #include "carddata/card_fields.h"
 #include "carddata/hex.h"
 #include "carddata/track_inspector.h"
-#include "files/locked_file.h"
+#include "files/user_file.h"
 
 namespace tollwick {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-constexpr std::size_t kLargestExport = 1 << 20;
 
 Json TrackJson(const CardCapture& capture, int t, bool showAccountNumbers) {
     const auto i = static_cast<std::size_t>(t);
@@ -75,9 +73,7 @@ std::string CardExportJson(const CardCapture& capture, bool showAccountNumbers) 
 bool ExportCard(const std::filesystem::path& path, const CardCapture& capture, std::string* error,
                 bool showAccountNumbers) {
     const std::string json = CardExportJson(capture, showAccountNumbers);
-    return RewriteFileLocked(
-        path, kLargestExport,
-        [&json](const FileContents&) -> std::optional<std::string> { return json; }, error);
+    return ReplaceFileWith(path, json, error);
 }
 
 }  // namespace tollwick

@@ -43,8 +43,10 @@ nlohmann::ordered_json TrackFormatJson(const TrackSettings& settings);
 std::string CardExportJson(const CardCapture& capture, bool showAccountNumbers = true);
 
 // Writes the card's JSON to `path`, replacing what the file held, in one step (a crash leaves
-// the old file or the new one). A new file is created 0600: it holds card data. False, with the
-// reason in *error, when it could not be written.
+// the old file or the new one): through a new file in the same folder, created 0600 since it
+// holds card data, and a rename (ReplaceFileWith, user_file.h), so that a link another user
+// planted never leads the export into their file. False, with the reason in *error, when it
+// could not be written.
 bool ExportCard(const std::filesystem::path& path, const CardCapture& capture,
                 std::string* error = nullptr, bool showAccountNumbers = true);
 

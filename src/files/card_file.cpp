@@ -1,6 +1,8 @@
 #include "files/card_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "files/card_data_file.h"
 #include "files/local_time.h"
@@ -52,11 +54,29 @@ std::string CardFileFormatError(int line) {
     return "Line " + std::to_string(line) + " format error,Please Check!!";
 }
 
-bool CardFileReader::ReadLine(std::string& line) {
-    if (!std::getline(in_, line)) return false;
+CardFileReader::Line CardFileReader::ReadLine(std::string& line) {
+    using Traits = std::istream::traits_type;
+    line.clear();
+    bool any = false;
+    for (;;) {
+        const Traits::int_type ch = in_.get();
+        if (Traits::eq_int_type(ch, Traits::eof())) {
+            if (!any) return Line::kEnd;
+            break;
+        }
+        any = true;
+        if (ch == '\n') break;
+        line.push_back(Traits::to_char_type(ch));
+        // One byte more may be the CR of a CR LF line end.
+        if (line.size() > kCardFileLineMax + 1 ||
+            (line.size() == kCardFileLineMax + 1 && line.back() != '\r')) {
+            ++line_;
+            return Line::kTooLong;
+        }
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     ++line_;
-    return true;
+    return line.size() > kCardFileLineMax ? Line::kTooLong : Line::kRead;
 }
 
 CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
@@ -65,8 +85,11 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
     bool hasData = false;
     std::string line;
     while (used < 3) {
-        if (!ReadLine(line)) {
-            result.outcome = Outcome::kEndOfFile;
+        const Line read = tooLong_ ? Line::kTooLong : ReadLine(line);
+        if (read != Line::kRead) {
+            if (read == Line::kTooLong && !tooLong_) result.formatErrorLines.push_back(line_);
+            tooLong_ = read == Line::kTooLong;
+            result.outcome = tooLong_ ? Outcome::kLineTooLong : Outcome::kEndOfFile;
             result.tracks = {};
             return result;
         }
@@ -84,7 +107,8 @@ CardFileReader::Result CardFileReader::Next(const std::array<int, 3>& bpc) {
         const int track = line[start] == '%' ? 0 : (line[start] == ';' ? 1 : 2);
         std::string_view data(line.data() + start + 1, line.size() - start - 2);
         if (data == kCardFileNoData) data = {};  // recorded empty: written empty
-        bool valid = data.size() <= kCardFileLineData;
+        // Never longer than a track holds: the line's length is bounded.
+        bool valid = true;
         for (char ch : data) {
             if (!InTrackRange(ch, bpc[static_cast<std::size_t>(track)])) {
                 valid = false;
@@ -109,17 +133,26 @@ namespace tollwick {
 
 CardFileAppender::CardFileAppender(const std::string& path) {
     // Binary append: records carry "\n" line ends here; the reader accepts CR LF and LF alike.
-    file_ = OpenCardDataFile(path);
+    errno = 0;
+    std::string refusal;
+    file_ = OpenCardDataFile(path, &refusal);
+    if (!file_) {
+        openError_ = !refusal.empty() ? refusal : errno ? std::strerror(errno) : "cannot open";
+    }
 }
 
 CardFileAppender::~CardFileAppender() {
     if (file_) std::fclose(file_);
 }
 
+bool CardFileAppender::Empty() const {
+    return !file_ || IsEmptyFile(file_);
+}
+
 bool CardFileAppender::AppendText(const std::string& record) {
+    kept_ = true;
     if (!file_) return false;
-    if (std::fwrite(record.data(), 1, record.size(), file_) != record.size()) return false;
-    return FlushToDisk(file_);
+    return AppendWhole(file_, record, &kept_);
 }
 
 bool CardFileAppender::Append(const CardTracks& card, DataType type) {

@@ -189,6 +189,11 @@ class CsvReader final : public RecordReader {
             fields.push_back(std::move(field));
             field.clear();
             if (c == ',') {
+                // Commas count too: a line of nothing but commas is no record either.
+                if (++size > kMaxRecordBytes) {
+                    error = "longer than " + std::to_string(kMaxRecordBytes) + " bytes";
+                    return Parse::kBroken;
+                }
                 c = bytes_.Get();
                 continue;
             }

@@ -79,6 +79,8 @@ void FromFileWorker(JobContext context, std::stop_token stop, std::istream& in) 
         view.ShowSwipe(false);
         EndOfFile(view, "End of File!!!", stop);
     } else {
+        // A card without data, or a line too long for any track (its format error was shown):
+        // the file is read no further.
         view.ShowSwipe(false);
         view.Repaint();
         EndOfFile(view, "End of File!!", stop);
