@@ -8,10 +8,10 @@
 # build/windows-deps and are kept there for the next build:
 # - CLI11, nlohmann/json and SimpleIni (header-only) and GoogleTest's sources from Debian's
 #   packages, copied so that no Linux header is on the Windows include path;
-# - hidapi and libsodium from Debian's source packages of bookworm, fetched through a private apt
-#   source list in build/windows-deps/apt (the machine's apt configuration is left alone),
-#   pinned below and checked: apt checks the signed index and every file against it, this script
-#   the .dsc against its pinned SHA-256, dpkg-source each file against the .dsc.
+# - hidapi, libsodium and SQLite from Debian's source packages of bookworm, fetched through a
+#   private apt source list in build/windows-deps/apt (the machine's apt configuration is left
+#   alone), pinned below and checked: apt checks the signed index and every file against it, this
+#   script the .dsc against its pinned SHA-256, dpkg-source each file against the .dsc.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +21,8 @@ hidapi_version=0.13.1-1
 hidapi_dsc_sha256=92ddd3bada49c1f58eef14fdd9172d0ac15abcfe216777890fae325ca4513ab0
 sodium_version=1.0.18-1+deb12u1
 sodium_dsc_sha256=2c23c57b5a9385dab5a1916014c9b5f2cdd7dadeb8a35b28c1bfb603ce7095c4
+sqlite_version=3.40.1-2+deb12u2
+sqlite_dsc_sha256=ee3459ae9d00939741c7708fc1b8ce1bde12d8c3fb1dfa005bbbc8651d884e23
 
 deps=$PWD/build/windows-deps
 prefix=$deps/prefix
@@ -91,10 +93,11 @@ build_dependencies() {
     cmake --build "$deps/build/googletest" -j "$jobs" >/dev/null
     cmake --install "$deps/build/googletest" >/dev/null
 
-    say "source packages hidapi $hidapi_version and libsodium $sodium_version"
+    say "source packages hidapi $hidapi_version, libsodium $sodium_version, sqlite3 $sqlite_version"
     private_apt -qq update
     fetch_source hidapi "$hidapi_version" "$hidapi_dsc_sha256"
     fetch_source libsodium "$sodium_version" "$sodium_dsc_sha256"
+    fetch_source sqlite3 "$sqlite_version" "$sqlite_dsc_sha256"
 
     say "hidapi (its Windows backend)"
     cmake -S "$deps/src/hidapi" -B "$deps/build/hidapi" -G Ninja \
@@ -116,20 +119,39 @@ build_dependencies() {
         make -j "$jobs" >/dev/null 2>&1
         make install >/dev/null
     )
+
+    say "SQLite (the amalgamation, thread-safe, static)"
+    # The source tree makes its one-file amalgamation with the host's tclsh; that file is then
+    # compiled for Windows. SQLite calls the Windows API itself: no pthreads, no DLL.
+    (
+        mkdir -p "$deps/build/sqlite3" && cd "$deps/build/sqlite3"
+        "$deps/src/sqlite3/configure" --disable-tcl >"$deps/sqlite3-configure.log" 2>&1 ||
+            { say "sqlite3: configure failed (see $deps/sqlite3-configure.log)"; exit 1; }
+        make sqlite3.c >"$deps/sqlite3-amalgamation.log" 2>&1 ||
+            { say "sqlite3: no amalgamation (see $deps/sqlite3-amalgamation.log)"; exit 1; }
+        "$host-gcc-posix" -c -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+            -o sqlite3.o sqlite3.c
+        mkdir -p "$prefix/lib" && rm -f "$prefix/lib/libsqlite3.a"
+        "$host-ar" rcs "$prefix/lib/libsqlite3.a" sqlite3.o
+        cp sqlite3.h sqlite3ext.h "$prefix/include/"
+    )
     echo "$pins" >"$prefix/pins"
 }
 
 install_packages g++-mingw-w64-x86-64-posix cmake ninja-build pkg-config make dpkg-dev \
-    autoconf automake libtool debian-archive-keyring \
+    autoconf automake libtool tcl debian-archive-keyring \
     libcli11-dev nlohmann-json3-dev libsimpleini-dev googletest
 
 # The dependencies are rebuilt when a pin or this script changes.
-pins="hidapi=$hidapi_version libsodium=$sodium_version $(sha256sum "$0" | cut -c1-16)"
+pins="hidapi=$hidapi_version libsodium=$sodium_version sqlite3=$sqlite_version"
+pins+=" $(sha256sum "$0" | cut -c1-16)"
+# The build is configured again after them: a cache may hold what an earlier prefix lacked.
 if [ "$(cat "$prefix/pins" 2>/dev/null)" != "$pins" ]; then
     build_dependencies
+    rm -f build/windows-cli/CMakeCache.txt build/windows-cli/build.ninja
 fi
 
-[ -f build/windows-cli/CMakeCache.txt ] || cmake --preset windows-cli >/dev/null
+[ -f build/windows-cli/build.ninja ] || cmake --preset windows-cli >/dev/null
 if [ $# -gt 0 ]; then
     cmake --build --preset windows-cli --target "$@"
 else

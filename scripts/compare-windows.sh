@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one --simulate session through the Linux tollwick-cli and through tollwick-cli.exe under
 # wine, and compares what they print and the files they leave (the deck, the profile, the card
-# file, the CSV file); line ends and the time stamps of the moment aside. Exits 1 on a
+# file, the CSV file, an issue run's deck); line ends, the time stamps of the moment and the
+# journal's digests (keyed afresh by each run) aside. Exits 1 on a
 # difference, showing it.
 #   bash scripts/compare-windows.sh LINUX_CLI WINDOWS_CLI_EXE
 # Wine must be ready (scripts/test-windows.sh prepares it).
@@ -12,8 +13,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # The session: write, read (text, --json, --fields), --csv, To File (a file and standard
-# output), From File (a file and standard input), settings, and the offline commands. Every
-# name is relative, so that both transcripts name the same files.
+# output), From File (a file and standard input), settings, the offline commands, and an issue
+# run (a dry run, the cards, its journal). Every name is relative, so that both transcripts name
+# the same files.
 session() {
     local cli=("$@")
     run() {
@@ -45,18 +47,26 @@ session() {
     run decode D411927C20
     run --simulate --deck deck.json --card 99 read
     run --simulate --deck missing/ --card 1 read --to-file missing/cards.txt
-    for file in deck.json profile.ini cards.txt cards.csv; do
+    printf 'id,name\n101,AL\n102,BO\n' >issue.csv
+    local issue=(issue issue.csv --track1 'A{name}' --track2 '{id}' --journal issue.db)
+    run --simulate --deck issue-deck.json "${issue[@]}" --dry-run
+    run --simulate --deck issue-deck.json --pace 0 "${issue[@]}" --verify
+    run --json journal issue.db
+    for file in "${files[@]}"; do
         echo "== $file"
         cat "$file"
     done
 }
 
-# The moment of the run: card file stamps ("2026-12-7  9:5:7") and ISO times with an offset.
+# The moment of the run: card file stamps ("2026-12-7  9:5:7"), ISO times with an offset or in
+# UTC; and the journal's card digests, keyed afresh by each run.
 normalise() {
     tr -d '\r' |
         sed -E -e 's/[0-9]{4}-[0-9]{1,2}-[0-9]{1,2}  [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2}/<stamp>/g' \
-            -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}/<time>/g'
+            -e 's/[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}([+-][0-9]{2}:[0-9]{2}|Z)/<time>/g' \
+            -e 's/"digest":"[0-9a-f]+"/"digest":<digest>/g'
 }
+files=(deck.json profile.ini cards.txt cards.csv issue-deck.json)
 
 mkdir -p "$work/linux" "$work/windows"
 (cd "$work/linux" && session "$linux") | normalise >"$work/linux.txt"
@@ -67,5 +77,5 @@ if ! diff -u "$work/linux.txt" "$work/windows.txt" >"$work/diff.txt"; then
     cat "$work/diff.txt" >&2
     exit 1
 fi
-echo "compare-windows: $(grep -c '^\$ tollwick-cli' "$work/linux.txt") commands and 4 files" \
+echo "compare-windows: $(grep -c '^\$ tollwick-cli' "$work/linux.txt") commands and ${#files[@]} files" \
     "alike on Linux and under wine" >&2

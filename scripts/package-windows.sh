@@ -26,6 +26,7 @@ crlf LICENSE "$stage/LICENSE.txt"
 deps=build/windows-deps/src
 crlf "$deps/hidapi/LICENSE-bsd.txt" "$stage/licences/hidapi.txt"
 crlf "$deps/libsodium/LICENSE" "$stage/licences/libsodium.txt"
+crlf "$deps/sqlite3/debian/copyright" "$stage/licences/SQLite.txt"
 crlf /usr/share/doc/libcli11-dev/copyright "$stage/licences/CLI11.txt"
 crlf /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.txt"
 crlf /usr/share/doc/libsimpleini-dev/copyright "$stage/licences/SimpleIni.txt"

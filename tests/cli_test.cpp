@@ -859,13 +859,16 @@ TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
 }
 
 // issue: what the command line adds to the issuing run (whose rules the issuance tests pin):
-// standard input, the journal kept between runs and refused to another, the exit statuses.
+// standard input, the journal kept between runs and refused to another, the exit statuses, and
+// the data file, the journal and the decks named in any script.
 TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
-    std::ofstream(Path("data.csv")) << "id,name\n101,AL\n102,BO\n103,CY\n";
-    const std::string data = " '" + Path("data.csv") + "'";
-    const std::string journalFile = " --journal '" + Path("j.db") + "'";
+    const std::string dataFile = Path("\xCE\xA9-data.csv");
+    const std::string journalFile = Path("\xCE\xA9-run.db");
+    std::ofstream(tollwick::PathFromUtf8(dataFile)) << "id,name\n101,AL\n102,BO\n103,CY\n";
+    const std::string data = " '" + dataFile + "'";
+    const std::string journalOption = " --journal '" + journalFile + "'";
     const std::string issue = Deck() + " --pace 0 --json issue" + data +
-                              " --track1 'A{name}' --track2 '{id}' --verify" + journalFile;
+                              " --track1 'A{name}' --track2 '{id}' --verify" + journalOption;
     const Result first = Run(issue);
     ASSERT_EQ(first.status, 0) << first.err;
     std::vector<Json> objects = JsonLines(first.out);
@@ -878,17 +881,19 @@ TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     const Result again = Run(issue);
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(JsonLines(again.out).back()["records_done_before"], 3);
-    const Result journal = Run("--json journal '" + Path("j.db") + "'");
+    const Result journal = Run("--json journal '" + journalFile + "'");
     ASSERT_EQ(journal.status, 0) << journal.err;
     EXPECT_EQ(JsonLines(journal.out).size(), 4u);
     EXPECT_EQ(JsonLines(journal.out).front()["track2"], "{id}");
-    EXPECT_EQ(ReadFile(dir_ / "j.db").find("102"), std::string::npos);
+    EXPECT_EQ(ReadFile(tollwick::PathFromUtf8(journalFile)).find("102"), std::string::npos);
 
     // Another template, or a record that cannot be written (from standard input): refused
     // before any card, with the row named.
-    const Result other = Run(Deck() + " issue" + data + " --track2 '{id}0'" + journalFile);
+    const Result other = Run(Deck() + " issue" + data + " --track2 '{id}0'" + journalOption);
     EXPECT_EQ(other.status, 2);
-    EXPECT_NE(other.err.find("belongs to another run"), std::string::npos) << other.err;
+    EXPECT_NE(other.err.find("the journal " + journalFile + " belongs to another run"),
+              std::string::npos)
+        << other.err;
     ChildProcess::Options input;
     input.stdinText = "id\n1\nX\n";
     const Result bad =
@@ -896,6 +901,14 @@ TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("row 2 (line 3), track 2: character 'X'"), std::string::npos) << bad.err;
     EXPECT_FALSE(fs::exists(dir_ / "k.db"));
+
+    // Two virtual readers, each with its own deck beside the one named.
+    const std::string decks = Path("\xCE\xA9-deck.json");
+    const Result two = Run("--simulate --readers 2 --pace 0 --deck '" + decks + "' issue" + data +
+                           " --devices all --track2 '{id}' --journal '" + Path("two.db") + "'");
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(decks + ".1")));
+    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(decks + ".2")));
 }
 
 }  // namespace

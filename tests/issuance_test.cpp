@@ -2,16 +2,17 @@
 // journal and the resume rule.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "files/utf8_path.h"
 #include "issuance/card_maker.h"
 #include "issuance/issue_setup.h"
 #include "issuance/resume_plan.h"
 #include "issuance/sqlite_journal.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -216,15 +217,9 @@ TEST(ResumePlan, EachRowOnExactlyOneCard) {
 
 class JournalTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "tollwick-journal-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-        dir_ = dir;
-        path_ = dir_ / "run.journal";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    fs::path dir_;
-    fs::path path_;
+    testing::ScratchFolder folder_{"tollwick-journal"};
+    fs::path dir_ = folder_.path();
+    fs::path path_ = dir_ / "run.journal";
 };
 
 TEST_F(JournalTest, KeepsTheRunAndEveryAttempt) {
@@ -278,7 +273,7 @@ TEST_F(JournalTest, RefusesFilesThatAreNoJournal) {
     EXPECT_NE(error.find("not an SQLite database"), std::string::npos) << error;
     fs::remove(path_);
     sqlite3* db = nullptr;
-    sqlite3_open(path_.string().c_str(), &db);
+    sqlite3_open(PathToUtf8(path_).c_str(), &db);
     sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     EXPECT_FALSE(SqliteJournal::Open(path_, SqliteJournal::Mode::kIssue, error));

@@ -2,7 +2,6 @@
 // aside and its record on the next card, a reader pulled out mid-run leaving its record
 // uncertain while the other goes on, and an uncertain card decided by reading it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -12,6 +11,7 @@
 #include "device/virtual/virtual_reader.h"
 #include "issuance/issue_run.h"
 #include "issuance/sqlite_journal.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
@@ -74,16 +74,12 @@ class Events final : public IssueEvents {
 class IssueRunTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string dir = (fs::temp_directory_path() / "tollwick-issue-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-        dir_ = dir;
         std::string error;
         journal_ = SqliteJournal::Open(dir_ / "j", SqliteJournal::Mode::kIssue, error);
         ASSERT_TRUE(journal_) << error;
         const DataTypeLayout iso = LayoutFor(DataType::kIso, Track2Density::k210, kIsoTrackSet, {});
         maker_ = CardMaker::Make({"", "{n}", ""}, {"n"}, DataType::kIso, iso, error);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     IssueTally Issue(const std::vector<IssueStation*>& stations, IssueSettings settings,
                      Events& events, int records = 6) {
@@ -106,7 +102,9 @@ class IssueRunTest : public ::testing::Test {
         return taken;
     }
 
-    fs::path dir_;
+    // Before the journal: the journal's file is closed before its folder goes.
+    testing::ScratchFolder folder_{"tollwick-issue"};
+    fs::path dir_ = folder_.path();
     std::unique_ptr<SqliteJournal> journal_;
     std::optional<CardMaker> maker_;
 };

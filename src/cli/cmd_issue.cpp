@@ -4,6 +4,7 @@
 
 #include "cli/issue_data.h"
 #include "cli/issue_output.h"
+#include "files/utf8_path.h"
 #include "settings/profile_store.h"
 
 namespace tollwick {
@@ -29,10 +30,10 @@ int RunIssue(CliContext& ctx, const IssueOptions& options) {
         if (!spool && Interrupted()) return ctx.Interrupt("no card written");
         if (!spool) return out.Fail(kExitFileFailed, error);
     }
-    request.data = spool ? spool->Path() : std::filesystem::path(options.data);
+    request.data = spool ? spool->Path() : PathFromUtf8(options.data);
     request.dataName = spool ? "standard input" : options.data;
     request.templates = options.templates;
-    request.journal = options.journal;
+    request.journal = PathFromUtf8(options.journal);
     request.type = FormatType(global);
     request.layout = LayoutInForce(global, ProfileStore(ProfilePathOf(global)));
     request.verify = options.verify;

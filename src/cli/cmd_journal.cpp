@@ -1,6 +1,7 @@
 // journal: an issuing run's journal, one attempt a line. No reader.
 #include "cli/command.h"
 #include "cli/issue_output.h"
+#include "files/utf8_path.h"
 #include "issuance/sqlite_journal.h"
 
 namespace tollwick {
@@ -16,7 +17,7 @@ Command AddJournalCommand(CLI::App& app) {
     command.run = [path](CliContext& ctx) -> int {
         Output& out = ctx.Out();
         std::string error;
-        auto journal = SqliteJournal::Open(*path, SqliteJournal::Mode::kRead, error);
+        auto journal = SqliteJournal::Open(PathFromUtf8(*path), SqliteJournal::Mode::kRead, error);
         if (!journal) return out.Fail(kExitFileFailed, error);
         const auto run = journal->Parameters();
         if (!run) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/utf8_path.h"
 #include "issuance/sqlite_journal.h"
 
 namespace tollwick {
@@ -64,7 +65,7 @@ std::unique_ptr<IssueSetup> IssueSetup::Prepare(const IssueRequest& request, con
             return false;
         }
         if (kept && !kept->SameRunAs(s.run_)) {
-            fail(Failure::kOtherRun, "the journal " + request.journal.string() +
+            fail(Failure::kOtherRun, "the journal " + PathToUtf8(request.journal) +
                                          " belongs to another run: " + OtherRun(*kept, s.run_));
             return false;
         }

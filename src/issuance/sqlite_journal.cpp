@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "files/utf8_path.h"
+
 namespace tollwick {
 namespace {
 
@@ -54,24 +56,23 @@ void Bind(sqlite3_stmt* s, int index, const std::string& text) {
 std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::filesystem::path& path, Mode mode,
                                                    std::string& error) {
     if (mode == Mode::kRead && !std::filesystem::exists(path)) {
-        error = "no journal " + path.string();
+        error = "no journal " + PathToUtf8(path);
         return nullptr;
     }
     sqlite3* db = nullptr;
     const int flags =
         mode == Mode::kIssue ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
     // SQLite takes file names in UTF-8 on every platform.
-    const std::u8string utf8 = path.u8string();
-    const std::string name(utf8.begin(), utf8.end());
+    const std::string name = PathToUtf8(path);
     const int opened = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
     std::unique_ptr<SqliteJournal> journal(new SqliteJournal(db));
     if (opened != SQLITE_OK) {
-        error = "cannot open the journal " + path.string() + ": " +
+        error = "cannot open the journal " + name + ": " +
                 (db ? sqlite3_errmsg(db) : sqlite3_errstr(opened));
         return nullptr;
     }
     sqlite3_extended_result_codes(db, 1);
-    const std::string where = "the journal " + path.string() + ": ";
+    const std::string where = "the journal " + name + ": ";
     // What kind of file it is: SQLite says "file is not a database" on the first read.
     Statement id;
     if (sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &id.s, nullptr) != SQLITE_OK ||
