@@ -69,9 +69,9 @@ int Session::Prepare() {
         virtualReader_ = std::make_unique<VirtualReader>(VirtualReader::Options{}, std::move(deck));
         virtualReader_->SetAutoSwipe(static_cast<std::size_t>(options_.card - 1),
                                      kSimulatedSwipeDelay, cardAfterCard_);
-        virtualReader_->SetOnCardChanged([this](std::size_t index) {
+        virtualReader_->SetOnCardChanged([this](std::size_t card) {
             std::lock_guard lock(changedMutex_);
-            changedCards_.insert(index);
+            changedCards_.insert(card);
         });
         inner = std::make_unique<VirtualBackend>(*virtualReader_);
     }
