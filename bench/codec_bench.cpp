@@ -150,7 +150,10 @@ void BM_DecodeTracks(benchmark::State& state) {
     CheckLengths(state);
     const std::vector<uint8_t> block = tollwick::BuildReadBlock(IsoCardTracks());
     CardTracks received;
-    tollwick::SplitReadBlock(block.data(), block.size(), received);
+    if (tollwick::SplitReadBlock(block.data(), block.size(), received) !=
+        tollwick::SplitResult::kOk) {
+        state.SkipWithError("read block does not split");
+    }
     CardTracks check = received;
     if (tollwick::DecodeTracks(check, tollwick::kIsoTrackSet) != 0) {
         state.SkipWithError("card does not decode");

@@ -2,14 +2,17 @@
 # Builds the fuzz preset and runs every fuzz target for a bounded time from a copy of its seed
 # corpus (fuzz_inspect_verdict, the inspector against the program's own read, starts from
 # fuzz_inspect's seeds). Exits non-zero when a target crashes or a checked property fails; the input that did
-# it is kept under build/fuzz/crashes/.
+# it is kept under build/fuzz/crashes/. Each target runs in one process on one core: as many
+# targets run at once as there are cores.
 #
 #   bash fuzz/run-smoke.sh            # 20 seconds per target
 #   FUZZ_SECONDS=300 bash fuzz/run-smoke.sh
+#   FUZZ_JOBS=1 bash fuzz/run-smoke.sh   # one target at a time
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${FUZZ_SECONDS:-20}
+jobs=${FUZZ_JOBS:-$(nproc)}
 cd "$root"
 
 cmake --preset fuzz >/dev/null
@@ -30,20 +33,37 @@ if [[ ${#targets[@]} -eq 0 ]]; then
     exit 1
 fi
 
-failed=()
-for target in "${targets[@]}"; do
-    corpus="$work/$target"
+# Runs one target from a copy of its seeds; its log and its verdict go to $work.
+run_target() {
+    local target=$1 corpus="$work/$1" seeds="$root/fuzz/corpus/$1"
     mkdir -p "$corpus"
-    seeds="$root/fuzz/corpus/$target"
     [[ "$target" == fuzz_inspect_verdict ]] && seeds="$root/fuzz/corpus/fuzz_inspect"
     if [[ -d "$seeds" ]]; then
         cp -R "$seeds/." "$corpus/"
     fi
-    log="$work/$target.log"
     echo "== $target: ${seconds}s from $(find "$corpus" -type f | wc -l) seeds"
     if "$bin/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-        -artifact_prefix="$crashes/$target-" "$corpus" >"$log" 2>&1; then
-        grep -E '^stat::number_of_executed_units|^Done' "$log" | tail -n 1 || true
+        -artifact_prefix="$crashes/$target-" "$corpus" >"$work/$target.log" 2>&1; then
+        touch "$work/$target.passed"
+    fi
+}
+
+running=0
+for target in "${targets[@]}"; do
+    if ((running >= jobs)); then
+        wait -n || true
+        running=$((running - 1))
+    fi
+    run_target "$target" &
+    running=$((running + 1))
+done
+wait
+
+failed=()
+for target in "${targets[@]}"; do
+    log="$work/$target.log"
+    if [[ -f "$work/$target.passed" ]]; then
+        echo "$target: $(grep -E '^stat::number_of_executed_units|^Done' "$log" | tail -n 1 || true)"
     else
         echo "!! $target failed:"
         tail -n 40 "$log"

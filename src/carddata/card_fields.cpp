@@ -17,6 +17,11 @@ constexpr std::array<std::string_view, 12> kMonths = {
     "January", "February", "March",     "April",   "May",      "June",
     "July",    "August",   "September", "October", "November", "December"};
 
+// The name of MONTH, 1..12 (the caller has checked it).
+std::string_view MonthName(int month) {
+    return kMonths[static_cast<size_t>(month - 1)];
+}
+
 bool IsDigit(char ch) {
     return ch >= '0' && ch <= '9';
 }
@@ -87,7 +92,7 @@ std::optional<std::string> MonthYear(std::string_view yymm) {
     if (yymm.size() != 4 || !AllDigits(yymm)) return std::nullopt;
     const int month = TwoDigits(yymm.substr(2));
     if (month < 1 || month > 12) return std::nullopt;
-    return std::string(kMonths[month - 1]) + " 20" + std::string(yymm.substr(0, 2));
+    return std::string(MonthName(month)) + " 20" + std::string(yymm.substr(0, 2));
 }
 
 // What is wrong with a YYMM that MonthYear does not take.
@@ -454,7 +459,7 @@ std::optional<std::string> FullDate(std::string_view date) {
     constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
-    return std::to_string(day) + " " + std::string(kMonths[month - 1]) + " " +
+    return std::to_string(day) + " " + std::string(MonthName(month)) + " " +
            std::string(date.substr(0, 4));
 }
 
@@ -468,7 +473,7 @@ std::optional<std::string> LicenceExpiry(std::string_view expiry, std::string_vi
         birthDate.size() == 8 ? FullDate(birthDate) : std::nullopt;
     if (month == "77") return "does not expire";
     if (!birth) return std::nullopt;
-    const std::string_view birthMonth = kMonths[TwoDigits(birthDate.substr(4, 2)) - 1];
+    const std::string_view birthMonth = MonthName(TwoDigits(birthDate.substr(4, 2)));
     if (month == "88") return "end of " + std::string(birthMonth) + " " + year;
     if (month == "99") {
         return "birthday in " + year + ": " + std::to_string(TwoDigits(birthDate.substr(6, 2))) +
@@ -483,8 +488,8 @@ std::string DateRemark(std::string_view date) {
     const int month = TwoDigits(date.substr(4, 2));
     if (month < 1 || month > 12)
         return "month " + std::string(date.substr(4, 2)) + " is not a month";
-    return "day " + std::string(date.substr(6, 2)) + " is not in " +
-           std::string(kMonths[month - 1]) + " " + std::string(date.substr(0, 4));
+    return "day " + std::string(date.substr(6, 2)) + " is not in " + std::string(MonthName(month)) +
+           " " + std::string(date.substr(0, 4));
 }
 
 void AddAamvaTrack2(const AamvaTrack2& track, std::vector<Field>& out) {

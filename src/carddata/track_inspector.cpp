@@ -38,7 +38,7 @@ class View {
     // bytes); 0 to take the bits up to the last one bit.
     View(const std::string& bits, bool reversed, bool inverted, int limitBits = 0) {
         length_ = static_cast<int>(bits.size());
-        bits_.assign(static_cast<std::size_t>(length_ + kPadBits), 0);
+        bits_.assign(bits.size() + std::size_t{kPadBits}, 0);
         for (int i = 0; i < length_; ++i) {
             const char c = bits[static_cast<std::size_t>(reversed ? length_ - 1 - i : i)];
             bits_[static_cast<std::size_t>(i)] = static_cast<uint8_t>((c == '1') != inverted);
@@ -260,13 +260,15 @@ class FrameTables {
             const uint8_t code = v.Code(q, f.codeMask);
             const int after = q + bpc_;
             const auto at = static_cast<std::size_t>(q);
-            nextEnd_[at] = code == f.endCode ? q : after < n ? nextEnd_[at + bpc_] : kNowhere;
-            nextBad_[at] = BadParity(f, code) ? q : after < n ? nextBad_[at + bpc_] : kNowhere;
+            const auto next = static_cast<std::size_t>(after);  // read only when after < n
+            nextEnd_[at] = code == f.endCode ? q : after < n ? nextEnd_[next] : kNowhere;
+            nextBad_[at] = BadParity(f, code) ? q : after < n ? nextBad_[next] : kNowhere;
         }
+        const auto width = static_cast<std::size_t>(bpc_);
         for (int q = 0; q < n; ++q) {
             const auto at = static_cast<std::size_t>(q);
             const uint8_t data = v.Code(q, f.dataMask);
-            xor_[at] = static_cast<uint8_t>(data ^ (q >= bpc_ ? xor_[at - bpc_] : 0));
+            xor_[at] = static_cast<uint8_t>(data ^ (q >= bpc_ ? xor_[at - width] : 0));
         }
         size_ = n;
     }
@@ -385,7 +387,8 @@ std::vector<Format> CandidateFormats(const TrackSettings& configured) {
     };
     if (known) add(configured);
     const bool narrowConfigured = configured.bpc < 6;
-    for (uint8_t bpc : {5, 7, 4, 6}) {
+    constexpr uint8_t kWidths[] = {5, 7, 4, 6};
+    for (const uint8_t bpc : kWidths) {
         const bool withParity = bpc == 5 || bpc == 7;
         const std::string_view natural = bpc < 6 ? ";" : (bpc == 7 ? "%" : "%!");
         for (uint8_t parity : {kParityOdd, kParityEven, kParityNone}) {
@@ -1293,9 +1296,9 @@ std::vector<std::string> RenderInspection(const TrackInspection& in, int trackNu
     }
     for (const InspectedCharacter& c : in.characters) {
         std::string g = CharacterBits(in, c);
-        if (c.role == CharacterRole::kStartSentinel) g = "SS:" + g;
-        if (c.role == CharacterRole::kEndSentinel) g = "ES:" + g;
-        if (c.role == CharacterRole::kLrc) g = "LRC:" + g;
+        if (c.role == CharacterRole::kStartSentinel) g.insert(0, "SS:");
+        if (c.role == CharacterRole::kEndSentinel) g.insert(0, "ES:");
+        if (c.role == CharacterRole::kLrc) g.insert(0, "LRC:");
         if (c.parity == ParityVerdict::kBad) g += "!";
         groups.push_back(g);
         cutEnd = c.bitOffset + c.bitCount;

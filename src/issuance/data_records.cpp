@@ -9,7 +9,7 @@
 namespace tollwick {
 namespace {
 
-constexpr std::size_t kBlockBytes = 64 * 1024;
+constexpr std::size_t kBlockBytes = std::size_t{64} * 1024;
 
 // Bytes of a stream, a block at a time, with the line count kept.
 class ByteStream {

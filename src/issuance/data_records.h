@@ -30,7 +30,7 @@ enum class RecordStatus {
 
 // A record (CSV: from its opening to its closing line end; JSON: a line) may take at most this
 // many bytes. Tracks hold at most 140 characters, so a longer record is a wrong file.
-inline constexpr std::size_t kMaxRecordBytes = 64 * 1024;
+inline constexpr std::size_t kMaxRecordBytes = std::size_t{64} * 1024;
 
 class RecordReader {
   public:

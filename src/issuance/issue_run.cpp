@@ -148,7 +148,7 @@ bool IssueRun::HasProblem() {
     return !tally_.problem.empty();
 }
 
-StepOutcome IssueRun::WriteRecord(IssueStation& station, long long row, TrackTexts texts,
+StepOutcome IssueRun::WriteRecord(IssueStation& station, long long row, const TrackTexts& texts,
                                   int failures) {
     Round round(*this, station, row, texts, failures);
     TrackTexts sent = texts;
@@ -262,8 +262,7 @@ void IssueRun::Work(RecordSource& source, IssueStation& station) {
             case RowAction::kWrite:
                 break;
         }
-        const StepOutcome outcome =
-            WriteRecord(station, item.row, std::move(item.texts), plan.failures);
+        const StepOutcome outcome = WriteRecord(station, item.row, item.texts, plan.failures);
         if (outcome == StepOutcome::kDone) {
             Note([](IssueTally& tally) { ++tally.written; });
         } else if (outcome != StepOutcome::kRejected) {

@@ -106,7 +106,8 @@ class IssueRun {
     class Round;
     void Work(RecordSource& source, IssueStation& station);
     // One record on a station: kDone when a card took it, kRejected when it failed every try.
-    StepOutcome WriteRecord(IssueStation& station, long long row, TrackTexts texts, int failures);
+    StepOutcome WriteRecord(IssueStation& station, long long row, const TrackTexts& texts,
+                            int failures);
     // Changes the tally (and tells the events) under the run's lock.
     void Note(const std::function<void(IssueTally&)>& change);
     bool HasProblem();

@@ -123,7 +123,8 @@ std::optional<std::string> TrackTemplate::Expand(const DataRecord& record,
         }
         const char check = LuhnCheckDigit(digits);
         if (check == '\0') {
-            error = "{luhn:" + name + "}: \"" + value + "\" is not a number";
+            error = std::string("{luhn:").append(name).append("}: \"").append(value);
+            error += "\" is not a number";
             return std::nullopt;
         }
         text += digits;

@@ -2,6 +2,7 @@
 
 #include "carddata/write_verify.h"
 
+#include <utility>
 #include <vector>
 
 namespace tollwick {
@@ -41,7 +42,7 @@ bool ReportQueue::Pending() const {
 bool ReportQueue::AwaitShown(std::stop_token stop) {
     std::unique_lock lock(mutex_);
     const uint64_t target = pushed_;
-    return shown_.wait(lock, stop, [&] { return done_ >= target; });
+    return shown_.wait(lock, std::move(stop), [&] { return done_ >= target; });
 }
 
 void ReportQueue::SetWakeUp(std::function<void()> wake) {

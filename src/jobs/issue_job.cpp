@@ -14,7 +14,7 @@ constexpr char kDesktopReader[] = "desktop";
 // The run's one station: the window's reader, and its swipe window.
 class IssueJob::Worker final : public IssueStation, public IssueEvents {
   public:
-    Worker(IssueJob& job, JobContext context) : job_(job), context_(std::move(context)) {}
+    Worker(IssueJob& job, JobContext context) : job_(job), context_(context) {}
 
     std::string Name() const override { return kDesktopReader; }
     ReaderCommands& Reader() override { return context_.reader; }

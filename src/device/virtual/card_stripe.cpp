@@ -51,10 +51,10 @@ std::vector<uint8_t> PlayTrack(const std::vector<uint8_t>& recorded, const Track
         head.push_back(bit < recorded.size() * 8 && BitAt(recorded, bit));
     for (int bit : swipe.flippedBits) {
         if (bit >= 0 && static_cast<std::size_t>(bit) < area)
-            head[leading + bit] = !head[leading + bit];
+            head[leading + static_cast<std::size_t>(bit)].flip();
     }
     if (swipe.slip && swipe.slip->bit >= 0 && static_cast<std::size_t>(swipe.slip->bit) < area) {
-        const auto at = head.begin() + static_cast<std::ptrdiff_t>(leading + swipe.slip->bit);
+        const auto at = head.begin() + static_cast<std::ptrdiff_t>(leading) + swipe.slip->bit;
         if (swipe.slip->doubled) {
             head.insert(at, *at);
             ++area;
