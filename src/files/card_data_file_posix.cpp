@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "files/card_data_file.h"
+#include "files/posix_write.h"
 #include "files/user_file.h"
 #include "files/utf8_path.h"
 
@@ -18,16 +19,6 @@ namespace {
 // Another program's append holds the lock for one record: waited for this long, in steps.
 constexpr auto kLockStep = std::chrono::milliseconds(10);
 constexpr int kLockSteps = 500;  // 5 s
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = ::write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
-}
 
 bool LockForAppend(int fd) {
     for (int step = 0; step < kLockSteps; ++step) {

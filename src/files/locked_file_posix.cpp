@@ -18,6 +18,8 @@
 #include <system_error>
 #include <thread>
 
+#include "files/rewrite_target.h"
+
 namespace tollwick {
 namespace {
 
@@ -299,21 +301,9 @@ FileContents ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
 bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes,
                        const std::function<std::optional<std::string>(const FileContents&)>& change,
                        std::string* error, const LockWait& wait) {
-    // Through a symbolic link the file it names is rewritten, not the link.
-    fs::path target = path;
-    std::error_code ec;
-    if (fs::is_symlink(path, ec)) {
-        fs::path resolved = fs::weakly_canonical(path, ec);
-        if (!ec) target = std::move(resolved);
-    }
-    const fs::path folder = target.parent_path();
-    if (!folder.empty()) {
-        fs::create_directories(folder, ec);
-        if (!fs::is_directory(folder, ec)) {
-            Why(error, "cannot create the folder " + folder.string());
-            return false;
-        }
-    }
+    const std::optional<fs::path> rewritten = RewriteTarget(path, error);
+    if (!rewritten) return false;
+    const fs::path& target = *rewritten;
 
     bool created = false;
     struct stat held {};

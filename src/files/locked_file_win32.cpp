@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "files/locked_file.h"
+#include "files/rewrite_target.h"
 #include "files/utf8_path.h"
 #include "files/win32_security.h"
 #include "files/win32_text.h"
@@ -337,21 +338,9 @@ FileContents ReadWholeFile(const fs::path& path, std::size_t maxBytes) {
 bool RewriteFileLocked(const fs::path& path, std::size_t maxBytes,
                        const std::function<std::optional<std::string>(const FileContents&)>& change,
                        std::string* error, const LockWait& wait) {
-    // Through a symbolic link the file it names is rewritten, not the link.
-    fs::path target = path;
-    std::error_code ec;
-    if (fs::is_symlink(path, ec)) {
-        fs::path resolved = fs::weakly_canonical(path, ec);
-        if (!ec) target = std::move(resolved);
-    }
-    const fs::path folder = target.parent_path();
-    if (!folder.empty()) {
-        fs::create_directories(folder, ec);
-        if (!fs::is_directory(folder, ec)) {
-            Why(error, "cannot create the folder " + PathToUtf8(folder));
-            return false;
-        }
-    }
+    const std::optional<fs::path> rewritten = RewriteTarget(path, error);
+    if (!rewritten) return false;
+    const fs::path& target = *rewritten;
 
     Handle lock(LockSidecar(target, path, wait, error));
     if (!lock.valid()) return false;

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "files/posix_write.h"
 #include "files/user_file.h"
 #include "files/utf8_path.h"
 
@@ -72,16 +73,6 @@ Identity IdentityOf(const fs::path& path) {
 
 std::string Failure(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t done = ::write(fd, bytes.data(), bytes.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(done));
-    }
-    return true;
 }
 
 // A new file "<prefix><pid>-<random>" in `folder`, made here and now (never a file or a link that
