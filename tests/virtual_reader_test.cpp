@@ -171,31 +171,6 @@ TEST(VirtualReader, HandlesBehaveLikeHidapiOnHidraw) {
     EXPECT_EQ(known->OutputReportLength(), 0);
 }
 
-TEST(VirtualReader, AutoSwipeAdvancesThroughTheDeck) {
-    Rig rig;
-    rig.reader.SetAutoSwipe(3, 20ms, true);  // ISO, AAMVA, CA DMV samples in turn
-    const char* expected[] = {";4000001234567899=29121010000000000000?",
-                              ";63601412345678=291219800101?", ";63601487654321=310319850215?"};
-    for (const char* track2 : expected) {
-        ASSERT_EQ(rig.commands.StartRawRead(), CommandStatus::kOk);
-        CardTracks card;
-        ASSERT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kReceived);
-        // Track 2 is ISO on every sample; tracks 1 and 3 differ by data type.
-        DecodeTracks(card, kIsoTrackSet);
-        EXPECT_EQ(card.Text(1), track2);
-    }
-    EXPECT_EQ(rig.reader.NextAutoSwipeCard(), 6u);
-
-    // An instant auto-swipe still waits out the host's listen after a write or erase.
-    rig.reader.SetAutoSwipe(3, 0ms, false);
-    TrackTexts texts = testing::Texts("", "1234", "");
-    ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
-    EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kDone);
-    ASSERT_EQ(rig.commands.EraseTracks(7), CommandStatus::kOk);
-    EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kDone);
-    EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
-}
-
 TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
     Rig rig;
     EXPECT_TRUE(rig.reader.Swipe(0));
@@ -399,27 +374,6 @@ TEST(VirtualReader, StatusesComeLateAndApart) {
             EXPECT_LE(longestGap, 349ms);
         }
     }
-}
-
-// Reports the program does not read in time wait in a buffer of input_buffer reports; the rest
-// are lost. A program busy while a card comes finds only the first reports of its block.
-TEST(VirtualReader, ReportsReadLateOverflowTheInputBuffer) {
-    Rig rig;
-    const std::size_t late = CardNamed("Read late, input buffer overflows");
-    EXPECT_EQ(rig.ReadBlock(late).size(), 4u * 8);
-    EXPECT_NE(rig.Read(late).trackErrors, 0);
-
-    Deck deck = SampleDeck();
-    deck.faults.inputBuffer = 3;
-    rig.reader.SetDeck(deck);
-    EXPECT_GT(rig.ReadBlock(3).size(), 3u * 8);  // read as it comes: nothing lost
-    ASSERT_EQ(rig.commands.StartRawRead(), CommandStatus::kOk);
-    rig.reader.Swipe(3);
-    rig.clock.Advance(100ms);  // the program looks away
-    Bytes block;
-    uint8_t byte = 0;
-    while (rig.link.LinkGetByte(1, &byte, 50) == 0) block.push_back(byte);
-    EXPECT_EQ(block.size(), 3u * 8);
 }
 
 // A Lo-Co write does not turn a Hi-Co stripe over: a track with data keeps it, a blank track
