@@ -101,45 +101,6 @@ TEST(VirtualReader, ATrackHoldsWhatFitsItsStripe) {
     EXPECT_EQ(card.Text(1), ";" + over2 + "?");
 }
 
-TEST(VirtualReader, ASwipePlaysTheStripeBackAsAHeadReadsIt) {
-    Rig rig;
-    const std::size_t iso = 3, backwards = 10, weak = 11;
-    // The reader locks onto the first one bit; zeros run on after the data, a different number
-    // on every swipe, and the card decodes the same.
-    const CardTracks first = rig.ReadRaw(iso);
-    const CardTracks second = rig.ReadRaw(iso);
-    for (int t = 0; t < 3; ++t) {
-        ASSERT_FALSE(RawBytes(first, t).empty());
-        EXPECT_EQ(RawBytes(first, t)[0] & 0x80, 0x80) << t;
-        EXPECT_EQ(Bits(RawBytes(first, t)), Bits(RawBytes(second, t))) << t;
-    }
-    EXPECT_NE(rig.ReadBlock(iso).size(), rig.ReadBlock(iso).size());
-    EXPECT_EQ(rig.Read(iso).trackErrors, 0);
-
-    // A card swiped backwards fails its check, and its bits are the forward bits reversed.
-    EXPECT_EQ(rig.Read(backwards).trackErrors, 0b011);
-    VirtualCard forward = *rig.reader.Card(backwards);
-    forward.reversed = false;
-    Deck deck = rig.reader.GetDeck();
-    deck.cards.push_back(forward);
-    rig.reader.SetDeck(deck);
-    const CardTracks reversedRaw = rig.ReadRaw(backwards);
-    const CardTracks forwardRaw = rig.ReadRaw(deck.cards.size() - 1);
-    std::vector<bool> back = Bits(RawBytes(reversedRaw, 1));
-    std::reverse(back.begin(), back.end());
-    EXPECT_EQ(back, Bits(RawBytes(forwardRaw, 1)));
-    CardTracks decoded = forwardRaw;
-    EXPECT_EQ(DecodeTracks(decoded, kIsoTrackSet), 0);
-
-    // A weak spot reads one bit wrong, on its track only, on every swipe, even after a write.
-    EXPECT_EQ(rig.Read(weak).trackErrors, 0b010);
-    ASSERT_EQ(rig.Write(kIsoTrackSet, "", "1234567890123", "", weak), CardStatus::kDone);
-    EXPECT_EQ(rig.Read(weak).trackErrors, 0b010);
-
-    // A blank or erased track sends no bytes at all.
-    EXPECT_TRUE(RawBytes(rig.ReadRaw(0), 0).empty());
-}
-
 TEST(VirtualReader, HandlesBehaveLikeHidapiOnHidraw) {
     VirtualClock clock;
     VirtualReader reader(VirtualReader::Options{}, SampleDeck(), clock);
