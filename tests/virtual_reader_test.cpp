@@ -265,23 +265,11 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
 
 // --- The deck file ---
 
+// Each deck test in a scratch folder of its own.
 class DeckFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::make_unique<testing::ScratchFolder>("tollwick-deck");
-        dir_ = folder_->path();
-    }
-    void TearDown() override { folder_.reset(); }
-    // Files beside a deck: none on POSIX, the lock's sidecar on Windows.
-    static std::ptrdiff_t FilesPerDeck() {
-#ifdef _WIN32
-        return 2;
-#else
-        return 1;
-#endif
-    }
-    std::unique_ptr<testing::ScratchFolder> folder_;
-    fs::path dir_;
+    testing::ScratchFolder folder_{"tollwick-deck"};
+    fs::path dir_ = folder_.path();
 };
 
 TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
@@ -343,7 +331,12 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     EXPECT_EQ(fs::status(path).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);  // cards hold track data
 #endif
-    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), FilesPerDeck());
+    // Nothing beside the deck but, on Windows, the lock's sidecar.
+#ifdef _WIN32
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), 2);
+#else
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), 1);
+#endif
     std::ofstream(path) << "not json";
     EXPECT_FALSE(LoadOrCreateDeck(path, &error));
     EXPECT_NE(error.find("deck.json"), std::string::npos);
