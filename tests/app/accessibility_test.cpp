@@ -18,10 +18,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
-using mainid::kLoCo;
-
 QAccessibleInterface* Iface(QObject* object) {
     return QAccessible::queryAccessibleInterface(object);
 }

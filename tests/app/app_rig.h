@@ -40,6 +40,12 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace tollwick::testing {
 
+using namespace mainid;
+using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
+using mainid::kLoCo;
+using namespace sample;
+using Armed = VirtualReader::Armed;
+
 // Does what assistive technology does with Qt's toggle action of a control or a list item.
 inline void AtToggle(QAccessibleInterface* iface) {
     const QString toggle = QAccessibleActionInterface::toggleAction();
@@ -91,9 +97,15 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
     }
 };
 
-// What the tests do with the main window, however it was built.
+// What the tests do with the main window, however it was built, over a profile of their own.
 class WindowTest : public ::testing::Test {
   protected:
+    QTemporaryDir dir;
+    std::unique_ptr<ProfileStore> profile;
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
+    }
     virtual CTollwickDlg& Window() = 0;
     TrackEdit* Track(int n) { return Window().ControlAs<TrackEdit>(1004 + n); }
     QString TrackText(int n) { return Track(n)->Text(); }
@@ -113,17 +125,11 @@ class WindowTest : public ::testing::Test {
 // The main window alone, over a recording reader.
 class MainWindowTest : public WindowTest {
   protected:
-    QTemporaryDir dir;
-    std::unique_ptr<ProfileStore> profile;
     RecordingReader reader;
     AnsweredMessageBoxes boxes;
     FormatState format;
     std::unique_ptr<CTollwickDlg> window;
 
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
-    }
     void TearDown() override { window.reset(); }
     CTollwickDlg& Window() override { return *window; }
 
@@ -153,20 +159,14 @@ class SessionTest : public WindowTest {
   protected:
     static constexpr int kHandMs = 150;
 
-    QTemporaryDir dir;
     VirtualClock virtualClock;
     // The reader's waits and the monitor's pauses: on virtual time, unless a test follows the
     // program in real time (set before Start).
     Clock* clock = &virtualClock;
-    std::unique_ptr<ProfileStore> profile;
     std::unique_ptr<VirtualReader> reader;
     AnsweredMessageBoxes boxes;
     std::unique_ptr<DesktopSession> session;
 
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
-    }
     void TearDown() override {
         session.reset();  // stops the worker before the reader goes
         reader.reset();

@@ -1,20 +1,14 @@
 // The whole program against the virtual reader: start-up, the monitor's timer, Read and Cancel,
-// a box that holds the ticks, and the window's own reader commands while a job runs.
+// a box that holds the ticks, the window's own reader commands while a job runs, and a reader
+// that may not be opened.
 #include <QLineEdit>
 
+#include "app/setup_dlg.h"
 #include "app_rig.h"
 #include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {
-
-using namespace mainid;
-// The window's control ids, not the reader's coercivity values.
-using mainid::kHiCo;
-using mainid::kLoCo;
-using Armed = VirtualReader::Armed;
-
-using namespace sample;
 
 // The first tick, which connects, runs on the first pass of the event loop; then the monitor
 // ticks every 50 ms, and at once when a worker reports a card.
@@ -105,6 +99,59 @@ TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
     ASSERT_TRUE(WaitWorkerEnded());
     EXPECT_FALSE(Swipe().isVisible());
     for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
+}
+
+// Lists the virtual reader but cannot open it, as hidraw does without the permission.
+class UnopenableBackend final : public HidBackend {
+  public:
+    explicit UnopenableBackend(VirtualReader& reader) : listed_(reader) {}
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
+        return listed_.Enumerate(vendorId, productId);
+    }
+    std::unique_ptr<HidDevice> Open(const HidDeviceInfo&) override { return nullptr; }
+
+  private:
+    VirtualBackend listed_;
+};
+
+// A reader that is plugged in but may not be opened is explained once after the start-up
+// connection; without a reader there is nothing to explain until one is plugged in.
+TEST_F(SessionTest, AReaderThatMayNotBeOpenedIsExplainedOnce) {
+    reader = std::make_unique<VirtualReader>(VirtualReader::Options{}, SampleDeck(), *clock);
+    session = std::make_unique<DesktopSession>(std::make_unique<UnopenableBackend>(*reader),
+                                               *profile, boxes, *clock);
+    session->Start();
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{DesktopSession::CannotOpenReaderText()});
+    EXPECT_EQ(Message(), "Not Connect Device");
+    QTest::qWait(5 * DesktopSession::kTickMs);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+
+    // Nothing plugged in: nothing to explain.
+    session.reset();
+    boxes.shown.clear();
+    Start({}, /*plugged=*/false);
+    ASSERT_TRUE(WaitMessage("Not Connect Device"));
+    QTest::qWait(5 * DesktopSession::kTickMs);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Plugged in later: the message line says so, once; the start-up does not connect again.
+    reader->Plug();
+    ASSERT_TRUE(WaitMessage(DesktopSession::ReaderFoundText()));
+    EXPECT_FALSE(session->Reader().IsConnected());
+    Window().SetMessage("");
+    QTest::qWait(DesktopSession::kReaderWatchMs + 200);
+    EXPECT_EQ(Message(), "");
+    // Out and in again: said again. Setup's OK connects it, and the watch ends.
+    reader->Unplug();
+    QTest::qWait(DesktopSession::kReaderWatchMs + 200);
+    reader->Plug();
+    ASSERT_TRUE(WaitMessage(DesktopSession::ReaderFoundText()));
+    Window().SetupWindow().Open();
+    Window().SetupWindow().accept();
+    EXPECT_EQ(Message(), "K47 Ready");
+    ASSERT_TRUE(WaitUntil([this] { return !session->WatchingForReader(); }));
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 }  // namespace

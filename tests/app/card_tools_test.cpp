@@ -23,11 +23,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-using Armed = VirtualReader::Armed;
-
-using namespace sample;
-
 class CardToolsTest : public BatchTest {
   protected:
     CardTools& Tools() { return session->Tools(); }

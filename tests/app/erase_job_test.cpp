@@ -10,11 +10,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-using Armed = VirtualReader::Armed;
-
-using namespace sample;
-
 class EraseTest : public SessionTest {
   protected:
     CEraseSelectDlg& Select() { return Window().EraseSelectWindow(); }

@@ -13,8 +13,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-
 class PasswordTest : public SessionTest {
   protected:
     CPasswordDlg& Dialog() { return Window().PasswordWindow(); }

@@ -10,7 +10,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
 using Texts = TrackTexts;
 
 class SeqWriteTest : public BatchTest {

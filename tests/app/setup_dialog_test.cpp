@@ -13,9 +13,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
-using mainid::kLoCo;
 using F = CSetupDlg::Field;
 
 class SetupTest : public SessionTest {
