@@ -112,6 +112,8 @@ TEST_F(TrackEntryTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
 // (which ones is the card data's test).
 TEST_F(MainWindowTest, DataTypeChoicesRelabelAndResizeAtTheStoredDensity) {
     OpenReady({{"BPISET", "1"}});
+    Click(kAamva);
+    EXPECT_EQ(Label(2), "Track2 210 BPI 5 BPC ODD Parity");
     Click(kCaDmv);
     EXPECT_EQ(Label(1), "Track1 210 BPI 6 BPC NONE Parity");
     Click(kRawType);  // Raw Type after CA DMV keeps parity and sentinels
