@@ -1,5 +1,5 @@
 // The whole program against the virtual reader: start-up, the monitor's timer, Read and Cancel,
-// a box that holds the ticks, the window's own reader commands while a job runs, and a reader
+// the window's own reader commands while a job runs, a box that holds the ticks, and a reader
 // that may not be opened.
 #include <QLineEdit>
 
@@ -11,8 +11,10 @@ namespace tollwick::testing {
 namespace {
 
 // The first tick, which connects, runs on the first pass of the event loop; then the monitor
-// ticks every 50 ms, and at once when a worker reports a card.
-TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
+// ticks every 50 ms, and at once when a worker reports a card. The window's own reader commands
+// wait while the worker holds the reader; the close box of the swipe window cancels like its
+// Cancel button.
+TEST_F(SessionTest, StartupConnectsReadShowsEachCardAndCancelEndsTheJob) {
     Start();
     EXPECT_EQ(session->NextTickMs(), 0);
     EXPECT_FALSE(Window().isEnabled());  // until the first tick has tried the reader
@@ -22,8 +24,15 @@ TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
     for (int id : {kBeepOn, kBeepOff, kHiCo, kSetup, kRead, kCopy}) EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
 
+    Type(1, "OLD");
     Click(kRead);
+    EXPECT_TRUE(Swipe().isVisible());
+    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
     ASSERT_TRUE(WaitArmed(Armed::kRead));
+    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
+    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
     QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
     ASSERT_TRUE(reader->Swipe(kIsoCard));
     // The worker reports the card while the window thread is busy elsewhere.
@@ -33,6 +42,16 @@ TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
     EXPECT_EQ(session->NextTickMs(), 0);
     ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+    EXPECT_EQ(Counter(2), "39");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 2 ");
+    EXPECT_TRUE(Swipe().isVisible());
+
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    Swipe().close();
+    ASSERT_TRUE(WaitWorkerEnded());
+    EXPECT_FALSE(Swipe().isVisible());
+    for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 // A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
@@ -68,37 +87,6 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     ASSERT_TRUE(WaitMessage("Write Card<2> OK"));
     EXPECT_EQ(messages, (QStringList{"Write Card<1> OK", "Write Card<2> OK"}));
     EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 3 ");
-}
-
-// The window's own reader commands wait while the worker holds the reader; the close box of the
-// swipe window cancels like its Cancel button.
-TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
-    StartReady();
-    Type(1, "OLD");
-    Click(kRead);
-    EXPECT_TRUE(Swipe().isVisible());
-    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
-    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
-    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
-
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
-    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
-    EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
-    EXPECT_EQ(Counter(2), "39");
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 2 ");
-    EXPECT_TRUE(Swipe().isVisible());
-
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    Swipe().close();
-    ASSERT_TRUE(WaitWorkerEnded());
-    EXPECT_FALSE(Swipe().isVisible());
-    for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 // Lists the virtual reader but cannot open it, as hidraw does without the permission.
