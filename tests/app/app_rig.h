@@ -244,10 +244,6 @@ class BatchTest : public SessionTest {
 
     // The texts card `index` carries, read with the ISO formats.
     TrackTexts CardTexts(std::size_t index) const { return TextsOnCard(*reader->Card(index)); }
-    bool IsBlank(std::size_t index) const {
-        const VirtualCard card = *reader->Card(index);
-        return card.tracks[0].empty() && card.tracks[1].empty() && card.tracks[2].empty();
-    }
 };
 
 inline Deck BlankDeck(std::size_t cards) {

@@ -39,18 +39,17 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
     files.answers = {path};
     AutoSwipeFrom(0);
     Click(kToFile);
-    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
     // The damaged second card is reported and not counted, the third is card 2.
     ASSERT_TRUE(WaitMessage("Read Card<2> OK"));
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
     EXPECT_TRUE(session->CardJobs().Files().ToFileOpen());
 
-    // Each record is on the disk as soon as its card is done.
-    const QStringList lines = ReadWholeFile(path).split('\n');
-    ASSERT_EQ(lines.size(), 1 + 2 * 6 + 1) << ReadWholeFile(path).toStdString();
-    EXPECT_EQ(lines[0], "earlier content");
-    EXPECT_EQ(lines[2], kIsoTrack1);
-    EXPECT_EQ(lines[8], "%B4000001234567899^OTHER/CARD^2912101?");
+    // The records of the good cards are in the file chosen (their lines are the card files'
+    // test, and so is that each reaches the disk as soon as its card is done).
+    const QString written = ReadWholeFile(path);
+    EXPECT_TRUE(written.startsWith(QStringLiteral("earlier content\n")));
+    EXPECT_TRUE(written.contains(kIsoTrack1) && written.contains("^OTHER/CARD^"))
+        << written.toStdString();
 
     CancelJob();
     EXPECT_FALSE(session->CardJobs().Files().ToFileOpen());
@@ -58,8 +57,9 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
     EXPECT_EQ(files.asked, std::vector<Purpose>{Purpose::kToFile});
 }
 
-TEST_F(BatchTest, NoFileNoJob) {
-    StartBatch(BlankDeck(1));
+// No file, no job; a file open for the job is closed with the window.
+TEST_F(BatchTest, NoFileNoJobAndClosingTheWindowClosesTheFiles) {
+    StartBatch(BlankDeck(2));
     files.answers = {std::nullopt, dir.filePath("missing.txt"),
                      dir.filePath("no such folder/cards.txt")};
     Click(kFromFile);  // dialog cancelled
@@ -73,11 +73,8 @@ TEST_F(BatchTest, NoFileNoJob) {
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_FALSE(Swipe().isVisible());
     EXPECT_TRUE(Enabled(kFromFile));
-}
 
-// Closing the window stops the worker, disarms the reader and closes the files.
-TEST_F(BatchTest, ClosingTheWindowClosesTheFiles) {
-    StartBatch(BlankDeck(2));
+    // Closing the window stops the worker, disarms the reader and closes the files.
     const QString path = dir.filePath("one.txt");
     ASSERT_TRUE(WriteWholeFile(path, ";1234?\n\n"));
     files.answers = {path};
