@@ -2,29 +2,15 @@
 // reader gets it through Qt's accessibility interfaces.
 #include <QAccessible>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QTreeWidget>
 #include <functional>
 
 #include "app/accessibility.h"
-#include "app/bit_cells_view.h"
-#include "app/inspector_window.h"
 #include "app/password_dlg.h"
 #include "app/setup_dlg.h"
 #include "app_rig.h"
-#include "carddata/track_codec.h"
-#include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {
-
-QAccessibleInterface* Iface(QObject* object) {
-    return QAccessible::queryAccessibleInterface(object);
-}
-
-QString Name(QObject* object) {
-    return Iface(object)->text(QAccessible::Name);
-}
 
 // Runs `seen` for every event of `type` that `object` receives while the spy lives.
 class EventSpy final : public QObject {
@@ -42,15 +28,6 @@ class EventSpy final : public QObject {
     QEvent::Type type_;
     std::function<void()> seen_;
 };
-
-// Every interface below `root`; what a text box holds inside (viewport, scroll bars) is left out.
-void Walk(QAccessibleInterface* root, const std::function<void(QAccessibleInterface*)>& visit) {
-    for (int i = 0; i < root->childCount(); ++i) {
-        QAccessibleInterface* child = root->child(i);
-        visit(child);
-        if (child->role() != QAccessible::EditableText) Walk(child, visit);
-    }
-}
 
 // The names of what labels the control: a label tied to it, the group it sits in.
 QStringList LabelledBy(QObject* control) {
@@ -142,51 +119,6 @@ TEST_F(MainWindowTest, MessageLineIsAnnouncedAndAToggleIsAClick) {
                      ->actionInterface()
                      ->actionNames()
                      .contains(QAccessibleActionInterface::toggleAction()));
-}
-
-// The Inspector's own controls, the drawn bits included, are named for a screen reader; the bits
-// are told in words.
-TEST(InspectorAccessibility, EveryControlIsNamedAndTheBitsAreDescribed) {
-    const VirtualCard bank = SampleDeck().cards[3];
-    CardCapture capture;
-    capture.raw = bank.tracks;
-    for (int t = 0; t < 3; ++t) {
-        const auto& raw = bank.tracks[static_cast<std::size_t>(t)];
-        std::copy(raw.begin(), raw.end(), capture.card.track[static_cast<std::size_t>(t)].begin());
-    }
-    DecodeTracks(capture.card, kIsoTrackSet);
-    InspectorWindow inspector;
-    inspector.ShowCard(capture);
-    inspector.show();
-    QAccessibleInterface* root = Iface(&inspector);
-    EXPECT_EQ(root->text(QAccessible::Name), "Inspector");
-    int named = 0;
-    Walk(root, [&named](QAccessibleInterface* iface) {
-        // Scroll bars and the splitter's handle are Qt's own; rows and cells read as their text
-        // (an empty cell is empty).
-        if (iface->object() == nullptr || iface->role() == QAccessible::ScrollBar ||
-            iface->role() == QAccessible::Splitter || iface->role() == QAccessible::Grip ||
-            iface->object()->objectName().startsWith("qt_scrollarea"))
-            return;
-        if (qobject_cast<BitCellsView*>(iface->object()) != nullptr) ++named;
-        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
-                     iface->text(QAccessible::Description).isEmpty())
-            << iface->object()->objectName().toStdString() << " role " << iface->role();
-    });
-    EXPECT_EQ(named, 3);
-    QAccessibleInterface* bits = Iface(inspector.Bits(2));
-    EXPECT_EQ(bits->text(QAccessible::Name), "Track 2 bits");
-    // The verdict, account number masked as on the screen.
-    EXPECT_TRUE(bits->text(QAccessible::Description)
-                    .endsWith("; good: ;400000******7899=29121010000000000000?"))
-        << bits->text(QAccessible::Description).toStdString();
-    EXPECT_EQ(Name(inspector.Fields()), "Card fields");
-    // The Fields pane's account numbers are masked for a screen reader too.
-    QStringList cells;
-    Walk(Iface(inspector.Fields()),
-         [&cells](QAccessibleInterface* iface) { cells << iface->text(QAccessible::Name); });
-    EXPECT_TRUE(cells.contains("400000******7899")) << cells.join('|').toStdString();
-    EXPECT_FALSE(cells.join('|').contains("4000001234567899"));
 }
 
 }  // namespace

@@ -46,6 +46,22 @@ using mainid::kLoCo;
 using namespace sample;
 using Armed = VirtualReader::Armed;
 
+inline QAccessibleInterface* Iface(QObject* object) {
+    return QAccessible::queryAccessibleInterface(object);
+}
+inline QString Name(QObject* object) {
+    return Iface(object)->text(QAccessible::Name);
+}
+// Every interface below `root`; what a text box holds inside (viewport, scroll bars) is left out.
+inline void Walk(QAccessibleInterface* root,
+                 const std::function<void(QAccessibleInterface*)>& visit) {
+    for (int i = 0; i < root->childCount(); ++i) {
+        QAccessibleInterface* child = root->child(i);
+        visit(child);
+        if (child->role() != QAccessible::EditableText) Walk(child, visit);
+    }
+}
+
 // Does what assistive technology does with Qt's toggle action of a control or a list item.
 inline void AtToggle(QAccessibleInterface* iface) {
     const QString toggle = QAccessibleActionInterface::toggleAction();
@@ -55,7 +71,7 @@ inline void AtToggle(QAccessibleInterface* iface) {
     iface->actionInterface()->doAction(toggle);
 }
 inline void AtToggle(QObject* control) {
-    AtToggle(QAccessible::queryAccessibleInterface(control));
+    AtToggle(Iface(control));
 }
 
 class RecordingReader final : public ReaderControl {

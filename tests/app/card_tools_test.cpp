@@ -109,6 +109,33 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     EXPECT_EQ(Inspector().FieldsFormat()->text(), "ISO/IEC 7813 financial card");
     EXPECT_EQ(FieldValue("Track 1", "Primary account number"), "400000******7899");
     EXPECT_EQ(FieldValue("Card", "Tracks 1 and 2 agree"), "yes");
+    // What a screen reader gets: every control named, the drawn bits told in words, the account
+    // number masked there too.
+    EXPECT_EQ(Name(&Inspector()), "Inspector");
+    int drawn = 0;
+    Walk(Iface(&Inspector()), [&drawn](QAccessibleInterface* iface) {
+        // Scroll bars and the splitter's handle are Qt's own; rows and cells read as their text
+        // (an empty cell is empty).
+        if (iface->object() == nullptr || iface->role() == QAccessible::ScrollBar ||
+            iface->role() == QAccessible::Splitter || iface->role() == QAccessible::Grip ||
+            iface->object()->objectName().startsWith("qt_scrollarea"))
+            return;
+        if (qobject_cast<BitCellsView*>(iface->object()) != nullptr) ++drawn;
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
+                     iface->text(QAccessible::Description).isEmpty())
+            << iface->object()->objectName().toStdString() << " role " << iface->role();
+    });
+    EXPECT_EQ(drawn, 3);
+    EXPECT_EQ(Name(Inspector().Bits(2)), "Track 2 bits");
+    EXPECT_TRUE(Iface(Inspector().Bits(2))
+                    ->text(QAccessible::Description)
+                    .endsWith("; good: ;400000******7899=29121010000000000000?"));
+    EXPECT_EQ(Name(Inspector().Fields()), "Card fields");
+    QStringList cells;
+    Walk(Iface(Inspector().Fields()),
+         [&cells](QAccessibleInterface* iface) { cells << iface->text(QAccessible::Name); });
+    EXPECT_TRUE(cells.contains("400000******7899")) << cells.join('|').toStdString();
+    EXPECT_FALSE(cells.join('|').contains("4000001234567899"));
     Inspector().ShowAccountNumbers()->click();
     EXPECT_EQ(FieldValue("Track 2", "Primary account number"), "4000001234567899");
     EXPECT_TRUE(Inspector().Verdict(2)->text().startsWith("Good: ;4000001234567899="));
