@@ -100,6 +100,25 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
               (QStringList{"7, in force", "odd", "reversed", "as read",
                            Row(Inspector().Candidates(1), 0).value(4),
                            "%B400000******3210^BACKWARDS/SWIPE^3001101?"}));
+    // Beside the main window and on the screen; fitted to its content on a screen with room for
+    // all of it (this one is small): the tables' columns as wide as their texts, the empty
+    // Fields pane narrow.
+    const QRect free = Inspector().screen()->availableGeometry();
+    EXPECT_TRUE(free.contains(Inspector().frameGeometry()));
+    EXPECT_EQ(Inspector().pos(),
+              PlaceBeside(Window().frameGeometry(), Inspector().frameGeometry().size(), free));
+    Inspector().FitToContent(QRect(0, 0, 1920, 1080));
+    QApplication::processEvents();
+    QTreeWidget* readings = Inspector().Candidates(1);
+    ASSERT_GT(readings->topLevelItemCount(), 0);
+    for (int c = 0; c < readings->columnCount(); ++c) {
+        const QString text = readings->topLevelItem(0)->text(c);
+        EXPECT_GT(readings->header()->sectionSize(c),
+                  readings->fontMetrics().horizontalAdvance(text))
+            << text.toStdString();
+    }
+    EXPECT_GE(readings->viewport()->width(), readings->header()->length());
+    EXPECT_LT(Inspector().FieldsPane()->width(), Inspector().TracksPane()->width() / 2);
 
     // A bank card: account numbers masked in the verdict, the characters under the bits and the
     // fields until asked for, then whole everywhere.
@@ -184,6 +203,19 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     Tools().ShowInspector();
     EXPECT_EQ(Inspector().FieldsFormat()->text(), "No known format");
     EXPECT_TRUE(Inspector().Verdict(1)->text().startsWith("The read fails"));
+    CancelJob();
+
+    // Moved and made smaller by the operator, then closed: the same place when opened again, also
+    // in the next run.
+    const QRect moved(40, 30, 500, 400);
+    Inspector().setGeometry(moved);
+    Inspector().close();
+    EXPECT_FALSE(profile->Read(kInspectorGeometryKey, "").empty());
+    session.reset();
+    Start();
+    Tools().ShowInspector();
+    ASSERT_TRUE(Inspector().isVisible());
+    EXPECT_EQ(Inspector().geometry(), moved);
 }
 
 // Off at first. Switched on, the switch is kept in the profile, and the swipe window asks for the
@@ -234,45 +266,6 @@ TEST(InspectorPlace, BesideTheMainWindowAndOnTheScreen) {
         {QRect(100, -50, 540, 560), QPoint(648, 0)},
     };
     for (const auto& c : cases) EXPECT_EQ(PlaceBeside(c.main, size, screen), c.place) << c.main.x();
-}
-
-// The Inspector opens as large as what it shows, its tables' columns as wide as their texts, an
-// empty Fields pane narrow; closed, it comes back where it was, also in the next run.
-TEST_F(CardToolsTest, TheInspectorOpensSizedToItsContentAndKeepsItsPlace) {
-    StartReady();
-    Click(kRead);
-    ReadCard(kBackwardsCard);  // no known format: the Fields pane is empty
-    ASSERT_TRUE(WaitMessage("Read Card<0> OK"));
-    Tools().ShowInspector();
-    ASSERT_TRUE(Inspector().isVisible());
-    const QRect free = Inspector().screen()->availableGeometry();
-    EXPECT_TRUE(free.contains(Inspector().frameGeometry()));
-    EXPECT_EQ(Inspector().pos(),
-              PlaceBeside(Window().frameGeometry(), Inspector().frameGeometry().size(), free));
-    // On a screen with room for all of it (this one is small).
-    Inspector().FitToContent(QRect(0, 0, 1920, 1080));
-    QApplication::processEvents();
-    QTreeWidget* readings = Inspector().Candidates(1);
-    ASSERT_GT(readings->topLevelItemCount(), 0);
-    for (int c = 0; c < readings->columnCount(); ++c) {
-        const QString text = readings->topLevelItem(0)->text(c);
-        EXPECT_GT(readings->header()->sectionSize(c),
-                  readings->fontMetrics().horizontalAdvance(text))
-            << text.toStdString();
-    }
-    EXPECT_GE(readings->viewport()->width(), readings->header()->length());
-    EXPECT_LT(Inspector().FieldsPane()->width(), Inspector().TracksPane()->width() / 2);
-
-    // Moved and made smaller by the operator, then closed: the same place when opened again.
-    const QRect moved(40, 30, 500, 400);
-    Inspector().setGeometry(moved);
-    Inspector().close();
-    EXPECT_FALSE(profile->Read(kInspectorGeometryKey, "").empty());
-    session.reset();
-    Start();
-    Tools().ShowInspector();
-    ASSERT_TRUE(Inspector().isVisible());
-    EXPECT_EQ(Inspector().geometry(), moved);
 }
 
 }  // namespace
