@@ -11,8 +11,10 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -164,6 +166,28 @@ class MainWindowTest : public WindowTest {
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
 };
+
+// Opens the context menu of `window` as a right click does and chooses `entry` from it; the
+// texts of the menu's entries.
+inline QStringList ChooseFromContextMenu(QWidget& window, const QString& entry) {
+    QStringList entries;
+    QTimer::singleShot(0, [&entries, &entry] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            entries << action->text();
+            if (action->text() == entry) chosen = action;
+        }
+        ASSERT_NE(chosen, nullptr) << entry.toStdString();
+        menu->setActiveAction(chosen);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(500, 20),
+                            window.mapToGlobal(QPoint(500, 20)));
+    QApplication::sendEvent(&window, &event);
+    return entries;
+}
 
 // Runs the event loop until `condition` holds or `ms` milliseconds have passed.
 inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {

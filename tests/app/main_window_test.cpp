@@ -1,6 +1,5 @@
 // The main window: layout, start-up state, the operations used by the jobs, and closing.
 #include <QGroupBox>
-#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
@@ -171,19 +170,8 @@ TEST_F(MainWindowTest, ContextMenuOffersTheAboutBoxThatEnterCloses) {
             closed = !about->isVisible() && about->result() == QDialog::Accepted;
         });
     });
-    QString entry;
-    QTimer::singleShot(0, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        ASSERT_NE(menu, nullptr);
-        ASSERT_EQ(menu->actions().size(), 1);
-        entry = menu->actions().front()->text();
-        menu->setActiveAction(menu->actions().front());
-        QTest::keyClick(menu, Qt::Key_Return);
-    });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(500, 20),
-                            window->mapToGlobal(QPoint(500, 20)));
-    QApplication::sendEvent(window.get(), &event);
-    EXPECT_EQ(entry, "关于 Tollwick(&A)...");
+    EXPECT_EQ(ChooseFromContextMenu(*window, "关于 Tollwick(&A)..."),
+              QStringList{"关于 Tollwick(&A)..."});
     EXPECT_EQ(aboutTitle, "K47");
     EXPECT_TRUE(closed);
     EXPECT_TRUE(window->isVisible());
