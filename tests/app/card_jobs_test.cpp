@@ -29,6 +29,7 @@ TEST_F(SessionTest, StartupConnectsReadShowsEachCardAndCancelEndsTheJob) {
     EXPECT_TRUE(Swipe().isVisible());
     EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
     EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
     EXPECT_EQ(TrackText(1), "");  // emptied by the launch
     ASSERT_TRUE(WaitArmed(Armed::kRead));
     for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;

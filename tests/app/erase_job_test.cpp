@@ -57,6 +57,7 @@ TEST_F(EraseTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     EXPECT_TRUE(Swipe().isVisible());
     EXPECT_EQ(Swipe().FillColour(), QColor(255, 0, 0));
     EXPECT_EQ(SwipeLine(CSwipeDlg::kSecondLine), "Swipe Counter  -->");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
     EXPECT_FALSE(Enabled(kSetup));  // no reconnection while the worker holds the reader
     ASSERT_TRUE(WaitReadyToSwipe(Armed::kErase));
     ASSERT_TRUE(reader->Swipe(kIsoCard));
