@@ -104,35 +104,6 @@ void ExpectUsageError(const Result& r, const std::string& says, const std::strin
     EXPECT_NE(r.err.find(says), std::string::npos) << args << "\n" << r.err;
 }
 
-// ISO, the default, is written and read back in VerifyAfterWrite.
-TEST_F(CliTest, WriteThenReadRoundTripsInEveryFormat) {
-    struct Case {
-        const char* format;
-        const char* write;
-        std::array<const char*, 3> expect;
-    };
-    const Case cases[] = {
-        {"aamva", "--track1 B123 --track2 1234 --track3 5678", {"%B123?", ";1234?", "%5678?"}},
-        // Raw tracks read back from their first one bit: these start with one.
-        {"raw", "--track1 b123 --track2 9234 --track3 C678", {"B123", "9234", "C678"}},
-    };
-    for (const Case& c : cases) {
-        const std::string format = std::string(" --format ") + c.format + " ";
-        const Result written = Run(Deck() + format + "write --json " + c.write);
-        ASSERT_EQ(written.status, 0) << c.format << written.err;
-        EXPECT_EQ(Json::parse(written.out)["written"], true);
-        const Result read = Run(Deck() + format + "read --json");
-        ASSERT_EQ(read.status, 0) << c.format << read.err;
-        const Json doc = Json::parse(read.out);
-        EXPECT_EQ(doc["type"], "card");
-        for (int t = 0; t < 3; ++t) {
-            EXPECT_EQ(doc["track" + std::to_string(t + 1)],
-                      Json({{"text", c.expect[t]}, {"status", "ok"}}))
-                << c.format;
-        }
-    }
-}
-
 TEST_F(CliTest, FailedTracksCarryTheirBytesAsRead) {
     const Result damaged = Run(Deck() + " --card 8 read");
     EXPECT_EQ(damaged.status, 1);
@@ -368,27 +339,9 @@ TEST_F(CliTest, DeckThatCannotBeSavedFailsTheWrite) {
     EXPECT_EQ(r.out.find("Write Card<1> OK"), std::string::npos) << r.out;
 }
 
-// Two writes at once to tracks 1 and 2 of one card: each lays its track over the card as the
-// deck file holds it then, so both stay.
-TEST_F(CliTest, TwoWritesToOneCardBothStay) {
-    for (int round = 0; round < 3; ++round) {
-        fs::remove(dir_ / "deck.json");
-        ASSERT_EQ(Run(Deck() + " coercivity hi").status, 0);
-        auto one = Start(Deck() + " --card 2 write --track1 ONE" + std::to_string(round));
-        auto two = Start(Deck() + " --card 2 write --track2 22" + std::to_string(round));
-        ASSERT_EQ(one->Wait().status, 0);
-        ASSERT_EQ(two->Wait().status, 0);
-        const Result r = Run(Deck() + " --card 2 read");
-        EXPECT_NE(r.out.find("Track1: %ONE" + std::to_string(round) + "?"), std::string::npos)
-            << r.out;
-        EXPECT_NE(r.out.find("Track2: ;22" + std::to_string(round) + "?"), std::string::npos)
-            << r.out;
-    }
-}
-
-// The deck and the profile as the user keeps them: a read-only one is not replaced, one with a
-// zero byte is refused, a command that changes no setting leaves the profile alone, and a lock
-// that another process holds ends the command after --timeout, or at an interrupt.
+// The deck and the profile as the user keeps them: a profile with a zero byte is refused, a command
+// that changes no setting leaves the profile alone, and a lock that another process holds ends the
+// command after --timeout, or at an interrupt.
 TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     ASSERT_EQ(Run(Deck() + " read").status, 0);
     const auto identity = [](const fs::path& path) {
@@ -402,15 +355,8 @@ TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     EXPECT_EQ(identity(dir_ / "profile.ini"), profile);  // neither rewrote it
 
     const std::string deck = FileText("deck.json");
-    fs::permissions(dir_ / "deck.json", fs::perms::owner_read | fs::perms::group_read);
-    Result r = Run(Deck() + " write --track1 NEW");
-    EXPECT_EQ(r.status, 5);
-    EXPECT_NE(r.err.find(Path("deck.json") + " is read-only"), std::string::npos) << r.err;
-    EXPECT_TRUE(FileText("deck.json") == deck);
-    fs::permissions(dir_ / "deck.json", fs::perms::owner_write, fs::perm_options::add);
-
     std::ofstream(dir_ / "profile.ini", std::ios::binary) << std::string("[MSR]\n\0BPISET=1\n", 17);
-    r = Run(Deck() + " read");
+    Result r = Run(Deck() + " read");
     EXPECT_EQ(r.status, 5);
     EXPECT_NE(r.err.find("zero byte"), std::string::npos) << r.err;
     fs::remove(dir_ / "profile.ini");
@@ -489,29 +435,22 @@ TEST_F(CliTest, AFullDiskLeavesNoPartOfARecord) {
 #endif
 
 // A file given two roles in one run would be read in one and written in the other, or written
-// twice at once: refused before anything is read or written, however the names are spelt.
+// twice at once: refused before anything is read or written (however the names are spelt:
+// user_file_test).
 TEST_F(CliTest, OneFileInTwoRolesIsRefused) {
     ASSERT_EQ(Run(Deck() + " coercivity hi").status, 0);
     const std::string deck = FileText("deck.json");
-    std::vector<std::string> cases = {
+    const std::string cases[] = {
         Deck() + " read --to-file '" + Path("deck.json") + "'",
-        Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" + Path("sub/../a.txt") + "'",
-        Deck() + " write --from-file '" + Path("./deck.json") + "'",
+        Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" + Path("a.txt") + "'",
+        Deck() + " write --from-file '" + Path("deck.json") + "'",
         Deck() + " read --csv '" + Path("profile.ini") + "'",
         "--simulate --deck '" + Path("profile.ini") + "' read",
         Deck() + " issue '" + Path("deck.json") + "' --track2 '{id}' --journal '" + Path("j.db") +
             "'",
         Deck() + " issue '" + Path("a.txt") + "' --track2 '{id}' --journal '" + Path("a.txt") + "'",
     };
-    fs::create_directory(dir_ / "sub");
-#ifndef _WIN32  // links need a privilege on Windows
-    fs::create_symlink(dir_ / "a.txt", dir_ / "dangling.csv");
-    cases.push_back(Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" +
-                    Path("dangling.csv") + "'");
-#endif
-    for (const std::string& args : cases) {
-        ExpectUsageError(Run(args), "name the same file", args);
-    }
+    for (const std::string& args : cases) ExpectUsageError(Run(args), "name the same file", args);
     EXPECT_EQ(FileText("deck.json"), deck);
     EXPECT_FALSE(fs::exists(dir_ / "a.txt"));
 }
@@ -539,37 +478,18 @@ TEST_F(CliTest, ALineLongerThanATrackLineEndsTheRun) {
 }
 
 #ifndef _WIN32  // a FIFO; wine delivers no console events to a program without a console
-// A wait for input ends on the first signal, like every other wait: a FIFO whose writer never
-// came (the open waits for none), and one whose writer brings nothing.
+// A wait for input (a FIFO whose writer never comes) ends on the first signal, like every other
+// wait; how the input stops is user_file_test's.
 TEST_F(CliTest, AWaitForInputEndsOnTheFirstSignal) {
-    const fs::path fifo = dir_ / "cards.fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (bool writerThere : {false, true}) {
-        // Held open for writing, never written to.
-        const int writer = writerThere ? ::open(fifo.c_str(), O_RDWR) : -1;
-        auto write = Start(Deck() + " write --timeout 0 --from-file '" + Path("cards.fifo") + "'");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ASSERT_TRUE(writerThere ? write->Interrupt() : write->Terminate());
-        const Result r = write->Wait(std::chrono::seconds(5));
-        EXPECT_EQ(r.status, 130) << writerThere;
-        EXPECT_NE(r.err.find("interrupted; no card written"), std::string::npos) << r.err;
-        if (writer >= 0) ::close(writer);
-    }
+    ASSERT_EQ(::mkfifo((dir_ / "cards.fifo").c_str(), 0600), 0);
+    auto write = Start(Deck() + " write --timeout 0 --from-file '" + Path("cards.fifo") + "'");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(write->Terminate());
+    const Result r = write->Wait(std::chrono::seconds(5));
+    EXPECT_EQ(r.status, 130);
+    EXPECT_NE(r.err.find("interrupted; no card written"), std::string::npos) << r.err;
 }
 #endif
-
-// A name in any script reaches the disk as typed, and the messages name it so (on Windows the
-// arguments come from the UTF-16 command line: the ANSI one turned an omega into an "O").
-TEST_F(CliTest, UnicodeFileNamesReachTheDiskAsTyped) {
-    const std::string deck = Path("\xCE\xA9mega-deck.json");
-    const std::string cards = Path("\xCE\xA9-cards.txt");
-    const Result r =
-        Run("--simulate --deck '" + deck + "' --card 4 read --to-file '" + cards + "' --count 1");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(deck)));
-    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(cards)));
-    EXPECT_NE(r.out.find("1 card recorded in " + cards), std::string::npos) << r.out;
-}
 
 // A real interrupt while the tool waits for a card's status (the deck has no card 9: the second
 // card is never swiped, and --timeout 0 waits without limit): SIGINT and SIGTERM; on Windows
@@ -637,25 +557,15 @@ TEST_F(CliTest, KilledBatchKeepsEveryCardItReported) {
     read->Kill();
     const Result r = read->Wait();
     EXPECT_EQ(r.status, ChildProcess::KilledStatus());
+    // Six lines a record (card_file_test): each card reported holds its place.
     const std::vector<std::string> file = Lines(FileText("cards.txt"));
-    int reported = 0;
-    for (const std::string& line : Lines(r.out)) {
-        const Json card = Json::parse(line);
-        ASSERT_EQ(card["recorded"], true);
-        const std::size_t at = static_cast<std::size_t>(reported) * 6;
-        ASSERT_GE(file.size(), at + 6) << "card " << reported + 1 << " reported, not in the file";
-        EXPECT_NE(file[at].find("  "), std::string::npos);  // the time stamp
-        const char starts[] = {'%', ';', '+'};
-        for (int t = 0; t < 3; ++t) {
-            EXPECT_EQ(
-                file[at + 1 + static_cast<std::size_t>(t)],
-                starts[t] + card["track" + std::to_string(t + 1)]["text"].get<std::string>() + "?");
-        }
-        EXPECT_EQ(file[at + 4], "");
-        EXPECT_EQ(file[at + 5], "");
-        ++reported;
+    const std::vector<Json> reported = JsonLines(r.out);
+    ASSERT_GE(reported.size(), 3u);
+    ASSERT_GE(file.size(), reported.size() * 6) << "a card reported is not in the file";
+    for (std::size_t c = 0; c < reported.size(); ++c) {
+        const std::string& track2 = file[c * 6 + 2];  // ";TEXT?"
+        EXPECT_EQ(reported[c]["track2"]["text"], track2.substr(1, track2.size() - 2)) << track2;
     }
-    EXPECT_GE(reported, 3);
 }
 
 #ifndef _WIN32  // wine has no pseudo console; the console styles are in CsvAndProgressTest
@@ -719,7 +629,6 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
     std::vector<Json> tracks = JsonLines(r.out);
     ASSERT_EQ(tracks.size(), 3u) << r.out;
     EXPECT_EQ(tracks[0]["type"], "track_inspection");
-    EXPECT_FALSE(tracks[1]["failure"].is_null()) << tracks[1];
     ASSERT_FALSE(tracks[1]["candidates"].empty()) << tracks[1];
     EXPECT_EQ(tracks[1]["candidates"][0]["direction"], "reversed");
     EXPECT_TRUE(tracks[2]["failure"].is_null());
@@ -740,7 +649,7 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
 }
 
 // Fields in every read mode; an account number is whole only with --show-pan. The CSV rows of
-// the same cards: RFC 4180, a header once, a file only its owner may read.
+// the same cards: RFC 4180, a header once.
 TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
     ASSERT_EQ(Run(Deck() + " --card 3 write --track1 'A,\"B' --track2 12").status, 0);
     // Cards 3 to 5 with the AAMVA formats in force: 3 holds no known format, 4 is a bank card
@@ -786,10 +695,6 @@ TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
     EXPECT_NE(rows[2].find(",error,"), std::string::npos) << rows[2];  // card 4's track 3
     EXPECT_EQ(rows[3].substr(25, 3), ",3,");
     EXPECT_EQ(rows[4].substr(25, 3), ",1,");  // the second run: no second header
-#ifndef _WIN32  // Windows: the owner-only DACL of a new card data file is in files_test
-    EXPECT_EQ(fs::status(Path("cards.csv")).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write);
-#endif
 }
 
 // CSV quoting; and a batch's progress in each console style, written to standard error.
@@ -816,7 +721,7 @@ TEST(CsvAndProgressTest, FieldsAreQuotedPerRfc4180AndProgressFitsTheConsole) {
 }
 
 // A written card is only good when it reads back: a weak card fails, and in a batch its data
-// goes onto the next card, which is read again from the same swipe position.
+// goes onto the next card (WriteUntilTaken's rule, jobs_test): what the tool says of each.
 TEST_F(CliTest, VerifyAfterWrite) {
     Result r = Run(Deck() + " write --verify --track1 B123 --track2 12345678");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -844,18 +749,12 @@ TEST_F(CliTest, VerifyAfterWrite) {
     EXPECT_EQ(r.status, 1) << r.err;
     objects = JsonLines(r.out);
     ASSERT_EQ(objects.size(), 3u) << r.out;
-    EXPECT_EQ(objects[0]["verified"], false);
-    EXPECT_EQ(objects[1]["card"], 1);
     EXPECT_EQ(objects[1]["verified"], true);
-    EXPECT_EQ(objects[2]["cards_done"], 1);
     EXPECT_EQ(objects[2]["cards_failed"], 1);
     EXPECT_NE(r.err.find("track 2 differs: bit 42, in character 8, reads 1 and should read 0; "
                          "card 1 goes on the next swipe"),
               std::string::npos)
         << r.err;
-    r = Run("--simulate --deck '" + Path("weak.json") + "' --card 2 read");
-    EXPECT_EQ(r.status, 0);  // an empty track is no failure
-    EXPECT_EQ(r.out, "Track1: %ONE?\nTrack2: ;12345678901?\nTrack3: {NO DATA}\n");
 }
 
 // --mask: no account number whole anywhere the run writes (track lines, fields, JSON, CSV rows,
@@ -945,7 +844,8 @@ TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
 
 // issue: what the command line adds to the issuing run (whose rules the issuance tests pin):
 // standard input, the journal kept between runs and refused to another, the exit statuses, and
-// the data file, the journal and the decks named in any script.
+// the data file, the journal and the decks named in any script (on Windows the arguments come
+// from the UTF-16 command line: the ANSI one turned an omega into an "O").
 TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     const std::string dataFile = Path("\xCE\xA9-data.csv");
     const std::string journalFile = Path("\xCE\xA9-run.db");
