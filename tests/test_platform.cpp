@@ -26,11 +26,6 @@ namespace {
 constexpr const char* kChildVariable = "TOLLWICK_TEST_CHILD";
 constexpr const char* kScratchVariable = "TOLLWICK_TEST_SCRATCH";
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string TestName() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     return test ? std::string(test->test_suite_name()) + "." + test->name() : "none";
@@ -64,6 +59,11 @@ ScratchFolder::ScratchFolder(const std::string& prefix) {
 ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     if (owned_) fs::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void SetEnvironment(const std::string& name, const char* value) {

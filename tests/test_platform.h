@@ -41,6 +41,9 @@ void ReadTimeZoneAgain();
 // words, and '...' is taken literally.
 std::vector<std::string> SplitWords(const std::string& line);
 
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const fs::path& path);
+
 // This test program's own path.
 fs::path ThisProgram();
 
