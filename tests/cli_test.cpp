@@ -497,10 +497,8 @@ TEST_F(CliTest, SignalsEndEveryWaitAndCountTheCardsDone) {
         [](const std::string& out) { return out.find("\"card\":1") != std::string::npos; }));
     ASSERT_TRUE(json->Interrupt());
     std::vector<Json> objects = JsonLines(json->Wait().out);
-    ASSERT_EQ(objects.size(), 4u);
+    ASSERT_EQ(objects.size(), 4u);  // an uncertain card's object: CliReaderTest
     EXPECT_EQ(objects[1]["card"], 2);
-    EXPECT_EQ(objects[1]["uncertain"], true);
-    EXPECT_TRUE(objects[1]["written"].is_null());
     EXPECT_EQ(objects[3]["cards_done"], 1);
     EXPECT_EQ(objects[3]["cards_uncertain"], 1);
 
@@ -664,9 +662,7 @@ TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
     EXPECT_EQ(rows[0],
               "time,card,track1,track1_status,track1_raw,track2,track2_status,track2_raw,track3,"
               "track3_status,track3_raw\r");
-    for (const std::string& row : rows) EXPECT_EQ(row.back(), '\r');
     EXPECT_EQ(rows[1].substr(25), ",1,\"%A,\"\"B?\",ok,,;12?,ok,,,empty,\r") << rows[1];
-    EXPECT_EQ(rows[1][10], 'T');
     EXPECT_NE(rows[2].find(",error,"), std::string::npos) << rows[2];  // card 4's track 3
     EXPECT_EQ(rows[3].substr(25, 3), ",3,");
     EXPECT_EQ(rows[4].substr(25, 3), ",1,");  // the second run: no second header

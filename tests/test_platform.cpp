@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -227,6 +228,17 @@ ChildProcess::Result ChildProcess::Wait(std::chrono::seconds limit) {
 struct ChildProcess::Handles {
     pid_t pid = -1;
 };
+
+std::pair<int, std::string> RunShell(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return {-1, ""};
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
 
 fs::path ThisProgram() {
     return fs::read_symlink("/proc/self/exe");
