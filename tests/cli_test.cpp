@@ -279,31 +279,29 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("no card swiped within 0.25 s"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("1 card recorded"), std::string::npos) << r.out;
-
-    // Files that cannot be had: a missing file, a folder; not "End of File".
-    for (const std::string& args :
-         {"write --from-file '" + Path("missing.txt") + "'", "write --from-file '" + Path("") + "'",
-          "read --to-file '" + Path("") + "'"}) {
-        r = Run(Deck() + " " + args);
-        EXPECT_EQ(r.status, 5) << args;
-        EXPECT_EQ(r.out, "") << args;
-        EXPECT_NE(r.err.find("Open file fail!!"), std::string::npos) << args << r.err;
-    }
 }
 
-// A file the user names goes into a folder that is there: a missing one is said (exit 5), for the
-// deck as for a card file or a CSV file, and no folder is made.
-TEST_F(CliTest, NoFolderIsMadeForAFileTheUserNames) {
+// Files that cannot be had end the run (exit 5) before any card: a missing file, a folder (not
+// "End of File"); and a file the user names goes into a folder that is there, for the deck as
+// for a card file or a CSV file: no folder is made.
+TEST_F(CliTest, FilesThatCannotBeHadEndTheRun) {
     const std::string missing = Path("missing");
-    for (const std::string& args : {"--simulate --deck '" + missing + "/d.json' read",
-                                    "--simulate read --to-file '" + missing + "/c.txt'",
-                                    "--simulate read --csv '" + missing + "/c.csv'"}) {
+    const std::string noFolder = "the folder " + missing + " does not exist";
+    const std::pair<std::string, std::string> cases[] = {
+        {Deck() + " write --from-file '" + Path("missing.txt") + "'", "Open file fail!!"},
+        {Deck() + " write --from-file '" + Path("") + "'", "Open file fail!!"},
+        {Deck() + " read --to-file '" + Path("") + "'", "Open file fail!!"},
+        {"--simulate --deck '" + missing + "/d.json' read", noFolder},
+        {Deck() + " read --to-file '" + missing + "/c.txt'", noFolder},
+        {Deck() + " read --csv '" + missing + "/c.csv'", noFolder},
+    };
+    for (const auto& [args, says] : cases) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 5) << args;
-        EXPECT_NE(r.err.find("the folder " + missing + " does not exist"), std::string::npos)
-            << r.err;
-        EXPECT_FALSE(fs::exists(missing)) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_NE(r.err.find(says), std::string::npos) << args << r.err;
     }
+    EXPECT_FALSE(fs::exists(missing));
 }
 
 #ifndef _WIN32  // a file size limit is POSIX's; a deck Windows cannot replace: files_test
