@@ -5,7 +5,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -543,52 +542,27 @@ TEST_F(CliTest, KilledBatchKeepsEveryCardItReported) {
 // On a terminal a batch says which card it waits for (quiet leaves out the card lines), and a
 // command that waits for one card asks for it; both only on standard error, and only there.
 TEST_F(CliTest, ATerminalIsToldWhatTheReaderWaitsFor) {
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::vector<std::string> shown;
-    };
     const std::string prompt = "Swipe a card... (Ctrl+C to stop)";
-    const Case cases[] = {
-        {{"--card", "4", "-q", "read", "--to-file", Path("cards.txt"), "--count", "2"},
-         1,
-         {"card 1 of 2", "card 2 of 2"}},
-        {{"read"}, 0, {prompt}},
-        {{"write", "--track1", "A"}, 0, {prompt}},
-        {{"erase", "--tracks", "1"}, 0, {prompt}},
-        {{"inspect"}, 0, {prompt}},
+    const std::tuple<std::string, int, std::vector<std::string>> cases[] = {
+        {"--card 4 -q read --to-file cards.txt --count 2", 1, {"card 1 of 2", "card 2 of 2"}},
+        {"read", 0, {prompt}},
+        {"write --track1 A", 0, {prompt}},
+        {"erase --tracks 1", 0, {prompt}},
+        {"inspect", 0, {prompt}},
     };
-    for (const Case& c : cases) {
-        int terminal = -1;
-        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            const int out = ::open(Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::setenv("TOLLWICK_PROFILE", Path("profile.ini").c_str(), 1);
-            const std::string cli =
-                (tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS).string();
-            std::vector<std::string> args = {cli, "--simulate"};
-            args.insert(args.end(), c.args.begin(), c.args.end());
-            std::vector<char*> argv;
-            for (std::string& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(cli.c_str(), argv.data());
-            ::_exit(127);
-        }
-        std::string shown;
-        char chunk[256];
-        for (ssize_t n; (n = ::read(terminal, chunk, sizeof chunk)) > 0;) shown.append(chunk, n);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ::close(terminal);
-        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args[0] << shown;
-        for (const std::string& text : c.shown) {
+    const fs::path cli = tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
+    for (const auto& [args, status, texts] : cases) {
+        // script(1) gives the tool a terminal of its own and shows what came to it.
+        const auto [exit, shown] = tollwick::testing::RunShell(
+            "cd '" + Path("") + "' && TOLLWICK_PROFILE=profile.ini script -qec \"'" + cli.string() +
+            "' " + Deck() + " " + args + " >out.txt\" /dev/null </dev/null");
+        EXPECT_EQ(exit, status) << args << shown;
+        for (const std::string& text : texts) {
             EXPECT_NE(shown.find(text), std::string::npos) << text << "\n" << shown;
         }
         EXPECT_EQ(FileText("out.txt").find(prompt), std::string::npos);
     }
-    EXPECT_EQ(Run("--simulate read").err, "");  // not on a terminal: nothing
+    EXPECT_EQ(Run(Deck() + " read").err, "");  // not on a terminal: nothing
 }
 #endif
 
