@@ -152,7 +152,7 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
     constexpr auto kMine = fs::perms::owner_read | fs::perms::owner_write;
     CardTracks card;
     card.SetText(0, "%A?");
-    std::ofstream(path) << "kept\n";
+    std::ofstream(path, std::ios::binary) << "kept\n";
     fs::permissions(path, kMine | fs::perms::group_read);
     ASSERT_TRUE(CardFileAppender(path.string()).Append(card, DataType::kIso));
     // An existing file keeps what it holds (and its mode).
