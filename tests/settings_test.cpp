@@ -24,9 +24,9 @@ constexpr std::ptrdiff_t kFilesPerProfile = 2;  // the profile and its lock's si
 constexpr std::ptrdiff_t kFilesPerProfile = 1;
 #endif
 
-// The profile's rewrite (lock, temporary file, mode, link, read-only, size limit) is the locked
-// rewrite's: locked_file_test, and the deck's tests in virtual_reader_test. Here: what the store
-// makes of the file.
+// How the profile is rewritten (the lock held across read-modify-write, the mode and the link
+// kept, a read-only file refused) is the locked rewrite's: locked_file_test, and the deck's tests
+// in virtual_reader_test. Here: what the store makes of the file.
 class ProfileTest : public ::testing::Test {
   protected:
     void Put(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
