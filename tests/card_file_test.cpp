@@ -152,12 +152,11 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
     constexpr auto kMine = fs::perms::owner_read | fs::perms::owner_write;
     CardTracks card;
     card.SetText(0, "%A?");
-    std::ofstream(path) << "kept\n";
+    std::ofstream(path, std::ios::binary) << "kept\n";
     fs::permissions(path, kMine | fs::perms::group_read);
     ASSERT_TRUE(CardFileAppender(path.string()).Append(card, DataType::kIso));
     // An existing file keeps what it holds (and its mode).
-    std::ifstream in(path);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}).substr(0, 5), "kept\n");
+    EXPECT_EQ(testing::ReadFile(path).substr(0, 5), "kept\n");
     EXPECT_FALSE(CardFileAppender((folder.path() / "missing" / "x.txt").string()).IsOpen());
 #ifndef _WIN32  // Windows: the owner-only DACL of a new card file is checked in files_test
     EXPECT_EQ(fs::status(path).permissions(), kMine | fs::perms::group_read);
@@ -192,13 +191,11 @@ TEST(CardFile, AFailedAppendLeavesTheFileAsItWas) {
         CardFileAppender file(path);
         if (!file.AppendText(first) || ::setrlimit(RLIMIT_FSIZE, &full) != 0) return false;
         const bool refused = !file.AppendText(second) && errno == EFBIG && file.FileKept();
-        std::ifstream in(path, std::ios::binary);
-        const std::string kept(std::istreambuf_iterator<char>(in), {});
+        const std::string kept = testing::ReadFile(path);
         if (::setrlimit(RLIMIT_FSIZE, &freed) != 0) return false;
         return refused && kept == first && file.AppendText(third);
     }));
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), first + third);
+    EXPECT_EQ(testing::ReadFile(path), first + third);
 }
 
 }  // namespace

@@ -2,27 +2,18 @@
 // parser's own help lists them: an option added without a word in the manual turns this red.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "test_platform.h"
+
 namespace {
 
 std::string HelpOf(const std::string& args) {
-    const std::string command = std::string(TOLLWICK_CLI_PATH) + " " + args + " 2>&1";
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return {};
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        output.append(chunk, n);
-    ::pclose(pipe);
-    return output;
+    return tollwick::testing::RunShell(std::string(TOLLWICK_CLI_PATH) + " " + args).second;
 }
 
 // The entries of one section of a help text ("Options:", "Subcommands:"): the first word of

@@ -5,7 +5,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,15 +13,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -34,7 +30,6 @@
 #include "device/reader_commands.h"
 #include "device/virtual/deck.h"
 #include "device/virtual/virtual_reader.h"
-#include "files/card_export.h"
 #include "files/locked_file.h"
 #include "files/utf8_path.h"
 #include "test_platform.h"
@@ -46,6 +41,7 @@ using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 using tollwick::testing::ChildProcess;
+using tollwick::testing::ReadFile;
 using Result = ChildProcess::Result;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -61,19 +57,8 @@ std::vector<Json> JsonLines(const std::string& text) {
     return objects;
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class CliTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::make_unique<tollwick::testing::ScratchFolder>("tollwick-cli-test");
-        dir_ = folder_->path();
-    }
-    void TearDown() override { folder_.reset(); }
-
     // The tool with `args` (split as sh does, with '...' quoting) and a private profile.
     std::unique_ptr<ChildProcess> Start(const std::string& args,
                                         ChildProcess::Options options = {}) const {
@@ -93,8 +78,8 @@ class CliTest : public ::testing::Test {
     }
     std::string FileText(const std::string& name) const { return ReadFile(dir_ / name); }
 
-    std::unique_ptr<tollwick::testing::ScratchFolder> folder_;
-    fs::path dir_;
+    const tollwick::testing::ScratchFolder folder_{"tollwick-cli-test"};
+    const fs::path dir_ = folder_.path();
 };
 
 // A bad command line: status 2 and one line on stderr that says what is wrong.
@@ -104,35 +89,6 @@ void ExpectUsageError(const Result& r, const std::string& says, const std::strin
     EXPECT_NE(r.err.find(says), std::string::npos) << args << "\n" << r.err;
 }
 
-// ISO, the default, is written and read back in VerifyAfterWrite.
-TEST_F(CliTest, WriteThenReadRoundTripsInEveryFormat) {
-    struct Case {
-        const char* format;
-        const char* write;
-        std::array<const char*, 3> expect;
-    };
-    const Case cases[] = {
-        {"aamva", "--track1 B123 --track2 1234 --track3 5678", {"%B123?", ";1234?", "%5678?"}},
-        // Raw tracks read back from their first one bit: these start with one.
-        {"raw", "--track1 b123 --track2 9234 --track3 C678", {"B123", "9234", "C678"}},
-    };
-    for (const Case& c : cases) {
-        const std::string format = std::string(" --format ") + c.format + " ";
-        const Result written = Run(Deck() + format + "write --json " + c.write);
-        ASSERT_EQ(written.status, 0) << c.format << written.err;
-        EXPECT_EQ(Json::parse(written.out)["written"], true);
-        const Result read = Run(Deck() + format + "read --json");
-        ASSERT_EQ(read.status, 0) << c.format << read.err;
-        const Json doc = Json::parse(read.out);
-        EXPECT_EQ(doc["type"], "card");
-        for (int t = 0; t < 3; ++t) {
-            EXPECT_EQ(doc["track" + std::to_string(t + 1)],
-                      Json({{"text", c.expect[t]}, {"status", "ok"}}))
-                << c.format;
-        }
-    }
-}
-
 TEST_F(CliTest, FailedTracksCarryTheirBytesAsRead) {
     const Result damaged = Run(Deck() + " --card 8 read");
     EXPECT_EQ(damaged.status, 1);
@@ -140,16 +96,11 @@ TEST_F(CliTest, FailedTracksCarryTheirBytesAsRead) {
     EXPECT_NE(damaged.out.find("Track1: %B4000001234567899^DAMAGED/CARD^2912101?"),
               std::string::npos);
 
-    // An AAMVA card read as ISO: track 3 is 7-bit on the card, 5-bit in ISO. Its raw bytes
-    // decode in the AAMVA format of track 3.
+    // An AAMVA track 3 (7 bits) read as ISO (5 bits) fails; its bytes decode as AAMVA.
     ASSERT_EQ(Run(Deck() + " --format aamva write --track3 ABC").status, 0);
-    const Result mismatch = Run(Deck() + " read --json");
-    EXPECT_EQ(mismatch.status, 1);
-    const Json track3 = Json::parse(mismatch.out)["track3"];
+    const Json track3 = Json::parse(Run(Deck() + " read --json").out)["track3"];
     EXPECT_EQ(track3["status"], "error");
-    EXPECT_EQ(track3["text"], "");
-    const Result decoded = Run("decode --bpc 7 --es ? " + track3["raw"].get<std::string>());
-    EXPECT_EQ(decoded.out, "%ABC?\n") << track3;
+    EXPECT_EQ(Run("decode --bpc 7 --es ? " + track3["raw"].get<std::string>()).out, "%ABC?\n");
 }
 
 TEST_F(CliTest, EraseAndRejections) {
@@ -299,8 +250,6 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     r = Run(Deck() + " --card 1 write --from-file -", {.stdinText = text});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Write Card<1> OK\nEnd of File!!!\n1 card written\n");
-    r = Run(Deck() + " --card 1 read --json");
-    EXPECT_EQ(Json::parse(r.out)["track2"]["text"], ";4000001234567899=29121010000000000000?");
 
     // Two cards of a hand-made file go to cards 2 and 3; a bad line is named and skipped, and
     // fails the run. Quiet: only the end and the summary.
@@ -329,31 +278,29 @@ TEST_F(CliTest, CardFilesRoundTrip) {
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("no card swiped within 0.25 s"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("1 card recorded"), std::string::npos) << r.out;
-
-    // Files that cannot be had: a missing file, a folder; not "End of File".
-    for (const std::string& args :
-         {"write --from-file '" + Path("missing.txt") + "'", "write --from-file '" + Path("") + "'",
-          "read --to-file '" + Path("") + "'"}) {
-        r = Run(Deck() + " " + args);
-        EXPECT_EQ(r.status, 5) << args;
-        EXPECT_EQ(r.out, "") << args;
-        EXPECT_NE(r.err.find("Open file fail!!"), std::string::npos) << args << r.err;
-    }
 }
 
-// A file the user names goes into a folder that is there: a missing one is said (exit 5), for the
-// deck as for a card file or a CSV file, and no folder is made.
-TEST_F(CliTest, NoFolderIsMadeForAFileTheUserNames) {
+// Files that cannot be had end the run (exit 5) before any card: a missing file, a folder (not
+// "End of File"); and a file the user names goes into a folder that is there, for the deck as
+// for a card file or a CSV file: no folder is made.
+TEST_F(CliTest, FilesThatCannotBeHadEndTheRun) {
     const std::string missing = Path("missing");
-    for (const std::string& args : {"--simulate --deck '" + missing + "/d.json' read",
-                                    "--simulate read --to-file '" + missing + "/c.txt'",
-                                    "--simulate read --csv '" + missing + "/c.csv'"}) {
+    const std::string noFolder = "the folder " + missing + " does not exist";
+    const std::pair<std::string, std::string> cases[] = {
+        {Deck() + " write --from-file '" + Path("missing.txt") + "'", "Open file fail!!"},
+        {Deck() + " write --from-file '" + Path("") + "'", "Open file fail!!"},
+        {Deck() + " read --to-file '" + Path("") + "'", "Open file fail!!"},
+        {"--simulate --deck '" + missing + "/d.json' read", noFolder},
+        {Deck() + " read --to-file '" + missing + "/c.txt'", noFolder},
+        {Deck() + " read --csv '" + missing + "/c.csv'", noFolder},
+    };
+    for (const auto& [args, says] : cases) {
         const Result r = Run(args);
         EXPECT_EQ(r.status, 5) << args;
-        EXPECT_NE(r.err.find("the folder " + missing + " does not exist"), std::string::npos)
-            << r.err;
-        EXPECT_FALSE(fs::exists(missing)) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_NE(r.err.find(says), std::string::npos) << args << r.err;
     }
+    EXPECT_FALSE(fs::exists(missing));
 }
 
 #ifndef _WIN32  // a file size limit is POSIX's; a deck Windows cannot replace: files_test
@@ -368,27 +315,9 @@ TEST_F(CliTest, DeckThatCannotBeSavedFailsTheWrite) {
     EXPECT_EQ(r.out.find("Write Card<1> OK"), std::string::npos) << r.out;
 }
 
-// Two writes at once to tracks 1 and 2 of one card: each lays its track over the card as the
-// deck file holds it then, so both stay.
-TEST_F(CliTest, TwoWritesToOneCardBothStay) {
-    for (int round = 0; round < 3; ++round) {
-        fs::remove(dir_ / "deck.json");
-        ASSERT_EQ(Run(Deck() + " coercivity hi").status, 0);
-        auto one = Start(Deck() + " --card 2 write --track1 ONE" + std::to_string(round));
-        auto two = Start(Deck() + " --card 2 write --track2 22" + std::to_string(round));
-        ASSERT_EQ(one->Wait().status, 0);
-        ASSERT_EQ(two->Wait().status, 0);
-        const Result r = Run(Deck() + " --card 2 read");
-        EXPECT_NE(r.out.find("Track1: %ONE" + std::to_string(round) + "?"), std::string::npos)
-            << r.out;
-        EXPECT_NE(r.out.find("Track2: ;22" + std::to_string(round) + "?"), std::string::npos)
-            << r.out;
-    }
-}
-
-// The deck and the profile as the user keeps them: a read-only one is not replaced, one with a
-// zero byte is refused, a command that changes no setting leaves the profile alone, and a lock
-// that another process holds ends the command after --timeout, or at an interrupt.
+// The deck and the profile as the user keeps them: a profile with a zero byte is refused, a command
+// that changes no setting leaves the profile alone, and a lock that another process holds ends the
+// command after --timeout, or at an interrupt.
 TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     ASSERT_EQ(Run(Deck() + " read").status, 0);
     const auto identity = [](const fs::path& path) {
@@ -402,15 +331,8 @@ TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     EXPECT_EQ(identity(dir_ / "profile.ini"), profile);  // neither rewrote it
 
     const std::string deck = FileText("deck.json");
-    fs::permissions(dir_ / "deck.json", fs::perms::owner_read | fs::perms::group_read);
-    Result r = Run(Deck() + " write --track1 NEW");
-    EXPECT_EQ(r.status, 5);
-    EXPECT_NE(r.err.find(Path("deck.json") + " is read-only"), std::string::npos) << r.err;
-    EXPECT_TRUE(FileText("deck.json") == deck);
-    fs::permissions(dir_ / "deck.json", fs::perms::owner_write, fs::perm_options::add);
-
     std::ofstream(dir_ / "profile.ini", std::ios::binary) << std::string("[MSR]\n\0BPISET=1\n", 17);
-    r = Run(Deck() + " read");
+    Result r = Run(Deck() + " read");
     EXPECT_EQ(r.status, 5);
     EXPECT_NE(r.err.find("zero byte"), std::string::npos) << r.err;
     fs::remove(dir_ / "profile.ini");
@@ -454,8 +376,8 @@ TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
 #endif
 
 #ifndef _WIN32  // a file size limit (RLIMIT_FSIZE) stands for a full disk
-// A record the disk cannot take whole is not in the file at all: the run says so, and the file
-// ends with the last card recorded, for card files and CSV files alike.
+// A record the disk cannot take whole is not in the file at all (AppendWhole's rule,
+// card_file_test): the run says so, for card files and CSV files alike.
 TEST_F(CliTest, AFullDiskLeavesNoPartOfARecord) {
     const std::string raw = Deck() + " --card 7 --format raw ";
     for (const std::string option : {"--to-file", "--csv"}) {
@@ -479,39 +401,28 @@ TEST_F(CliTest, AFullDiskLeavesNoPartOfARecord) {
                                                      "before it)"),
                   std::string::npos)
             << r.err;
-        // Card 1 again, recorded at another second, and nothing of card 2.
-        const std::regex time("[-0-9T:+]{8,}( +[0-9:]+)?");
-        EXPECT_EQ(std::regex_replace(FileText(file), time, "TIME"),
-                  std::regex_replace(earlier + record, time, "TIME"))
-            << option;
+        EXPECT_EQ(FileText(file).size(), earlier.size() + record.size()) << option;
     }
 }
 #endif
 
 // A file given two roles in one run would be read in one and written in the other, or written
-// twice at once: refused before anything is read or written, however the names are spelt.
+// twice at once: refused before anything is read or written (however the names are spelt:
+// user_file_test).
 TEST_F(CliTest, OneFileInTwoRolesIsRefused) {
     ASSERT_EQ(Run(Deck() + " coercivity hi").status, 0);
     const std::string deck = FileText("deck.json");
-    std::vector<std::string> cases = {
+    const std::string cases[] = {
         Deck() + " read --to-file '" + Path("deck.json") + "'",
-        Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" + Path("sub/../a.txt") + "'",
-        Deck() + " write --from-file '" + Path("./deck.json") + "'",
+        Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" + Path("a.txt") + "'",
+        Deck() + " write --from-file '" + Path("deck.json") + "'",
         Deck() + " read --csv '" + Path("profile.ini") + "'",
         "--simulate --deck '" + Path("profile.ini") + "' read",
         Deck() + " issue '" + Path("deck.json") + "' --track2 '{id}' --journal '" + Path("j.db") +
             "'",
         Deck() + " issue '" + Path("a.txt") + "' --track2 '{id}' --journal '" + Path("a.txt") + "'",
     };
-    fs::create_directory(dir_ / "sub");
-#ifndef _WIN32  // links need a privilege on Windows
-    fs::create_symlink(dir_ / "a.txt", dir_ / "dangling.csv");
-    cases.push_back(Deck() + " read --to-file '" + Path("a.txt") + "' --csv '" +
-                    Path("dangling.csv") + "'");
-#endif
-    for (const std::string& args : cases) {
-        ExpectUsageError(Run(args), "name the same file", args);
-    }
+    for (const std::string& args : cases) ExpectUsageError(Run(args), "name the same file", args);
     EXPECT_EQ(FileText("deck.json"), deck);
     EXPECT_FALSE(fs::exists(dir_ / "a.txt"));
 }
@@ -539,37 +450,18 @@ TEST_F(CliTest, ALineLongerThanATrackLineEndsTheRun) {
 }
 
 #ifndef _WIN32  // a FIFO; wine delivers no console events to a program without a console
-// A wait for input ends on the first signal, like every other wait: a FIFO whose writer never
-// came (the open waits for none), and one whose writer brings nothing.
+// A wait for input (a FIFO whose writer never comes) ends on the first signal, like every other
+// wait; how the input stops is user_file_test's.
 TEST_F(CliTest, AWaitForInputEndsOnTheFirstSignal) {
-    const fs::path fifo = dir_ / "cards.fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (bool writerThere : {false, true}) {
-        // Held open for writing, never written to.
-        const int writer = writerThere ? ::open(fifo.c_str(), O_RDWR) : -1;
-        auto write = Start(Deck() + " write --timeout 0 --from-file '" + Path("cards.fifo") + "'");
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ASSERT_TRUE(writerThere ? write->Interrupt() : write->Terminate());
-        const Result r = write->Wait(std::chrono::seconds(5));
-        EXPECT_EQ(r.status, 130) << writerThere;
-        EXPECT_NE(r.err.find("interrupted; no card written"), std::string::npos) << r.err;
-        if (writer >= 0) ::close(writer);
-    }
+    ASSERT_EQ(::mkfifo((dir_ / "cards.fifo").c_str(), 0600), 0);
+    auto write = Start(Deck() + " write --timeout 0 --from-file '" + Path("cards.fifo") + "'");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(write->Terminate());
+    const Result r = write->Wait(std::chrono::seconds(5));
+    EXPECT_EQ(r.status, 130);
+    EXPECT_NE(r.err.find("interrupted; no card written"), std::string::npos) << r.err;
 }
 #endif
-
-// A name in any script reaches the disk as typed, and the messages name it so (on Windows the
-// arguments come from the UTF-16 command line: the ANSI one turned an omega into an "O").
-TEST_F(CliTest, UnicodeFileNamesReachTheDiskAsTyped) {
-    const std::string deck = Path("\xCE\xA9mega-deck.json");
-    const std::string cards = Path("\xCE\xA9-cards.txt");
-    const Result r =
-        Run("--simulate --deck '" + deck + "' --card 4 read --to-file '" + cards + "' --count 1");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(deck)));
-    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8(cards)));
-    EXPECT_NE(r.out.find("1 card recorded in " + cards), std::string::npos) << r.out;
-}
 
 // A real interrupt while the tool waits for a card's status (the deck has no card 9: the second
 // card is never swiped, and --timeout 0 waits without limit): SIGINT and SIGTERM; on Windows
@@ -577,35 +469,28 @@ TEST_F(CliTest, UnicodeFileNamesReachTheDiskAsTyped) {
 // card may have been written, and the run says so, in its count and its summary.
 TEST_F(CliTest, SignalsEndEveryWaitAndCountTheCardsDone) {
     std::ofstream(dir_ / "two.txt") << "%ONE?\n\n%TWO?\n\n";
-    for (auto interrupt : {&ChildProcess::Interrupt, &ChildProcess::Terminate}) {
-        auto write =
-            Start(Deck() + " --card 8 write --timeout 0 --from-file '" + Path("two.txt") + "'");
-        ASSERT_TRUE(write->ReadUntil([](const std::string& out) {
-            return out.find("Write Card<1> OK") != std::string::npos;
-        }));
-        const auto sent = Clock::now();
-        if (!((*write).*interrupt)()) {
-            if (interrupt == &ChildProcess::Interrupt) GTEST_SKIP() << "no console events here";
-            continue;  // Windows has no SIGTERM
-        }
-        const Result r = write->Wait();
-        EXPECT_EQ(r.status, 130);
-        EXPECT_NE(r.err.find("interrupted; 1 card written, card 2 may have been written: check it"),
-                  std::string::npos)
-            << r.err;
-        EXPECT_EQ(Lines(r.out).back(), "1 card written, card 2 may have been written: check it");
-        EXPECT_LT(Clock::now() - sent, std::chrono::seconds(5));
-    }
+    // SIGTERM: AWaitForInputEndsOnTheFirstSignal.
+    auto write =
+        Start(Deck() + " --card 8 write --timeout 0 --from-file '" + Path("two.txt") + "'");
+    ASSERT_TRUE(write->ReadUntil(
+        [](const std::string& out) { return out.find("Write Card<1> OK") != std::string::npos; }));
+    const auto sent = Clock::now();
+    if (!write->Interrupt()) GTEST_SKIP() << "no console events here";
+    Result r = write->Wait();
+    EXPECT_EQ(r.status, 130);
+    EXPECT_NE(r.err.find("interrupted; 1 card written, card 2 may have been written: check it"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Lines(r.out).back(), "1 card written, card 2 may have been written: check it");
+    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(5));
     auto json =
         Start(Deck() + " --card 8 --json write --timeout 0 --from-file '" + Path("two.txt") + "'");
     ASSERT_TRUE(json->ReadUntil(
         [](const std::string& out) { return out.find("\"card\":1") != std::string::npos; }));
     ASSERT_TRUE(json->Interrupt());
     std::vector<Json> objects = JsonLines(json->Wait().out);
-    ASSERT_EQ(objects.size(), 4u);
+    ASSERT_EQ(objects.size(), 4u);  // an uncertain card's object: CliReaderTest
     EXPECT_EQ(objects[1]["card"], 2);
-    EXPECT_EQ(objects[1]["uncertain"], true);
-    EXPECT_TRUE(objects[1]["written"].is_null());
     EXPECT_EQ(objects[3]["cards_done"], 1);
     EXPECT_EQ(objects[3]["cards_uncertain"], 1);
 
@@ -616,7 +501,7 @@ TEST_F(CliTest, SignalsEndEveryWaitAndCountTheCardsDone) {
     ASSERT_TRUE(read->ReadUntil(
         [](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= 2; }));
     ASSERT_TRUE(read->Interrupt());
-    const Result r = read->Wait();
+    r = read->Wait();
     EXPECT_EQ(r.status, 130);
     EXPECT_NE(r.err.find("interrupted; 2 cards recorded"), std::string::npos) << r.err;
     objects = JsonLines(r.out);
@@ -637,77 +522,42 @@ TEST_F(CliTest, KilledBatchKeepsEveryCardItReported) {
     read->Kill();
     const Result r = read->Wait();
     EXPECT_EQ(r.status, ChildProcess::KilledStatus());
+    // Six lines a record (card_file_test): each card reported holds its place.
     const std::vector<std::string> file = Lines(FileText("cards.txt"));
-    int reported = 0;
-    for (const std::string& line : Lines(r.out)) {
-        const Json card = Json::parse(line);
-        ASSERT_EQ(card["recorded"], true);
-        const std::size_t at = static_cast<std::size_t>(reported) * 6;
-        ASSERT_GE(file.size(), at + 6) << "card " << reported + 1 << " reported, not in the file";
-        EXPECT_NE(file[at].find("  "), std::string::npos);  // the time stamp
-        const char starts[] = {'%', ';', '+'};
-        for (int t = 0; t < 3; ++t) {
-            EXPECT_EQ(
-                file[at + 1 + static_cast<std::size_t>(t)],
-                starts[t] + card["track" + std::to_string(t + 1)]["text"].get<std::string>() + "?");
-        }
-        EXPECT_EQ(file[at + 4], "");
-        EXPECT_EQ(file[at + 5], "");
-        ++reported;
+    const std::vector<Json> reported = JsonLines(r.out);
+    ASSERT_GE(reported.size(), 3u);
+    ASSERT_GE(file.size(), reported.size() * 6) << "a card reported is not in the file";
+    for (std::size_t c = 0; c < reported.size(); ++c) {
+        const std::string& track2 = file[c * 6 + 2];  // ";TEXT?"
+        EXPECT_EQ(reported[c]["track2"]["text"], track2.substr(1, track2.size() - 2)) << track2;
     }
-    EXPECT_GE(reported, 3);
 }
 
 #ifndef _WIN32  // wine has no pseudo console; the console styles are in CsvAndProgressTest
 // On a terminal a batch says which card it waits for (quiet leaves out the card lines), and a
 // command that waits for one card asks for it; both only on standard error, and only there.
 TEST_F(CliTest, ATerminalIsToldWhatTheReaderWaitsFor) {
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-        std::vector<std::string> shown;
-    };
     const std::string prompt = "Swipe a card... (Ctrl+C to stop)";
-    const Case cases[] = {
-        {{"--card", "4", "-q", "read", "--to-file", Path("cards.txt"), "--count", "2"},
-         1,
-         {"card 1 of 2", "card 2 of 2"}},
-        {{"read"}, 0, {prompt}},
-        {{"write", "--track1", "A"}, 0, {prompt}},
-        {{"erase", "--tracks", "1"}, 0, {prompt}},
-        {{"inspect"}, 0, {prompt}},
+    const std::tuple<std::string, int, std::vector<std::string>> cases[] = {
+        {"--card 4 -q read --to-file cards.txt --count 2", 1, {"card 1 of 2", "card 2 of 2"}},
+        {"read", 0, {prompt}},
+        {"write --track1 A", 0, {prompt}},
+        {"erase --tracks 1", 0, {prompt}},
+        {"inspect", 0, {prompt}},
     };
-    for (const Case& c : cases) {
-        int terminal = -1;
-        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            const int out = ::open(Path("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(out, 1);
-            ::setenv("TOLLWICK_PROFILE", Path("profile.ini").c_str(), 1);
-            const std::string cli =
-                (tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS).string();
-            std::vector<std::string> args = {cli, "--simulate"};
-            args.insert(args.end(), c.args.begin(), c.args.end());
-            std::vector<char*> argv;
-            for (std::string& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(cli.c_str(), argv.data());
-            ::_exit(127);
-        }
-        std::string shown;
-        char chunk[256];
-        for (ssize_t n; (n = ::read(terminal, chunk, sizeof chunk)) > 0;) shown.append(chunk, n);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ::close(terminal);
-        EXPECT_EQ(WEXITSTATUS(status), c.status) << c.args[0] << shown;
-        for (const std::string& text : c.shown) {
+    const fs::path cli = tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
+    for (const auto& [args, status, texts] : cases) {
+        // script(1) gives the tool a terminal of its own and shows what came to it.
+        const auto [exit, shown] = tollwick::testing::RunShell(
+            "cd '" + Path("") + "' && TOLLWICK_PROFILE=profile.ini script -qec \"'" + cli.string() +
+            "' " + Deck() + " " + args + " >out.txt\" /dev/null </dev/null");
+        EXPECT_EQ(exit, status) << args << shown;
+        for (const std::string& text : texts) {
             EXPECT_NE(shown.find(text), std::string::npos) << text << "\n" << shown;
         }
         EXPECT_EQ(FileText("out.txt").find(prompt), std::string::npos);
     }
-    EXPECT_EQ(Run("--simulate read").err, "");  // not on a terminal: nothing
+    EXPECT_EQ(Run(Deck() + " read").err, "");  // not on a terminal: nothing
 }
 #endif
 
@@ -719,7 +569,6 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
     std::vector<Json> tracks = JsonLines(r.out);
     ASSERT_EQ(tracks.size(), 3u) << r.out;
     EXPECT_EQ(tracks[0]["type"], "track_inspection");
-    EXPECT_FALSE(tracks[1]["failure"].is_null()) << tracks[1];
     ASSERT_FALSE(tracks[1]["candidates"].empty()) << tracks[1];
     EXPECT_EQ(tracks[1]["candidates"][0]["direction"], "reversed");
     EXPECT_TRUE(tracks[2]["failure"].is_null());
@@ -740,7 +589,7 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
 }
 
 // Fields in every read mode; an account number is whole only with --show-pan. The CSV rows of
-// the same cards: RFC 4180, a header once, a file only its owner may read.
+// the same cards: RFC 4180, a header once.
 TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
     ASSERT_EQ(Run(Deck() + " --card 3 write --track1 'A,\"B' --track2 12").status, 0);
     // Cards 3 to 5 with the AAMVA formats in force: 3 holds no known format, 4 is a bank card
@@ -780,16 +629,10 @@ TEST_F(CliTest, FieldsAndCsvOfTheSampleCards) {
     EXPECT_EQ(rows[0],
               "time,card,track1,track1_status,track1_raw,track2,track2_status,track2_raw,track3,"
               "track3_status,track3_raw\r");
-    for (const std::string& row : rows) EXPECT_EQ(row.back(), '\r');
     EXPECT_EQ(rows[1].substr(25), ",1,\"%A,\"\"B?\",ok,,;12?,ok,,,empty,\r") << rows[1];
-    EXPECT_EQ(rows[1][10], 'T');
     EXPECT_NE(rows[2].find(",error,"), std::string::npos) << rows[2];  // card 4's track 3
     EXPECT_EQ(rows[3].substr(25, 3), ",3,");
     EXPECT_EQ(rows[4].substr(25, 3), ",1,");  // the second run: no second header
-#ifndef _WIN32  // Windows: the owner-only DACL of a new card data file is in files_test
-    EXPECT_EQ(fs::status(Path("cards.csv")).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write);
-#endif
 }
 
 // CSV quoting; and a batch's progress in each console style, written to standard error.
@@ -816,7 +659,7 @@ TEST(CsvAndProgressTest, FieldsAreQuotedPerRfc4180AndProgressFitsTheConsole) {
 }
 
 // A written card is only good when it reads back: a weak card fails, and in a batch its data
-// goes onto the next card, which is read again from the same swipe position.
+// goes onto the next card (WriteUntilTaken's rule, jobs_test): what the tool says of each.
 TEST_F(CliTest, VerifyAfterWrite) {
     Result r = Run(Deck() + " write --verify --track1 B123 --track2 12345678");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -844,18 +687,12 @@ TEST_F(CliTest, VerifyAfterWrite) {
     EXPECT_EQ(r.status, 1) << r.err;
     objects = JsonLines(r.out);
     ASSERT_EQ(objects.size(), 3u) << r.out;
-    EXPECT_EQ(objects[0]["verified"], false);
-    EXPECT_EQ(objects[1]["card"], 1);
     EXPECT_EQ(objects[1]["verified"], true);
-    EXPECT_EQ(objects[2]["cards_done"], 1);
     EXPECT_EQ(objects[2]["cards_failed"], 1);
     EXPECT_NE(r.err.find("track 2 differs: bit 42, in character 8, reads 1 and should read 0; "
                          "card 1 goes on the next swipe"),
               std::string::npos)
         << r.err;
-    r = Run("--simulate --deck '" + Path("weak.json") + "' --card 2 read");
-    EXPECT_EQ(r.status, 0);  // an empty track is no failure
-    EXPECT_EQ(r.out, "Track1: %ONE?\nTrack2: ;12345678901?\nTrack3: {NO DATA}\n");
 }
 
 // --mask: no account number whole anywhere the run writes (track lines, fields, JSON, CSV rows,
@@ -945,7 +782,8 @@ TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
 
 // issue: what the command line adds to the issuing run (whose rules the issuance tests pin):
 // standard input, the journal kept between runs and refused to another, the exit statuses, and
-// the data file, the journal and the decks named in any script.
+// the data file, the journal and the decks named in any script (on Windows the arguments come
+// from the UTF-16 command line: the ANSI one turned an omega into an "O").
 TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     const std::string dataFile = Path("\xCE\xA9-data.csv");
     const std::string journalFile = Path("\xCE\xA9-run.db");

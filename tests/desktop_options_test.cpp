@@ -2,11 +2,9 @@
 // so they work where no display is (a terminal, a script, a package build).
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <string>
 
+#include "test_platform.h"
 #include "tollwick_version.h"
 
 namespace {
@@ -15,17 +13,9 @@ namespace {
 // would never end: the timeout ends it (status 124).
 std::pair<int, std::string> RunWithoutDisplay(const std::string& args,
                                               const std::string& display = "") {
-    const std::string command =
+    return tollwick::testing::RunShell(
         std::string("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + display +
-        " " + TOLLWICK_APP_PATH + " " + args + " 2>&1";
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return {-1, ""};
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        output.append(chunk, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+        " " + TOLLWICK_APP_PATH + " " + args);
 }
 
 TEST(DesktopOptions, HelpVersionAndMistakesNeedNoDisplay) {

@@ -32,10 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadFile;
 
 bool Rewrite(const fs::path& path, const std::string& bytes, std::string* error = nullptr) {
     return RewriteFileLocked(

@@ -15,16 +15,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <thread>
 
 #include "files/card_data_file.h"
 #include "files/locked_file.h"
+#include "test_platform.h"
 
 namespace tollwick {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadFile;
 
 // Runs `check` in a child given 5 s; true when it returned true in time.
 bool InChildWithin5s(const std::function<bool()>& check) {
@@ -39,10 +40,8 @@ bool InChildWithin5s(const std::function<bool()>& check) {
 }
 
 TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
-    const fs::path folder =
-        fs::temp_directory_path() / ("tollwick-fifo-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const fs::path fifo = folder / "Tollwick.ini";
+    const testing::ScratchFolder folder("tollwick-fifo");
+    const fs::path fifo = folder.path() / "Tollwick.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // What a rewrite is shown of the file before it decides: a FIFO is unusable.
     const auto rewriteSees = [&] {
@@ -76,31 +75,20 @@ TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
     };
     for (const Case& c : cases) EXPECT_TRUE(InChildWithin5s(c.refused)) << c.what;
     EXPECT_TRUE(fs::is_fifo(fifo));  // left where it was
-    fs::remove_all(folder);
-}
-
-std::string Text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class LockedFileEdges : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tollwick-edges-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        file_ = dir_ / "deck.json";
-        std::ofstream(file_) << "old";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { std::ofstream(file_) << "old"; }
     // Rewrites file_ with `bytes`; *error gets the reason of a refusal.
     bool Put(const std::string& bytes, std::string* error, const LockWait& wait = {}) {
         return RewriteFileLocked(
             file_, 16, [&bytes](const FileContents&) { return std::optional<std::string>(bytes); },
             error, wait);
     }
-    fs::path dir_;
-    fs::path file_;
+    const testing::ScratchFolder folder_{"tollwick-edges"};
+    const fs::path dir_ = folder_.path();
+    const fs::path file_ = dir_ / "deck.json";
 };
 
 TEST_F(LockedFileEdges, ReadOnlyAndOversizedChangesAreRefusedAndTheFileKept) {
@@ -109,11 +97,11 @@ TEST_F(LockedFileEdges, ReadOnlyAndOversizedChangesAreRefusedAndTheFileKept) {
     EXPECT_EQ(error, file_.string() +
                          " would grow to 17 bytes, more than 16 it may hold; it is "
                          "left as it was");
-    EXPECT_EQ(Text(file_), "old");
+    EXPECT_EQ(ReadFile(file_), "old");
     fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     EXPECT_FALSE(Put("new", &error));  // even as root, who could write it
     EXPECT_EQ(error, file_.string() + " is read-only");
-    EXPECT_EQ(Text(file_), "old");
+    EXPECT_EQ(ReadFile(file_), "old");
     EXPECT_EQ(fs::status(file_).permissions(),
               fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     // Left alone, a read-only file is no failure.
@@ -138,7 +126,7 @@ TEST_F(LockedFileEdges, OwnerStaysAndStaleTemporariesOfDeadProcessesGo) {
 
     std::string error;
     ASSERT_TRUE(Put("new", &error)) << error;
-    EXPECT_EQ(Text(file_), "new");
+    EXPECT_EQ(ReadFile(file_), "new");
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(live) && fs::exists(unnamed) && fs::exists(otherFile));
     struct stat info {};
@@ -186,7 +174,7 @@ TEST_F(LockedFileEdges, ALockHeldElsewhereIsWaitedForOnlyAsAsked) {
     EXPECT_FALSE(Put("new", &error, LockWait{std::nullopt, stop.get_token()}));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_EQ(error.rfind("interrupted while waiting for " + file_.string(), 0), 0u) << error;
-    EXPECT_EQ(Text(file_), "old");
+    EXPECT_EQ(ReadFile(file_), "old");
     ::kill(holder, SIGKILL);
     ::waitpid(holder, nullptr, 0);
     ::close(ready[0]);

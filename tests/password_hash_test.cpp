@@ -39,10 +39,7 @@ TEST(PasswordHash, SaltedCheckedExactlyAndPlainValuesCompareAsText) {
 TEST(PasswordHash, StoredAsAHashPlainValuesUpgradedOnTheFirstMatchEmptyMeansNone) {
     const testing::ScratchFolder dir("tollwick-password");
     ProfileStore store(dir.path() / "Tollwick.ini");
-    const auto file = [&] {
-        std::ifstream in(store.Path(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
+    const auto file = [&] { return testing::ReadFile(store.Path()); };
     ASSERT_TRUE(SetStoredPassword(store, "a,b;c\\d=e"));
     EXPECT_EQ(file().find("a,b;c"), std::string::npos);
     EXPECT_TRUE(HasStoredPassword(store));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -25,11 +26,6 @@ namespace {
 // Set in the processes that InChildProcesses starts: the child's number and the shared folder.
 constexpr const char* kChildVariable = "TOLLWICK_TEST_CHILD";
 constexpr const char* kScratchVariable = "TOLLWICK_TEST_SCRATCH";
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string TestName() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -64,6 +60,11 @@ ScratchFolder::ScratchFolder(const std::string& prefix) {
 ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     if (owned_) fs::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void SetEnvironment(const std::string& name, const char* value) {
@@ -227,6 +228,17 @@ ChildProcess::Result ChildProcess::Wait(std::chrono::seconds limit) {
 struct ChildProcess::Handles {
     pid_t pid = -1;
 };
+
+std::pair<int, std::string> RunShell(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return {-1, ""};
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
 
 fs::path ThisProgram() {
     return fs::read_symlink("/proc/self/exe");

@@ -41,6 +41,13 @@ void ReadTimeZoneAgain();
 // words, and '...' is taken literally.
 std::vector<std::string> SplitWords(const std::string& line);
 
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const fs::path& path);
+
+// The exit status (-1 when it did not exit) and the output, standard error included, of a
+// command line that sh runs. POSIX.
+std::pair<int, std::string> RunShell(const std::string& command);
+
 // This test program's own path.
 fs::path ThisProgram();
 

@@ -25,10 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing::ReadFile;
 
 TEST(UserFiles, TwoRolesOnOneFileAreFoundWhateverTheNames) {
     const testing::ScratchFolder folder("tollwick-samefile");
@@ -74,7 +71,7 @@ TEST(UserFiles, ExportsReplaceTheFileThroughANewPrivateOne) {
     const fs::path path = folder.path() / "card.json";
     std::ofstream(path) << "old";
     ASSERT_TRUE(ReplaceFileWith(path, "new"));
-    EXPECT_EQ(Contents(path), "new");
+    EXPECT_EQ(ReadFile(path), "new");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);
     std::string error;
     EXPECT_FALSE(ReplaceFileWith(folder.path() / "missing" / "x.json", "x", &error));
@@ -87,7 +84,7 @@ TEST(UserFiles, ExportsReplaceTheFileThroughANewPrivateOne) {
     fs::create_symlink(path, folder.path() / "link.json");
     ASSERT_TRUE(ReplaceFileWith(folder.path() / "link.json", "linked"));
     EXPECT_TRUE(fs::is_symlink(folder.path() / "link.json"));
-    EXPECT_EQ(Contents(path), "linked");
+    EXPECT_EQ(ReadFile(path), "linked");
 #endif
 }
 
@@ -120,7 +117,7 @@ TEST(UserFiles, LinksPlantedInASharedFolderAreNotFollowed) {
         EXPECT_FALSE(ReplaceFileWith(link, "export", &error)) << link;
         EXPECT_NE(error.find("another user"), std::string::npos) << error;
     }
-    EXPECT_EQ(Contents(victim), "precious\n");
+    EXPECT_EQ(ReadFile(victim), "precious\n");
     EXPECT_FALSE(fs::exists(elsewhere));
 
     // The same link in a folder that is not shared, or made by the folder's owner: followed.
@@ -133,7 +130,7 @@ TEST(UserFiles, LinksPlantedInASharedFolderAreNotFollowed) {
     ASSERT_NE(file, nullptr);
     EXPECT_TRUE(AppendWhole(file, "more\n"));
     std::fclose(file);
-    EXPECT_EQ(Contents(victim), "precious\nmore\n");
+    EXPECT_EQ(ReadFile(victim), "precious\nmore\n");
 }
 
 // A FIFO or a pipe that brings nothing is waited for until the stop request, no longer.

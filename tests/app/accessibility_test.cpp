@@ -2,33 +2,15 @@
 // reader gets it through Qt's accessibility interfaces.
 #include <QAccessible>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QTreeWidget>
 #include <functional>
 
 #include "app/accessibility.h"
-#include "app/bit_cells_view.h"
-#include "app/inspector_window.h"
 #include "app/password_dlg.h"
 #include "app/setup_dlg.h"
 #include "app_rig.h"
-#include "carddata/track_codec.h"
-#include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {
-
-using namespace mainid;
-using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
-using mainid::kLoCo;
-
-QAccessibleInterface* Iface(QObject* object) {
-    return QAccessible::queryAccessibleInterface(object);
-}
-
-QString Name(QObject* object) {
-    return Iface(object)->text(QAccessible::Name);
-}
 
 // Runs `seen` for every event of `type` that `object` receives while the spy lives.
 class EventSpy final : public QObject {
@@ -46,15 +28,6 @@ class EventSpy final : public QObject {
     QEvent::Type type_;
     std::function<void()> seen_;
 };
-
-// Every interface below `root`; what a text box holds inside (viewport, scroll bars) is left out.
-void Walk(QAccessibleInterface* root, const std::function<void(QAccessibleInterface*)>& visit) {
-    for (int i = 0; i < root->childCount(); ++i) {
-        QAccessibleInterface* child = root->child(i);
-        visit(child);
-        if (child->role() != QAccessible::EditableText) Walk(child, visit);
-    }
-}
 
 // The names of what labels the control: a label tied to it, the group it sits in.
 QStringList LabelledBy(QObject* control) {
@@ -78,42 +51,49 @@ TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
     });
     EXPECT_EQ(controls, 42);  // every control of the window, nested ones and the announcer included
 
-    // The lines the program changes read as what they are and what they show.
+    // The lines the program changes read as what they are and what they show; radios by their
+    // text without the mnemonic, within their named group.
     EXPECT_EQ(Name(window->Control(kConnection)), "Connection: none");
     window->ShowTracks("%B12?", "", "123456789012");
     window->SetConnectionLine("COM3 9600,8,N,1  VK3300 EVU1.07");
-    for (auto [id, name] :
-         {std::tuple{kTrack3Count, "Track3 characters: 12"},
-          std::tuple{kTrack2Count, "Track2 characters: 0"},
-          std::tuple{kConnection, "Connection: COM3 9600,8,N,1  VK3300 EVU1.07"}}) {
-        QAccessibleInterface* line = Iface(window->Control(id));
-        EXPECT_EQ(line->role(), QAccessible::StaticText) << id;
-        EXPECT_EQ(line->text(QAccessible::Name), name) << id;
+    for (auto [id, role, name] :
+         {std::tuple{kTrack3Count, QAccessible::StaticText, "Track3 characters: 12"},
+          {kTrack2Count, QAccessible::StaticText, "Track2 characters: 0"},
+          {kConnection, QAccessible::StaticText, "Connection: COM3 9600,8,N,1  VK3300 EVU1.07"},
+          {kMessage, QAccessible::EditableText, "Message"},
+          {kHiCo, QAccessible::RadioButton, "Hi-Co"},
+          {kTrack2Check, QAccessible::CheckBox, "Track2 75 BPI 5 BPC Odd Parity"},
+          {kChangePassword, QAccessible::Button, "Change Logo ID"}}) {
+        EXPECT_EQ(Iface(window->Control(id))->role(), role) << id;
+        EXPECT_EQ(Name(window->Control(id)), name) << id;
     }
-    QAccessibleInterface* message = Iface(window->Control(kMessage));
-    EXPECT_EQ(message->role(), QAccessible::EditableText);
-    EXPECT_EQ(message->text(QAccessible::Name), "Message");
-    EXPECT_EQ(message->textInterface()->text(0, 100), "Connect to Device ,Please wait...");
-
-    // Radios are announced within their named group, by their text without the mnemonic.
-    QAccessibleInterface* hiCo = Iface(window->Control(kHiCo));
-    EXPECT_EQ(hiCo->role(), QAccessible::RadioButton);
-    EXPECT_EQ(hiCo->text(QAccessible::Name), "Hi-Co");
-    EXPECT_EQ(hiCo->parent()->role(), QAccessible::Grouping);
-    EXPECT_EQ(hiCo->parent()->text(QAccessible::Name), "Coercivity");
-    EXPECT_EQ(Iface(window->Control(kTrack2Check))->role(), QAccessible::CheckBox);
-    EXPECT_EQ(Name(window->Control(kTrack2Check)), "Track2 75 BPI 5 BPC Odd Parity");
-    // What ticking it means is said, to the eye and to the ear.
+    EXPECT_EQ(Iface(window->Control(kMessage))->textInterface()->text(0, 100),
+              "Connect to Device ,Please wait...");
+    EXPECT_EQ(Iface(window->Control(kHiCo))->parent()->role(), QAccessible::Grouping);
+    EXPECT_EQ(Iface(window->Control(kHiCo))->parent()->text(QAccessible::Name), "Coercivity");
+    // What ticking a track's box means is said, to the eye and to the ear.
     EXPECT_TRUE(window->Control(kTrack2Check)->toolTip().startsWith("Ticked: Track2 is left out"));
     EXPECT_EQ(Iface(window->Control(kTrack2Check))->text(QAccessible::Description),
               window->Control(kTrack2Check)->toolTip());
-    EXPECT_EQ(Name(window->Control(kChangePassword)), "Change Logo ID");
+
+    // The dialogs' controls are tied to their labels: a combo of Setup to its field and its row.
+    const QStringList labels = LabelledBy(window->SetupWindow().Combo(2, CSetupDlg::kEndSentinel));
+    EXPECT_TRUE(labels.contains("Track3 ES") && labels.contains("Trace3 BPI"))
+        << labels.join('|').toStdString();
+    for (auto [control, label] :
+         {std::pair{window->SetupWindow().Control(setupid::kTrack2Density210), "Track2 BPI"},
+          {window->SetupWindow().Control(setupid::kPort), "COM Port"},
+          {window->PasswordWindow().Control(passwordid::kFirstEntry), "Enter Password:"},
+          {window->PasswordWindow().Control(passwordid::kSecondEntry), "Re-Enter Password:"}}) {
+        EXPECT_EQ(LabelledBy(control), QStringList{label});
+    }
 }
 
 // What the message line says is spoken wherever the focus is: a notification with its text
 // appears each time (a screen reader speaks a notification that is shown), also when the same
-// text comes again; an emptied line says nothing.
-TEST_F(MainWindowTest, MessageLineChangesAreAnnounced) {
+// text comes again; an emptied line says nothing. Toggled by assistive technology, a radio or
+// a check box does what a click does; a disabled control offers nothing to do.
+TEST_F(MainWindowTest, MessageLineIsAnnouncedAndAToggleIsAClick) {
     OpenReady();
     auto* announcer = window->findChild<Announcer*>();
     ASSERT_NE(announcer, nullptr);
@@ -126,88 +106,19 @@ TEST_F(MainWindowTest, MessageLineChangesAreAnnounced) {
     window->SetMessage("");
     EXPECT_EQ(announced, (QStringList{"Read Card<1> OK", "Read Card<2> OK"}));
     EXPECT_TRUE(announcer->size().isEmpty());  // it takes no room in the window
-}
 
-TEST_F(MainWindowTest, AssistiveTechnologyTogglesAsAClickDoes) {
-    OpenReady();
     AtToggle(Button(kAamva));
     EXPECT_TRUE(Iface(Button(kAamva))->state().checked);
     EXPECT_EQ(format.Get().type, DataType::kAamva);
-    // A track's check box is announced with its label as it now reads.
-    EXPECT_EQ(Name(Button(kTrack1Check)), "Track1 210 BPI 7 BPC ODD Parity");
-
+    EXPECT_EQ(Name(Button(kTrack1Check)), "Track1 210 BPI 7 BPC ODD Parity");  // as it now reads
     Type(2, "123");
     AtToggle(Button(kTrack2Check));
     EXPECT_TRUE(Button(kTrack2Check)->isChecked());
     EXPECT_FALSE(Track(2)->isEnabled());
-
-    // A disabled control offers nothing to do.
     EXPECT_FALSE(Iface(Button(kBeepOn))
                      ->actionInterface()
                      ->actionNames()
                      .contains(QAccessibleActionInterface::toggleAction()));
-}
-
-TEST_F(MainWindowTest, DialogControlsAreTiedToTheirLabels) {
-    Open();
-    // A combo of Setup by its field and its row.
-    CSetupDlg& setup = window->SetupWindow();
-    const QStringList labels = LabelledBy(setup.Combo(2, CSetupDlg::kEndSentinel));
-    EXPECT_TRUE(labels.contains("Track3 ES") && labels.contains("Trace3 BPI"))
-        << labels.join('|').toStdString();
-    EXPECT_EQ(LabelledBy(setup.Control(setupid::kTrack2Density210)), QStringList{"Track2 BPI"});
-    EXPECT_EQ(LabelledBy(setup.Control(setupid::kPort)), QStringList{"COM Port"});
-
-    CPasswordDlg& password = window->PasswordWindow();
-    EXPECT_EQ(LabelledBy(password.Control(passwordid::kFirstEntry)),
-              QStringList{"Enter Password:"});
-    EXPECT_EQ(LabelledBy(password.Control(passwordid::kSecondEntry)),
-              QStringList{"Re-Enter Password:"});
-}
-
-// The Inspector's own controls, the drawn bits included, are named for a screen reader; the bits
-// are told in words.
-TEST(InspectorAccessibility, EveryControlIsNamedAndTheBitsAreDescribed) {
-    const VirtualCard bank = SampleDeck().cards[3];
-    CardCapture capture;
-    capture.raw = bank.tracks;
-    for (int t = 0; t < 3; ++t) {
-        const auto& raw = bank.tracks[static_cast<std::size_t>(t)];
-        std::copy(raw.begin(), raw.end(), capture.card.track[static_cast<std::size_t>(t)].begin());
-    }
-    DecodeTracks(capture.card, kIsoTrackSet);
-    InspectorWindow inspector;
-    inspector.ShowCard(capture);
-    inspector.show();
-    QAccessibleInterface* root = Iface(&inspector);
-    EXPECT_EQ(root->text(QAccessible::Name), "Inspector");
-    int named = 0;
-    Walk(root, [&named](QAccessibleInterface* iface) {
-        // Scroll bars and the splitter's handle are Qt's own; rows and cells read as their text
-        // (an empty cell is empty).
-        if (iface->object() == nullptr || iface->role() == QAccessible::ScrollBar ||
-            iface->role() == QAccessible::Splitter || iface->role() == QAccessible::Grip ||
-            iface->object()->objectName().startsWith("qt_scrollarea"))
-            return;
-        if (qobject_cast<BitCellsView*>(iface->object()) != nullptr) ++named;
-        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
-                     iface->text(QAccessible::Description).isEmpty())
-            << iface->object()->objectName().toStdString() << " role " << iface->role();
-    });
-    EXPECT_EQ(named, 3);
-    QAccessibleInterface* bits = Iface(inspector.Bits(2));
-    EXPECT_EQ(bits->text(QAccessible::Name), "Track 2 bits");
-    // The verdict, account number masked as on the screen.
-    EXPECT_TRUE(bits->text(QAccessible::Description)
-                    .endsWith("; good: ;400000******7899=29121010000000000000?"))
-        << bits->text(QAccessible::Description).toStdString();
-    EXPECT_EQ(Name(inspector.Fields()), "Card fields");
-    // The Fields pane's account numbers are masked for a screen reader too.
-    QStringList cells;
-    Walk(Iface(inspector.Fields()),
-         [&cells](QAccessibleInterface* iface) { cells << iface->text(QAccessible::Name); });
-    EXPECT_TRUE(cells.contains("400000******7899")) << cells.join('|').toStdString();
-    EXPECT_FALSE(cells.join('|').contains("4000001234567899"));
 }
 
 }  // namespace

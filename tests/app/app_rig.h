@@ -11,8 +11,10 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -40,6 +42,28 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 namespace tollwick::testing {
 
+using namespace mainid;
+using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
+using mainid::kLoCo;
+using namespace sample;
+using Armed = VirtualReader::Armed;
+
+inline QAccessibleInterface* Iface(QObject* object) {
+    return QAccessible::queryAccessibleInterface(object);
+}
+inline QString Name(QObject* object) {
+    return Iface(object)->text(QAccessible::Name);
+}
+// Every interface below `root`; what a text box holds inside (viewport, scroll bars) is left out.
+inline void Walk(QAccessibleInterface* root,
+                 const std::function<void(QAccessibleInterface*)>& visit) {
+    for (int i = 0; i < root->childCount(); ++i) {
+        QAccessibleInterface* child = root->child(i);
+        visit(child);
+        if (child->role() != QAccessible::EditableText) Walk(child, visit);
+    }
+}
+
 // Does what assistive technology does with Qt's toggle action of a control or a list item.
 inline void AtToggle(QAccessibleInterface* iface) {
     const QString toggle = QAccessibleActionInterface::toggleAction();
@@ -49,7 +73,7 @@ inline void AtToggle(QAccessibleInterface* iface) {
     iface->actionInterface()->doAction(toggle);
 }
 inline void AtToggle(QObject* control) {
-    AtToggle(QAccessible::queryAccessibleInterface(control));
+    AtToggle(Iface(control));
 }
 
 class RecordingReader final : public ReaderControl {
@@ -91,9 +115,15 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
     }
 };
 
-// What the tests do with the main window, however it was built.
+// What the tests do with the main window, however it was built, over a profile of their own.
 class WindowTest : public ::testing::Test {
   protected:
+    QTemporaryDir dir;
+    std::unique_ptr<ProfileStore> profile;
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
+    }
     virtual CTollwickDlg& Window() = 0;
     TrackEdit* Track(int n) { return Window().ControlAs<TrackEdit>(1004 + n); }
     QString TrackText(int n) { return Track(n)->Text(); }
@@ -113,17 +143,11 @@ class WindowTest : public ::testing::Test {
 // The main window alone, over a recording reader.
 class MainWindowTest : public WindowTest {
   protected:
-    QTemporaryDir dir;
-    std::unique_ptr<ProfileStore> profile;
     RecordingReader reader;
     AnsweredMessageBoxes boxes;
     FormatState format;
     std::unique_ptr<CTollwickDlg> window;
 
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
-    }
     void TearDown() override { window.reset(); }
     CTollwickDlg& Window() override { return *window; }
 
@@ -143,6 +167,28 @@ class MainWindowTest : public WindowTest {
     }
 };
 
+// Opens the context menu of `window` as a right click does and chooses `entry` from it; the
+// texts of the menu's entries.
+inline QStringList ChooseFromContextMenu(QWidget& window, const QString& entry) {
+    QStringList entries;
+    QTimer::singleShot(0, [&entries, &entry] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            entries << action->text();
+            if (action->text() == entry) chosen = action;
+        }
+        ASSERT_NE(chosen, nullptr) << entry.toStdString();
+        menu->setActiveAction(chosen);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(500, 20),
+                            window.mapToGlobal(QPoint(500, 20)));
+    QApplication::sendEvent(&window, &event);
+    return entries;
+}
+
 // Runs the event loop until `condition` holds or `ms` milliseconds have passed.
 inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     return WaitFor(condition, std::chrono::milliseconds(ms), [] { QTest::qWait(5); });
@@ -153,20 +199,14 @@ class SessionTest : public WindowTest {
   protected:
     static constexpr int kHandMs = 150;
 
-    QTemporaryDir dir;
     VirtualClock virtualClock;
     // The reader's waits and the monitor's pauses: on virtual time, unless a test follows the
     // program in real time (set before Start).
     Clock* clock = &virtualClock;
-    std::unique_ptr<ProfileStore> profile;
     std::unique_ptr<VirtualReader> reader;
     AnsweredMessageBoxes boxes;
     std::unique_ptr<DesktopSession> session;
 
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
-    }
     void TearDown() override {
         session.reset();  // stops the worker before the reader goes
         reader.reset();
@@ -244,10 +284,6 @@ class BatchTest : public SessionTest {
 
     // The texts card `index` carries, read with the ISO formats.
     TrackTexts CardTexts(std::size_t index) const { return TextsOnCard(*reader->Card(index)); }
-    bool IsBlank(std::size_t index) const {
-        const VirtualCard card = *reader->Card(index);
-        return card.tracks[0].empty() && card.tracks[1].empty() && card.tracks[2].empty();
-    }
 };
 
 inline Deck BlankDeck(std::size_t cards) {

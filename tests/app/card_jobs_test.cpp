@@ -1,24 +1,20 @@
 // The whole program against the virtual reader: start-up, the monitor's timer, Read and Cancel,
-// a box that holds the ticks, and the window's own reader commands while a job runs.
+// the window's own reader commands while a job runs, a box that holds the ticks, and a reader
+// that may not be opened.
 #include <QLineEdit>
 
+#include "app/setup_dlg.h"
 #include "app_rig.h"
 #include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-// The window's control ids, not the reader's coercivity values.
-using mainid::kHiCo;
-using mainid::kLoCo;
-using Armed = VirtualReader::Armed;
-
-using namespace sample;
-
 // The first tick, which connects, runs on the first pass of the event loop; then the monitor
-// ticks every 50 ms, and at once when a worker reports a card.
-TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
+// ticks every 50 ms, and at once when a worker reports a card. The window's own reader commands
+// wait while the worker holds the reader; the close box of the swipe window cancels like its
+// Cancel button.
+TEST_F(SessionTest, StartupConnectsReadShowsEachCardAndCancelEndsTheJob) {
     Start();
     EXPECT_EQ(session->NextTickMs(), 0);
     EXPECT_FALSE(Window().isEnabled());  // until the first tick has tried the reader
@@ -28,8 +24,16 @@ TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
     for (int id : {kBeepOn, kBeepOff, kHiCo, kSetup, kRead, kCopy}) EXPECT_TRUE(Enabled(id)) << id;
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
 
+    Type(1, "OLD");
     Click(kRead);
+    EXPECT_TRUE(Swipe().isVisible());
+    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
+    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
     ASSERT_TRUE(WaitArmed(Armed::kRead));
+    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
+    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
     QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
     ASSERT_TRUE(reader->Swipe(kIsoCard));
     // The worker reports the card while the window thread is busy elsewhere.
@@ -39,6 +43,16 @@ TEST_F(SessionTest, StartupConnectsAndAReportedCardWakesTheMonitor) {
     EXPECT_EQ(session->NextTickMs(), 0);
     ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
     EXPECT_EQ(session->NextTickMs(), DesktopSession::kTickMs);
+    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
+    EXPECT_EQ(Counter(2), "39");
+    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 2 ");
+    EXPECT_TRUE(Swipe().isVisible());
+
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    Swipe().close();
+    ASSERT_TRUE(WaitWorkerEnded());
+    EXPECT_FALSE(Swipe().isVisible());
+    for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
 }
 
 // A box of the monitor holds its ticks while the operator reads it; the worker goes on, and
@@ -76,35 +90,57 @@ TEST_F(SessionTest, AMessageBoxHoldsTheTicksAndNoCardIsLostOrMerged) {
     EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 3 ");
 }
 
-// The window's own reader commands wait while the worker holds the reader; the close box of the
-// swipe window cancels like its Cancel button.
-TEST_F(SessionTest, ReadShowsEachCardAndCancelEndsTheJob) {
-    StartReady();
-    Type(1, "OLD");
-    Click(kRead);
-    EXPECT_TRUE(Swipe().isVisible());
-    EXPECT_EQ(Swipe().windowTitle(), "Read Card");
-    EXPECT_EQ(Swipe().FillColour(), QColor(0, 0, 255));
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kFirstLine), "Please Swipe Card");
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
-    EXPECT_EQ(TrackText(1), "");  // emptied by the launch
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
+// Lists the virtual reader but cannot open it, as hidraw does without the permission.
+class UnopenableBackend final : public HidBackend {
+  public:
+    explicit UnopenableBackend(VirtualReader& reader) : listed_(reader) {}
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
+        return listed_.Enumerate(vendorId, productId);
+    }
+    std::unique_ptr<HidDevice> Open(const HidDeviceInfo&) override { return nullptr; }
 
-    ASSERT_TRUE(reader->Swipe(kIsoCard));
-    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
-    EXPECT_EQ(TrackText(1), "%B4000001234567899^TOLLWICK/TEST CARD^2912101000000000000?");
-    EXPECT_EQ(TrackText(2), ";4000001234567899=29121010000000000000?");
-    EXPECT_EQ(Counter(2), "39");
-    EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), " 2 ");
-    EXPECT_TRUE(Swipe().isVisible());
+  private:
+    VirtualBackend listed_;
+};
 
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    Swipe().close();
-    ASSERT_TRUE(WaitWorkerEnded());
-    EXPECT_FALSE(Swipe().isVisible());
-    for (int id : {kHiCo, kLoCo, kSetup, kRead, kWrite, kBeepOn}) EXPECT_TRUE(Enabled(id)) << id;
+// A reader that is plugged in but may not be opened is explained once after the start-up
+// connection; without a reader there is nothing to explain until one is plugged in.
+TEST_F(SessionTest, AReaderThatMayNotBeOpenedIsExplainedOnce) {
+    reader = std::make_unique<VirtualReader>(VirtualReader::Options{}, SampleDeck(), *clock);
+    session = std::make_unique<DesktopSession>(std::make_unique<UnopenableBackend>(*reader),
+                                               *profile, boxes, *clock);
+    session->Start();
+    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
+    EXPECT_EQ(boxes.shown, std::vector<QString>{DesktopSession::CannotOpenReaderText()});
+    EXPECT_EQ(Message(), "Not Connect Device");
+    QTest::qWait(5 * DesktopSession::kTickMs);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+
+    // Nothing plugged in: nothing to explain.
+    session.reset();
+    boxes.shown.clear();
+    Start({}, /*plugged=*/false);
+    ASSERT_TRUE(WaitMessage("Not Connect Device"));
+    QTest::qWait(5 * DesktopSession::kTickMs);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Plugged in later: the message line says so, once; the start-up does not connect again.
+    reader->Plug();
+    ASSERT_TRUE(WaitMessage(DesktopSession::ReaderFoundText()));
+    EXPECT_FALSE(session->Reader().IsConnected());
+    Window().SetMessage("");
+    QTest::qWait(DesktopSession::kReaderWatchMs + 200);
+    EXPECT_EQ(Message(), "");
+    // Out and in again: said again. Setup's OK connects it, and the watch ends.
+    reader->Unplug();
+    QTest::qWait(DesktopSession::kReaderWatchMs + 200);
+    reader->Plug();
+    ASSERT_TRUE(WaitMessage(DesktopSession::ReaderFoundText()));
+    Window().SetupWindow().Open();
+    Window().SetupWindow().accept();
+    EXPECT_EQ(Message(), "K47 Ready");
+    ASSERT_TRUE(WaitUntil([this] { return !session->WatchingForReader(); }));
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 }  // namespace

@@ -11,11 +11,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-// The window's control ids, not the reader's coercivity values.
-using mainid::kHiCo;
-using mainid::kLoCo;
-
 class JobViewTest : public MainWindowTest {
   protected:
     std::unique_ptr<QtJobView> view;

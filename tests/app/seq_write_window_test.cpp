@@ -10,33 +10,24 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-using Texts = TrackTexts;
-
 class SeqWriteTest : public BatchTest {
   protected:
     CSeqWriteDlg& Dialog() { return Window().SeqWriteWindow(); }
     QLineEdit* Edit(int id) { return qobject_cast<QLineEdit*>(Dialog().Control(id)); }
-    QAbstractButton* DialogButton(int id) {
-        return qobject_cast<QAbstractButton*>(Dialog().Control(id));
-    }
-    // Opens the dialog, enters the run and presses OK.
-    void Run(const QString& start, const QString& total, const QString& step, int trackId) {
-        Click(kSeqWrite);
-        ASSERT_TRUE(Dialog().isVisible());
+    void Press(int id) { QTest::mouseClick(Dialog().Control(id), Qt::LeftButton); }
+    // Enters the run and presses OK.
+    void Run(const QString& start, const QString& total, const QString& step) {
         Edit(CSeqWriteDlg::kStart)->setText(start);
         Edit(CSeqWriteDlg::kTotal)->setText(total);
         Edit(CSeqWriteDlg::kStep)->setText(step);
-        QTest::mouseClick(DialogButton(trackId), Qt::LeftButton);
-        QTest::mouseClick(DialogButton(CSeqWriteDlg::kOk), Qt::LeftButton);
-    }
-    bool WaitRunOver(const QString& last) {
-        return WaitUntil([&] { return Message() == last && Enabled(kRead); }, kRunMs);
+        Press(CSeqWriteDlg::kOk);
     }
 };
 
-TEST_F(SeqWriteTest, DialogDefaultsAndCancel) {
-    StartBatch(BlankDeck(1));
+// The dialog's defaults and Cancel; a run that does not fit is refused before it starts, and the
+// dialog stays open; OK writes the numbered cards on the chosen track.
+TEST_F(SeqWriteTest, DefaultsCancelAndARunThatFits) {
+    StartBatch(BlankDeck(4));
     Click(kSeqWrite);
     EXPECT_TRUE(Dialog().isVisible());
     EXPECT_EQ(Dialog().windowTitle(), "Sequential Wrinte");
@@ -49,47 +40,39 @@ TEST_F(SeqWriteTest, DialogDefaultsAndCancel) {
         EXPECT_EQ(Edit(id)->text(), text) << id;
         EXPECT_EQ(Edit(id)->maxLength(), length) << id;
     }
-    EXPECT_TRUE(DialogButton(CSeqWriteDlg::kTrack1)->isChecked());
-    // Digits only.
+    EXPECT_TRUE(Dialog().Control(CSeqWriteDlg::kTrack1)->property("checked").toBool());
     Edit(CSeqWriteDlg::kStep)->setFocus();
     QTest::keyClicks(Edit(CSeqWriteDlg::kStep), "2x-3");
-    EXPECT_EQ(Edit(CSeqWriteDlg::kStep)->text(), "123");
+    EXPECT_EQ(Edit(CSeqWriteDlg::kStep)->text(), "123");  // digits only
 
     Window().SetMessage("something");
-    QTest::mouseClick(DialogButton(CSeqWriteDlg::kCancel), Qt::LeftButton);
+    Press(CSeqWriteDlg::kCancel);
     EXPECT_FALSE(Dialog().isVisible());
     EXPECT_EQ(Message(), "");
-    EXPECT_EQ(reader->ArmedFor(), VirtualReader::Armed::kIdle);
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
     for (int id : {kRead, kSeqWrite, kSetup}) EXPECT_TRUE(Enabled(id)) << id;
-    EXPECT_TRUE(IsBlank(0));
-}
 
-// A run that does not fit is refused before it starts, and the dialog stays open; OK writes the
-// numbered cards.
-TEST_F(SeqWriteTest, OkWritesTheNumberedCardsOfARunThatFits) {
-    StartBatch(BlankDeck(4));
     Type(2, "12");
     AutoSwipeFrom(0);
-    Run("2147483000", "1000", "1", CSeqWriteDlg::kTrack2);
+    Click(kSeqWrite);
+    Press(CSeqWriteDlg::kTrack2);
+    Run("2147483000", "1000", "1");
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_TRUE(boxes.shown[0].contains("Card 1000")) << boxes.shown[0].toStdString();
     EXPECT_TRUE(Dialog().isVisible());
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_TRUE(IsBlank(0));
+    EXPECT_TRUE(reader->Card(0)->tracks[1].empty());
 
-    Edit(CSeqWriteDlg::kStart)->setText("7");
-    Edit(CSeqWriteDlg::kTotal)->setText("3");
-    Edit(CSeqWriteDlg::kStep)->setText("5");
-    QTest::mouseClick(DialogButton(CSeqWriteDlg::kOk), Qt::LeftButton);
+    Run("7", "3", "5");
     EXPECT_FALSE(Dialog().isVisible());
     EXPECT_EQ(Swipe().windowTitle(), "Write Card");
-    ASSERT_TRUE(WaitRunOver("Write Card <3> OK"));
-    EXPECT_EQ(CardTexts(0), (Texts{"{NO DATA}", ";127?", "{NO DATA}"}));
-    EXPECT_EQ(CardTexts(1)[1], ";1212?");
+    ASSERT_TRUE(
+        WaitUntil([&] { return Message() == "Write Card <3> OK" && Enabled(kRead); }, kRunMs));
+    EXPECT_EQ(CardTexts(0), (TrackTexts{"{NO DATA}", ";127?", "{NO DATA}"}));
     EXPECT_FALSE(Swipe().isVisible());
     EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), VirtualReader::Armed::kIdle);  // reset at the end
+    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // reset at the end
     EXPECT_EQ(boxes.shown.size(), 1u);
 }
 

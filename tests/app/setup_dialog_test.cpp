@@ -13,9 +13,6 @@
 namespace tollwick::testing {
 namespace {
 
-using namespace mainid;
-using mainid::kHiCo;  // the window's control ids, not the reader's coercivity values
-using mainid::kLoCo;
 using F = CSetupDlg::Field;
 
 class SetupTest : public SessionTest {
@@ -60,13 +57,13 @@ class SetupTest : public SessionTest {
         }
         // Track 1's Parity, SS and ES: x 192, 238, 278; widths 28, 18, 18 dialog units.
         const DialogUnits units(SystemDialogFont());
-        const auto place = [this](F field) {
+        for (auto [field, x, width] : {std::tuple{F::kParity, 192, 28},
+                                       {F::kStartSentinel, 238, 18},
+                                       {F::kEndSentinel, 278, 18}}) {
             QComboBox* combo = Combo(1, field);
-            return std::pair(combo->mapTo(&SetupDialog(), QPoint(0, 0)).x(), combo->width());
-        };
-        EXPECT_EQ(place(F::kParity), std::pair(units.X(192), units.X(28))) << when;
-        EXPECT_EQ(place(F::kStartSentinel), std::pair(units.X(238), units.X(18))) << when;
-        EXPECT_EQ(place(F::kEndSentinel), std::pair(units.X(278), units.X(18))) << when;
+            EXPECT_EQ(combo->mapTo(&SetupDialog(), QPoint(0, 0)).x(), units.X(x)) << when;
+            EXPECT_EQ(combo->width(), units.X(width)) << when;
+        }
     }
     // Chooses a list entry as the keyboard does, which confirms the selection.
     void Choose(QComboBox* combo, int index) {
@@ -200,7 +197,8 @@ TEST_F(SetupTest, DensityTakesEffectAtOnceAndIsSentByOk) {
     EXPECT_EQ(Track(2)->Limit(), 37);
 }
 
-TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
+// The lists of each data type; the User Type's follow the stored keys.
+TEST_F(SetupTest, ListsOfEachDataType) {
     StartReady();
     OpenSetup();
     EXPECT_EQ(Shown(1), (QStringList{"7", "ODD", "%", "?"}));
@@ -221,10 +219,7 @@ TEST_F(SetupTest, FixedListsOfTheOtherDataTypes) {
         ExpectTextsFit("NONE");  // "NONE" in the narrow SS and ES combos
         PressCancel();
     }
-}
 
-TEST_F(SetupTest, UserTypeListsFollowTheStoredKeys) {
-    StartReady();
     Click(kUserType);
     OpenSetup();
     // Without stored keys the User Type formats are the ISO ones, each with its parity.

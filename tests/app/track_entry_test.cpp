@@ -58,20 +58,18 @@ TEST_F(TrackEntryTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
     EXPECT_TRUE(window->isVisible());
 }
 
+// The filter follows the data type in force (which characters each one refuses is the card
+// data's test).
 TEST_F(TrackEntryTest, AlphabetFollowsTheDataTypeInForce) {
     Type(3, "A1");
     EXPECT_EQ(TrackText(3), "1");  // ISO track 3 carries 5-bit characters
-    Click(1045);
+    Click(kAamva);
     Type(3, "A");
     EXPECT_EQ(TrackText(3), "1A");  // AAMVA track 3 carries 7-bit characters
-    Click(1046);
-    Type(3, "!");
-    EXPECT_EQ(TrackText(3), "1A");  // CA DMV track 3 starts with '!'
     Type(1, "!");
-    EXPECT_EQ(TrackText(1), "!");
 
     // Raw Type takes hex digits; texts stay as they were until the next change.
-    Click(1017);
+    Click(kRawType);
     EXPECT_EQ(TrackText(1), "!");
     Type(2, "0a1G");
     EXPECT_EQ(TrackText(2), "0A1");
@@ -79,7 +77,7 @@ TEST_F(TrackEntryTest, AlphabetFollowsTheDataTypeInForce) {
     QTest::keyClicks(Track(1), "1");
     EXPECT_EQ(TrackText(1), "1");
 
-    Click(1015);
+    Click(kIso);
     window->ShowTracks("", "AB1", "");
     Track(2)->SetSelection(3, 3);
     QTest::keyClicks(Track(2), "2");
@@ -110,40 +108,30 @@ TEST_F(TrackEntryTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
     EXPECT_EQ(Counter(2), "119");
 }
 
-// Each choice of a data type puts its formats, labels and limits in force.
-TEST_F(TrackEntryTest, DataTypeChoicesRelabelAndResize) {
-    Click(1046);
-    EXPECT_EQ(Label(1), "Track1 210 BPI 6 BPC NONE Parity");
-    Click(1017);  // Raw Type after CA DMV keeps parity and sentinels
-    EXPECT_EQ(format.Settings()[1], (TrackSettings{8, kParityOdd, ';', '?'}));
-    EXPECT_EQ(Label(2), "Track2 75 BPI 8 BPC None Parity");
-    EXPECT_EQ(Track(1)->Limit(), 140);
-    Click(1015);
-    EXPECT_EQ(format.Get(), (TrackFormat{kIsoTrackSet, DataType::kIso, Track2Density::k75}));
-    EXPECT_EQ(Label(1), "Track1 210 BPI 7 BPC Odd Parity");
-    EXPECT_EQ(Track(1)->Limit(), 76);
-
-    Click(1016);  // User Type without stored keys: ISO with wider boxes
-    EXPECT_EQ(format.Get(), (TrackFormat{kIsoTrackSet, DataType::kUser, Track2Density::k75}));
-    EXPECT_EQ(Label(3), "Track3 210 BPI 5 BPC Odd Parity");
-    EXPECT_EQ(Track(2)->Limit(), 104);
-    ASSERT_TRUE(profile->Write("TR2BPC", "0"));  // read again at each choice
-    Click(1015);
-    Click(1016);
-    EXPECT_EQ(Label(2), "Track2 210 BPI 4 BPC None Parity");
-    EXPECT_EQ(format.Settings()[1].bpc, 4);
-}
-
-TEST_F(MainWindowTest, Track2LabelsFollowTheStoredDensity) {
+// Each choice of a data type puts its formats, labels and limits in force, at the stored density
+// (which ones is the card data's test).
+TEST_F(MainWindowTest, DataTypeChoicesRelabelAndResizeAtTheStoredDensity) {
     OpenReady({{"BPISET", "1"}});
-    Click(1045);
+    Click(kAamva);
     EXPECT_EQ(Label(2), "Track2 210 BPI 5 BPC ODD Parity");
-    Click(1017);
+    Click(kCaDmv);
+    EXPECT_EQ(Label(1), "Track1 210 BPI 6 BPC NONE Parity");
+    Click(kRawType);  // Raw Type after CA DMV keeps parity and sentinels
+    EXPECT_EQ(format.Settings()[1], (TrackSettings{8, kParityOdd, ';', '?'}));
     EXPECT_EQ(Label(2), "Track2 210 BPI 8 BPC None Parity");
-    Click(1015);
+    EXPECT_EQ(Track(1)->Limit(), 140);
+    Click(kIso);
+    EXPECT_EQ(format.Get(), (TrackFormat{kIsoTrackSet, DataType::kIso, Track2Density::k210}));
     EXPECT_EQ(Label(2), "Track2 210 BPI 5 BPC Odd Parity");
     Type(2, QString(110, u'7'));
     EXPECT_EQ(Counter(2), "104");
+
+    Click(kUserType);
+    ASSERT_TRUE(profile->Write("TR2BPC", "0"));  // read again at each choice
+    Click(kIso);
+    Click(kUserType);
+    EXPECT_EQ(Label(2), "Track2 210 BPI 4 BPC None Parity");
+    EXPECT_EQ(format.Settings()[1].bpc, 4);
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
 // The virtual reader's window beside the program: swiping with the button and F5, the one-shot
-// write fault, unplugging, the armed line, the dirt, and the deck file kept up to date.
+// write fault, unplugging, the armed line, the dirt, and the deck file kept up to date; and the
+// manual page, which names what the program offers.
+#include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QListWidget>
-#include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTimer>
 
 #include "app/virtual_reader_window.h"
 #include "app_rig.h"
@@ -17,9 +19,6 @@
 
 namespace tollwick::testing {
 namespace {
-
-using namespace mainid;
-using Armed = VirtualReader::Armed;
 
 class VirtualReaderWindowTest : public SessionTest {
   protected:
@@ -119,22 +118,15 @@ TEST_F(VirtualReaderWindowTest, DirtForEveryCardOrTheSelectedOne) {
     EXPECT_FALSE(stored.faults[Fault::kWeak]);  // as nobody said: left out
     EXPECT_EQ(stored.faults.inputBuffer, 8);
     EXPECT_EQ(stored.seed, 7u);
-    EXPECT_EQ(reader->GetDeck().faults, stored.faults);
-    Click(kRead);
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kRead));
-    ASSERT_TRUE(readerWindow->SwipeSelected());
-    ASSERT_TRUE(WaitUntil([this] { return !boxes.shown.empty(); }));
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+    EXPECT_EQ(reader->GetDeck().faults, stored.faults);  // how dirt reads is the reader's test
 
-    // The selected card without noise: it reads.
+    // The selected card without noise.
     readerWindow->FaultScope()->setCurrentIndex(1);
     EXPECT_EQ(readerWindow->FaultBox(Fault::kNoiseBefore)->text(), "as the deck");
     EXPECT_FALSE(readerWindow->SeedBox()->isEnabled());
     readerWindow->FaultBox(Fault::kNoiseBefore)->setValue(0);
     EXPECT_EQ(LoadOrCreateDeck(deckFile)->cards.at(3).faults[Fault::kNoiseBefore], 0.0);
-    ASSERT_TRUE(WaitReadyToSwipe(Armed::kRead));
-    ASSERT_TRUE(readerWindow->SwipeSelected());
-    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
+    EXPECT_EQ(reader->Card(3)->faults[Fault::kNoiseBefore], 0.0);
     readerWindow->SelectCard(4);
     EXPECT_EQ(readerWindow->FaultBox(Fault::kNoiseBefore)->text(), "as the deck");
 }
@@ -151,25 +143,10 @@ TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
     EXPECT_FALSE(readerWindow->isVisible());
 
     // The main window's context menu shows it again, above About ...
-    QStringList entries;
-    QTimer::singleShot(0, [&entries] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        ASSERT_NE(menu, nullptr);
-        QAction* show = nullptr;
-        for (QAction* action : menu->actions()) {
-            entries << action->text();
-            if (action->text() == "Show the &Virtual reader") show = action;
-        }
-        ASSERT_NE(show, nullptr);
-        menu->setActiveAction(show);
-        QTest::keyClick(menu, Qt::Key_Return);
-    });
-    QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(500, 20),
-                            Window().mapToGlobal(QPoint(500, 20)));
-    QApplication::sendEvent(&Window(), &event);
-    EXPECT_EQ(entries, (QStringList{"&Inspector\u2026", "&Export last card\u2026",
-                                    "&Verify after write", "I&ssue cards\u2026",
-                                    "Show the &Virtual reader", "", "关于 Tollwick(&A)..."}));
+    EXPECT_EQ(ChooseFromContextMenu(Window(), "Show the &Virtual reader"),
+              (QStringList{"&Inspector\u2026", "&Export last card\u2026", "&Verify after write",
+                           "I&ssue cards\u2026", "Show the &Virtual reader", "",
+                           "关于 Tollwick(&A)..."}));
     EXPECT_TRUE(readerWindow->isVisible());
 
     // ... and so does Ctrl+Shift+V.
@@ -196,6 +173,53 @@ TEST_F(VirtualReaderWindowTest, UnpluggedReaderTakesNoSwipe) {
     QTest::mouseClick(readerWindow->PlugButton(), Qt::LeftButton);
     EXPECT_TRUE(reader->IsPlugged());
     EXPECT_TRUE(readerWindow->SwipeButton()->isEnabled());
+}
+
+// The page's text as man shows it, near enough: roff requests, font changes and escapes gone,
+// one blank between words.
+QString ManualText(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QString text = QString::fromUtf8(file.readAll());
+    text.remove(QRegularExpression(QStringLiteral(R"(^\.\\".*$)"),
+                                   QRegularExpression::MultilineOption));  // comments
+    text.replace(QRegularExpression(QStringLiteral(R"(^\.[A-Z]{1,2}\b ?)"),
+                                    QRegularExpression::MultilineOption),
+                 QString());  // .B, .BR, .TP ...
+    text.remove(QRegularExpression(QStringLiteral(R"(\\f(\[[^\]]*\]|\(..|.))")));
+    text.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    text.remove(QStringLiteral("\\&"));
+    text.remove(u'"');
+    return text.simplified();
+}
+
+// "&Inspector…" -> "Inspector…", "&Swipe (F5)" -> "Swipe".
+QString EntryText(QString text) {
+    text.remove(QRegularExpression(QStringLiteral(R"(&(?!&))")));
+    text.remove(QRegularExpression(QStringLiteral(R"( \(.*\)$)")));
+    return text;
+}
+
+// The manual page names what the program offers: every entry of the main window's context menu,
+// every shortcut, and the virtual reader's controls, read from the program itself.
+TEST_F(VirtualReaderWindowTest, TheManualNamesEveryMenuEntryShortcutAndReaderControl) {
+    const QString manual = ManualText(QStringLiteral(TOLLWICK_MANUAL_PAGE));
+    ASSERT_FALSE(manual.isEmpty());
+    StartWithWindow();
+    QStringList wanted;
+    const std::vector<QAction*> menu = Window().ContextMenuActions();
+    EXPECT_GE(menu.size(), 4u);  // Inspector, Export, Verify, the Virtual reader
+    for (QAction* action : menu) wanted << EntryText(action->text());
+    for (QAction* action : Window().actions()) {
+        for (const QKeySequence& key : action->shortcuts())
+            wanted << key.toString(QKeySequence::PortableText);
+    }
+    EXPECT_TRUE(wanted.contains("F5") && wanted.contains("Ctrl+I"));
+    for (QAbstractButton* control : readerWindow->findChildren<QAbstractButton*>())
+        wanted << EntryText(control->text());
+    for (const QString& entry : wanted) {
+        EXPECT_TRUE(manual.contains(entry)) << entry.toStdString();
+    }
 }
 
 }  // namespace
