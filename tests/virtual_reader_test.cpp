@@ -1,5 +1,6 @@
 // The virtual reader as the hardware behaves: paced reports, what a stripe holds, hidraw-like
-// handles, refused writes, slow statuses, Lo-Co writes on Hi-Co cards, and the deck file.
+// handles, refused writes, seeded faults, slow statuses, Lo-Co writes on Hi-Co cards, and the
+// deck file (its rewrite keeps mode and link, and two processes lose nothing).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -179,7 +180,8 @@ TEST(VirtualReader, SampleCardsAreInTheFormatsTheyStandFor) {
     EXPECT_EQ(format(6, kIsoTrackSet), "none 7");  // raw bytes
 }
 
-// --- The dirt of real cards and readers (what the dirty cards do to a read: the fault matrix) ---
+// --- The dirt of real cards and readers (what each dirty card does to a read: the fault matrix)
+// ---
 
 std::size_t CardNamed(const std::string& name) {
     const Deck deck = SampleDeck();
@@ -188,6 +190,37 @@ std::size_t CardNamed(const std::string& name) {
     }
     ADD_FAILURE() << "no card " << name;
     return 0;
+}
+
+// The faults are drawn from the deck's seed: the same deck plays the same swipes, another seed
+// others. A deck-wide chance holds for every card that sets none; a card's own wins.
+TEST(VirtualReader, TheDeckSeedsItsFaultsAndCardsOverrideTheDeck) {
+    auto swipes = [](const Deck& deck, std::size_t card) {
+        Rig rig;
+        rig.reader.SetDeck(deck);
+        std::vector<TrackBuffer> track2;  // as the reader sent it
+        for (int i = 0; i < 5; ++i) {
+            CardTracks raw;
+            EXPECT_EQ(rig.ReadCard(card, raw), ReceiveResult::kReceived);
+            track2.push_back(raw.track[1]);
+        }
+        return track2;
+    };
+    const std::size_t noisy = CardNamed("Stray bits before the start sentinel");
+    Deck deck = SampleDeck();
+    EXPECT_EQ(swipes(deck, noisy), swipes(deck, noisy));
+    Deck reseeded = deck;
+    reseeded.seed = 2;
+    EXPECT_NE(swipes(deck, noisy), swipes(reseeded, noisy));
+
+    Rig rig;
+    deck.faults[Fault::kNoiseBefore] = 1;
+    deck.cards[3].faults[Fault::kNoiseBefore] = 0;
+    rig.reader.SetDeck(deck);
+    EXPECT_EQ(rig.Read(3).trackErrors, 0);
+    EXPECT_EQ(rig.Read(9).trackErrors, 0b011);
+    rig.reader.SetDeckFaults({});
+    EXPECT_EQ(rig.Read(9).trackErrors, 0);
 }
 
 // A write or erase answers 20 to 400 ms after the card; status bytes apart come 1 to 349 ms
@@ -265,6 +298,13 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
 
 // --- The deck file ---
 
+// Files beside a deck: none on POSIX, the lock's sidecar on Windows.
+#ifdef _WIN32
+constexpr std::ptrdiff_t kFilesPerDeck = 2;
+#else
+constexpr std::ptrdiff_t kFilesPerDeck = 1;
+#endif
+
 // Each deck test in a scratch folder of its own.
 class DeckFile : public ::testing::Test {
   protected:
@@ -331,12 +371,7 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     EXPECT_EQ(fs::status(path).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);  // cards hold track data
 #endif
-    // Nothing beside the deck but, on Windows, the lock's sidecar.
-#ifdef _WIN32
-    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), 2);
-#else
-    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), 1);
-#endif
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), {}), kFilesPerDeck);
     std::ofstream(path) << "not json";
     EXPECT_FALSE(LoadOrCreateDeck(path, &error));
     EXPECT_NE(error.find("deck.json"), std::string::npos);
@@ -346,12 +381,18 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
 
 // A card change is laid over the card as the file holds it now: another program's change to
 // another track of the same card, or to another card, stays; the reader takes the card as saved
-// unless it changed the card again since. (The locked rewrite's mode, link and turns: the
-// profile's tests.)
-TEST_F(DeckFile, ACardChangeKeepsWhatOthersWroteSince) {
-    const auto path = dir_ / "deck.json";
-    ASSERT_TRUE(SaveDeck(path, SampleDeck()));
-    VirtualReader reader(VirtualReader::Options{}, *LoadOrCreateDeck(path));
+// unless it changed the card again since.
+TEST_F(DeckFile, ACardChangeKeepsWhatOthersWroteSinceModeAndLink) {
+    const auto real = dir_ / "real.json";
+    ASSERT_TRUE(SaveDeck(real, SampleDeck()));
+#ifdef _WIN32  // symbolic links need a privilege there; the DACL is checked in files_test
+    const auto& link = real;
+#else
+    const auto link = dir_ / "deck.json";
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(real, link);
+#endif
+    VirtualReader reader(VirtualReader::Options{}, *LoadOrCreateDeck(link));
     const VirtualCard written = CardFromTexts("", {"MINE", "", ""}, kIsoTrackSet);
     const VirtualCard theirs = CardFromTexts("", {"", "999", ""}, kIsoTrackSet);
     CardChange change;
@@ -360,14 +401,19 @@ TEST_F(DeckFile, ACardChangeKeepsWhatOthersWroteSince) {
     change.sequence = 0;  // the reader changed no card: its copy is taken
 
     // Another program changed track 2 of card 4 and the name of card 2 since this one loaded.
-    Deck other = *LoadOrCreateDeck(path);
+    Deck other = *LoadOrCreateDeck(link);
     other.cards[3].tracks[1] = theirs.tracks[1];
     other.cards[1].name = "Changed elsewhere";
-    ASSERT_TRUE(SaveDeck(path, other));
+    ASSERT_TRUE(SaveDeck(real, other));
     VirtualCard saved;
-    ASSERT_TRUE(SaveCardChange(path, change, kIsoTrackSet, &saved));
+    ASSERT_TRUE(SaveCardChange(link, change, kIsoTrackSet, &saved));
 
-    const Deck now = *LoadOrCreateDeck(path);
+#ifndef _WIN32
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(real).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
+    const Deck now = *LoadOrCreateDeck(link);
     EXPECT_EQ(now.cards[3].tracks[0], written.tracks[0]);
     EXPECT_EQ(now.cards[3].tracks[1], theirs.tracks[1]);
     EXPECT_EQ(now.cards[3].tracks[2], SampleDeck().cards[3].tracks[2]);
@@ -380,8 +426,33 @@ TEST_F(DeckFile, ACardChangeKeepsWhatOthersWroteSince) {
     EXPECT_FALSE(reader.RefreshCard(change, SampleDeck().cards[3]));
     std::string error;
     change.index = 99;
-    EXPECT_FALSE(SaveCardChange(path, change, kIsoTrackSet, nullptr, &error));
+    EXPECT_FALSE(SaveCardChange(link, change, kIsoTrackSet, nullptr, &error));
     EXPECT_FALSE(error.empty());
+}
+
+// Two processes changing different cards of one deck at the same time, each change made to the
+// deck as the file holds it then: no change is lost, and the file stays a deck.
+TEST_F(DeckFile, TwoProcessesOnOneDeckLoseNothing) {
+    const auto path = dir_ / "deck.json";
+    ASSERT_TRUE(LoadOrCreateDeck(path));
+    constexpr int kRounds = 40;
+    ASSERT_TRUE(testing::InChildProcesses(2, dir_, [&](int c) {
+        for (int i = 0; i < kRounds; ++i) {
+            const auto addOne = [c](Deck& deck) {
+                deck.cards[static_cast<std::size_t>(c)].name += '+';
+                return true;
+            };
+            if (!UpdateDeckFile(path, addOne)) return false;
+        }
+        return true;
+    }));
+    const auto deck = LoadOrCreateDeck(path);
+    ASSERT_TRUE(deck);
+    for (int c = 0; c < 2; ++c) {
+        const std::size_t i = static_cast<std::size_t>(c);
+        EXPECT_EQ(deck->cards[i].name, SampleDeck().cards[i].name + std::string(kRounds, '+'));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), kFilesPerDeck);  // no temporary
 }
 
 }  // namespace
