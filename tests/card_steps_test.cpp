@@ -2,6 +2,8 @@
 // time.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "carddata/track_codec.h"
 #include "cardsteps/card_steps.h"
 #include "reader_rig.h"
@@ -132,13 +134,18 @@ TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
     EXPECT_EQ(CauseOf(StepOutcome::kRejected, wait.stop), StepOutcome::kRejected);
 }
 
-// Records what a round of writes reported.
+// Records what a round of writes reported; `beforeReadBack` runs before a card is read back.
 class RecordingRound final : public WriteRound {
   public:
     bool verify = false;
+    std::function<void()> beforeReadBack = [] {};
     std::vector<WriteAttempt> attempts;
     TrackSet Formats() override { return kIsoTrackSet; }
     bool VerifyAfterWrite() override { return verify; }
+    bool BeforeReadBack() override {
+        beforeReadBack();
+        return true;
+    }
     bool Attempted(const WriteAttempt& attempt, const TrackTexts&) override {
         attempts.push_back(attempt);
         return true;
@@ -171,24 +178,9 @@ TEST(CardSteps, ARejectedCardIsWrittenAgainAndAWrittenOneIsVerified) {
     // The link gone after the write: written, not read back, and the round ends there.
     StepWait wait;
     wait.timeout = 1s;
-    class UnplugBeforeReadBack final : public WriteRound {
-      public:
-        explicit UnplugBeforeReadBack(VirtualReader& reader) : reader_(reader) {}
-        std::vector<WriteAttempt> attempts;
-        TrackSet Formats() override { return kIsoTrackSet; }
-        bool VerifyAfterWrite() override { return true; }
-        bool BeforeReadBack() override {
-            reader_.Unplug();
-            return true;
-        }
-        bool Attempted(const WriteAttempt& attempt, const TrackTexts&) override {
-            attempts.push_back(attempt);
-            return true;
-        }
-
-      private:
-        VirtualReader& reader_;
-    } unplugged(rig.reader);
+    RecordingRound unplugged;
+    unplugged.verify = true;
+    unplugged.beforeReadBack = [&rig] { rig.reader.Unplug(); };
     EXPECT_EQ(WriteUntilTaken(rig.commands, texts, unplugged, wait), StepOutcome::kLinkFailed);
     ASSERT_EQ(unplugged.attempts.size(), 1u);
     EXPECT_EQ(unplugged.attempts[0].check, WriteCheck::kNotReadBack);

@@ -135,55 +135,38 @@ struct JobRow {
     const char* name;
     std::string arming, refused;
     Lines readFailure, laterReadFailure;
-    const char* steps[4];
+    const char* const* steps;
     std::string writeCommandFailed = "";  // W: a write that cannot be sent after a card read
 };
 // clang-format off
+// The jobs that only read, and those that write or erase each card, meet the faults alike.
+constexpr const char* kReading[4] = {
+    "Ae g w g g - Fg Fg g Fg Fg Fg Fg - - Fg Ae -",
+    "AFe Fg Fg Fg Fg - - - - - - - - - - - - -",
+    "",
+    "Ae g w g g - Tg Tg g Tg Tg Tg Tg - - Tg Ae -"};
+constexpr const char* kWriting[4] = {
+    "Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g",
+    "",
+    "w w w+ Rg+ g Rg - - - - - - - - - - - -",
+    "Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g"};
+constexpr const char* kCopying[4] = {
+    "Ae g w g g g Fe Fe g Fe Fe Fe Fe g g Fe We g",
+    "Fe Fe Fe Fe Fe - - - - - - - - - - - - -",
+    "w w w+ Rg+ g Rg - g g g g g g g g g Ae g",
+    "Ae g w g g g Te Te g Te Te Te Te g g Te We g"};
 const JobRow kTable[] = {
-    {Job::kRead, "Read", "Commucation Error", "", {"Read Error!!"}, {"Read Error!!"},
-     {"Ae g w g g - Fg Fg g Fg Fg Fg Fg - - Fg Ae -",
-      "AFe Fg Fg Fg Fg - - - - - - - - - - - - -",
-      "",
-      "Ae g w g g - Tg Tg g Tg Tg Tg Tg - - Tg Ae -"}},
-    {Job::kWrite, "Write", "write Error4", "Write Error1", {}, {},
-     {"Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g",
-      "",
-      "w w w+ Rg+ g Rg - - - - - - - - - - - -",
-      "Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g"}},
+    {Job::kRead, "Read", "Commucation Error", "", {"Read Error!!"}, {"Read Error!!"}, kReading},
+    {Job::kWrite, "Write", "write Error4", "Write Error1", {}, {}, kWriting},
     {Job::kCopy, "Copy", "Commucation Error", "Write <TARGET> Card Error",
      {" Read <Source> Error!!", "Read <TARGET> Card Error"},
-     {" Read <Source> Error!!", "Read <TARGET> Card Error"},
-     {"Ae g w g g g Fe Fe g Fe Fe Fe Fe g g Fe We g",
-      "Fe Fe Fe Fe Fe - - - - - - - - - - - - -",
-      "w w w+ Rg+ g Rg - g g g g g g g g g Ae g",
-      "Ae g w g g g Te Te g Te Te Te Te g g Te We g"},
-     "Commucation Error!!"},
+     {" Read <Source> Error!!", "Read <TARGET> Card Error"}, kCopying, "Commucation Error!!"},
     {Job::kCompare, "Compare", "Commucation Error", "",
-     {"Commucation Error", "Read <Source> Error!!"}, {"Read <Target> Error!!"},
-     {"Ae g w g g - Fg Fg g Fg Fg Fg Fg - - Fg Ae -",
-      "AFe Fg Fg Fg Fg - - - - - - - - - - - - -",
-      "",
-      "Ae g w g g - Tg Tg g Tg Tg Tg Tg - - Tg Ae -"}},
-    {Job::kErase, "Erase", "Erase Fail", "Erase Fail", {}, {},
-     {"Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g",
-      "",
-      "w w w+ Rg+ g Rg - - - - - - - - - - - -",
-      "Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g"}},
-    {Job::kSeqWrite, "Seq. Write", "write Error", "Write Error2", {}, {},
-     {"Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g",
-      "",
-      "w w w+ Rg+ g Rg - - - - - - - - - - - -",
-      "Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g"}},
-    {Job::kFromFile, "From File", "write Error3", "Write Error1", {}, {},
-     {"Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g",
-      "",
-      "w w w+ Rg+ g Rg - - - - - - - - - - - -",
-      "Ae g w+ Rg+ g Rg g g g g g g g g g g Ae g"}},
-    {Job::kToFile, "To File", "Commucation Error", "", {"Read Error!!"}, {"Read Error!!"},
-     {"Ae g w g g - Fg Fg g Fg Fg Fg Fg - - Fg Ae -",
-      "AFe Fg Fg Fg Fg - - - - - - - - - - - - -",
-      "",
-      "Ae g w g g - Tg Tg g Tg Tg Tg Tg - - Tg Ae -"}},
+     {"Commucation Error", "Read <Source> Error!!"}, {"Read <Target> Error!!"}, kReading},
+    {Job::kErase, "Erase", "Erase Fail", "Erase Fail", {}, {}, kWriting},
+    {Job::kSeqWrite, "Seq. Write", "write Error", "Write Error2", {}, {}, kWriting},
+    {Job::kFromFile, "From File", "write Error3", "Write Error1", {}, {}, kWriting},
+    {Job::kToFile, "To File", "Commucation Error", "", {"Read Error!!"}, {"Read Error!!"}, kReading},
 };
 // clang-format on
 

@@ -58,6 +58,13 @@ class JobsTest : public ::testing::Test {
     void Swipes(Armed what, std::initializer_list<std::size_t> cards) {
         for (std::size_t card : cards) Swipe(what, card);
     }
+    // Each card written, then swiped again to be read back.
+    void WriteAndVerify(std::initializer_list<std::size_t> cards) {
+        for (std::size_t card : cards) {
+            Swipe(Armed::kWrite, card);
+            Swipe(Armed::kRead, card);
+        }
+    }
     bool TickUntilLogged(const std::string& entry) { return rig_->TickUntilLogged(entry); }
     Texts CardTexts(std::size_t card) const { return TextsOnCard(*rig_->reader.Card(card)); }
     CardFileJobs& Files() {
@@ -414,15 +421,11 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     rig_->view.SetTracks({"b123", "1234567890", "{NO DATA}"});
     rig_->monitor->LaunchWrite();
     EXPECT_EQ(rig_->view.Tracks(), (Texts{"b123", "1234567890", ""}));  // markers emptied
-    const auto writeAndVerify = [&](std::size_t card) {
-        Swipe(Armed::kWrite, card);
-        Swipe(Armed::kRead, card);
-    };
-    writeAndVerify(kBlank);
+    WriteAndVerify({kBlank});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<1> OK, verified"));
     EXPECT_EQ(rig_->view.Tracks(), (Texts{"B123", "1234567890", ""}));  // as written
     EXPECT_EQ(Last("SetSwipeCount"), " 2 ");
-    writeAndVerify(kBackwardsCard);  // track 3 was not written: not compared
+    WriteAndVerify({kBackwardsCard});  // track 3 was not written: not compared
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> not verified: tracks 1 and 2 differ"));
     EXPECT_EQ(Last("SetSwipeCount"), " 2 ");
     // The box says per track what differs, in the inspector's words, and where to look.
@@ -449,14 +452,8 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
 TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
     Connect();
     rig_->flags.verifyAfterWrite = true;
-    const auto writeAndVerify = [&](std::initializer_list<std::size_t> cards) {
-        for (std::size_t card : cards) {
-            Swipe(Armed::kWrite, card);
-            Swipe(Armed::kRead, card);
-        }
-    };
     ASSERT_TRUE(Files().LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
-    writeAndVerify({kWeakSpotCard, kBlank});
+    WriteAndVerify({kWeakSpotCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
     EXPECT_EQ(rig_->view.Entries("SetMessage:"),
               (Lines{"SetMessage:Write Card<0> OK",
@@ -466,7 +463,7 @@ TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
 
     SeqWriteRun run = *PlanSeqWrite({"0007", "1", "1", 1}, {"", "12345678", ""}).run;
     ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
-    writeAndVerify({kWeakSpotCard, kBlank + 1});
+    WriteAndVerify({kWeakSpotCard, kBlank + 1});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <1> OK, verified"));
     EXPECT_TRUE(rig_->view.Logged("SetMessage:Write Card <1> not verified: track 2 differs"));
     // The number the weak card failed goes onto the next card; one good card ends the run.
@@ -476,7 +473,7 @@ TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
     // Copy asks for another target with the same data.
     rig_->monitor->LaunchCopy();
     Swipe(Armed::kRead, kIsoCard);
-    writeAndVerify({kWeakSpotCard});
+    WriteAndVerify({kWeakSpotCard});
     ASSERT_TRUE(TickUntilLogged("SetMessage:Write <TARGET> Card not verified: track 2 differs"));
     EXPECT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kWrite; }));
     EXPECT_EQ(Last("SetSwipeTitle"), "Write <TARGET> Card");

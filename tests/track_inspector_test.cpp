@@ -192,39 +192,29 @@ TEST(TrackInspector, VerdictIsTheProgramsReadAndSaysWhatLiesAroundIt) {
     EXPECT_EQ(ActivityNote(Inspect(FrameBits("12", kIso2) + "1", kIso2)), "");
 }
 
-TEST(TrackInspector, ASwipeCutAnywhereEndedEarly) {
-    // Every place a swipe can stop on ISO tracks 1 and 2, with the reader's zero fill: the read
-    // decodes (what is missing read as zeros anyway) or ended early, never a parity error.
+TEST(TrackInspector, ACutSwipeEndedEarlyAndOneWrongBitIsNamedAndRepaired) {
     for (const auto& [text, s] :
          {std::pair<std::string, TrackSettings>{"4000001234567899=2912101", kIso2},
           {"B4000001234567899^TOLLWICK/CARD^2912101", kIso1}}) {
         const std::string frame = FrameBits(text, s);
+        // Every place a swipe can stop, with the reader's zero fill: the read decodes (what is
+        // missing read as zeros anyway) or ended early, never a parity error. Where a recording
+        // stops cannot be told from zeros: the characters up to the last one bit count.
         for (std::size_t cut = 1; cut < frame.size(); ++cut) {
             const TrackInspection in = Inspect(frame.substr(0, cut), s);
             if (in.decodes) continue;
             EXPECT_EQ(in.finding, Finding::kEndedEarly) << cut << ": " << VerdictText(in);
-            // Where a recording stops cannot be told from zeros: the characters up to the last
-            // one bit count.
             EXPECT_LE(in.endedAfter, static_cast<int>(cut) / s.bpc) << cut;
             EXPECT_GE(in.endedAfter, static_cast<int>(cut) / s.bpc - 1) << cut;
         }
-    }
-}
-
-TEST(TrackInspector, OneWrongBitIsNamedAndRepaired) {
-    // Every bit of a track 2 and a track 1 frame, flipped: parity and LRC name the bit, and the
-    // repaired reading is the one written, marked as a repair.
-    for (const auto& [text, s] :
-         {std::pair<std::string, TrackSettings>{"4000001234567899=2912101", kIso2},
-          {"B4000001234567899^TOLLWICK/CARD^2912101", kIso1}}) {
-        const std::string frame = FrameBits(text, s);
+        // Every bit flipped: parity and LRC name the bit, and the repaired reading is the one
+        // written, marked as a repair; the last one bit lost looks like a swipe that stopped.
         const std::string written = std::string(1, s.startSentinel) + text + s.endSentinel;
         for (std::size_t bit = 0; bit < frame.size(); ++bit) {
             std::string bits = frame + Zeros(16);
             bits[bit] ^= 1;
             const TrackInspection in = Inspect(bits, s);
             ASSERT_FALSE(in.decodes) << bit;
-            // The last one bit lost is what a swipe that stopped there looks like.
             if (bits.find('1', bit) == std::string::npos) {
                 EXPECT_EQ(in.finding, Finding::kEndedEarly) << bit;
                 continue;
@@ -246,24 +236,20 @@ TEST(TrackInspector, ALostOrExtraBitIsLocated) {
     const std::string frame = FrameBits("4000001234567899=2912101", kIso2);
     const std::string written = ";4000001234567899=2912101?";
     // Bit 61 lost (in the run 0 at 60..61), and bit 43 doubled.
-    std::string lost = frame;
-    lost.erase(61, 1);
-    TrackInspection in = Inspect(lost + Zeros(16), kIso2);
-    ASSERT_EQ(in.finding, Finding::kBitSlip) << VerdictText(in);
-    EXPECT_EQ(in.repair->kind, RepairKind::kLost);
-    EXPECT_LE(in.repair->bit, 61);
-    EXPECT_GE(in.repair->lastBit, 61);
-    EXPECT_EQ(in.repair->text, written);
-    EXPECT_NE(VerdictText(in).find("missing"), std::string::npos) << VerdictText(in);
-
-    std::string extra = frame;
-    extra.insert(43, 1, frame[43]);
-    in = Inspect(extra + Zeros(16), kIso2);
-    ASSERT_EQ(in.finding, Finding::kBitSlip) << VerdictText(in);
-    EXPECT_EQ(in.repair->kind, RepairKind::kExtra);
-    EXPECT_LE(in.repair->bit, 43);
-    EXPECT_GE(in.repair->lastBit, 43);
-    EXPECT_EQ(in.repair->text, written);
+    for (const auto& [kind, at] : {std::pair{RepairKind::kLost, 61}, {RepairKind::kExtra, 43}}) {
+        std::string bits = frame;
+        const auto where = static_cast<std::size_t>(at);
+        kind == RepairKind::kLost ? bits.erase(where, 1) : bits.insert(where, 1, frame[where]);
+        const TrackInspection in = Inspect(bits + Zeros(16), kIso2);
+        ASSERT_EQ(in.finding, Finding::kBitSlip) << VerdictText(in);
+        EXPECT_EQ(in.repair->kind, kind);
+        EXPECT_LE(in.repair->bit, at);
+        EXPECT_GE(in.repair->lastBit, at);
+        EXPECT_EQ(in.repair->text, written);
+        if (kind == RepairKind::kLost) {
+            EXPECT_NE(VerdictText(in).find("missing"), std::string::npos) << VerdictText(in);
+        }
+    }
 }
 
 TEST(TrackInspector, WeakTrackAndOtherWaysOfReadingIt) {
