@@ -8,18 +8,21 @@
 #   bash fuzz/run-smoke.sh            # 20 seconds per target
 #   FUZZ_SECONDS=300 bash fuzz/run-smoke.sh
 #   FUZZ_JOBS=1 bash fuzz/run-smoke.sh   # one target at a time
+#   FUZZ_PRESET=asan bash fuzz/run-smoke.sh   # the targets of the asan build (what CI runs: one
+#                                             # sanitizer build for the suite and the targets)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${FUZZ_SECONDS:-20}
 jobs=${FUZZ_JOBS:-$(nproc)}
+preset=${FUZZ_PRESET:-fuzz}
 cd "$root"
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+[ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset"
 
-bin="$root/build/fuzz/fuzz"
-crashes="$root/build/fuzz/crashes"
+bin="$root/build/$preset/fuzz"
+crashes="$root/build/$preset/crashes"
 mkdir -p "$crashes"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -79,6 +79,49 @@ fetch_source() {
         { cat "$deps/$name-unpack.log" >&2; say "$dsc: its files do not match it"; exit 1; }
 }
 
+build_hidapi() {
+    say "hidapi (its Windows backend)"
+    cmake -S "$deps/src/hidapi" -B "$deps/build/hidapi" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DBUILD_SHARED_LIBS=OFF -DHIDAPI_BUILD_HIDTEST=OFF \
+        -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    cmake --build "$deps/build/hidapi" -j "$jobs" >/dev/null
+    cmake --install "$deps/build/hidapi" >/dev/null
+}
+
+build_libsodium() {
+    say "libsodium (minimal: what the password hash needs)"
+    # autoreconf, not the package's autogen.sh: that one downloads config.sub.
+    (
+        cd "$deps/src/libsodium"
+        autoreconf -fi >/dev/null 2>&1
+        ./configure --host="$host" CC="$host-gcc-posix" --prefix="$prefix" \
+            --disable-shared --enable-static --enable-minimal --disable-dependency-tracking \
+            >"$deps/libsodium-configure.log" 2>&1 ||
+            { say "libsodium: configure failed (see $deps/libsodium-configure.log)"; exit 1; }
+        make -j "$jobs" >/dev/null 2>&1
+        make install >/dev/null
+    )
+}
+
+build_sqlite3() {
+    say "SQLite (the amalgamation, thread-safe, static)"
+    # The source tree makes its one-file amalgamation with the host's tclsh; that file is then
+    # compiled for Windows. SQLite calls the Windows API itself: no pthreads, no DLL.
+    (
+        mkdir -p "$deps/build/sqlite3" && cd "$deps/build/sqlite3"
+        "$deps/src/sqlite3/configure" --disable-tcl >"$deps/sqlite3-configure.log" 2>&1 ||
+            { say "sqlite3: configure failed (see $deps/sqlite3-configure.log)"; exit 1; }
+        make sqlite3.c >"$deps/sqlite3-amalgamation.log" 2>&1 ||
+            { say "sqlite3: no amalgamation (see $deps/sqlite3-amalgamation.log)"; exit 1; }
+        "$host-gcc-posix" -c -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
+            -o sqlite3.o sqlite3.c
+        mkdir -p "$prefix/lib" && rm -f "$prefix/lib/libsqlite3.a"
+        "$host-ar" rcs "$prefix/lib/libsqlite3.a" sqlite3.o
+        cp sqlite3.h sqlite3ext.h "$prefix/include/"
+    )
+}
+
 build_dependencies() {
     rm -rf "$prefix"
     mkdir -p "$prefix/include" "$prefix/share/cmake"
@@ -99,42 +142,25 @@ build_dependencies() {
     fetch_source libsodium "$sodium_version" "$sodium_dsc_sha256"
     fetch_source sqlite3 "$sqlite_version" "$sqlite_dsc_sha256"
 
-    say "hidapi (its Windows backend)"
-    cmake -S "$deps/src/hidapi" -B "$deps/build/hidapi" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-        -DBUILD_SHARED_LIBS=OFF -DHIDAPI_BUILD_HIDTEST=OFF \
-        -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-    cmake --build "$deps/build/hidapi" -j "$jobs" >/dev/null
-    cmake --install "$deps/build/hidapi" >/dev/null
-
-    say "libsodium (minimal: what the password hash needs)"
-    # autoreconf, not the package's autogen.sh: that one downloads config.sub.
-    (
-        cd "$deps/src/libsodium"
-        autoreconf -fi >/dev/null 2>&1
-        ./configure --host="$host" CC="$host-gcc-posix" --prefix="$prefix" \
-            --disable-shared --enable-static --enable-minimal --disable-dependency-tracking \
-            >"$deps/libsodium-configure.log" 2>&1 ||
-            { say "libsodium: configure failed (see $deps/libsodium-configure.log)"; exit 1; }
-        make -j "$jobs" >/dev/null 2>&1
-        make install >/dev/null
-    )
-
-    say "SQLite (the amalgamation, thread-safe, static)"
-    # The source tree makes its one-file amalgamation with the host's tclsh; that file is then
-    # compiled for Windows. SQLite calls the Windows API itself: no pthreads, no DLL.
-    (
-        mkdir -p "$deps/build/sqlite3" && cd "$deps/build/sqlite3"
-        "$deps/src/sqlite3/configure" --disable-tcl >"$deps/sqlite3-configure.log" 2>&1 ||
-            { say "sqlite3: configure failed (see $deps/sqlite3-configure.log)"; exit 1; }
-        make sqlite3.c >"$deps/sqlite3-amalgamation.log" 2>&1 ||
-            { say "sqlite3: no amalgamation (see $deps/sqlite3-amalgamation.log)"; exit 1; }
-        "$host-gcc-posix" -c -O2 -DSQLITE_THREADSAFE=1 -DSQLITE_OMIT_LOAD_EXTENSION \
-            -o sqlite3.o sqlite3.c
-        mkdir -p "$prefix/lib" && rm -f "$prefix/lib/libsqlite3.a"
-        "$host-ar" rcs "$prefix/lib/libsqlite3.a" sqlite3.o
-        cp sqlite3.h sqlite3ext.h "$prefix/include/"
-    )
+    # The three are built side by side: much of each is a configure script or a single large
+    # file, one core each. Each one's output is in $deps/NAME-build.log.
+    say "building hidapi, libsodium and SQLite side by side"
+    local name failed=()
+    local -A pid
+    for name in hidapi libsodium sqlite3; do
+        ("build_$name") >"$deps/$name-build.log" 2>&1 &
+        pid[$name]=$!
+    done
+    for name in hidapi libsodium sqlite3; do
+        wait "${pid[$name]}" || failed+=("$name")
+    done
+    if [ ${#failed[@]} -ne 0 ]; then
+        for name in "${failed[@]}"; do
+            tail -n 20 "$deps/$name-build.log" >&2
+        done
+        say "failed to build ${failed[*]} (see $deps/NAME-build.log)"
+        exit 1
+    fi
     echo "$pins" >"$prefix/pins"
 }
 

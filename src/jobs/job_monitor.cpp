@@ -1,7 +1,5 @@
 #include "jobs/job_monitor.h"
 
-#include <cstring>
-
 #include "carddata/data_type.h"
 #include "settings/stored_settings.h"
 
@@ -103,20 +101,16 @@ void JobMonitor::StopJob(bool reset) {
     ShowPendingReports();
 }
 
+// The reader's side is ConnectAtStartup's (the programs share it); the window's is here: its
+// messages, controls and connection line, the port kept in the profile, the pause before the
+// window opens.
 void JobMonitor::ConnectionSequence() {
-    ReaderCommands& reader = context_.reader;
     JobView& view = context_.view;
     context_.flags.startupDone.store(1, std::memory_order_release);
-    connection_ = StartupConnection{};
-
-    int port = -1;
     const std::string stored = context_.profile.Read(kPortKey, "");
-    if (!stored.empty()) {
-        port = reader.ConnectPort(StoredTextToInt(stored));
-        if (port >= 0) view.SetMessage("Device READY");
-    }
-    if (port < 0) port = reader.ConnectScan();
-    if (port < 0) {
+    connection_ = ConnectAtStartup(context_.reader, stored, context_.format.Density(),
+                                   ConnectDetail::kFullHiCo);
+    if (!connection_.Connected()) {
         view.SetMessage("Not Connect Device");
         view.EnableJobButtons(false);
         view.EnableReaderControls(false);
@@ -125,26 +119,14 @@ void JobMonitor::ConnectionSequence() {
         if (!passwordPending_) view.EnableWindow(true);
         return;
     }
-    connection_.port = port;
-
-    connection_.densityResult =
-        reader.SetTrack2Density(context_.format.Density() == Track2Density::k210);
+    const int port = connection_.port;
+    // The message is shown as soon as the stored port answers, and again once set up.
+    if (!stored.empty() && StoredTextToInt(stored) == port) view.SetMessage("Device READY");
     // The profile is rewritten (and synced) only when the port changed.
     if (storesPort_ && stored != std::to_string(port)) StorePort(context_.profile, port);
     view.SetMessage("Device READY");
-
-    int coercivity = kHiCo;
-    if (reader.QueryCoercivity(coercivity) == CommandStatus::kOk) {
-        connection_.coercivity = coercivity;
-        static_cast<void>(reader.SetHiCo());  // whatever the reader answered
-        view.SelectHiCo();
-    }
-
-    char version[20] = {};
-    if (reader.ReadVersion(version, sizeof version) == CommandStatus::kOk) {
-        connection_.versionRead = true;
-        connection_.version.assign(version, strnlen(version, sizeof version));
-        connection_.beepSupported = VersionSupportsBeep(version);
+    if (connection_.coercivity) view.SelectHiCo();
+    if (connection_.versionRead) {
         view.SetConnectionLine(ConnectionLine(port, connection_.version));
         if (connection_.beepSupported) view.EnableBeeper(true);
     }
