@@ -16,8 +16,8 @@ using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
 // The channel over a scripted device, opened on port 1.
-struct Rig {
-    explicit Rig(int inputLength = 9) {
+struct LinkRig {
+    explicit LinkRig(int inputLength = 9) {
         s.inputLength = inputLength;
         EXPECT_EQ(link.LinkOpen(1, 9600, 8, 0), 0);
     }
@@ -27,7 +27,7 @@ struct Rig {
 };
 
 TEST(ReaderLink, ReportBoundariesAndFill) {
-    Rig rig;
+    LinkRig rig;
     auto& [s, backend, link] = rig;
 
     for (uint8_t b = 1; b <= 8; ++b) link.LinkPutByte(1, b);
@@ -55,7 +55,7 @@ TEST(ReaderLink, ReportBoundariesAndFill) {
 
 TEST(ReaderLink, StreamBytesOfEveryReportLength) {
     for (int length : {2, 3, 9, 64, 65, 200}) {
-        Rig rig(length);
+        LinkRig rig(length);
         auto& [s, backend, link] = rig;
         Bytes stream;
         for (int i = 0; i < 300; ++i) stream.push_back(static_cast<uint8_t>(i * 7 + 1));
@@ -71,7 +71,7 @@ TEST(ReaderLink, StreamBytesOfEveryReportLength) {
     }
     // Reports of a length outside 2..200 are not carried.
     for (int length : {1, 201, 4096}) {
-        Rig rig(length);
+        LinkRig rig(length);
         rig.s.input.push_back(Bytes(static_cast<std::size_t>(length), 0x55));
         uint8_t byte = 0;
         EXPECT_EQ(rig.link.LinkGetByte(1, &byte, 1), kLinkNoByte) << length;
@@ -105,7 +105,7 @@ TEST(ReaderLink, ChoosesTheReaderByVendorAndProduct) {
 }
 
 TEST(ReaderLink, RefusedQueuesAndFailedWrites) {
-    Rig rig;
+    LinkRig rig;
     auto& [s, backend, link] = rig;
     for (int i = 0; i < 512; ++i) ASSERT_EQ(link.LinkPutByte(1, 0x11), 0);
     EXPECT_EQ(link.LinkPutByte(1, 0x22), -1);
@@ -143,7 +143,7 @@ TEST(ReaderLink, AnOutputReportNotAcceptedWithin50MsFailsTheFlush) {
 
 // A replug between commands is the hidapi backend's test; here the reader goes in the middle.
 TEST(ReaderLink, ReaderGoneInTheMiddleOfACommandFailsTheFlush) {
-    Rig rig;
+    LinkRig rig;
     auto& [s, backend, link] = rig;
     // The device reports no output length after the first report: it went away and came back.
     s.outputLengthAfterWrites = {1, 0};

@@ -100,7 +100,7 @@ class JobsTest : public ::testing::Test {
 
 // --- Start-up connection --------------------------------------------------------------------
 
-// The monitor's start-up connection (its own sequence, beside ConnectAtStartup): a reader left in
+// The monitor's start-up connection (ConnectAtStartup, and the window's part): a reader left in
 // Lo-Co is switched to Hi-Co; the window's messages and controls; the port that answered.
 TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     ASSERT_TRUE(profile_->Write("PORTNUM", "3"));

@@ -258,9 +258,11 @@ class AnsweredFileDialogs final : public FileDialogSeam {
     std::vector<Purpose> asked;
     std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
         asked.push_back(purpose);
-        if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
+        std::optional<QString> answer;
+        if (!answers.empty()) {
+            answer.swap(answers.front());
+            answers.pop_front();
+        }
         return answer;
     }
 };
