@@ -11,31 +11,18 @@
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
 #include "carddata/track_inspector.h"
+#include "track_bits.h"
 
 namespace tollwick {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::BitsOf;
+using testing::BytesOf;
+using testing::Recorded;
 
 constexpr TrackSettings kIso1{7, kParityOdd, '%', '?'};
 constexpr TrackSettings kIso2{5, kParityOdd, ';', '?'};
-
-// The bits of a track as the reader returns it: the first bit is bit 7 of the first byte.
-std::string BitsOf(const Bytes& readOrder) {
-    std::string bits;
-    for (uint8_t byte : readOrder) {
-        for (int b = 7; b >= 0; --b) bits.push_back(((byte >> b) & 1) ? '1' : '0');
-    }
-    return bits;
-}
-
-// A text written by the program and read back: the written bytes with each byte's bit order
-// reversed.
-Bytes Recorded(std::string_view text, const TrackSettings& s) {
-    Bytes bytes = EncodeTrack(text, s).value();
-    for (uint8_t& b : bytes) b = ReverseBits(b);
-    return bytes;
-}
 
 // The frame's bits alone: start sentinel, text, end sentinel and LRC, no fill bits.
 std::string FrameBits(std::string_view text, const TrackSettings& s) {
@@ -54,14 +41,6 @@ std::string Inverted(std::string bits) {
     return bits;
 }
 
-// Read-order bytes of a bit string, the last byte filled with zeros.
-Bytes BytesOf(const std::string& bits) {
-    Bytes bytes((bits.size() + 7) / 8, 0);
-    for (std::size_t i = 0; i < bits.size(); ++i) {
-        if (bits[i] == '1') bytes[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
-    }
-    return bytes;
-}
 TrackInspection Inspect(const std::string& bits, const TrackSettings& s) {
     return InspectTrack(BytesOf(bits), s);
 }
