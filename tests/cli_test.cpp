@@ -155,6 +155,8 @@ TEST_F(CliTest, BadCommandLinesSayWhatIsWrongInOneLine) {
         {"--simulate write --verify", "nothing to write: give --track1, --track2 or --track3"},
         {"--simulate --json read --to-file -", "--to-file - writes the cards to standard output"},
         {"--simulate write --track2 '12;34'", "--track2: character ';' at position 3"},
+        {"--simulate write --track1 " + std::string(77, 'A'), "--track1: 77 characters"},
+        {"--simulate --format raw write --track1 ABC", "even number of digits"},
         {"encode --bpc 8 0G", "with --bpc 8 the text is hexadecimal"},
         {"decode XYZ", "'XYZ' is not hexadecimal bytes"},
         {"inspect 0G", "'0G' is not hexadecimal bytes"},
@@ -549,6 +551,7 @@ TEST_F(CliTest, InspectFindsTheBackwardsSwipeAndTheWeakSpot) {
     EXPECT_EQ(tracks[0]["type"], "track_inspection");
     ASSERT_FALSE(tracks[1]["candidates"].empty()) << tracks[1];
     EXPECT_EQ(tracks[1]["candidates"][0]["direction"], "reversed");
+    EXPECT_TRUE(tracks[2]["failure"].is_null());
 
     // Card 12: track 2's weak bit 42 lies in character 8 (bits 40 to 44).
     r = Run("--simulate --card 12 --json inspect --track 2");
