@@ -44,10 +44,10 @@ std::string Inverted(std::string bits) {
 TrackInspection Inspect(const std::string& bits, const TrackSettings& s) {
     return InspectTrack(BytesOf(bits), s);
 }
-TrackInspection InspectHex(std::string_view hex, const TrackSettings& s) {
+Bytes FromHex(std::string_view hex) {
     Bytes bytes(hex.size() / 2);
     HexToBytes(std::string(hex).c_str(), static_cast<int>(hex.size()), bytes.data());
-    return InspectTrack(bytes, s);
+    return bytes;
 }
 
 // The program's own read of the same bytes: its text, or "{ERROR}".
@@ -129,10 +129,8 @@ TEST(TrackInspector, VerdictIsTheProgramsReadAndSaysWhatLiesAroundIt) {
          "the read fails: the swipe ended early after 12 characters, before the end sentinel"},
     };
     for (const Case& c : cases) {
-        const TrackInspection in = InspectHex(c.hex, kIso2);
-        Bytes bytes(std::strlen(c.hex) / 2);
-        HexToBytes(c.hex, static_cast<int>(std::strlen(c.hex)), bytes.data());
-        EXPECT_EQ(ProgramRead(bytes, kIso2), "{ERROR}") << c.hex;
+        const TrackInspection in = InspectTrack(FromHex(c.hex), kIso2);
+        EXPECT_EQ(ProgramRead(FromHex(c.hex), kIso2), "{ERROR}") << c.hex;
         EXPECT_FALSE(in.decodes) << c.hex;
         EXPECT_EQ(VerdictText(in), c.verdict) << c.hex;
     }
