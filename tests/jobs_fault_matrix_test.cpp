@@ -99,13 +99,7 @@ Deck DirtyDeck() {
 std::optional<std::size_t> FaultyCard(Fault fault) {
     if (fault == Fault::kWeakCard) return kDamagedCard;
     if (fault < Fault::kNoiseBefore) return std::nullopt;
-    const Deck deck = SampleDeck();
-    const std::string name =
-        kDirtyCards[static_cast<int>(fault) - static_cast<int>(Fault::kNoiseBefore)];
-    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
-        if (deck.cards[i].name == name) return i;
-    }
-    return std::nullopt;
+    return CardNamed(kDirtyCards[static_cast<int>(fault) - static_cast<int>(Fault::kNoiseBefore)]);
 }
 
 // A job's failure texts, and per step the outcome of each fault in the order of Fault ("-" where

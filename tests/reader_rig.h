@@ -257,6 +257,14 @@ inline constexpr std::size_t kRawCard = 6;         // raw bytes
 inline constexpr std::size_t kDamagedCard = 7;     // one bit of track 2 flipped
 inline constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
 inline constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
+// The sample card named `name` (the cards of the dirt are known by name).
+inline std::size_t CardNamed(const std::string& name) {
+    const Deck deck = SampleDeck();
+    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
+        if (deck.cards[i].name == name) return i;
+    }
+    return deck.cards.size();
+}
 }  // namespace sample
 
 // The texts a virtual card carries, read with the ISO formats.
