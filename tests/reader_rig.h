@@ -267,16 +267,18 @@ inline std::size_t CardNamed(const std::string& name) {
 }
 }  // namespace sample
 
-// The texts a virtual card carries, read with the ISO formats.
+// The texts a virtual card carries, read with the ISO formats unless told; the tracks that failed
+// as DecodeTracks gives them in `errors`.
 inline TrackTexts TextsOnCard(const VirtualCard& virtualCard,
-                              const TrackSet& settings = kIsoTrackSet) {
+                              const TrackSet& settings = kIsoTrackSet, uint8_t* errors = nullptr) {
     CardTracks card;
     for (int t = 0; t < 3; ++t) {
         const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
         std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
                     card.track[t].begin());
     }
-    DecodeTracks(card, settings);
+    const uint8_t failed = DecodeTracks(card, settings);
+    if (errors != nullptr) *errors = failed;
     return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
 }
 

@@ -161,15 +161,9 @@ TEST(VirtualReader, SampleCardsAreInTheFormatsTheyStandFor) {
         {{6, kParityNone, '%', '?'}, {5, kParityOdd, ';', '?'}, {6, kParityNone, '!', '?'}}};
     const Deck deck = SampleDeck();
     auto format = [&](std::size_t index, const TrackSet& settings) -> std::string {
-        CardTracks card;
-        for (int t = 0; t < 3; ++t) {
-            const auto& bits = deck.cards.at(index).tracks[static_cast<std::size_t>(t)];
-            std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
-                        card.track[t].begin());
-        }
-        const uint8_t errors = DecodeTracks(card, settings);
-        const auto fields = ParseCardFields(
-            {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))});
+        uint8_t errors = 0;
+        const auto fields =
+            ParseCardFields(testing::TextsOnCard(deck.cards.at(index), settings, &errors));
         return (fields ? fields->format : "none") + " " + std::to_string(errors);
     };
     for (std::size_t blank : {0u, 1u, 2u}) EXPECT_EQ(format(blank, kIsoTrackSet), "none 0");
