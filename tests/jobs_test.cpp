@@ -171,9 +171,11 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     EXPECT_EQ(rig_->view.Entries("MessageBox:"), Lines{"MessageBox:Read Error!!"});
     const Texts iso = CardTexts(kIsoCard);
     EXPECT_TRUE(rig_->view.Logged("ShowTracks:" + iso[0] + "|" + iso[1] + "|" + iso[2]));
-    EXPECT_EQ(rig_->view.Count("ShowTracks:%B4000001234567899^DAMAGED/CARD^2912101?|"
-                               "{Trace2 data error}|"),
-              1);
+    EXPECT_EQ(rig_->view
+                  .Entries("ShowTracks:%B4000001234567899^DAMAGED/CARD^2912101?|"
+                           "{Trace2 data error}|")
+                  .size(),
+              1u);
     EXPECT_EQ(rig_->view.Tracks(), (Texts{"{NO DATA}", "{NO DATA}", "{NO DATA}"}));
     EXPECT_EQ(Last("SetSwipeCount"), " 3 ");
 
