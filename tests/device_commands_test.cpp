@@ -78,12 +78,10 @@ TEST(Connection, ScanPortAndNoReader) {
 // and the typed port is to be stored whatever port answered.
 TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
     using C = SetupPortCheck;
-    for (const auto& [text, check, port] : {std::tuple{"COM5", C::kOk, 5},
-                                            {"COM", C::kOk, 0},
-                                            {"COM200", C::kOk, 200},
-                                            {"COM201", C::kAboveMax, 201},
-                                            {"XCOM1", C::kNotCom, 0},
-                                            {"com5", C::kNotCom, 0}}) {
+    const std::tuple<const char*, C, int> ports[] = {
+        {"COM5", C::kOk, 5},           {"COM", C::kOk, 0},       {"COM200", C::kOk, 200},
+        {"COM201", C::kAboveMax, 201}, {"XCOM1", C::kNotCom, 0}, {"com5", C::kNotCom, 0}};
+    for (const auto& [text, check, port] : ports) {
         const SetupPort parsed = ParseSetupPort(text);
         EXPECT_EQ(std::pair(parsed.check, parsed.port), std::pair(check, port)) << text;
     }
