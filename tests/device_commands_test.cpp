@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 
 #include "device/reader_commands.h"
 #include "device/setup_connection.h"

@@ -3,7 +3,6 @@
 // every cell checks the rules no fault may break: see Cell::Run's "BROKEN" problems.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
