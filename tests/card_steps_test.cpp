@@ -90,8 +90,7 @@ TEST(CardSteps, AWaitEndsOnItsTimeoutOnTheLinksClockOrOnTheStop) {
 
 // A write or erase that went out, and whose status never came because the stop or a failed link
 // ended the wait, leaves the card uncertain: the silent reader changed it. A pulled cable is
-// silence until the reset at the timeout fails. The stop before the block went out changes
-// nothing.
+// silence until the reset at the timeout fails.
 TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
     enum class End { kStop, kUnplug };
     for (const bool erase : {false, true}) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 
 #include "device/reader_commands.h"
 #include "device/setup_connection.h"
@@ -78,12 +77,10 @@ TEST(Connection, ScanPortAndNoReader) {
 // and the typed port is to be stored whatever port answered.
 TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
     using C = SetupPortCheck;
-    for (const auto& [text, check, port] : {std::tuple{"COM5", C::kOk, 5},
-                                            {"COM", C::kOk, 0},
-                                            {"COM200", C::kOk, 200},
-                                            {"COM201", C::kAboveMax, 201},
-                                            {"XCOM1", C::kNotCom, 0},
-                                            {"com5", C::kNotCom, 0}}) {
+    const std::tuple<const char*, C, int> ports[] = {
+        {"COM5", C::kOk, 5},           {"COM", C::kOk, 0},       {"COM200", C::kOk, 200},
+        {"COM201", C::kAboveMax, 201}, {"XCOM1", C::kNotCom, 0}, {"com5", C::kNotCom, 0}};
+    for (const auto& [text, check, port] : ports) {
         const SetupPort parsed = ParseSetupPort(text);
         EXPECT_EQ(std::pair(parsed.check, parsed.port), std::pair(check, port)) << text;
     }
@@ -253,21 +250,16 @@ TEST(TimingRules, EveryStatusByteIsAwaited350Ms) {
         VirtualRig rig({.inputReportLength = 2});
         ASSERT_TRUE(rig.Connect());
         TrackTexts texts = Texts("", "1234", "");
-        CardStatus result = CardStatus::kNoReplyYet;
-        if (c.command == kWrite) {
-            ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
-            rig.reader.SetStallNext(1, c.gap - 1ms);
-            rig.reader.Swipe(0);
-            result = rig.commands.WaitWriteStatus();
-        } else if (c.command == kErase) {
-            ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);
-            rig.reader.SetStallNext(1, c.gap - 1ms);
-            rig.reader.Swipe(0);
-            result = rig.commands.WaitEraseStatus();
-        } else {
-            rig.reader.SetStallNext(1, c.gap - 1ms);
-            result = rig.commands.SetTrack2Density(true);
-        }
+        const CommandStatus armed = c.command == kWrite
+                                        ? rig.commands.WriteTracks(texts, kIsoTrackSet)
+                                    : c.command == kErase ? rig.commands.EraseTracks(2)
+                                                          : CommandStatus::kOk;
+        ASSERT_EQ(armed, CommandStatus::kOk);
+        rig.reader.SetStallNext(1, c.gap - 1ms);
+        rig.reader.Swipe(0);  // no card is taken unless armed
+        const CardStatus result = c.command == kWrite   ? rig.commands.WaitWriteStatus()
+                                  : c.command == kErase ? rig.commands.WaitEraseStatus()
+                                                        : rig.commands.SetTrack2Density(true);
         EXPECT_EQ(result, c.result) << c.command << " " << c.gap.count();
     }
     // The density command's first byte: 350 ms after the command it is taken, 351 ms not.

@@ -1,16 +1,8 @@
-// The fault matrix: every job, at every step of a card, meets every fault of the reader.
-//
-// Each cell runs one job on its own rig and virtual reader, injects the fault at its step, swipes
-// a card into it, lifts the fault and offers one more good card, then cancels the job. It notes
-// the failure texts the operator saw, and whether the job ended, went on or waits for Cancel;
-// the table below says what each cell must show. In every cell: no crash, the window is never
-// held longer than a reader wait or two (a cancel waits for the worker's read and sends the
-// density), every card the reader changed is reported as done or refused, the counts run without
-// a gap or a repeat, and after the cancel the reader is disarmed. The cells run side by side,
-// each on its own thread as its own window.
+// The fault matrix: every job, at every step of a card, meets every fault of the reader, each
+// cell on its own rig and thread (as its own window). Besides the outcome the table below gives,
+// every cell checks the rules no fault may break: see Cell::Run's "BROKEN" problems.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -99,37 +91,23 @@ Deck DirtyDeck() {
 std::optional<std::size_t> FaultyCard(Fault fault) {
     if (fault == Fault::kWeakCard) return kDamagedCard;
     if (fault < Fault::kNoiseBefore) return std::nullopt;
-    const Deck deck = SampleDeck();
-    const std::string name =
-        kDirtyCards[static_cast<int>(fault) - static_cast<int>(Fault::kNoiseBefore)];
-    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
-        if (deck.cards[i].name == name) return i;
-    }
-    return std::nullopt;
+    return CardNamed(kDirtyCards[static_cast<int>(fault) - static_cast<int>(Fault::kNoiseBefore)]);
 }
 
-// A job's failure texts, and per step the outcome of each fault in the order of Fault ("-" where
-// the fault cannot meet the job at that step, "" for a step the job does not have). An outcome
-// names the texts shown (A the worker's own when the reader cannot be armed, R a card refused or
-// answered with a wrong status, F a card that could not be read, T a later card that could not
-// be read), then whether the job ends (e), goes on (g) or waits for Cancel (w), and + when one
-// card was changed but never reported. Why: unplugged, the reader loses what it was armed for
-// and a wait on the old handle hears nothing; replugged, the next command finds the new handle;
-// silent, a card is read, written or erased but the reader never says so; a read block carries
-// no reply byte, a status does; a block whose rest comes after the 50 ms gap that ends a block
-// is split in two and both parts fail, while replies late within the 350 ms waits are taken; a
-// reader asked to read refuses nothing, and the erase command is refused when it is sent, so a
-// refusal during the status wait meets the next arming; a weak card is written or erased over.
-// A failed source read ends Copy; every other job asks for the card again.
-// The dirt is in the card swiped after the fault (W: a write that cannot be sent, in Copy after
-// its source): noise before the data, a card pulled out early, bit errors, a weak spot that
-// fails this time and a bit slip fail the read, while noise after the data is past what the
-// program reads; a card is written or erased whatever its stripe reads like; a slow status and
-// status bytes 349 ms apart are still within the 350 ms per byte; a block read late loses its
-// tail to the input buffer; after the busy card the next command is not accepted within its
-// 50 ms, the flush fails and the job ends as on a lost reader; a Hi-Co card written at Lo-Co
-// answers as any card does, though the write did not take (verify after write finds it). The
-// reading jobs read no status and write nothing: those faults cannot meet them.
+// A job's failure texts, and per step the outcome of each fault in the order of Fault ("-": the
+// fault cannot meet the job there, "": a step the job does not have). An outcome names the texts
+// shown (A: the reader cannot be armed, R: a card refused or a wrong status, F: a card not read,
+// T: a later card not read, W: a write that cannot be sent after Copy's source), then whether the
+// job ends (e), goes on (g) or waits for Cancel (w), and + when a card was changed unreported.
+// Why: unplugged, the reader forgets what it was armed for; silent, it changes a card and never
+// says so; a read block has no reply byte, a status has; a block resumed after the 50 ms gap is
+// two blocks that both fail, replies late within the 350 ms waits are taken; an erase command is
+// refused as it is sent, so a refusal in the status wait meets the next arming. A failed source
+// read ends Copy. Of the dirt, noise after the data is past what is read, a card is written or
+// erased whatever it reads like, statuses 349 ms apart are within the 350 ms per byte, a late
+// read loses its tail to the input buffer, a command after the busy card is not accepted in
+// 50 ms and the job ends as on a lost reader, and a Lo-Co write on a Hi-Co card answers as
+// usual though it did not take.
 struct JobRow {
     Job job;
     const char* name;

@@ -484,33 +484,24 @@ TEST_F(JobsTest, EveryWritingJobWritesTheDataAgainAfterAFailedVerify) {
 
 TEST(TrackPreparation, SentinelsTakenOffAndWhatTheTrackCannotCarryEmptied) {
     // '{' lies beyond 0x5F; '+' only as the first character; 6 bits use the narrow check.
-    for (const auto& [text, bpc, prepared] : {std::tuple{"%ABC?", 7, "ABC"},
-                                              {"ABC", 7, "ABC"},
-                                              {"{NO DATA}", 7, ""},
-                                              {"%", 7, ""},
-                                              {";1234?", 5, "1234"},
-                                              {"+1234?", 5, "1234"},
-                                              {"1234", 5, "1234"},
-                                              {"12A4", 5, ""},
-                                              {"1+34", 5, ""},
-                                              {"%ABC?", 6, ""},
-                                              {"{Trace1 data error}", 8, "{Trace1 data error}"}})
+    const std::tuple<const char*, int, const char*> prepares[] = {
+        {"%ABC?", 7, "ABC"},   {"ABC", 7, "ABC"},     {"{NO DATA}", 7, ""}, {"%", 7, ""},
+        {";1234?", 5, "1234"}, {"+1234?", 5, "1234"}, {"1234", 5, "1234"},  {"12A4", 5, ""},
+        {"1+34", 5, ""},       {"%ABC?", 6, ""}};
+    for (const auto& [text, bpc, prepared] : prepares)
         EXPECT_EQ(PrepareWriteTrack(text, bpc), prepared) << text << " " << bpc;
+    EXPECT_EQ(PrepareWriteTrack("{Trace1 data error}", 8), "{Trace1 data error}");  // raw bytes
     EXPECT_EQ(PrepareWriteTrack(std::string(300, '1'), 5).size(), 255u);
 
     // Cancel strips with the track's own sentinels (not another track's or another end).
     const TrackSettings track1{7, kParityOdd, '%', '?'};
     const TrackSettings track2{5, kParityOdd, ';', '?'};
     const TrackSettings user{6, kParityNone, '!', '#'};
-    for (const auto& [text, track, stripped] : {std::tuple{"%B12?", track1, "B12"},
-                                                {"B12", track1, "B12"},
-                                                {"{NO DATA}", track1, ""},
-                                                {";123?", track2, "123"},
-                                                {"+123?", track2, "123"},
-                                                {"1A3", track2, ""},
-                                                {"%12?", track2, ""},
-                                                {"!AB#", user, "AB"},
-                                                {"!A~", user, ""}})
+    const std::tuple<const char*, TrackSettings, const char*> strips[] = {
+        {"%B12?", track1, "B12"}, {"B12", track1, "B12"},   {"{NO DATA}", track1, ""},
+        {";123?", track2, "123"}, {"+123?", track2, "123"}, {"1A3", track2, ""},
+        {"%12?", track2, ""},     {"!AB#", user, "AB"},     {"!A~", user, ""}};
+    for (const auto& [text, track, stripped] : strips)
         EXPECT_EQ(StripSentinels(text, track), stripped) << text;
 }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -257,18 +256,28 @@ inline constexpr std::size_t kRawCard = 6;         // raw bytes
 inline constexpr std::size_t kDamagedCard = 7;     // one bit of track 2 flipped
 inline constexpr std::size_t kBackwardsCard = 10;  // written well, swiped backwards
 inline constexpr std::size_t kWeakSpotCard = 11;   // bit 42 of track 2 always reads wrong
+// The sample card named `name` (the cards of the dirt are known by name).
+inline std::size_t CardNamed(const std::string& name) {
+    const Deck deck = SampleDeck();
+    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
+        if (deck.cards[i].name == name) return i;
+    }
+    return deck.cards.size();
+}
 }  // namespace sample
 
-// The texts a virtual card carries, read with the ISO formats.
+// The texts a virtual card carries, read with the ISO formats unless told; the tracks that failed
+// as DecodeTracks gives them in `errors`.
 inline TrackTexts TextsOnCard(const VirtualCard& virtualCard,
-                              const TrackSet& settings = kIsoTrackSet) {
+                              const TrackSet& settings = kIsoTrackSet, uint8_t* errors = nullptr) {
     CardTracks card;
     for (int t = 0; t < 3; ++t) {
         const auto& bits = virtualCard.tracks[static_cast<std::size_t>(t)];
         std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
                     card.track[t].begin());
     }
-    DecodeTracks(card, settings);
+    const uint8_t failed = DecodeTracks(card, settings);
+    if (errors != nullptr) *errors = failed;
     return {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))};
 }
 

@@ -161,15 +161,9 @@ TEST(VirtualReader, SampleCardsAreInTheFormatsTheyStandFor) {
         {{6, kParityNone, '%', '?'}, {5, kParityOdd, ';', '?'}, {6, kParityNone, '!', '?'}}};
     const Deck deck = SampleDeck();
     auto format = [&](std::size_t index, const TrackSet& settings) -> std::string {
-        CardTracks card;
-        for (int t = 0; t < 3; ++t) {
-            const auto& bits = deck.cards.at(index).tracks[static_cast<std::size_t>(t)];
-            std::copy_n(bits.begin(), std::min<std::size_t>(bits.size(), kTrackBufferSize - 1),
-                        card.track[t].begin());
-        }
-        const uint8_t errors = DecodeTracks(card, settings);
-        const auto fields = ParseCardFields(
-            {std::string(card.Text(0)), std::string(card.Text(1)), std::string(card.Text(2))});
+        uint8_t errors = 0;
+        const auto fields =
+            ParseCardFields(testing::TextsOnCard(deck.cards.at(index), settings, &errors));
         return (fields ? fields->format : "none") + " " + std::to_string(errors);
     };
     for (std::size_t blank : {0u, 1u, 2u}) EXPECT_EQ(format(blank, kIsoTrackSet), "none 0");
@@ -183,14 +177,7 @@ TEST(VirtualReader, SampleCardsAreInTheFormatsTheyStandFor) {
 // --- The dirt of real cards and readers (what each dirty card does to a read: the fault matrix)
 // ---
 
-std::size_t CardNamed(const std::string& name) {
-    const Deck deck = SampleDeck();
-    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
-        if (deck.cards[i].name == name) return i;
-    }
-    ADD_FAILURE() << "no card " << name;
-    return 0;
-}
+using testing::sample::CardNamed;
 
 // The faults are drawn from the deck's seed: the same deck plays the same swipes, another seed
 // others. A deck-wide chance holds for every card that sets none; a card's own wins.
@@ -322,21 +309,19 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     std::string error;
     EXPECT_FALSE(DeckFromJson("{", &error));
     EXPECT_FALSE(error.empty());
-    for (const char* bad :
-         {R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
-          R"({"cards": [{"track1": 5}]})", R"([1, 2])", R"({"cards": [{"reversed": 1}]})",
-          R"({"cards": [{"weak_spot": {"track": 4, "bit": 1}}]})",
-          R"({"cards": [{"weak_spot": {"track": 1}}]})"}) {
-        EXPECT_FALSE(DeckFromJson(bad)) << bad;
-    }
-    EXPECT_FALSE(DeckFromJson(R"({"cards": [{"track1": ")" + std::string(512, 'A') + R"("}]})"));
-    for (const char* bad :
-         {R"({"seed": -1, "cards": []})", R"({"faults": {"noise": 1}, "cards": []})",
-          R"({"faults": {"input_buffer": 0}, "cards": []})",
-          R"({"cards": [{"faults": {"partial": 1.5}}]})", R"({"cards": [{"faults": []}]})",
-          R"({"cards": [{"faint_tracks": [4]}]})"}) {
+    for (const std::string& bad : std::vector<std::string>{
+             R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
+             R"({"cards": [{"track1": 5}]})", R"([1, 2])", R"({"cards": [{"reversed": 1}]})",
+             R"({"cards": [{"weak_spot": {"track": 4, "bit": 1}}]})",
+             R"({"cards": [{"weak_spot": {"track": 1}}]})", R"({"seed": -1, "cards": []})",
+             R"({"cards": [{"track1": ")" + std::string(512, 'A') + R"("}]})",
+             R"({"faults": {"noise": 1}, "cards": []})", R"({"cards": [{"faults": []}]})",
+             R"({"faults": {"input_buffer": 0}, "cards": []})",
+             R"({"cards": [{"faults": {"partial": 1.5}}]})",
+             R"({"cards": [{"faint_tracks": [4]}]})"}) {
+        error.clear();
         EXPECT_FALSE(DeckFromJson(bad, &error)) << bad;
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(error.empty()) << bad;
     }
     // A deck without dirt is written without the newer keys, as older programs wrote it.
     Deck clean = *again;

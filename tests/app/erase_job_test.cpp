@@ -25,8 +25,7 @@ class EraseTest : public SessionTest {
 };
 
 // Opening Erase Select empties the tracks and holds the job buttons; nothing ticked starts
-// nothing, Cancel gives the buttons back, and OK erases the ticked tracks of every card. (The
-// job's messages and counts are the jobs' test.)
+// nothing, Cancel gives the buttons back, and OK erases the ticked tracks of every card.
 TEST_F(EraseTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     StartReady();
     Type(1, "ABC");
