@@ -164,11 +164,9 @@ TEST_F(CliReaderTest, ACommandSentBeforeTheCableWasPulledLeavesTheCardUncertain)
 TEST_F(CliReaderTest, OutputThatCannotBeWrittenFailsTheRun) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
-    const std::vector<std::string> commands[] = {{"--json", "read"},
-                                                 {"encode", "1234"},
-                                                 {"inspect", "D411927C20"},
-                                                 {"decode", "D411927C20"},
-                                                 {"read", "--csv", "-", "--count", "2"}};
+    // One check at every command's end: a failed read (exit 1), no reader needed, a batch's rows.
+    const std::vector<std::string> commands[] = {
+        {"--json", "read"}, {"encode", "1234"}, {"read", "--csv", "-", "--count", "2"}};
     for (const auto& args : commands) {
         const Result r = Run(args, full);
         EXPECT_EQ(r.status, 5) << args.front() << r.err;

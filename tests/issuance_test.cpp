@@ -115,7 +115,7 @@ TEST(CardMaker, TemplatesFillAndCheckEachTrack) {
         {{"1", "A", "12A"},
          "track 2: character 'A' at position 6 cannot be written on this "
          "track"},
-        {{"1", std::string(80, 'X'), "1"}, "track 1: 86 characters, this track holds at most 76"},
+        {{"1", std::string(71, 'X'), "1"}, "track 1: 77 characters, this track holds at most 76"},
         // The track's own sentinel is never data.
         {{"1", "A?", "1"},
          "track 1: character '?' at position 6 cannot be written on this track "

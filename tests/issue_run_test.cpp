@@ -11,6 +11,7 @@
 #include "device/virtual/virtual_reader.h"
 #include "issuance/issue_run.h"
 #include "issuance/sqlite_journal.h"
+#include "reader_rig.h"
 #include "test_platform.h"
 
 namespace tollwick {
@@ -39,12 +40,7 @@ class VirtualStation final : public IssueStation {
     std::vector<std::string> Held() {
         std::vector<std::string> held;
         for (const VirtualCard& card : reader_.GetDeck().cards) {
-            CardTracks tracks;
-            for (std::size_t t = 0; t < 3; ++t) {
-                std::copy(card.tracks[t].begin(), card.tracks[t].end(), tracks.track[t].begin());
-            }
-            DecodeCard(tracks, kIsoTrackSet);
-            const std::string text(tracks.Text(1));
+            const std::string text = testing::TextsOnCard(card)[1];
             if (text.size() > 2 && text[0] == ';') held.push_back(text.substr(1, text.size() - 2));
         }
         return held;

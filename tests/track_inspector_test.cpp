@@ -11,31 +11,18 @@
 #include "carddata/hex.h"
 #include "carddata/track_codec.h"
 #include "carddata/track_inspector.h"
+#include "track_bits.h"
 
 namespace tollwick {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::BitsOf;
+using testing::BytesOf;
+using testing::Recorded;
 
 constexpr TrackSettings kIso1{7, kParityOdd, '%', '?'};
 constexpr TrackSettings kIso2{5, kParityOdd, ';', '?'};
-
-// The bits of a track as the reader returns it: the first bit is bit 7 of the first byte.
-std::string BitsOf(const Bytes& readOrder) {
-    std::string bits;
-    for (uint8_t byte : readOrder) {
-        for (int b = 7; b >= 0; --b) bits.push_back(((byte >> b) & 1) ? '1' : '0');
-    }
-    return bits;
-}
-
-// A text written by the program and read back: the written bytes with each byte's bit order
-// reversed.
-Bytes Recorded(std::string_view text, const TrackSettings& s) {
-    Bytes bytes = EncodeTrack(text, s).value();
-    for (uint8_t& b : bytes) b = ReverseBits(b);
-    return bytes;
-}
 
 // The frame's bits alone: start sentinel, text, end sentinel and LRC, no fill bits.
 std::string FrameBits(std::string_view text, const TrackSettings& s) {
@@ -54,21 +41,13 @@ std::string Inverted(std::string bits) {
     return bits;
 }
 
-// Read-order bytes of a bit string, the last byte filled with zeros.
-Bytes BytesOf(const std::string& bits) {
-    Bytes bytes((bits.size() + 7) / 8, 0);
-    for (std::size_t i = 0; i < bits.size(); ++i) {
-        if (bits[i] == '1') bytes[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
-    }
-    return bytes;
-}
 TrackInspection Inspect(const std::string& bits, const TrackSettings& s) {
     return InspectTrack(BytesOf(bits), s);
 }
-TrackInspection InspectHex(std::string_view hex, const TrackSettings& s) {
+Bytes FromHex(std::string_view hex) {
     Bytes bytes(hex.size() / 2);
     HexToBytes(std::string(hex).c_str(), static_cast<int>(hex.size()), bytes.data());
-    return InspectTrack(bytes, s);
+    return bytes;
 }
 
 // The program's own read of the same bytes: its text, or "{ERROR}".
@@ -150,10 +129,8 @@ TEST(TrackInspector, VerdictIsTheProgramsReadAndSaysWhatLiesAroundIt) {
          "the read fails: the swipe ended early after 12 characters, before the end sentinel"},
     };
     for (const Case& c : cases) {
-        const TrackInspection in = InspectHex(c.hex, kIso2);
-        Bytes bytes(std::strlen(c.hex) / 2);
-        HexToBytes(c.hex, static_cast<int>(std::strlen(c.hex)), bytes.data());
-        EXPECT_EQ(ProgramRead(bytes, kIso2), "{ERROR}") << c.hex;
+        const TrackInspection in = InspectTrack(FromHex(c.hex), kIso2);
+        EXPECT_EQ(ProgramRead(FromHex(c.hex), kIso2), "{ERROR}") << c.hex;
         EXPECT_FALSE(in.decodes) << c.hex;
         EXPECT_EQ(VerdictText(in), c.verdict) << c.hex;
     }

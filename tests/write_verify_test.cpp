@@ -6,11 +6,15 @@
 
 #include "carddata/track_codec.h"
 #include "carddata/write_verify.h"
+#include "track_bits.h"
 
 namespace tollwick {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::BitsOf;
+using testing::BytesOf;
+using testing::Recorded;
 constexpr TrackSettings kTrack1 = kIsoTrackSet[0];
 constexpr TrackSettings kTrack2 = kIsoTrackSet[1];
 constexpr TrackSet kRaw{
@@ -58,25 +62,8 @@ TEST(WriteVerify, RawTracksAndWholeCards) {
 
 // What a card read back carries when it is not what was written, and the words for it.
 TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
-    auto recorded = [](std::string_view text, const TrackSettings& s) {
-        Bytes bytes = EncodeTrack(text, s).value();
-        for (uint8_t& b : bytes) b = ReverseBits(b);
-        return bytes;
-    };
-    auto bits = [](const Bytes& bytes) {
-        std::string out;
-        for (uint8_t b : bytes)
-            for (int i = 7; i >= 0; --i) out += ((b >> i) & 1) ? '1' : '0';
-        return out;
-    };
-    auto bytes = [](const std::string& bits) {
-        Bytes out((bits.size() + 7) / 8, 0);
-        for (std::size_t i = 0; i < bits.size(); ++i)
-            if (bits[i] == '1') out[i / 8] |= static_cast<uint8_t>(0x80u >> (i % 8));
-        return out;
-    };
     const std::string written = "4000001234567899=2912101";
-    const std::string good = bits(recorded(written, kTrack2)) + std::string(16, '0');
+    const std::string good = BitsOf(Recorded(written, kTrack2)) + std::string(16, '0');
 
     std::string weakSpot = good;
     weakSpot[42] ^= 1;
@@ -86,12 +73,12 @@ TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
         Bytes read;
         const char* why;
     } cases[] = {
-        {bytes(good), ""},
-        {bytes(weakSpot), "bit 42, in character 8, reads 1 and should read 0"},
-        {bytes(backwards.substr(backwards.find('1'))),
+        {BytesOf(good), ""},
+        {BytesOf(weakSpot), "bit 42, in character 8, reads 1 and should read 0"},
+        {BytesOf(backwards.substr(backwards.find('1'))),
          "the card was swiped backwards, and read that way it holds what was written"},
-        {bytes(good.substr(0, 60)), "the swipe ended early after 12 characters"},
-        {recorded("4000001234567898=2912101", kTrack2),
+        {BytesOf(good.substr(0, 60)), "the swipe ended early after 12 characters"},
+        {Recorded("4000001234567898=2912101", kTrack2),
          "it holds other data: character 16 reads '8' and should read '9'"},
         {Bytes{}, "nothing was read back"},
     };
@@ -100,12 +87,12 @@ TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
     }
     // A whole card: each track that differs, in track order; the card's text never quoted.
     const std::string both =
-        VerifyDifferences({"A1", written, ""}, {Bytes{}, bytes(weakSpot), Bytes{}}, kIsoTrackSet);
+        VerifyDifferences({"A1", written, ""}, {Bytes{}, BytesOf(weakSpot), Bytes{}}, kIsoTrackSet);
     EXPECT_EQ(both,
               "tracks 1 and 2 differ: track 1: nothing was read back; track 2: bit 42, in "
               "character 8, reads 1 and should read 0");
     EXPECT_EQ(
-        VerifyDifferences({"", written, ""}, {Bytes{}, bytes(weakSpot), Bytes{}}, kIsoTrackSet),
+        VerifyDifferences({"", written, ""}, {Bytes{}, BytesOf(weakSpot), Bytes{}}, kIsoTrackSet),
         "track 2 differs: bit 42, in character 8, reads 1 and should read 0");
     EXPECT_EQ(both.find("4000001234567899"), std::string::npos);
 }
