@@ -76,23 +76,25 @@ FileContents ReadOpenFile(int fd, std::size_t maxBytes, mode_t* mode = nullptr) 
 // lock (shared): flock() tells nobody who holds it, F_GETLK on this byte does.
 constexpr off_t kHolderMarkByte = off_t{1} << 40;
 
-void MarkHolder(int fd) {
+// A record lock of `type` on the holder's mark byte.
+struct flock HolderMark(short type) {
     struct flock mark {};
-    mark.l_type = F_RDLCK;
+    mark.l_type = type;
     mark.l_whence = SEEK_SET;
     mark.l_start = kHolderMarkByte;
     mark.l_len = 1;
+    return mark;
+}
+
+void MarkHolder(int fd) {
+    struct flock mark = HolderMark(F_RDLCK);
     ::fcntl(fd, F_SETLK, &mark);  // only a name for the holder: the flock() is the lock
 }
 
 // The process holding the lock on `fd`'s file: its mark, else (Linux) the kernel's list of
 // locks. 0 when it cannot be told.
 pid_t LockHolder(int fd) {
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = kHolderMarkByte;
-    probe.l_len = 1;
+    struct flock probe = HolderMark(F_WRLCK);
     if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0)
         return probe.l_pid;
     struct stat info {};
