@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -40,6 +39,7 @@ using tollwick::testing::ChildProcess;
 using Result = ChildProcess::Result;
 
 const std::string kDeck = "--simulate --deck deck.json ";  // the sample deck
+const fs::path kCli = tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -57,12 +57,8 @@ struct Part {
     std::string text;
     Kind kind = kAfter;
 };
-Part Whole(std::string text) {
-    return {std::move(text), Part::kWhole};
-}
-Part Absent(std::string text) {
-    return {std::move(text), Part::kAbsent};
-}
+const auto Whole = [](std::string text) { return Part(std::move(text), Part::kWhole); };
+const auto Absent = [](std::string text) { return Part(std::move(text), Part::kAbsent); };
 
 // One run of the tool and what must come of it: the exit status, the parts of stdout and of
 // stderr, and (unless 0) the number of lines of stdout. A JSON line is compact, its keys in a
@@ -83,9 +79,7 @@ void ExpectParts(const std::string& text, const std::vector<Part>& parts) {
         const bool held = part.kind == Part::kWhole
                               ? text == part.text
                               : (found == std::string::npos) == (part.kind == Part::kAbsent);
-        EXPECT_TRUE(held) << "part " << part.kind << " '" << part.text << "' after " << at
-                          << " in:\n"
-                          << text;
+        EXPECT_TRUE(held) << part.kind << " '" << part.text << "' from " << at << ":\n" << text;
         if (part.kind == Part::kAfter && held) at = found + part.text.size();
     }
 }
@@ -113,9 +107,7 @@ class CliTest : public ::testing::Test {
     std::unique_ptr<ChildProcess> Start(const std::string& args,
                                         ChildProcess::Options options = {}) const {
         options.environment.push_back({"TOLLWICK_PROFILE", "profile.ini"});
-        const fs::path cli =
-            tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
-        return std::make_unique<ChildProcess>(cli, tollwick::testing::SplitWords(args), dir_,
+        return std::make_unique<ChildProcess>(kCli, tollwick::testing::SplitWords(args), dir_,
                                               options);
     }
     Result Run(const std::string& args, const ChildProcess::Options& options = {}) const {
@@ -144,13 +136,17 @@ class CliTest : public ::testing::Test {
 // What each command writes and its exit status.
 TEST_F(CliTest, EachCommandSaysWhatItDid) {
     std::ofstream("file") << "x";
+    std::ofstream("weak.json") << R"({"cards": [{"name": "weak", "weak_spot": {"track": 2, )"
+                               << R"("bit": 42}}, {"name": "blank"}]})";
+    std::ofstream("one.txt") << "%ONE?\n;12345678901?\n\n";
+    const std::string unwritable = "--simulate --profile file/p.ini ";
     Expect({
         // A failed track carries its bytes as read. An AAMVA track 3 (7 bits) read as ISO (5
         // bits) fails; its bytes decode as AAMVA.
         Case(kDeck + "--card 8 read", 1,
              {"Track1: %B4000001234567899^DAMAGED/CARD^2912101?\nTrack2: {Trace2 data error}\n"}),
-        Case(kDeck + "--format aamva write --track3 ABC"),
-        Case(kDeck + "read --json", 1,
+        Case(kDeck + "--card 2 --format aamva write --track3 ABC"),
+        Case(kDeck + "--card 2 read --json", 1,
              {R"("track3":{"text":"","status":"error","raw":"A30D1E2F8BC0"})"}),
         Case("decode --bpc 7 --es ? A30D1E2F8BC0", 0, {Whole("%ABC?\n")}),
         Case(kDeck + "--card 4 erase --tracks 1,3 --json", 0, {R"("erased":[1,3]})"}),
@@ -192,13 +188,27 @@ TEST_F(CliTest, EachCommandSaysWhatItDid) {
              {R"("port":1,"connection":"COM1 9600,8,N,1  VK3300 EVU1.07",)",
               R"("coercivity":"hi","track2_density":210,)"}),
         Case(kDeck + "--json coercivity lo", 0, {R"("value":"lo"})"}),
-        Case("--simulate --profile file/p.ini density 210", 5, {Whole("")},
-             {"could not be written"}),
-        Case("--simulate --profile file/p.ini coercivity lo", 5, {Whole("")},
-             {"could not be written"}),
-        Case("--simulate --profile file/p.ini beep on", 5, {Whole("")}, {"could not be written"}),
+        Case(unwritable + "density 210", 5, {Whole("")}, {"could not be written"}),
+        Case(unwritable + "coercivity lo", 5, {Whole("")}, {"could not be written"}),
+        Case(unwritable + "beep on", 5, {Whole("")}, {"could not be written"}),
+
+        // A written card is only good when it reads back: a weak card fails, and in a batch its
+        // data goes onto the next card (WriteUntilTaken's rule, jobs_test): a deck of a weak card
+        // and a blank one, the record fails on the first and goes onto the second.
+        Case(kDeck + "write --verify --track1 B123 --track2 12345678", 0,
+             {Whole("Write OK\nVerify OK\n")}, {Whole("Swipe again to verify\n")}),
+        Case(kDeck + "--card 12 --json write --verify --track1 B1 --track2 12345678", 1,
+             {R"("written":true,"verified":false,"verify_failed_tracks":[2]})",
+              R"("exit_status":1,)"},
+             {"verify failed: track 2 differs", "(to see its bits: tollwick-cli inspect"}, 2),
+        Case("--simulate --deck weak.json --json write --verify --timeout 5 --from-file one.txt", 1,
+             {"}\n{", R"("verified":true,)", R"("cards_failed":1,)"},
+             {"track 2 differs: bit 42, in character 8, reads 1 and should read 0; card 1 goes on "
+              "the next swipe"},
+             3),
     });
     EXPECT_NE(FileText("profile.ini").find("BPISET"), std::string::npos);
+    EXPECT_NE(FileText("deck.json").find("\"written %B123?  ;12345678?\""), std::string::npos);
 }
 
 TEST_F(CliTest, BadCommandLinesSayWhatIsWrongInOneLine) {
@@ -489,11 +499,10 @@ TEST_F(CliTest, ATerminalIsToldWhatTheReaderWaitsFor) {
         {"erase --tracks 1", 0, {prompt}},
         {"inspect", 0, {prompt}},
     };
-    const fs::path cli = tollwick::testing::ThisProgram().parent_path() / TOLLWICK_CLI_FROM_TESTS;
     for (const auto& [args, status, texts] : cases) {
         // script(1) gives the tool a terminal of its own and shows what came to it.
         const auto [exit, shown] = tollwick::testing::RunShell(
-            "TOLLWICK_PROFILE=profile.ini script -qec \"'" + cli.string() + "' " + kDeck + args +
+            "TOLLWICK_PROFILE=profile.ini script -qec \"'" + kCli.string() + "' " + kDeck + args +
             " >out.txt\" /dev/null </dev/null");
         EXPECT_EQ(exit, status) << args << shown;
         ExpectParts(shown, texts);
@@ -558,38 +567,13 @@ TEST(CsvAndProgressTest, FieldsAreQuotedPerRfc4180AndProgressFitsTheConsole) {
         {ProgressStyle::kLines, "card 1 of 2\ncard 2 of 2\nTrack1\n"},
     };
     for (const auto& [style, shown] : styles) {
-        std::ostringstream err;
-        std::streambuf* saved = std::cerr.rdbuf(err.rdbuf());
+        ::testing::internal::CaptureStderr();
         tollwick::Output out(false, false, style);
         out.Progress(1, 2);
         out.Progress(2, 2);
         out.Prompt("Track1");
-        std::cerr.rdbuf(saved);
-        EXPECT_EQ(err.str(), shown) << static_cast<int>(style);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), shown) << static_cast<int>(style);
     }
-}
-
-// A written card is only good when it reads back: a weak card fails, and in a batch its data
-// goes onto the next card (WriteUntilTaken's rule, jobs_test): what the tool says of each.
-TEST_F(CliTest, VerifyAfterWrite) {
-    // A deck of a weak card and a blank one: the record fails on the first, goes onto the second.
-    std::ofstream("weak.json") << R"({"cards": [{"name": "weak", "weak_spot": {"track": 2, )"
-                               << R"("bit": 42}}, {"name": "blank"}]})";
-    std::ofstream("one.txt") << "%ONE?\n;12345678901?\n\n";
-    Expect({
-        Case(kDeck + "write --verify --track1 B123 --track2 12345678", 0,
-             {Whole("Write OK\nVerify OK\n")}, {Whole("Swipe again to verify\n")}),
-        Case(kDeck + "--card 12 --json write --verify --track1 B1 --track2 12345678", 1,
-             {R"("written":true,"verified":false,"verify_failed_tracks":[2]})",
-              R"("exit_status":1,)"},
-             {"verify failed: track 2 differs", "(to see its bits: tollwick-cli inspect"}, 2),
-        Case("--simulate --deck weak.json --json write --verify --timeout 5 --from-file one.txt", 1,
-             {"}\n{", R"("verified":true,)", R"("cards_failed":1,)"},
-             {"track 2 differs: bit 42, in character 8, reads 1 and should read 0; card 1 goes on "
-              "the next swipe"},
-             3),
-    });
-    EXPECT_NE(FileText("deck.json").find("\"written %B123?  ;12345678?\""), std::string::npos);
 }
 
 // Once interrupted, the reader's waits give up at once, even with a reply waiting; commands
