@@ -47,8 +47,8 @@ class CliReaderTest : public ::testing::Test {
     // The tool in-process with `args` (split as sh does); its standard output captured, or
     // (POSIX) sent to `stdoutFd` (a full device, a pipe) and then restored whole.
     Result Run(const std::string& args, int stdoutFd = -1) {
-        std::vector<std::string> words = testing::SplitWords(
-            "tollwick-cli --profile '" + PathToUtf8(folder_.path() / "p.ini") + "' " + args);
+        const std::string profile = PathToUtf8(folder_.path() / "p.ini");
+        auto words = testing::SplitWords("tollwick-cli --profile '" + profile + "' " + args);
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         std::fflush(stdout);
@@ -73,15 +73,6 @@ class CliReaderTest : public ::testing::Test {
         ::close(saved);
 #endif
         return result;
-    }
-
-    // The reader commands sent, by their letter after ESC ('m' arms a read, 'a' resets).
-    static std::string CommandsSent() {
-        std::string letters;
-        for (const Bytes& report : Fake().written) {
-            if (report.size() >= 3 && report[1] == 0x1B) letters += static_cast<char>(report[2]);
-        }
-        return letters;
     }
 
     const testing::ScratchFolder folder_{"tollwick-cli-reader"};
@@ -119,10 +110,9 @@ TEST_F(CliReaderTest, ACommandSentBeforeTheCableWasPulledLeavesTheCardUncertain)
         EXPECT_NE(r.err.find("the link to the reader failed; " + says), std::string::npos) << r.err;
         const nlohmann::json card = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
         EXPECT_EQ(card["uncertain"], true) << r.out;
-        if (command == 'n') {
-            EXPECT_TRUE(card["written"].is_null()) << r.out;
-            EXPECT_FALSE(card.contains("error")) << r.out;
-        }
+        // A write's card is said neither written nor failed.
+        EXPECT_TRUE(command != 'n' || (card["written"].is_null() && !card.contains("error")))
+            << r.out;
     }
 }
 
@@ -137,9 +127,8 @@ TEST_F(CliReaderTest, OutputThatCannotBeWrittenFailsTheRun) {
     for (const char* args : {"--json read", "encode 1234", "read --csv - --count 2"}) {
         const Result r = Run(args, full);
         EXPECT_EQ(r.status, 5) << args << r.err;
-        EXPECT_NE(r.err.find("cannot write to standard output: No space left on device"),
-                  std::string::npos)
-            << r.err;
+        EXPECT_PRED_FORMAT2(::testing::IsSubstring,
+                            "cannot write to standard output: No space left on device", r.err);
     }
     ::close(full);
 
@@ -158,7 +147,10 @@ TEST_F(CliReaderTest, OutputThatCannotBeWrittenFailsTheRun) {
     ::close(pipe[1]);
     EXPECT_EQ(r.status, 141) << r.err;
     EXPECT_EQ(r.err.find("cannot write"), std::string::npos) << r.err;
-    const std::string sent = CommandsSent();
+    std::string sent;  // the reader commands, by their letter after ESC ('m' arms, 'a' resets)
+    for (const Bytes& report : Fake().written) {
+        if (report.size() >= 3 && report[1] == 0x1B) sent += static_cast<char>(report[2]);
+    }
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'm'), 1) << sent;  // no card after it
     EXPECT_EQ(sent.back(), 'a') << sent;                              // and the reader reset
 }

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <future>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,7 +31,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 using tollwick::testing::ChildProcess;
@@ -60,9 +58,8 @@ struct Part {
 const auto Whole = [](std::string text) { return Part(std::move(text), Part::kWhole); };
 const auto Absent = [](std::string text) { return Part(std::move(text), Part::kAbsent); };
 
-// One run of the tool and what must come of it: the exit status, the parts of stdout and of
-// stderr, and (unless 0) the number of lines of stdout. A JSON line is compact, its keys in a
-// fixed order: a part of one names the keys around a value.
+// One run of the tool and what must come of it (stdout's lines counted unless 0). A JSON line is
+// compact, its keys in a fixed order: a part of one names the keys around a value.
 struct Case {
     std::string args;  // split as sh does, with '...' quoting; the names are the test folder's
     int status = 0;
@@ -92,15 +89,6 @@ void Check(const Result& r, int status, const std::vector<Part>& out = {},
     EXPECT_TRUE(lines == 0 || Lines(r.out).size() == lines) << lines << " lines?\n" << r.out;
 }
 
-// The test's folder is the working folder while the test runs, the tool's too.
-struct WorkingFolder {
-    explicit WorkingFolder(const fs::path& dir) : before(fs::current_path()) {
-        fs::current_path(dir);
-    }
-    ~WorkingFolder() { fs::current_path(before); }
-    const fs::path before;
-};
-
 class CliTest : public ::testing::Test {
   protected:
     // The tool with `args`, and a profile of its own.
@@ -128,9 +116,13 @@ class CliTest : public ::testing::Test {
         return tollwick::testing::ReadFile(dir_ / tollwick::PathFromUtf8(name));
     }
 
+    // The test's folder is the working folder while the test runs, the tool's too.
+    void SetUp() override { fs::current_path(dir_); }
+    void TearDown() override { fs::current_path(before_); }
+
     const tollwick::testing::ScratchFolder folder_{"tollwick-cli-test"};
     const fs::path dir_ = folder_.path();
-    const WorkingFolder working_{dir_};
+    const fs::path before_ = fs::current_path();
 };
 
 // What each command writes and its exit status.
@@ -212,13 +204,14 @@ TEST_F(CliTest, EachCommandSaysWhatItDid) {
 }
 
 TEST_F(CliTest, BadCommandLinesSayWhatIsWrongInOneLine) {
+    const std::string card = "--card must be from 1 to 2147483647";
     const std::pair<std::string, std::string> cases[] = {
         {"frobnicate", "unknown command 'frobnicate'"},
         {"", "no command given"},
         {"--deck x read", "--deck goes with --simulate"},
         {"--card 2 read", "--card goes with --simulate"},
-        {"--simulate --card 0 read", "--card must be from 1 to 2147483647"},
-        {"--simulate --card 2147483648 read", "--card must be from 1 to 2147483647"},
+        {"--simulate --card 0 read", card},
+        {"--simulate --card 2147483648 read", card},
         {"--simulate --card x read", "--card must be a whole number from 1 to 2147483647"},
         {"--simulate read --csv x --count 99999999999", "--count must be from 1 to 2147483647"},
         {"--simulate --card 99 read", "--card 99: the deck has cards 1 to"},
@@ -280,9 +273,7 @@ TEST_F(CliTest, BadCommandLinesSayWhatIsWrongInOneLine) {
     Expect({
         // With --json the error is also an object on stdout.
         Case("--json --simulate --card 0 read", 2,
-             {Whole(R"({"type":"error","exit_status":2,"message":"--card must be from 1 to )"
-                    R"(2147483647"})"
-                    "\n")}),
+             {Whole(R"({"type":"error","exit_status":2,"message":")" + card + "\"}\n")}),
         Case("read --help", 0, {"130  interrupted"}),
     });
     EXPECT_EQ(Expect(Case("--version")).out.rfind("tollwick-cli ", 0), 0u);
@@ -356,9 +347,8 @@ TEST_F(CliTest, DeckAndProfileAreRewrittenOnlyAsTheUserLetsThem) {
     ASSERT_EQ(Run(kDeck + "coercivity hi").status, 0);  // creates the deck (over 1 KB)
     std::ofstream("one.txt") << "%ONE?\n\n";
     Result r = Run(kDeck + "write --from-file one.txt", {.stdinText = "", .fileSizeLimit = 1024});
-    Check(r, 5, {}, {"cannot save the deck"});
+    Check(r, 5, {Absent("Write Card<1> OK")}, {"cannot save the deck"});
     EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
-    EXPECT_EQ(r.out.find("Write Card<1> OK"), std::string::npos) << r.out;
     const std::string deck = FileText("deck.json");
     std::ofstream("profile.ini", std::ios::binary) << std::string("[MSR]\n\0BPISET=1\n", 17);
     Expect(Case(kDeck + "read", 5, {}, {"zero byte"}));
@@ -483,7 +473,8 @@ TEST_F(CliTest, KilledBatchKeepsEveryCardItReported) {
     ASSERT_GE(file.size(), reported.size() * 6) << "a card reported is not in the file";
     for (std::size_t c = 0; c < reported.size(); ++c) {
         const std::string& track2 = file[c * 6 + 2];  // ";TEXT?"
-        EXPECT_EQ(Json::parse(reported[c])["track2"]["text"], track2.substr(1, track2.size() - 2));
+        ExpectParts(reported[c],
+                    {R"("track2":{"text":")" + track2.substr(1, track2.size() - 2) + '"'});
     }
 }
 
@@ -641,33 +632,29 @@ TEST_F(CliTest, NoReaderExitsThreeAtOnce) {
 // the data file, the journal and the decks named in any script (on Windows the arguments come
 // from the UTF-16 command line: the ANSI one turned an omega into an "O").
 TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
-    std::ofstream(tollwick::PathFromUtf8("\xCE\xA9-data.csv"))
+    std::ofstream(tollwick::PathFromUtf8("\xCE\xA9.csv"))
         << "id,name\n4817293650,AL\n4817293651,BO\n4817293652,CY\n";
-    const std::string issue = kDeck +
-                              "--pace 0 --json issue \xCE\xA9-data.csv --track1 'A{name}' " +
-                              "--track2 '{id}' --verify --journal \xCE\xA9-run.db";
+    const std::string issue = kDeck + "--pace 0 --json issue \xCE\xA9.csv --track1 'A{name}' " +
+                              "--track2 '{id}' --verify --journal \xCE\xA9.db";
     Expect({
-        Case(issue, 0,
-             {R"({"type":"record","row":3,"status":"verified",)", R"("records_written":3,)"}, {},
-             4),
+        Case(issue, 0, {R"("row":3,"status":"verified",)", R"("records_written":3,)"}, {}, 4),
         // The same command again: nothing left to write. The journal holds no track text.
         Case(issue, 0, {R"("records_done_before":3,)"}),
-        Case("--json journal \xCE\xA9-run.db", 0, {R"({"type":"run",)", R"("track2":"{id}",)"}, {},
-             4),
+        Case("--json journal \xCE\xA9.db", 0, {R"({"type":"run",)", R"("track2":"{id}",)"}, {}, 4),
         // Another template, or a record that cannot be written (from standard input): refused
         // before any card, with the row named.
-        Case(kDeck + "issue \xCE\xA9-data.csv --track2 '{id}0' --journal \xCE\xA9-run.db", 2, {},
-             {"the journal \xCE\xA9-run.db belongs to another run"}),
+        Case(kDeck + "issue \xCE\xA9.csv --track2 '{id}0' --journal \xCE\xA9.db", 2, {},
+             {"the journal \xCE\xA9.db belongs to another run"}),
         Case(kDeck + "issue - --track2 '{id}' --journal k.db", 2, {},
              {"row 2 (line 3), track 2: character 'X'"}, 0, "id\n1\nX\n"),
         // Two virtual readers, each with its own deck beside the one named.
-        Case("--simulate --readers 2 --pace 0 --deck \xCE\xA9-deck.json issue \xCE\xA9-data.csv "
+        Case("--simulate --readers 2 --pace 0 --deck \xCE\xA9.json issue \xCE\xA9.csv "
              "--devices all --track2 '{id}' --journal two.db"),
     });
-    EXPECT_EQ(FileText("\xCE\xA9-run.db").find("4817293651"), std::string::npos);
+    EXPECT_EQ(FileText("\xCE\xA9.db").find("4817293651"), std::string::npos);
     EXPECT_FALSE(fs::exists("k.db"));
-    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8("\xCE\xA9-deck.json.1")));
-    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8("\xCE\xA9-deck.json.2")));
+    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8("\xCE\xA9.json.1")));
+    EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8("\xCE\xA9.json.2")));
 }
 
 }  // namespace
