@@ -89,6 +89,22 @@ class JobsTest : public ::testing::Test {
         return shown;
     }
     std::size_t Mark() const { return rig_->view.Log().size(); }
+    std::string TracksOf(std::size_t card) const {
+        const Texts texts = CardTexts(card);
+        return "ShowTracks:" + texts[0] + "|" + texts[1] + "|" + texts[2];
+    }
+    // Swipes `cards` into the job armed for `what` (the reader refuses the swipe at `refused`),
+    // ticks until as many lines as `shown` are shown, and checks them, the track boxes included.
+    void ExpectShown(Armed what, std::initializer_list<std::size_t> cards, const Lines& shown,
+                     int refused = -1) {
+        const auto mark = Mark();
+        for (std::size_t card : cards) {
+            if (refused-- == 0) rig_->reader.SetRejectNext(true);
+            Swipe(what, card);
+        }
+        rig_->TickUntil([&] { return Shown(mark, true).size() >= shown.size(); });
+        EXPECT_EQ(Shown(mark, true), shown);
+    }
     std::string Last(const std::string& name) const { return rig_->view.Last(name); }
 
     std::unique_ptr<testing::ScratchFolder> folder_;
@@ -157,7 +173,8 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
 
 // --- Every card reported, once and in order -------------------------------------------------
 
-// Cards come faster than the monitor ticks: none of them merges into another's report.
+// Cards come faster than the monitor ticks: none of them merges into another's report. Each
+// report of a batch shows the card the reader waits to write next.
 TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     Connect();
     // Read: a good card, a failed one (only its bad track is marked; the message line keeps
@@ -169,25 +186,20 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
               (Lines{"SetMessage:Read Card<1> OK", "SetMessage:Read Card<1> OK",
                      "SetMessage:Read Card<2> OK"}));
     EXPECT_EQ(rig_->view.Entries("MessageBox:"), Lines{"MessageBox:Read Error!!"});
-    const Texts iso = CardTexts(kIsoCard);
-    EXPECT_TRUE(rig_->view.Logged("ShowTracks:" + iso[0] + "|" + iso[1] + "|" + iso[2]));
-    EXPECT_EQ(rig_->view
-                  .Entries("ShowTracks:%B4000001234567899^DAMAGED/CARD^2912101?|"
-                           "{Trace2 data error}|")
-                  .size(),
-              1u);
-    EXPECT_EQ(rig_->view.Tracks(), (Texts{"{NO DATA}", "{NO DATA}", "{NO DATA}"}));
+    EXPECT_EQ(rig_->view.Entries("ShowTracks:"),
+              (Lines{"ShowTracks:||", TracksOf(kIsoCard),
+                     "ShowTracks:%B4000001234567899^DAMAGED/CARD^2912101?|{Trace2 data error}|"
+                     ";0112345678?",
+                     "ShowTracks:{NO DATA}|{NO DATA}|{NO DATA}"}));
     EXPECT_EQ(Last("SetSwipeCount"), " 3 ");
 
     // Write: a refused card, then two good ones.
     rig_->view.SetTracks({"B1", "", ""});
     rig_->monitor->LaunchWrite();
-    rig_->reader.SetRejectNext(true);
-    auto mark = Mark();
-    Swipes(Armed::kWrite, {kBlank, kBlank, kBlank + 1});
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card<2> OK"));
-    EXPECT_EQ(Shown(mark), (Lines{"MessageBox:Write Error1", "SetMessage:Write Card<1> OK",
-                                  "SetMessage:Write Card<2> OK"}));
+    ExpectShown(Armed::kWrite, {kBlank, kBlank, kBlank + 1},
+                {"MessageBox:Write Error1", "SetMessage:Write Card<1> OK", "ShowTracks:B1||",
+                 "SetMessage:Write Card<2> OK", "ShowTracks:B1||"},
+                /*refused=*/0);
     EXPECT_EQ(Last("SetSwipeCount"), " 3 ");
 
     // Erase: three cards, three counts. The tracks are taken each time the reader is armed: a
@@ -195,56 +207,57 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
     rig_->monitor->LaunchErase(kEraseTrack1);
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
     rig_->flags.eraseMask = kEraseTrack3;
-    mark = Mark();
-    Swipes(Armed::kErase, {kIsoCard, kIsoOther, kDamagedCard});
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Erase Card <3> OK!"));
+    ExpectShown(
+        Armed::kErase, {kIsoCard, kIsoOther, kDamagedCard},
+        {"MessageBox:Erase OK", "SetMessage:Erase Card <1> OK!", "MessageBox:Erase OK",
+         "SetMessage:Erase Card <2> OK!", "MessageBox:Erase OK", "SetMessage:Erase Card <3> OK!"});
     EXPECT_TRUE(rig_->reader.Card(kIsoCard)->tracks[0].empty());
     EXPECT_FALSE(rig_->reader.Card(kIsoOther)->tracks[0].empty());
     EXPECT_TRUE(rig_->reader.Card(kIsoOther)->tracks[2].empty());
-    EXPECT_EQ(Shown(mark), (Lines{"MessageBox:Erase OK", "SetMessage:Erase Card <1> OK!",
-                                  "MessageBox:Erase OK", "SetMessage:Erase Card <2> OK!",
-                                  "MessageBox:Erase OK", "SetMessage:Erase Card <3> OK!"}));
     EXPECT_EQ(Last("SetSwipeCount"), "4");
+
+    // From File: three cards, the second refused once; after the last card the boxes keep
+    // showing it.
+    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("three.txt", "%AAA?\n\n;222?\n\n%CCC?\n\n")));
+    ExpectShown(Armed::kWrite, {kBlank, kBlank + 1, kBlank + 1, kBlank + 2},
+                {"SetMessage:Write Card<0> OK", "ShowTracks:AAA||", "SetMessage:Write Card<1> OK",
+                 "ShowTracks:|222|", "MessageBox:Write Error1", "SetMessage:Write Card<2> OK",
+                 "ShowTracks:CCC||", "SetMessage:Write Card<3> OK", "ShowTracks:CCC||",
+                 "MessageBox:End of File!!!"},
+                /*refused=*/1);
+    EXPECT_EQ(Last("ShowSwipe"), "0");
+    EXPECT_EQ(CardTexts(kBlank)[0], "%AAA?");
+    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";222?");
+    EXPECT_EQ(CardTexts(kBlank + 2)[0], "%CCC?");
+
+    // Sequential write: three cards, the second refused once.
+    ASSERT_TRUE(
+        LaunchSeqWrite(*rig_->monitor, *PlanSeqWrite({"0000", "3", "1", 0}, {"S", "", ""}).run));
+    ExpectShown(
+        Armed::kWrite, {kIsoCard, kIsoOther, kIsoOther, kDamagedCard},
+        {"SetMessage:Write Card <0> OK", "ShowTracks:S0000||", "SetMessage:Write Card <1> OK",
+         "ShowTracks:S0001||", "MessageBox:Write Error2", "SetMessage:Write Card <2> OK",
+         "ShowTracks:S0002||", "SetMessage:Write Card <3> OK"},
+        /*refused=*/1);
+    EXPECT_EQ(CardTexts(kIsoCard)[0], "%S0000?");
+    EXPECT_EQ(CardTexts(kIsoOther)[0], "%S0001?");
+    EXPECT_EQ(CardTexts(kDamagedCard)[0], "%S0002?");
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);  // the run is over: reset
+
+    // A run of no cards ends at once.
+    const int changed = rig_->cardsChanged.load();
+    ASSERT_TRUE(
+        LaunchSeqWrite(*rig_->monitor, *PlanSeqWrite({"1", "0", "1", 0}, {"B", "", ""}).run));
+    ExpectShown(Armed::kWrite, {}, {"SetMessage:Write Card <0> OK"});
+    EXPECT_EQ(Last("ShowSwipe"), "0");
+    EXPECT_EQ(Last("EnableJobButtons"), "1");
+    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
+    EXPECT_EQ(rig_->cardsChanged.load(), changed);
 }
 
 TEST_F(JobsTest, CopyAndCompareReportsKeepTheirOrder) {
     Connect();
-    // Copy: source, a refused target, the target, the next source: read, write, write, read.
-    rig_->monitor->LaunchCopy();
-    EXPECT_EQ(Last("SetSwipeTitle"), "Copy Card <Read Card>");
-    Swipe(Armed::kRead, kIsoCard);
-    rig_->reader.SetRejectNext(true);
-    Swipes(Armed::kWrite, {kBlank, kBlank});
-    ASSERT_TRUE(TickUntilLogged("MessageBox:Copy Card Write <TARGET> OK"));
-    EXPECT_EQ(Last("SetSwipeTitle"), "Copy Card <Read Card>");
-    EXPECT_EQ(Last("SetSwipeColour"), "blue");
-    EXPECT_EQ(rig_->view.Tracks(), CardTexts(kIsoCard));
-    EXPECT_EQ(CardTexts(kBlank), CardTexts(kIsoCard));
-    Swipe(Armed::kRead, kIsoOther);
-    ASSERT_TRUE(
-        rig_->TickUntil([&] { return rig_->view.Count("SetMessage:Read <TARGET> Card OK") == 2; }));
-    EXPECT_EQ(Shown(),
-              (Lines{"SetMessage:Read <TARGET> Card OK", "SetMessage:Write <TARGET> Card Error",
-                     "SetMessage:Write <TARGET> Card OK", "MessageBox:Copy Card Write <TARGET> OK",
-                     "SetMessage:Read <TARGET> Card OK"}));
-    EXPECT_EQ(Last("SetSwipeTitle"), "Write <TARGET> Card");
-    EXPECT_EQ(Last("SetSwipeColour"), "red");
-    EXPECT_EQ(rig_->view.Tracks(), CardTexts(kIsoOther));
-
-    // Compare: the source is not judged; every later card is a target judged against it.
-    rig_->monitor->LaunchCompare();
-    EXPECT_EQ(Last("SetSwipeTitle"), "Compares Card <Read Source>");
-    const auto mark = Mark();
-    Swipes(Armed::kRead, {kIsoCard, kIsoCard, kIsoOther});
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Comparess Card Error!!"));
-    EXPECT_EQ(Shown(mark),
-              (Lines{"SetMessage:Comparess Card OK!!", "SetMessage:Comparess Card Error!!"}));
-    EXPECT_EQ(Last("SetSwipeTitle"), "Compares Card <Read Target>");
-    EXPECT_EQ(Last("SetSwipeColour"), "dark green");
-    EXPECT_EQ(rig_->flags.swipeCount.load(), 3u);
-}
-
-TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
+    // A target matches when each of its tracks begins with the source's.
     const auto judge = [&](const Texts& source, const Texts& target) {
         CardReport report = CardReport::Of(ReportKind::kCompare, CardStatus::kDone);
         for (int t = 0; t < 3; ++t) {
@@ -256,60 +269,37 @@ TEST_F(JobsTest, CompareMatchesTargetsThatBeginWithTheSource) {
         rig_->Tick();
         return Last("SetMessage");
     };
-    Connect();
     EXPECT_EQ(judge({"A", "1234", ""}, {"A", "12345", "9"}), "Comparess Card OK!!");
     EXPECT_EQ(judge({"A", "1234", ""}, {"A", "123", ""}), "Comparess Card Error!!");
     EXPECT_EQ(judge({"A", "1234", "5"}, {"A", "1234", ""}), "Comparess Card Error!!");
     EXPECT_EQ(judge({"AB", "", ""}, {"A", "", ""}), "Comparess Card Error!!");
-}
 
-// Each report of a batch shows the card the reader waits to write next.
-TEST_F(JobsTest, BatchCardsDoneBetweenTwoTicksAreEachReportedInOrder) {
-    Connect();
-    // From File: three cards, the second refused once; after the last card the boxes keep
-    // showing it.
-    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("three.txt", "%AAA?\n\n;222?\n\n%CCC?\n\n")));
-    Swipe(Armed::kWrite, kBlank);
-    rig_->reader.SetRejectNext(true);
-    Swipes(Armed::kWrite, {kBlank + 1, kBlank + 1, kBlank + 2});
-    ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
-    EXPECT_EQ(Shown(0, true), (Lines{"SetMessage:Write Card<0> OK", "ShowTracks:AAA||",
-                                     "SetMessage:Write Card<1> OK", "ShowTracks:|222|",
-                                     "MessageBox:Write Error1", "SetMessage:Write Card<2> OK",
-                                     "ShowTracks:CCC||", "SetMessage:Write Card<3> OK",
-                                     "ShowTracks:CCC||", "MessageBox:End of File!!!"}));
-    EXPECT_EQ(Last("ShowSwipe"), "0");
-    EXPECT_EQ(CardTexts(kBlank)[0], "%AAA?");
-    EXPECT_EQ(CardTexts(kBlank + 1)[1], ";222?");
-    EXPECT_EQ(CardTexts(kBlank + 2)[0], "%CCC?");
+    // Copy: source, a refused target, the target, the next source: read, write, write, read.
+    rig_->monitor->LaunchCopy();
+    EXPECT_EQ(Last("SetSwipeTitle"), "Copy Card <Read Card>");
+    ExpectShown(Armed::kRead, {kIsoCard}, {TracksOf(kIsoCard), "SetMessage:Read <TARGET> Card OK"});
+    ExpectShown(Armed::kWrite, {kBlank, kBlank},
+                {"SetMessage:Write <TARGET> Card Error", "SetMessage:Write <TARGET> Card OK",
+                 "MessageBox:Copy Card Write <TARGET> OK"},
+                /*refused=*/0);
+    EXPECT_EQ(Last("SetSwipeTitle"), "Copy Card <Read Card>");
+    EXPECT_EQ(Last("SetSwipeColour"), "blue");
+    EXPECT_EQ(rig_->view.Tracks(), CardTexts(kIsoCard));
+    EXPECT_EQ(CardTexts(kBlank), CardTexts(kIsoCard));
+    ExpectShown(Armed::kRead, {kIsoOther},
+                {TracksOf(kIsoOther), "SetMessage:Read <TARGET> Card OK"});
+    EXPECT_EQ(Last("SetSwipeTitle"), "Write <TARGET> Card");
+    EXPECT_EQ(Last("SetSwipeColour"), "red");
 
-    // Sequential write: three cards, the second refused once.
-    SeqWriteRun run = *PlanSeqWrite({"0000", "3", "1", 0}, {"S", "", ""}).run;
-    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
-    Swipe(Armed::kWrite, kIsoCard);
-    rig_->reader.SetRejectNext(true);
-    auto mark = Mark();
-    Swipes(Armed::kWrite, {kIsoOther, kIsoOther, kDamagedCard});
-    ASSERT_TRUE(TickUntilLogged("SetMessage:Write Card <3> OK"));
-    EXPECT_EQ(Shown(mark, true), (Lines{"SetMessage:Write Card <0> OK", "ShowTracks:S0000||",
-                                        "SetMessage:Write Card <1> OK", "ShowTracks:S0001||",
-                                        "MessageBox:Write Error2", "SetMessage:Write Card <2> OK",
-                                        "ShowTracks:S0002||", "SetMessage:Write Card <3> OK"}));
-    EXPECT_EQ(CardTexts(kIsoCard)[0], "%S0000?");
-    EXPECT_EQ(CardTexts(kIsoOther)[0], "%S0001?");
-    EXPECT_EQ(CardTexts(kDamagedCard)[0], "%S0002?");
-    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);  // the run is over: reset
-
-    // A run of no cards ends at once.
-    run = *PlanSeqWrite({"1", "0", "1", 0}, {"B", "", ""}).run;
-    const int changed = rig_->cardsChanged.load();
-    ASSERT_TRUE(LaunchSeqWrite(*rig_->monitor, run));
-    ASSERT_TRUE(
-        rig_->TickUntil([&] { return rig_->view.Count("SetMessage:Write Card <0> OK") == 2; }));
-    EXPECT_EQ(Last("ShowSwipe"), "0");
-    EXPECT_EQ(Last("EnableJobButtons"), "1");
-    EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
-    EXPECT_EQ(rig_->cardsChanged.load(), changed);
+    // Compare: the source is not judged; every later card is a target judged against it.
+    rig_->monitor->LaunchCompare();
+    EXPECT_EQ(Last("SetSwipeTitle"), "Compares Card <Read Source>");
+    ExpectShown(Armed::kRead, {kIsoCard, kIsoCard, kIsoOther},
+                {TracksOf(kIsoCard), TracksOf(kIsoCard), "SetMessage:Comparess Card OK!!",
+                 TracksOf(kIsoOther), "SetMessage:Comparess Card Error!!"});
+    EXPECT_EQ(Last("SetSwipeTitle"), "Compares Card <Read Target>");
+    EXPECT_EQ(Last("SetSwipeColour"), "dark green");
+    EXPECT_EQ(rig_->flags.swipeCount.load(), 3u);
 }
 
 // A launch shows what the job it stops had reported; a tick of the timer while one of those
