@@ -35,45 +35,18 @@ constexpr std::chrono::milliseconds Scaled(std::chrono::milliseconds ms) {
 
 enum class Job { kRead, kWrite, kCopy, kCompare, kErase, kSeqWrite, kFromFile, kToFile };
 enum class Step { kArming, kMidBlock, kStatusWait, kBetweenCards };
-enum class Fault {
-    kUnplug,
-    kReplug,
-    kSilence,
-    kWrongByte,
-    kSlow,
-    kRefusal,
-    kWeakCard,
-    // The dirt of real cards and readers: each a card of the sample deck that carries it.
-    kNoiseBefore,
-    kNoiseAfter,
-    kPartial,
-    kBitErrors,
-    kWeakSometimes,
-    kSlip,
-    kSlowStatus,
-    kStatusGap,
-    kLateRead,
-    kNotAccepted,
-    kHighCoercivity
-};
+// clang-format off
+enum class Fault { kUnplug, kReplug, kSilence, kWrongByte, kSlow, kRefusal, kWeakCard,
+    // The dirt of real cards and readers, in the order of the virtual reader's faults.
+    kNoiseBefore, kNoiseAfter, kPartial, kBitErrors, kWeakSometimes, kSlip, kSlowStatus,
+    kStatusGap, kLateRead, kNotAccepted, kHighCoercivity };
+// clang-format on
 constexpr const char* kStepNames[] = {"arming", "mid-block", "status wait", "between cards"};
 constexpr const char* kFaultNames[] = {
     "unplug",     "replug",         "silence",      "wrong reply byte", "slow reports",
     "refusal",    "weak card",      "noise before", "noise after",      "pulled out early",
     "bit errors", "weak sometimes", "bit slip",     "slow status",      "status bytes apart",
     "late read",  "not accepted",   "Hi-Co card"};
-// The sample card that brings each fault of the dirt, by name.
-constexpr const char* kDirtyCards[] = {"Stray bits before the start sentinel",
-                                       "Noise after the end sentinel",
-                                       "Pulled out early",
-                                       "Bit errors, 1 in 1000 bits",
-                                       "Weak spot, reads wrong half the time",
-                                       "Bit slip, a jerky swipe",
-                                       "Slow to write or erase",
-                                       "Status bytes apart",
-                                       "Read late, input buffer overflows",
-                                       "Reader busy after this card",
-                                       "Hi-Co card, Lo-Co writes do not take"};
 // The test deck, its faults drawn from seed 2: the card that reads wrong half the time does so
 // on its first swipe and not on its second. Its card of bit errors is dirty enough (1 bit in
 // 50) that every swipe fails.
@@ -88,10 +61,17 @@ Deck DirtyDeck() {
     return deck;
 }
 
+// The card that meets a fault of the dirt is the one of the sample deck that carries it.
 std::optional<std::size_t> FaultyCard(Fault fault) {
+    static_assert(int(Fault::kHighCoercivity) - int(Fault::kNoiseBefore) + 1 == kFaultCount);
     if (fault == Fault::kWeakCard) return kDamagedCard;
     if (fault < Fault::kNoiseBefore) return std::nullopt;
-    return CardNamed(kDirtyCards[static_cast<int>(fault) - static_cast<int>(Fault::kNoiseBefore)]);
+    const auto dirt = tollwick::Fault(int(fault) - int(Fault::kNoiseBefore));
+    const Deck deck = SampleDeck();
+    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
+        if (deck.cards[i].faults[dirt]) return i;
+    }
+    return std::nullopt;
 }
 
 // A job's failure texts, and per step the outcome of each fault in the order of Fault ("-": the
