@@ -23,12 +23,6 @@ using Lines = std::vector<std::string>;
 
 class JobsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::make_unique<testing::ScratchFolder>("tollwick-jobs");
-        dir_ = folder_->path();
-        profile_ = std::make_unique<ProfileStore>(dir_ / "Tollwick.ini");
-        rig_ = std::make_unique<Rig>(*profile_);
-    }
     void TearDown() override {
         // Unplugged, the reader ends the wait a worker may be in at once.
         rig_->reader.Unplug();
@@ -36,7 +30,6 @@ class JobsTest : public ::testing::Test {
             files_.reset();
             rig_.reset();
         });
-        folder_.reset();
     }
 
     // Runs `stop`, which stops the worker. A worker that ignores its stop would hold the test
@@ -107,10 +100,10 @@ class JobsTest : public ::testing::Test {
     }
     std::string Last(const std::string& name) const { return rig_->view.Last(name); }
 
-    std::unique_ptr<testing::ScratchFolder> folder_;
-    fs::path dir_;
-    std::unique_ptr<ProfileStore> profile_;
-    std::unique_ptr<Rig> rig_;
+    testing::ScratchFolder folder_{"tollwick-jobs"};
+    fs::path dir_ = folder_.path();
+    ProfileStore profile_{dir_ / "Tollwick.ini"};
+    std::unique_ptr<Rig> rig_ = std::make_unique<Rig>(profile_);
     std::unique_ptr<CardFileJobs> files_;
 };
 
@@ -119,7 +112,7 @@ class JobsTest : public ::testing::Test {
 // The monitor's start-up connection (ConnectAtStartup, and the window's part): a reader left in
 // Lo-Co is switched to Hi-Co; the window's messages and controls; the port that answered.
 TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
-    ASSERT_TRUE(profile_->Write("PORTNUM", "3"));
+    ASSERT_TRUE(profile_.Write("PORTNUM", "3"));
     ASSERT_EQ(rig_->commands.ConnectScan(), 1);
     ASSERT_EQ(rig_->commands.SetLoCo(), CommandStatus::kOk);
     ASSERT_TRUE(rig_->Tick());
@@ -140,15 +133,15 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     // Nothing answers on port 7: the scan's port is stored, unless the run keeps the stored one
     // (the virtual reader's). Firmware EVU1.06 has no beeper commands.
     for (const bool stores : {true, false}) {
-        ASSERT_TRUE(profile_->Write("PORTNUM", "7"));
+        ASSERT_TRUE(profile_.Write("PORTNUM", "7"));
         VirtualReader::Options old;
         old.version = "EVU1.06";
-        Rig scan(*profile_, old);
+        Rig scan(profile_, old);
         scan.format.SetDensity(Track2Density::k210);
         scan.monitor->SetStoresAnsweringPort(stores);
         scan.tap.RefuseLookups(2);
         ASSERT_TRUE(scan.Tick());
-        EXPECT_EQ(profile_->Read("PORTNUM"), stores ? "1" : "7");
+        EXPECT_EQ(profile_.Read("PORTNUM"), stores ? "1" : "7");
         EXPECT_EQ(scan.view.Count("SetMessage:Device READY"), 1);
         EXPECT_EQ(scan.view.Last("SetConnectionLine"), "COM1 9600,8,N,1  VK3300 EVU1.06");
         EXPECT_EQ(scan.reader.Density(), 210);
@@ -156,19 +149,15 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     }
 
     // No reader: only Setup is left, and the window waits for the start-up password.
-    ASSERT_TRUE(profile_->Write("PORTNUM", ""));
-    Rig none(*profile_);
+    ASSERT_TRUE(profile_.Write("PORTNUM", ""));
+    Rig none(profile_);
     none.reader.Unplug();
     none.monitor->SetStartupPasswordPending(true);
     ASSERT_TRUE(none.Tick());
-    EXPECT_EQ(none.view.Last("SetMessage"), "Not Connect Device");
-    EXPECT_EQ(none.view.Last("EnableJobButtons"), "0");
-    EXPECT_EQ(none.view.Entries("EnableReaderControls"), Lines{"EnableReaderControls:0"});
-    EXPECT_EQ(none.view.Entries("EnableSetup"), Lines{"EnableSetup:1"});
-    EXPECT_TRUE(none.view.Logged("SetConnectionLine:"));
-    EXPECT_TRUE(none.view.Entries("EnableBeeper").empty());
-    EXPECT_FALSE(none.view.Logged("EnableWindow:1"));
-    EXPECT_EQ(profile_->Read("PORTNUM"), "");
+    EXPECT_EQ(none.view.Log(),
+              (Lines{"SetMessage:Not Connect Device", "EnableJobButtons:0",
+                     "EnableReaderControls:0", "EnableSetup:1", "SetConnectionLine:"}));
+    EXPECT_EQ(profile_.Read("PORTNUM"), "");
 }
 
 // --- Every card reported, once and in order -------------------------------------------------
