@@ -3,8 +3,6 @@
 // every cell checks the rules no fault may break: see Cell::Run's "BROKEN" problems.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <numeric>
 #include <regex>
@@ -12,17 +10,10 @@
 #include <set>
 #include <sstream>
 
-#include "jobs/card_file_jobs.h"
-#include "jobs/erase_worker.h"
-#include "jobs/seq_write.h"
 #include "jobs_rig.h"
-#include "test_platform.h"
 
 namespace tollwick::jobs_test {
 namespace {
-
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kSlowdown = 4;  // sanitizers slow every thread: the cells wait longer

@@ -1,15 +1,24 @@
 // The card jobs on a bench: a recording window, the virtual reader behind the tap of
-// reader_rig.h, and the job monitor ticked by the test as the window's timer would. Plain
-// classes, so that many rigs can run side by side on their own threads.
+// reader_rig.h, and the job monitor ticked by the test as the window's timer would, with every
+// job's launcher. Plain classes, so that many rigs can run side by side on their own threads.
 #pragma once
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 
+#include "jobs/card_file_jobs.h"
+#include "jobs/erase_worker.h"
 #include "jobs/job_monitor.h"
+#include "jobs/seq_write.h"
 #include "reader_rig.h"
 #include "settings/profile_store.h"
+#include "test_platform.h"
 
 namespace tollwick::jobs_test {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 using namespace testing::sample;
 

@@ -5,21 +5,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <future>
 
-#include "jobs/card_file_jobs.h"
-#include "jobs/erase_worker.h"
-#include "jobs/seq_write.h"
 #include "jobs_rig.h"
-#include "test_platform.h"
 
 namespace tollwick::jobs_test {
 namespace {
-
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 class JobsTest : public ::testing::Test {
   protected:
