@@ -3,6 +3,7 @@
 // every cell checks the rules no fault may break: see Cell::Run's "BROKEN" problems.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <numeric>
 #include <regex>
@@ -378,29 +379,6 @@ class Cell {
 };
 
 TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
-    struct CellCase {
-        const JobRow* row;
-        Step step;
-        Fault fault;
-        std::string expected, name;
-    };
-    std::vector<CellCase> cells;
-    for (const JobRow& row : kTable) {
-        for (int step = 0; step < 4; ++step) {
-            std::istringstream codes(row.steps[step]);
-            std::string code;
-            for (int fault = 0; codes >> code; ++fault) {
-                if (code == "-") continue;
-                cells.push_back({&row, Step(step), Fault(fault), Expected(row, code),
-                                 std::string(row.name) + " / " + kStepNames[step] + " / " +
-                                     kFaultNames[fault]});
-            }
-        }
-    }
-    ASSERT_EQ(cells.size(), 325u);
-    const testing::ScratchFolder folder("tollwick-faults");
-    const fs::path& root = folder.path();
-
     // The cells run side by side, at most kAtOnce at a time: the bounds of a cell are real time,
     // and a machine of two cores keeps them for so many threads. Under wine each thread costs
     // more: a quarter as many.
@@ -410,22 +388,36 @@ TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
     constexpr std::ptrdiff_t kAtOnce = 96;
 #endif
     std::counting_semaphore<kAtOnce> slots(kAtOnce);
-    std::vector<std::string> results(cells.size());
+    const testing::ScratchFolder folder("tollwick-faults");
+    struct Result {
+        std::string name, expected, outcome;
+    };
+    std::deque<Result> cells;  // each thread keeps its own
     {
         std::vector<std::jthread> threads;
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            threads.emplace_back([&, i] {
-                slots.acquire();
-                const fs::path dir = root / std::to_string(i);
-                fs::create_directories(dir);
-                results[i] = Cell(*cells[i].row, cells[i].step, cells[i].fault, dir).Run();
-                slots.release();
-            });
+        for (const JobRow& row : kTable) {
+            for (int step = 0; step < 4; ++step) {
+                std::istringstream codes(row.steps[step]);
+                std::string code;
+                for (int fault = 0; codes >> code; ++fault) {
+                    if (code == "-") continue;
+                    Result& cell =
+                        cells.emplace_back(std::string(row.name) + " / " + kStepNames[step] +
+                                               " / " + kFaultNames[fault],
+                                           Expected(row, code));
+                    const fs::path dir = folder.path() / std::to_string(cells.size());
+                    threads.emplace_back([&slots, &cell, &row, step, fault, dir] {
+                        slots.acquire();
+                        fs::create_directories(dir);
+                        cell.outcome = Cell(row, Step(step), Fault(fault), dir).Run();
+                        slots.release();
+                    });
+                }
+            }
         }
     }
-
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        EXPECT_EQ(results[i], cells[i].expected) << cells[i].name;
+    EXPECT_EQ(cells.size(), 325u);
+    for (const Result& cell : cells) EXPECT_EQ(cell.outcome, cell.expected) << cell.name;
 }
 
 }  // namespace
