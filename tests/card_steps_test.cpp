@@ -90,11 +90,10 @@ TEST(CardSteps, AWaitEndsOnItsTimeoutOnTheLinksClockOrOnTheStop) {
 // ended the wait, leaves the card uncertain: the silent reader changed it. A pulled cable is
 // silence until the reset at the timeout fails.
 TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
-    enum class End { kStop, kUnplug };
     for (const bool erase : {false, true}) {
-        for (const End end : {End::kStop, End::kUnplug}) {
-            const std::string what = std::string(erase ? "erase, " : "write, ") +
-                                     (end == End::kStop ? "stopped" : "unplugged");
+        for (const bool unplug : {false, true}) {
+            SCOPED_TRACE(std::string(erase ? "erase, " : "write, ") +
+                         (unplug ? "unplugged" : "stopped"));
             testing::VirtualRig rig;
             ASSERT_TRUE(rig.Connect());
             rig.reader.SetSilent(true);
@@ -103,19 +102,16 @@ TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
             int changed = 0;
             rig.reader.SetOnCardChanged([&](const CardChange&) {
                 ++changed;
-                end == End::kStop ? static_cast<void>(stop.request_stop()) : rig.reader.Unplug();
+                unplug ? rig.reader.Unplug() : static_cast<void>(stop.request_stop());
             });
-            StepWait wait;
-            wait.stop = stop.get_token();
-            wait.timeout = 5s;
+            const StepWait wait{.stop = stop.get_token(), .timeout = 5s};
             TrackTexts texts{"", "1234", ""};
             const StepOutcome outcome = erase ? EraseCard(rig.commands, 0b010, wait)
                                               : WriteCard(rig.commands, texts, kIsoTrackSet, wait);
-            EXPECT_EQ(changed, 1) << what;
-            EXPECT_EQ(outcome, StepOutcome::kUncertain) << what;
+            EXPECT_EQ(changed, 1);
+            EXPECT_EQ(outcome, StepOutcome::kUncertain);
             EXPECT_EQ(CauseOf(outcome, wait.stop),
-                      end == End::kStop ? StepOutcome::kStopped : StepOutcome::kLinkFailed)
-                << what;
+                      unplug ? StepOutcome::kLinkFailed : StepOutcome::kStopped);
         }
     }
 }
