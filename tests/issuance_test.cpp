@@ -29,12 +29,10 @@ std::string ReadAll(const std::string& text) {
     for (const std::string& column : reader->Columns()) out += column + ",";
     out += "\n";
     DataRecord record;
-    for (;;) {
-        const RecordStatus status = reader->Next(record, error);
-        if (status == RecordStatus::kEnd) break;
-        if (status != RecordStatus::kRecord) {
-            out += (status == RecordStatus::kBadFile ? "broken: " : "bad: ") + error + "\n";
-            if (status == RecordStatus::kBadFile) break;
+    for (RecordStatus status; (status = reader->Next(record, error)) != RecordStatus::kEnd;) {
+        if (status == RecordStatus::kBadFile) return out + "broken: " + error + "\n";
+        if (status == RecordStatus::kBadRecord) {
+            out += "bad: " + error + "\n";
             continue;
         }
         out += std::to_string(record.row) + "@" + std::to_string(record.line) + ":";

@@ -159,9 +159,8 @@ class Cell {
     std::string Run() {
         if (!rig_->ConnectQuickly()) return "no reader";
         // The operator set the reader to Lo-Co: a Hi-Co card is not turned over.
-        if (fault_ == Fault::kHighCoercivity && rig_->commands.SetLoCo() != CommandStatus::kOk) {
+        if (fault_ == Fault::kHighCoercivity && rig_->commands.SetLoCo() != CommandStatus::kOk)
             return "the reader stayed in Hi-Co";
-        }
         if (step_ == Step::kArming) InjectNow();
         // The launch's own report (From File, Sequential write) comes before any card; Copy
         // reports a source read and a target written for each card.
