@@ -116,15 +116,15 @@ TEST(CardSteps, AStatusThatNeverCameLeavesTheCardUncertain) {
     }
 }
 
-// Records what a round of writes reported; `beforeReadBack` runs before a card is read back.
+// Records what a round of writes, each card verified, reported; `beforeReadBack` runs before a
+// card is read back, `afterAttempt` after each card is reported.
 class RecordingRound final : public WriteRound {
   public:
-    bool verify = false;
     std::function<void()> beforeReadBack = [] {};
     std::function<void()> afterAttempt = [] {};
     std::vector<WriteAttempt> attempts;
     TrackSet Formats() override { return kIsoTrackSet; }
-    bool VerifyAfterWrite() override { return verify; }
+    bool VerifyAfterWrite() override { return true; }
     bool BeforeReadBack() override {
         beforeReadBack();
         return true;
@@ -142,7 +142,6 @@ TEST(CardSteps, ARejectedCardIsWrittenAgainAndAWrittenOneIsVerified) {
     rig.reader.SetAutoSwipe(0, 10ms, false);  // the same card every time
     rig.reader.SetRejectNext(true);
     RecordingRound round;
-    round.verify = true;
     TrackTexts texts{"abc", "1234", ""};
     ASSERT_EQ(WriteUntilTaken(rig.commands, texts, round, StepWait{}), StepOutcome::kDone);
     ASSERT_EQ(round.attempts.size(), 2u);
@@ -161,7 +160,6 @@ TEST(CardSteps, ARejectedCardIsWrittenAgainAndAWrittenOneIsVerified) {
     // A card whose weak spot reads wrong fails its verify: the same texts go onto the next card.
     rig.reader.SetAutoSwipe(testing::sample::kWeakSpotCard, 10ms, false);
     RecordingRound weak;
-    weak.verify = true;
     weak.afterAttempt = [&rig] { rig.reader.SetAutoSwipe(testing::sample::kBlank, 10ms, false); };
     TrackTexts digits{"", "1234567890", ""};
     ASSERT_EQ(WriteUntilTaken(rig.commands, digits, weak, StepWait{}), StepOutcome::kDone);
@@ -175,7 +173,6 @@ TEST(CardSteps, ARejectedCardIsWrittenAgainAndAWrittenOneIsVerified) {
     StepWait wait;
     wait.timeout = 1s;
     RecordingRound unplugged;
-    unplugged.verify = true;
     unplugged.beforeReadBack = [&rig] { rig.reader.Unplug(); };
     EXPECT_EQ(WriteUntilTaken(rig.commands, texts, unplugged, wait), StepOutcome::kLinkFailed);
     ASSERT_EQ(unplugged.attempts.size(), 1u);

@@ -351,9 +351,9 @@ class Cell {
     int Done() const {
         if (row_.job == Job::kCopy) return rig_->view.Count("SetMessage:Write <TARGET> Card OK");
         if (row_.refused.empty()) return 0;  // the job changes no card
-        int done = 0;
-        for (int n : DoneNumbers()) done += n > 0 ? 1 : 0;  // card 0 is the launch's
-        return done;
+        return static_cast<int>(std::ranges::count_if(DoneNumbers(), [](int n) {
+            return n > 0;  // card 0 is the launch's
+        }));
     }
     // Every card done is counted once: the numbers run first, first + 1 ...
     void CheckCounts(int first) {

@@ -122,9 +122,7 @@ TEST_F(JobsTest, StartupConnectsOnTheStoredPortOrScansOrSaysThereIsNoReader) {
     // (the virtual reader's). Firmware EVU1.06 has no beeper commands.
     for (const bool stores : {true, false}) {
         ASSERT_TRUE(profile_.Write("PORTNUM", "7"));
-        VirtualReader::Options old;
-        old.version = "EVU1.06";
-        Rig scan(profile_, old);
+        Rig scan(profile_, VirtualReader::Options{.version = "EVU1.06"});
         scan.format.SetDensity(Track2Density::k210);
         scan.monitor->SetStoresAnsweringPort(stores);
         scan.tap.RefuseLookups(2);
