@@ -48,10 +48,6 @@ class JobsTest : public ::testing::Test {
     }
     bool TickUntilLogged(const std::string& entry) { return rig_->TickUntilLogged(entry); }
     Texts CardTexts(std::size_t card) const { return TextsOnCard(*rig_->reader.Card(card)); }
-    CardFileJobs& Files() {
-        if (!files_) files_ = std::make_unique<CardFileJobs>(*rig_->monitor);
-        return *files_;
-    }
     std::string WriteFile(const std::string& name, const std::string& content) {
         const fs::path path = dir_ / name;
         std::ofstream(path, std::ios::binary) << content;
@@ -92,7 +88,7 @@ class JobsTest : public ::testing::Test {
     fs::path dir_ = folder_.path();
     ProfileStore profile_{dir_ / "Tollwick.ini"};
     std::unique_ptr<Rig> rig_ = std::make_unique<Rig>(profile_);
-    std::unique_ptr<CardFileJobs> files_;
+    std::unique_ptr<CardFileJobs> files_ = std::make_unique<CardFileJobs>(*rig_->monitor);
 };
 
 // --- Start-up connection --------------------------------------------------------------------
@@ -194,7 +190,7 @@ TEST_F(JobsTest, CardsDoneBetweenTwoTicksAreEachReportedInOrder) {
 
     // From File: three cards, the second refused once; after the last card the boxes keep
     // showing it.
-    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("three.txt", "%AAA?\n\n;222?\n\n%CCC?\n\n")));
+    ASSERT_TRUE(files_->LaunchFromFile(WriteFile("three.txt", "%AAA?\n\n;222?\n\n%CCC?\n\n")));
     ExpectShown(Armed::kWrite, {kBlank, kBlank + 1, kBlank + 1, kBlank + 2},
                 {"SetMessage:Write Card<0> OK", "ShowTracks:AAA||", "SetMessage:Write Card<1> OK",
                  "ShowTracks:|222|", "MessageBox:Write Error1", "SetMessage:Write Card<2> OK",
@@ -360,15 +356,15 @@ TEST_F(JobsTest, ARefusedLaunchLeavesTheJobAndAStoppedJobLeavesTheReaderDisarmed
 
     // From File stops the erase job; its file has no card, so it ends without arming.
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
-    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("empty.txt", "Error\nError\nError\n")));
+    ASSERT_TRUE(files_->LaunchFromFile(WriteFile("empty.txt", "Error\nError\nError\n")));
     ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!"));
     EXPECT_EQ(rig_->reader.ArmedFor(), Armed::kIdle);
     // Its file stays open until the next From File, which closes it even when the new file
     // cannot be opened.
-    EXPECT_TRUE(Files().FromFileOpen());
-    EXPECT_FALSE(Files().LaunchFromFile((dir_ / "missing.txt").string()));
+    EXPECT_TRUE(files_->FromFileOpen());
+    EXPECT_FALSE(files_->LaunchFromFile((dir_ / "missing.txt").string()));
     EXPECT_EQ(Last("MessageBox"), "Open file fail!!");
-    EXPECT_FALSE(Files().FromFileOpen());
+    EXPECT_FALSE(files_->FromFileOpen());
 
     ASSERT_TRUE(rig_->monitor->LaunchErase(kEraseTrack2));
     ASSERT_TRUE(WaitFor([&] { return rig_->reader.ArmedFor() == Armed::kErase; }));
@@ -413,7 +409,7 @@ TEST_F(JobsTest, VerifyAfterWriteCountsOnlyCardsThatReadBackAsWritten) {
     // From File, Sequential write and Copy write the data of a card that does not verify onto
     // the next card, as they do after a refused one, and a run still writes its number of good
     // cards.
-    ASSERT_TRUE(Files().LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
+    ASSERT_TRUE(files_->LaunchFromFile(WriteFile("one.txt", "%AAA?\n;1234567890?\n\n")));
     WriteAndVerify({kWeakSpotCard, kBlank});
     ASSERT_TRUE(TickUntilLogged("MessageBox:End of File!!!"));
     // The card cancelled while read back is reported as not read back, and the message line
