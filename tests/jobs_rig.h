@@ -107,8 +107,7 @@ class FakeView final : public JobView {
     }
     void SetSwipeTitle(const std::string& title) override { Note("SetSwipeTitle", title); }
     void SetSwipeColour(SwipeColour colour) override {
-        constexpr const char* kNames[] = {"blue", "red", "dark green"};
-        Note("SetSwipeColour", kNames[static_cast<int>(colour)]);
+        Note("SetSwipeColour", std::array{"blue", "red", "dark green"}[static_cast<int>(colour)]);
     }
     void SetSwipeLines(const std::string& line1, const std::string& line2,
                        const std::string& count) override {
@@ -184,9 +183,6 @@ struct Rig {
     // Ticks as the window's timer does until `done` holds.
     bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
         return WaitFor([&] { return (Tick(), done()); }, bound);  // a tick, then a look
-    }
-    bool TickUntilLogged(const std::string& entry) {
-        return TickUntil([&] { return view.Logged(entry); });
     }
     // Ticks until no report is left and `ms` have passed without one.
     void TickQuietly(std::chrono::milliseconds ms) {

@@ -46,7 +46,9 @@ class JobsTest : public ::testing::Test {
             Swipe(Armed::kRead, card);
         }
     }
-    bool TickUntilLogged(const std::string& entry) { return rig_->TickUntilLogged(entry); }
+    bool TickUntilLogged(const std::string& entry) {
+        return rig_->TickUntil([&] { return rig_->view.Logged(entry); });
+    }
     Texts CardTexts(std::size_t card) const { return TextsOnCard(*rig_->reader.Card(card)); }
     std::string WriteFile(const std::string& name, const std::string& content) {
         const fs::path path = dir_ / name;
