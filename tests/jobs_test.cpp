@@ -245,6 +245,7 @@ TEST_F(JobsTest, CopyAndCompareReportsKeepTheirOrder) {
     };
     EXPECT_EQ(judge({"A", "1234", ""}, {"A", "12345", "9"}), "Comparess Card OK!!");
     EXPECT_EQ(judge({"A", "1234", ""}, {"A", "123", ""}), "Comparess Card Error!!");
+    EXPECT_EQ(judge({"A", "1234", ""}, {"A", "1235", ""}), "Comparess Card Error!!");
     EXPECT_EQ(judge({"A", "1234", "5"}, {"A", "1234", ""}), "Comparess Card Error!!");
     EXPECT_EQ(judge({"AB", "", ""}, {"A", "", ""}), "Comparess Card Error!!");
 
