@@ -42,14 +42,8 @@ TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
     QAccessibleInterface* root = Iface(window.get());
     EXPECT_EQ(root->role(), QAccessible::Dialog);
     EXPECT_EQ(root->text(QAccessible::Name), "VK3300S");
-    int controls = 0;
-    Walk(root, [&controls](QAccessibleInterface* iface) {
-        ++controls;
-        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
-                     iface->text(QAccessible::Description).isEmpty())
-            << iface->object()->objectName().toStdString() << " role " << iface->role();
-    });
-    EXPECT_EQ(controls, 42);  // every control of the window, nested ones and the announcer included
+    // Every control of the window, nested ones and the announcer included.
+    EXPECT_EQ(ExpectEveryControlNamed(root).size(), 42u);
 
     // The lines the program changes read as what they are and what they show; radios by their
     // text without the mnemonic, within their named group.

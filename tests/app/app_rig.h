@@ -64,6 +64,24 @@ inline void Walk(QAccessibleInterface* root,
     }
 }
 
+// Walks what a screen reader finds below `root` (Qt's own scroll bars, splitter handles and scroll
+// areas left out): each must read as something, a name or a description. What was found.
+inline std::vector<QObject*> ExpectEveryControlNamed(QAccessibleInterface* root) {
+    std::vector<QObject*> found;
+    Walk(root, [&found](QAccessibleInterface* iface) {
+        const QAccessible::Role role = iface->role();
+        if (iface->object() == nullptr || role == QAccessible::ScrollBar ||
+            role == QAccessible::Splitter || role == QAccessible::Grip ||
+            iface->object()->objectName().startsWith("qt_scrollarea"))
+            return;
+        found.push_back(iface->object());
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
+                     iface->text(QAccessible::Description).isEmpty())
+            << iface->object()->objectName().toStdString() << " role " << role;
+    });
+    return found;
+}
+
 // Does what assistive technology does with Qt's toggle action of a control or a list item.
 inline void AtToggle(QAccessibleInterface* iface) {
     const QString toggle = QAccessibleActionInterface::toggleAction();
@@ -108,9 +126,8 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
     std::deque<bool> answers;
     bool Ask(QWidget*, const QString& text, const QString&, const QString&) override {
         asked.push_back(text);
-        if (answers.empty()) return false;
-        const bool answer = answers.front();
-        answers.pop_front();
+        const bool answer = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
         return answer;
     }
 };
@@ -132,7 +149,8 @@ class WindowTest : public ::testing::Test {
     QString Message() { return Window().MessageText(); }
     QString ConnectionLine() { return Window().ControlAs<QLabel>(1043)->text(); }
     QAbstractButton* Button(int id) { return Window().ControlAs<QAbstractButton>(id); }
-    void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    void Click(int id) { Press(Button(id)); }
+    static void Press(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
     bool Enabled(int id) { return Window().Control(id)->isEnabledTo(&Window()); }
     void Type(int track, const QString& keys) {
         Track(track)->setFocus();
@@ -147,8 +165,6 @@ class MainWindowTest : public WindowTest {
     AnsweredMessageBoxes boxes;
     FormatState format;
     std::unique_ptr<CTollwickDlg> window;
-
-    void TearDown() override { window.reset(); }
     CTollwickDlg& Window() override { return *window; }
 
     // Builds the window as the program starts it, with `stored` written to the profile first.

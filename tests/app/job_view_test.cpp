@@ -20,10 +20,6 @@ class JobViewTest : public MainWindowTest {
         view = std::make_unique<QtJobView>(*window);
         window->EnableWindow(true);
     }
-    void TearDown() override {
-        view.reset();
-        MainWindowTest::TearDown();
-    }
 };
 
 TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {

@@ -25,9 +25,9 @@ class PasswordTest : public SessionTest {
             Entry(1006)->clear();
             QTest::keyClicks(Entry(1006), second);
         }
-        QTest::mouseClick(Dialog().Control(1), Qt::LeftButton);
+        Press(Dialog().Control(1));
     }
-    void PressCancel() { QTest::mouseClick(Dialog().Control(2), Qt::LeftButton); }
+    void PressCancel() { Press(Dialog().Control(2)); }
     bool Stored(const std::string& password) {
         return PasswordMatches(StoredPassword(*profile), password);
     }
@@ -102,21 +102,28 @@ TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     QTest::keyClicks(Entry(1005), "abcdefghijklmnop");
     EXPECT_EQ(Entry(1005)->text(), "abcdefghijkl");  // twelve characters at most
 
-    Enter("first", "First");
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
+    // One entry of the dialog: the box it brings (none: ""), and the password stored after it
+    // (none: "", not asked: nullptr). A refused entry keeps the dialog up and the window locked.
+    const QString error = QStringLiteral("Password Error,Enter Password Again!!");
+    const QString changed = QStringLiteral("Password Change Success!!");
+    auto change = [&](bool open, const char* first, const char* second, const QString& box,
+                      const char* stored) {
+        boxes.shown.clear();
+        if (open) Click(kChangePassword);
+        Enter(first, second);
+        EXPECT_EQ(boxes.shown, box.isEmpty() ? std::vector<QString>{} : std::vector{box}) << first;
+        const bool refused = !box.isEmpty() && box != changed;
+        EXPECT_EQ(Dialog().isVisible(), refused) << first;
+        EXPECT_EQ(Window().isEnabled(), !refused) << first;
+        if (stored != nullptr) {
+            EXPECT_TRUE(*stored != 0 ? Stored(stored) : StoredPassword(*profile).empty()) << first;
+        }
+    };
+    change(false, "first", "First", error, "");
     EXPECT_EQ(Entry(1006)->text(), "");
-    EXPECT_EQ(StoredPassword(*profile), "");
-    Enter("first", "first");  // a first password is set without a message
-    EXPECT_EQ(boxes.shown.size(), 1u);
-    EXPECT_FALSE(Dialog().isVisible());
-    EXPECT_TRUE(Window().isEnabled());
-    EXPECT_TRUE(Stored("first"));
+    change(false, "first", "first", "", "first");  // a first password is set without a message
     EXPECT_TRUE(IsPasswordHash(StoredPassword(*profile)));  // the text itself never stored
-
-    Click(kChangePassword);
-    Enter("second", "second");
-    EXPECT_EQ(boxes.shown.back(), "Password Change Success!!");
-    EXPECT_TRUE(Stored("second"));
+    change(true, "second", "second", changed, "second");
     const std::string stored = StoredPassword(*profile);
 
     // After a cancelled change the stored password is asked for, and nothing is stored.
@@ -126,20 +133,12 @@ TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     EXPECT_TRUE(Window().isEnabled());
     EXPECT_TRUE(session->Ticking());  // only the start-up entry ends the program
     EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kCancelled);
-    boxes.shown.clear();
     Click(kChangePassword);
     EXPECT_EQ(Entry(1005)->text(), "");
-    Enter("other", "other");
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
-    Enter("second", "ignored");
-    EXPECT_FALSE(Dialog().isVisible());
+    change(false, "other", "other", error, "second");
+    change(false, "second", "ignored", "", "second");
     EXPECT_EQ(StoredPassword(*profile), stored);
-    EXPECT_EQ(boxes.shown.size(), 1u);
-
-    // Two empty entries remove the password.
-    Click(kChangePassword);
-    Enter("", "");
-    EXPECT_EQ(StoredPassword(*profile), "");
+    change(true, "", "", changed, "");  // two empty entries remove the password
 
     // The profile's place is taken by a folder: neither a change nor a first password can be
     // stored, and neither is reported as set.
@@ -149,18 +148,10 @@ TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     const QString notStored =
         QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
             .arg(path);
-    boxes.shown.clear();
-    Click(kChangePassword);
-    Enter("third", "third");
-    EXPECT_EQ(boxes.shown, std::vector<QString>{notStored});
-    EXPECT_TRUE(Dialog().isVisible());
-    EXPECT_FALSE(Window().isEnabled());
+    change(true, "third", "third", notStored, nullptr);
     PressCancel();
     EXPECT_TRUE(Window().isEnabled());
-    Click(kChangePassword);
-    Enter("fourth", "fourth");
-    EXPECT_EQ(boxes.shown, (std::vector<QString>{notStored, notStored}));
-    EXPECT_TRUE(Dialog().isVisible());
+    change(true, "fourth", "fourth", notStored, nullptr);
 }
 
 }  // namespace

@@ -27,11 +27,16 @@ class SetupTest : public SessionTest {
             items << Combo(track, field)->itemText(i);
         return items;
     }
-    // The four combos of a track as they read: selected text, or "" without a selection.
-    QStringList Shown(int track) {
+    // The four combos of a track as they read: selected text ("" without a selection), in
+    // brackets when the combo is disabled.
+    QString Shown(int track) {
         QStringList shown;
-        for (int f = 0; f < 4; ++f) shown << Combo(track, F(f))->currentText();
-        return shown;
+        for (int f = 0; f < 4; ++f) {
+            QComboBox* combo = Combo(track, F(f));
+            shown << (combo->isEnabled() ? "" : "[") + combo->currentText() +
+                         (combo->isEnabled() ? "" : "]");
+        }
+        return shown.join(' ');
     }
     void OpenSetup() {
         Click(kSetup);
@@ -41,10 +46,8 @@ class SetupTest : public SessionTest {
         Port()->clear();
         QTest::keyClicks(Port(), text);
     }
-    void PressOk() { QTest::mouseClick(SetupDialog().Control(setupid::kOk), Qt::LeftButton); }
-    void PressCancel() {
-        QTest::mouseClick(SetupDialog().Control(setupid::kCancel), Qt::LeftButton);
-    }
+    void PressOk() { Press(SetupDialog().Control(setupid::kOk)); }
+    void PressCancel() { Press(SetupDialog().Control(setupid::kCancel)); }
     // Every combo shows its entries whole, in the place and size the dialog gives it.
     void ExpectTextsFit(const char* when) {
         for (int t = 1; t <= 3; ++t) {
@@ -197,66 +200,55 @@ TEST_F(SetupTest, DensityTakesEffectAtOnceAndIsSentByOk) {
     EXPECT_EQ(Track(2)->Limit(), 37);
 }
 
-// The lists of each data type; the User Type's follow the stored keys.
+// The lists of each data type; the User Type's follow the stored keys, read again at each opening.
 TEST_F(SetupTest, ListsOfEachDataType) {
     StartReady();
     OpenSetup();
-    EXPECT_EQ(Shown(1), (QStringList{"7", "ODD", "%", "?"}));
-    EXPECT_EQ(Shown(3), (QStringList{"5", "ODD", ";", "?"}));
     EXPECT_EQ(Items(2, F::kBpc), QStringList{"5"});
-    EXPECT_FALSE(Combo(2, F::kStartSentinel)->isEnabled());
-    ExpectTextsFit("ISO");
     PressOk();
     EXPECT_EQ(profile->Read("TR1BPC", "none"), "none");  // ISO stores no track key
 
-    for (int id : {kRawType, kAamva, kCaDmv}) {
-        Click(id);
+    const QString none = QStringList(3, "[8] [NONE] [NONE] [NONE]").join(" | ");
+    const struct {
+        int type;
+        const char* stored;  // written to the profile first
+        QString shown;       // tracks 1 | 2 | 3
+    } cases[] = {
+        {kIso, "", "[7] [ODD] [%] [?] | [5] [ODD] [;] [?] | [5] [ODD] [;] [?]"},
+        {kRawType, "", none},
+        {kAamva, "", none},
+        {kCaDmv, "", none},
+        // Without stored keys the User Type formats are the ISO ones, each with its parity.
+        {kUserType, "", "7 ODD % ? | 5 ODD ; ? | 5 ODD ; ?"},
+        // Narrow with parity, wide without (position 15), and parity "7", which is not "0".
+        {kUserType,
+         "TR1BPC=1 TR1PARITY=1 TR1SS=3 TR1ES=12 TR2BPC=2 TR2SS=5 TR3BPC=3 TR3SS=5 TR3PARITY=7",
+         "5 EVEN 7 < | 6 [NONE] + 0 | 7 EVEN + 0"},
+        {kUserType, "TR1BPC=3 TR1SS= TR1ES=",
+         "7 EVEN % ; | 6 [NONE] + 0 | 7 EVEN + 0"},  // 7 bits, no stored sentinels
+    };
+    for (const auto& c : cases) {
+        Store(c.stored);
+        Click(c.type);
         OpenSetup();
-        for (int t = 1; t <= 3; ++t) {
-            EXPECT_EQ(Shown(t), (QStringList{"8", "NONE", "NONE", "NONE"})) << id;
-            EXPECT_FALSE(Combo(t, F::kBpc)->isEnabled()) << id;
-        }
-        ExpectTextsFit("NONE");  // "NONE" in the narrow SS and ES combos
+        EXPECT_EQ(Shown(1) + " | " + Shown(2) + " | " + Shown(3), c.shown) << c.type << c.stored;
+        ExpectTextsFit(c.stored);  // "EVEN" in Parity, "NONE" in SS and ES
         PressCancel();
     }
-
-    Click(kUserType);
-    OpenSetup();
-    // Without stored keys the User Type formats are the ISO ones, each with its parity.
-    EXPECT_EQ(Shown(1), (QStringList{"7", "ODD", "%", "?"}));
-    EXPECT_EQ(Shown(2), (QStringList{"5", "ODD", ";", "?"}));
-    EXPECT_EQ(Items(1, F::kBpc), (QStringList{"4", "5", "6", "7"}));
-    EXPECT_EQ(Items(2, F::kStartSentinel).join(""), "13579;=?");
-    EXPECT_TRUE(Combo(3, F::kStartSentinel)->isEnabled() && Combo(1, F::kBpc)->isEnabled());
-    ExpectTextsFit("User Type");  // "EVEN" in Parity
-    PressCancel();
-
-    // Narrow with parity, wide without, and a 7-bit track 1 without stored sentinels.
-    Store("TR1BPC=1 TR1PARITY=1 TR1SS=3 TR1ES=12 TR2BPC=2 TR2SS=5 TR3BPC=3 TR3SS=5 TR3PARITY=7");
-    OpenSetup();
-    EXPECT_EQ(Shown(1), (QStringList{"5", "EVEN", "7", "<"}));
-    EXPECT_TRUE(Combo(1, F::kParity)->isEnabled());
-    EXPECT_EQ(Shown(2), (QStringList{"6", "NONE", "+", "0"}));  // wide list, position 15
-    EXPECT_FALSE(Combo(2, F::kParity)->isEnabled());
-    EXPECT_EQ(Shown(3), (QStringList{"7", "EVEN", "+", "0"}));  // parity "7" is not "0"
-    PressCancel();
-
-    Store("TR1BPC=3 TR1SS= TR1ES=");
-    OpenSetup();
-    EXPECT_EQ(Shown(1), (QStringList{"7", "EVEN", "%", ";"}));
 }
 
 TEST_F(SetupTest, ChosenBitsPerCharacterRefillTheRowAndOkStoresPositions) {
     StartReady();
     Click(kUserType);
     OpenSetup();
+    EXPECT_EQ(Items(1, F::kBpc), (QStringList{"4", "5", "6", "7"}));
+    EXPECT_EQ(Items(2, F::kStartSentinel).join(""), "13579;=?");
     Choose(Combo(2, F::kBpc), 2);  // "6"
-    EXPECT_EQ(Shown(2), (QStringList{"6", "NONE", "%", "/"}));
-    EXPECT_FALSE(Combo(2, F::kParity)->isEnabled());
+    EXPECT_EQ(Shown(2), "6 [NONE] % /");
     Choose(Combo(3, F::kBpc), 3);  // "7": ';' ends, not the ISO '?'
-    EXPECT_EQ(Shown(3), (QStringList{"7", "ODD", "%", ";"}));
+    EXPECT_EQ(Shown(3), "7 ODD % ;");
     Choose(Combo(1, F::kBpc), 0);  // "4"
-    EXPECT_EQ(Shown(1), (QStringList{"4", "NONE", ";", "?"}));
+    EXPECT_EQ(Shown(1), "4 [NONE] ; ?");
     Choose(Combo(1, F::kBpc), 1);  // "5": parity back
     EXPECT_EQ(Items(1, F::kParity), (QStringList{"ODD", "EVEN"}));
     EXPECT_TRUE(Combo(1, F::kParity)->isEnabled());
