@@ -37,8 +37,7 @@ QStringList LabelledBy(QObject* control) {
     return names;
 }
 
-TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
-    OpenReady();
+TEST_F(ReadyWindowTest, AccessibilityTreeNamesRolesAndTexts) {
     QAccessibleInterface* root = Iface(window.get());
     EXPECT_EQ(root->role(), QAccessible::Dialog);
     EXPECT_EQ(root->text(QAccessible::Name), "VK3300S");
@@ -87,8 +86,7 @@ TEST_F(MainWindowTest, AccessibilityTreeNamesRolesAndTexts) {
 // appears each time (a screen reader speaks a notification that is shown), also when the same
 // text comes again; an emptied line says nothing. Toggled by assistive technology, a radio or
 // a check box does what a click does; a disabled control offers nothing to do.
-TEST_F(MainWindowTest, MessageLineIsAnnouncedAndAToggleIsAClick) {
-    OpenReady();
+TEST_F(ReadyWindowTest, MessageLineIsAnnouncedAndAToggleIsAClick) {
     auto* announcer = window->findChild<Announcer*>();
     ASSERT_NE(announcer, nullptr);
     EXPECT_EQ(Iface(announcer)->role(), QAccessible::Notification);

@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -180,6 +181,20 @@ class MainWindowTest : public WindowTest {
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+};
+
+// The main window shown and taking input from the start of each test.
+class ReadyWindowTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        OpenReady();
+    }
+    void Paste(int track, const QString& text) {
+        QGuiApplication::clipboard()->setText(text);
+        Track(track)->setFocus();
+        QTest::keyClick(Track(track), Qt::Key_V, Qt::ControlModifier);
     }
 };
 

@@ -1,7 +1,6 @@
 // The main window: layout, start-up state, the operations used by the jobs, closing, and what the
 // track boxes accept as the operator types and pastes under each data type. (The formats, labels,
 // limits and alphabets of each data type are tested with the card data.)
-#include <QClipboard>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTimer>
@@ -19,8 +18,7 @@
 namespace tollwick::testing {
 namespace {
 
-TEST_F(MainWindowTest, LayoutTabOrderAndRadioGroupsFollowTheTemplate) {
-    OpenReady();
+TEST_F(ReadyWindowTest, LayoutTabOrderAndRadioGroupsFollowTheTemplate) {
     EXPECT_EQ(window->windowTitle(), "VK3300S");
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_TRUE(window->ControlAs<QPushButton>(1)->isDefault());
@@ -31,18 +29,18 @@ TEST_F(MainWindowTest, LayoutTabOrderAndRadioGroupsFollowTheTemplate) {
                 << control->objectName().toStdString();
         }
     }
-    std::vector<QString> order;
+    QStringList order;
     QWidget* w = window->Control(1);
     do {
-        if (w->focusPolicy() & Qt::TabFocus) order.push_back(w->objectName());
+        if (w->focusPolicy() & Qt::TabFocus) order << w->objectName();
         w = w->nextInFocusChain();
     } while (w != window->Control(1) && order.size() < 40);
-    const std::vector<QString> expected{
-        "id_1",    "id_1000", "id_1001", "id_1002", "id_1003", "id_1004", "id_1005",
-        "id_1006", "id_1007", "id_1008", "id_1009", "id_1010", "id_1011", "id_1015",
-        "id_1016", "id_1017", "id_1045", "id_1046", "id_1018", "id_1019", "id_1020",
-        "id_1021", "id_1022", "id_1012", "id_1041", "id_1042"};
-    EXPECT_EQ(order, expected);  // the message line takes no tab stop
+    // The message line takes no tab stop.
+    EXPECT_EQ(
+        order.join(' '),
+        "id_1 id_1000 id_1001 id_1002 id_1003 id_1004 id_1005 id_1006 id_1007 id_1008 id_1009 "
+        "id_1010 id_1011 id_1015 id_1016 id_1017 id_1045 id_1046 id_1018 id_1019 id_1020 "
+        "id_1021 id_1022 id_1012 id_1041 id_1042");
 
     Click(1004);
     Click(1045);
@@ -83,8 +81,7 @@ TEST_F(MainWindowTest, StartsDisabledWithIsoHiCoAndTheConnectMessageInRed) {
     }
 }
 
-TEST_F(MainWindowTest, ShowTracksRefreshesCountersAndFetchTracksGivesZeroTerminatedTexts) {
-    OpenReady();
+TEST_F(ReadyWindowTest, ShowTracksRefreshesCountersAndFetchTracksGivesZeroTerminatedTexts) {
     Button(1)->setFocus();
     window->ShowTracks("%B12?", std::string(300, '5'), "");
     EXPECT_EQ(TrackText(1), "%B12?");  // program texts are not filtered
@@ -96,8 +93,7 @@ TEST_F(MainWindowTest, ShowTracksRefreshesCountersAndFetchTracksGivesZeroTermina
     EXPECT_EQ(window->FetchTracks(), (TrackTexts{"%B12?", std::string(255, '5'), ""}));
 }
 
-TEST_F(MainWindowTest, TrackCheckBoxEmptiesAndLocksTheBoxButKeepsTheCount) {
-    OpenReady();
+TEST_F(ReadyWindowTest, TrackCheckBoxEmptiesAndLocksTheBoxButKeepsTheCount) {
     Type(2, "123");
     Click(1009);
     EXPECT_TRUE(TrackText(2).isEmpty());
@@ -110,8 +106,7 @@ TEST_F(MainWindowTest, TrackCheckBoxEmptiesAndLocksTheBoxButKeepsTheCount) {
     EXPECT_EQ(Counter(2), "0");
 }
 
-TEST_F(MainWindowTest, CoercivityAndBeeperButtonsSendTheirCommands) {
-    OpenReady();
+TEST_F(ReadyWindowTest, CoercivityAndBeeperButtonsSendTheirCommands) {
     Click(1004);
     Click(1003);
     window->EnableControl(1041, true);
@@ -123,8 +118,7 @@ TEST_F(MainWindowTest, CoercivityAndBeeperButtonsSendTheirCommands) {
 
 // EXIT and Enter outside a track box stop the job, reset the reader and close; Escape and the
 // close box send no reset.
-TEST_F(MainWindowTest, ClosingResetsTheReaderOnlyByExitOrEnter) {
-    OpenReady();
+TEST_F(ReadyWindowTest, ClosingResetsTheReaderOnlyByExitOrEnter) {
     QTest::keyClick(Button(1003), Qt::Key_Escape);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->result(), QDialog::Rejected);
@@ -159,8 +153,7 @@ TEST_F(MainWindowTest, ClosingResetsTheReaderOnlyByExitOrEnter) {
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(MainWindowTest, ContextMenuOffersTheAboutBoxThatEnterCloses) {
-    OpenReady();
+TEST_F(ReadyWindowTest, ContextMenuOffersTheAboutBoxThatEnterCloses) {
     QString aboutTitle;
     bool closed = false;
     QObject::connect(window.get(), &CTollwickDlg::AboutShowing, [&](CAboutDlg* about) {
@@ -180,21 +173,8 @@ TEST_F(MainWindowTest, ContextMenuOffersTheAboutBoxThatEnterCloses) {
     EXPECT_TRUE(window->isVisible());
 }
 
-class TrackEntryTest : public MainWindowTest {
-  protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        OpenReady();
-    }
-    void Paste(int track, const QString& text) {
-        QGuiApplication::clipboard()->setText(text);
-        Track(track)->setFocus();
-        QTest::keyClick(Track(track), Qt::Key_V, Qt::ControlModifier);
-    }
-};
-
 // Only the first refused character of a change goes, and the caret steps back to where it was.
-TEST_F(TrackEntryTest, RefusedCharactersAreDroppedAndTheCaretStepsBack) {
+TEST_F(ReadyWindowTest, RefusedCharactersAreDroppedAndTheCaretStepsBack) {
     Type(2, "12;");
     EXPECT_EQ(TrackText(2), "12");
     EXPECT_EQ(Track(2)->SelectionStart(), 2);
@@ -220,7 +200,7 @@ TEST_F(TrackEntryTest, RefusedCharactersAreDroppedAndTheCaretStepsBack) {
     EXPECT_EQ(TrackText(3), "125");
 }
 
-TEST_F(TrackEntryTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
+TEST_F(ReadyWindowTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
     Type(2, "12");
     QTest::keyClick(Track(2), Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(Track(2)->Length(), 3);
@@ -232,7 +212,7 @@ TEST_F(TrackEntryTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
 
 // The filter follows the data type in force (which characters each one refuses is the card
 // data's test).
-TEST_F(TrackEntryTest, AlphabetFollowsTheDataTypeInForce) {
+TEST_F(ReadyWindowTest, AlphabetFollowsTheDataTypeInForce) {
     Type(3, "A1");
     EXPECT_EQ(TrackText(3), "1");  // ISO track 3 carries 5-bit characters
     Click(kAamva);
@@ -257,7 +237,7 @@ TEST_F(TrackEntryTest, AlphabetFollowsTheDataTypeInForce) {
     EXPECT_EQ(Track(2)->SelectionStart(), 3);  // one back from the end, as the caret always goes
 }
 
-TEST_F(TrackEntryTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
+TEST_F(ReadyWindowTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
     Type(2, QString(40, u'1'));
     EXPECT_EQ(Track(2)->Length(), 37);
     Track(2)->SetProgramText(QString());
