@@ -138,6 +138,7 @@ class WindowTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;
     std::unique_ptr<ProfileStore> profile;
+    AnsweredMessageBoxes boxes;
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
@@ -153,6 +154,17 @@ class WindowTest : public ::testing::Test {
     void Click(int id) { Press(Button(id)); }
     static void Press(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
     bool Enabled(int id) { return Window().Control(id)->isEnabledTo(&Window()); }
+    // The controls `on` take input and the controls `off` do not.
+    ::testing::AssertionResult Offers(std::initializer_list<int> on,
+                                      std::initializer_list<int> off = {}) {
+        for (int id : on) {
+            if (!Enabled(id)) return ::testing::AssertionFailure() << "control " << id << " is off";
+        }
+        for (int id : off) {
+            if (Enabled(id)) return ::testing::AssertionFailure() << "control " << id << " is on";
+        }
+        return ::testing::AssertionSuccess();
+    }
     void Type(int track, const QString& keys) {
         Track(track)->setFocus();
         QTest::keyClicks(Track(track), keys);
@@ -163,7 +175,6 @@ class WindowTest : public ::testing::Test {
 class MainWindowTest : public WindowTest {
   protected:
     RecordingReader reader;
-    AnsweredMessageBoxes boxes;
     FormatState format;
     std::unique_ptr<CTollwickDlg> window;
     CTollwickDlg& Window() override { return *window; }
@@ -225,7 +236,23 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     return WaitFor(condition, std::chrono::milliseconds(ms), [] { QTest::qWait(5); });
 }
 
-// The whole program over the virtual reader: window, job view, job monitor and its timer.
+class AnsweredFileDialogs final : public FileDialogSeam {
+  public:
+    std::deque<std::optional<QString>> answers;  // nothing left: cancelled
+    std::vector<Purpose> asked;
+    std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
+        asked.push_back(purpose);
+        std::optional<QString> answer;
+        if (!answers.empty()) {
+            answer.swap(answers.front());
+            answers.pop_front();
+        }
+        return answer;
+    }
+};
+
+// The whole program over the virtual reader: window, job view, job monitor and its timer, with
+// answered file dialogs for its batch jobs.
 class SessionTest : public WindowTest {
   protected:
     static constexpr int kHandMs = 150;
@@ -235,7 +262,6 @@ class SessionTest : public WindowTest {
     // program in real time (set before Start).
     Clock* clock = &virtualClock;
     std::unique_ptr<VirtualReader> reader;
-    AnsweredMessageBoxes boxes;
     std::unique_ptr<DesktopSession> session;
 
     void TearDown() override {
@@ -281,25 +307,8 @@ class SessionTest : public WindowTest {
     bool WaitWorkerEnded() {
         return WaitUntil([this] { return !session->Monitor().WorkerActive(); });
     }
-};
 
-class AnsweredFileDialogs final : public FileDialogSeam {
-  public:
-    std::deque<std::optional<QString>> answers;  // nothing left: cancelled
-    std::vector<Purpose> asked;
-    std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
-        asked.push_back(purpose);
-        std::optional<QString> answer;
-        if (!answers.empty()) {
-            answer.swap(answers.front());
-            answers.pop_front();
-        }
-        return answer;
-    }
-};
-
-class BatchTest : public SessionTest {
-  protected:
+    // Batches of cards, file dialogs answered.
     static constexpr int kRunMs = 30000;  // a batch of cards, sanitizers included
     AnsweredFileDialogs files;
 

@@ -32,7 +32,7 @@ Deck ReadingDeck(std::size_t blanks) {
     return deck;
 }
 
-TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
+TEST_F(SessionTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
     StartBatch(ReadingDeck(0));  // after the last card the reader waits in vain
     const QString path = dir.filePath("cards.txt");
     ASSERT_TRUE(WriteWholeFile(path, "earlier content\n"));  // appended to, never replaced
@@ -58,7 +58,7 @@ TEST_F(BatchTest, ToFileRecordsEveryGoodCardAndCancelClosesTheFile) {
 }
 
 // No file, no job; a file open for the job is closed with the window.
-TEST_F(BatchTest, NoFileNoJobAndClosingTheWindowClosesTheFiles) {
+TEST_F(SessionTest, NoFileNoJobAndClosingTheWindowClosesTheFiles) {
     StartBatch(BlankDeck(2));
     files.answers = {std::nullopt, dir.filePath("missing.txt"),
                      dir.filePath("no such folder/cards.txt")};
@@ -87,7 +87,7 @@ TEST_F(BatchTest, NoFileNoJobAndClosingTheWindowClosesTheFiles) {
     EXPECT_FALSE(session->Ticking());
 }
 
-TEST_F(BatchTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {
+TEST_F(SessionTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {
     clock = &SystemClock();  // the window follows the auto-swipe as the operator sees it
     StartBatch(ReadingDeck(2));
     VirtualReaderWindow readerWindow(*reader);
@@ -127,7 +127,7 @@ TEST_F(BatchTest, AutoSwipeFeedsTheJobAndTheSelectionFollows) {
 // the run on the window's job and swipe window; a run stopped while its card waits leaves that
 // record uncertain, and the next start asks about it before anything else. (The run's rules are
 // the issuance library's tests.)
-TEST_F(BatchTest, IssueCardsRunsAsAJobAndAsksAboutTheUncertainCard) {
+TEST_F(SessionTest, IssueCardsRunsAsAJobAndAsksAboutTheUncertainCard) {
     StartBatch(BlankDeck(10));
     const QString data = dir.filePath("members.csv");
     ASSERT_TRUE(WriteWholeFile(data, "id,name\n101,AL\n102,BO\n103,CY\n"));

@@ -102,23 +102,18 @@ TEST_F(JobViewTest, ReaderCommandsOfTheWindowAreHeldWhileAWorkerLives) {
     // The worker enables the job buttons while it still waits: Setup waits for its end.
     std::thread([&] { view->EnableJobButtons(true); }).join();
     QTest::qWait(10);
-    EXPECT_TRUE(Enabled(kRead));
-    EXPECT_FALSE(Enabled(kSetup));
+    EXPECT_TRUE(Offers({kRead}, {kSetup}));
     view->EnableReaderControls(true);
     EXPECT_FALSE(Enabled(kHiCo));
 
     view->JobRunning(false);
-    for (int id : {kHiCo, kLoCo, kSetup}) EXPECT_TRUE(Enabled(id)) << id;
-    EXPECT_FALSE(Enabled(kBeepOn));
-    EXPECT_FALSE(Enabled(kBeepOff));
+    EXPECT_TRUE(Offers({kHiCo, kLoCo, kSetup}, {kBeepOn, kBeepOff}));
 
     // A control disabled while the worker ran stays disabled after it; Setup was not touched.
     view->JobRunning(true);
     view->EnableReaderControls(false);
     view->JobRunning(false);
-    EXPECT_FALSE(Enabled(kLoCo));
-    EXPECT_FALSE(Enabled(kHiCo));
-    EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_TRUE(Offers({kSetup}, {kLoCo, kHiCo}));
 }
 
 // The first tick, which connects, runs on the first pass of the event loop; then the monitor
@@ -142,8 +137,7 @@ TEST_F(SessionTest, StartupConnectsReadShowsEachCardAndCancelEndsTheJob) {
     EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
     EXPECT_EQ(TrackText(1), "");  // emptied by the launch
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
+    EXPECT_TRUE(Offers({kExit, kIso, kTrack1}, {kHiCo, kLoCo, kBeepOn, kSetup, kRead}));
     QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
     ASSERT_TRUE(reader->Swipe(kIsoCard));
     // The worker reports the card while the window thread is busy elsewhere.

@@ -19,7 +19,7 @@
 namespace tollwick::testing {
 namespace {
 
-class CardToolsTest : public BatchTest {
+class CardToolsTest : public SessionTest {
   protected:
     CardTools& Tools() { return session->Tools(); }
     InspectorWindow& Inspector() { return Tools().Inspector(); }
@@ -41,12 +41,6 @@ class CardToolsTest : public BatchTest {
         const QRect rect = bits->CharacterRect(character);
         EXPECT_FALSE(rect.isEmpty()) << "track " << track << " character " << character;
         return bits->grab().toImage().pixelColor(rect.topLeft() + QPoint(3, 3));
-    }
-    QStringList Row(QTreeWidget* tree, int row) {
-        QStringList texts;
-        QTreeWidgetItem* item = tree->topLevelItem(row);
-        for (int c = 0; item != nullptr && c < tree->columnCount(); ++c) texts << item->text(c);
-        return texts;
     }
     // The value of the field labelled `label` in the Fields pane's group `group`.
     QString FieldValue(const QString& group, const QString& label) {
@@ -96,10 +90,12 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     // A card swiped backwards fails in its format; the reading that decodes it comes first,
     // its account number masked until asked for.
     ReadCard(kBackwardsCard);
-    EXPECT_EQ(Row(Inspector().Candidates(1), 0),
-              (QStringList{"7, in force", "odd", "reversed", "as read",
-                           Row(Inspector().Candidates(1), 0).value(4),
-                           "%B400000******3210^BACKWARDS/SWIPE^3001101?"}));
+    QTreeWidget* readings = Inspector().Candidates(1);
+    ASSERT_GT(readings->topLevelItemCount(), 0);
+    QStringList first;
+    for (int c : {0, 1, 2, 3, 5}) first << readings->topLevelItem(0)->text(c);
+    EXPECT_EQ(first.join('|'),
+              "7, in force|odd|reversed|as read|%B400000******3210^BACKWARDS/SWIPE^3001101?");
     // Beside the main window and on the screen; fitted to its content on a screen with room for
     // all of it (this one is small): the tables' columns as wide as their texts, the empty
     // Fields pane narrow.
@@ -109,8 +105,6 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
               PlaceBeside(Window().frameGeometry(), Inspector().frameGeometry().size(), free));
     Inspector().FitToContent(QRect(0, 0, 1920, 1080));
     QApplication::processEvents();
-    QTreeWidget* readings = Inspector().Candidates(1);
-    ASSERT_GT(readings->topLevelItemCount(), 0);
     for (int c = 0; c < readings->columnCount(); ++c) {
         const QString text = readings->topLevelItem(0)->text(c);
         EXPECT_GT(readings->header()->sectionSize(c),

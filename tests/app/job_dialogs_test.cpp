@@ -13,7 +13,7 @@
 namespace tollwick::testing {
 namespace {
 
-class JobDialogTest : public BatchTest {
+class JobDialogTest : public SessionTest {
   protected:
     CEraseSelectDlg& Select() { return Window().EraseSelectWindow(); }
     QCheckBox* Box(int track) { return qobject_cast<QCheckBox*>(Select().Control(1007 + track)); }
@@ -45,8 +45,7 @@ TEST_F(JobDialogTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     EXPECT_TRUE(Select().isVisible());
     EXPECT_EQ(Select().windowTitle(), "Erase Select");
     EXPECT_EQ(TrackText(1), "");
-    for (int id : {kRead, kWrite, kErase, kCopy}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Enabled(kSetup));
+    EXPECT_TRUE(Offers({kSetup}, {kRead, kWrite, kErase, kCopy}));
     EXPECT_TRUE(Window().isEnabled());  // only the job buttons wait
     Tick(1);                            // ticked and unticked again
     Tick(1);
@@ -75,8 +74,7 @@ TEST_F(JobDialogTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     ASSERT_TRUE(WaitMessage("Erase Card <1> OK!"));
     EXPECT_EQ(Blank(kIsoCard), (std::array{false, true, true}));
     EXPECT_TRUE(Swipe().isVisible());
-    EXPECT_TRUE(Enabled(kRead));
-    EXPECT_FALSE(Enabled(kSetup));
+    EXPECT_TRUE(Offers({kRead}, {kSetup}));
 
     // Erase Select shown again while the worker waits for the next card: every box unticked and
     // the mask back at 0; its Cancel ends the worker, and the swipe window goes with it.
@@ -92,8 +90,7 @@ TEST_F(JobDialogTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     EXPECT_FALSE(session->Monitor().WorkerActive());
     EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
     EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_TRUE(Enabled(kSetup));
-    EXPECT_TRUE(Enabled(kRead));
+    EXPECT_TRUE(Offers({kSetup, kRead}));
 
     // So does the Cancel of Seq. Write pressed while the job waits for a card: no swipe window
     // is left asking for a card that nothing waits for.

@@ -57,8 +57,7 @@ TEST_F(PasswordTest, StartupEntryKeepsTheWindowLockedUntilTheRightPasswordOrEnds
     EXPECT_EQ(boxes.shown.size(), 1u);
     EXPECT_FALSE(Dialog().isVisible());
     EXPECT_TRUE(Window().isEnabled());
-    EXPECT_TRUE(Enabled(kSetup));
-    EXPECT_FALSE(Enabled(kRead));
+    EXPECT_TRUE(Offers({kSetup}, {kRead}));
     EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kAccepted);
     EXPECT_TRUE(session->Ticking());
 
