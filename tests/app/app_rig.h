@@ -91,9 +91,6 @@ inline void AtToggle(QAccessibleInterface* iface) {
     ASSERT_TRUE(iface->actionInterface()->actionNames().contains(toggle));
     iface->actionInterface()->doAction(toggle);
 }
-inline void AtToggle(QObject* control) {
-    AtToggle(Iface(control));
-}
 
 class RecordingReader final : public ReaderControl {
   public:
@@ -306,6 +303,13 @@ class SessionTest : public WindowTest {
     }
     bool WaitWorkerEnded() {
         return WaitUntil([this] { return !session->Monitor().WorkerActive(); });
+    }
+    // No worker runs, the reader waits for no card and no swipe window asks for one.
+    ::testing::AssertionResult NoJob() {
+        if (session->Monitor().WorkerActive()) return ::testing::AssertionFailure() << "a worker";
+        if (reader->ArmedFor() != Armed::kIdle) return ::testing::AssertionFailure() << "armed";
+        if (Swipe().isVisible()) return ::testing::AssertionFailure() << "the swipe window";
+        return ::testing::AssertionSuccess();
     }
 
     // Batches of cards, file dialogs answered.

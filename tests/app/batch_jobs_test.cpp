@@ -98,9 +98,7 @@ TEST_F(JobDialogTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     Tick(3);
     EXPECT_EQ(session->Flags().eraseMask, kEraseTrack3);
     PressCancel();
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
-    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_TRUE(NoJob());
     EXPECT_TRUE(Offers({kSetup, kRead}));
 
     // So does the Cancel of Seq. Write pressed while the job waits for a card: no swipe window
@@ -112,9 +110,7 @@ TEST_F(JobDialogTest, SelectHoldsTheButtonsAndOkErasesTheTickedTracks) {
     ASSERT_TRUE(Swipe().isVisible());
     Click(kSeqWrite);
     Press(SeqWrite().Control(CSeqWriteDlg::kCancel));
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);
-    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_TRUE(NoJob());
     EXPECT_TRUE(Enabled(kRead));
 }
 
@@ -127,13 +123,10 @@ TEST_F(JobDialogTest, DefaultsCancelAndARunThatFits) {
     EXPECT_EQ(SeqWrite().windowTitle(), "Sequential Wrinte");
     EXPECT_TRUE(Window().isEnabled());  // only the job buttons wait
     for (int id : {kRead, kWrite, kSeqWrite, kFromFile, kToFile}) EXPECT_FALSE(Enabled(id)) << id;
-    const std::vector<std::tuple<int, QString, int>> edits{{CSeqWriteDlg::kStart, "0000", 20},
-                                                           {CSeqWriteDlg::kTotal, "10", 8},
-                                                           {CSeqWriteDlg::kStep, "1", 8}};
-    for (const auto& [id, text, length] : edits) {
-        EXPECT_EQ(Edit(id)->text(), text) << id;
-        EXPECT_EQ(Edit(id)->maxLength(), length) << id;
-    }
+    QStringList edits;  // start, total and step: text/longest
+    for (int id : {CSeqWriteDlg::kStart, CSeqWriteDlg::kTotal, CSeqWriteDlg::kStep})
+        edits << Edit(id)->text() + "/" + QString::number(Edit(id)->maxLength());
+    EXPECT_EQ(edits.join(' '), "0000/20 10/8 1/8");
     EXPECT_TRUE(SeqWrite().Control(CSeqWriteDlg::kTrack1)->property("checked").toBool());
     Edit(CSeqWriteDlg::kStep)->setFocus();
     QTest::keyClicks(Edit(CSeqWriteDlg::kStep), "2x-3");
@@ -154,8 +147,7 @@ TEST_F(JobDialogTest, DefaultsCancelAndARunThatFits) {
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_TRUE(boxes.shown[0].contains("Card 1000")) << boxes.shown[0].toStdString();
     EXPECT_TRUE(SeqWrite().isVisible());
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_TRUE(NoJob());
     EXPECT_TRUE(reader->Card(0)->tracks[1].empty());
 
     Run("7", "3", "5");
@@ -164,9 +156,7 @@ TEST_F(JobDialogTest, DefaultsCancelAndARunThatFits) {
     ASSERT_TRUE(
         WaitUntil([&] { return Message() == "Write Card <3> OK" && Enabled(kRead); }, kRunMs));
     EXPECT_EQ(CardTexts(0), (TrackTexts{"{NO DATA}", ";127?", "{NO DATA}"}));
-    EXPECT_FALSE(Swipe().isVisible());
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_EQ(reader->ArmedFor(), Armed::kIdle);  // reset at the end
+    EXPECT_TRUE(NoJob());  // the reader reset at the end
     EXPECT_EQ(boxes.shown.size(), 1u);
 }
 
@@ -223,8 +213,7 @@ TEST_F(SessionTest, NoFileNoJobAndClosingTheWindowClosesTheFiles) {
     EXPECT_EQ(boxes.shown, (std::vector<QString>{"Open file fail!!", "Open file fail!!"}));
     EXPECT_EQ(files.asked,
               (std::vector<Purpose>{Purpose::kFromFile, Purpose::kFromFile, Purpose::kToFile}));
-    EXPECT_FALSE(session->Monitor().WorkerActive());
-    EXPECT_FALSE(Swipe().isVisible());
+    EXPECT_TRUE(NoJob());
     EXPECT_TRUE(Enabled(kFromFile));
 
     // Closing the window stops the worker, disarms the reader and closes the files.

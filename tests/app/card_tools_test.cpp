@@ -240,17 +240,15 @@ TEST_F(CardToolsTest, VerifyAfterWriteIsOffUntilSwitchedOnAndThenKept) {
 TEST(InspectorPlace, BesideTheMainWindowAndOnTheScreen) {
     const QRect screen(0, 0, 1920, 1080);
     const QSize size(700, 500);
-    const struct {
-        QRect main;
-        QPoint place;
-    } cases[] = {
+    const std::pair<QRect, QPoint> cases[] = {
         {QRect(100, 200, 540, 560), QPoint(648, 200)},    // on the right
         {QRect(1300, 200, 540, 560), QPoint(592, 200)},   // no room right: on the left
         {QRect(500, 200, 1100, 560), QPoint(1220, 200)},  // no room either side
         {QRect(100, 900, 540, 560), QPoint(648, 580)},    // kept above the screen's bottom
         {QRect(100, -50, 540, 560), QPoint(648, 0)},
     };
-    for (const auto& c : cases) EXPECT_EQ(PlaceBeside(c.main, size, screen), c.place) << c.main.x();
+    for (const auto& [main, place] : cases)
+        EXPECT_EQ(PlaceBeside(main, size, screen), place) << main.x();
 }
 
 }  // namespace

@@ -257,12 +257,12 @@ TEST_F(ReadyWindowTest, MessageLineIsAnnouncedAndAToggleIsAClick) {
     EXPECT_EQ(announced, (QStringList{"Read Card<1> OK", "Read Card<2> OK"}));
     EXPECT_TRUE(announcer->size().isEmpty());  // it takes no room in the window
 
-    AtToggle(Button(kAamva));
+    AtToggle(Iface(Button(kAamva)));
     EXPECT_TRUE(Iface(Button(kAamva))->state().checked);
     EXPECT_EQ(format.Get().type, DataType::kAamva);
     EXPECT_EQ(Name(Button(kTrack1Check)), "Track1 210 BPI 7 BPC ODD Parity");  // as it now reads
     Type(2, "123");
-    AtToggle(Button(kTrack2Check));
+    AtToggle(Iface(Button(kTrack2Check)));
     EXPECT_TRUE(Button(kTrack2Check)->isChecked());
     EXPECT_FALSE(Track(2)->isEnabled());
     EXPECT_FALSE(Iface(Button(kBeepOn))

@@ -59,7 +59,7 @@ TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
 
     // A card chosen by a screen reader goes through; F5 swipes from the main window too.
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    AtToggle(QAccessible::queryAccessibleInterface(cards)->child(7));
+    AtToggle(Iface(cards)->child(7));
     QTest::keyClick(&Window(), Qt::Key_F5);
     ASSERT_TRUE(WaitUntil([this] { return TrackText(2) == "{Trace2 data error}"; }));
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
