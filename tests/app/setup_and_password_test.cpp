@@ -296,6 +296,24 @@ class PasswordTest : public SessionTest {
     bool Stored(const std::string& password) {
         return PasswordMatches(StoredPassword(*profile), password);
     }
+    inline static const QString kError = "Password Error,Enter Password Again!!";
+    inline static const QString kChanged = "Password Change Success!!";
+    // One entry, the dialog opened by Change Logo ID first when `open`: the box it brings (none:
+    // ""), and the password stored after it (none: "", not looked at: nullptr). A refused entry
+    // keeps the dialog up and the window locked.
+    void Answer(bool open, const char* first, const char* second, const QString& box,
+                const char* stored) {
+        boxes.shown.clear();
+        if (open) Click(kChangePassword);
+        Enter(first, second);
+        EXPECT_EQ(boxes.shown, box.isEmpty() ? std::vector<QString>{} : std::vector{box}) << first;
+        const bool refused = !box.isEmpty() && box != kChanged;
+        EXPECT_EQ(Dialog().isVisible(), refused) << first;
+        EXPECT_EQ(Window().isEnabled(), !refused) << first;
+        if (stored != nullptr) {
+            EXPECT_TRUE(*stored != 0 ? Stored(stored) : StoredPassword(*profile).empty()) << first;
+        }
+    }
 };
 
 // The connection is tried, but the window stays locked until the right password; then it offers
@@ -312,16 +330,9 @@ TEST_F(PasswordTest, StartupEntryKeepsTheWindowLockedUntilTheRightPasswordOrEnds
     QTest::qWait(100);
     EXPECT_FALSE(Window().isEnabled());
 
-    Enter("TOLLWICK");
-    EXPECT_EQ(boxes.shown, std::vector<QString>{"Password Error,Enter Password Again!!"});
+    Answer(false, "TOLLWICK", "", kError, "Tollwick");
     EXPECT_EQ(Entry(1005)->text(), "");
-    EXPECT_TRUE(Dialog().isVisible());
-    EXPECT_FALSE(Window().isEnabled());
-
-    Enter("Tollwick");
-    EXPECT_EQ(boxes.shown.size(), 1u);
-    EXPECT_FALSE(Dialog().isVisible());
-    EXPECT_TRUE(Window().isEnabled());
+    Answer(false, "Tollwick", "", "", "Tollwick");
     EXPECT_TRUE(Offers({kSetup}, {kRead}));
     EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kAccepted);
     EXPECT_TRUE(session->Ticking());
@@ -366,28 +377,11 @@ TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     QTest::keyClicks(Entry(1005), "abcdefghijklmnop");
     EXPECT_EQ(Entry(1005)->text(), "abcdefghijkl");  // twelve characters at most
 
-    // One entry of the dialog: the box it brings (none: ""), and the password stored after it
-    // (none: "", not asked: nullptr). A refused entry keeps the dialog up and the window locked.
-    const QString error = QStringLiteral("Password Error,Enter Password Again!!");
-    const QString changed = QStringLiteral("Password Change Success!!");
-    auto change = [&](bool open, const char* first, const char* second, const QString& box,
-                      const char* stored) {
-        boxes.shown.clear();
-        if (open) Click(kChangePassword);
-        Enter(first, second);
-        EXPECT_EQ(boxes.shown, box.isEmpty() ? std::vector<QString>{} : std::vector{box}) << first;
-        const bool refused = !box.isEmpty() && box != changed;
-        EXPECT_EQ(Dialog().isVisible(), refused) << first;
-        EXPECT_EQ(Window().isEnabled(), !refused) << first;
-        if (stored != nullptr) {
-            EXPECT_TRUE(*stored != 0 ? Stored(stored) : StoredPassword(*profile).empty()) << first;
-        }
-    };
-    change(false, "first", "First", error, "");
+    Answer(false, "first", "First", kError, "");
     EXPECT_EQ(Entry(1006)->text(), "");
-    change(false, "first", "first", "", "first");  // a first password is set without a message
+    Answer(false, "first", "first", "", "first");  // a first password is set without a message
     EXPECT_TRUE(IsPasswordHash(StoredPassword(*profile)));  // the text itself never stored
-    change(true, "second", "second", changed, "second");
+    Answer(true, "second", "second", kChanged, "second");
     const std::string stored = StoredPassword(*profile);
 
     // After a cancelled change the stored password is asked for, and nothing is stored.
@@ -399,10 +393,10 @@ TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     EXPECT_EQ(Dialog().PasswordState(), CPasswordDlg::kCancelled);
     Click(kChangePassword);
     EXPECT_EQ(Entry(1005)->text(), "");
-    change(false, "other", "other", error, "second");
-    change(false, "second", "ignored", "", "second");
+    Answer(false, "other", "other", kError, "second");
+    Answer(false, "second", "ignored", "", "second");
     EXPECT_EQ(StoredPassword(*profile), stored);
-    change(true, "", "", changed, "");  // two empty entries remove the password
+    Answer(true, "", "", kChanged, "");  // two empty entries remove the password
 
     // The profile's place is taken by a folder: neither a change nor a first password can be
     // stored, and neither is reported as set.
@@ -412,10 +406,10 @@ TEST_F(PasswordTest, FirstPasswordThenChangesAndACancelledChange) {
     const QString notStored =
         QStringLiteral("The password was not changed: this settings file cannot be written:\n%1")
             .arg(path);
-    change(true, "third", "third", notStored, nullptr);
+    Answer(true, "third", "third", notStored, nullptr);
     PressCancel();
     EXPECT_TRUE(Window().isEnabled());
-    change(true, "fourth", "fourth", notStored, nullptr);
+    Answer(true, "fourth", "fourth", notStored, nullptr);
 }
 
 }  // namespace
