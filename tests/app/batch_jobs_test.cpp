@@ -283,12 +283,10 @@ TEST_F(SessionTest, IssueCardsRunsAsAJobAndAsksAboutTheUncertainCard) {
     EXPECT_EQ(issue.Preview()->rowCount(), 3);
     EXPECT_EQ(issue.Preview()->horizontalHeaderItem(1)->text(), "name");
     // The columns are offered for each template.
-    QAction* id = nullptr;
-    for (QAction* action : issue.InsertButton(1)->menu()->actions()) {
-        if (action->text() == "id") id = action;
-    }
-    ASSERT_NE(id, nullptr);
-    id->trigger();
+    const QList<QAction*> columns = issue.InsertButton(1)->menu()->actions();
+    const auto id = std::ranges::find(columns, QStringLiteral("id"), &QAction::text);
+    ASSERT_NE(id, columns.end());
+    (*id)->trigger();
     EXPECT_EQ(issue.Template(1)->text(), "{id}");
     QTest::mouseClick(issue.ChooseJournalButton(), Qt::LeftButton);
     EXPECT_EQ(issue.JournalPath()->text(), dir.filePath("first.journal"));

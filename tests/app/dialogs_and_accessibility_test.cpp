@@ -27,15 +27,13 @@
 namespace tollwick::testing {
 namespace {
 
-TEST(DialogUnits, RoundLikeWindowsDoes) {
-    const DialogUnits du(6, 12);
-    EXPECT_EQ(du.Rect(237, 323, 1, 1), QRect(356, 485, 2, 2));  // halves round up
+// Dialog units round as Windows rounds them; nested controls keep their place and take clicks.
+TEST(DialogLayout, UnitsRoundLikeWindowsAndNestedControlsKeepTheirPlace) {
+    EXPECT_EQ(DialogUnits(6, 12).Rect(237, 323, 1, 1), QRect(356, 485, 2, 2));  // halves round up
     const DialogUnits wide(7, 15);
     EXPECT_EQ(wide.X(50), 88);  // 87.5
     EXPECT_EQ(wide.Y(25), 47);  // 46.875
-}
 
-TEST(DialogLayout, NestedControlsKeepTheirPlaceAndTakeClicks) {
     QDialog dialog;
     DialogLayout layout(&dialog, TemplateFont(), 200, 100);
     QGroupBox* frame = layout.GroupBox(kNoId, QStringLiteral("Frame"), 10, 10, 150, 60, "Frame");

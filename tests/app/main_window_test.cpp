@@ -18,7 +18,7 @@
 namespace tollwick::testing {
 namespace {
 
-TEST_F(ReadyWindowTest, LayoutTabOrderAndRadioGroupsFollowTheTemplate) {
+TEST_F(ReadyWindowTest, LayoutTabOrderRadioGroupsAndTheReaderButtonsFollowTheTemplate) {
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_TRUE(window->ControlAs<QPushButton>(1)->isDefault());
     // The radios sit in their frames, which must not cut them.
@@ -51,6 +51,14 @@ TEST_F(ReadyWindowTest, LayoutTabOrderAndRadioGroupsFollowTheTemplate) {
     window->SetMessage("Device READY");
     EXPECT_EQ(Message(), "Device READY");
     EXPECT_TRUE(Button(1004)->isChecked() && Button(1045)->isChecked());
+
+    // The coercivity and beeper buttons send their commands.
+    Click(1003);
+    window->EnableControl(1041, true);
+    window->EnableControl(1042, true);
+    Click(1041);
+    Click(1042);
+    EXPECT_EQ(reader.calls, (std::vector<std::string>{"SetLoCo", "SetHiCo", "BeepOn", "BeepOff"}));
 }
 
 TEST_F(MainWindowTest, StartsDisabledWithIsoHiCoAndTheConnectMessageInRed) {
@@ -80,7 +88,7 @@ TEST_F(MainWindowTest, StartsDisabledWithIsoHiCoAndTheConnectMessageInRed) {
     }
 }
 
-TEST_F(ReadyWindowTest, ShowTracksRefreshesCountersAndFetchTracksGivesZeroTerminatedTexts) {
+TEST_F(ReadyWindowTest, ShowTracksCountsFetchTracksAndTheTrackCheckBoxes) {
     Button(1)->setFocus();
     window->ShowTracks("%B12?", std::string(300, '5'), "");
     EXPECT_EQ(TrackText(1), "%B12?");  // program texts are not filtered
@@ -90,10 +98,9 @@ TEST_F(ReadyWindowTest, ShowTracksRefreshesCountersAndFetchTracksGivesZeroTermin
     EXPECT_EQ(QApplication::focusWidget(), Button(1));
 
     EXPECT_EQ(window->FetchTracks(), (TrackTexts{"%B12?", std::string(255, '5'), ""}));
-}
 
-TEST_F(ReadyWindowTest, TrackCheckBoxEmptiesAndLocksTheBoxButKeepsTheCount) {
-    Type(2, "123");
+    // A track's check box empties and locks its box but keeps the count.
+    window->ShowTracks("", "123", "");
     Click(1009);
     EXPECT_TRUE(TrackText(2).isEmpty());
     EXPECT_FALSE(Track(2)->isEnabled());
@@ -103,16 +110,6 @@ TEST_F(ReadyWindowTest, TrackCheckBoxEmptiesAndLocksTheBoxButKeepsTheCount) {
     EXPECT_EQ(Counter(2), "3");
     Track(2)->setFocus();
     EXPECT_EQ(Counter(2), "0");
-}
-
-TEST_F(ReadyWindowTest, CoercivityAndBeeperButtonsSendTheirCommands) {
-    Click(1004);
-    Click(1003);
-    window->EnableControl(1041, true);
-    window->EnableControl(1042, true);
-    Click(1041);
-    Click(1042);
-    EXPECT_EQ(reader.calls, (std::vector<std::string>{"SetLoCo", "SetHiCo", "BeepOn", "BeepOff"}));
 }
 
 // EXIT and Enter outside a track box stop the job, reset the reader and close; Escape and the
