@@ -26,7 +26,9 @@ class JobViewTest : public MainWindowTest {
     }
 };
 
-TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
+// A worker's calls arrive on the window thread in order; its message boxes never block the window,
+// not even when the window stops the worker.
+TEST_F(JobViewTest, WorkerCallsArriveInOrderAndItsBoxesNeverBlockTheWindow) {
     view->SetSwipeLines("Please Swipe Card", "", "1");
     view->ShowSwipe(true);
     std::atomic<bool> returned{false};
@@ -64,12 +66,10 @@ TEST_F(JobViewTest, WorkerCallsArriveOnTheWindowThreadInOrder) {
     EXPECT_EQ(Counter(1), "3");
     EXPECT_EQ(fetched, (TrackTexts{}));
     EXPECT_EQ(view->FetchTracks(), (TrackTexts{"%A?", "", ";1?"}));
-}
 
-TEST_F(JobViewTest, StoppingAWorkerThatWaitsForItsBoxNeverBlocksTheWindow) {
-    // While the box is up, the window thread stops and joins the worker, as Cancel or EXIT do.
-    std::jthread worker;
-    std::atomic<bool> returned{false};
+    // While a box is up, the window thread stops and joins the worker, as Cancel or EXIT do.
+    boxes.shown.clear();
+    returned = false;
     bool joined = false;
     boxes.whileShown = [&](const QString&) {
         worker.request_stop();

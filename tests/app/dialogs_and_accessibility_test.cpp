@@ -50,12 +50,6 @@ TEST(DialogLayout, UnitsRoundLikeWindowsAndNestedControlsKeepTheirPlace) {
     EXPECT_TRUE(radio->isChecked());
 }
 
-TEST(Mnemonics, StrippedForNames) {
-    EXPECT_EQ(StripMnemonic("&Hi-Co"), "Hi-Co");
-    EXPECT_EQ(StripMnemonic("Copy && Paste"), "Copy & Paste");
-    EXPECT_EQ(StripMnemonic("关于 Tollwick(&A)..."), "关于 Tollwick(A)...");
-}
-
 // The bounds and the number of the pixels of `image` inside `area` whose colour `pick` takes.
 template <typename Pick>
 std::pair<QRect, int> Pixels(const QImage& image, const QRect& area, Pick pick) {
@@ -216,6 +210,8 @@ TEST_F(ReadyWindowTest, AccessibilityTreeNamesRolesAndTexts) {
         EXPECT_EQ(Iface(window->Control(id))->role(), role) << id;
         EXPECT_EQ(Name(window->Control(id)), name) << id;
     }
+    EXPECT_EQ(StripMnemonic("Copy && Paste"), "Copy & Paste");  // as in the names above
+    EXPECT_EQ(StripMnemonic("关于 Tollwick(&A)..."), "关于 Tollwick(A)...");
     EXPECT_EQ(Iface(window->Control(kMessage))->textInterface()->text(0, 100),
               "Connect to Device ,Please wait...");
     EXPECT_EQ(Iface(window->Control(kHiCo))->parent()->role(), QAccessible::Grouping);

@@ -167,7 +167,7 @@ TEST_F(ReadyWindowTest, ContextMenuOffersTheAboutBoxThatEnterCloses) {
 }
 
 // Only the first refused character of a change goes, and the caret steps back to where it was.
-TEST_F(ReadyWindowTest, RefusedCharactersAreDroppedAndTheCaretStepsBack) {
+TEST_F(ReadyWindowTest, RefusedCharactersAreDroppedAndTheCaretStepsBackAlsoAfterCtrlEnter) {
     Type(2, "12;");
     EXPECT_EQ(TrackText(2), "12");
     EXPECT_EQ(Track(2)->SelectionStart(), 2);
@@ -191,9 +191,9 @@ TEST_F(ReadyWindowTest, RefusedCharactersAreDroppedAndTheCaretStepsBack) {
     EXPECT_EQ(Track(3)->SelectionStart(), 3);
     QTest::keyClicks(Track(3), "5");
     EXPECT_EQ(TrackText(3), "125");
-}
 
-TEST_F(ReadyWindowTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
+    // Ctrl+Enter types two line break characters, and the first refused one goes.
+    Track(2)->SetProgramText(QString());
     Type(2, "12");
     QTest::keyClick(Track(2), Qt::Key_Return, Qt::ControlModifier);
     EXPECT_EQ(Track(2)->Length(), 3);
@@ -204,8 +204,8 @@ TEST_F(ReadyWindowTest, CtrlEnterTypesTwoLineBreakCharactersAndOneStays) {
 }
 
 // The filter follows the data type in force (which characters each one refuses is the card
-// data's test).
-TEST_F(ReadyWindowTest, AlphabetFollowsTheDataTypeInForce) {
+// data's test), and the limits hold.
+TEST_F(ReadyWindowTest, AlphabetFollowsTheDataTypeInForceAndLimitsHold) {
     Type(3, "A1");
     EXPECT_EQ(TrackText(3), "1");  // ISO track 3 carries 5-bit characters
     Click(kAamva);
@@ -228,9 +228,8 @@ TEST_F(ReadyWindowTest, AlphabetFollowsTheDataTypeInForce) {
     QTest::keyClicks(Track(2), "2");
     EXPECT_EQ(TrackText(2), "B12");
     EXPECT_EQ(Track(2)->SelectionStart(), 3);  // one back from the end, as the caret always goes
-}
 
-TEST_F(ReadyWindowTest, LimitsStopTypingAndCutPastesButNeverShortenAText) {
+    // Limits stop typing and cut pastes, but never shorten a text.
     Type(2, QString(40, u'1'));
     EXPECT_EQ(Track(2)->Length(), 37);
     Track(2)->SetProgramText(QString());

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <sstream>
 
 #include "app/combo_fit.h"
 #include "app/dialog_units.h"
@@ -82,19 +81,16 @@ class SetupTest : public SessionTest {
         ASSERT_EQ(combo->currentIndex(), index);
     }
     // The profile's values as "KEY=value KEY=value ...".
-    void Store(const std::string& values) {
-        std::istringstream in(values);
-        for (std::string value; in >> value;) {
-            const auto eq = value.find('=');
-            ASSERT_TRUE(profile->Write(value.substr(0, eq), value.substr(eq + 1)));
-        }
+    void Store(const QString& values) {
+        for (const QString& value : values.split(' ', Qt::SkipEmptyParts))
+            ASSERT_TRUE(profile->Write(value.section('=', 0, 0).toStdString(),
+                                       value.section('=', 1).toStdString()));
     }
-    std::string Stored(const std::string& keys) {
-        std::istringstream in(keys);
-        std::string values;
-        for (std::string key; in >> key;)
-            values += (values.empty() ? "" : " ") + key + "=" + profile->Read(key, "?");
-        return values;
+    QString Stored(const QString& keys) {
+        QStringList values;
+        for (const QString& key : keys.split(' '))
+            values << key + "=" + QString::fromStdString(profile->Read(key.toStdString(), "?"));
+        return values.join(' ');
     }
 };
 
