@@ -15,14 +15,12 @@
 namespace tollwick::testing {
 namespace {
 
-class JobViewTest : public MainWindowTest {
+class JobViewTest : public ReadyWindowTest {
   protected:
     std::unique_ptr<QtJobView> view;
     void SetUp() override {
-        MainWindowTest::SetUp();
-        Open();
+        ReadyWindowTest::SetUp();
         view = std::make_unique<QtJobView>(*window);
-        window->EnableWindow(true);
     }
 };
 

@@ -195,6 +195,7 @@ TEST_F(SetupTest, DensityTakesEffectAtOnceAndIsSentByOk) {
     QTest::mouseClick(Radio(setupid::kTrack2Density75), Qt::LeftButton, {}, QPoint(4, 4));
     PressOk();
     EXPECT_EQ(reader->Density(), 75);
+    EXPECT_EQ(Label(2), "Track2 75 BPI 5 BPC Odd Parity");
     EXPECT_EQ(Track(2)->Limit(), 37);
 }
 
