@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "carddata/hex.h"
@@ -62,6 +63,25 @@ std::string Describe(const TrackCandidate& c) {
            std::string(DirectionName(c.direction)) + " " + std::string(PolarityName(c.polarity)) +
            " " + c.text;
 }
+// Where the decode fails ("parity 4@20": character 4, bit 20) or "decodes", and how the inspection
+// cut the stream: the start bit, the zeros before and after the data, the indexes of the end
+// sentinel and LRC, and each character's role by its first letter, '!' after one whose parity is
+// wrong.
+std::string Cut(const TrackInspection& in) {
+    std::string out = in.failure ? std::string(FailureKindName(in.failure->kind)) + " " +
+                                       std::to_string(in.failure->position) + "@" +
+                                       std::to_string(in.failure->bitOffset)
+                      : in.decodes ? "decodes"
+                                   : "no failure";
+    out += ", start " + std::to_string(in.startBit) + " zeros " +
+           std::to_string(in.leadingZeroBits) + "/" + std::to_string(in.trailingZeroBits) + " es " +
+           std::to_string(in.endSentinelIndex) + " lrc " + std::to_string(in.lrcIndex) + " ";
+    for (const InspectedCharacter& c : in.characters) {
+        out += CharacterRoleName(c.role)[0];
+        if (c.parity == ParityVerdict::kBad) out += '!';
+    }
+    return out;
+}
 // The best reading, or "none".
 std::string First(const TrackInspection& in) {
     return in.candidates.empty() ? "none" : Describe(in.candidates[0]);
@@ -71,25 +91,14 @@ TEST(TrackInspector, GoodTrackAsTheReaderDeliversIt) {
     // ;1234? in ISO track 2, the bytes the reader returns for it (first bit in bit 7).
     const TrackInspection in = InspectTrack(Bytes{0xD4, 0x11, 0x92, 0x7C, 0x20}, kIso2);
     EXPECT_EQ(in.bits, "1101010000010001100100100111110000100000");
-    EXPECT_EQ(in.leadingZeroBits, 0);
-    EXPECT_EQ(in.trailingZeroBits, 5);
-    EXPECT_EQ(in.startBit, 0);
-    EXPECT_TRUE(in.decodes);
-    EXPECT_FALSE(in.failure);
+    EXPECT_EQ(Cut(in), "decodes, start 0 zeros 0/5 es 5 lrc 6 sddddel");
     EXPECT_EQ(in.text, ";1234?");
     EXPECT_EQ(VerdictText(in), "good: ;1234?");
-    std::string roles;
-    for (const InspectedCharacter& c : in.characters) roles += CharacterRoleName(c.role)[0];
-    EXPECT_EQ(roles, "sddddel");
-    EXPECT_EQ(in.endSentinelIndex, 5);
-    EXPECT_EQ(in.lrcIndex, 6);
+    // '3' at bit 15, with its parity bit, and the LRC so far.
     const InspectedCharacter& three = in.characters[3];
-    EXPECT_EQ(three.bitOffset, 15);
-    EXPECT_EQ(CharacterBits(in, three), "11001");
-    EXPECT_EQ(three.code, 0x13);  // '3' with its parity bit
-    EXPECT_EQ(three.text, '3');
-    EXPECT_EQ(three.parity, ParityVerdict::kOk);
-    EXPECT_EQ(three.lrc, 0x0B ^ 0x01 ^ 0x02 ^ 0x03);
+    EXPECT_EQ(std::tuple(three.bitOffset, CharacterBits(in, three), three.code, three.text,
+                         three.parity, three.lrc),
+              std::tuple(15, "11001", 0x13, '3', ParityVerdict::kOk, 0x0B ^ 0x01 ^ 0x02 ^ 0x03));
     EXPECT_EQ(in.characters[6].lrc, 0);
     // Only that one: inverted, this stream's characters all have even parity, and reversed it
     // holds short runs that decode by chance; neither has idle bits around it.
@@ -110,11 +119,7 @@ TEST(TrackInspector, GoodTrackAsTheReaderDeliversIt) {
 
 // What operators saw, each the way they typed it.
 TEST(TrackInspector, VerdictIsTheProgramsReadAndSaysWhatLiesAroundIt) {
-    struct Case {
-        const char* hex;
-        const char* verdict;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         // A stray bit 21 bits before an intact ;1234?: the program's read fails, so does the
         // inspector's verdict, and it says what decodes after the noise.
         {"800006A08C93E1",
@@ -128,20 +133,19 @@ TEST(TrackInspector, VerdictIsTheProgramsReadAndSaysWhatLiesAroundIt) {
         {"D56B5AD6B5AD6B5A",
          "the read fails: the swipe ended early after 12 characters, before the end sentinel"},
     };
-    for (const Case& c : cases) {
-        const TrackInspection in = InspectTrack(FromHex(c.hex), kIso2);
-        EXPECT_EQ(ProgramRead(FromHex(c.hex), kIso2), "{ERROR}") << c.hex;
-        EXPECT_FALSE(in.decodes) << c.hex;
-        EXPECT_EQ(VerdictText(in), c.verdict) << c.hex;
+    for (const auto& [hex, verdict] : cases) {
+        const TrackInspection in = InspectTrack(FromHex(hex), kIso2);
+        EXPECT_EQ(ProgramRead(FromHex(hex), kIso2), "{ERROR}") << hex;
+        EXPECT_FALSE(in.decodes) << hex;
+        EXPECT_EQ(VerdictText(in), verdict) << hex;
     }
 
     // Stray bits at any distance before the start sentinel, from none between to far away;
     // three of them are counted with their distances.
     const std::string frame = FrameBits("1234", kIso2);
     for (int gap = 0; gap <= 40; ++gap) {
-        std::string bits = "1";
-        bits += Zeros(static_cast<std::size_t>(gap));
-        const TrackInspection in = Inspect(bits + frame, kIso2);
+        const TrackInspection in =
+            Inspect("1" + Zeros(static_cast<std::size_t>(gap)) + frame, kIso2);
         EXPECT_FALSE(in.decodes) << gap;
         EXPECT_EQ(in.finding, Finding::kStrayBits) << gap << " " << VerdictText(in);
         EXPECT_EQ(in.startBit, gap + 1);
@@ -257,42 +261,38 @@ TEST(TrackInspector, WeakTrackAndOtherWaysOfReadingIt) {
 
 TEST(TrackInspector, FirstFailureAsTheDecodeMeetsIt) {
     const std::string good = FrameBits("12345678", kIso2);  // characters 0..10: SS, 8, ES, LRC
-    auto flip = [&](std::initializer_list<int> bitsToFlip) {
-        std::string bits = good;
-        for (int b : bitsToFlip) bits[static_cast<std::size_t>(b)] ^= 1;  // '0' <-> '1'
-        return Inspect(bits + Zeros(8), kIso2);
+
+    // One bit of character 4 and one of 7: the first, nothing is repaired, and the characters
+    // are still cut up to the LRC; two bits of one data character keep its parity but not the
+    // LRC; the end sentinel turned into another character with good parity ('?' 11111 -> 00111
+    // '<'); the start sentinel damaged the same way (11010 -> 00010).
+    const std::tuple<std::vector<int>, const char*, const char*> cases[] = {
+        {{4 * 5 + 2, 7 * 5 + 1},
+         "parity 4@20, start 0 zeros 0/9 es 9 lrc 10 sdddd!ddd!del",
+         "the read fails: the parity of character 4 (bit 20) is wrong"},
+        {{6 * 5, 6 * 5 + 1},
+         "lrc 10@50, start 0 zeros 0/9 es 9 lrc 10 sddddddddel",
+         "the read fails: the LRC (character 10, bit 50) does not match the data"},
+        {{9 * 5, 9 * 5 + 1},
+         "no_end_sentinel 13@65, start 0 zeros 0/9 es -1 lrc -1 sdddddddddd",
+         "the read fails: the swipe ended early after 11 characters, before the end sentinel"},
+        {{0, 1},
+         "lrc 10@50, start -1 zeros 3/9 es -1 lrc -1 uuuuuuuuuuu",
+         "the read fails: the read does not begin with the start sentinel ';'; the LRC "
+         "(character 10, bit 50) does not match the data"},
     };
-
-    // One bit of character 4 and one of 7: the first, and nothing is repaired.
-    TrackInspection in = flip({4 * 5 + 2, 7 * 5 + 1});
-    EXPECT_EQ(in.failure, (TrackFailure{FailureKind::kParity, 4, 20}));
-    EXPECT_EQ(in.characters[4].parity, ParityVerdict::kBad);
-    EXPECT_EQ(in.characters[3].parity, ParityVerdict::kOk);
-    EXPECT_EQ(in.lrcIndex, 10);  // the characters are still cut up to the LRC
-    EXPECT_EQ(VerdictText(in), "the read fails: the parity of character 4 (bit 20) is wrong");
-
-    // Two bits of one data character keep its parity but not the LRC.
-    EXPECT_EQ(flip({6 * 5, 6 * 5 + 1}).failure, (TrackFailure{FailureKind::kLrc, 10, 50}));
-
-    // The end sentinel turned into another character with good parity ('?' 11111 -> 00111 '<').
-    in = flip({9 * 5, 9 * 5 + 1});
-    ASSERT_TRUE(in.failure);
-    EXPECT_EQ(in.failure->kind, FailureKind::kNoEndSentinel);
-    EXPECT_EQ(in.endSentinelIndex, -1);
-
-    // The start sentinel damaged the same way (11010 -> 00010): the read does not begin with it.
-    in = flip({0, 1});
-    EXPECT_EQ(in.failure, (TrackFailure{FailureKind::kLrc, 10, 50}));
-    EXPECT_EQ(in.startBit, -1);
-    EXPECT_EQ(in.characters.front().role, CharacterRole::kUnframed);
-    EXPECT_EQ(VerdictText(in),
-              "the read fails: the read does not begin with the start sentinel ';'; the LRC "
-              "(character 10, bit 50) does not match the data");
+    for (const auto& [flipped, cut, verdict] : cases) {
+        std::string bits = good;
+        for (int b : flipped) bits[static_cast<std::size_t>(b)] ^= 1;  // '0' <-> '1'
+        const TrackInspection in = Inspect(bits + Zeros(8), kIso2);
+        EXPECT_EQ(Cut(in), cut);
+        EXPECT_EQ(VerdictText(in), verdict) << cut;
+    }
 
     // A track in another format (even parity) holds the start sentinel's pattern inside its
     // data, but not where a track begins: no chance frame reads as good.
-    in = InspectTrack(Recorded("4000001234567899=29121010000000000000", {5, kParityEven, ';', '?'}),
-                      kIso2);
+    TrackInspection in = InspectTrack(
+        Recorded("4000001234567899=29121010000000000000", {5, kParityEven, ';', '?'}), kIso2);
     EXPECT_FALSE(in.decodes);
     EXPECT_NE(in.finding, Finding::kStrayBits);
     EXPECT_EQ(in.text, "");
@@ -305,8 +305,7 @@ TEST(TrackInspector, FirstFailureAsTheDecodeMeetsIt) {
     second[50 * 5] ^= 1;  // '2' 01000 becomes 11001, '3' with good parity
     second[50 * 5 + 4] ^= 1;
     in = Inspect((first + second).substr(0, 8 * kMaxInspectedBytes), kIso2);
-    EXPECT_EQ(in.failure, (TrackFailure{FailureKind::kTooLong, 255, 255 * 5}));
-    EXPECT_EQ(in.endSentinelIndex, -1);
+    EXPECT_EQ(Cut(in).substr(0, 42), "too_long 255@1275, start 0 zeros 0/8 es -1");
 }
 
 TEST(TrackInspector, EveryFormatIsFoundEveryWay) {
@@ -364,9 +363,8 @@ TEST(TrackInspector, EndSentinelOfZeroBitsAfterTheData) {
     const std::string bits = BitsOf(Recorded("1:", zeroEnd));
     EXPECT_EQ(bits, "11011100010101000000000000000000");
     const TrackInspection in = Inspect(bits, zeroEnd);
-    EXPECT_TRUE(in.decodes);
     EXPECT_EQ(in.text, ";1:0");
-    EXPECT_EQ(in.lrcIndex, 4);
+    EXPECT_EQ(Cut(in), "decodes, start 0 zeros 0/18 es 3 lrc 4 sddel");
     // Reversed, the stream begins with zeros, and the program reads "0" from them; the reading
     // backwards is a candidate all the same.
     const TrackInspection back = Inspect(Reversed(bits), zeroEnd);
@@ -405,12 +403,11 @@ TEST(TrackInspector, CandidatesRankedConfiguredThenIsoThenTheRest) {
 
 TEST(TrackInspector, BlankRawAndRendered) {
     TrackInspection in = InspectTrack(Bytes(1100, 0), kIso2);
-    EXPECT_TRUE(in.blank);
-    EXPECT_TRUE(in.decodes);
+    EXPECT_TRUE(in.blank && in.candidates.empty());
     EXPECT_EQ(in.text, kNoDataText);
     EXPECT_EQ(in.ignoredBytes, 1100 - kMaxInspectedBytes);
-    EXPECT_EQ(in.leadingZeroBits, static_cast<int>(8 * kMaxInspectedBytes));
-    EXPECT_TRUE(in.candidates.empty());
+    EXPECT_EQ(Cut(in), "decodes, start -1 zeros " + std::to_string(8 * kMaxInspectedBytes) +
+                           "/0 es -1 lrc -1 ");
 
     // Raw Type: the text is the decode's hex, and the search still names the format on the card.
     in = InspectTrack(Recorded("1234", kIso2), TrackSettings{8, kParityOdd, ';', '?'});
