@@ -33,6 +33,10 @@ std::string FrameBits(std::string_view text, const TrackSettings& s) {
 std::string Zeros(std::size_t n) {
     return std::string(n, '0');
 }
+std::string Flipped(std::string bits, const std::vector<int>& at) {
+    for (int b : at) bits[static_cast<std::size_t>(b)] ^= 1;  // '0' <-> '1'
+    return bits;
+}
 std::string Reversed(std::string bits) {
     std::reverse(bits.begin(), bits.end());
     return bits;
@@ -201,14 +205,11 @@ TEST(TrackInspector, ACutSwipeEndedEarlyAndOneWrongBitIsNamedAndRepaired) {
                 continue;
             }
             ASSERT_EQ(in.finding, Finding::kBitError) << bit << ": " << VerdictText(in);
-            EXPECT_EQ(in.repair->bit, static_cast<int>(bit));
-            EXPECT_EQ(in.repair->character, static_cast<int>(bit) / s.bpc);
-            EXPECT_EQ(in.repair->text, written);
+            EXPECT_EQ(std::tuple(in.repair->bit, in.repair->character, in.repair->text),
+                      std::tuple(static_cast<int>(bit), static_cast<int>(bit) / s.bpc, written));
         }
     }
-    std::string bits = FrameBits("12345678", kIso2) + Zeros(8);
-    bits[42] ^= 1;
-    EXPECT_EQ(VerdictText(Inspect(bits, kIso2)),
+    EXPECT_EQ(VerdictText(Inspect(Flipped(FrameBits("12345678", kIso2) + Zeros(8), {42}), kIso2)),
               "the read fails: bit 42, in character 8, reads 1 and should read 0; repaired, the "
               "track reads ;12345678? with parity and LRC correct (a repair, not the read)");
 }
@@ -282,9 +283,7 @@ TEST(TrackInspector, FirstFailureAsTheDecodeMeetsIt) {
          "(character 10, bit 50) does not match the data"},
     };
     for (const auto& [flipped, cut, verdict] : cases) {
-        std::string bits = good;
-        for (int b : flipped) bits[static_cast<std::size_t>(b)] ^= 1;  // '0' <-> '1'
-        const TrackInspection in = Inspect(bits + Zeros(8), kIso2);
+        const TrackInspection in = Inspect(Flipped(good, flipped) + Zeros(8), kIso2);
         EXPECT_EQ(Cut(in), cut);
         EXPECT_EQ(VerdictText(in), verdict) << cut;
     }
@@ -298,12 +297,10 @@ TEST(TrackInspector, FirstFailureAsTheDecodeMeetsIt) {
     EXPECT_EQ(in.text, "");
 
     // No end sentinel within 255 characters, but one after: too long for a track.
-    std::string first = FrameBits(std::string(200, '1'), kIso2);
-    first[201 * 5] ^= 1;      // its end sentinel 11111 becomes 01111
-    first[201 * 5 + 4] ^= 1;  // ... and 01110, '>' with good parity
-    std::string second = FrameBits(std::string(100, '2'), kIso2);
-    second[50 * 5] ^= 1;  // '2' 01000 becomes 11001, '3' with good parity
-    second[50 * 5 + 4] ^= 1;
+    // Its end sentinel 11111 becomes 01110, '>' with good parity; the second's '2' 01000
+    // becomes 11001, '3' with good parity.
+    const std::string first = Flipped(FrameBits(std::string(200, '1'), kIso2), {1005, 1009});
+    const std::string second = Flipped(FrameBits(std::string(100, '2'), kIso2), {250, 254});
     in = Inspect((first + second).substr(0, 8 * kMaxInspectedBytes), kIso2);
     EXPECT_EQ(Cut(in).substr(0, 42), "too_long 255@1275, start 0 zeros 0/8 es -1");
 }
@@ -371,9 +368,7 @@ TEST(TrackInspector, EndSentinelOfZeroBitsAfterTheData) {
     EXPECT_EQ(back.text, "0");
     EXPECT_EQ(Describe(back.candidates.at(1)), "5 even reversed normal ;1:0");
     // The same, but with one bits after the data where the end sentinel should be.
-    std::string ones = bits;
-    ones[16] = '1';
-    EXPECT_FALSE(Inspect(ones, zeroEnd).decodes);
+    EXPECT_FALSE(Inspect(Flipped(bits, {16}), zeroEnd).decodes);
 }
 
 TEST(TrackInspector, CandidatesRankedConfiguredThenIsoThenTheRest) {
@@ -419,9 +414,8 @@ TEST(TrackInspector, BlankRawAndRendered) {
     in = InspectTrack(Bytes(200, 0xAA), TrackSettings{8, kParityOdd, ';', '?'});
     EXPECT_FALSE(in.decodes);  // 200 bytes of hex do not fit a track text
 
-    std::string bits = FrameBits("1234", kIso2);
-    bits[2 * 5] ^= 1;  // character 2
-    std::string all;
+    std::string all;  // bit 10 wrong, in character 2
+    const std::string bits = Flipped(FrameBits("1234", kIso2), {10});
     for (const std::string& line : RenderInspection(Inspect(bits, kIso2), 2)) all += line + "\n";
     for (const char* shown :
          {"Track 2", "SS:11010 10000 11000! 11001", "<- wrong bit",

@@ -54,9 +54,7 @@ TEST(UserFiles, TwoRolesOnOneFileAreFoundWhateverTheNames) {
     cases.push_back({dir / "hard.json", dir / "b.json", true});
     cases.push_back({dir / "dangling.csv", dir / "a.json", false});
 #endif
-    for (const Case& c : cases) {
-        EXPECT_EQ(SameFile(c.a, c.b), c.same) << c.a << " " << c.b;
-    }
+    for (const Case& c : cases) EXPECT_EQ(SameFile(c.a, c.b), c.same) << c.a << " " << c.b;
     EXPECT_EQ(SharedFileProblem({{"--deck", PathToUtf8(dir / "a.json")},
                                  {"--csv", ""},
                                  {"--to-file", PathToUtf8(dir / "b.json")},
