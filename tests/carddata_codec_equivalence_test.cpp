@@ -258,13 +258,10 @@ std::string Describe(const TrackSettings& s, std::string_view text, const TrackB
 }
 
 // Encodes text both ways, through the vector and through a buffer of a random capacity; then
-// decodes the same stream both ways. Returns false (after a failure) on a difference.
-bool SameResults(Random& random, const TrackSettings& s, const std::string& text) {
+// decodes the same stream both ways. The first difference, or nothing.
+std::string Differences(Random& random, const TrackSettings& s, const std::string& text) {
     const auto expected = model::Encode(text, s);
-    if (EncodeTrack(text, s) != expected) {
-        ADD_FAILURE() << "EncodeTrack differs\n" << Describe(s, text, {});
-        return false;
-    }
+    if (EncodeTrack(text, s) != expected) return "EncodeTrack differs\n" + Describe(s, text, {});
     // Into a buffer: exactly big enough, generous, or one byte short (refused, nothing written).
     uint8_t out[kMaxTrackBytes + 8];
     std::memset(out, 0xA5, sizeof out);
@@ -276,17 +273,15 @@ bool SameResults(Random& random, const TrackSettings& s, const std::string& text
         (fits && !std::equal(expected->begin(), expected->end(), out)) ||
         std::any_of(out + (fits ? needed : 0), std::end(out),
                     [](uint8_t b) { return b != 0xA5; })) {
-        ADD_FAILURE() << "EncodeTrackInto differs, capacity " << capacity << "\n"
-                      << Describe(s, text, {});
-        return false;
+        return "EncodeTrackInto differs, capacity " + std::to_string(capacity) + "\n" +
+               Describe(s, text, {});
     }
     const TrackBuffer input = RandomStream(random, s, expected);
     TrackBuffer decoded = input;
     TrackBuffer modelled = input;
     const bool failed = DecodeTrack(decoded, s) == TrackDecode::kFailed;
-    if (failed == model::Decode(modelled, s) && decoded == modelled) return true;
-    ADD_FAILURE() << "DecodeTrack differs\n" << Describe(s, text, input);
-    return false;
+    if (failed == model::Decode(modelled, s) && decoded == modelled) return "";
+    return "DecodeTrack differs\n" + Describe(s, text, input);
 }
 
 constexpr int kCasesPerFormat = 100'000;
@@ -306,7 +301,7 @@ TEST_P(CodecEquivalence, SameResultsAsTheBitByBitRules) {
             s.bpc = static_cast<uint8_t>(bpc);
         }
         const std::string text = RandomText(random, GetParam() ? bpc : 7);
-        ASSERT_TRUE(SameResults(random, s, text)) << "case " << i;
+        ASSERT_EQ(Differences(random, s, text), "") << "case " << i;
         const char first = text.empty() ? 'A' : text[0];
         ASSERT_EQ(CharacterCode(first, bpc), model::Code(first, bpc));
     }
