@@ -117,9 +117,10 @@ TEST(IsoFields, ExpiryServiceCodeAndAbsentParts) {
     EXPECT_EQ(Fields(card, 2, "expiry expiry?"), "2500|month 00 is not a month");
     EXPECT_TRUE(card.Find(1, "expiry")->malformed);
     EXPECT_FALSE(card.Find(1, "pan")->malformed);
-    EXPECT_NE(std::find(FieldLines(card).begin(), FieldLines(card).end(),
-                        "  Expiry (YYMM): 2513 (month 13 is not a month)"),
-              FieldLines(card).end());
+    const std::vector<std::string> lines = FieldLines(card);
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "  Expiry (YYMM): 2513 (month 13 is not a month)"),
+        lines.end());
     // What follows the account number and is no expiry and service code is shown as it is.
     card = Parse({"%B4000001234567899^DOE/JOHN^29X2101?", ";4000001234567899=2912X01?", ""});
     EXPECT_EQ(Fields(card, 1, "rest") + "|" + Fields(card, 2, "expiry rest"), "29X2101|2912|X01");

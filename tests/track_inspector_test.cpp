@@ -224,13 +224,10 @@ TEST(TrackInspector, ALostOrExtraBitIsLocated) {
         kind == RepairKind::kLost ? bits.erase(where, 1) : bits.insert(where, 1, frame[where]);
         const TrackInspection in = Inspect(bits + Zeros(16), kIso2);
         ASSERT_EQ(in.finding, Finding::kBitSlip) << VerdictText(in);
-        EXPECT_EQ(in.repair->kind, kind);
-        EXPECT_LE(in.repair->bit, at);
-        EXPECT_GE(in.repair->lastBit, at);
-        EXPECT_EQ(in.repair->text, written);
-        if (kind == RepairKind::kLost) {
-            EXPECT_NE(VerdictText(in).find("missing"), std::string::npos) << VerdictText(in);
-        }
+        EXPECT_EQ(std::pair(in.repair->kind, in.repair->text), std::pair(kind, written));
+        EXPECT_TRUE(in.repair->bit <= at && at <= in.repair->lastBit) << in.repair->bit;
+        EXPECT_EQ(VerdictText(in).find("missing") != std::string::npos, kind == RepairKind::kLost)
+            << VerdictText(in);
     }
 }
 
@@ -334,10 +331,7 @@ TEST(TrackInspector, EveryFormatIsFoundEveryWay) {
                                              s.startSentinel + text + s.endSentinel;
                 const std::string where =
                     expected + " configured " + std::to_string(configured.bpc);
-                if (configured == s && way == 0) {
-                    EXPECT_TRUE(in.decodes) << where;
-                }
-                if (configured == s && !in.decodes) {
+                if (configured == s && !in.decodes) {  // only a stream turned round fails
                     EXPECT_EQ(First(in), expected) << where;
                     EXPECT_NE(way, 0) << where;
                 } else {
@@ -407,8 +401,7 @@ TEST(TrackInspector, BlankRawAndRendered) {
     // Raw Type: the text is the decode's hex, and the search still names the format on the card.
     in = InspectTrack(Recorded("1234", kIso2), TrackSettings{8, kParityOdd, ';', '?'});
     EXPECT_FALSE(in.formatKnown);
-    EXPECT_TRUE(in.characters.empty());
-    EXPECT_TRUE(in.decodes);
+    EXPECT_EQ(Cut(in), "decodes, start -1 zeros 0/5 es -1 lrc -1 ");  // no characters cut
     EXPECT_EQ(in.text, "D411927C20");
     EXPECT_EQ(First(in), "5 odd forward normal ;1234?");
     in = InspectTrack(Bytes(200, 0xAA), TrackSettings{8, kParityOdd, ';', '?'});

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <istream>
 #include <thread>
+#include <tuple>
 
 #include "files/card_data_file.h"
 #include "files/user_file.h"
@@ -33,11 +34,7 @@ TEST(UserFiles, TwoRolesOnOneFileAreFoundWhateverTheNames) {
     std::ofstream(dir / "a.json") << "{}";
     std::ofstream(dir / "b.json") << "{}";
     fs::create_directory(dir / "sub");
-    struct Case {
-        fs::path a, b;
-        bool same;
-    };
-    std::vector<Case> cases = {
+    std::vector<std::tuple<fs::path, fs::path, bool>> cases = {
         {dir / "a.json", dir / "a.json", true},
         {dir / "a.json", dir / "sub" / ".." / "a.json", true},
         {dir / "a.json", dir / "b.json", false},
@@ -49,12 +46,12 @@ TEST(UserFiles, TwoRolesOnOneFileAreFoundWhateverTheNames) {
     fs::create_symlink(dir / "a.json", dir / "link.json");
     fs::create_symlink(dir / "nothing-yet.csv", dir / "dangling.csv");
     fs::create_hard_link(dir / "b.json", dir / "hard.json");
-    cases.push_back({dir / "link.json", dir / "a.json", true});
-    cases.push_back({dir / "dangling.csv", dir / "nothing-yet.csv", true});
-    cases.push_back({dir / "hard.json", dir / "b.json", true});
-    cases.push_back({dir / "dangling.csv", dir / "a.json", false});
+    cases.emplace_back(dir / "link.json", dir / "a.json", true);
+    cases.emplace_back(dir / "dangling.csv", dir / "nothing-yet.csv", true);
+    cases.emplace_back(dir / "hard.json", dir / "b.json", true);
+    cases.emplace_back(dir / "dangling.csv", dir / "a.json", false);
 #endif
-    for (const Case& c : cases) EXPECT_EQ(SameFile(c.a, c.b), c.same) << c.a << " " << c.b;
+    for (const auto& [a, b, same] : cases) EXPECT_EQ(SameFile(a, b), same) << a << " " << b;
     EXPECT_EQ(SharedFileProblem({{"--deck", PathToUtf8(dir / "a.json")},
                                  {"--csv", ""},
                                  {"--to-file", PathToUtf8(dir / "b.json")},
