@@ -152,12 +152,7 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
 #endif
 }
 
-}  // namespace
-}  // namespace tollwick
-
 #ifndef _WIN32  // a file size limit (RLIMIT_FSIZE) stands for a full disk; Windows: none
-namespace tollwick {
-namespace {
 
 // A record that the disk takes only in part is cut back out whole: the file is as it was, and a
 // later record follows the earlier ones directly, never a fragment.
@@ -181,6 +176,7 @@ TEST(CardFile, AFailedAppendLeavesTheFileAsItWas) {
     EXPECT_EQ(testing::ReadFile(path), first + third);
 }
 
+#endif
+
 }  // namespace
 }  // namespace tollwick
-#endif
