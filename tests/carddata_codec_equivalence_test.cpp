@@ -106,9 +106,8 @@ bool Decode(TrackBuffer& buffer, const TrackSettings& s) {
     }
     // Characters of bpc bits, each from its low bit up; the slots after the bits stay zero.
     uint8_t area[kTrackBufferSize * 2 + 2] = {};
-    for (std::size_t k = 0; k < bits; ++k) {
+    for (std::size_t k = 0; k < bits; ++k)
         area[k / perChar] |= static_cast<uint8_t>(Bit::At(buffer.data(), k) << (k % perChar));
-    }
     // The end sentinel is searched through the character the bits end in and one more.
     const std::size_t searched = (bits + perChar - 1) / perChar + 1;
     const auto found = static_cast<std::size_t>(
@@ -203,9 +202,8 @@ TrackBuffer RandomStream(Random& random, const TrackSettings& s,
             uint8_t lrc = 0;
             for (std::size_t i = 0; i < endAt; ++i) {
                 auto code = static_cast<uint8_t>(random.Byte() & codeMask);
-                if (!random.OneIn(8)) {
+                if (!random.OneIn(8))
                     code = model::WithParity(code & model::DataMask(bpc), bpc, s.parity);
-                }
                 if (code == endCode && !random.OneIn(4)) code ^= 1;
                 lrc ^= code & model::DataMask(bpc);
                 codes.push_back(code);
@@ -226,16 +224,14 @@ TrackBuffer RandomStream(Random& random, const TrackSettings& s,
             break;
         default:  // mostly zeros: codes of 0 (and sentinels whose code is 0) everywhere
             bytes.resize(1 + (random.OneIn(4) ? random.Below(256) : random.Below(40)), 0);
-            for (std::size_t i = random.Below(6); i > 0; --i) {
+            for (std::size_t i = random.Below(6); i > 0; --i)
                 Bit::Flip(bytes.data(), random.Below(bytes.size() * 8));
-            }
             break;
     }
     if (bytes.size() > kTrackBufferSize) bytes.resize(kTrackBufferSize);
     if (!bytes.empty()) {
-        for (std::size_t i = random.OneIn(4) ? 1 + random.Below(3) : 0; i > 0; --i) {
-            Bit::Flip(bytes.data(), random.Below(bytes.size() * 8));  // damage
-        }
+        for (std::size_t i = random.OneIn(4) ? 1 + random.Below(3) : 0; i > 0; --i)
+            Bit::Flip(bytes.data(), random.Below(bytes.size() * 8));        // damage
         if (random.OneIn(6)) bytes.resize(random.Below(bytes.size() + 1));  // cut short
         if (random.OneIn(6) && !bytes.empty()) {                            // last bits lost
             for (std::size_t k = random.Below(bytes.size() * 8 + 1); k < bytes.size() * 8; ++k) {

@@ -89,23 +89,7 @@ class LockedFileEdges : public ::testing::Test {
     const fs::path file_ = dir_ / "deck.json";
 };
 
-TEST_F(LockedFileEdges, ReadOnlyAndOversizedChangesAreRefusedAndTheFileKept) {
-    EXPECT_EQ(Put(std::string(17, 'x')),
-              file_.string() +
-                  " would grow to 17 bytes, more than 16 it may hold; it is "
-                  "left as it was");
-    EXPECT_EQ(ReadFile(file_), "old");
-    fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    EXPECT_EQ(Put("new"), file_.string() + " is read-only");  // even as root, who could write it
-    EXPECT_EQ(ReadFile(file_), "old");
-    EXPECT_EQ(fs::status(file_).permissions(),
-              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    // Left alone, a read-only file is no failure.
-    EXPECT_TRUE(RewriteFileLocked(
-        file_, 16, [](const FileContents&) { return std::optional<std::string>(); }));
-}
-
-TEST_F(LockedFileEdges, OwnerStaysAndStaleTemporariesOfDeadProcessesGo) {
+TEST_F(LockedFileEdges, OwnerStaysStaleTemporariesGoAndWhatTheFileCannotTakeIsRefused) {
     // A process that is gone, and one that runs (this one's parent).
     const pid_t dead = ::fork();
     if (dead == 0) ::_exit(0);
@@ -126,6 +110,19 @@ TEST_F(LockedFileEdges, OwnerStaysAndStaleTemporariesOfDeadProcessesGo) {
     ASSERT_EQ(::stat(file_.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, root ? 65534u : ::geteuid());
     EXPECT_TRUE(!root || info.st_gid == 65534u);
+
+    // Too big a change, and any change of a read-only file, are refused, the file kept.
+    EXPECT_EQ(
+        Put(std::string(17, 'x')),
+        file_.string() + " would grow to 17 bytes, more than 16 it may hold; it is left as it was");
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(file_, readOnly);
+    EXPECT_EQ(Put("other"), file_.string() + " is read-only");  // even as root, who could write it
+    EXPECT_EQ(ReadFile(file_), "new");
+    EXPECT_EQ(fs::status(file_).permissions(), readOnly);
+    // Left alone, a read-only file is no failure.
+    EXPECT_TRUE(RewriteFileLocked(
+        file_, 16, [](const FileContents&) { return std::optional<std::string>(); }));
 }
 
 // A child holds the lock for 3 s; the parent waits 200 ms and gives up naming the child, or is

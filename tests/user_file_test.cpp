@@ -105,10 +105,9 @@ TEST(UserFiles, LinksPlantedInASharedFolderAreNotFollowed) {
     ASSERT_TRUE(plant(victim, shared / "cards.txt", kOther));
     ASSERT_TRUE(plant(elsewhere, shared / "new.txt", kOther));
     for (const fs::path& link : {shared / "cards.txt", shared / "new.txt"}) {
-        std::string refusal;
+        std::string refusal, error;
         EXPECT_EQ(OpenCardDataFile(PathToUtf8(link), &refusal), nullptr) << link;
         EXPECT_NE(refusal.find("another user"), std::string::npos) << refusal;
-        std::string error;
         EXPECT_FALSE(ReplaceFileWith(link, "export", &error)) << link;
         EXPECT_NE(error.find("another user"), std::string::npos) << error;
     }
