@@ -270,10 +270,10 @@ TEST_F(MainWindowTest, DataTypeChoicesRelabelAndResizeAtTheStoredDensity) {
     EXPECT_EQ(Counter(2), "104");
 
     Click(kUserType);
-    ASSERT_TRUE(profile->Write("TR2BPC", "0"));  // read again at each choice
+    ASSERT_TRUE(profile->Write("TR2BPC", "2"));  // read again at each choice
     Click(kIso);
     Click(kUserType);
-    EXPECT_EQ(Label(2), "Track2 210 BPI 4 BPC None Parity");
+    EXPECT_EQ(Label(2), "Track2 210 BPI 6 BPC None Parity");
 }
 
 }  // namespace
