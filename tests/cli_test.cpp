@@ -460,7 +460,7 @@ TEST_F(CliTest, SignalsEndEveryWaitAndCountTheCardsDone) {
 // kill -9 in the middle of read --to-file: every card reported as recorded is in the file,
 // whole, in order; a card not yet reported may be missing.
 TEST_F(CliTest, KilledBatchKeepsEveryCardItReported) {
-    auto read = Start("--simulate --format raw --json read --to-file cards.txt --count 8");
+    auto read = Start("--simulate --card 4 --format raw --json read --to-file cards.txt --count 8");
     ASSERT_TRUE(read->ReadUntil(
         [](const std::string& out) { return std::count(out.begin(), out.end(), '\n') >= 3; }));
     read->Kill();
