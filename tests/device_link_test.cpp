@@ -30,16 +30,13 @@ TEST(ReaderLink, ReportBoundariesAndFill) {
     LinkRig rig;
     auto& [s, backend, link] = rig;
 
-    for (uint8_t b = 1; b <= 8; ++b) link.LinkPutByte(1, b);
-    ASSERT_EQ(link.LinkFlush(1), 0);
-    ASSERT_EQ(s.output.size(), 1u);
-    EXPECT_EQ(s.output[0], (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-
-    s.output.clear();
-    for (uint8_t b = 1; b <= 9; ++b) link.LinkPutByte(1, b);
-    ASSERT_EQ(link.LinkFlush(1), 0);
-    ASSERT_EQ(s.output.size(), 2u);
-    EXPECT_EQ(s.output[1], (Bytes{0, 9, 0, 0, 0, 0, 0, 0, 0}));
+    // Eight bytes to a report, the last report filled with zeros, and no empty report after.
+    for (uint8_t count : {8, 9}) {
+        for (uint8_t b = 1; b <= count; ++b) link.LinkPutByte(1, b);
+        ASSERT_EQ(link.LinkFlush(1), 0);
+    }
+    const Bytes eight{0, 1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(s.output, (std::vector<Bytes>{eight, eight, {0, 9, 0, 0, 0, 0, 0, 0, 0}}));
 
     // An empty flush sends nothing but still drains stale input and empties the ring.
     s.output.clear();
@@ -127,8 +124,7 @@ TEST(ReaderLink, RefusedQueuesAndFailedWrites) {
 // the command then marks the connection lost. One accepted on the 50th millisecond goes through.
 TEST(ReaderLink, AnOutputReportNotAcceptedWithin50MsFailsTheFlush) {
     for (auto [busy, accepted] : {std::pair{50ms, true}, std::pair{51ms, false}}) {
-        testing::VirtualRig rig;
-        ASSERT_TRUE(rig.Connect());
+        testing::ConnectedRig rig;
         rig.reader.SetBusyNext(busy);
         const auto start = rig.clock.Now();
         EXPECT_EQ(rig.commands.ResetReader(),

@@ -4,6 +4,8 @@
 // virtual reader on virtual time, the test deck, and the one bounded wait.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -139,10 +141,6 @@ struct ScriptedRig {
         return found;
     }
 };
-
-inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
-    return {t1, t2, t3};
-}
 
 // Generous: long enough for any reader wait, short enough to end a hung test.
 inline constexpr auto kBound = 3s;
@@ -301,7 +299,7 @@ struct VirtualRig {
     // refused.
     CardStatus Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
                      std::size_t card = 0) {
-        TrackTexts texts = Texts(t1, t2, t3);
+        TrackTexts texts{t1, t2, t3};
         if (commands.WriteTracks(texts, settings) != CommandStatus::kOk) {
             return CardStatus::kNotPending;
         }
@@ -313,6 +311,19 @@ struct VirtualRig {
         if (commands.StartRawRead() != CommandStatus::kOk) return ReceiveResult::kNotConnected;
         reader.Swipe(index);
         return commands.ReceiveTracks(card);
+    }
+};
+
+// A VirtualRig connected at once; each card read as it decodes.
+struct ConnectedRig : VirtualRig {
+    explicit ConnectedRig(VirtualReader::Options options = {}) : VirtualRig(options) {
+        EXPECT_TRUE(Connect());
+    }
+    CardTracks Read(std::size_t card, const TrackSet& settings = kIsoTrackSet) {
+        CardTracks decoded;
+        EXPECT_EQ(ReadCard(card, decoded), ReceiveResult::kReceived);
+        DecodeTracks(decoded, settings);
+        return decoded;
     }
 };
 

@@ -19,18 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// Connected at once; each card read as it decodes.
-struct Rig : testing::VirtualRig {
-    explicit Rig(VirtualReader::Options options = {}) : VirtualRig(options) {
-        EXPECT_TRUE(Connect());
-    }
-    CardTracks Read(std::size_t card, const TrackSet& settings = kIsoTrackSet) {
-        CardTracks decoded;
-        EXPECT_EQ(ReadCard(card, decoded), ReceiveResult::kReceived);
-        DecodeTracks(decoded, settings);
-        return decoded;
-    }
-};
+using Rig = testing::ConnectedRig;
 
 TEST(VirtualReader, ReportsLeaveOnePerPollInterval) {
     for (auto interval : {1ms, 10ms}) {
@@ -104,16 +93,13 @@ TEST(VirtualReader, HandlesBehaveLikeHidapiOnHidraw) {
     EXPECT_EQ(known->OutputReportLength(), 0);
 }
 
-TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
-    Rig rig;
-    EXPECT_TRUE(rig.reader.Swipe(0));
-    CardTracks card;
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);
-    EXPECT_FALSE(rig.reader.Swipe(99));  // (that a reset disarms it, the job tests check)
-}
-
+// Only an armed reader takes a card (that a reset disarms it, the job tests check).
 TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     Rig rig;
+    EXPECT_TRUE(rig.reader.Swipe(0));
+    CardTracks none;
+    EXPECT_EQ(rig.commands.ReceiveTracks(none), ReceiveResult::kNoSwipe);
+    EXPECT_FALSE(rig.reader.Swipe(99));
     const auto before = rig.reader.Card(3)->tracks;
     std::vector<CardChange> changed;
     rig.reader.SetOnCardChanged(
@@ -130,7 +116,7 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     EXPECT_FALSE(changed[0].tracks[1] || changed[0].tracks[2]);
 
     rig.reader.SetRejectNext(true);
-    TrackTexts texts = testing::Texts("", "1234", "");
+    TrackTexts texts{"", "1234", ""};
     ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     EXPECT_TRUE(rig.reader.RejectNextPending());  // spent by the card, not by the command
     rig.reader.Swipe(0);
@@ -217,7 +203,7 @@ TEST(VirtualReader, StatusesComeLateAndApart) {
     const std::size_t slow = CardNamed("Slow to write or erase");
     std::vector<Clock::Duration> waits;
     for (int i = 0; i < 10; ++i) {
-        TrackTexts texts = testing::Texts("", "1234", "");
+        TrackTexts texts{"", "1234", ""};
         ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
         ASSERT_TRUE(rig.reader.Swipe(slow));
         const auto start = rig.clock.Now();
