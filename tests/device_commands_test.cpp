@@ -96,7 +96,7 @@ TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
         int refusedLookups;  // two to an attempt that finds no reader
         bool plugged;
         SetupConnection want;
-        std::size_t tests;  // connection tests sent
+        std::ptrdiff_t tests;  // connection tests sent
     };
     const Row rows[] = {
         {3, 0, true, {true, 3, false}, 1}, {3, 2, true, {true, 5, true}, 1},
@@ -109,14 +109,11 @@ TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
         if (!row.plugged) rig.reader.Unplug();
         rig.tap.RefuseLookups(row.refusedLookups);
         const SetupConnection got = ConnectForSetup(rig.commands, row.stored, 5);
-        const auto where = ::testing::Message() << row.stored.value_or(-9) << "/"
-                                                << row.refusedLookups << "/" << row.plugged;
-        EXPECT_EQ(std::tuple(got.connected, got.port, got.storeTypedPort),
-                  std::tuple(row.want.connected, row.want.port, row.want.storeTypedPort))
-            << where;
         const Bytes sent = Sent(rig.reader.TakeOutputReports());
-        EXPECT_EQ(static_cast<std::size_t>(std::count(sent.begin(), sent.end(), 'e')), row.tests)
-            << where;
+        EXPECT_EQ(std::tuple(got.connected, got.port, got.storeTypedPort,
+                             std::count(sent.begin(), sent.end(), 'e')),
+                  std::tuple(row.want.connected, row.want.port, row.want.storeTypedPort, row.tests))
+            << row.stored.value_or(-9) << "/" << row.refusedLookups << "/" << row.plugged;
     }
 }
 
@@ -149,13 +146,12 @@ TEST(Connection, StartupConnectsThenSetsTheReaderUp) {
         rig.tap.RefuseLookups(row.refusedLookups);
         const StartupConnection got =
             ConnectAtStartup(rig.commands, row.stored, Track2Density::k75, row.detail);
-        EXPECT_EQ(got.port, row.port) << row.stored;
-        EXPECT_EQ(got.versionRead, row.versionRead) << row.firmware;
-        EXPECT_EQ(got.version, row.versionRead ? row.firmware : "");
-        EXPECT_EQ(got.beepSupported, row.beep) << row.firmware;
-        EXPECT_EQ(rig.reader.HighCoercivity(), row.hiCo) << row.stored;
-        EXPECT_EQ(got.coercivity, row.versionRead ? std::optional(int{kLoCo}) : std::nullopt);
-        EXPECT_EQ(rig.reader.Density(), row.port > 0 ? 75 : 210) << row.stored;
+        const std::optional<int> coercivity = row.versionRead ? std::optional(kLoCo) : std::nullopt;
+        EXPECT_EQ(std::tuple(got.port, got.versionRead, got.version, got.beepSupported,
+                             got.coercivity, rig.reader.HighCoercivity(), rig.reader.Density()),
+                  std::tuple(row.port, row.versionRead, row.versionRead ? row.firmware : "",
+                             row.beep, coercivity, row.hiCo, row.port > 0 ? 75 : 210))
+            << row.stored << " " << row.firmware;
     }
     EXPECT_EQ(ConnectionLine(3, "EVU1.07"), "COM3 9600,8,N,1  VK3300 EVU1.07");
 }
@@ -217,6 +213,18 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
         return rig.ReadCard(3, card) == ReceiveResult::kReceived &&
                DecodeTracks(card, kIsoTrackSet) == 0 &&
                card.Text(1) == ";4000001234567899=29121010000000000000?";
+    });
+    // An output report the reader does not accept within 50 ms fails the flush and drops the
+    // handle, and the command marks the connection lost; one accepted on the 50th ms goes through.
+    AtTheEdge("flush", 51ms, 9, true, false, [](VirtualRig& rig, Late late) {
+        rig.reader.SetBusyNext(late);
+        const auto start = rig.clock.Now();
+        const bool sent = rig.commands.ResetReader() == CommandStatus::kOk;
+        // The 1 ms drain before the report, then the wait for the reader to take it.
+        EXPECT_EQ(rig.clock.Now() - start, 1ms + 50ms);
+        EXPECT_EQ(rig.link.IsOpen(), sent);
+        EXPECT_EQ(rig.commands.IsConnected(), sent);
+        return sent;
     });
     // ... and with nothing swiped the first byte is awaited 350 ms.
     ConnectedRig rig;
@@ -315,28 +323,19 @@ TEST(TrackData, WriteBlockBytes) {
                      0x1B, 0x03}));
 }
 
-TEST(TrackData, RefusedWritesSendNothing) {
+// A write that cannot be carried sends nothing; an accepted one's status, with no card yet, is
+// nothing after the whole 350 ms wait, and again (what each status reply means: the scripted
+// commands' table); with the reader gone the write fails, the texts upper-cased all the same.
+TEST(TrackData, RefusedWritesAndTheWriteStatus) {
     ConnectedRig rig;
-    rig.reader.Unplug();
-    TrackTexts texts{"b12", "", "x"};
-    EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kFailed);
-    EXPECT_STREQ(texts[0].data(), "B12");  // upper-cased even when the reader is gone
-    EXPECT_EQ(rig.commands.CurrentPort(), -1);
-
-    ConnectedRig big;
     // Three 7-bit tracks of 252 characters make a block larger than the link's queue.
-    for (auto& t : texts) t = std::string(252, 'A');
+    TrackTexts texts;
+    texts.fill(std::string(252, 'A'));
     const TrackSet wide{{{7, 0, '%', '?'}, {7, 0, '%', '?'}, {7, 0, '%', '?'}}};
-    EXPECT_EQ(big.commands.WriteTracks(texts, wide), CommandStatus::kTooLong);
-    EXPECT_TRUE(big.reader.TakeOutputReports().empty());
-    EXPECT_TRUE(big.commands.IsConnected());
-}
+    EXPECT_EQ(rig.commands.WriteTracks(texts, wide), CommandStatus::kTooLong);
+    EXPECT_TRUE(rig.reader.TakeOutputReports().empty());
 
-// The write status with no card yet: nothing after the whole 350 ms wait, and again; a card the
-// reader cannot write is rejected (what each status reply means: the scripted commands' table).
-TEST(TrackData, WriteStatus) {
-    ConnectedRig rig;
-    TrackTexts texts{"B123", "1234", "5678"};
+    texts = {"B123", "1234", "5678"};
     ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     const auto start = rig.clock.Now();
     EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kNoReplyYet);
@@ -345,6 +344,12 @@ TEST(TrackData, WriteStatus) {
     EXPECT_EQ(rig.commands.WaitWriteStatus(), CardStatus::kDone);
     rig.reader.SetRejectWrites(true);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "", "1234", "", 1), CardStatus::kRejected);
+
+    rig.reader.Unplug();
+    texts = {"b12", "", "x"};
+    EXPECT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kFailed);
+    EXPECT_STREQ(texts[0].data(), "B12");
+    EXPECT_EQ(rig.commands.CurrentPort(), -1);
 }
 
 TEST(TrackData, WriteThenReadRoundTripsForEveryReportLengthAndPace) {
