@@ -158,14 +158,23 @@ TEST(Connection, StartupConnectsThenSetsTheReaderUp) {
 
 using Late = std::chrono::milliseconds;
 
-// Runs `run(rig, late)` on a fresh connected rig (on reports of `length` bytes, 2: one stream
-// byte each) with a reply `edge` - 1 ms late, which is to give `taken`, and one `edge` late, which
-// is to give `missed`.
+// How the reader is late: with its whole reply, after the first n reports of it (n > 0), or in
+// taking the next output report.
+constexpr int kWholeReply = -1;
+constexpr int kTakingAReport = -2;
+
+// Runs `run(rig)` on a fresh connected rig (on reports of `length` bytes, 2: one stream byte
+// each) with the reader `edge` - 1 ms late, which is to give `taken`, and `edge` late, which is
+// to give `missed`.
 template <class Result, class Run>
-void AtTheEdge(const char* wait, Late edge, int length, Result taken, Result missed, Run run) {
+void AtTheEdge(const char* wait, Late edge, int length, int lateAfter, Result taken, Result missed,
+               Run run) {
     for (const Late late : {edge - 1ms, edge}) {
         ConnectedRig rig({.inputReportLength = length});
-        EXPECT_EQ(run(rig, late), late < edge ? taken : missed) << wait << " " << late.count();
+        if (lateAfter == kWholeReply) rig.reader.SetReplyDelay(late);
+        if (lateAfter == kTakingAReport) rig.reader.SetBusyNext(late);
+        if (lateAfter > 0) rig.reader.SetStallNext(static_cast<std::size_t>(lateAfter), late);
+        EXPECT_EQ(run(rig), late < edge ? taken : missed) << wait << " " << late.count();
     }
 }
 
@@ -175,40 +184,30 @@ void AtTheEdge(const char* wait, Late edge, int length, Result taken, Result mis
 TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     // The connection test (here of a reader connected already) waits 150 ms for each reply
     // byte: the first, and the 'y' after it.
-    AtTheEdge("test", 150ms, 9, true, false, [](VirtualRig& rig, Late late) {
-        rig.reader.SetReplyDelay(late);
-        return rig.commands.ConnectPort(1) == 1;
-    });
-    AtTheEdge("test 'y'", 150ms, 2, true, false, [](VirtualRig& rig, Late late) {
-        rig.reader.SetStallNext(1, late);
-        return rig.commands.ConnectPort(1) == 1;
-    });
+    const auto connects = [](VirtualRig& rig) { return rig.commands.ConnectPort(1) == 1; };
+    AtTheEdge("test", 150ms, 9, kWholeReply, true, false, connects);
+    AtTheEdge("test 'y'", 150ms, 2, 1, true, false, connects);
     // The erase command listens 50 ms for a refusal; later silence means the reader waits.
-    AtTheEdge("erase", 50ms, 9, CommandStatus::kFailed, CommandStatus::kOk,
-              [](VirtualRig& rig, Late late) {
+    AtTheEdge("erase", 50ms, 9, kWholeReply, CommandStatus::kFailed, CommandStatus::kOk,
+              [](VirtualRig& rig) {
                   rig.reader.SetRejectErases(true);
-                  rig.reader.SetReplyDelay(late);
                   return rig.commands.EraseTracks(1);
               });
-    // The version text ends at the first 350 ms gap.
-    AtTheEdge("version", 350ms, 2, std::string("EVU1.07"), std::string("EV"),
-              [](VirtualRig& rig, Late late) {
-                  rig.reader.SetStallNext(4, late);  // ESC, 'R', 'E', 'V', then the pause
+    // The version text ends at the first 350 ms gap (after ESC, 'R', 'E', 'V').
+    AtTheEdge("version", 350ms, 2, 4, std::string("EVU1.07"), std::string("EV"),
+              [](VirtualRig& rig) {
                   char version[20] = {};
                   EXPECT_EQ(rig.commands.ReadVersion(version, sizeof version), CommandStatus::kOk);
                   return std::string(version);
               });
     // What the reader sends at once after a write block is dropped until 50 ms of silence: a
-    // chatter byte that lags longer is taken for the card's status.
-    AtTheEdge("chatter", 50ms, 2, CardStatus::kDone, CardStatus::kRejected,
-              [](VirtualRig& rig, Late late) {
-                  rig.reader.SetChatterAfterWrite(true);
-                  rig.reader.SetStallNext(1, late);  // ESC, then the pause before 'A'
-                  return rig.Write(kIsoTrackSet, "", "1234", "");
-              });
+    // chatter byte (ESC 'A') that lags longer is taken for the card's status.
+    AtTheEdge("chatter", 50ms, 2, 1, CardStatus::kDone, CardStatus::kRejected, [](VirtualRig& rig) {
+        rig.reader.SetChatterAfterWrite(true);
+        return rig.Write(kIsoTrackSet, "", "1234", "");
+    });
     // A read block ends at the first 50 ms gap: a card whose block pauses longer reads cut.
-    AtTheEdge("read block", 50ms, 9, true, false, [](VirtualRig& rig, Late late) {
-        rig.reader.SetStallNext(3, late);
+    AtTheEdge("read block", 50ms, 9, 3, true, false, [](VirtualRig& rig) {
         CardTracks card;
         return rig.ReadCard(3, card) == ReceiveResult::kReceived &&
                DecodeTracks(card, kIsoTrackSet) == 0 &&
@@ -216,8 +215,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     });
     // An output report the reader does not accept within 50 ms fails the flush and drops the
     // handle, and the command marks the connection lost; one accepted on the 50th ms goes through.
-    AtTheEdge("flush", 51ms, 9, true, false, [](VirtualRig& rig, Late late) {
-        rig.reader.SetBusyNext(late);
+    AtTheEdge("flush", 51ms, 9, kTakingAReport, true, false, [](VirtualRig& rig) {
         const auto start = rig.clock.Now();
         const bool sent = rig.commands.ResetReader() == CommandStatus::kOk;
         // The 1 ms drain before the report, then the wait for the reader to take it.
@@ -236,33 +234,28 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
     EXPECT_EQ(rig.clock.Now() - start, 350ms);
     EXPECT_EQ(card.Text(0), "UNTOUCHED");
 
-    // The status of a write, an erase or a density command: each byte is awaited 350 ms. On
-    // reports of one byte each, the second byte arrives `late` after the first (a stall of
-    // late - 1 ms after the 1 ms poll); a density command's first byte a delay + 1 ms poll after
-    // the command. A write's status whose second byte is late is lost: the first byte is spent.
+    // The status of a write, an erase or a density command: each byte is awaited 350 ms, the
+    // second (on reports of one byte each) as the first. A write's status whose second byte is
+    // late is lost: the first byte is spent.
     enum Command { kWrite, kErase, kDensity };
     for (auto [command, missed] : {std::pair{kWrite, CardStatus::kNoReplyYet},
                                    {kErase, CardStatus::kRejected},
                                    {kDensity, CardStatus::kRejected}}) {
-        AtTheEdge("second byte", 351ms, 2, CardStatus::kDone, missed,
-                  [command](VirtualRig& rig, Late late) {
+        AtTheEdge("second byte", 350ms, 2, 1, CardStatus::kDone, missed,
+                  [command](VirtualRig& rig) {
                       TrackTexts texts{"", "1234", ""};
                       EXPECT_EQ(command == kWrite   ? rig.commands.WriteTracks(texts, kIsoTrackSet)
                                 : command == kErase ? rig.commands.EraseTracks(2)
                                                     : CommandStatus::kOk,
                                 CommandStatus::kOk);
-                      rig.reader.SetStallNext(1, late - 1ms);
                       rig.reader.Swipe(0);  // no card is taken unless armed
                       return command == kWrite   ? rig.commands.WaitWriteStatus()
                              : command == kErase ? rig.commands.WaitEraseStatus()
                                                  : rig.commands.SetTrack2Density(true);
                   });
     }
-    AtTheEdge("first byte", 351ms, 9, CardStatus::kDone, CardStatus::kNoReplyYet,
-              [](VirtualRig& rig, Late late) {
-                  rig.reader.SetReplyDelay(late - 1ms);
-                  return rig.commands.SetTrack2Density(false);
-              });
+    AtTheEdge("first byte", 350ms, 9, kWholeReply, CardStatus::kDone, CardStatus::kNoReplyYet,
+              [](VirtualRig& rig) { return rig.commands.SetTrack2Density(false); });
 }
 
 // After a wrong erase or density status the rest of the reply is dropped until 50 ms of silence:
