@@ -96,7 +96,7 @@ TEST(ReaderLink, ChoosesTheReaderByVendorAndProduct) {
     EXPECT_FALSE(link.IsOpen());
 }
 
-TEST(ReaderLink, RefusedQueuesAndFailedWrites) {
+TEST(ReaderLink, RefusedQueuesAndFailedFlushes) {
     LinkRig rig;
     auto& [s, link] = rig;
     for (int i = 0; i < 512; ++i) ASSERT_EQ(link.LinkPutByte(1, 0x11), 0);
@@ -113,18 +113,16 @@ TEST(ReaderLink, RefusedQueuesAndFailedWrites) {
     link.LinkPutByte(1, 0x1B);
     EXPECT_EQ(link.LinkFlush(1), -1);
     EXPECT_FALSE(link.IsOpen());
-}
 
-// A replug between commands is the hidapi backend's test; here the reader goes in the middle.
-TEST(ReaderLink, ReaderGoneInTheMiddleOfACommandFailsTheFlush) {
-    LinkRig rig;
-    auto& [s, link] = rig;
-    // The device reports no output length after the first report: it went away and came back.
-    s.outputLengthAfterWrites = {1, 0};
-    for (int i = 0; i < 12; ++i) link.LinkPutByte(1, static_cast<uint8_t>(i + 1));
-    EXPECT_EQ(link.LinkFlush(1), -1);
-    EXPECT_EQ(s.output.size(), 1u);  // the rest of the command is never sent on a new handle
-    EXPECT_EQ(s.opened.size(), 1u);
+    // The reader goes in the middle of a command (between commands: the hidapi backend's test):
+    // the device reports no output length after the first report, gone and come back. The rest
+    // of the command is never sent on a new handle, where it would read as a command of its own.
+    LinkRig replugged;
+    replugged.s.outputLengthAfterWrites = {1, 0};
+    for (int i = 0; i < 12; ++i) replugged.link.LinkPutByte(1, static_cast<uint8_t>(i + 1));
+    EXPECT_EQ(replugged.link.LinkFlush(1), -1);
+    EXPECT_EQ(replugged.s.output.size(), 1u);
+    EXPECT_EQ(replugged.s.opened.size(), 1u);
 }
 
 }  // namespace
