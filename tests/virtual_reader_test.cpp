@@ -285,10 +285,8 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     EXPECT_EQ(DeckToJson(*again), json);
     EXPECT_TRUE(again->cards[10].reversed && again->cards[11].weakSpot);
     std::string error;
-    EXPECT_FALSE(DeckFromJson("{", &error));
-    EXPECT_FALSE(error.empty());
     for (const std::string& bad : std::vector<std::string>{
-             R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
+             "{", R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
              R"({"cards": [{"track1": 5}]})", R"([1, 2])", R"({"cards": [{"reversed": 1}]})",
              R"({"cards": [{"weak_spot": {"track": 4, "bit": 1}}]})",
              R"({"cards": [{"weak_spot": {"track": 1}}]})", R"({"seed": -1, "cards": []})",
