@@ -91,29 +91,24 @@ TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
         EXPECT_EQ(std::pair(parsed.check, parsed.port), std::pair(check, port)) << text;
     }
 
-    struct Row {
-        std::optional<int> stored;
-        int refusedLookups;  // two to an attempt that finds no reader
-        bool plugged;
-        SetupConnection want;
-        std::ptrdiff_t tests;  // connection tests sent
-    };
-    const Row rows[] = {
+    // The stored port, the look-ups refused (two to an attempt that finds no reader), whether a
+    // reader is plugged in; what ConnectForSetup gives, and the connection tests sent.
+    const std::tuple<std::optional<int>, int, bool, SetupConnection, std::ptrdiff_t> rows[] = {
         {3, 0, true, {true, 3, false}, 1}, {3, 2, true, {true, 5, true}, 1},
         {3, 4, true, {true, 1, true}, 1},  {std::nullopt, 0, true, {true, 5, true}, 1},
         {0, 0, true, {true, 0, false}, 0}, {0, 0, false, {true, 0, false}, 0},
         {-1, 0, true, {true, 5, true}, 1}, {3, 0, false, {false, -1, false}, 0},
     };
-    for (const Row& row : rows) {
+    for (const auto& [stored, refused, plugged, want, tests] : rows) {
         VirtualRig rig;
-        if (!row.plugged) rig.reader.Unplug();
-        rig.tap.RefuseLookups(row.refusedLookups);
-        const SetupConnection got = ConnectForSetup(rig.commands, row.stored, 5);
+        if (!plugged) rig.reader.Unplug();
+        rig.tap.RefuseLookups(refused);
+        const SetupConnection got = ConnectForSetup(rig.commands, stored, 5);
         const Bytes sent = Sent(rig.reader.TakeOutputReports());
         EXPECT_EQ(std::tuple(got.connected, got.port, got.storeTypedPort,
                              std::count(sent.begin(), sent.end(), 'e')),
-                  std::tuple(row.want.connected, row.want.port, row.want.storeTypedPort, row.tests))
-            << row.stored.value_or(-9) << "/" << row.refusedLookups << "/" << row.plugged;
+                  std::tuple(want.connected, want.port, want.storeTypedPort, tests))
+            << stored.value_or(-9) << "/" << refused << "/" << plugged;
     }
 }
 
@@ -121,15 +116,8 @@ TEST(Connection, SetupPortAndTheOrderOfSetupsAttempts) {
 // full, asks the coercivity (switching to Hi-Co on the desktop) and the version, which decides
 // the beeper: firmware newer than EVU1.06, compared byte by byte, unsigned.
 TEST(Connection, StartupConnectsThenSetsTheReaderUp) {
-    struct Row {
-        const char* stored;
-        int refusedLookups;
-        ConnectDetail detail;
-        const char* firmware;
-        int port;
-        bool versionRead, beep, hiCo;
-    };
-    const Row rows[] = {
+    const std::tuple<const char*, int, ConnectDetail, const char*, int, bool, bool, bool> rows[] = {
+        // stored port, look-ups refused, detail, firmware; port, version read, beep, Hi-Co
         {"3", 0, ConnectDetail::kFullHiCo, "EVU1.07", 3, true, true, true},
         {"7", 2, ConnectDetail::kFull, "EVU1.06", 1, true, false, false},
         {"", 0, ConnectDetail::kDensityOnly, "EVU1.07", 1, false, false, false},
@@ -138,20 +126,18 @@ TEST(Connection, StartupConnectsThenSetsTheReaderUp) {
         {"", 0, ConnectDetail::kFull, "\xC0VU", 1, true, true, false},
         {"2", 200, ConnectDetail::kFull, "EVU1.07", -1, false, false, false},
     };
-    for (const Row& row : rows) {
-        VirtualReader::Options options;
-        options.version = row.firmware;
-        ConnectedRig rig(options);
+    for (const auto& [stored, refused, detail, firmware, port, versionRead, beep, hiCo] : rows) {
+        ConnectedRig rig({.version = firmware});
         ASSERT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);  // a reader left in Lo-Co
-        rig.tap.RefuseLookups(row.refusedLookups);
+        rig.tap.RefuseLookups(refused);
         const StartupConnection got =
-            ConnectAtStartup(rig.commands, row.stored, Track2Density::k75, row.detail);
-        const std::optional<int> coercivity = row.versionRead ? std::optional(kLoCo) : std::nullopt;
+            ConnectAtStartup(rig.commands, stored, Track2Density::k75, detail);
+        const std::optional<int> coercivity = versionRead ? std::optional(kLoCo) : std::nullopt;
         EXPECT_EQ(std::tuple(got.port, got.versionRead, got.version, got.beepSupported,
                              got.coercivity, rig.reader.HighCoercivity(), rig.reader.Density()),
-                  std::tuple(row.port, row.versionRead, row.versionRead ? row.firmware : "",
-                             row.beep, coercivity, row.hiCo, row.port > 0 ? 75 : 210))
-            << row.stored << " " << row.firmware;
+                  std::tuple(port, versionRead, versionRead ? firmware : "", beep, coercivity, hiCo,
+                             port > 0 ? 75 : 210))
+            << stored << " " << firmware;
     }
     EXPECT_EQ(ConnectionLine(3, "EVU1.07"), "COM3 9600,8,N,1  VK3300 EVU1.07");
 }
