@@ -340,9 +340,8 @@ TEST(TrackData, WriteThenReadRoundTripsForEveryReportLengthAndPace) {
             CardTracks card;
             ASSERT_EQ(rig.ReadCard(0, card), ReceiveResult::kReceived) << length;
             ASSERT_EQ(DecodeTracks(card, aamva), 0) << length;
-            EXPECT_EQ(card.Text(0), "%DOE$JOHN^123 MAIN?");
-            EXPECT_EQ(card.Text(1), ";6360141234567890=2912?");
-            EXPECT_EQ(card.Text(2), "%#!!95814?");
+            EXPECT_EQ(std::tuple(card.Text(0), card.Text(1), card.Text(2)),
+                      std::tuple("%DOE$JOHN^123 MAIN?", ";6360141234567890=2912?", "%#!!95814?"));
         }
     }
 }

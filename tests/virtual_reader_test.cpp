@@ -252,9 +252,8 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
     ASSERT_EQ(rig.commands.SetHiCo(), CommandStatus::kOk);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo), CardStatus::kDone);
     const CardTracks card = rig.Read(hiCo);
-    EXPECT_EQ(card.trackErrors, 0);
-    EXPECT_EQ(card.Text(0), "%NEW?");
-    EXPECT_EQ(card.Text(2), ";123?");
+    EXPECT_EQ(std::tuple(card.trackErrors, card.Text(0), card.Text(2)),
+              std::tuple(0, "%NEW?", ";123?"));
     // A Lo-Co card takes a Lo-Co write.
     ASSERT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "LO", "", "", 3), CardStatus::kDone);
