@@ -24,24 +24,29 @@ namespace {
 using Outcome = CardFileReader::Outcome;
 using Texts = TrackTexts;
 
-std::vector<CardFileReader::Result> ReadAll(const std::string& text,
-                                            std::array<int, 3> bpc = {7, 5, 5}) {
+// What a reader makes of a file, card by card up to the first result that is no card: "card",
+// "no data", "end" or "too long", the track texts ("B123|1234|"), and " !2" for each line whose
+// data a track cannot carry.
+std::string ReadAll(const std::string& text, std::array<int, 3> bpc = {7, 5, 5}) {
     std::istringstream in(text);
     CardFileReader reader(in);
-    std::vector<CardFileReader::Result> results;
-    do {
-        results.push_back(reader.Next(bpc));
-    } while (results.back().outcome == Outcome::kCard);
-    return results;
+    std::string out;
+    for (;;) {
+        const CardFileReader::Result r = reader.Next(bpc);
+        out += r.outcome == Outcome::kCard        ? "card "
+               : r.outcome == Outcome::kNoData    ? "no data "
+               : r.outcome == Outcome::kEndOfFile ? "end "
+                                                  : "too long ";
+        out += r.tracks[0] + "|" + r.tracks[1] + "|" + r.tracks[2];
+        for (int line : r.formatErrorLines) out += " !" + std::to_string(line);
+        if (r.outcome != Outcome::kCard) return out;
+        out += "; ";
+    }
 }
 
 TEST(CardFile, RecordsAndTheirLinesReadBack) {
     std::tm t{};
-    t.tm_year = 2026 - 1900;
-    t.tm_mday = 5;
-    t.tm_hour = 9;
-    t.tm_min = 3;
-    t.tm_sec = 7;
+    t.tm_year = 2026 - 1900, t.tm_mday = 5, t.tm_hour = 9, t.tm_min = 3, t.tm_sec = 7;
     CardTracks card;
     card.SetText(0, "%B123?");
     card.SetText(1, "{NO DATA}");
@@ -52,50 +57,43 @@ TEST(CardFile, RecordsAndTheirLinesReadBack) {
     EXPECT_EQ(CardFileTrackLine(1, "", DataType::kRaw), ";?");
     EXPECT_EQ(CardFileTrackLine(2, "!5678?", DataType::kCaDmv), "+5678?");
 
-    // Read back, CR LF or LF; a track To File recorded as empty comes back empty.
-    auto r = ReadAll(
-        "2026-1-5  9:3:7\r\n%B123?\r\n;1234?\r\n+5678?\r\n\r\n\r\n"
-        "2026-1-5  9:3:9\n%NO DATA?\n;4321?\n+NO DATA?\n\n\n");
-    ASSERT_EQ(r.size(), 3u);
-    EXPECT_EQ(r[0].tracks, (Texts{"B123", "1234", "5678"}));
-    EXPECT_EQ(r[1].tracks, (Texts{"", "4321", ""}));
-    EXPECT_TRUE(r[1].formatErrorLines.empty());
-    EXPECT_EQ(r[2].outcome, Outcome::kEndOfFile);
-    // '%?' is a card with every track empty, and it is written.
-    EXPECT_EQ(ReadAll("%?\n\n")[0].outcome, Outcome::kCard);
-}
-
-TEST(CardFile, HandMadeLines) {
-    // The start character chooses the track, whatever stands before it and whatever the order.
-    auto r = ReadAll("xx;1234?\n%ABC?\n\n");
-    EXPECT_EQ(r[0].tracks, (Texts{"ABC", "1234", ""}));
-    EXPECT_EQ(r[1].outcome, Outcome::kEndOfFile);
-
-    // A bad character, also the last before '?': that line gives no data, the card goes on.
-    r = ReadAll("note\n;12A4?\n%OK?\n\n");
-    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{2});
-    EXPECT_EQ(r[0].tracks, (Texts{"OK", "", ""}));
-    r = ReadAll(";1234A?\n\n");
-    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{1});
-    EXPECT_EQ(r[0].outcome, Outcome::kNoData);
-
-    // "Error" and "Black" lines are used without data; so is a line without its closing '?'.
-    EXPECT_EQ(ReadAll("Error\nError\nError\n%A?\n")[0].outcome, Outcome::kNoData);
-    EXPECT_EQ(ReadAll("%{Trace1 data Error}?\n;Black?\n+1?\n")[0].tracks, (Texts{"", "", "1"}));
-    EXPECT_EQ(ReadAll("%ABC\n\n")[0].outcome, Outcome::kNoData);
-
-    // A file ending after two track lines: the card is not written.
-    r = ReadAll("%A?\n;1?");
-    EXPECT_EQ(r[0].outcome, Outcome::kEndOfFile);
-    EXPECT_EQ(r[0].tracks, Texts{});
-
-    // Three used lines complete a card without a separator; a second line for the same track
-    // replaces the first whole; Raw Type takes anything.
-    EXPECT_EQ(ReadAll("%A?\n;1?\n+2?\n%B?\n;3?\n+4?\n")[1].tracks, (Texts{"B", "3", "4"}));
-    EXPECT_EQ(ReadAll("%LONGER TEXT?\n%AB?\n\n")[0].tracks[0], "AB");
-    EXPECT_EQ(ReadAll("%zz\x01?\n\n", {8, 8, 8})[0].tracks[0], "zz\x01");
-    // Line numbers run over the whole file.
-    EXPECT_EQ(ReadAll("%A?\n\n\n%B?\n;X?\n\n")[1].formatErrorLines, std::vector<int>{5});
+    // Read back.
+    const std::pair<std::string, const char*> cases[] = {
+        // CR LF or LF; a track To File recorded as empty comes back empty; '%?' is a card with
+        // every track empty, and it is written.
+        {"2026-1-5  9:3:7\r\n%B123?\r\n;1234?\r\n+5678?\r\n\r\n\r\n"
+         "2026-1-5  9:3:9\n%NO DATA?\n;4321?\n+NO DATA?\n\n\n",
+         "card B123|1234|5678; card |4321|; end ||"},
+        {"%?\n\n", "card ||; end ||"},
+        // The start character chooses the track, whatever stands before it and whatever the
+        // order.
+        {"xx;1234?\n%ABC?\n\n", "card ABC|1234|; end ||"},
+        // A bad character, also the last before '?': that line gives no data, the card goes on.
+        {"note\n;12A4?\n%OK?\n\n", "card OK|| !2; end ||"},
+        {";1234A?\n\n", "no data || !1"},
+        // "Error" and "Black" lines are used without data; so is a line without its closing '?'.
+        {"Error\nError\nError\n%A?\n", "no data ||"},
+        {"%{Trace1 data Error}?\n;Black?\n+1?\n", "card ||1; end ||"},
+        {"%ABC\n\n", "no data ||"},
+        // A file ending after two track lines: the card is not written.
+        {"%A?\n;1?", "end ||"},
+        // Three used lines complete a card without a separator; a second line for the same
+        // track replaces the first whole; line numbers run over the whole file.
+        {"%A?\n;1?\n+2?\n%B?\n;3?\n+4?\n", "card A|1|2; card B|3|4; end ||"},
+        {"%LONGER TEXT?\n%AB?\n\n", "card AB||; end ||"},
+        {"%A?\n\n\n%B?\n;X?\n\n", "card A||; card B|| !5; end ||"},
+        // A line holds as much as a track text can (a Raw Type record of 127 bytes has 254 hex
+        // digits), a CR LF end included; one byte more and the file is read no further, the card
+        // begun not written. Nothing of a card file is longer, a note neither.
+        {"%A?\n;" + std::string(256, '1') + "?\n+3?\n\n%B?\n", "too long || !2"},
+        {"note " + std::string(300, 'x') + "\n%A?\n", "too long || !1"},
+    };
+    for (const auto& [text, cards] : cases) EXPECT_EQ(ReadAll(text), cards) << text;
+    // Raw Type takes anything.
+    EXPECT_EQ(ReadAll("%zz\x01?\n\n", {8, 8, 8}), "card zz\x01||; end ||");
+    const std::string hex(254, 'F');
+    EXPECT_EQ(ReadAll("%" + hex + "?\n;" + std::string(255, '1') + "?\r\n+3?\n\n", {8, 5, 5}),
+              "card " + hex + "|" + std::string(255, '1') + "|3; end ||");
 }
 
 // Endless bytes without a line end, counted as they are taken.
@@ -115,24 +113,9 @@ class EndlessBytes final : public std::streambuf {
     char chunk_[16];
 };
 
-TEST(CardFile, LinesLongerThanATrackLineEndTheFileAtTheirFirstByteTooMany) {
-    // A line holds as much as a track text can (a Raw Type record of 127 bytes has 254 hex
-    // digits), a CR LF end included; one byte more and the file is read no further, the card
-    // begun not written.
-    const std::string hex(254, 'F');
-    auto r = ReadAll("%" + hex + "?\n;" + std::string(255, '1') + "?\r\n+3?\n\n", {8, 5, 5});
-    EXPECT_EQ(r[0].tracks, (Texts{hex, std::string(255, '1'), "3"}));
-    r = ReadAll("%A?\n;" + std::string(256, '1') + "?\n+3?\n\n%B?\n");
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].outcome, Outcome::kLineTooLong);
-    EXPECT_EQ(r[0].formatErrorLines, std::vector<int>{2});
-    EXPECT_EQ(r[0].tracks, Texts{});
-    // Long lines that are not track lines too: nothing of a card file is that long.
-    EXPECT_EQ(ReadAll("note " + std::string(300, 'x') + "\n%A?\n")[0].outcome,
-              Outcome::kLineTooLong);
-
-    // An endless line (/dev/zero, a pipe of zeros) is taken no further than its first byte too
-    // many, and stays at that.
+TEST(CardFile, AnEndlessLineIsTakenNoFurtherThanItsFirstByteTooMany) {
+    // /dev/zero, a pipe of ones: taken no further than the first byte too many, and staying at
+    // that.
     for (char byte : {'\0', '1'}) {
         EndlessBytes endless(byte);
         std::istream in(&endless);
@@ -169,12 +152,7 @@ TEST(CardFile, AppenderKeepsEarlierContentAndCreatesPrivateFiles) {
 #endif
 }
 
-}  // namespace
-}  // namespace tollwick
-
 #ifndef _WIN32  // a file size limit (RLIMIT_FSIZE) stands for a full disk; Windows: none
-namespace tollwick {
-namespace {
 
 // A record that the disk takes only in part is cut back out whole: the file is as it was, and a
 // later record follows the earlier ones directly, never a fragment.
@@ -198,6 +176,7 @@ TEST(CardFile, AFailedAppendLeavesTheFileAsItWas) {
     EXPECT_EQ(testing::ReadFile(path), first + third);
 }
 
+#endif
+
 }  // namespace
 }  // namespace tollwick
-#endif

@@ -22,10 +22,6 @@ TrackBuffer RawBuffer(const Bytes& bytes) {
     return buffer;
 }
 
-std::string TextOf(const TrackBuffer& buffer) {
-    return std::string(buffer.data());
-}
-
 constexpr TrackSettings kTrack2Iso{5, kParityOdd, ';', '?'};
 constexpr TrackSettings kTrack1Iso{7, kParityOdd, '%', '?'};
 
@@ -45,16 +41,16 @@ TEST(Codec, KnownBitPatterns) {
 
     TrackBuffer buffer = RawBuffer({0xD4, 0x11, 0x92, 0x7C, 0x20});
     EXPECT_EQ(DecodeTrack(buffer, kTrack2Iso), TrackDecode::kDecoded);
-    EXPECT_EQ(TextOf(buffer), ";1234?");
+    EXPECT_STREQ(buffer.data(), ";1234?");
     TrackBuffer empty{};
     EXPECT_EQ(DecodeTrack(empty, kTrack2Iso), TrackDecode::kDecoded);
-    EXPECT_EQ(TextOf(empty), "{NO DATA}");
+    EXPECT_STREQ(empty.data(), "{NO DATA}");
     // '~' has the 6-bit code of '>': it is written and found as that code, and the text ends
     // there instead of running on into the LRC and leftover bits.
     const TrackSettings tilde{7, kParityOdd, '%', '~'};
     buffer = RawBuffer(testing::Recorded("AB", tilde));
     ASSERT_EQ(DecodeTrack(buffer, tilde), TrackDecode::kDecoded);
-    EXPECT_EQ(TextOf(buffer), "%AB>");
+    EXPECT_STREQ(buffer.data(), "%AB>");
 }
 
 TEST(Codec, RawType) {

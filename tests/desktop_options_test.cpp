@@ -18,7 +18,7 @@ std::pair<int, std::string> RunWithoutDisplay(const std::string& args,
         " " + TOLLWICK_APP_PATH + " " + args);
 }
 
-TEST(DesktopOptions, HelpVersionAndMistakesNeedNoDisplay) {
+TEST(DesktopOptions, HelpVersionMistakesAndTheMissingDisplayAreSaidWithoutOne) {
     EXPECT_EQ(RunWithoutDisplay("--version"),
               std::pair(0, std::string("tollwick ") + tollwick::kTollwickVersion + "\n"));
     for (const char* help : {"--help", "-h", "--simulate --help"}) {
@@ -46,11 +46,9 @@ TEST(DesktopOptions, HelpVersionAndMistakesNeedNoDisplay) {
         EXPECT_NE(output.find(named), std::string::npos) << output;
         EXPECT_EQ(output.find('\n'), output.size() - 1) << output;
     }
-}
 
-// Started where there is no display, the program says so in one line and ends with status 1:
-// no display at all, or one that cannot be reached.
-TEST(DesktopOptions, NoDisplayIsSaidInOneLine) {
+    // Started where there is no display, the program says so in one line and ends with status 1:
+    // no display at all, or one that cannot be reached.
     const std::string said =
         "tollwick: no display: tollwick needs a graphical session; use tollwick-cli\n";
     EXPECT_EQ(RunWithoutDisplay("--simulate"), std::pair(1, said));

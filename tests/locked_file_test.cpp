@@ -52,11 +52,7 @@ TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
         });
         return seen == FileState::kUnusable;
     };
-    struct Case {
-        const char* what;
-        std::function<bool()> refused;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, std::function<bool()>> cases[] = {
         {"read a FIFO", [&] { return ReadWholeFile(fifo, 1 << 20).state == FileState::kUnusable; }},
         {"read a device",
          [&] { return ReadWholeFile("/dev/null", 1 << 20).state == FileState::kUnusable; }},
@@ -73,43 +69,27 @@ TEST(LockedFile, AFifoOrADeviceIsRefusedWithoutBlocking) {
              return file == nullptr;
          }},
     };
-    for (const Case& c : cases) EXPECT_TRUE(InChildWithin5s(c.refused)) << c.what;
+    for (const auto& [what, refused] : cases) EXPECT_TRUE(InChildWithin5s(refused)) << what;
     EXPECT_TRUE(fs::is_fifo(fifo));  // left where it was
 }
 
 class LockedFileEdges : public ::testing::Test {
   protected:
     void SetUp() override { std::ofstream(file_) << "old"; }
-    // Rewrites file_ with `bytes`; *error gets the reason of a refusal.
-    bool Put(const std::string& bytes, std::string* error, const LockWait& wait = {}) {
-        return RewriteFileLocked(
+    // Rewrites file_ with `bytes`: "" when done, otherwise the reason it was refused.
+    std::string Put(const std::string& bytes, const LockWait& wait = {}) {
+        std::string error;
+        const bool done = RewriteFileLocked(
             file_, 16, [&bytes](const FileContents&) { return std::optional<std::string>(bytes); },
-            error, wait);
+            &error, wait);
+        return done ? "" : error.empty() ? "refused, no reason given" : error;
     }
     const testing::ScratchFolder folder_{"tollwick-edges"};
     const fs::path dir_ = folder_.path();
     const fs::path file_ = dir_ / "deck.json";
 };
 
-TEST_F(LockedFileEdges, ReadOnlyAndOversizedChangesAreRefusedAndTheFileKept) {
-    std::string error;
-    EXPECT_FALSE(Put(std::string(17, 'x'), &error));
-    EXPECT_EQ(error, file_.string() +
-                         " would grow to 17 bytes, more than 16 it may hold; it is "
-                         "left as it was");
-    EXPECT_EQ(ReadFile(file_), "old");
-    fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    EXPECT_FALSE(Put("new", &error));  // even as root, who could write it
-    EXPECT_EQ(error, file_.string() + " is read-only");
-    EXPECT_EQ(ReadFile(file_), "old");
-    EXPECT_EQ(fs::status(file_).permissions(),
-              fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    // Left alone, a read-only file is no failure.
-    EXPECT_TRUE(RewriteFileLocked(
-        file_, 16, [](const FileContents&) { return std::optional<std::string>(); }));
-}
-
-TEST_F(LockedFileEdges, OwnerStaysAndStaleTemporariesOfDeadProcessesGo) {
+TEST_F(LockedFileEdges, OwnerStaysStaleTemporariesGoAndWhatTheFileCannotTakeIsRefused) {
     // A process that is gone, and one that runs (this one's parent).
     const pid_t dead = ::fork();
     if (dead == 0) ::_exit(0);
@@ -120,23 +100,29 @@ TEST_F(LockedFileEdges, OwnerStaysAndStaleTemporariesOfDeadProcessesGo) {
     const fs::path otherFile = dir_ / (".other.json.tmp-" + std::to_string(dead) + "-a1b2c3");
     for (const fs::path& p : {stale, live, unnamed, otherFile}) std::ofstream(p) << "torn";
     const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown(file_.c_str(), 65534, 65534), 0);
-    }
+    ASSERT_TRUE(!root || ::chown(file_.c_str(), 65534, 65534) == 0);
 
-    std::string error;
-    ASSERT_TRUE(Put("new", &error)) << error;
+    ASSERT_EQ(Put("new"), "");
     EXPECT_EQ(ReadFile(file_), "new");
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_TRUE(fs::exists(live) && fs::exists(unnamed) && fs::exists(otherFile));
     struct stat info {};
     ASSERT_EQ(::stat(file_.c_str(), &info), 0);
-    if (root) {
-        EXPECT_EQ(info.st_uid, 65534u);
-        EXPECT_EQ(info.st_gid, 65534u);
-    } else {
-        EXPECT_EQ(info.st_uid, ::geteuid());
-    }
+    EXPECT_EQ(info.st_uid, root ? 65534u : ::geteuid());
+    EXPECT_TRUE(!root || info.st_gid == 65534u);
+
+    // Too big a change, and any change of a read-only file, are refused, the file kept.
+    EXPECT_EQ(
+        Put(std::string(17, 'x')),
+        file_.string() + " would grow to 17 bytes, more than 16 it may hold; it is left as it was");
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(file_, readOnly);
+    EXPECT_EQ(Put("other"), file_.string() + " is read-only");  // even as root, who could write it
+    EXPECT_EQ(ReadFile(file_), "new");
+    EXPECT_EQ(fs::status(file_).permissions(), readOnly);
+    // Left alone, a read-only file is no failure.
+    EXPECT_TRUE(RewriteFileLocked(
+        file_, 16, [](const FileContents&) { return std::optional<std::string>(); }));
 }
 
 // A child holds the lock for 3 s; the parent waits 200 ms and gives up naming the child, or is
@@ -157,11 +143,10 @@ TEST_F(LockedFileEdges, ALockHeldElsewhereIsWaitedForOnlyAsAsked) {
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
     using Clock = std::chrono::steady_clock;
-    std::string error;
     auto start = Clock::now();
-    EXPECT_FALSE(Put("new", &error, LockWait{std::chrono::milliseconds(200), {}}));
-    EXPECT_EQ(error, file_.string() + " is in use by another Tollwick (pid " +
-                         std::to_string(holder) + ")");
+    EXPECT_EQ(
+        Put("new", LockWait{std::chrono::milliseconds(200), {}}),
+        file_.string() + " is in use by another Tollwick (pid " + std::to_string(holder) + ")");
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
 
@@ -171,7 +156,7 @@ TEST_F(LockedFileEdges, ALockHeldElsewhereIsWaitedForOnlyAsAsked) {
         stop.request_stop();
     });
     start = Clock::now();
-    EXPECT_FALSE(Put("new", &error, LockWait{std::nullopt, stop.get_token()}));
+    const std::string error = Put("new", LockWait{std::nullopt, stop.get_token()});
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_EQ(error.rfind("interrupted while waiting for " + file_.string(), 0), 0u) << error;
     EXPECT_EQ(ReadFile(file_), "old");

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <istream>
 #include <thread>
+#include <tuple>
 
 #include "files/card_data_file.h"
 #include "files/user_file.h"
@@ -33,11 +34,7 @@ TEST(UserFiles, TwoRolesOnOneFileAreFoundWhateverTheNames) {
     std::ofstream(dir / "a.json") << "{}";
     std::ofstream(dir / "b.json") << "{}";
     fs::create_directory(dir / "sub");
-    struct Case {
-        fs::path a, b;
-        bool same;
-    };
-    std::vector<Case> cases = {
+    std::vector<std::tuple<fs::path, fs::path, bool>> cases = {
         {dir / "a.json", dir / "a.json", true},
         {dir / "a.json", dir / "sub" / ".." / "a.json", true},
         {dir / "a.json", dir / "b.json", false},
@@ -49,14 +46,12 @@ TEST(UserFiles, TwoRolesOnOneFileAreFoundWhateverTheNames) {
     fs::create_symlink(dir / "a.json", dir / "link.json");
     fs::create_symlink(dir / "nothing-yet.csv", dir / "dangling.csv");
     fs::create_hard_link(dir / "b.json", dir / "hard.json");
-    cases.push_back({dir / "link.json", dir / "a.json", true});
-    cases.push_back({dir / "dangling.csv", dir / "nothing-yet.csv", true});
-    cases.push_back({dir / "hard.json", dir / "b.json", true});
-    cases.push_back({dir / "dangling.csv", dir / "a.json", false});
+    cases.emplace_back(dir / "link.json", dir / "a.json", true);
+    cases.emplace_back(dir / "dangling.csv", dir / "nothing-yet.csv", true);
+    cases.emplace_back(dir / "hard.json", dir / "b.json", true);
+    cases.emplace_back(dir / "dangling.csv", dir / "a.json", false);
 #endif
-    for (const Case& c : cases) {
-        EXPECT_EQ(SameFile(c.a, c.b), c.same) << c.a << " " << c.b;
-    }
+    for (const auto& [a, b, same] : cases) EXPECT_EQ(SameFile(a, b), same) << a << " " << b;
     EXPECT_EQ(SharedFileProblem({{"--deck", PathToUtf8(dir / "a.json")},
                                  {"--csv", ""},
                                  {"--to-file", PathToUtf8(dir / "b.json")},
@@ -110,10 +105,9 @@ TEST(UserFiles, LinksPlantedInASharedFolderAreNotFollowed) {
     ASSERT_TRUE(plant(victim, shared / "cards.txt", kOther));
     ASSERT_TRUE(plant(elsewhere, shared / "new.txt", kOther));
     for (const fs::path& link : {shared / "cards.txt", shared / "new.txt"}) {
-        std::string refusal;
+        std::string refusal, error;
         EXPECT_EQ(OpenCardDataFile(PathToUtf8(link), &refusal), nullptr) << link;
         EXPECT_NE(refusal.find("another user"), std::string::npos) << refusal;
-        std::string error;
         EXPECT_FALSE(ReplaceFileWith(link, "export", &error)) << link;
         EXPECT_NE(error.find("another user"), std::string::npos) << error;
     }
@@ -133,39 +127,34 @@ TEST(UserFiles, LinksPlantedInASharedFolderAreNotFollowed) {
     EXPECT_EQ(ReadFile(victim), "precious\nmore\n");
 }
 
-// A FIFO or a pipe that brings nothing is waited for until the stop request, no longer.
+// A FIFO or a pipe that brings nothing is waited for until the stop request, no longer, with a
+// writer there or not; bytes that come are read, and the writer's end is the end, not a stop.
 TEST(UserFiles, AWaitForInputEndsOnTheStopRequest) {
     const testing::ScratchFolder folder("tollwick-fifo");
     const fs::path fifo = folder.path() / "cards.fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (bool writerThere : {false, true}) {
+    for (const int writers : {0, 1, 2}) {  // none, one that stays silent, one that writes and ends
         std::stop_source stop;
         const auto input = StoppableInput::Open(PathToUtf8(fifo), stop.get_token());
         ASSERT_NE(input, nullptr);  // opened without waiting for a writer
-        const int writer = writerThere ? ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK) : -1;
-        std::thread later([&stop] {
+        const int writer = writers > 0 ? ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK) : -1;
+        if (writers == 2) {
+            ASSERT_EQ(::write(writer, "%A?\n", 4), 4);
+            ::close(writer);
+        }
+        std::thread later([&stop, writers] {
+            if (writers == 2) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             stop.request_stop();
         });
         std::istream in(input.get());
-        std::string line;
-        EXPECT_FALSE(std::getline(in, line));
+        std::string all;
+        for (std::string line; std::getline(in, line);) all += line;
         later.join();
-        EXPECT_TRUE(input->Stopped());
-        if (writer >= 0) ::close(writer);
+        EXPECT_EQ(all, writers == 2 ? "%A?" : "") << writers;
+        EXPECT_EQ(input->Stopped(), writers != 2) << writers;
+        if (writers == 1) ::close(writer);
     }
-    // Bytes that come are read; the writer's end is the end, not a stop.
-    std::stop_source stop;
-    const auto input = StoppableInput::Open(PathToUtf8(fifo), stop.get_token());
-    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    ASSERT_EQ(::write(writer, "%A?\n", 4), 4);
-    ::close(writer);
-    std::istream in(input.get());
-    std::string line;
-    EXPECT_TRUE(std::getline(in, line));
-    EXPECT_EQ(line, "%A?");
-    EXPECT_FALSE(std::getline(in, line));
-    EXPECT_FALSE(input->Stopped());
 }
 #endif
 

@@ -69,10 +69,7 @@ TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
     weakSpot[42] ^= 1;
     std::string backwards = good;
     std::reverse(backwards.begin(), backwards.end());
-    const struct {
-        Bytes read;
-        const char* why;
-    } cases[] = {
+    const std::pair<Bytes, const char*> cases[] = {
         {BytesOf(good), ""},
         {BytesOf(weakSpot), "bit 42, in character 8, reads 1 and should read 0"},
         {BytesOf(backwards.substr(backwards.find('1'))),
@@ -82,9 +79,8 @@ TEST(WriteVerify, EachTrackThatDiffersSaysWhy) {
          "it holds other data: character 16 reads '8' and should read '9'"},
         {Bytes{}, "nothing was read back"},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(TrackDifference(written, c.read, kTrack2, false), c.why);
-    }
+    for (const auto& [read, why] : cases)
+        EXPECT_EQ(TrackDifference(written, read, kTrack2, false), why);
     // A whole card: each track that differs, in track order; the card's text never quoted.
     const std::string both =
         VerifyDifferences({"A1", written, ""}, {Bytes{}, BytesOf(weakSpot), Bytes{}}, kIsoTrackSet);

@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -64,6 +65,24 @@ inline void Walk(QAccessibleInterface* root,
     }
 }
 
+// Walks what a screen reader finds below `root` (Qt's own scroll bars, splitter handles and scroll
+// areas left out): each must read as something, a name or a description. What was found.
+inline std::vector<QObject*> ExpectEveryControlNamed(QAccessibleInterface* root) {
+    std::vector<QObject*> found;
+    Walk(root, [&found](QAccessibleInterface* iface) {
+        const QAccessible::Role role = iface->role();
+        if (iface->object() == nullptr || role == QAccessible::ScrollBar ||
+            role == QAccessible::Splitter || role == QAccessible::Grip ||
+            iface->object()->objectName().startsWith("qt_scrollarea"))
+            return;
+        found.push_back(iface->object());
+        EXPECT_FALSE(iface->text(QAccessible::Name).isEmpty() &&
+                     iface->text(QAccessible::Description).isEmpty())
+            << iface->object()->objectName().toStdString() << " role " << role;
+    });
+    return found;
+}
+
 // Does what assistive technology does with Qt's toggle action of a control or a list item.
 inline void AtToggle(QAccessibleInterface* iface) {
     const QString toggle = QAccessibleActionInterface::toggleAction();
@@ -71,9 +90,6 @@ inline void AtToggle(QAccessibleInterface* iface) {
     ASSERT_NE(iface->actionInterface(), nullptr);
     ASSERT_TRUE(iface->actionInterface()->actionNames().contains(toggle));
     iface->actionInterface()->doAction(toggle);
-}
-inline void AtToggle(QObject* control) {
-    AtToggle(Iface(control));
 }
 
 class RecordingReader final : public ReaderControl {
@@ -108,9 +124,8 @@ class AnsweredMessageBoxes final : public MessageBoxSeam {
     std::deque<bool> answers;
     bool Ask(QWidget*, const QString& text, const QString&, const QString&) override {
         asked.push_back(text);
-        if (answers.empty()) return false;
-        const bool answer = answers.front();
-        answers.pop_front();
+        const bool answer = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
         return answer;
     }
 };
@@ -120,6 +135,7 @@ class WindowTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;
     std::unique_ptr<ProfileStore> profile;
+    AnsweredMessageBoxes boxes;
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         profile = std::make_unique<ProfileStore>(dir.filePath("Tollwick.ini").toStdString());
@@ -132,8 +148,20 @@ class WindowTest : public ::testing::Test {
     QString Message() { return Window().MessageText(); }
     QString ConnectionLine() { return Window().ControlAs<QLabel>(1043)->text(); }
     QAbstractButton* Button(int id) { return Window().ControlAs<QAbstractButton>(id); }
-    void Click(int id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    void Click(int id) { Press(Button(id)); }
+    static void Press(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
     bool Enabled(int id) { return Window().Control(id)->isEnabledTo(&Window()); }
+    // The controls `on` take input and the controls `off` do not.
+    ::testing::AssertionResult Offers(std::initializer_list<int> on,
+                                      std::initializer_list<int> off = {}) {
+        for (int id : on) {
+            if (!Enabled(id)) return ::testing::AssertionFailure() << "control " << id << " is off";
+        }
+        for (int id : off) {
+            if (Enabled(id)) return ::testing::AssertionFailure() << "control " << id << " is on";
+        }
+        return ::testing::AssertionSuccess();
+    }
     void Type(int track, const QString& keys) {
         Track(track)->setFocus();
         QTest::keyClicks(Track(track), keys);
@@ -144,11 +172,8 @@ class WindowTest : public ::testing::Test {
 class MainWindowTest : public WindowTest {
   protected:
     RecordingReader reader;
-    AnsweredMessageBoxes boxes;
     FormatState format;
     std::unique_ptr<CTollwickDlg> window;
-
-    void TearDown() override { window.reset(); }
     CTollwickDlg& Window() override { return *window; }
 
     // Builds the window as the program starts it, with `stored` written to the profile first.
@@ -164,6 +189,20 @@ class MainWindowTest : public WindowTest {
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+};
+
+// The main window shown and taking input from the start of each test.
+class ReadyWindowTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        OpenReady();
+    }
+    void Paste(int track, const QString& text) {
+        QGuiApplication::clipboard()->setText(text);
+        Track(track)->setFocus();
+        QTest::keyClick(Track(track), Qt::Key_V, Qt::ControlModifier);
     }
 };
 
@@ -194,7 +233,23 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     return WaitFor(condition, std::chrono::milliseconds(ms), [] { QTest::qWait(5); });
 }
 
-// The whole program over the virtual reader: window, job view, job monitor and its timer.
+class AnsweredFileDialogs final : public FileDialogSeam {
+  public:
+    std::deque<std::optional<QString>> answers;  // nothing left: cancelled
+    std::vector<Purpose> asked;
+    std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
+        asked.push_back(purpose);
+        std::optional<QString> answer;
+        if (!answers.empty()) {
+            answer.swap(answers.front());
+            answers.pop_front();
+        }
+        return answer;
+    }
+};
+
+// The whole program over the virtual reader: window, job view, job monitor and its timer, with
+// answered file dialogs for its batch jobs.
 class SessionTest : public WindowTest {
   protected:
     static constexpr int kHandMs = 150;
@@ -204,7 +259,6 @@ class SessionTest : public WindowTest {
     // program in real time (set before Start).
     Clock* clock = &virtualClock;
     std::unique_ptr<VirtualReader> reader;
-    AnsweredMessageBoxes boxes;
     std::unique_ptr<DesktopSession> session;
 
     void TearDown() override {
@@ -250,25 +304,15 @@ class SessionTest : public WindowTest {
     bool WaitWorkerEnded() {
         return WaitUntil([this] { return !session->Monitor().WorkerActive(); });
     }
-};
-
-class AnsweredFileDialogs final : public FileDialogSeam {
-  public:
-    std::deque<std::optional<QString>> answers;  // nothing left: cancelled
-    std::vector<Purpose> asked;
-    std::optional<QString> ChooseCardFile(QWidget*, Purpose purpose) override {
-        asked.push_back(purpose);
-        std::optional<QString> answer;
-        if (!answers.empty()) {
-            answer.swap(answers.front());
-            answers.pop_front();
-        }
-        return answer;
+    // No worker runs, the reader waits for no card and no swipe window asks for one.
+    ::testing::AssertionResult NoJob() {
+        if (session->Monitor().WorkerActive()) return ::testing::AssertionFailure() << "a worker";
+        if (reader->ArmedFor() != Armed::kIdle) return ::testing::AssertionFailure() << "armed";
+        if (Swipe().isVisible()) return ::testing::AssertionFailure() << "the swipe window";
+        return ::testing::AssertionSuccess();
     }
-};
 
-class BatchTest : public SessionTest {
-  protected:
+    // Batches of cards, file dialogs answered.
     static constexpr int kRunMs = 30000;  // a batch of cards, sanitizers included
     AnsweredFileDialogs files;
 

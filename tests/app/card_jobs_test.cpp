@@ -1,14 +1,118 @@
-// The whole program against the virtual reader: start-up, the monitor's timer, Read and Cancel,
-// the window's own reader commands while a job runs, a box that holds the ticks, and a reader
-// that may not be opened.
+// The jobs through the window. Their view: calls from a worker thread reach the window in order, a
+// worker's message box never blocks the window thread, and the window's reader commands are held
+// while a worker lives. Then the whole program against the virtual reader: start-up, the monitor's
+// timer, Read and Cancel, a box that holds the ticks, and a reader that may not be opened.
 #include <QLineEdit>
+#include <atomic>
+#include <stop_token>
+#include <thread>
 
+#include "app/qt_job_view.h"
 #include "app/setup_dlg.h"
 #include "app_rig.h"
 #include "device/virtual/deck.h"
 
 namespace tollwick::testing {
 namespace {
+
+class JobViewTest : public ReadyWindowTest {
+  protected:
+    std::unique_ptr<QtJobView> view;
+    void SetUp() override {
+        ReadyWindowTest::SetUp();
+        view = std::make_unique<QtJobView>(*window);
+    }
+};
+
+// A worker's calls arrive on the window thread in order; its message boxes never block the window,
+// not even when the window stops the worker.
+TEST_F(JobViewTest, WorkerCallsArriveInOrderAndItsBoxesNeverBlockTheWindow) {
+    view->SetSwipeLines("Please Swipe Card", "", "1");
+    view->ShowSwipe(true);
+    std::atomic<bool> returned{false};
+    TrackTexts fetched{"x", "x", "x"};
+    QString messageLine;  // as the box came up
+    bool swipeShown = true;
+    boxes.whileShown = [&](const QString&) {
+        messageLine = Message();
+        swipeShown = window->SwipeWindow().isVisible();
+    };
+    std::jthread worker([&](std::stop_token stop) {
+        view->SetMessageLineDirectly("Checking");
+        view->SetSwipeColour(SwipeColour::kDarkGreen);
+        view->SetSwipeCount(" 7 ");
+        view->ShowSwipe(false);
+        view->SetMessageLineDirectly("Read Error");
+        view->MessageBox("Read Error!!", stop);  // waits until the box is closed
+        returned = true;
+        view->ShowSwipe(true);
+        view->ShowTracks({"%A?", "", ";1?"});
+        fetched = view->FetchTracks();  // not from a worker
+    });
+    // Nothing happens behind the window thread's back.
+    EXPECT_EQ(Message(), "Connect to Device ,Please wait...");
+    ASSERT_TRUE(WaitUntil([&] { return window->SwipeWindow().isVisible() && returned; }));
+    worker.join();
+    QTest::qWait(10);  // what the worker posted last
+
+    EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+    EXPECT_EQ(messageLine, "Read Error");
+    EXPECT_FALSE(swipeShown);
+    EXPECT_EQ(window->SwipeWindow().FillColour(), QColor(0, 100, 0));
+    EXPECT_EQ(window->SwipeWindow().Line(CSwipeDlg::kCountLine), " 7 ");
+    EXPECT_EQ(TrackText(3), ";1?");
+    EXPECT_EQ(Counter(1), "3");
+    EXPECT_EQ(fetched, (TrackTexts{}));
+    EXPECT_EQ(view->FetchTracks(), (TrackTexts{"%A?", "", ";1?"}));
+
+    // While a box is up, the window thread stops and joins the worker, as Cancel or EXIT do.
+    boxes.shown.clear();
+    returned = false;
+    bool joined = false;
+    boxes.whileShown = [&](const QString&) {
+        worker.request_stop();
+        joined = WaitUntil([&] { return returned.load(); }, 2000);
+        worker.join();
+    };
+    worker = std::jthread([&](std::stop_token stop) {
+        view->MessageBox("Write Error1", stop);
+        returned = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return !boxes.shown.empty(); }));
+    EXPECT_TRUE(joined);
+
+    // A box the stopped worker asked for but that has not come up yet never comes.
+    boxes.whileShown = nullptr;
+    std::stop_source source;
+    source.request_stop();
+    std::thread([&] { view->MessageBox("late", source.get_token()); }).join();
+    QTest::qWait(10);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(JobViewTest, ReaderCommandsOfTheWindowAreHeldWhileAWorkerLives) {
+    window->EnableControl(kBeepOn, false);  // firmware without the beeper
+    window->EnableControl(kBeepOff, false);
+    view->JobRunning(true);
+    view->EnableJobButtons(false);
+    for (int id : {kHiCo, kLoCo, kSetup, kBeepOn, kRead}) EXPECT_FALSE(Enabled(id)) << id;
+
+    // The worker enables the job buttons while it still waits: Setup waits for its end.
+    std::thread([&] { view->EnableJobButtons(true); }).join();
+    QTest::qWait(10);
+    EXPECT_TRUE(Offers({kRead}, {kSetup}));
+    view->EnableReaderControls(true);
+    EXPECT_FALSE(Enabled(kHiCo));
+
+    view->JobRunning(false);
+    EXPECT_TRUE(Offers({kHiCo, kLoCo, kSetup}, {kBeepOn, kBeepOff}));
+
+    // A control disabled while the worker ran stays disabled after it; Setup was not touched.
+    view->JobRunning(true);
+    view->EnableReaderControls(false);
+    view->JobRunning(false);
+    EXPECT_TRUE(Offers({kSetup}, {kLoCo, kHiCo}));
+}
 
 // The first tick, which connects, runs on the first pass of the event loop; then the monitor
 // ticks every 50 ms, and at once when a worker reports a card. The window's own reader commands
@@ -31,8 +135,7 @@ TEST_F(SessionTest, StartupConnectsReadShowsEachCardAndCancelEndsTheJob) {
     EXPECT_EQ(SwipeLine(CSwipeDlg::kCountLine), "1");
     EXPECT_EQ(TrackText(1), "");  // emptied by the launch
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    for (int id : {kHiCo, kLoCo, kBeepOn, kSetup, kRead}) EXPECT_FALSE(Enabled(id)) << id;
-    EXPECT_TRUE(Enabled(kExit) && Enabled(kIso) && Enabled(kTrack1));
+    EXPECT_TRUE(Offers({kExit, kIso, kTrack1}, {kHiCo, kLoCo, kBeepOn, kSetup, kRead}));
     QTest::qWait(2 * DesktopSession::kTickMs);  // the launch's reports are long shown
     ASSERT_TRUE(reader->Swipe(kIsoCard));
     // The worker reports the card while the window thread is busy elsewhere.

@@ -41,7 +41,7 @@ class VirtualReaderWindowTest : public SessionTest {
     QString ArmedLine() const { return readerWindow->ArmedLine()->text(); }
 };
 
-TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
+TEST_F(VirtualReaderWindowTest, ListsTheDeckSwipesTheSelectedCardAndComesBackWhenClosed) {
     StartWithWindow();
     QListWidget* cards = readerWindow->Cards();
     ASSERT_EQ(cards->count(), static_cast<int>(SampleDeck().cards.size()));
@@ -59,10 +59,32 @@ TEST_F(VirtualReaderWindowTest, ListsTheDeckAndSwipesTheSelectedCard) {
 
     // A card chosen by a screen reader goes through; F5 swipes from the main window too.
     ASSERT_TRUE(WaitArmed(Armed::kRead));
-    AtToggle(QAccessible::queryAccessibleInterface(cards)->child(7));
+    AtToggle(Iface(cards)->child(7));
     QTest::keyClick(&Window(), Qt::Key_F5);
     ASSERT_TRUE(WaitUntil([this] { return TrackText(2) == "{Trace2 data error}"; }));
     EXPECT_EQ(boxes.shown, std::vector<QString>{"Read Error!!"});
+
+    // Closed, the window goes on swiping the card chosen by F5.
+    readerWindow->SelectCard(3);
+    readerWindow->close();
+    QApplication::setActiveWindow(&Window());
+    ASSERT_TRUE(WaitArmed(Armed::kRead));
+    QTest::keyClick(&Window(), Qt::Key_F5);
+    ASSERT_TRUE(WaitMessage("Read Card<2> OK"));
+    EXPECT_FALSE(readerWindow->isVisible());
+
+    // The main window's context menu shows it again, above About ...
+    EXPECT_EQ(ChooseFromContextMenu(Window(), "Show the &Virtual reader"),
+              (QStringList{"&Inspector\u2026", "&Export last card\u2026", "&Verify after write",
+                           "I&ssue cards\u2026", "Show the &Virtual reader", "",
+                           "关于 Tollwick(&A)..."}));
+    EXPECT_TRUE(readerWindow->isVisible());
+
+    // ... and so does Ctrl+Shift+V.
+    readerWindow->close();
+    QApplication::setActiveWindow(&Window());
+    QTest::keyClick(&Window(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(readerWindow->isVisible());
 }
 
 TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneCard) {
@@ -95,7 +117,7 @@ TEST_F(VirtualReaderWindowTest, WrittenCardsReachTheDeckFileAndTheFaultFailsOneC
 }
 
 // Dirt for every card reaches the reader and the deck file; the selected card can have its own.
-TEST_F(VirtualReaderWindowTest, DirtForEveryCardOrTheSelectedOne) {
+TEST_F(VirtualReaderWindowTest, DirtForEveryCardOrTheSelectedOneAndUnplugging) {
     StartWithWindow();
     EXPECT_FALSE(readerWindow->FaultScope()->isVisible());
     QTest::mouseClick(readerWindow->DirtButton(), Qt::LeftButton);
@@ -122,35 +144,8 @@ TEST_F(VirtualReaderWindowTest, DirtForEveryCardOrTheSelectedOne) {
     EXPECT_EQ(reader->Card(3)->faults[Fault::kNoiseBefore], 0.0);
     readerWindow->SelectCard(4);
     EXPECT_EQ(readerWindow->FaultBox(Fault::kNoiseBefore)->text(), "as the deck");
-}
 
-TEST_F(VirtualReaderWindowTest, ClosedWindowComesBackAndF5KeepsSwiping) {
-    StartWithWindow();
-    readerWindow->SelectCard(3);
-    readerWindow->close();
-    QApplication::setActiveWindow(&Window());
-    Click(kRead);
-    ASSERT_TRUE(WaitArmed(Armed::kRead));
-    QTest::keyClick(&Window(), Qt::Key_F5);
-    ASSERT_TRUE(WaitMessage("Read Card<1> OK"));
-    EXPECT_FALSE(readerWindow->isVisible());
-
-    // The main window's context menu shows it again, above About ...
-    EXPECT_EQ(ChooseFromContextMenu(Window(), "Show the &Virtual reader"),
-              (QStringList{"&Inspector\u2026", "&Export last card\u2026", "&Verify after write",
-                           "I&ssue cards\u2026", "Show the &Virtual reader", "",
-                           "关于 Tollwick(&A)..."}));
-    EXPECT_TRUE(readerWindow->isVisible());
-
-    // ... and so does Ctrl+Shift+V.
-    readerWindow->close();
-    QApplication::setActiveWindow(&Window());
-    QTest::keyClick(&Window(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_TRUE(readerWindow->isVisible());
-}
-
-TEST_F(VirtualReaderWindowTest, UnpluggedReaderTakesNoSwipe) {
-    StartWithWindow();
+    // Unplugged, the reader takes no swipe.
     QTest::mouseClick(readerWindow->PlugButton(), Qt::LeftButton);
     EXPECT_FALSE(reader->IsPlugged());
     EXPECT_FALSE(readerWindow->SwipeButton()->isEnabled());
