@@ -252,15 +252,12 @@ TEST(TimingRules, AWrongStatusIsDroppedUntil50MsOfSilence) {
         for (auto [behind, dropped] : {std::pair{49ms, true}, std::pair{51ms, false}}) {
             ScriptedRig rig;
             rig.s.inputLength = 2;
-            ASSERT_EQ(rig.commands.ConnectPort(1), 1);
-            if (erase) {
-                ASSERT_EQ(rig.commands.EraseTracks(2), CommandStatus::kOk);
-                rig.s.Send({0x1B, 'A'});
-                rig.s.SendAfter(behind, {'x'});
-            } else {
-                rig.s.Reply({0x1B, 'A'});  // answered after the command's 1 ms drain
-                rig.s.SendAfter(1ms + behind, {'x'});
-            }
+            ASSERT_TRUE(rig.Connect());
+            ASSERT_TRUE(!erase || rig.commands.EraseTracks(2) == CommandStatus::kOk);
+            // The wrong status, waiting for the erase, or the density command's reply (which
+            // comes after the command's 1 ms drain), and a byte `behind` it.
+            erase ? rig.s.Send({kEsc, 'A'}) : rig.s.Reply({kEsc, 'A'});
+            rig.s.SendAfter((erase ? 0ms : 1ms) + behind, {'x'});
             EXPECT_EQ(erase ? rig.commands.WaitEraseStatus() : rig.commands.SetTrack2Density(true),
                       CardStatus::kRejected);
             uint8_t byte = 0;
