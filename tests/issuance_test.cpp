@@ -29,12 +29,10 @@ std::string ReadAll(const std::string& text) {
     for (const std::string& column : reader->Columns()) out += column + ",";
     out += "\n";
     DataRecord record;
-    for (;;) {
-        const RecordStatus status = reader->Next(record, error);
-        if (status == RecordStatus::kEnd) break;
-        if (status != RecordStatus::kRecord) {
-            out += (status == RecordStatus::kBadFile ? "broken: " : "bad: ") + error + "\n";
-            if (status == RecordStatus::kBadFile) break;
+    for (RecordStatus status; (status = reader->Next(record, error)) != RecordStatus::kEnd;) {
+        if (status == RecordStatus::kBadFile) return out + "broken: " + error + "\n";
+        if (status == RecordStatus::kBadRecord) {
+            out += "bad: " + error + "\n";
             continue;
         }
         out += std::to_string(record.row) + "@" + std::to_string(record.line) + ":";
@@ -45,6 +43,7 @@ std::string ReadAll(const std::string& text) {
 }
 
 TEST(DataRecords, CsvAndJsonLines) {
+    const std::string longField(kMaxRecordBytes + 1, '1');
     const struct {
         std::string text;
         std::string records;
@@ -71,18 +70,15 @@ TEST(DataRecords, CsvAndJsonLines) {
         {"", "open: the data file is empty: it needs a header row naming the columns"},
         {"a,,b\n", "open: column 2 of the header has no name"},
         {"a,b,a\n", "open: the header names the column \"a\" twice"},
+        // A record may not run on without bound, quoted or not, nor a line of empty fields (a
+        // pipe of commas).
+        {"a\n1\n" + longField + "\n",
+         "a,\n1@2:1|\nbroken: row 2 (line 3): longer than 65536 bytes\n"},
+        {"a\n\"" + longField + "\"\n", "a,\nbroken: row 1 (line 2): longer than 65536 bytes\n"},
+        {"a\n" + std::string(kMaxRecordBytes + 1, ',') + "\n",
+         "a,\nbroken: row 1 (line 2): longer than 65536 bytes\n"},
     };
-    for (const auto& c : cases) EXPECT_EQ(ReadAll(c.text), c.records) << c.text;
-
-    // A record may not run on without bound.
-    const std::string longField(kMaxRecordBytes + 1, '1');
-    EXPECT_EQ(ReadAll("a\n1\n" + longField + "\n"),
-              "a,\n1@2:1|\nbroken: row 2 (line 3): longer than 65536 bytes\n");
-    EXPECT_EQ(ReadAll("a\n\"" + longField + "\"\n").substr(0, 32),
-              "a,\nbroken: row 1 (line 2): longe");
-    // Nor a line of empty fields (a pipe of commas).
-    EXPECT_EQ(ReadAll("a\n" + std::string(kMaxRecordBytes + 1, ',') + "\n").substr(0, 32),
-              "a,\nbroken: row 1 (line 2): longe");
+    for (const auto& c : cases) EXPECT_EQ(ReadAll(c.text), c.records) << c.text.substr(0, 80);
 }
 
 TEST(DataRecords, DigestOfTheFileAndLuhn) {
@@ -112,9 +108,7 @@ TEST(CardMaker, TemplatesFillAndCheckEachTrack) {
         {{"4111x", "A", "1"}, "track 1: {luhn:pan}: \"4111x\" is not a number"},
         {{std::nullopt, "A", "1"}, "track 1: no text or number for column \"pan\""},
         // The track 2 alphabet has no letters; track 1 holds at most 76 characters.
-        {{"1", "A", "12A"},
-         "track 2: character 'A' at position 6 cannot be written on this "
-         "track"},
+        {{"1", "A", "12A"}, "track 2: character 'A' at position 6 cannot be written on this track"},
         {{"1", std::string(71, 'X'), "1"}, "track 1: 77 characters, this track holds at most 76"},
         // The track's own sentinel is never data.
         {{"1", "A?", "1"},
@@ -130,20 +124,16 @@ TEST(CardMaker, TemplatesFillAndCheckEachTrack) {
     // Templates refused before any record is read.
     const struct {
         std::array<std::string, 3> templates;
-        DataType type;
         std::string error;
     } bad[] = {
         {{"{nam}", "", ""},
-         DataType::kIso,
          "--track1: {nam}: the data file has no column \"nam\" (it has pan, name, exp)"},
-        {{"", "{pan", ""},
-         DataType::kIso,
-         "--track2: the field opened at position 1 is not closed"},
-        {{"", "", "1}"}, DataType::kIso, "--track3: a '}' at position 2 closes no field"},
-        {{"", "", ""}, DataType::kIso, "no track to write: give --track1, --track2 or --track3"},
+        {{"", "{pan", ""}, "--track2: the field opened at position 1 is not closed"},
+        {{"", "", "1}"}, "--track3: a '}' at position 2 closes no field"},
+        {{"", "", ""}, "no track to write: give --track1, --track2 or --track3"},
     };
     for (const auto& c : bad) {
-        EXPECT_FALSE(CardMaker::Make(c.templates, columns, c.type, iso, error));
+        EXPECT_FALSE(CardMaker::Make(c.templates, columns, DataType::kIso, iso, error));
         EXPECT_EQ(error, c.error);
     }
 
@@ -286,26 +276,25 @@ TEST_F(JournalTest, SetupChecksEveryRecordAndKeepsToItsRun) {
     IssueRequest request;
     request.data = data;
     request.dataName = "data.csv";
-    request.templates = {"", "{id}", ""};
+    request.templates = {"", "{id}A", ""};
     request.journal = path_;
     request.layout = LayoutFor(DataType::kIso, Track2Density::k210, kIsoTrackSet, {});
-    const auto prepare = [&](std::string& error, IssueSetup::Failure& failure) {
+    std::string error;
+    IssueSetup::Failure failure = IssueSetup::Failure::kNone;
+    const auto prepare = [&] {
         return IssueSetup::Prepare(
             request, [](long long, const RowPlan&, const TrackTexts*) {},
             [](long long, const std::string&) {}, failure, error);
     };
-    std::string error;
-    IssueSetup::Failure failure = IssueSetup::Failure::kNone;
 
     // A record that cannot be written: nothing goes on, and no journal is made.
-    request.templates[1] = "{id}A";
-    EXPECT_FALSE(prepare(error, failure));
+    EXPECT_FALSE(prepare());
     EXPECT_EQ(failure, IssueSetup::Failure::kRecords);
     EXPECT_FALSE(fs::exists(path_));
 
     request.templates[1] = "{id}";
     {
-        auto setup = prepare(error, failure);
+        auto setup = prepare();
         ASSERT_TRUE(setup) << error;
         EXPECT_EQ(setup->Check().toWrite, 3);
         ASSERT_TRUE(setup->StartJournal(error));
@@ -314,7 +303,7 @@ TEST_F(JournalTest, SetupChecksEveryRecordAndKeepsToItsRun) {
         journal.Settle(done->id, AttemptStatus::kWritten, "", false);
         journal.BeginAttempt(2, "r", "d");  // no status came
     }
-    auto resumed = prepare(error, failure);
+    auto resumed = prepare();
     ASSERT_TRUE(resumed) << error;
     EXPECT_EQ(resumed->Check().done, 1);
     EXPECT_EQ(resumed->Check().toDecide, 1);
@@ -327,7 +316,7 @@ TEST_F(JournalTest, SetupChecksEveryRecordAndKeepsToItsRun) {
 
     // Another data file, template or data type: refused, and the journal kept as it was.
     std::ofstream(data, std::ios::app) << "14\n";
-    EXPECT_FALSE(prepare(error, failure));
+    EXPECT_FALSE(prepare());
     EXPECT_EQ(failure, IssueSetup::Failure::kOtherRun);
     EXPECT_NE(error.find("another data file"), std::string::npos) << error;
 }

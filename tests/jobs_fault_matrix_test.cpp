@@ -3,8 +3,7 @@
 // every cell checks the rules no fault may break: see Cell::Run's "BROKEN" problems.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <deque>
 #include <map>
 #include <numeric>
 #include <regex>
@@ -12,17 +11,10 @@
 #include <set>
 #include <sstream>
 
-#include "jobs/card_file_jobs.h"
-#include "jobs/erase_worker.h"
-#include "jobs/seq_write.h"
 #include "jobs_rig.h"
-#include "test_platform.h"
 
 namespace tollwick::jobs_test {
 namespace {
-
-namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kSlowdown = 4;  // sanitizers slow every thread: the cells wait longer
@@ -35,45 +27,18 @@ constexpr std::chrono::milliseconds Scaled(std::chrono::milliseconds ms) {
 
 enum class Job { kRead, kWrite, kCopy, kCompare, kErase, kSeqWrite, kFromFile, kToFile };
 enum class Step { kArming, kMidBlock, kStatusWait, kBetweenCards };
-enum class Fault {
-    kUnplug,
-    kReplug,
-    kSilence,
-    kWrongByte,
-    kSlow,
-    kRefusal,
-    kWeakCard,
-    // The dirt of real cards and readers: each a card of the sample deck that carries it.
-    kNoiseBefore,
-    kNoiseAfter,
-    kPartial,
-    kBitErrors,
-    kWeakSometimes,
-    kSlip,
-    kSlowStatus,
-    kStatusGap,
-    kLateRead,
-    kNotAccepted,
-    kHighCoercivity
-};
+// clang-format off
+enum class Fault { kUnplug, kReplug, kSilence, kWrongByte, kSlow, kRefusal, kWeakCard,
+    // The dirt of real cards and readers, in the order of the virtual reader's faults.
+    kNoiseBefore, kNoiseAfter, kPartial, kBitErrors, kWeakSometimes, kSlip, kSlowStatus,
+    kStatusGap, kLateRead, kNotAccepted, kHighCoercivity };
+// clang-format on
 constexpr const char* kStepNames[] = {"arming", "mid-block", "status wait", "between cards"};
 constexpr const char* kFaultNames[] = {
     "unplug",     "replug",         "silence",      "wrong reply byte", "slow reports",
     "refusal",    "weak card",      "noise before", "noise after",      "pulled out early",
     "bit errors", "weak sometimes", "bit slip",     "slow status",      "status bytes apart",
     "late read",  "not accepted",   "Hi-Co card"};
-// The sample card that brings each fault of the dirt, by name.
-constexpr const char* kDirtyCards[] = {"Stray bits before the start sentinel",
-                                       "Noise after the end sentinel",
-                                       "Pulled out early",
-                                       "Bit errors, 1 in 1000 bits",
-                                       "Weak spot, reads wrong half the time",
-                                       "Bit slip, a jerky swipe",
-                                       "Slow to write or erase",
-                                       "Status bytes apart",
-                                       "Read late, input buffer overflows",
-                                       "Reader busy after this card",
-                                       "Hi-Co card, Lo-Co writes do not take"};
 // The test deck, its faults drawn from seed 2: the card that reads wrong half the time does so
 // on its first swipe and not on its second. Its card of bit errors is dirty enough (1 bit in
 // 50) that every swipe fails.
@@ -88,10 +53,17 @@ Deck DirtyDeck() {
     return deck;
 }
 
+// The card that meets a fault of the dirt is the one of the sample deck that carries it.
 std::optional<std::size_t> FaultyCard(Fault fault) {
+    static_assert(int(Fault::kHighCoercivity) - int(Fault::kNoiseBefore) + 1 == kFaultCount);
     if (fault == Fault::kWeakCard) return kDamagedCard;
     if (fault < Fault::kNoiseBefore) return std::nullopt;
-    return CardNamed(kDirtyCards[static_cast<int>(fault) - static_cast<int>(Fault::kNoiseBefore)]);
+    const auto dirt = tollwick::Fault(int(fault) - int(Fault::kNoiseBefore));
+    const Deck deck = SampleDeck();
+    for (std::size_t i = 0; i < deck.cards.size(); ++i) {
+        if (deck.cards[i].faults[dirt]) return i;
+    }
+    return std::nullopt;
 }
 
 // A job's failure texts, and per step the outcome of each fault in the order of Fault ("-": the
@@ -187,9 +159,8 @@ class Cell {
     std::string Run() {
         if (!rig_->ConnectQuickly()) return "no reader";
         // The operator set the reader to Lo-Co: a Hi-Co card is not turned over.
-        if (fault_ == Fault::kHighCoercivity && rig_->commands.SetLoCo() != CommandStatus::kOk) {
+        if (fault_ == Fault::kHighCoercivity && rig_->commands.SetLoCo() != CommandStatus::kOk)
             return "the reader stayed in Hi-Co";
-        }
         if (step_ == Step::kArming) InjectNow();
         // The launch's own report (From File, Sequential write) comes before any card; Copy
         // reports a source read and a target written for each card.
@@ -380,9 +351,9 @@ class Cell {
     int Done() const {
         if (row_.job == Job::kCopy) return rig_->view.Count("SetMessage:Write <TARGET> Card OK");
         if (row_.refused.empty()) return 0;  // the job changes no card
-        int done = 0;
-        for (int n : DoneNumbers()) done += n > 0 ? 1 : 0;  // card 0 is the launch's
-        return done;
+        return static_cast<int>(std::ranges::count_if(DoneNumbers(), [](int n) {
+            return n > 0;  // card 0 is the launch's
+        }));
     }
     // Every card done is counted once: the numbers run first, first + 1 ...
     void CheckCounts(int first) {
@@ -407,29 +378,6 @@ class Cell {
 };
 
 TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
-    struct CellCase {
-        const JobRow* row;
-        Step step;
-        Fault fault;
-        std::string expected, name;
-    };
-    std::vector<CellCase> cells;
-    for (const JobRow& row : kTable) {
-        for (int step = 0; step < 4; ++step) {
-            std::istringstream codes(row.steps[step]);
-            std::string code;
-            for (int fault = 0; codes >> code; ++fault) {
-                if (code == "-") continue;
-                cells.push_back({&row, Step(step), Fault(fault), Expected(row, code),
-                                 std::string(row.name) + " / " + kStepNames[step] + " / " +
-                                     kFaultNames[fault]});
-            }
-        }
-    }
-    ASSERT_EQ(cells.size(), 325u);
-    const testing::ScratchFolder folder("tollwick-faults");
-    const fs::path& root = folder.path();
-
     // The cells run side by side, at most kAtOnce at a time: the bounds of a cell are real time,
     // and a machine of two cores keeps them for so many threads. Under wine each thread costs
     // more: a quarter as many.
@@ -439,22 +387,36 @@ TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
     constexpr std::ptrdiff_t kAtOnce = 96;
 #endif
     std::counting_semaphore<kAtOnce> slots(kAtOnce);
-    std::vector<std::string> results(cells.size());
+    const testing::ScratchFolder folder("tollwick-faults");
+    struct Result {
+        std::string name, expected, outcome;
+    };
+    std::deque<Result> cells;  // each thread keeps its own
     {
         std::vector<std::jthread> threads;
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            threads.emplace_back([&, i] {
-                slots.acquire();
-                const fs::path dir = root / std::to_string(i);
-                fs::create_directories(dir);
-                results[i] = Cell(*cells[i].row, cells[i].step, cells[i].fault, dir).Run();
-                slots.release();
-            });
+        for (const JobRow& row : kTable) {
+            for (int step = 0; step < 4; ++step) {
+                std::istringstream codes(row.steps[step]);
+                std::string code;
+                for (int fault = 0; codes >> code; ++fault) {
+                    if (code == "-") continue;
+                    Result& cell =
+                        cells.emplace_back(std::string(row.name) + " / " + kStepNames[step] +
+                                               " / " + kFaultNames[fault],
+                                           Expected(row, code));
+                    const fs::path dir = folder.path() / std::to_string(cells.size());
+                    threads.emplace_back([&slots, &cell, &row, step, fault, dir] {
+                        slots.acquire();
+                        fs::create_directories(dir);
+                        cell.outcome = Cell(row, Step(step), Fault(fault), dir).Run();
+                        slots.release();
+                    });
+                }
+            }
         }
     }
-
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        EXPECT_EQ(results[i], cells[i].expected) << cells[i].name;
+    EXPECT_EQ(cells.size(), 325u);
+    for (const Result& cell : cells) EXPECT_EQ(cell.outcome, cell.expected) << cell.name;
 }
 
 }  // namespace

@@ -1,15 +1,24 @@
 // The card jobs on a bench: a recording window, the virtual reader behind the tap of
-// reader_rig.h, and the job monitor ticked by the test as the window's timer would. Plain
-// classes, so that many rigs can run side by side on their own threads.
+// reader_rig.h, and the job monitor ticked by the test as the window's timer would, with every
+// job's launcher. Plain classes, so that many rigs can run side by side on their own threads.
 #pragma once
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 
+#include "jobs/card_file_jobs.h"
+#include "jobs/erase_worker.h"
 #include "jobs/job_monitor.h"
+#include "jobs/seq_write.h"
 #include "reader_rig.h"
 #include "settings/profile_store.h"
+#include "test_platform.h"
 
 namespace tollwick::jobs_test {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 using namespace testing::sample;
 
@@ -98,8 +107,7 @@ class FakeView final : public JobView {
     }
     void SetSwipeTitle(const std::string& title) override { Note("SetSwipeTitle", title); }
     void SetSwipeColour(SwipeColour colour) override {
-        constexpr const char* kNames[] = {"blue", "red", "dark green"};
-        Note("SetSwipeColour", kNames[static_cast<int>(colour)]);
+        Note("SetSwipeColour", std::array{"blue", "red", "dark green"}[static_cast<int>(colour)]);
     }
     void SetSwipeLines(const std::string& line1, const std::string& line2,
                        const std::string& count) override {
@@ -175,9 +183,6 @@ struct Rig {
     // Ticks as the window's timer does until `done` holds.
     bool TickUntil(const std::function<bool()>& done, std::chrono::milliseconds bound = kBound) {
         return WaitFor([&] { return (Tick(), done()); }, bound);  // a tick, then a look
-    }
-    bool TickUntilLogged(const std::string& entry) {
-        return TickUntil([&] { return view.Logged(entry); });
     }
     // Ticks until no report is left and `ms` have passed without one.
     void TickQuietly(std::chrono::milliseconds ms) {
