@@ -79,6 +79,15 @@ fetch_source() {
         { cat "$deps/$name-unpack.log" >&2; say "$dsc: its files do not match it"; exit 1; }
 }
 
+build_googletest() {
+    say "GoogleTest"
+    cmake -S /usr/src/googletest -B "$deps/build/googletest" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    cmake --build "$deps/build/googletest" -j "$jobs" >/dev/null
+    cmake --install "$deps/build/googletest" >/dev/null
+}
+
 build_hidapi() {
     say "hidapi (its Windows backend)"
     cmake -S "$deps/src/hidapi" -B "$deps/build/hidapi" -G Ninja \
@@ -129,29 +138,22 @@ build_dependencies() {
     cp -a /usr/include/CLI /usr/include/nlohmann /usr/include/SimpleIni.h "$prefix/include/"
     cp -a /usr/share/cmake/CLI11 /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
 
-    say "GoogleTest"
-    cmake -S /usr/src/googletest -B "$deps/build/googletest" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-    cmake --build "$deps/build/googletest" -j "$jobs" >/dev/null
-    cmake --install "$deps/build/googletest" >/dev/null
-
     say "source packages hidapi $hidapi_version, libsodium $sodium_version, sqlite3 $sqlite_version"
     private_apt -qq update
     fetch_source hidapi "$hidapi_version" "$hidapi_dsc_sha256"
     fetch_source libsodium "$sodium_version" "$sodium_dsc_sha256"
     fetch_source sqlite3 "$sqlite_version" "$sqlite_dsc_sha256"
 
-    # The three are built side by side: much of each is a configure script or a single large
-    # file, one core each. Each one's output is in $deps/NAME-build.log.
-    say "building hidapi, libsodium and SQLite side by side"
-    local name failed=()
+    # The four are built side by side: much of each is a configure script or a single large file
+    # (SQLite's, the longest), one core each. Each one's output is in $deps/NAME-build.log.
+    say "building SQLite, libsodium, hidapi and GoogleTest side by side"
+    local name failed=() names=(sqlite3 libsodium hidapi googletest)
     local -A pid
-    for name in hidapi libsodium sqlite3; do
+    for name in "${names[@]}"; do
         ("build_$name") >"$deps/$name-build.log" 2>&1 &
         pid[$name]=$!
     done
-    for name in hidapi libsodium sqlite3; do
+    for name in "${names[@]}"; do
         wait "${pid[$name]}" || failed+=("$name")
     done
     if [ ${#failed[@]} -ne 0 ]; then

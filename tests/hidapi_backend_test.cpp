@@ -13,24 +13,17 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testing::Fake;
 
-class HidapiBackendTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        testing::ResetFake();
-        // The reader answers the connection test, as a VK3300S does, with unnumbered reports of
-        // eight data bytes.
-        Fake().onWrite = [](const Bytes& report) {
-            if (report.size() >= 3 && report[1] == 0x1B && report[2] == 'e') {
-                Fake().input.push_back({0x1B, 'y', 0, 0, 0, 0, 0, 0});
-            }
-        };
-    }
-    void TearDown() override { testing::ResetFake(); }
-};
-
-// Which interface is taken is the report channel's test; here every handle opened is closed, and
-// the library is left as found.
-TEST_F(HidapiBackendTest, HandlesAreClosedAndTheLibraryLeftAsFound) {
+// Which interface is taken is the report channel's test; here every handle opened is closed and
+// the library left as found, the bytes go both ways as a real reader's, and a cable is pulled.
+TEST(HidapiBackend, HandlesStreamBytesAndAPulledCable) {
+    testing::ResetFake();
+    // The reader answers the connection test, as a VK3300S does, with unnumbered reports of eight
+    // data bytes.
+    Fake().onWrite = [](const Bytes& report) {
+        if (report.size() >= 3 && report[1] == 0x1B && report[2] == 'e') {
+            Fake().input.push_back({0x1B, 'y', 0, 0, 0, 0, 0, 0});
+        }
+    };
     Fake().interfaces = {{"/dev/hidraw1", 0x0801, 0x0005, /*openable=*/false},
                          {"/dev/hidraw2"},
                          {"/dev/hidraw3", 0x0802, 0x0005}};
@@ -44,9 +37,7 @@ TEST_F(HidapiBackendTest, HandlesAreClosedAndTheLibraryLeftAsFound) {
     }
     EXPECT_EQ(Fake().open, 0);
     EXPECT_EQ(Fake().initialised, 0);
-}
 
-TEST_F(HidapiBackendTest, StreamBytesAndAPulledCable) {
     Fake().interfaces = {{"/dev/hidraw0"}};
     auto backend = MakeHidapiBackend();
     ReaderLink link(*backend);

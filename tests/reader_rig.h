@@ -4,6 +4,8 @@
 // virtual reader on virtual time, the test deck, and the one bounded wait.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -27,7 +29,10 @@ namespace tollwick::testing {
 
 using namespace std::chrono_literals;
 
-struct ScriptedState {
+class ScriptedDevice;
+
+// The scripted device's state, and the backend that finds and opens it.
+struct ScriptedState final : HidBackend {
     VirtualClock clock;  // reads that find nothing take their whole timeout, on virtual time
     std::vector<HidDeviceInfo> devices{{"scripted:0", 0x0801, 0x0005}};
     std::deque<std::vector<uint8_t>> input;  // whole reports, report id first
@@ -61,6 +66,15 @@ struct ScriptedState {
             later.emplace_back(clock.Now() + after, input[i]);
         input.resize(before);
     }
+
+    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
+        std::vector<HidDeviceInfo> found;
+        for (const auto& d : devices) {
+            if (d.vendorId == vendorId && d.productId == productId) found.push_back(d);
+        }
+        return found;
+    }
+    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override;
 };
 
 class ScriptedDevice final : public HidDevice {
@@ -103,33 +117,19 @@ class ScriptedDevice final : public HidDevice {
     ScriptedState& s_;
 };
 
-class ScriptedBackend final : public HidBackend {
-  public:
-    explicit ScriptedBackend(ScriptedState& s) : s_(s) {}
-    std::vector<HidDeviceInfo> Enumerate(uint16_t vendorId, uint16_t productId) override {
-        std::vector<HidDeviceInfo> found;
-        for (const auto& d : s_.devices) {
-            if (d.vendorId == vendorId && d.productId == productId) found.push_back(d);
-        }
-        return found;
+inline std::unique_ptr<HidDevice> ScriptedState::Open(const HidDeviceInfo& info) {
+    opened.push_back(info.path);
+    if (std::find(unopenable.begin(), unopenable.end(), info.path) != unopenable.end()) {
+        return nullptr;
     }
-    std::unique_ptr<HidDevice> Open(const HidDeviceInfo& info) override {
-        s_.opened.push_back(info.path);
-        const auto& no = s_.unopenable;
-        if (std::find(no.begin(), no.end(), info.path) != no.end()) return nullptr;
-        return std::make_unique<ScriptedDevice>(s_);
-    }
-
-  private:
-    ScriptedState& s_;
-};
+    return std::make_unique<ScriptedDevice>(*this);
+}
 
 // The reader commands over a scripted device that answers the connection test.
 struct ScriptedRig {
     ScriptedRig() { s.Reply({0x1B, 'y'}); }
     ScriptedState s;
-    ScriptedBackend backend{s};
-    ReaderLink link{backend, s.clock};
+    ReaderLink link{s, s.clock};
     ReaderCommands commands{link};
 
     // Connects on port 1 and forgets what that sent.
@@ -139,10 +139,6 @@ struct ScriptedRig {
         return found;
     }
 };
-
-inline TrackTexts Texts(const char* t1, const char* t2, const char* t3) {
-    return {t1, t2, t3};
-}
 
 // Generous: long enough for any reader wait, short enough to end a hung test.
 inline constexpr auto kBound = 3s;
@@ -301,7 +297,7 @@ struct VirtualRig {
     // refused.
     CardStatus Write(const TrackSet& settings, const char* t1, const char* t2, const char* t3,
                      std::size_t card = 0) {
-        TrackTexts texts = Texts(t1, t2, t3);
+        TrackTexts texts{t1, t2, t3};
         if (commands.WriteTracks(texts, settings) != CommandStatus::kOk) {
             return CardStatus::kNotPending;
         }
@@ -313,6 +309,19 @@ struct VirtualRig {
         if (commands.StartRawRead() != CommandStatus::kOk) return ReceiveResult::kNotConnected;
         reader.Swipe(index);
         return commands.ReceiveTracks(card);
+    }
+};
+
+// A VirtualRig connected at once; each card read as it decodes.
+struct ConnectedRig : VirtualRig {
+    explicit ConnectedRig(VirtualReader::Options options = {}) : VirtualRig(options) {
+        EXPECT_TRUE(Connect());
+    }
+    CardTracks Read(std::size_t card, const TrackSet& settings = kIsoTrackSet) {
+        CardTracks decoded;
+        EXPECT_EQ(ReadCard(card, decoded), ReceiveResult::kReceived);
+        DecodeTracks(decoded, settings);
+        return decoded;
     }
 };
 

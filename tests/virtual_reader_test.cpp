@@ -19,18 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-// Connected at once; each card read as it decodes.
-struct Rig : testing::VirtualRig {
-    explicit Rig(VirtualReader::Options options = {}) : VirtualRig(options) {
-        EXPECT_TRUE(Connect());
-    }
-    CardTracks Read(std::size_t card, const TrackSet& settings = kIsoTrackSet) {
-        CardTracks decoded;
-        EXPECT_EQ(ReadCard(card, decoded), ReceiveResult::kReceived);
-        DecodeTracks(decoded, settings);
-        return decoded;
-    }
-};
+using Rig = testing::ConnectedRig;
 
 TEST(VirtualReader, ReportsLeaveOnePerPollInterval) {
     for (auto interval : {1ms, 10ms}) {
@@ -100,20 +89,16 @@ TEST(VirtualReader, HandlesBehaveLikeHidapiOnHidraw) {
     auto known = windowsBackend.Open(windowsBackend.Enumerate(0x0801, 0x0005)[0]);
     EXPECT_EQ(known->InputReportLength(), 9);
     windows.Unplug();
-    EXPECT_EQ(known->InputReportLength(), 0);
-    EXPECT_EQ(known->OutputReportLength(), 0);
+    EXPECT_EQ(std::pair(known->InputReportLength(), known->OutputReportLength()), std::pair(0, 0));
 }
 
-TEST(VirtualReader, OnlyAnArmedReaderTakesACard) {
-    Rig rig;
-    EXPECT_TRUE(rig.reader.Swipe(0));
-    CardTracks card;
-    EXPECT_EQ(rig.commands.ReceiveTracks(card), ReceiveResult::kNoSwipe);
-    EXPECT_FALSE(rig.reader.Swipe(99));  // (that a reset disarms it, the job tests check)
-}
-
+// Only an armed reader takes a card (that a reset disarms it, the job tests check).
 TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     Rig rig;
+    EXPECT_TRUE(rig.reader.Swipe(0));
+    CardTracks none;
+    EXPECT_EQ(rig.commands.ReceiveTracks(none), ReceiveResult::kNoSwipe);
+    EXPECT_FALSE(rig.reader.Swipe(99));
     const auto before = rig.reader.Card(3)->tracks;
     std::vector<CardChange> changed;
     rig.reader.SetOnCardChanged(
@@ -121,16 +106,15 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     ASSERT_EQ(rig.Write(kIsoTrackSet, "NEW NAME", "", "", 3), CardStatus::kDone);
     const auto after = rig.reader.Card(3)->tracks;
     EXPECT_NE(after[0], before[0]);
-    EXPECT_EQ(after[1], before[1]);
-    EXPECT_EQ(after[2], before[2]);
+    EXPECT_EQ(std::tie(after[1], after[2]), std::tie(before[1], before[2]));
     // What the swipe did, and only that: track 1 of card 4.
+    using Changes = decltype(CardChange::tracks);
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_EQ(changed[0].index, 3u);
-    EXPECT_EQ(changed[0].tracks[0], TrackChange{after[0]});
-    EXPECT_FALSE(changed[0].tracks[1] || changed[0].tracks[2]);
+    EXPECT_EQ(changed[0].tracks, (Changes{TrackChange{after[0]}, std::nullopt, std::nullopt}));
 
     rig.reader.SetRejectNext(true);
-    TrackTexts texts = testing::Texts("", "1234", "");
+    TrackTexts texts{"", "1234", ""};
     ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
     EXPECT_TRUE(rig.reader.RejectNextPending());  // spent by the card, not by the command
     rig.reader.Swipe(0);
@@ -146,8 +130,7 @@ TEST(VirtualReader, WritesChangeOnlyTheTracksSentAndFaultsFailOneCard) {
     rig.reader.Swipe(3);
     EXPECT_EQ(rig.commands.WaitEraseStatus(), CardStatus::kDone);
     ASSERT_EQ(changed.size(), 3u);
-    EXPECT_EQ(changed[2].tracks[1], TrackChange{});
-    EXPECT_FALSE(changed[2].tracks[0] || changed[2].tracks[2]);
+    EXPECT_EQ(changed[2].tracks, (Changes{std::nullopt, TrackChange{}, std::nullopt}));
     EXPECT_TRUE(rig.reader.Card(3)->tracks[1].empty());
     EXPECT_EQ(rig.reader.Card(3)->tracks[2], before[2]);
 }
@@ -213,43 +196,38 @@ TEST(VirtualReader, TheDeckSeedsItsFaultsAndCardsOverrideTheDeck) {
 // A write or erase answers 20 to 400 ms after the card; status bytes apart come 1 to 349 ms
 // apart, and on reports of more than one byte the first is filled with zeros.
 TEST(VirtualReader, StatusesComeLateAndApart) {
-    Rig rig;
-    const std::size_t slow = CardNamed("Slow to write or erase");
-    std::vector<Clock::Duration> waits;
-    for (int i = 0; i < 10; ++i) {
-        TrackTexts texts = testing::Texts("", "1234", "");
-        ASSERT_EQ(rig.commands.WriteTracks(texts, kIsoTrackSet), CommandStatus::kOk);
-        ASSERT_TRUE(rig.reader.Swipe(slow));
+    // Arms a write (else an erase), swipes `card`: the status and how long it took to come whole.
+    const auto status = [](Rig& rig, bool write, std::size_t card) {
+        TrackTexts texts{"", "1234", ""};
+        EXPECT_EQ(
+            write ? rig.commands.WriteTracks(texts, kIsoTrackSet) : rig.commands.EraseTracks(2),
+            CommandStatus::kOk);
+        EXPECT_TRUE(rig.reader.Swipe(card));
         const auto start = rig.clock.Now();
-        CardStatus status = CardStatus::kNoReplyYet;
-        while ((status = rig.commands.WaitWriteStatus()) == CardStatus::kNoReplyYet) {
+        CardStatus got = CardStatus::kNoReplyYet;
+        while (got == CardStatus::kNoReplyYet) {
+            got = write ? rig.commands.WaitWriteStatus() : rig.commands.WaitEraseStatus();
         }
-        EXPECT_EQ(status, CardStatus::kDone);
-        waits.push_back(rig.clock.Now() - start);
+        return std::pair(got, rig.clock.Now() - start);
+    };
+    Rig rig;
+    Rig byByte({.inputReportLength = 2});
+    std::vector<Clock::Duration> waits, gaps;
+    for (int i = 0; i < 10; ++i) {
+        const auto [written, wait] = status(rig, true, CardNamed("Slow to write or erase"));
+        const auto [erased, gap] = status(byByte, false, CardNamed("Status bytes apart"));
+        EXPECT_EQ(std::pair(written, erased), std::pair(CardStatus::kDone, CardStatus::kDone));
+        waits.push_back(wait);
+        gaps.push_back(gap - 1ms);
     }
     const auto [shortest, longest] = std::minmax_element(waits.begin(), waits.end());
     EXPECT_GE(*shortest, 21ms);  // 20 ms at least, and the 1 ms poll
     EXPECT_LE(*longest, 401ms);
     EXPECT_GE(*longest - *shortest, 100ms);
-
-    const std::size_t apart = CardNamed("Status bytes apart");
-    for (int length : {2, 9}) {
-        Rig byByte({.inputReportLength = length});
-        Clock::Duration longestGap{};
-        for (int i = 0; i < (length == 2 ? 10 : 1); ++i) {
-            ASSERT_EQ(byByte.commands.EraseTracks(2), CommandStatus::kOk);
-            ASSERT_TRUE(byByte.reader.Swipe(apart));
-            const auto start = byByte.clock.Now();
-            EXPECT_EQ(byByte.commands.WaitEraseStatus(),
-                      length == 2 ? CardStatus::kDone : CardStatus::kRejected)
-                << length;
-            longestGap = std::max(longestGap, byByte.clock.Now() - start - 1ms);
-        }
-        if (length == 2) {
-            EXPECT_GE(longestGap, 200ms);
-            EXPECT_LE(longestGap, 349ms);
-        }
-    }
+    EXPECT_GE(*std::max_element(gaps.begin(), gaps.end()), 200ms);
+    EXPECT_LE(*std::max_element(gaps.begin(), gaps.end()), 349ms);
+    // On reports of 9 bytes the first status byte comes with zeros: the reply is no ESC '0'.
+    EXPECT_EQ(status(rig, false, CardNamed("Status bytes apart")).first, CardStatus::kRejected);
 }
 
 // A Lo-Co write does not turn a Hi-Co stripe over: a track with data keeps it, a blank track
@@ -274,9 +252,8 @@ TEST(VirtualReader, ALoCoWriteDoesNotTakeOnAHiCoCard) {
     ASSERT_EQ(rig.commands.SetHiCo(), CommandStatus::kOk);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "NEW", "", "123", hiCo), CardStatus::kDone);
     const CardTracks card = rig.Read(hiCo);
-    EXPECT_EQ(card.trackErrors, 0);
-    EXPECT_EQ(card.Text(0), "%NEW?");
-    EXPECT_EQ(card.Text(2), ";123?");
+    EXPECT_EQ(std::tuple(card.trackErrors, card.Text(0), card.Text(2)),
+              std::tuple(0, "%NEW?", ";123?"));
     // A Lo-Co card takes a Lo-Co write.
     ASSERT_EQ(rig.commands.SetLoCo(), CommandStatus::kOk);
     EXPECT_EQ(rig.Write(kIsoTrackSet, "LO", "", "", 3), CardStatus::kDone);
@@ -307,10 +284,8 @@ TEST_F(DeckFile, JsonRoundTripAndBadFiles) {
     EXPECT_EQ(DeckToJson(*again), json);
     EXPECT_TRUE(again->cards[10].reversed && again->cards[11].weakSpot);
     std::string error;
-    EXPECT_FALSE(DeckFromJson("{", &error));
-    EXPECT_FALSE(error.empty());
     for (const std::string& bad : std::vector<std::string>{
-             R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
+             "{", R"({"cards": [{"track1": "ABC"}]})", R"({"cards": [{"track1": "ZZ"}]})",
              R"({"cards": [{"track1": 5}]})", R"([1, 2])", R"({"cards": [{"reversed": 1}]})",
              R"({"cards": [{"weak_spot": {"track": 4, "bit": 1}}]})",
              R"({"cards": [{"weak_spot": {"track": 1}}]})", R"({"seed": -1, "cards": []})",
@@ -399,9 +374,8 @@ TEST_F(DeckFile, ACardChangeKeepsWhatOthersWroteSinceModeAndLink) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 #endif
     const Deck now = *LoadOrCreateDeck(link);
-    EXPECT_EQ(now.cards[3].tracks[0], written.tracks[0]);
-    EXPECT_EQ(now.cards[3].tracks[1], theirs.tracks[1]);
-    EXPECT_EQ(now.cards[3].tracks[2], SampleDeck().cards[3].tracks[2]);
+    EXPECT_EQ(now.cards[3].tracks,
+              (std::array{written.tracks[0], theirs.tracks[1], SampleDeck().cards[3].tracks[2]}));
     EXPECT_EQ(now.cards[3].name.rfind("written %MINE?  ;999?", 0), 0u) << now.cards[3].name;
     EXPECT_EQ(now.cards[1].name, "Changed elsewhere");
     EXPECT_EQ(saved.tracks, now.cards[3].tracks);
