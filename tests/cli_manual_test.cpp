@@ -2,7 +2,6 @@
 // parser's own help lists them: an option added without a word in the manual turns this red.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -20,19 +19,13 @@ std::string HelpOf(const std::string& args) {
 // each of its lines, options split at their commas ("-h,--help").
 std::set<std::string> Entries(const std::string& help, const std::string& section) {
     std::set<std::string> entries;
-    std::istringstream in(help);
-    bool inside = false;
-    for (std::string line; std::getline(in, line);) {
-        if (line == section) {
-            inside = true;
-            continue;
-        }
-        if (!inside) continue;
-        if (line.empty() || line[0] != ' ') break;
-        std::istringstream words(line);
+    const std::size_t start = help.find("\n" + section + "\n");
+    std::istringstream in(start == std::string::npos ? ""
+                                                     : help.substr(start + section.size() + 2));
+    for (std::string line; std::getline(in, line) && line.starts_with(' ');) {
         std::string first;
-        words >> first;
-        if (first.empty() || first[0] == '[') continue;
+        std::istringstream(line) >> first;
+        if (first.starts_with('[')) continue;
         std::istringstream names(first);
         for (std::string name; std::getline(names, name, ',');) entries.insert(name);
     }
@@ -41,10 +34,8 @@ std::set<std::string> Entries(const std::string& help, const std::string& sectio
 
 // The page as man shows it, near enough: hyphens unescaped, font changes gone.
 std::string ManualText() {
-    std::ifstream in(TOLLWICK_CLI_MANUAL);
-    std::stringstream page;
-    page << in.rdbuf();
-    std::string text = std::regex_replace(page.str(), std::regex(R"(\\f(\[[^\]]*\]|\(..|.))"), "");
+    const std::string page = tollwick::testing::ReadFile(TOLLWICK_CLI_MANUAL);
+    const std::string text = std::regex_replace(page, std::regex(R"(\\f(\[[^\]]*\]|\(..|.))"), "");
     return std::regex_replace(text, std::regex(R"(\\-)"), "-");
 }
 
@@ -57,8 +48,7 @@ TEST(CliManual, NamesEveryCommandAndOptionOfTheParser) {
     std::set<std::string> options = Entries(help, "Options:");
     for (const std::string& command : commands) {
         EXPECT_NE(manual.find(".B " + command), std::string::npos) << command;
-        for (const std::string& option : Entries(HelpOf(command + " --help"), "Options:"))
-            options.insert(option);
+        options.merge(Entries(HelpOf(command + " --help"), "Options:"));
     }
     EXPECT_TRUE(options.contains("--timeout") && options.contains("--verify"));
     for (const std::string& option : options) {

@@ -8,9 +8,7 @@
 #endif
 
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,54 +22,35 @@
 namespace tollwick {
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using Result = testing::ChildProcess::Result;
 using testing::Fake;
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class CliReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         testing::ResetFake();
-        scratch_ = std::make_unique<testing::ScratchFolder>("tollwick-cli-reader");
-        folder_ = scratch_->path();
         Fake().interfaces = {{"/dev/hidraw0"}};
         // A VK3300S that answers the connection test and the density, and after the raw read
         // command sends a block without its ESC 's' header, as eight-byte input reports.
         Fake().onWrite = [](const Bytes& report) {
             if (report.size() < 3 || report[1] != 0x1B) return;
-            switch (report[2]) {
-                case 'e':
-                    Fake().input.push_back({0x1B, 'y', 0, 0, 0, 0, 0, 0});
-                    break;
-                case 'b':
-                    Fake().input.push_back({0x1B, '0', 0, 0, 0, 0, 0, 0});
-                    break;
-                case 'm':
-                    Fake().input.push_back({0x1B, 'x', 0x1B, 0x02, 0x05, 0xD4, 0x11, 0x92});
-                    Fake().input.push_back({0x7C, 0x20, 0x00, '?', 0x1C, '0', 0, 0});
-                    break;
-                default:
-                    break;
+            if (report[2] == 'e') Fake().input.push_back({0x1B, 'y', 0, 0, 0, 0, 0, 0});
+            if (report[2] == 'b') Fake().input.push_back({0x1B, '0', 0, 0, 0, 0, 0, 0});
+            if (report[2] == 'm') {
+                Fake().input.push_back({0x1B, 'x', 0x1B, 0x02, 0x05, 0xD4, 0x11, 0x92});
+                Fake().input.push_back({0x7C, 0x20, 0x00, '?', 0x1C, '0', 0, 0});
             }
         };
     }
-    void TearDown() override {
-        testing::ResetFake();
-        scratch_.reset();
-    }
 
-    // The tool in-process; its standard output captured, or (POSIX) sent to `stdoutFd` (a full
-    // device, a pipe) and then restored whole.
-    Result Run(std::vector<std::string> args, int stdoutFd = -1) {
-        args.insert(args.begin(), {"tollwick-cli", "--profile", PathToUtf8(folder_ / "p.ini")});
+    // The tool in-process with `args` (split as sh does); its standard output captured, or
+    // (POSIX) sent to `stdoutFd` (a full device, a pipe) and then restored whole.
+    Result Run(const std::string& args, int stdoutFd = -1) {
+        const std::string profile = PathToUtf8(folder_.path() / "p.ini");
+        auto words = testing::SplitWords("tollwick-cli --profile '" + profile + "' " + args);
         std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
+        for (std::string& word : words) argv.push_back(word.data());
         std::fflush(stdout);
 #ifndef _WIN32
         const int saved = stdoutFd >= 0 ? ::dup(STDOUT_FILENO) : -1;
@@ -96,24 +75,14 @@ class CliReaderTest : public ::testing::Test {
         return result;
     }
 
-    // The reader commands sent, by their letter after ESC ('m' arms a read, 'a' resets).
-    static std::string CommandsSent() {
-        std::string letters;
-        for (const Bytes& report : Fake().written) {
-            if (report.size() >= 3 && report[1] == 0x1B) letters += static_cast<char>(report[2]);
-        }
-        return letters;
-    }
-
-    std::unique_ptr<testing::ScratchFolder> scratch_;
-    fs::path folder_;
+    const testing::ScratchFolder folder_{"tollwick-cli-reader"};
 };
 
 // Bytes that are no read block hold no track: every track failed, never a blank card (the card
 // steps' rule, card_steps_test; a failed card is not recorded: CliTest.CardFilesRoundTrip).
 // inspect says why.
 TEST_F(CliReaderTest, ABlockThatCannotBeTakenApartIsThreeFailedTracks) {
-    const Result inspect = Run({"inspect"});
+    const Result inspect = Run("inspect");
     EXPECT_EQ(inspect.status, 1) << inspect.out;
     EXPECT_EQ(inspect.out.find("blank"), std::string::npos) << inspect.out;
     EXPECT_NE(inspect.err.find("could not be taken apart"), std::string::npos) << inspect.err;
@@ -122,38 +91,28 @@ TEST_F(CliReaderTest, ABlockThatCannotBeTakenApartIsThreeFailedTracks) {
 // A write or erase that went out just before the cable was pulled: no status comes, the reset at
 // the timeout fails, and the card may have been changed. The command says so, in JSON too.
 TEST_F(CliReaderTest, ACommandSentBeforeTheCableWasPulledLeavesTheCardUncertain) {
-    struct Case {
-        std::vector<std::string> args;
-        uint8_t command;
-        const char* says;
+    const std::tuple<std::string, uint8_t, std::string> cases[] = {
+        {"write --track2 1234", 'n', "card 1 may have been written: check it"},
+        {"erase --tracks 2", 'c', "card 1 may have been erased: check it"},
     };
-    const Case cases[] = {
-        {{"write", "--track2", "1234"}, 'n', "card 1 may have been written: check it"},
-        {{"erase", "--tracks", "2"}, 'c', "card 1 may have been erased: check it"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& [args, command, says] : cases) {
+        SetUp();
         bool sent = false;
-        Fake().onWrite = [&sent, c, answer = Fake().onWrite](const Bytes& report) {
+        Fake().onWrite = [&sent, command, answer = Fake().onWrite](const Bytes& report) {
             answer(report);
-            if (report.size() >= 3 && report[1] == 0x1B && report[2] == c.command) sent = true;
+            if (report.size() >= 3 && report[1] == 0x1B && report[2] == command) sent = true;
         };
         Fake().onRead = [&sent] {
             if (sent) testing::PullCable();
         };
-        std::vector<std::string> args = {"--json", "--timeout", "0.2"};
-        args.insert(args.begin(), c.args.begin(), c.args.end());
-        const Result r = Run(args);
-        EXPECT_EQ(r.status, 3) << c.says << r.err;
-        EXPECT_NE(r.err.find(std::string("the link to the reader failed; ") + c.says),
-                  std::string::npos)
-            << r.err;
+        const Result r = Run(args + " --json --timeout 0.2");
+        EXPECT_EQ(r.status, 3) << says << r.err;
+        EXPECT_NE(r.err.find("the link to the reader failed; " + says), std::string::npos) << r.err;
         const nlohmann::json card = nlohmann::json::parse(r.out.substr(0, r.out.find('\n')));
         EXPECT_EQ(card["uncertain"], true) << r.out;
-        if (c.command == 'n') {
-            EXPECT_TRUE(card["written"].is_null()) << r.out;
-            EXPECT_FALSE(card.contains("error")) << r.out;
-        }
-        SetUp();
+        // A write's card is said neither written nor failed.
+        EXPECT_TRUE(command != 'n' || (card["written"].is_null() && !card.contains("error")))
+            << r.out;
     }
 }
 
@@ -165,14 +124,11 @@ TEST_F(CliReaderTest, OutputThatCannotBeWrittenFailsTheRun) {
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     ASSERT_GE(full, 0);
     // One check at every command's end: a failed read (exit 1), no reader needed, a batch's rows.
-    const std::vector<std::string> commands[] = {
-        {"--json", "read"}, {"encode", "1234"}, {"read", "--csv", "-", "--count", "2"}};
-    for (const auto& args : commands) {
+    for (const char* args : {"--json read", "encode 1234", "read --csv - --count 2"}) {
         const Result r = Run(args, full);
-        EXPECT_EQ(r.status, 5) << args.front() << r.err;
-        EXPECT_NE(r.err.find("cannot write to standard output: No space left on device"),
-                  std::string::npos)
-            << r.err;
+        EXPECT_EQ(r.status, 5) << args << r.err;
+        EXPECT_PRED_FORMAT2(::testing::IsSubstring,
+                            "cannot write to standard output: No space left on device", r.err);
     }
     ::close(full);
 
@@ -187,11 +143,14 @@ TEST_F(CliReaderTest, OutputThatCannotBeWrittenFailsTheRun) {
             pipe[0] = -1;
         }
     };
-    const Result r = Run({"read", "--csv", "-", "--count", "5"}, pipe[1]);
+    const Result r = Run("read --csv - --count 5", pipe[1]);
     ::close(pipe[1]);
     EXPECT_EQ(r.status, 141) << r.err;
     EXPECT_EQ(r.err.find("cannot write"), std::string::npos) << r.err;
-    const std::string sent = CommandsSent();
+    std::string sent;  // the reader commands, by their letter after ESC ('m' arms, 'a' resets)
+    for (const Bytes& report : Fake().written) {
+        if (report.size() >= 3 && report[1] == 0x1B) sent += static_cast<char>(report[2]);
+    }
     EXPECT_EQ(std::count(sent.begin(), sent.end(), 'm'), 1) << sent;  // no card after it
     EXPECT_EQ(sent.back(), 'a') << sent;                              // and the reader reset
 }
