@@ -102,7 +102,8 @@ class FakeView final : public JobView {
         if (hook) hook(text);
         if (!hold) return;
         lock.lock();
-        std::condition_variable_any().wait(lock, stop, [] { return false; });
+        std::condition_variable_any unanswered;
+        static_cast<void>(WaitUnlessStopped(unanswered, lock, stop, [] { return false; }));
         log_.push_back("MessageBoxStopped:" + text);
     }
     void SetSwipeTitle(const std::string& title) override { Note("SetSwipeTitle", title); }

@@ -1,5 +1,6 @@
 #include "device/clock.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace tollwick {
@@ -19,11 +20,13 @@ class SteadyClock final : public Clock {
             std::this_thread::sleep_for(duration);
             return false;
         }
-        std::mutex mutex;
-        std::condition_variable_any wake;
-        std::unique_lock lock(mutex);
-        wake.wait_for(lock, stop, duration, [] { return false; });
-        return stop.stop_requested();
+        const TimePoint until = Now() + duration;
+        for (;;) {
+            if (stop.stop_requested()) return true;
+            const TimePoint now = Now();
+            if (now >= until) return false;
+            std::this_thread::sleep_for(std::min<Duration>(until - now, kStopSlice));
+        }
     }
 };
 

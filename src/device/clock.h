@@ -30,9 +30,28 @@ class Clock {
     virtual bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
                            TimePoint until, const std::function<bool()>& ready) = 0;
 
-    // Pauses the calling thread; returns true at once when `stop` is requested first.
+    // Pauses the calling thread; returns true when `stop` is requested first (within
+    // kStopSlice of the request).
     virtual bool SleepFor(Duration duration, std::stop_token stop = {}) = 0;
 };
+
+// How often a wait that a stop may end looks at the stop. Such waits do not count on the stop's
+// own wake-up of a condition variable: with the Windows build's thread library (seen under wine,
+// with many threads) that wake-up, and the end of a timed wait, came seconds late or not at all,
+// and a Cancel held the window as long.
+inline constexpr std::chrono::milliseconds kStopSlice{5};
+
+// Waits on `changed` until `ready()` holds (true) or `stop` is requested (false), looking at
+// both at least every kStopSlice. `lock` holds the mutex that guards what ready() looks at.
+template <class Lock, class Ready>
+bool WaitUnlessStopped(std::condition_variable_any& changed, Lock& lock,
+                       const std::stop_token& stop, Ready ready) {
+    while (!ready()) {
+        if (stop.stop_requested()) return false;
+        changed.wait_for(lock, kStopSlice);
+    }
+    return true;
+}
 
 // The system's steady clock.
 Clock& SystemClock();

@@ -1,6 +1,7 @@
 #include "jobs/card_reports.h"
 
 #include "carddata/write_verify.h"
+#include "device/clock.h"
 
 #include <utility>
 #include <vector>
@@ -42,7 +43,7 @@ bool ReportQueue::Pending() const {
 bool ReportQueue::AwaitShown(std::stop_token stop) {
     std::unique_lock lock(mutex_);
     const uint64_t target = pushed_;
-    return shown_.wait(lock, std::move(stop), [&] { return done_ >= target; });
+    return WaitUnlessStopped(shown_, lock, stop, [&] { return done_ >= target; });
 }
 
 void ReportQueue::SetWakeUp(std::function<void()> wake) {

@@ -1,5 +1,7 @@
 #include "jobs/issue_job.h"
 
+#include "device/clock.h"
+
 namespace tollwick {
 namespace {
 
@@ -26,7 +28,8 @@ class IssueJob::Worker final : public IssueStation, public IssueEvents {
 
     bool Proceed(IssueStation&, std::stop_token stop) override {
         std::unique_lock lock(job_.mutex_);
-        return job_.resumed_.wait(lock, stop, [this] { return !job_.paused_.load(); });
+        return WaitUnlessStopped(job_.resumed_, lock, stop,
+                                 [this] { return !job_.paused_.load(); });
     }
     void Awaiting(IssueStation&, long long row, bool readBack) override {
         context_.view.SetSwipeLine1(readBack ? kSwipeAgain : kPleaseSwipe);
