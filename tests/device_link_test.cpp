@@ -3,6 +3,10 @@
 // hidapi backend's test; the 50 ms an output report is given: TimingRules).
 #include <gtest/gtest.h>
 
+#include <stop_token>
+#include <thread>
+
+#include "device/clock.h"
 #include "device/reader_link.h"
 #include "reader_rig.h"
 
@@ -123,6 +127,17 @@ TEST(ReaderLink, RefusedQueuesAndFailedFlushes) {
     EXPECT_EQ(replugged.link.LinkFlush(1), -1);
     EXPECT_EQ(replugged.s.output.size(), 1u);
     EXPECT_EQ(replugged.s.opened.size(), 1u);
+}
+
+// The program's clock: a pause ends on a stop requested by another thread, long before its time
+// (a Cancel that waits for the worker's poll pause holds the window).
+TEST(SystemClock, APauseEndsOnAStopFromAnotherThread) {
+    std::stop_source stop;
+    std::jthread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        stop.request_stop();
+    });
+    EXPECT_TRUE(SystemClock().SleepFor(std::chrono::seconds(30), stop.get_token()));
 }
 
 }  // namespace
