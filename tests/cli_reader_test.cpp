@@ -98,7 +98,7 @@ TEST_F(CliReaderTest, ACommandSentBeforeTheCableWasPulledLeavesTheCardUncertain)
     for (const auto& [args, command, says] : cases) {
         SetUp();
         bool sent = false;
-        Fake().onWrite = [&sent, command, answer = Fake().onWrite](const Bytes& report) {
+        Fake().onWrite = [&sent, command = command, answer = Fake().onWrite](const Bytes& report) {
             answer(report);
             if (report.size() >= 3 && report[1] == 0x1B && report[2] == command) sent = true;
         };

@@ -60,12 +60,20 @@ const auto Absent = [](std::string text) { return Part(std::move(text), Part::kA
 // One run of the tool and what must come of it (stdout's lines counted unless 0). A JSON line is
 // compact, its keys in a fixed order: a part of one names the keys around a value.
 struct Case {
+    Case(std::string args, int status = 0, std::vector<Part> out = {}, std::vector<Part> err = {},
+         std::size_t lines = 0, std::string stdinText = {})
+        : args(std::move(args)),
+          status(status),
+          out(std::move(out)),
+          err(std::move(err)),
+          lines(lines),
+          stdinText(std::move(stdinText)) {}
     std::string args;  // split as sh does, with '...' quoting; the names are the test folder's
-    int status = 0;
-    std::vector<Part> out = {};
-    std::vector<Part> err = {};
-    std::size_t lines = 0;
-    std::string stdinText = {};
+    int status;
+    std::vector<Part> out;
+    std::vector<Part> err;
+    std::size_t lines;
+    std::string stdinText;
 };
 
 void ExpectParts(const std::string& text, const std::vector<Part>& parts) {

@@ -228,7 +228,7 @@ TEST(TimingRules, EveryReplyWaitEndsWhereItShould) {
                                    {kErase, CardStatus::kRejected},
                                    {kDensity, CardStatus::kRejected}}) {
         AtTheEdge("second byte", 350ms, 2, 1, CardStatus::kDone, missed,
-                  [command](VirtualRig& rig) {
+                  [command = command](VirtualRig& rig) {
                       TrackTexts texts{"", "1234", ""};
                       EXPECT_EQ(command == kWrite   ? rig.commands.WriteTracks(texts, kIsoTrackSet)
                                 : command == kErase ? rig.commands.EraseTracks(2)

@@ -401,9 +401,9 @@ TEST(FaultMatrix, EveryJobEveryStepEveryFault) {
                 for (int fault = 0; codes >> code; ++fault) {
                     if (code == "-") continue;
                     Result& cell =
-                        cells.emplace_back(std::string(row.name) + " / " + kStepNames[step] +
-                                               " / " + kFaultNames[fault],
-                                           Expected(row, code));
+                        cells.emplace_back(Result{std::string(row.name) + " / " + kStepNames[step] +
+                                                      " / " + kFaultNames[fault],
+                                                  Expected(row, code), ""});
                     const fs::path dir = folder.path() / std::to_string(cells.size());
                     threads.emplace_back([&slots, &cell, &row, step, fault, dir] {
                         slots.acquire();
