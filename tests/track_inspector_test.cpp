@@ -209,6 +209,11 @@ TEST(TrackInspector, ACutSwipeEndedEarlyAndOneWrongLostOrExtraBitIsNamedAndRepai
                       std::tuple(static_cast<int>(bit), static_cast<int>(bit) / s.bpc, written));
         }
     }
+    // The only bit that makes parity and LRC agree turns the start sentinel into the end
+    // sentinel ('?' in place of ';', the LRC written for it): no repair the read could take.
+    const TrackInspection nowhere = Inspect(Flipped(FrameBits("1234", kIso2), {4, 32, 34}), kIso2);
+    EXPECT_FALSE(nowhere.decodes);
+    EXPECT_FALSE(nowhere.repair.has_value()) << VerdictText(nowhere);
     EXPECT_EQ(VerdictText(Inspect(Flipped(FrameBits("12345678", kIso2) + Zeros(8), {42}), kIso2)),
               "the read fails: bit 42, in character 8, reads 1 and should read 0; repaired, the "
               "track reads ;12345678? with parity and LRC correct (a repair, not the read)");

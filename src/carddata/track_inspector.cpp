@@ -531,11 +531,15 @@ std::pair<int, int> RunAround(const View& v, int at) {
     return {first, last};
 }
 
-// Tries one change; the repaired frame's end sentinel index, or -1.
+// Tries one change; the repaired frame's end sentinel index, or -1. The repaired frame must
+// begin with the start sentinel: a change that turns it into another character (the end
+// sentinel, at worst, where the program's read would stop) repairs nothing the read could take.
 int TryChange(const View& v, const Format& f, int start, const Changed& change) {
     const int bpc = f.settings.bpc;
+    const auto codes = ChangedCodes(change, start, bpc);
+    if (codes(0) != f.startCode) return -1;
     const int searched = SearchedCharacters(v.LimitBits() + change.Shift(), start, bpc);
-    return FrameDecodes(ChangedCodes(change, start, bpc), f, searched);
+    return FrameDecodes(codes, f, searched);
 }
 
 // Characters a track of this width rarely carries inside its data: the narrow set's separators
