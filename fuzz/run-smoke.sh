@@ -10,12 +10,19 @@
 #   FUZZ_JOBS=1 bash fuzz/run-smoke.sh   # one target at a time
 #   FUZZ_PRESET=asan bash fuzz/run-smoke.sh   # the targets of the asan build (what CI runs: one
 #                                             # sanitizer build for the suite and the targets)
+#   FUZZ_SEED=1 bash fuzz/run-smoke.sh   # the same inputs on every run (what CI does)
+#
+# Without FUZZ_SEED every run draws new inputs: that is how new faults are found, in long runs.
+# CI gives a seed, so that its verdict is the code's, not the luck of the draw: a faster machine
+# only goes further along the same inputs, and a red run is repeated with the same seed.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${FUZZ_SECONDS:-20}
 jobs=${FUZZ_JOBS:-$(nproc)}
 preset=${FUZZ_PRESET:-fuzz}
+seed_option=""
+[[ -n "${FUZZ_SEED:-}" ]] && seed_option="-seed=$FUZZ_SEED"
 cd "$root"
 
 [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
@@ -45,7 +52,7 @@ run_target() {
         cp -R "$seeds/." "$corpus/"
     fi
     echo "== $target: ${seconds}s from $(find "$corpus" -type f | wc -l) seeds"
-    if "$bin/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    if "$bin/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 ${seed_option} \
         -artifact_prefix="$crashes/$target-" "$corpus" >"$work/$target.log" 2>&1; then
         touch "$work/$target.passed"
     fi
