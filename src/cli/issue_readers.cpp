@@ -55,19 +55,14 @@ std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& opti
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), name) == wanted.end()) {
             continue;
         }
-        Deck deck = blankDecks ? BlankDeck() : SampleDeck();
+        Deck (*fresh)() = blankDecks ? BlankDeck : SampleDeck;
+        Deck deck = fresh();
         const std::filesystem::path deckPath = VirtualDeckPath(options, k);
-        std::error_code missing;
-        if (blankDecks && !deckPath.empty() && !std::filesystem::exists(deckPath, missing)) {
-            std::string error;
-            if (!SaveDeck(deckPath, deck, &error)) {
-                status = out.Fail(kExitFileFailed, "cannot make the deck: " + error);
-                return {};
-            }
-        }
         if (!deckPath.empty()) {
+            // Made and read under the file's lock: a run killed while it made the file left it
+            // empty, and the next run makes it again, of blank cards.
             std::string error;
-            auto loaded = LoadOrCreateDeck(deckPath, &error);
+            auto loaded = LoadOrCreateDeck(deckPath, &error, {}, fresh);
             if (!loaded) {
                 status = out.Fail(kExitFileFailed, "cannot use the deck: " + error);
                 return {};

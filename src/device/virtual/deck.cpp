@@ -402,10 +402,10 @@ bool InAFolderThatIsThere(const std::filesystem::path& path, std::string* error)
 }  // namespace
 
 std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::string* error,
-                                     const LockWait& wait) {
+                                     const LockWait& wait, Deck (*fresh)()) {
     if (!InAFolderThatIsThere(path, error)) return std::nullopt;
     // A missing file, or an empty one left by a run that died before its first save, gets the
-    // sample deck; the lock keeps two programs starting at once from both writing it.
+    // fresh deck; the lock keeps two programs starting at once from both writing it.
     std::optional<Deck> deck;
     std::string why;
     const bool done = RewriteFileLocked(
@@ -417,7 +417,7 @@ std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path, std::str
                 return std::nullopt;
             }
             if (contents.state == FileState::kMissing || contents.bytes.empty()) {
-                deck = SampleDeck();
+                deck = fresh();
                 return DeckToJson(*deck);
             }
             std::string parseError;

@@ -146,10 +146,13 @@ std::optional<std::string> DeckFileText(const Deck& deck, std::size_t maxBytes,
 // rewrite that would make the file larger than a deck may be (16 MiB), or of a read-only file,
 // is refused, and the file is left as it was (locked_file.h gives the messages).
 
-// Loads the deck file, or creates it with the sample deck when missing or empty. A missing
-// folder is an error (no folder is made for a deck), as for UpdateDeckFile.
+// Loads the deck file, or creates it with the deck `fresh` makes (the sample deck unless the
+// caller says otherwise) when missing or empty: an empty one is what a run killed before its
+// first save leaves, and it gets the same deck as a missing one. A missing folder is an error (no
+// folder is made for a deck), as for UpdateDeckFile.
 std::optional<Deck> LoadOrCreateDeck(const std::filesystem::path& path,
-                                     std::string* error = nullptr, const LockWait& wait = {});
+                                     std::string* error = nullptr, const LockWait& wait = {},
+                                     Deck (*fresh)() = SampleDeck);
 // Reads the file's deck (the sample deck when missing), lets `change` alter it and writes it
 // back, all under the file's lock. `change` returns false to leave the file alone; that, like a
 // file that cannot be read, parsed or written, gives false with the reason in *error.
