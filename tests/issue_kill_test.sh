@@ -83,6 +83,7 @@ for ((t = 1; t <= trials; t++)); do
     if [ $rc -ne 0 ]; then
         echo "trial $t: the resume did not finish (exit $rc):" >&2
         cat "$work/out" >&2
+        "$cli" journal "$work/j.db" >&2
         exit 1
     fi
     if ! result=$(check "$work/j.db" "$work/deck" "$readers" 2>&1); then
