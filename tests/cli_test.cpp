@@ -671,8 +671,9 @@ TEST_F(CliTest, IssueResumesFromItsJournalAndRefusesAnotherRun) {
     // An empty deck file, as a run killed while it made the file leaves it: the run goes on with
     // blank cards, not the sample deck's dirty ones.
     std::ofstream("empty.json").flush();
-    Expect({Case("--simulate --deck empty.json --pace 0 issue \xCE\xA9.csv --track2 '{id}' "
-                 "--journal e.db")});
+    Expect(
+        {Case("--simulate --deck empty.json --pace 0 issue \xCE\xA9.csv --track2 '{id}' "
+              "--journal e.db")});
     EXPECT_NE(FileText("empty.json").find("Blank card"), std::string::npos);
     EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8("\xCE\xA9.json.1")));
     EXPECT_TRUE(fs::exists(tollwick::PathFromUtf8("\xCE\xA9.json.2")));
