@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs every fuzz target for a bounded time from a copy of its seed
-# corpus (fuzz_inspect_verdict, the inspector against the program's own read, starts from
-# fuzz_inspect's seeds). Exits non-zero when a target crashes or a checked property fails; the input that did
-# it is kept under build/fuzz/crashes/. Each target runs in one process on one core: as many
+# corpus (fuzz/corpus/TARGET: inputs that reach the target's paths, kept from long runs with
+# -merge=1). Exits non-zero when a target crashes or a checked property fails; the input that
+# did it is kept under build/fuzz/crashes/. Each target runs in one process on one core: as many
 # targets run at once as there are cores.
 #
 #   bash fuzz/run-smoke.sh            # 20 seconds per target
@@ -47,7 +47,6 @@ fi
 run_target() {
     local target=$1 corpus="$work/$1" seeds="$root/fuzz/corpus/$1"
     mkdir -p "$corpus"
-    [[ "$target" == fuzz_inspect_verdict ]] && seeds="$root/fuzz/corpus/fuzz_inspect"
     if [[ -d "$seeds" ]]; then
         cp -R "$seeds/." "$corpus/"
     fi
