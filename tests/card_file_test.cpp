@@ -1,4 +1,5 @@
-// Card text files: the records written and the line rules they are read back with.
+// Card text files: the records written and the line rules they are read back with; a card
+// exported as JSON.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "files/card_export.h"
 #include "files/card_file.h"
 #include "test_platform.h"
 
@@ -23,6 +25,45 @@ namespace {
 
 using Outcome = CardFileReader::Outcome;
 using Texts = TrackTexts;
+
+// A card exported as JSON: per track what was read, its status, the bytes as delivered and the
+// format it was decoded with; account numbers whole or masked in the texts and fields alike.
+TEST(CardExport, TracksStatusesBytesFormatsAndMasking) {
+    CardCapture capture;
+    capture.card.SetTexts({"%B4000001234567899^DOE/J^2912101?", std::string(kNoDataText),
+                           std::string(TrackErrorMarker(2))});
+    capture.card.trackErrors = 1u << 2;
+    capture.raw = {{{0xA2, 0x0f}, {}, {0x01}}};
+    capture.settings[1] = {6, kParityOdd, '%', '?'};
+    capture.settings[2] = {8, kParityNone, '%', '?'};
+    for (const bool show : {true, false}) {
+        const std::string json = CardExportJson(capture, show);
+        ASSERT_TRUE(json.ends_with("}\n")) << json;
+        const auto card = nlohmann::json::parse(json);
+        EXPECT_EQ(card["type"], "card");
+        EXPECT_EQ(card["data_type"], "iso");
+        EXPECT_NE(card["time"].get<std::string>().find('T'), std::string::npos);
+        const std::string pan = show ? "4000001234567899" : "400000******7899";
+        EXPECT_EQ(card["track1"]["text"], "%B" + pan + "^DOE/J^2912101?") << show;
+        EXPECT_EQ(card["fields"]["track1"]["pan"], pan) << show;
+        EXPECT_EQ(card["track1"]["raw"], "A20F");  // the bytes as read, never masked
+        EXPECT_EQ(
+            card["track1"]["format"],
+            nlohmann::json::parse(
+                R"({"bpc": 7, "parity": "odd", "start_sentinel": "%", "end_sentinel": "?"})"));
+        for (const auto& [track, status] :
+             {std::pair{"track1", "ok"}, {"track2", "empty"}, {"track3", "error"}}) {
+            EXPECT_EQ(card[track]["status"], status) << track;
+        }
+        EXPECT_EQ(card["track2"]["text"], "");
+        EXPECT_EQ(card["track3"]["text"], "");
+        EXPECT_EQ(card["track2"]["format"]["parity"], "none");  // 6 bits carry no parity bit
+        EXPECT_EQ(card["track3"]["format"], nlohmann::json::parse(R"({"bpc": 8})"));
+        EXPECT_FALSE(card.contains("read_block_damaged"));
+    }
+    capture.blockDamaged = true;
+    EXPECT_EQ(nlohmann::json::parse(CardExportJson(capture))["read_block_damaged"], true);
+}
 
 // What a reader makes of a file, card by card up to the first result that is no card: "card",
 // "no data", "end" or "too long", the track texts ("B123|1234|"), and " !2" for each line whose

@@ -159,20 +159,13 @@ TEST_F(CardToolsTest, TheLastCardReadIsInspectedAndExported) {
     files.answers = {path};
     Tools().ExportLastCard();
     card = QJsonDocument::fromJson(ReadWholeFile(path).toLatin1()).object();
-    EXPECT_EQ(card["type"].toString(), "card");
-    EXPECT_EQ(card["data_type"].toString(), "iso");
-    const QJsonObject track1 = card["track1"].toObject();
-    EXPECT_EQ(track1["text"].toString(),
-              "%B400000******7899^TOLLWICK/TEST CARD^2912101000000000000?");
-    EXPECT_EQ(track1["status"].toString(), "ok");
-    // The bytes as delivered: the card's recorded bits, then clocking zeros.
+    // The bytes as delivered: the card's recorded bits, then clocking zeros. (What else the
+    // JSON holds is the files library's test.)
     const QString recorded =
         QString::fromStdString(BytesToHexString(reader->Card(kIsoCard)->tracks[0]));
-    EXPECT_TRUE(track1["raw"].toString().startsWith(recorded))
-        << track1["raw"].toString().toStdString();
-    EXPECT_EQ(card["track3"].toObject()["format"].toObject()["bpc"].toInt(), 5);
+    const QString raw = card["track1"].toObject()["raw"].toString();
+    EXPECT_TRUE(raw.startsWith(recorded)) << raw.toStdString();
     EXPECT_EQ(card["fields"].toObject()["track1"].toObject()["pan"].toString(), "400000******7899");
-    EXPECT_TRUE(card["time"].toString().contains('T'));
 
     // A file that cannot be written is said, with the reason.
     boxes.shown.clear();
