@@ -56,9 +56,11 @@ std::vector<std::unique_ptr<CliReader>> VirtualReaders(const GlobalOptions& opti
             continue;
         }
         Deck (*fresh)() = blankDecks ? BlankDeck : SampleDeck;
-        Deck deck = fresh();
         const std::filesystem::path deckPath = VirtualDeckPath(options, k);
-        if (!deckPath.empty()) {
+        Deck deck;
+        if (deckPath.empty()) {
+            deck = fresh();
+        } else {
             // Made and read under the file's lock: a run killed while it made the file left it
             // empty, and the next run makes it again, of blank cards.
             std::string error;
